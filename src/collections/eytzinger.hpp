@@ -1,0 +1,51 @@
+#pragma once
+// Eytzinger (breadth-first) layout of a sorted array: slot 0 is the root and
+// the children of slot k are 2k+1 and 2k+2, so a binary search walks one
+// contiguous array whose top levels share cache lines.
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "collections/panic.hpp"
+
+namespace kogane {
+
+// perm[slot] = index into the sorted input that belongs in that slot.
+inline std::vector<uint32_t> eytzinger_order(uint32_t n) {
+    std::vector<uint32_t> perm(n);
+    uint32_t counter = 0;
+    // In-order traversal: recurse on left children via an explicit stack,
+    // loop on the right child.
+    std::vector<uint64_t> stack;
+    uint64_t k = 0;
+    while (true) {
+        while (k < n) {
+            stack.push_back(k);
+            k = 2 * k + 1;
+        }
+        if (stack.empty()) break;
+        k = stack.back();
+        stack.pop_back();
+        perm[k] = counter++;
+        k = 2 * k + 2;
+    }
+    return perm;
+}
+
+// Slot holding `key`, or nothing.
+inline std::optional<uint32_t> eytzinger_find(std::span<const uint32_t> keys, uint32_t key) {
+    uint64_t k = 0;
+    const uint64_t n = keys.size();
+    while (k < n) {
+        uint32_t v = keys[k];
+        if (v == key) return static_cast<uint32_t>(k);
+        uint64_t next = v > key ? 2 * k + 1 : 2 * k + 2;
+        invariant(next > k, "Eytzinger traversal must advance");
+        k = next;
+    }
+    return std::nullopt;
+}
+
+}  // namespace kogane

@@ -1,0 +1,155 @@
+#include "document/coordinate_map.hpp"
+
+#include <cstring>
+
+#include "collections/panic.hpp"
+
+namespace kogane {
+
+namespace {
+
+constexpr std::string_view kBom = "\xEF\xBB\xBF";
+constexpr std::string_view kTortoiseOpen = "〔";
+constexpr std::string_view kTortoiseClose = "〕";
+
+bool is_sentinel_at(std::string_view t, size_t i) {
+    return i + 3 <= t.size() && static_cast<unsigned char>(t[i]) == 0xEE &&
+           static_cast<unsigned char>(t[i + 1]) == 0x80 && static_cast<unsigned char>(t[i + 2]) >= 0x81 &&
+           static_cast<unsigned char>(t[i + 2]) <= 0x84;
+}
+
+bool is_replacement_at(std::string_view t, size_t i) { return t.substr(i, 3) == "\xEF\xBF\xBD"; }
+
+}  // namespace
+
+CoordinateMap build_coordinate_map(std::string_view src, std::string_view san, bool identical) {
+    CoordinateMap map;
+    map.clamp = san.size();
+    if (identical) return map;
+
+    size_t r = 0;  // source position
+    size_t s = 0;  // sanitized position
+    if (src.substr(0, 3) == kBom) {
+        while (src.substr(r, 3) == kBom) r += 3;
+        map.edits.push_back({0, 0, 0, r});
+    }
+
+    auto final_edit = [&] {
+        map.edits.push_back({s, san.size(), r, src.size()});
+        r = src.size();
+        s = san.size();
+    };
+
+    while (r < src.size() || s < san.size()) {
+        invariant(r <= src.size(), "source offset is in bounds");
+        invariant(s <= san.size(), "sanitized offset is in bounds");
+        if (r >= src.size() || s >= san.size()) {
+            final_edit();
+            break;
+        }
+        // Common run of equal bytes, stopping at an accent bracket.
+        if (src[r] == san[s]) {
+            if (src.compare(r, 3, kTortoiseOpen) == 0 && san.compare(s, 3, kTortoiseOpen) == 0) {
+                const size_t rb = r + 3, sb = s + 3;
+                const size_t re = src.find(kTortoiseClose, rb), se = san.find(kTortoiseClose, sb);
+                if (re != std::string_view::npos && se != std::string_view::npos) {
+                    std::string_view body_src = src.substr(rb, re - rb), body_san = san.substr(sb, se - sb);
+                    // A body that spans lines may also carry line-end edits;
+                    // those are mapped by the ordinary walk instead.
+                    bool single_line = body_src.find_first_of("\r\n") == std::string_view::npos &&
+                                       body_san.find('\n') == std::string_view::npos;
+                    if (body_src == body_san || single_line) {
+                        if (body_src != body_san) map.edits.push_back({sb, se, rb, re});
+                        r = re + 3;
+                        s = se + 3;
+                        continue;
+                    }
+                }
+                // No closer (the text was copied unchanged), or a multi-line
+                // body: step over the bracket like any equal character.
+                r += 3;
+                s += 3;
+                continue;
+            }
+            // Skip equal bytes up to the next possible 〔 (lead byte E3) or
+            // the first difference.
+            size_t start_r = r;
+            do {
+                ++r;
+                ++s;
+            } while (r < src.size() && s < san.size() && src[r] == san[s] &&
+                     static_cast<unsigned char>(src[r]) != 0xE3);
+            invariant(r > start_r, "source offset");
+            continue;
+        }
+        const unsigned char rc = static_cast<unsigned char>(src[r]);
+        const unsigned char sc = static_cast<unsigned char>(san[s]);
+        if (rc == '\r' && sc == '\n') {
+            size_t width = (r + 1 < src.size() && src[r + 1] == '\n') ? 2 : 1;
+            map.edits.push_back({s, s + 1, r, r + width});
+            r += width;
+            s += 1;
+            continue;
+        }
+        if (sc == '\n') {
+            // A line feed that exists only in the sanitized text.
+            map.edits.push_back({s, s + 1, r, r});
+            s += 1;
+            continue;
+        }
+        if (is_sentinel_at(src, r) && is_replacement_at(san, s)) {
+            r += 3;
+            s += 3;
+            continue;
+        }
+        final_edit();
+        break;
+    }
+    invariant(r <= src.size(), "source offset");
+    invariant(s <= san.size(), "sanitized offset");
+    return map;
+}
+
+uint32_t map_offset(const CoordinateMap& map, uint32_t offset, Side side) {
+    uint64_t x = offset < map.clamp ? offset : map.clamp;
+    uint64_t prev_san = 0, prev_src = 0;
+    uint64_t result = 0;
+    bool done = false;
+    uint64_t last_s0 = 0;
+    for (const CoordinateEdit& e : map.edits) {
+        invariant(e.sanitized_start >= last_s0 && e.sanitized_start >= prev_san, "coordinate edit ordering");
+        last_s0 = e.sanitized_start;
+        if (x < e.sanitized_start) {
+            result = prev_src + (x - prev_san);
+            done = true;
+            break;
+        }
+        if (x == e.sanitized_start && e.sanitized_start == e.sanitized_end) {
+            prev_san = e.sanitized_end;
+            prev_src = e.source_end;
+            continue;
+        }
+        if (x == e.sanitized_start) {
+            result = e.source_start;
+            done = true;
+            break;
+        }
+        if (x < e.sanitized_end) {
+            result = side == Side::Start ? e.source_start : e.source_end;
+            done = true;
+            break;
+        }
+        if (x == e.sanitized_end) {
+            result = e.source_end;
+            done = true;
+            break;
+        }
+        prev_san = e.sanitized_end;
+        prev_src = e.source_end;
+    }
+    if (!done) result = prev_src + (x - prev_san);
+    invariant(result <= 0xFFFFFFFFull, "source fits parser spans");
+    return static_cast<uint32_t>(result);
+}
+
+}  // namespace kogane

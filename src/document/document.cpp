@@ -1,0 +1,95 @@
+#include "document/document.hpp"
+
+#include "pipeline/fold.hpp"
+#include "pipeline/lexer/pair.hpp"
+#include "pipeline/lexer/sanitize.hpp"
+#include "pipeline/lexer/tokenize.hpp"
+
+namespace kogane {
+
+namespace {
+
+ParseSnapshot run_pipeline(SharedText source) {
+    SanitizedSource sanitized = sanitize(std::move(source), Diagnostics{});
+    TokenStream tokens = tokenize(std::move(sanitized));
+    PairedStream paired = pair(std::move(tokens));
+    return fold(std::move(paired));
+}
+
+}  // namespace
+
+DocPtr parse_document(SharedText source) {
+    ParseSnapshot snap = run_pipeline(source);
+    return std::make_shared<const KoganeDoc>(std::move(snap), std::move(source));
+}
+
+std::variant<DocPtr, LengthError> new_document(const char* bytes, uint64_t length) {
+    if (!source_length_ok(length)) return LengthError{length};
+    auto text = std::make_shared<const std::string>(bytes, static_cast<size_t>(length));
+    return parse_document(std::move(text));
+}
+
+void parse_fragment(std::string_view text, ParseSnapshot& output) {
+    output = run_pipeline(std::make_shared<const std::string>(text));
+}
+
+const CoordinateMap& KoganeDoc::coordinate_map() const {
+    return map_.get([&] {
+        return build_coordinate_map(*source_, *snapshot_.sanitized, snapshot_.sanitized_is_source);
+    });
+}
+
+Span KoganeDoc::to_source(Span s) const {
+    if (snapshot_.sanitized_is_source) return s;
+    const CoordinateMap& m = coordinate_map();
+    return Span{map_offset(m, s.start, Side::Start), map_offset(m, s.end, Side::End)};
+}
+
+const Diagnostics& KoganeDoc::diagnostics_in_source() const {
+    if (snapshot_.sanitized_is_source) return snapshot_.diagnostics;
+    return diagnostics_.get([&] {
+        Diagnostics out = snapshot_.diagnostics;
+        for (Diagnostic& d : out) d.span = to_source(d.span);
+        return out;
+    });
+}
+
+const std::vector<GaijiRecord>& KoganeDoc::gaiji_list() const {
+    return gaiji_.get([&] { return scan_source_gaiji(*source_); });
+}
+
+const std::vector<SourcePair>& KoganeDoc::pair_list() const {
+    return pairs_.get([&] {
+        std::vector<SourcePair> out;
+        out.reserve(snapshot_.pair_links.size());
+        for (const PairLink& l : snapshot_.pair_links)
+            out.push_back(SourcePair{l.kind, to_source(l.open), to_source(l.close)});
+        return out;
+    });
+}
+
+const std::vector<NodeSpan>& KoganeDoc::node_list() const {
+    return nodes_.get([&] {
+        std::vector<NodeSpan> out;
+        out.reserve(snapshot_.registry.size());
+        for (const RegistryEntry* e : snapshot_.registry.in_order())
+            out.push_back(NodeSpan{node_kind_of(*e), to_source(e->span)});
+        return out;
+    });
+}
+
+const std::vector<SourceContainerPair>& KoganeDoc::container_pair_list() const {
+    return container_pairs_.get([&] {
+        std::vector<SourceContainerPair> out;
+        out.reserve(snapshot_.container_pairs.size());
+        for (const ContainerPair& p : snapshot_.container_pairs) {
+            const RegistryEntry* open = snapshot_.registry.find(p.open_position);
+            const RegistryEntry* close = snapshot_.registry.find(p.close_position);
+            if (open == nullptr || close == nullptr) continue;
+            out.push_back(SourceContainerPair{p.open_spec.key(), to_source(open->span), to_source(close->span)});
+        }
+        return out;
+    });
+}
+
+}  // namespace kogane

@@ -1,0 +1,86 @@
+#pragma once
+// The parsed document: the caller's source beside the immutable parse
+// snapshot, plus views in source coordinates built once on first use.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "document/coordinate_map.hpp"
+#include "document/lazy.hpp"
+#include "pipeline/lexer/classify/gaiji.hpp"
+#include "pipeline/snapshot.hpp"
+#include "syntax/ast/node_kind.hpp"
+
+namespace kogane {
+
+inline constexpr uint32_t kSchemaVersion = 3;
+
+struct NodeSpan {
+    NodeKind kind;
+    Span span;
+};
+
+struct SourcePair {
+    PairKind kind;
+    Span open;
+    Span close;
+};
+
+struct SourceContainerPair {
+    ContainerKey kind;
+    Span open;
+    Span close;
+};
+
+class KoganeDoc {
+public:
+    KoganeDoc(ParseSnapshot snapshot, SharedText source)
+        : snapshot_(std::move(snapshot)), source_(std::move(source)) {}
+
+    const ParseSnapshot& snapshot() const { return snapshot_; }
+    std::string_view source() const { return *source_; }
+    const SharedText& shared_source() const { return source_; }
+
+    const Diagnostics& diagnostics_in_source() const;
+    const std::vector<GaijiRecord>& gaiji_list() const;
+    const std::vector<SourcePair>& pair_list() const;
+    const std::vector<NodeSpan>& node_list() const;
+    const std::vector<SourceContainerPair>& container_pair_list() const;
+    const CoordinateMap& coordinate_map() const;
+
+    // Sanitized span to source span.
+    Span to_source(Span s) const;
+
+private:
+    ParseSnapshot snapshot_;
+    SharedText source_;
+    Lazy<Diagnostics> diagnostics_;
+    Lazy<std::vector<GaijiRecord>> gaiji_;
+    Lazy<std::vector<SourcePair>> pairs_;
+    Lazy<std::vector<NodeSpan>> nodes_;
+    Lazy<std::vector<SourceContainerPair>> container_pairs_;
+    Lazy<CoordinateMap> map_;
+};
+
+using DocPtr = std::shared_ptr<const KoganeDoc>;
+
+// `source` must be at most 4,294,967,295 bytes.
+DocPtr parse_document(SharedText source);
+
+struct LengthError {
+    uint64_t length;
+};
+
+// True when a text of `length` bytes can be parsed (offsets fit in u32).
+constexpr bool source_length_ok(uint64_t length) { return length <= 0xFFFFFFFFull; }
+
+std::variant<DocPtr, LengthError> new_document(const char* bytes, uint64_t length);
+
+// Runs the pipeline over a copy of `text`, without a document or views.
+void parse_fragment(std::string_view text, ParseSnapshot& output);
+
+}  // namespace kogane

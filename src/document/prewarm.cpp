@@ -1,0 +1,7 @@
+#include "document/prewarm.hpp"
+
+namespace kogane {
+
+void prewarm() {}
+
+}  // namespace kogane

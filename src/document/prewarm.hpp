@@ -1,0 +1,9 @@
+#pragma once
+
+namespace kogane {
+
+// Builds the process-wide automata (trigger scanner, annotation keyword
+// automaton) if they are not built yet. Idempotent.
+void prewarm();
+
+}  // namespace kogane

@@ -1,0 +1,28 @@
+#pragma once
+// First lexer stage: byte-order marks, line terminators, rule-line
+// isolation, accent fragments and reserved sentinel code points.
+
+#include <string>
+#include <string_view>
+
+#include "collections/span.hpp"
+#include "syntax/diagnostic.hpp"
+
+namespace kogane {
+
+struct SanitizedSource {
+    Diagnostics diagnostics;
+    SharedText text;    // the sanitized text; may be the source buffer itself
+    SharedText source;  // the caller's text, as given
+    bool sanitized_is_source = false;
+};
+
+SanitizedSource sanitize(SharedText source, Diagnostics diagnostics);
+
+// Rule lines: a line of ten or more bytes of one repeated "-", "=" or "_"
+// (surrounding white space ignored).
+bool has_rule_line(std::string_view text);
+// Inserts a line feed before every rule line whose preceding line is not blank.
+std::string isolate_rule_lines(std::string_view text);
+
+}  // namespace kogane

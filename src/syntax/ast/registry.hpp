@@ -1,0 +1,71 @@
+#pragma once
+// The sentinel registry laid out for lookup by sentinel byte position.
+
+#include <optional>
+#include <vector>
+
+#include "collections/eytzinger.hpp"
+#include "syntax/ast/node.hpp"
+
+namespace kogane {
+
+class SentinelRegistry {
+public:
+    SentinelRegistry() = default;
+
+    // `sorted` must be in strictly ascending position order (the fold
+    // produces it that way).
+    static SentinelRegistry build(std::vector<RegistryEntry> sorted) {
+        SentinelRegistry r;
+        const uint32_t n = static_cast<uint32_t>(sorted.size());
+        std::vector<uint32_t> perm = eytzinger_order(n);
+        r.positions_.resize(n);
+        r.entries_.resize(n);
+        for (uint32_t i = 0; i < n; ++i) {
+            r.positions_[i] = sorted[perm[i]].position;
+            r.entries_[i] = sorted[perm[i]];
+        }
+        return r;
+    }
+
+    size_t size() const { return positions_.size(); }
+    bool empty() const { return positions_.empty(); }
+    const std::vector<uint32_t>& positions() const { return positions_; }
+
+    // The entry whose sentinel sits at byte `position`, or null.
+    const RegistryEntry* find(uint32_t position) const {
+        auto slot = eytzinger_find(positions_, position);
+        if (!slot) return nullptr;
+        const RegistryEntry& e = entries_[*slot];
+        return e.kind == SentinelKind::Absent ? nullptr : &e;
+    }
+
+    const RegistryEntry& at_slot(uint32_t slot) const { return entries_[slot]; }
+
+    // Entries in document order (an in-order walk of the layout).
+    std::vector<const RegistryEntry*> in_order() const {
+        std::vector<const RegistryEntry*> out;
+        out.reserve(entries_.size());
+        std::vector<uint64_t> stack;
+        uint64_t k = 0;
+        const uint64_t n = entries_.size();
+        while (true) {
+            while (k < n) {
+                stack.push_back(k);
+                k = 2 * k + 1;
+            }
+            if (stack.empty()) break;
+            k = stack.back();
+            stack.pop_back();
+            out.push_back(&entries_[k]);
+            k = 2 * k + 2;
+        }
+        return out;
+    }
+
+private:
+    std::vector<uint32_t> positions_;
+    std::vector<RegistryEntry> entries_;
+};
+
+}  // namespace kogane

@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# Runs every test: the C++ unit tests (plain and under AddressSanitizer +
+# UndefinedBehaviorSanitizer) through CTest, then the Python package is
+# installed and tested with pytest. Installs what it needs when missing.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+jobs=$(nproc 2>/dev/null || echo 2)
+
+need_apt=()
+[ -f /usr/include/gtest/gtest.h ] || need_apt+=(libgtest-dev)
+command -v g++ >/dev/null || need_apt+=(g++)
+if [ ${#need_apt[@]} -gt 0 ]; then
+  echo "== installing ${need_apt[*]}"
+  apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${need_apt[@]}" >/dev/null
+fi
+python3 -m pip --version >/dev/null
+py_need=()
+python3 -c "import scikit_build_core" 2>/dev/null || py_need+=(scikit-build-core)
+python3 -c "import pytest" 2>/dev/null || py_need+=(pytest)
+python3 -c "import hypothesis" 2>/dev/null || py_need+=(hypothesis)
+command -v cmake >/dev/null || py_need+=(cmake)
+command -v ninja >/dev/null || py_need+=(ninja)
+if [ ${#py_need[@]} -gt 0 ]; then
+  echo "== installing ${py_need[*]}"
+  python3 -m pip install -q "${py_need[@]}"
+fi
+
+run_ctest() {
+  local dir=$1; shift
+  echo "== C++ tests ($dir)"
+  cmake -S . -B "$dir" -G Ninja -DKOGANE_BUILD_TESTS=ON -DKOGANE_BUILD_PYTHON=OFF -DKOGANE_WERROR=ON "$@" >/dev/null
+  cmake --build "$dir" -j "$jobs"
+  ctest --test-dir "$dir" --output-on-failure -j "$jobs"
+}
+
+run_ctest build/test -DCMAKE_BUILD_TYPE=RelWithDebInfo
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  run_ctest build/asan -DCMAKE_BUILD_TYPE=Debug -DKOGANE_SANITIZE=ON
+
+echo "== Python package"
+python3 -m pip install -q --no-build-isolation -Ccmake.define.KOGANE_WERROR=ON .
+echo "== Python tests"
+python3 -m pytest -q tests/python
