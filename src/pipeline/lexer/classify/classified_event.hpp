@@ -1,0 +1,70 @@
+#pragma once
+// What the classification driver hands the fold: a node, a plain-text run,
+// a container open or close, or a line feed, each with its sanitized span.
+
+#include <cstdint>
+
+#include "collections/span.hpp"
+#include "syntax/ast/node.hpp"
+
+namespace kogane {
+
+enum class EventTag : uint8_t {
+    Node = 0,
+    TextRun = 1,
+    ContainerOpen = 2,
+    ContainerClose = 3,
+    LineFeed = 4,
+};
+
+struct ClassifiedEvent {
+    EventTag tag = EventTag::TextRun;
+    Node node;           // Node
+    ContainerSpec spec;  // ContainerOpen, ContainerClose (the kind being closed)
+    Span span;
+
+    static ClassifiedEvent text_run(Span s) {
+        ClassifiedEvent e;
+        e.tag = EventTag::TextRun;
+        e.span = s;
+        return e;
+    }
+    static ClassifiedEvent line_feed(uint32_t at) {
+        ClassifiedEvent e;
+        e.tag = EventTag::LineFeed;
+        e.span = Span{at, at + 1};
+        return e;
+    }
+    static ClassifiedEvent of_node(const Node& n, Span s) {
+        ClassifiedEvent e;
+        e.tag = EventTag::Node;
+        e.node = n;
+        e.span = s;
+        return e;
+    }
+    static ClassifiedEvent open(ContainerSpec c, Span s) {
+        ClassifiedEvent e;
+        e.tag = EventTag::ContainerOpen;
+        e.spec = c;
+        e.span = s;
+        return e;
+    }
+    static ClassifiedEvent close(ContainerSpec c, Span s) {
+        ClassifiedEvent e;
+        e.tag = EventTag::ContainerClose;
+        e.spec = c;
+        e.span = s;
+        return e;
+    }
+};
+
+// A kaeriten mark met by the classifier, for the fold's placement checks.
+struct KaeritenMark {
+    Span span;
+    uint8_t series = 3;    // 0 一二三四, 1 上中下, 2 甲乙丙丁, 3 other
+    uint8_t ordinal = 0;   // position within its series, 1-based; 0 when not recognised
+    bool recognised = false;
+    bool bracketed = false;  // written in parentheses: ［＃（…）］
+};
+
+}  // namespace kogane
