@@ -1,0 +1,73 @@
+"""A Document is pinned to the thread that created it."""
+
+import sys
+import threading
+
+import pytest
+
+import kogane
+from kogane import Document
+
+
+def run_in_thread(fn):
+    box = {}
+
+    def target():
+        try:
+            box["value"] = fn()
+        except BaseException as e:  # noqa: BLE001 - PanicException is a BaseException
+            box["error"] = e
+
+    t = threading.Thread(target=target)
+    t.start()
+    t.join()
+    return box
+
+
+@pytest.mark.parametrize(
+    "member",
+    ["to_html", "to_source", "source_byte_len", "nodes_json", "pairs_json", "container_pairs_json",
+     "gaiji_json", "diagnostics_json", "diagnostics_text"],
+)
+def test_every_member_refuses_another_thread(member):
+    d = Document("abc")
+    box = run_in_thread(lambda: getattr(d, member)())
+    err = box.get("error")
+    assert isinstance(err, kogane.PanicException)
+    assert str(err).startswith(
+        "assertion `left == right` failed: _kogane::bindings::Document is unsendable, but sent to another thread"
+    )
+    # still usable on its own thread
+    getattr(d, member)()
+
+
+def test_source_property_refuses_another_thread():
+    d = Document("abc")
+    box = run_in_thread(lambda: d.source)
+    assert isinstance(box.get("error"), kogane.PanicException)
+    assert d.source == "abc"
+
+
+def test_documents_made_in_a_thread_work_there():
+    box = run_in_thread(lambda: Document("a\n\nb").to_html())
+    assert box["value"] == "<p>a</p>\n<p>b</p>\n"
+
+
+def test_drop_on_another_thread_is_reported(monkeypatch):
+    seen = []
+    monkeypatch.setattr(sys, "unraisablehook", seen.append)
+    holder = [Document("abc")]
+    # the last reference is dropped inside the worker
+    box = run_in_thread(lambda: holder.pop() and None)
+    assert "error" not in box
+    assert len(seen) == 1
+    assert isinstance(seen[0].exc_value, RuntimeError)
+    assert str(seen[0].exc_value) == "_kogane::bindings::Document is unsendable, but is being dropped on another thread"
+
+
+def test_drop_on_owner_thread_is_silent(monkeypatch):
+    seen = []
+    monkeypatch.setattr(sys, "unraisablehook", seen.append)
+    d = Document("abc")
+    del d
+    assert seen == []
