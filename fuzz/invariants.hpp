@@ -1,0 +1,196 @@
+#pragma once
+// Checks that hold for every document whatever the input: spans inside the
+// source and on character boundaries, well-formed JSON, balanced HTML.
+// Shared by the fuzz target and the C++ property tests. Each check returns
+// an empty string when it holds, else a description of the first problem.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "collections/span.hpp"
+#include "diagnostics_text/report.hpp"
+#include "document/document.hpp"
+#include "encoding/decode.hpp"
+#include "json/views.hpp"
+#include "render/html.hpp"
+#include "render/source_emit.hpp"
+
+namespace kogane::checks {
+
+inline std::string check_span(std::string_view source, Span s, const char* what) {
+    if (s.start > s.end || s.end > source.size())
+        return std::string(what) + " span out of range: " + std::to_string(s.start) + ".." + std::to_string(s.end);
+    if (!is_char_boundary(source, s.start) || !is_char_boundary(source, s.end))
+        return std::string(what) + " span not on a character boundary: " + std::to_string(s.start) + ".." +
+               std::to_string(s.end);
+    return {};
+}
+
+// A strict recursive-descent JSON validator (RFC 8259 grammar).
+class JsonValidator {
+public:
+    explicit JsonValidator(std::string_view t) : t_(t) {}
+
+    bool valid() {
+        ws();
+        if (!value(0)) return false;
+        ws();
+        return i_ == t_.size();
+    }
+
+private:
+    bool value(int depth) {
+        if (depth > 256 || i_ >= t_.size()) return false;
+        char c = t_[i_];
+        if (c == '{') return object(depth);
+        if (c == '[') return array(depth);
+        if (c == '"') return string();
+        if (c == '-' || (c >= '0' && c <= '9')) return number();
+        return literal("true") || literal("false") || literal("null");
+    }
+    bool literal(std::string_view w) {
+        if (t_.substr(i_, w.size()) != w) return false;
+        i_ += w.size();
+        return true;
+    }
+    void ws() {
+        while (i_ < t_.size() && (t_[i_] == ' ' || t_[i_] == '\n' || t_[i_] == '\r' || t_[i_] == '\t')) ++i_;
+    }
+    bool object(int depth) {
+        ++i_;
+        ws();
+        if (i_ < t_.size() && t_[i_] == '}') return ++i_, true;
+        while (true) {
+            ws();
+            if (i_ >= t_.size() || t_[i_] != '"' || !string()) return false;
+            ws();
+            if (i_ >= t_.size() || t_[i_++] != ':') return false;
+            ws();
+            if (!value(depth + 1)) return false;
+            ws();
+            if (i_ >= t_.size()) return false;
+            if (t_[i_] == ',') {
+                ++i_;
+                continue;
+            }
+            return t_[i_++] == '}';
+        }
+    }
+    bool array(int depth) {
+        ++i_;
+        ws();
+        if (i_ < t_.size() && t_[i_] == ']') return ++i_, true;
+        while (true) {
+            ws();
+            if (!value(depth + 1)) return false;
+            ws();
+            if (i_ >= t_.size()) return false;
+            if (t_[i_] == ',') {
+                ++i_;
+                continue;
+            }
+            return t_[i_++] == ']';
+        }
+    }
+    bool string() {
+        ++i_;
+        while (i_ < t_.size()) {
+            unsigned char c = static_cast<unsigned char>(t_[i_++]);
+            if (c == '"') return true;
+            if (c < 0x20) return false;
+            if (c == '\\') {
+                if (i_ >= t_.size()) return false;
+                char e = t_[i_++];
+                if (e == 'u') {
+                    for (int k = 0; k < 4; ++k, ++i_)
+                        if (i_ >= t_.size() || !isxdigit(static_cast<unsigned char>(t_[i_]))) return false;
+                } else if (std::string_view("\"\\/bfnrt").find(e) == std::string_view::npos) {
+                    return false;
+                }
+            }
+        }
+        return false;
+    }
+    bool number() {
+        size_t start = i_;
+        if (t_[i_] == '-') ++i_;
+        if (i_ >= t_.size()) return false;
+        if (t_[i_] == '0') {
+            ++i_;
+        } else {
+            if (t_[i_] < '1' || t_[i_] > '9') return false;
+            while (i_ < t_.size() && t_[i_] >= '0' && t_[i_] <= '9') ++i_;
+        }
+        return i_ > start;
+    }
+
+    std::string_view t_;
+    size_t i_ = 0;
+};
+
+inline bool is_void_element(std::string_view name) { return name == "br" || name == "img"; }
+
+// Every element opened is closed, in order. Text is assumed escaped, so a
+// '<' always starts a tag.
+inline std::string check_html_balanced(std::string_view html) {
+    std::vector<std::string_view> stack;
+    size_t i = 0;
+    while ((i = html.find('<', i)) != std::string_view::npos) {
+        size_t close = html.find('>', i);
+        if (close == std::string_view::npos) return "unterminated tag at " + std::to_string(i);
+        std::string_view tag = html.substr(i + 1, close - i - 1);
+        i = close + 1;
+        bool closing = !tag.empty() && tag[0] == '/';
+        if (closing) tag.remove_prefix(1);
+        size_t name_end = tag.find_first_of(" /");
+        std::string_view name = tag.substr(0, name_end);
+        if (name.empty()) return "empty tag name";
+        if (closing) {
+            if (stack.empty() || stack.back() != name)
+                return "closing </" + std::string(name) + "> does not match " +
+                       (stack.empty() ? std::string("nothing") : "<" + std::string(stack.back()) + ">");
+            stack.pop_back();
+        } else if (!is_void_element(name) && !(tag.size() >= 1 && tag.back() == '/')) {
+            stack.push_back(name);
+        }
+    }
+    if (!stack.empty()) return "unclosed <" + std::string(stack.back()) + ">";
+    return {};
+}
+
+// Runs every view of `doc` and checks the invariants.
+inline std::string check_document(const KoganeDoc& doc) {
+    std::string_view src = doc.source();
+    std::string err;
+    for (const NodeSpan& n : doc.node_list())
+        if (!(err = check_span(src, n.span, "node")).empty()) return err;
+    for (const SourcePair& p : doc.pair_list()) {
+        if (!(err = check_span(src, p.open, "pair open")).empty()) return err;
+        if (!(err = check_span(src, p.close, "pair close")).empty()) return err;
+    }
+    for (const SourceContainerPair& p : doc.container_pair_list()) {
+        if (!(err = check_span(src, p.open, "container open")).empty()) return err;
+        if (!(err = check_span(src, p.close, "container close")).empty()) return err;
+    }
+    for (const GaijiRecord& g : doc.gaiji_list())
+        if (!(err = check_span(src, g.span, "gaiji")).empty()) return err;
+    for (const Diagnostic& d : doc.diagnostics_in_source())
+        if (!(err = check_span(src, d.span, d.code())).empty()) return err;
+
+    const std::string views[] = {nodes_json(doc),       pairs_json(doc),      container_pairs_json(doc),
+                                 gaiji_json(doc),       diagnostics_json(doc), slugs_json()};
+    for (const std::string& v : views)
+        if (!JsonValidator(v).valid()) return "malformed JSON: " + v.substr(0, 200);
+
+    std::string html = render_html(doc.snapshot());
+    if (!(err = check_html_balanced(html)).empty()) return "HTML: " + err;
+    if (!is_valid_utf8(html)) return "HTML is not valid UTF-8";
+    std::string source = emit_source(doc);
+    if (!is_valid_utf8(source)) return "re-emitted source is not valid UTF-8";
+    (void)render_diagnostics_text(doc.diagnostics_in_source(), src);
+    return {};
+}
+
+}  // namespace kogane::checks
