@@ -1,7 +1,9 @@
 #include "document/prewarm.hpp"
 
+#include "scan/trigger_scanner.hpp"
+
 namespace kogane {
 
-void prewarm() {}
+void prewarm() { (void)scan::TriggerScanner::get(); }
 
 }  // namespace kogane

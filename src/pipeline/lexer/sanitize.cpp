@@ -1,18 +1,260 @@
 #include "pipeline/lexer/sanitize.hpp"
 
+#include <cstring>
+
+#include "collections/panic.hpp"
+#include "scan/trigger_scanner.hpp"
+#include "syntax/accents.hpp"
+
 namespace kogane {
 
-// Pass-through until the real stage lands.
-SanitizedSource sanitize(SharedText source, Diagnostics diagnostics) {
-    SanitizedSource out;
-    out.diagnostics = std::move(diagnostics);
-    out.text = source;
-    out.source = std::move(source);
-    out.sanitized_is_source = true;
+namespace {
+
+constexpr std::string_view kBom = "\xEF\xBB\xBF";
+constexpr std::string_view kTortoiseOpen = "〔";
+constexpr std::string_view kTortoiseClose = "〕";
+constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
+
+// memmem rather than string_view::find: the latter stops at every E3 lead
+// byte, which is every other character of kana text.
+size_t find_seq(std::string_view text, std::string_view needle, size_t from) {
+    if (from >= text.size()) return std::string_view::npos;
+    const void* hit = ::memmem(text.data() + from, text.size() - from, needle.data(), needle.size());
+    return hit == nullptr ? std::string_view::npos : static_cast<size_t>(static_cast<const char*>(hit) - text.data());
+}
+
+inline unsigned char byte_at(std::string_view s, size_t i) { return static_cast<unsigned char>(s[i]); }
+
+// Byte length of a White_Space character starting at `i`, or 0.
+size_t white_space_len_at(std::string_view s, size_t i) {
+    const unsigned char c = byte_at(s, i);
+    if (c == ' ' || (c >= 0x09 && c <= 0x0D)) return 1;
+    if (c < 0xC2) return 0;
+    const size_t left = s.size() - i;
+    if (c == 0xC2 && left >= 2) {
+        const unsigned char c1 = byte_at(s, i + 1);
+        return (c1 == 0x85 || c1 == 0xA0) ? 2 : 0;
+    }
+    if (left < 3) return 0;
+    const unsigned char c1 = byte_at(s, i + 1), c2 = byte_at(s, i + 2);
+    if (c == 0xE1) return (c1 == 0x9A && c2 == 0x80) ? 3 : 0;  // U+1680
+    if (c == 0xE2) {
+        if (c1 == 0x80 && (c2 <= 0x8A || c2 == 0xA8 || c2 == 0xA9 || c2 == 0xAF)) return 3;  // U+2000..200A, 2028, 2029, 202F
+        if (c1 == 0x81 && c2 == 0x9F) return 3;                                              // U+205F
+        return 0;
+    }
+    if (c == 0xE3) return (c1 == 0x80 && c2 == 0x80) ? 3 : 0;  // U+3000
+    return 0;
+}
+
+// Byte length of a White_Space character ending at `end`, or 0.
+size_t white_space_len_before(std::string_view s, size_t end) {
+    for (size_t len = 1; len <= 3 && len <= end; ++len) {
+        if (white_space_len_at(s, end - len) == len) return len;
+    }
+    return 0;
+}
+
+std::string_view trim_white_space(std::string_view line) {
+    size_t b = 0, e = line.size();
+    while (b < e) {
+        const size_t w = white_space_len_at(line.substr(0, e), b);
+        if (w == 0) break;
+        b += w;
+    }
+    while (e > b) {
+        const size_t w = white_space_len_before(line.substr(b), e - b);
+        if (w == 0) break;
+        e -= w;
+    }
+    return line.substr(b, e - b);
+}
+
+bool is_blank_line(std::string_view line) { return trim_white_space(line).empty(); }
+
+// Replaces every complete EE 80 81..84 by U+FFFD in place, recording one
+// diagnostic per character.
+void replace_sentinels(std::string& text, Diagnostics& diagnostics) {
+    char* const base = text.data();
+    const size_t n = text.size();
+    size_t i = 0;
+    while (i < n) {
+        const void* hit = std::memchr(base + i, 0xEE, n - i);
+        if (hit == nullptr) break;
+        i = static_cast<size_t>(static_cast<const char*>(hit) - base);
+        const auto* p = reinterpret_cast<const unsigned char*>(base + i);
+        if (i + 3 <= n && p[1] == 0x80 && p[2] >= 0x81 && p[2] <= 0x84) {
+            const uint32_t cp = 0xE000u + (p[2] - 0x80u);
+            const uint32_t at = static_cast<uint32_t>(i);
+            diagnostics.push_back(Diagnostic::source_contains_pua(Span{at, at + 3}, cp));
+            std::memcpy(base + i, kReplacement.data(), 3);
+            i += 3;
+        } else {
+            i += 1;
+        }
+    }
+}
+
+}  // namespace
+
+bool is_rule_line(std::string_view line) {
+    const std::string_view t = trim_white_space(line);
+    if (t.size() < 10) return false;
+    const char c = t[0];
+    if (c != '-' && c != '=' && c != '_') return false;
+    return t.find_first_not_of(c) == std::string_view::npos;
+}
+
+bool has_rule_line(std::string_view text) {
+    // Visit only lines holding a rule character; each such line is tested
+    // once, so the walk stays linear.
+    size_t pos = 0;
+    while (pos < text.size()) {
+        const size_t hit = text.find_first_of("-=_", pos);
+        if (hit == std::string_view::npos) return false;
+        const size_t nl_before = hit == 0 ? std::string_view::npos : text.rfind('\n', hit - 1);
+        const size_t line_start = nl_before == std::string_view::npos ? 0 : nl_before + 1;
+        size_t line_end = text.find('\n', hit);
+        if (line_end == std::string_view::npos) line_end = text.size();
+        if (is_rule_line(text.substr(line_start, line_end - line_start))) return true;
+        pos = line_end + 1;
+    }
+    return false;
+}
+
+std::string isolate_rule_lines(std::string_view text) {
+    std::string out;
+    out.reserve(text.size() + 16);
+    size_t start = 0;
+    bool first = true;
+    bool previous_blank = true;
+    while (true) {
+        size_t end = text.find('\n', start);
+        const bool last = end == std::string_view::npos;
+        if (last) end = text.size();
+        const std::string_view line = text.substr(start, end - start);
+        // Only lines that could be rules pay for the full test.
+        const bool rule = line.find_first_of("-=_") != std::string_view::npos && is_rule_line(line);
+        if (rule && !first && !previous_blank) out.push_back('\n');
+        out.append(line);
+        if (last) break;
+        out.push_back('\n');
+        previous_blank = !rule && is_blank_line(line);
+        first = false;
+        start = end + 1;
+    }
     return out;
 }
 
-bool has_rule_line(std::string_view) { return false; }
-std::string isolate_rule_lines(std::string_view text) { return std::string(text); }
+std::string normalize_line_ends(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    const char* const base = text.data();
+    const size_t n = text.size();
+    size_t i = 0;
+    while (i < n) {
+        const void* hit = std::memchr(base + i, '\r', n - i);
+        if (hit == nullptr) {
+            out.append(base + i, n - i);
+            break;
+        }
+        const size_t cr = static_cast<size_t>(static_cast<const char*>(hit) - base);
+        out.append(base + i, cr - i);
+        out.push_back('\n');
+        i = cr + 1;
+        if (i < n && base[i] == '\n') ++i;
+    }
+    return out;
+}
+
+std::string rewrite_accent_fragments(std::string_view text, Diagnostics& diagnostics) {
+    std::string out;
+    out.reserve(text.size());
+    size_t pos = 0;
+    while (true) {
+        const size_t open = find_seq(text, kTortoiseOpen, pos);
+        if (open == std::string_view::npos) {
+            out.append(text.substr(pos));
+            break;
+        }
+        out.append(text.substr(pos, open - pos));
+        const size_t body = open + kTortoiseOpen.size();
+        const size_t close = find_seq(text, kTortoiseClose, body);
+        if (close == std::string_view::npos) {
+            out.append(text.substr(open));
+            break;
+        }
+        const std::string_view fragment = text.substr(body, close - body);
+        const size_t out_open = out.size();
+        out.append(kTortoiseOpen);
+        bool changed = false;
+        if (has_accent_mark(fragment)) {
+            const std::string rewritten = decompose_accents(fragment);
+            changed = rewritten != fragment;
+            out.append(rewritten);
+        } else {
+            out.append(fragment);
+        }
+        out.append(kTortoiseClose);
+        if (changed) {
+            diagnostics.push_back(Diagnostic::simple(DiagTag::AccentDecompositionApplied,
+                                                     Span{static_cast<uint32_t>(out_open), static_cast<uint32_t>(out.size())}));
+        }
+        const size_t next = close + kTortoiseClose.size();
+        invariant(next > pos, "accent rewrite must advance");
+        pos = next;
+    }
+    return out;
+}
+
+SanitizedSource sanitize(SharedText source, Diagnostics diagnostics) {
+    std::string_view view = *source;
+    while (view.starts_with(kBom)) view.remove_prefix(kBom.size());
+    const bool lost_bom = view.size() != source->size();
+
+    // One vector pass decides which rewrites apply. Later steps never create
+    // what the probe looks for (they work on whole characters, and only the
+    // line-end step removes bytes, never between two rule characters), so
+    // its answers stay valid for the intermediate texts.
+    const scan::SanitizeProbe probe = scan::probe_for_sanitize(view);
+
+    // `owned` holds the text once any step has rewritten it.
+    std::string owned;
+    bool have_owned = false;
+    auto current = [&]() -> std::string_view { return have_owned ? std::string_view(owned) : view; };
+
+    if (probe.carriage_return) {
+        owned = normalize_line_ends(view);
+        have_owned = true;
+    }
+    if (probe.rule_pair && has_rule_line(current())) {
+        owned = isolate_rule_lines(current());
+        have_owned = true;
+    }
+    if (probe.tortoise_open) {
+        owned = rewrite_accent_fragments(current(), diagnostics);
+        have_owned = true;
+    }
+    if (probe.sentinel) {
+        if (!have_owned) {
+            owned.assign(view);
+            have_owned = true;
+        }
+        replace_sentinels(owned, diagnostics);
+    }
+
+    SanitizedSource out;
+    out.diagnostics = std::move(diagnostics);
+    if (have_owned || lost_bom) {
+        if (!have_owned) owned.assign(view);
+        out.text = std::make_shared<const std::string>(std::move(owned));
+        out.sanitized_is_source = false;
+    } else {
+        out.text = source;
+        out.sanitized_is_source = true;
+    }
+    out.source = std::move(source);
+    return out;
+}
 
 }  // namespace kogane

@@ -21,8 +21,17 @@ SanitizedSource sanitize(SharedText source, Diagnostics diagnostics);
 
 // Rule lines: a line of ten or more bytes of one repeated "-", "=" or "_"
 // (surrounding white space ignored).
+bool is_rule_line(std::string_view line);
 bool has_rule_line(std::string_view text);
 // Inserts a line feed before every rule line whose preceding line is not blank.
 std::string isolate_rule_lines(std::string_view text);
+
+// Each CR LF and each lone CR becomes one LF.
+std::string normalize_line_ends(std::string_view text);
+
+// Rewrites accent digraphs inside every 〔…〕 of `text`, appending one
+// accent_decomposition_applied diagnostic (output coordinates) per changed
+// fragment.
+std::string rewrite_accent_fragments(std::string_view text, Diagnostics& diagnostics);
 
 }  // namespace kogane

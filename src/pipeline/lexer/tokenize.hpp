@@ -17,6 +17,9 @@ struct Token {
     uint8_t kind = 0;  // TriggerKind for Trigger
     uint32_t start = 0;  // Newline: offset of the line feed
     uint32_t end = 0;
+
+    Span span() const { return Span{start, end}; }
+    TriggerKind trigger() const { return static_cast<TriggerKind>(kind); }
 };
 
 struct TokenStream {
@@ -28,5 +31,13 @@ struct TokenStream {
 };
 
 TokenStream tokenize(SanitizedSource input);
+
+// Cuts `text` into tokens with the process-wide scanner. Panics when the
+// text is too long for u32 offsets.
+std::vector<Token> tokenize_text(std::string_view text);
+
+// Fails with "source too long for u32 span offsets (N bytes)" above
+// 0xFFFFFFFF bytes.
+void check_span_limit(uint64_t length);
 
 }  // namespace kogane

@@ -1,0 +1,75 @@
+#pragma once
+// Pieces shared by the scanner kernels: the growing hit buffer and the
+// scalar step that finishes every vector loop, so that all kernels treat
+// the last bytes of a text in exactly the same way.
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "scan/trigger_scanner.hpp"
+
+namespace kogane::scan::detail {
+
+inline bool is_trigger_lead(unsigned char c) { return c == 0xE2 || c == 0xE3 || c == 0xEF; }
+
+// Writes hits through a raw cursor; the vector grows in large steps before
+// each block instead of checking capacity per hit.
+class HitSink {
+public:
+    explicit HitSink(std::vector<uint32_t>& out) : out_(out), used_(out.size()) {}
+    ~HitSink() { out_.resize(used_); }
+    HitSink(const HitSink&) = delete;
+    HitSink& operator=(const HitSink&) = delete;
+
+    // Room for at least `n` more hits.
+    void reserve_block(size_t n) {
+        if (used_ + n > out_.size()) out_.resize(std::max<size_t>(out_.size() * 2, used_ + n + 256));
+    }
+    // Appends base + index of every set bit of `mask`, lowest first.
+    template <typename Mask>
+    void push_mask(uint32_t base, Mask mask) {
+        uint32_t* dst = out_.data() + used_;
+        while (mask) {
+            *dst++ = base + static_cast<uint32_t>(__builtin_ctzll(static_cast<unsigned long long>(mask)));
+            mask &= mask - 1;
+        }
+        used_ = static_cast<size_t>(dst - out_.data());
+    }
+    void push(uint32_t offset) {
+        reserve_block(1);
+        out_[used_++] = offset;
+    }
+
+private:
+    std::vector<uint32_t>& out_;
+    size_t used_;
+};
+
+// The reference definition of a hit, applied to [from, n).
+inline void scalar_hits(const unsigned char* p, size_t from, size_t n, HitSink& sink) {
+    for (size_t i = from; i < n; ++i) {
+        const unsigned char c = p[i];
+        if (c == '\n') {
+            sink.push(static_cast<uint32_t>(i));
+        } else if (is_trigger_lead(c) && i + 2 < n && classify_trigger(p + i) >= 0) {
+            sink.push(static_cast<uint32_t>(i));
+        }
+    }
+}
+
+inline bool is_rule_byte(unsigned char c) { return c == '-' || c == '=' || c == '_'; }
+
+// The reference definition of the sanitize probe, applied to [from, n).
+inline void scalar_probe(const unsigned char* p, size_t from, size_t n, SanitizeProbe& r) {
+    for (size_t i = from; i < n; ++i) {
+        const unsigned char c = p[i];
+        if (c == '\r') r.carriage_return = true;
+        if (i + 1 < n && is_rule_byte(c) && p[i + 1] == c) r.rule_pair = true;
+        if (i + 2 < n && c == 0xE3 && p[i + 1] == 0x80 && p[i + 2] == 0x94) r.tortoise_open = true;
+        if (i + 2 < n && c == 0xEE && p[i + 1] == 0x80 && p[i + 2] >= 0x81 && p[i + 2] <= 0x84) r.sentinel = true;
+    }
+}
+
+}  // namespace kogane::scan::detail
