@@ -1,18 +1,212 @@
 #include "pipeline/fold.hpp"
 
+#include "collections/panic.hpp"
+#include "pipeline/fold_passes.hpp"
+#include "pipeline/lexer/classify/classifier.hpp"
+#include "pipeline/lexer/classify/quote_index.hpp"
+
 namespace kogane {
 
-// Until classification lands, every byte is plain text: the normalized text
-// is the sanitized text and the registry is empty.
+namespace {
+
+// Bouten kinds 8..12 (波線 … 破線) are side lines; the rest are dots.
+bool is_line_family(uint8_t bouten_kind) { return bouten_kind >= 8 && bouten_kind <= 12; }
+
+const char* family_word(uint8_t bouten_kind) { return is_line_family(bouten_kind) ? "傍線" : "傍点"; }
+
+const char* display_name(ContainerKey key) {
+    uint8_t k = static_cast<uint8_t>(key);
+    return k < 16 ? kContainerDisplayNames[k] : "indent";
+}
+
+// Name of the single-line layout a LeafAlign puts in force, if any.
+const char* single_line_name(const LeafAlignNode& leaf) {
+    switch (leaf.sub) {
+        case 0:
+        case 1: return "indent";
+        case 2: return "align-end";
+        case 3: return "center";
+        case 4: return "line-gothic";
+        default: return nullptr;
+    }
+}
+
+constexpr uint8_t kWarichuOpen = 4;
+constexpr uint8_t kWarichuClose = 5;
+
+class Folder {
+public:
+    Folder(std::string_view text, size_t paired_events) : text_(text) {
+        out_.reserve(text.size());
+        registry_.reserve(paired_events);
+        const size_t containers = paired_events / 40;
+        stack_.reserve(containers);
+        pairs_.reserve(containers);
+    }
+
+    void run(const std::vector<ClassifiedEvent>& events) {
+        for (const ClassifiedEvent& e : events) {
+            switch (e.tag) {
+                case EventTag::TextRun: text_run(e.span); break;
+                case EventTag::LineFeed:
+                    out_ += '\n';
+                    single_line_ = nullptr;
+                    break;
+                case EventTag::Node:
+                    if (is_block_leaf(e.node.tag))
+                        block_leaf(e);
+                    else
+                        inline_node(e);
+                    break;
+                case EventTag::ContainerOpen: container_open(e); break;
+                case EventTag::ContainerClose: container_close(e); break;
+            }
+        }
+    }
+
+    std::string out_;
+    std::vector<RegistryEntry> registry_;
+    std::vector<ContainerPair> pairs_;
+    Diagnostics diagnostics_;
+
+private:
+    struct OpenContainer {
+        uint32_t position;
+        ContainerSpec spec;
+    };
+
+    void text_run(Span s) {
+        invariant(s.start <= s.end && s.end <= text_.size() && is_char_boundary(text_, s.start) &&
+                      is_char_boundary(text_, s.end),
+                  "span must align to UTF-8 char boundaries in source");
+        out_.append(slice(text_, s));
+    }
+
+    // Writes the sentinel (framed by blank lines when `block`) and returns
+    // its byte position.
+    uint32_t sentinel(SentinelKind kind, bool block) {
+        if (block) out_ += "\n\n";
+        invariant(out_.size() <= 0xFFFFFFFFull, "normalized fits u32 per sanitize-stage cap");
+        const uint32_t at = static_cast<uint32_t>(out_.size());
+        out_ += static_cast<char>(0xEE);
+        out_ += static_cast<char>(0x80);
+        out_ += static_cast<char>(0x81 + static_cast<uint8_t>(kind));
+        if (block) out_ += "\n\n";
+        return at;
+    }
+
+    void record(SentinelKind kind, const ClassifiedEvent& e, uint32_t at) {
+        RegistryEntry entry;
+        entry.kind = kind;
+        if (kind == SentinelKind::BlockOpen || kind == SentinelKind::BlockClose)
+            entry.spec = e.spec;
+        else
+            entry.node = e.node;
+        entry.span = e.span;
+        entry.position = at;
+        registry_.push_back(entry);
+    }
+
+    void inline_node(const ClassifiedEvent& e) {
+        if (e.node.tag == NodeTag::LeafAlign) {
+            if (const char* name = single_line_name(e.node.leaf)) single_line_ = name;
+        } else if (e.node.tag == NodeTag::Directive) {
+            if (e.node.directive.kind == kWarichuOpen) ++warichu_depth_;
+            if (e.node.directive.kind == kWarichuClose && warichu_depth_ > 0) --warichu_depth_;
+        }
+        record(SentinelKind::Inline, e, sentinel(SentinelKind::Inline, false));
+    }
+
+    void block_leaf(const ClassifiedEvent& e) {
+        if (e.node.tag == NodeTag::PageBreak || e.node.tag == NodeTag::SectionBreak) {
+            if (single_line_ != nullptr)
+                diagnostics_.push_back(Diagnostic::break_in_single_line_container(e.span, single_line_));
+            else if (warichu_depth_ > 0)
+                diagnostics_.push_back(Diagnostic::break_in_single_line_container(e.span, "warichu"));
+        }
+        record(SentinelKind::BlockLeaf, e, sentinel(SentinelKind::BlockLeaf, true));
+    }
+
+    void container_open(const ClassifiedEvent& e) {
+        const uint32_t at = sentinel(SentinelKind::BlockOpen, !e.spec.is_inline());
+        record(SentinelKind::BlockOpen, e, at);
+        stack_.push_back(OpenContainer{at, e.spec});
+    }
+
+    void container_close(const ClassifiedEvent& e) {
+        const uint32_t at = sentinel(SentinelKind::BlockClose, !e.spec.is_inline());
+        record(SentinelKind::BlockClose, e, at);
+        if (stack_.empty()) return;
+        const OpenContainer open = stack_.back();
+        stack_.pop_back();
+        const ContainerKey expected = open.spec.key();
+        const ContainerKey received = e.spec.key();
+        if (expected != received) {
+            diagnostics_.push_back(
+                Diagnostic::mismatched_container_close(e.span, display_name(expected), display_name(received)));
+        } else if (expected == ContainerKey::BoutenRange && is_line_family(open.spec[2]) != is_line_family(e.spec[2])) {
+            diagnostics_.push_back(
+                Diagnostic::mismatched_bouten_container(e.span, family_word(open.spec[2]), family_word(e.spec[2])));
+        }
+        pairs_.push_back(ContainerPair{open.position, at, open.spec});
+    }
+
+    std::string_view text_;
+    std::vector<OpenContainer> stack_;
+    const char* single_line_ = nullptr;
+    uint32_t warichu_depth_ = 0;
+};
+
+}  // namespace
+
+void fold_events(ClassifiedStream stream, ParseSnapshot& snapshot, size_t paired_events) {
+    const std::string_view text = snapshot.sanitized ? std::string_view(*snapshot.sanitized) : std::string_view();
+    std::vector<ClassifiedEvent>& events = stream.events;
+    if (paired_events == 0) paired_events = events.size();
+
+    Diagnostics fold_diagnostics;
+    check_kaeriten(stream.kaeriten, text, fold_diagnostics);
+    promote_headings(events, text, snapshot.store);
+    normalise_overlaps(events);
+    collapse_inline_containers(events, text, snapshot.store);
+
+    Folder folder(text, paired_events);
+    folder.run(events);
+
+    Diagnostics& all = snapshot.diagnostics;
+    all.reserve(all.size() + stream.diagnostics.size() + fold_diagnostics.size() + folder.diagnostics_.size());
+    for (Diagnostic& d : stream.diagnostics) all.push_back(std::move(d));
+    for (Diagnostic& d : fold_diagnostics) all.push_back(std::move(d));
+    for (Diagnostic& d : folder.diagnostics_) all.push_back(std::move(d));
+    sort_diagnostics(all);
+
+    snapshot.normalized = std::move(folder.out_);
+    snapshot.registry = SentinelRegistry::build(std::move(folder.registry_));
+    snapshot.container_pairs = std::move(folder.pairs_);
+}
+
 ParseSnapshot fold(PairedStream paired) {
-    ParseSnapshot snap;
-    snap.diagnostics = std::move(paired.diagnostics);
-    sort_diagnostics(snap.diagnostics);
-    snap.sanitized = std::move(paired.text);
-    snap.normalized = *snap.sanitized;
-    snap.pair_links = std::move(paired.links);
-    snap.sanitized_is_source = paired.sanitized_is_source;
-    return snap;
+    ParseSnapshot snapshot;
+    snapshot.diagnostics = std::move(paired.diagnostics);
+    snapshot.sanitized = paired.text ? std::move(paired.text) : std::make_shared<const std::string>();
+    snapshot.pair_links = std::move(paired.links);
+    snapshot.sanitized_is_source = paired.sanitized_is_source;
+    const std::string_view text = *snapshot.sanitized;
+
+    ClassifiedStream stream;
+    {
+        const QuoteIndex quotes(text);
+        Classifier classifier(paired.events, text, snapshot.store, &quotes);
+        stream.events.reserve(4);
+        while (std::optional<ClassifiedEvent> e = classifier.next()) stream.events.push_back(*e);
+        stream.diagnostics = classifier.take_diagnostics();
+        stream.kaeriten = classifier.take_kaeriten();
+    }
+    const size_t paired_events = paired.events.size();
+    std::vector<PairEvent>().swap(paired.events);
+
+    fold_events(std::move(stream), snapshot, paired_events);
+    return snapshot;
 }
 
 }  // namespace kogane

@@ -1,0 +1,220 @@
+#include "pipeline/fold_passes.hpp"
+
+#include <string>
+
+#include "collections/panic.hpp"
+
+namespace kogane {
+
+namespace {
+
+constexpr int kKanbunWindow = 12;
+
+bool is_kana(uint32_t cp) {
+    return (cp >= 0x3040 && cp <= 0x30FF) || (cp >= 0xFF66 && cp <= 0xFF9D);
+}
+
+bool is_ideograph(uint32_t cp) {
+    return (cp >= 0x3400 && cp <= 0x9FFF) || (cp >= 0xF900 && cp <= 0xFAFF);
+}
+
+// Decodes the character starting at `i`; malformed input yields U+FFFD and
+// consumes one byte, so the walk always advances.
+uint32_t decode(std::string_view s, size_t i, size_t* len) {
+    unsigned char b = static_cast<unsigned char>(s[i]);
+    size_t n = b < 0x80 ? 1 : b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 0;
+    if (n == 0 || i + n > s.size()) {
+        *len = 1;
+        return 0xFFFD;
+    }
+    uint32_t cp = n == 1 ? b : b & (0x7F >> n);
+    for (size_t k = 1; k < n; ++k) {
+        unsigned char c = static_cast<unsigned char>(s[i + k]);
+        if ((c & 0xC0) != 0x80) {
+            *len = 1;
+            return 0xFFFD;
+        }
+        cp = cp << 6 | (c & 0x3F);
+    }
+    *len = n;
+    return cp;
+}
+
+struct ScriptCount {
+    int kana = 0;
+    int ideographs = 0;
+    void add(uint32_t cp) {
+        kana += is_kana(cp);
+        ideographs += is_ideograph(cp);
+    }
+};
+
+bool kanbun_context(std::string_view text, Span mark) {
+    ScriptCount count;
+    size_t i = mark.start < text.size() ? mark.start : text.size();
+    for (int n = 0; n < kKanbunWindow && i > 0; ++n) {
+        size_t lead = i - 1;
+        while (lead > 0 && i - lead < 4 && (static_cast<unsigned char>(text[lead]) & 0xC0) == 0x80) --lead;
+        size_t len;
+        count.add(decode(text, lead, &len));
+        i = lead;
+    }
+    i = mark.end;
+    for (int n = 0; n < kKanbunWindow && i < text.size(); ++n) {
+        size_t len;
+        count.add(decode(text, i, &len));
+        i += len;
+    }
+    return !(count.kana >= 2 && count.ideographs < 2);
+}
+
+// Recognised marks (一二三四, 上中下, 甲乙丙丁) are the ones that pair up.
+bool pairs_by_family(const KaeritenMark& m) { return m.recognised && m.series <= 2; }
+
+}  // namespace
+
+void check_kaeriten(std::span<const KaeritenMark> marks, std::string_view text, Diagnostics& out) {
+    if (marks.size() == 1 && !kanbun_context(text, marks[0].span))
+        out.push_back(Diagnostic::simple(DiagTag::KaeritenOutsideKanbun, marks[0].span));
+
+    bool family_starts[3] = {false, false, false};
+    for (const KaeritenMark& m : marks)
+        if (pairs_by_family(m) && m.ordinal == 1) family_starts[m.series] = true;
+    for (const KaeritenMark& m : marks)
+        if (pairs_by_family(m) && m.ordinal >= 2 && !family_starts[m.series])
+            out.push_back(Diagnostic::simple(DiagTag::BracketedKaeritenNoPair, m.span));
+}
+
+void promote_headings(std::vector<ClassifiedEvent>& events, std::string_view text, NodeStore& store) {
+    for (ClassifiedEvent& e : events) {
+        if (e.tag != EventTag::Node || e.node.tag != NodeTag::HeadingHint) continue;
+        const uint32_t s = e.span.start;
+        if (s == 0 || s > text.size() || text[s - 1] != '\n') continue;
+        const HeadingHintNode hint = e.node.hint;
+        const std::string_view target = store.resolve(hint.target);
+        if (target.size() > s - 1) continue;
+        const uint32_t line_start = s - 1 - static_cast<uint32_t>(target.size());
+        if (text.substr(line_start, target.size()) != target) continue;
+        if (line_start != 0 && text[line_start - 1] != '\n') continue;
+        invariant(!target.empty(), "classify stage must emit Heading with non-empty text");
+
+        HeadingNode heading;
+        heading.text = store.content_from_segment(store.text_segment(target));
+        heading.level = hint.level;
+        heading.style = hint.style;
+        e.node = Node::make_heading(heading);
+        e.span.start = line_start;
+    }
+}
+
+void normalise_overlaps(std::vector<ClassifiedEvent>& events) {
+    // `events[0, kept)` is the compacted prefix. Every event is removed at
+    // most once, so the backward walk is linear overall.
+    size_t kept = 0;
+    for (size_t r = 0; r < events.size(); ++r) {
+        const ClassifiedEvent e = events[r];
+        while (kept > 0) {
+            const Span k = events[kept - 1].span;
+            const bool inside = k.start >= e.span.start && k.end <= e.span.end;
+            if (!inside || k == e.span) break;
+            --kept;
+        }
+        if (kept > 0) {
+            ClassifiedEvent& prev = events[kept - 1];
+            if (prev.tag == EventTag::TextRun && prev.span.start < e.span.start && prev.span.end > e.span.start)
+                prev.span.end = e.span.start;
+        }
+        events[kept++] = e;
+    }
+    events.resize(kept);
+}
+
+namespace {
+
+bool collapsible_open(const ContainerSpec& open) {
+    switch (open.kind()) {
+        case ContainerKind::Bold:
+        case ContainerKind::Gothic:
+        case ContainerKind::Italic:
+        case ContainerKind::Caption: return open[1] == 0;
+        case ContainerKind::BoutenRange:
+        case ContainerKind::SmallScript: return true;
+        default: return false;
+    }
+}
+
+bool close_matches(const ContainerSpec& open, const ContainerSpec& close) {
+    if (open.key() != close.key()) return false;
+    switch (open.kind()) {
+        case ContainerKind::BoutenRange: return open[1] == close[1] && open[2] == close[2];
+        case ContainerKind::SmallScript: return (open[1] == 1) == (close[1] == 1);
+        default: return open[1] == close[1];
+    }
+}
+
+FormatStyle collapsed_style(const ContainerSpec& open) {
+    switch (open.kind()) {
+        case ContainerKind::Bold: return {kStyleBold, 0};
+        case ContainerKind::Gothic: return {kStyleGothic, 0};
+        case ContainerKind::Italic: return {kStyleItalic, 0};
+        case ContainerKind::Caption: return {kStyleCaption, 0};
+        case ContainerKind::SmallScript: return {kStyleSmallScript, uint8_t(open[1] == 1 ? 1 : 0)};
+        default: return {uint8_t(open[1] == 1 ? kStyleBoutenLeft : kStyleBoutenRight), open[2]};
+    }
+}
+
+void append_run(std::string& out, std::string_view text, Span s) {
+    invariant(s.start <= s.end && s.end <= text.size() && is_char_boundary(text, s.start) &&
+                  is_char_boundary(text, s.end),
+              "span must align to UTF-8 char boundaries in source");
+    out.append(slice(text, s));
+}
+
+}  // namespace
+
+void collapse_inline_containers(std::vector<ClassifiedEvent>& events, std::string_view text, NodeStore& store) {
+    // Frames name the index of their open event in the compacted output,
+    // so an enclosing frame never copies the events of an inner one.
+    struct Frame {
+        size_t open;
+        bool only_text;
+    };
+    std::vector<Frame> frames;
+    std::string joined;
+    size_t w = 0;
+    for (size_t r = 0; r < events.size(); ++r) {
+        const ClassifiedEvent e = events[r];
+        if (e.tag == EventTag::ContainerClose && !frames.empty()) {
+            const Frame f = frames.back();
+            frames.pop_back();
+            const ClassifiedEvent& open = events[f.open];
+            const size_t inner = w - f.open - 1;
+            bool collapse = f.only_text && inner > 0 && collapsible_open(open.spec) && close_matches(open.spec, e.spec);
+            if (collapse) {
+                joined.clear();
+                for (size_t i = f.open + 1; i < w; ++i) append_run(joined, text, events[i].span);
+                collapse = !joined.empty();
+            }
+            if (collapse) {
+                FormatNode fmt;
+                fmt.mode = 0;
+                fmt.spec = kNoId;
+                fmt.target = store.content_from_segment(store.text_segment(joined));
+                fmt.style = collapsed_style(open.spec);
+                fmt.suppressed = 0;
+                const Span span{open.span.start, e.span.end};
+                w = f.open;
+                events[w++] = ClassifiedEvent::of_node(Node::make_format(fmt), span);
+            } else {
+                events[w++] = e;
+            }
+            continue;
+        }
+        if (!frames.empty() && e.tag != EventTag::TextRun) frames.back().only_text = false;
+        if (e.tag == EventTag::ContainerOpen) frames.push_back(Frame{w, true});
+        events[w++] = e;
+    }
+    events.resize(w);
+}
+
+}  // namespace kogane

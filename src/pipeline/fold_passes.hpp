@@ -1,0 +1,30 @@
+#pragma once
+// The passes the fold runs over the collected event list before writing
+// the normalized text. Each works in place and in one forward walk.
+
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "pipeline/lexer/classify/classified_event.hpp"
+#include "syntax/ast/node_store.hpp"
+#include "syntax/diagnostic.hpp"
+
+namespace kogane {
+
+// Kaeriten placement: a lone mark in kana-heavy text, and bracketed marks
+// whose family never starts. Appends to `out`.
+void check_kaeriten(std::span<const KaeritenMark> marks, std::string_view text, Diagnostics& out);
+
+// Turns a HeadingHint whose target is exactly the preceding line into a
+// Heading spanning that line.
+void promote_headings(std::vector<ClassifiedEvent>& events, std::string_view text, NodeStore& store);
+
+// Drops events that lie strictly inside a later event's span and trims a
+// text run that reaches into the next event.
+void normalise_overlaps(std::vector<ClassifiedEvent>& events);
+
+// Replaces an inline style container holding only text with one Format node.
+void collapse_inline_containers(std::vector<ClassifiedEvent>& events, std::string_view text, NodeStore& store);
+
+}  // namespace kogane
