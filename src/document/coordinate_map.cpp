@@ -18,6 +18,17 @@ bool is_sentinel_at(std::string_view t, size_t i) {
            static_cast<unsigned char>(t[i + 2]) <= 0x84;
 }
 
+// True when the two texts are equal once every CR and LF is removed.
+bool differs_only_in_line_ends(std::string_view a, std::string_view b) {
+    size_t i = 0, j = 0;
+    while (true) {
+        while (i < a.size() && (a[i] == '\r' || a[i] == '\n')) ++i;
+        while (j < b.size() && (b[j] == '\r' || b[j] == '\n')) ++j;
+        if (i == a.size() || j == b.size()) return i == a.size() && j == b.size();
+        if (a[i++] != b[j++]) return false;
+    }
+}
+
 bool is_replacement_at(std::string_view t, size_t i) { return t.substr(i, 3) == "\xEF\xBF\xBD"; }
 
 }  // namespace
@@ -54,11 +65,11 @@ CoordinateMap build_coordinate_map(std::string_view src, std::string_view san, b
                 const size_t re = src.find(kTortoiseClose, rb), se = san.find(kTortoiseClose, sb);
                 if (re != std::string_view::npos && se != std::string_view::npos) {
                     std::string_view body_src = src.substr(rb, re - rb), body_san = san.substr(sb, se - sb);
-                    // A body that spans lines may also carry line-end edits;
-                    // those are mapped by the ordinary walk instead.
-                    bool single_line = body_src.find_first_of("\r\n") == std::string_view::npos &&
-                                       body_san.find('\n') == std::string_view::npos;
-                    if (body_src == body_san || single_line) {
+                    // A body that differs only in its line ends is mapped by
+                    // the ordinary walk, which keeps offsets inside it exact;
+                    // any other difference (an accent rewrite, perhaps beside
+                    // line-end edits) becomes one edit over the body.
+                    if (body_src == body_san || !differs_only_in_line_ends(body_src, body_san)) {
                         if (body_src != body_san) map.edits.push_back({sb, se, rb, re});
                         r = re + 3;
                         s = se + 3;

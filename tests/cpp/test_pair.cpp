@@ -1,0 +1,164 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "pipeline/lexer/pair.hpp"
+
+namespace kogane {
+namespace {
+
+PairedStream pair_text(const std::string& text) {
+    return pair(tokenize(sanitize(std::make_shared<const std::string>(text), Diagnostics{})));
+}
+
+const char* kind_letter(PairKind k) {
+    switch (k) {
+        case PairKind::Bracket: return "B";
+        case PairKind::Ruby: return "R";
+        case PairKind::AngleQuote: return "A";
+        case PairKind::Tortoise: return "T";
+        case PairKind::Quote: return "Q";
+    }
+    return "?";
+}
+
+// Compact rendering of the events: Open(B) Text Close(B) Unclosed(Q) ...
+std::string show(const std::vector<PairEvent>& events) {
+    std::string s;
+    for (const PairEvent& e : events) {
+        if (!s.empty()) s += ' ';
+        switch (e.tag) {
+            case PairTag::Text: s += "Text"; break;
+            case PairTag::Trigger: s += "Trigger" + std::to_string(e.kind); break;
+            case PairTag::Open: s += std::string("Open(") + kind_letter(e.pair_kind()) + ")"; break;
+            case PairTag::Close: s += std::string("Close(") + kind_letter(e.pair_kind()) + ")"; break;
+            case PairTag::Unclosed: s += std::string("Unclosed(") + kind_letter(e.pair_kind()) + ")"; break;
+            case PairTag::Unmatched: s += std::string("Unmatched(") + kind_letter(e.pair_kind()) + ")"; break;
+            case PairTag::Newline: s += "Newline"; break;
+        }
+    }
+    return s;
+}
+
+std::string events(const std::string& text) { return show(pair_text(text).events); }
+
+TEST(Pair, RecoveryRules) {
+    EXPECT_EQ(events("《a》"), "Open(R) Text Close(R)");
+    EXPECT_EQ(events("［＃x》］"), "Open(B) Trigger7 Text Unmatched(R) Close(B)");
+    EXPECT_EQ(events("［a「b］"), "Open(B) Text Open(Q) Text Unclosed(Q) Close(B)");
+    EXPECT_EQ(events("「a［b」"), "Open(Q) Text Open(B) Text Unmatched(Q) Unclosed(B) Unclosed(Q)");
+    EXPECT_EQ(events("［a\nb］"), "Open(B) Text Unclosed(B) Newline Text Unmatched(B)");
+    EXPECT_EQ(events("「［a\n"), "Open(Q) Open(B) Text Unclosed(B) Newline Unclosed(Q)");
+    EXPECT_EQ(events("［「a\n"), "Open(B) Open(Q) Text Newline Unclosed(Q) Unclosed(B)");
+    EXPECT_EQ(events("》"), "Unmatched(R)");
+    EXPECT_EQ(events(""), "");
+    EXPECT_EQ(events("｜※＃"), "Trigger0 Trigger8 Trigger7");
+    // Stacked brackets at a line end all close, innermost first.
+    EXPECT_EQ(events("［［\n"), "Open(B) Open(B) Unclosed(B) Unclosed(B) Newline");
+    // Other pairs span lines.
+    EXPECT_EQ(events("「a\nb」"), "Open(Q) Text Newline Text Close(Q)");
+}
+
+TEST(Pair, LinksAndDiagnostics) {
+    PairedStream p = pair_text("《「〔x〕」》");
+    ASSERT_EQ(p.links.size(), 3u);
+    EXPECT_EQ(p.links[0].kind, PairKind::Tortoise);
+    EXPECT_EQ(p.links[1].kind, PairKind::Quote);
+    EXPECT_EQ(p.links[2].kind, PairKind::Ruby);
+    EXPECT_EQ(p.links[2].open, (Span{0, 3}));
+    EXPECT_EQ(p.links[2].close, (Span{16, 19}));
+    EXPECT_TRUE(p.diagnostics.empty());
+
+    p = pair_text("［a「b］");
+    ASSERT_EQ(p.links.size(), 1u);
+    EXPECT_EQ(p.links[0].open, (Span{0, 3}));
+    EXPECT_EQ(p.links[0].close, (Span{8, 11}));
+    ASSERT_EQ(p.diagnostics.size(), 1u);
+    EXPECT_EQ(p.diagnostics[0].tag, DiagTag::UnclosedBracket);
+    EXPECT_EQ(p.diagnostics[0].pair, PairKind::Quote);
+    EXPECT_EQ(p.diagnostics[0].span, (Span{4, 7}));
+    EXPECT_EQ(p.diagnostics[0].message(), "unclosed Kogane Quote bracket");
+
+    p = pair_text("a」");
+    ASSERT_EQ(p.diagnostics.size(), 1u);
+    EXPECT_EQ(p.diagnostics[0].tag, DiagTag::UnmatchedClose);
+    EXPECT_EQ(p.diagnostics[0].span, (Span{1, 4}));
+    EXPECT_EQ(p.diagnostics[0].message(), "unmatched Kogane Quote close delimiter");
+    EXPECT_TRUE(p.links.empty());
+
+    // Sanitize diagnostics stay first.
+    p = pair_text("〔e'〕》");
+    ASSERT_EQ(p.diagnostics.size(), 2u);
+    EXPECT_EQ(p.diagnostics[0].tag, DiagTag::AccentDecompositionApplied);
+    EXPECT_EQ(p.diagnostics[1].tag, DiagTag::UnmatchedClose);
+    EXPECT_EQ(p.links.size(), 1u);  // the tortoise pair
+}
+
+TEST(Pair, NewlineEventCarriesItsOffset) {
+    PairedStream p = pair_text("［\n");
+    ASSERT_EQ(p.events.size(), 3u);  // Open, Unclosed, Newline
+    EXPECT_EQ(p.events[2].tag, PairTag::Newline);
+    EXPECT_EQ(p.events[2].start, 3u);
+}
+
+TEST(Pair, IteratorEndsAndStaysEnded) {
+    std::vector<Token> tokens = tokenize_text("「");
+    PairIterator it(tokens);
+    PairEvent e;
+    ASSERT_TRUE(it.next(e));
+    ASSERT_TRUE(it.next(e));
+    EXPECT_EQ(e.tag, PairTag::Unclosed);
+    EXPECT_FALSE(it.next(e));
+    EXPECT_FALSE(it.next(e));
+}
+
+TEST(Pair, DeepNestingBeyondTheInPlaceStack) {
+    std::string text;
+    for (int i = 0; i < 50; ++i) text += i % 2 ? "「" : "《";
+    text += "［";
+    for (int i = 0; i < 20; ++i) text += "〔";
+    text += "］";  // closes the ［, reporting the 20 〔 above it
+    for (int i = 49; i >= 0; --i) text += i % 2 ? "」" : "》";
+    PairedStream p = pair_text(text);
+    EXPECT_EQ(p.links.size(), 51u);
+    EXPECT_EQ(p.diagnostics.size(), 20u);
+    // The 〔 entries are reported innermost first, before the bracket closes.
+    EXPECT_EQ(p.events[71].tag, PairTag::Unclosed);
+    EXPECT_EQ(p.events[71].start, 51u * 3 + 19 * 3);
+    EXPECT_EQ(p.events[91].tag, PairTag::Close);
+    EXPECT_EQ(p.events[91].pair_kind(), PairKind::Bracket);
+    EXPECT_EQ(p.links.back().kind, PairKind::Ruby);
+    EXPECT_EQ(p.links.back().open, (Span{0, 3}));
+}
+
+TEST(Pair, ManyOpenersThenManyStrayBrackets) {
+    // 「 x N then ］ x N: every ］ is unmatched (no ［ is open) and every 「
+    // is reported at the end, innermost first.
+    const int n = 100000;
+    std::string text;
+    for (int i = 0; i < n; ++i) text += "「";
+    for (int i = 0; i < n; ++i) text += "］";
+    PairedStream p = pair_text(text);
+    ASSERT_EQ(p.events.size(), 3u * n);
+    EXPECT_EQ(p.events[n].tag, PairTag::Unmatched);
+    EXPECT_EQ(p.events[2 * n - 1].tag, PairTag::Unmatched);
+    EXPECT_EQ(p.events[2 * n].tag, PairTag::Unclosed);
+    EXPECT_EQ(p.events[2 * n].start, uint32_t(3 * (n - 1)));
+    EXPECT_EQ(p.events[3 * n - 1].start, 0u);
+    EXPECT_EQ(p.diagnostics.size(), 2u * n);
+    EXPECT_TRUE(p.links.empty());
+}
+
+TEST(Pair, NothingButTriggers) {
+    std::string text;
+    for (int i = 0; i < 30; ++i) text += kTriggerPatterns;
+    PairedStream p = pair_text(text);
+    // Per repetition ｜《》≪≫［］＃※〔〕「」: five pairs close in place.
+    EXPECT_EQ(p.links.size(), 30u * 5);
+    EXPECT_TRUE(p.diagnostics.empty());
+    EXPECT_EQ(p.events.size(), 30u * 13);
+}
+
+}  // namespace
+}  // namespace kogane

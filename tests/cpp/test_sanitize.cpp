@@ -1,0 +1,162 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "pipeline/lexer/sanitize.hpp"
+
+namespace kogane {
+namespace {
+
+SanitizedSource run(const std::string& text) {
+    return sanitize(std::make_shared<const std::string>(text), Diagnostics{});
+}
+
+std::string sanitized(const std::string& text) { return *run(text).text; }
+
+TEST(Sanitize, CleanTextIsSharedNotCopied) {
+    for (const std::string text : {"", "abc", "｜漢字《かんじ》", "ー－＿", "- = _ -=_-=_-=_", "\xEF\xBF\xBD\xEE\x80\x80\xEE\x80\x85"}) {
+        auto source = std::make_shared<const std::string>(text);
+        SanitizedSource out = sanitize(source, Diagnostics{});
+        EXPECT_EQ(out.text.get(), source.get()) << text;
+        EXPECT_EQ(out.source.get(), source.get());
+        EXPECT_TRUE(out.sanitized_is_source);
+        EXPECT_TRUE(out.diagnostics.empty());
+    }
+}
+
+TEST(Sanitize, ByteOrderMarks) {
+    SanitizedSource two = run("\xEF\xBB\xBF\xEF\xBB\xBF" "abc");
+    EXPECT_EQ(*two.text, "abc");
+    EXPECT_FALSE(two.sanitized_is_source);
+    EXPECT_EQ(sanitized("\xEF\xBB\xBF"), "");
+    EXPECT_FALSE(run("\xEF\xBB\xBF").sanitized_is_source);
+    EXPECT_EQ(sanitized("a\xEF\xBB\xBF"), "a\xEF\xBB\xBF");  // only leading marks go
+    EXPECT_TRUE(run("a\xEF\xBB\xBF").sanitized_is_source);
+}
+
+TEST(Sanitize, LineTerminators) {
+    EXPECT_EQ(sanitized("a\r\nb"), "a\nb");
+    EXPECT_EQ(sanitized("a\rb"), "a\nb");
+    EXPECT_EQ(sanitized("a\r\r\nb"), "a\n\nb");
+    EXPECT_EQ(sanitized("\r"), "\n");
+    EXPECT_EQ(sanitized("\r\n\r\n"), "\n\n");
+    EXPECT_EQ(sanitized("\n\r"), "\n\n");
+    // Archive files: CR LF on every line, long enough for the vector probe.
+    std::string in, want;
+    for (int i = 0; i < 50; ++i) {
+        in += "第" + std::to_string(i) + "行　｜本文《ほんぶん》\r\n";
+        want += "第" + std::to_string(i) + "行　｜本文《ほんぶん》\n";
+    }
+    EXPECT_EQ(sanitized(in), want);
+    EXPECT_EQ(sanitized("\xEF\xBB\xBF" + in), want);
+}
+
+TEST(RuleLines, Detection) {
+    EXPECT_TRUE(is_rule_line("----------"));
+    EXPECT_TRUE(is_rule_line("=========="));
+    EXPECT_TRUE(is_rule_line("____________________"));
+    EXPECT_FALSE(is_rule_line("---------"));
+    EXPECT_FALSE(is_rule_line("-----=-----"));
+    EXPECT_TRUE(is_rule_line("　　----------　"));
+    EXPECT_TRUE(is_rule_line(" \t----------\xC2\xA0"));
+    EXPECT_FALSE(is_rule_line("x----------"));
+    EXPECT_FALSE(is_rule_line("ーーーーーーーーーー"));  // katakana long vowel marks
+    EXPECT_FALSE(has_rule_line("a\n---------\nb"));
+    EXPECT_TRUE(has_rule_line("a\nb\n　----------"));
+    EXPECT_TRUE(has_rule_line("==========\n"));
+    EXPECT_FALSE(has_rule_line("a-b=c_d\n--x--------"));
+}
+
+TEST(RuleLines, Isolation) {
+    EXPECT_EQ(isolate_rule_lines("text\n----------"), "text\n\n----------");
+    EXPECT_EQ(isolate_rule_lines("text\n---------"), "text\n---------");
+    EXPECT_EQ(isolate_rule_lines("text\n\n----------"), "text\n\n----------");
+    EXPECT_EQ(isolate_rule_lines("text\n  \n----------"), "text\n  \n----------");
+    EXPECT_EQ(isolate_rule_lines("text\n-----=----"), "text\n-----=----");
+    EXPECT_EQ(isolate_rule_lines("text\n　　----------\n"), "text\n\n　　----------\n");
+    EXPECT_EQ(isolate_rule_lines("----------\ntext"), "----------\ntext");
+    EXPECT_EQ(isolate_rule_lines("a\n----------\n=========="), "a\n\n----------\n\n==========");
+    // Through the stage, together with CR LF.
+    SanitizedSource out = run("title\r\n----------\r\nbody");
+    EXPECT_EQ(*out.text, "title\n\n----------\nbody");
+    EXPECT_FALSE(out.sanitized_is_source);
+    // Any rule line means a rebuild, even when nothing is inserted.
+    SanitizedSource kept = run("\n----------\n");
+    EXPECT_EQ(*kept.text, "\n----------\n");
+    EXPECT_FALSE(kept.sanitized_is_source);
+}
+
+TEST(Sanitize, AccentFragments) {
+    SanitizedSource out = run("〔e'〕");
+    EXPECT_EQ(*out.text, "〔é〕");
+    ASSERT_EQ(out.diagnostics.size(), 1u);
+    EXPECT_EQ(out.diagnostics[0].tag, DiagTag::AccentDecompositionApplied);
+    EXPECT_EQ(out.diagnostics[0].span, (Span{0, 8}));
+
+    // No mark, or a mark with no table entry: unchanged, no diagnostic, but
+    // the fragment still cost a copy.
+    for (const std::string text : {"〔abc〕", "〔x'〕"}) {
+        SanitizedSource same = run(text);
+        EXPECT_EQ(*same.text, text);
+        EXPECT_TRUE(same.diagnostics.empty());
+        EXPECT_FALSE(same.sanitized_is_source);
+    }
+
+    // Spans are in output coordinates, after earlier rewrites shrank the text.
+    out = run("ab\r\n〔AE&〕〔x〕〔e'〕");
+    EXPECT_EQ(*out.text, "ab\n〔Æ〕〔x〕〔é〕");
+    ASSERT_EQ(out.diagnostics.size(), 2u);
+    EXPECT_EQ(out.diagnostics[0].span, (Span{3, 11}));
+    EXPECT_EQ(out.diagnostics[1].span, (Span{18, 26}));
+
+    // A 〔 inside a fragment is content; brackets do not nest.
+    EXPECT_EQ(sanitized("〔a〔e'〕o/〕"), "〔a〔é〕o/〕");
+    // No closer: the rest is left alone.
+    EXPECT_EQ(sanitized("〔e'〕〔e' and more"), "〔é〕〔e' and more");
+    EXPECT_EQ(sanitized("〔e'"), "〔e'");
+    // Fragments may span lines.
+    EXPECT_EQ(sanitized("〔e'\r\na`〕"), "〔é\nà〕");
+}
+
+TEST(Sanitize, SentinelCodePoints) {
+    SanitizedSource out = run("a\xEE\x80\x82" "b");
+    EXPECT_EQ(*out.text, "a\xEF\xBF\xBD" "b");
+    ASSERT_EQ(out.diagnostics.size(), 1u);
+    EXPECT_EQ(out.diagnostics[0].tag, DiagTag::SourceContainsPua);
+    EXPECT_EQ(out.diagnostics[0].codepoint, 0xE002u);
+    EXPECT_EQ(out.diagnostics[0].span, (Span{1, 4}));
+    EXPECT_EQ(out.diagnostics[0].message(), "source contains lexer PUA sentinel codepoint '\\u{e002}'");
+
+    EXPECT_TRUE(run("\xEE\x80\x80\xEE\x80\x85").sanitized_is_source);  // U+E000, U+E005
+    EXPECT_TRUE(run("\xEE\x80").sanitized_is_source);                  // cut short
+
+    // Accent notes come first, then the sentinel warnings, each in text order.
+    out = run("\xEE\x80\x84〔e'〕\xEE\x80\x81");
+    ASSERT_EQ(out.diagnostics.size(), 3u);
+    EXPECT_EQ(out.diagnostics[0].tag, DiagTag::AccentDecompositionApplied);
+    EXPECT_EQ(out.diagnostics[0].span, (Span{3, 11}));
+    EXPECT_EQ(out.diagnostics[1].codepoint, 0xE004u);
+    EXPECT_EQ(out.diagnostics[1].span, (Span{0, 3}));
+    EXPECT_EQ(out.diagnostics[2].codepoint, 0xE001u);
+    EXPECT_EQ(out.diagnostics[2].span, (Span{11, 14}));
+}
+
+TEST(Sanitize, KeepsIncomingDiagnostics) {
+    Diagnostics incoming{Diagnostic::simple(DiagTag::UnresolvedGaiji, Span{0, 1})};
+    SanitizedSource out = sanitize(std::make_shared<const std::string>("〔e'〕"), std::move(incoming));
+    ASSERT_EQ(out.diagnostics.size(), 2u);
+    EXPECT_EQ(out.diagnostics[0].tag, DiagTag::UnresolvedGaiji);
+    EXPECT_EQ(out.diagnostics[1].tag, DiagTag::AccentDecompositionApplied);
+}
+
+TEST(Sanitize, AllStepsTogether) {
+    const std::string src = "\xEF\xBB\xBFtitle\r\n==========\r〔o/〕\xEE\x80\x83\r\n";
+    SanitizedSource out = run(src);
+    EXPECT_EQ(*out.text, "title\n\n==========\n〔ø〕\xEF\xBF\xBD\n");
+    ASSERT_EQ(out.diagnostics.size(), 2u);
+    EXPECT_EQ(out.diagnostics[0].span, (Span{18, 26}));
+    EXPECT_EQ(out.diagnostics[1].span, (Span{26, 29}));
+}
+
+}  // namespace
+}  // namespace kogane
