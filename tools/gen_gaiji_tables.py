@@ -75,7 +75,10 @@ def slot_of(h: int, disp: int, size: int) -> int:
 
 
 def build_phf(keys):
-    """Hash-and-displace: returns (seed, displacements, keys in slot order)."""
+    """Hash-and-displace, one key per slot and as many slots as keys.
+
+    Returns (seed, displacement per bucket, keys in slot order, key index per
+    slot). Buckets are placed largest first while the table is still empty."""
     n = len(keys)
     buckets = max(1, (n + 3) // 4)
     for seed in range(1, 1000):

@@ -50,6 +50,7 @@ TEST(GaijiTables, ValuesAndMisses) {
     EXPECT_FALSE(gt::lookup_jis("第4水準1-4-89"));
     EXPECT_FALSE(gt::lookup_jis("第3水準1-85-54 "));
     EXPECT_FALSE(gt::lookup_jis(""));
+    EXPECT_FALSE(gt::lookup_description(std::string_view{}));
     EXPECT_FALSE(gt::lookup_jis("第3水準1-4-87"));  // a sequence position
 
     auto seq = gt::lookup_jis_sequence("第3水準1-4-87");

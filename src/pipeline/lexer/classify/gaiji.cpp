@@ -1,7 +1,6 @@
 #include "pipeline/lexer/classify/gaiji.hpp"
 
-#include <array>
-#include <cstring>
+#include <string>
 
 #include "collections/panic.hpp"
 #include "pipeline/lexer/classify/gaiji_tables.hpp"

@@ -36,7 +36,7 @@ struct PhfTable {
 
 inline uint64_t load_le(const char* p, size_t n) {
     uint64_t w = 0;
-    std::memcpy(&w, p, n);
+    if (n) std::memcpy(&w, p, n);  // an empty view may carry a null pointer
     // Bytes are read little-endian so the generator's hash matches everywhere.
     if constexpr (std::endian::native == std::endian::big) w = __builtin_bswap64(w);
     return w;
