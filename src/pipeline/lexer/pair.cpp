@@ -4,48 +4,12 @@ namespace kogane {
 
 namespace {
 
-// TriggerKind -> (is opener, is closer, PairKind); Bar, Hash and RefMark
-// are neither.
-struct TriggerRole {
-    bool opens;
-    bool closes;
-    PairKind kind;
-};
-
-constexpr TriggerRole kRoles[kTriggerCount] = {
-    {false, false, PairKind::Bracket},     // Bar
-    {true, false, PairKind::Ruby},         // RubyOpen
-    {false, true, PairKind::Ruby},         // RubyClose
-    {true, false, PairKind::AngleQuote},   // AngleQuoteOpen
-    {false, true, PairKind::AngleQuote},   // AngleQuoteClose
-    {true, false, PairKind::Bracket},      // BracketOpen
-    {false, true, PairKind::Bracket},      // BracketClose
-    {false, false, PairKind::Bracket},     // Hash
-    {false, false, PairKind::Bracket},     // RefMark
-    {true, false, PairKind::Tortoise},     // TortoiseOpen
-    {false, true, PairKind::Tortoise},     // TortoiseClose
-    {true, false, PairKind::Quote},        // QuoteOpen
-    {false, true, PairKind::Quote},        // QuoteClose
-};
-
 inline PairEvent make_event(PairTag tag, uint8_t kind, Span s) { return PairEvent{tag, kind, s.start, s.end}; }
 inline PairEvent make_event(PairTag tag, PairKind kind, Span s) {
     return make_event(tag, static_cast<uint8_t>(kind), s);
 }
 
 }  // namespace
-
-void PairIterator::push_open(PairKind kind, Span span) {
-    stack_.push_back(OpenEntry{kind, span});
-    ++open_count_[static_cast<uint8_t>(kind)];
-}
-
-PairIterator::OpenEntry PairIterator::pop_open() {
-    const OpenEntry top = stack_.back();
-    stack_.pop_back();
-    --open_count_[static_cast<uint8_t>(top.kind)];
-    return top;
-}
 
 bool PairIterator::pop_queued(PairEvent& event) {
     if (queue_head_ == queue_.size()) return false;
@@ -63,12 +27,7 @@ PairEvent PairIterator::unclosed(OpenEntry entry) {
     return make_event(PairTag::Unclosed, entry.kind, entry.span);
 }
 
-PairEvent PairIterator::on_close(PairKind kind, Span span) {
-    if (!stack_.empty() && stack_.back().kind == kind) {
-        const OpenEntry top = pop_open();
-        links_.push_back(PairLink{top.span, span, kind});
-        return make_event(PairTag::Close, kind, span);
-    }
+PairEvent PairIterator::close_with_recovery(PairKind kind, Span span) {
     // Only ］ reaches past other open entries, and only when a ［ is open.
     if (kind == PairKind::Bracket && open_count_[static_cast<uint8_t>(PairKind::Bracket)] > 0) {
         while (stack_.back().kind != PairKind::Bracket) queue(unclosed(pop_open()));
@@ -83,43 +42,19 @@ PairEvent PairIterator::on_close(PairKind kind, Span span) {
     return make_event(PairTag::Unmatched, kind, span);
 }
 
-PairEvent PairIterator::on_newline(uint32_t offset) {
-    const PairEvent newline = make_event(PairTag::Newline, uint8_t{0}, Span{offset, offset + 1});
-    // An annotation bracket never spans a line end; other pairs may.
-    if (stack_.empty() || stack_.back().kind != PairKind::Bracket) return newline;
+PairEvent PairIterator::newline_closing_brackets(uint32_t offset) {
     while (!stack_.empty() && stack_.back().kind == PairKind::Bracket) queue(unclosed(pop_open()));
-    queue(newline);
+    queue(make_event(PairTag::Newline, uint8_t{0}, Span{offset, offset + 1}));
     PairEvent first;
     pop_queued(first);
     return first;
 }
 
-bool PairIterator::next(PairEvent& event) {
+bool PairIterator::next_slow(PairEvent& event) {
     if (finished_) return false;
     if (pop_queued(event)) return true;
-    if (cursor_ < tokens_.size()) {
-        const Token& t = tokens_[cursor_++];
-        switch (t.tag) {
-            case TokenTag::Text:
-                event = make_event(PairTag::Text, uint8_t{0}, t.span());
-                return true;
-            case TokenTag::Newline:
-                event = on_newline(t.start);
-                return true;
-            case TokenTag::Trigger: {
-                const TriggerRole role = kRoles[t.kind < kTriggerCount ? t.kind : 0];
-                if (role.opens) {
-                    push_open(role.kind, t.span());
-                    event = make_event(PairTag::Open, role.kind, t.span());
-                } else if (role.closes) {
-                    event = on_close(role.kind, t.span());
-                } else {
-                    event = make_event(PairTag::Trigger, t.kind, t.span());
-                }
-                return true;
-            }
-        }
-    }
+    if (cursor_ < tokens_.size()) return next(event);
+    // Input exhausted: report what is still open, innermost first.
     if (!stack_.empty()) {
         event = unclosed(pop_open());
         return true;
