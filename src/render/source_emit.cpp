@@ -1,8 +1,589 @@
 #include "render/source_emit.hpp"
 
+#include <cstring>
+#include <string_view>
+
+#include "collections/panic.hpp"
+#include "collections/utf8.hpp"
+#include "json/json_writer.hpp"
+#include "pipeline/lexer/sanitize.hpp"
+#include "syntax/script_class.hpp"
+
 namespace kogane {
 
-// Until re-emission lands the source comes back as given.
-std::string emit_source(const KoganeDoc& doc) { return std::string(doc.source()); }
+namespace {
+
+constexpr const char* kSizeNames[4] = {"特大文字", "大文字", "中文字", "小文字"};
+constexpr const char* kLevelNames[3] = {"大見出し", "中見出し", "小見出し"};
+constexpr const char* kPlacementWords[3] = {"", "同行", "窓"};
+
+const char* level_name(uint8_t level) { return kLevelNames[level < 3 ? level : 0]; }
+const char* placement_word(uint8_t style) { return kPlacementWords[style < 3 ? style : 0]; }
+const char* bouten_name(uint8_t kind) { return kBoutenKeywords[kind < 14 ? kind : 0]; }
+
+// Output sink that caps runs of line feeds at two (one empty line), also
+// across pieces.
+class CappedWriter {
+public:
+    explicit CappedWriter(size_t capacity) { out_.reserve(capacity); }
+
+    void write(std::string_view text) {
+        size_t run = 0;  // start of the pending copy
+        for (size_t i = 0; i < text.size(); ++i) {
+            if (text[i] != '\n') {
+                newlines_ = 0;
+                continue;
+            }
+            ++newlines_;
+            if (newlines_ > 2) {
+                out_.append(text.data() + run, i - run);
+                run = i + 1;
+            }
+        }
+        out_.append(text.data() + run, text.size() - run);
+    }
+
+    void number(uint64_t n) {
+        std::string digits;
+        JsonWriter::number_into(digits, n);
+        write(digits);
+    }
+
+    // The last character written, or None before any output.
+    uint32_t last_char() const {
+        utf8::Char c = utf8::decode_before(out_, out_.size());
+        return c.len == 0 ? utf8::kBad : c.cp;
+    }
+    bool empty() const { return out_.empty(); }
+
+    std::string take() { return std::move(out_); }
+
+private:
+    std::string out_;
+    uint32_t newlines_ = 0;
+};
+
+class SourceEmitter {
+public:
+    SourceEmitter(const ParseSnapshot& snap) : snap_(snap), store_(snap.store), w_(snap.normalized.size() * 2) {}
+
+    std::string run() {
+        std::string_view text = snap_.normalized;
+        invariant(text.size() <= 0xFFFFFFFFull, "normalized fits u32 per sanitize-stage cap");
+        size_t from = 0;
+        size_t i = 0;
+        while (true) {
+            const void* hit = i < text.size() ? std::memchr(text.data() + i, 0xEE, text.size() - i) : nullptr;
+            if (hit == nullptr) break;
+            size_t p = static_cast<size_t>(static_cast<const char*>(hit) - text.data());
+            if (p + 2 < text.size() && static_cast<unsigned char>(text[p + 1]) == 0x80) {
+                unsigned char third = static_cast<unsigned char>(text[p + 2]);
+                if (third >= 0x81 && third <= 0x84) {
+                    w_.write(text.substr(from, p - from));
+                    const RegistryEntry* e = snap_.registry.find(static_cast<uint32_t>(p));
+                    auto kind = static_cast<SentinelKind>(third - 0x81);
+                    if (e != nullptr && e->kind == kind) emit_entry(*e);
+                    i = from = p + 3;
+                    continue;
+                }
+            }
+            i = p + 1;
+        }
+        w_.write(text.substr(from));
+        std::string out = w_.take();
+        if (has_rule_line(out)) return isolate_rule_lines(out);
+        return out;
+    }
+
+private:
+    void emit_entry(const RegistryEntry& e) {
+        switch (e.kind) {
+            case SentinelKind::Inline:
+            case SentinelKind::BlockLeaf: emit_node(e.node); break;
+            case SentinelKind::BlockOpen: emit_open(e.spec); break;
+            case SentinelKind::BlockClose: emit_close(e.spec); break;
+            default: break;
+        }
+    }
+
+    // ---- content ---------------------------------------------------------
+
+    void emit_item(const ContentItem& item) {
+        switch (item.tag) {
+            case ContentTag::Text: w_.write(store_.resolve(item.text)); break;
+            case ContentTag::Gaiji: emit_gaiji(item.gaiji); break;
+            case ContentTag::InlineDirective: w_.write(store_.resolve(item.text)); break;
+        }
+    }
+
+    void emit_content(ContentRef ref) {
+        for (const Segment& s : store_.segments(ref)) emit_segment(s);
+    }
+
+    void emit_segment(const Segment& s) {
+        if (s.tag == SegmentTag::Text) {
+            w_.write(store_.resolve(s.a));
+            return;
+        }
+        for (const ContentItem& item : store_.items(s.a, s.b)) emit_item(item);
+    }
+
+    // Quoted target text: 「…」 around the content, nested nodes in their
+    // own spelling.
+    void emit_quoted(ContentRef ref) {
+        w_.write("「");
+        emit_content(ref);
+        w_.write("」");
+    }
+
+    // ---- ruby bar --------------------------------------------------------
+
+    // True when the base is one plain text whose characters share one
+    // script class; that class is returned through `cls`.
+    bool uniform_base(ContentRef base, ScriptClass* cls) const {
+        std::string_view text;
+        if (!store_.single_text(base, &text) || text.empty()) return false;
+        utf8::Char last = utf8::decode_before(text, text.size());
+        *cls = ruby_base_class(last.cp);
+        if (*cls == ScriptClass::None) return false;
+        for (size_t i = 0; i < text.size();) {
+            utf8::Char c = utf8::decode(text, i);
+            if (ruby_base_class(c.cp) != *cls) return false;
+            i += c.len;
+        }
+        return true;
+    }
+
+    bool ruby_needs_bar(ContentRef base) const {
+        ScriptClass cls;
+        if (!uniform_base(base, &cls)) return true;
+        if (w_.empty()) return false;
+        uint32_t before = w_.last_char();
+        if (before == 0xFF5C) return true;  // ｜
+        return ruby_base_class(before) == cls;
+    }
+
+    // ---- nodes -----------------------------------------------------------
+
+    void emit_gaiji(const GaijiItem& g) {
+        if (!(g.flags & kGaijiNoMark)) w_.write("※");
+        w_.write("［＃");
+        std::string_view desc = store_.resolve(g.description);
+        bool quoted = desc.find("「") == std::string_view::npos && desc.find("」") == std::string_view::npos;
+        if (quoted) w_.write("「");
+        w_.write(desc);
+        if (quoted) w_.write("」");
+        if (g.code.kind != CodeKind::None) {
+            if (g.flags & kGaijiSeparated) w_.write("、");
+            emit_designation(g.code);
+        }
+        w_.write("］");
+    }
+
+    void emit_designation(const CodeRef& code) {
+        switch (code.kind) {
+            case CodeKind::Jis:
+                w_.write("第");
+                w_.number(code.plane() + 2u);
+                w_.write("水準");
+                w_.number(code.plane());
+                w_.write("-");
+                w_.number(code.row());
+                w_.write("-");
+                w_.number(code.cell());
+                break;
+            case CodeKind::Unicode: {
+                static const char hex[] = "0123456789ABCDEF";
+                std::string s = "U+";
+                char buf[8];
+                int n = 0;
+                uint32_t v = code.value;
+                do {
+                    buf[n++] = hex[v & 0xF];
+                    v >>= 4;
+                } while (v != 0);
+                while (n < 4) buf[n++] = '0';
+                while (n > 0) s += buf[--n];
+                w_.write(s);
+                break;
+            }
+            case CodeKind::Text: w_.write(store_.resolve(code.value)); break;
+            case CodeKind::None: break;
+        }
+    }
+
+    void emit_format_annotation(const FormatNode& f) {
+        const uint8_t kind = f.style.kind;
+        const uint8_t param = f.style.param;
+        if (kind == kStyleAccentDot) {
+            w_.write("［＃");
+            if (f.spec != kNoId) w_.write(store_.resolve(f.spec));
+            w_.write("］");
+            return;
+        }
+        w_.write("［＃");
+        emit_quoted(f.target);
+        if (is_bouten_style(kind)) {
+            w_.write(kind == kStyleBoutenLeft ? "の左に" : kind == kStyleBoutenRight ? "に" : "の両側に");
+            w_.write(bouten_name(param));
+            w_.write("］");
+            return;
+        }
+        w_.write("は");
+        switch (kind) {
+            case kStyleBold: w_.write("太字"); break;
+            case kStyleGothic: w_.write("ゴシック体"); break;
+            case kStyleItalic: w_.write("斜体"); break;
+            case kStyleSuperscript: w_.write("上付き小文字"); break;
+            case kStyleSubscript: w_.write("下付き小文字"); break;
+            case kStyleSmallScript: w_.write(param == 1 ? "行左小書き" : "行右小書き"); break;
+            case kStyleEnclosure: {
+                static const char* forms[5] = {"罫囲み", "「□」囲み", "○付き文字", "点線丸囲み", "二重罫囲み"};
+                w_.write(forms[param < 5 ? param : 0]);
+                break;
+            }
+            case kStyleHorizontal: w_.write("横組み"); break;
+            case kStyleCaption: w_.write("キャプション"); break;
+            case kStyleFontSteps: {
+                int steps = static_cast<int8_t>(param);
+                w_.number(static_cast<uint64_t>(steps < 0 ? -steps : steps));
+                w_.write(steps > 0 ? "段階大きな文字" : "段階小さな文字");
+                break;
+            }
+            case kStyleFontSize: w_.write(kSizeNames[param < 4 ? param : 3]); break;
+            case kStyleCombineUpright: w_.write("縦中横"); break;
+            case kStyleFraction: w_.write("分数"); break;
+            case kStyleAccent: {
+                static const char* marks[3] = {"アクサン（´）付き", "ウムラウト（¨）付き", "アクサン（｀）付き"};
+                w_.write(marks[param < 3 ? param : 0]);
+                break;
+            }
+            case kStyleAlignEndRun:
+                if (param != 0) {
+                    w_.write("文末より");
+                    w_.number(param);
+                    w_.write("字上げ揃え");
+                } else {
+                    w_.write("地付き");
+                }
+                break;
+            default: w_.write("太字"); break;
+        }
+        w_.write("］");
+    }
+
+    void emit_node(const Node& n) {
+        switch (n.tag) {
+            case NodeTag::Ruby:
+                if (n.ruby.side == 1) {
+                    emit_content(n.ruby.base);
+                    w_.write("［＃「");
+                    emit_content(n.ruby.base);
+                    w_.write("」の左に「");
+                    emit_content(n.ruby.reading);
+                    w_.write("」のルビ］");
+                } else {
+                    if (ruby_needs_bar(n.ruby.base)) w_.write("｜");
+                    emit_content(n.ruby.base);
+                    w_.write("《");
+                    emit_content(n.ruby.reading);
+                    w_.write("》");
+                }
+                break;
+            case NodeTag::Format:
+                // 1 and 2: the target text is not here; 3: the annotation
+                // stands elsewhere (a decoration placed on an earlier
+                // occurrence), so only the target is written.
+                if (n.format.suppressed != 1 && n.format.suppressed != 2) emit_content(n.format.target);
+                if (n.format.suppressed != 3) emit_format_annotation(n.format);
+                break;
+            case NodeTag::Gaiji: emit_gaiji(n.gaiji); break;
+            case NodeTag::LeafAlign: emit_leaf(n.leaf); break;
+            case NodeTag::PageBreak: w_.write("［＃改ページ］"); break;
+            case NodeTag::SectionBreak: {
+                static const char* names[3] = {"［＃改丁］", "［＃改段］", "［＃改見開き］"};
+                w_.write(names[n.section.kind < 3 ? n.section.kind : 0]);
+                break;
+            }
+            case NodeTag::BodyEnd: w_.write("［＃本文終わり］"); break;
+            case NodeTag::ForcedBreak: w_.write("［＃改行］"); break;
+            case NodeTag::Heading:
+                emit_content(n.heading.text);
+                w_.write("\n［＃");
+                emit_quoted(n.heading.text);
+                w_.write("は");
+                w_.write(placement_word(n.heading.style));
+                w_.write(level_name(n.heading.level));
+                w_.write("］");
+                break;
+            case NodeTag::HeadingHint:
+                w_.write("［＃「");
+                w_.write(store_.resolve(n.hint.target));
+                w_.write("」は");
+                w_.write(placement_word(n.hint.style));
+                w_.write(level_name(n.hint.level));
+                w_.write("］");
+                break;
+            case NodeTag::Illustration: emit_illustration(n.illustration); break;
+            case NodeTag::Kaeriten:
+                w_.write("［＃");
+                w_.write(store_.resolve(n.kaeriten.mark));
+                w_.write("］");
+                break;
+            case NodeTag::Directive: w_.write(store_.resolve(n.directive.raw)); break;
+            case NodeTag::AngleQuote:
+                w_.write("≪");
+                emit_content(n.angle.content);
+                w_.write("≫");
+                break;
+            case NodeTag::MarginNote:
+                emit_content(n.margin.base);
+                w_.write("［＃");
+                emit_quoted(n.margin.base);
+                w_.write(n.margin.side == 1 ? "の左に「" : "に「");
+                emit_content(n.margin.note);
+                w_.write("」の注記］");
+                break;
+        }
+    }
+
+    void emit_leaf(const LeafAlignNode& l) {
+        switch (l.sub) {
+            case 0:
+                if (l.p2 == 1) {
+                    w_.write("［＃字下げ］");
+                } else {
+                    w_.write("［＃");
+                    w_.number(l.p2);
+                    w_.write("字下げ］");
+                }
+                break;
+            case 1:
+                w_.write("［＃");
+                w_.number(l.p2);
+                w_.write("字下げ、地より");
+                w_.number(l.p1);
+                w_.write("字上げで］");
+                break;
+            case 2:
+                if (l.p1 == 0) {
+                    w_.write("［＃地付き］");
+                } else {
+                    w_.write("［＃地から");
+                    w_.number(l.p1);
+                    w_.write("字上げ］");
+                }
+                break;
+            case 3: w_.write(l.p1 ? "［＃ページの左右中央］" : "［＃中央揃え］"); break;
+            case 4: w_.write("［＃この行はゴシック体］"); break;
+            default:
+                w_.write("［＃");
+                w_.write(kSizeNames[l.p2 < 4 ? l.p2 : 3]);
+                if (l.p1 & 1) w_.write("、太字");
+                w_.write("］");
+                break;
+        }
+    }
+
+    void emit_illustration(const IllustrationNode& il) {
+        w_.write("［＃");
+        w_.write(il.label != kNoId ? store_.resolve(il.label) : std::string_view("挿絵"));
+        w_.write("（");
+        w_.write(store_.resolve(il.path));
+        if (il.size != kNoId) {
+            w_.write("、");
+            w_.write(store_.resolve(il.size));
+        }
+        w_.write("）");
+        if (il.has_caption) {
+            w_.write("「");
+            emit_segment(il.caption);
+            w_.write("」");
+        }
+        w_.write("入る］");
+    }
+
+    // ---- containers ------------------------------------------------------
+
+    void emit_indent_open(const ContainerSpec& c) {
+        const bool wrap = c.kind() == ContainerKind::IndentWrap;
+        const uint8_t amount = c[10];
+        const bool centre = c[2] != 0, gothic = c[3] != 0, horizontal = c[4] != 0, framed = c[5] != 0;
+        const int steps = static_cast<int8_t>(c[6]);
+        const uint8_t width_mode = c[7];
+        const bool others = wrap || gothic || horizontal || framed || steps != 0 || width_mode != 0;
+        if (centre && amount == 0 && !others) {
+            w_.write("［＃ここからページの左右中央］");
+            return;
+        }
+        if (amount == 1 && !centre && !others) {
+            w_.write("［＃ここから字下げ］");
+            return;
+        }
+        w_.write("［＃ここから");
+        w_.number(amount);
+        w_.write("字下げ");
+        if (wrap) {
+            w_.write("、折り返して");
+            w_.number(c[1]);
+            w_.write("字下げ");
+        }
+        if (centre) w_.write("、ページの左右中央に");
+        if (width_mode == 1) {
+            w_.write("、");
+            w_.number(c[8]);
+            w_.write("字詰め");
+        } else if (width_mode == 2) {
+            w_.write("、");
+            w_.number(c[8]);
+            w_.write("行");
+            w_.number(c[9]);
+            w_.write("字組みで");
+        }
+        if (gothic) w_.write("、ゴシック体");
+        if (horizontal) w_.write("、横書き");
+        if (framed) w_.write("、罫囲み");
+        if (steps == -1) {
+            // The only step an indent can carry is the one 小さな活字 sets.
+            w_.write("、小さな活字");
+        } else if (steps < 0) {
+            w_.write("、");
+            w_.number(static_cast<uint64_t>(-steps));
+            w_.write("段階小さな文字");
+        } else if (steps > 0) {
+            w_.write("、");
+            w_.number(static_cast<uint64_t>(steps));
+            w_.write("段階大きな文字");
+        }
+        w_.write("］");
+    }
+
+    static const char* bouten_side_word(uint8_t side) { return side == 1 ? "左に" : side == 2 ? "両側に" : ""; }
+
+    void emit_open(const ContainerSpec& c) {
+        switch (c.kind()) {
+            case ContainerKind::Bold: w_.write(c[1] ? "［＃ここから太字］" : "［＃太字］"); break;
+            case ContainerKind::Gothic: w_.write(c[1] ? "［＃ここからゴシック体］" : "［＃ゴシック体］"); break;
+            case ContainerKind::Italic: w_.write(c[1] ? "［＃ここから斜体］" : "［＃斜体］"); break;
+            case ContainerKind::Caption: w_.write(c[1] ? "［＃ここからキャプション］" : "［＃キャプション］"); break;
+            case ContainerKind::Heading:
+                w_.write("［＃");
+                if (c[1]) w_.write("ここから");
+                w_.write(placement_word(c[3]));
+                w_.write(level_name(c[2]));
+                w_.write("］");
+                break;
+            case ContainerKind::BoutenRange:
+                w_.write("［＃");
+                w_.write(bouten_side_word(c[1]));
+                w_.write(bouten_name(c[2]));
+                w_.write("］");
+                break;
+            case ContainerKind::SmallScript: w_.write(c[1] == 1 ? "［＃行左小書き］" : "［＃行右小書き］"); break;
+            case ContainerKind::Indent:
+            case ContainerKind::IndentWrap: emit_indent_open(c); break;
+            case ContainerKind::AlignEnd:
+                if (c[1] == 0) {
+                    w_.write("［＃ここから地付き］");
+                } else {
+                    w_.write("［＃ここから地から");
+                    w_.number(c[1]);
+                    w_.write("字上げ］");
+                }
+                break;
+            case ContainerKind::LineWidth:
+                w_.write("［＃ここから");
+                w_.number(c[1]);
+                w_.write("字詰め］");
+                break;
+            case ContainerKind::Table: w_.write("［＃ここから表］"); break;
+            case ContainerKind::Columns:
+                w_.write("［＃ここから");
+                w_.number(c[1]);
+                w_.write("段組み］");
+                break;
+            case ContainerKind::Horizontal: w_.write("［＃ここから横組み］"); break;
+            case ContainerKind::FontSize: {
+                int steps = static_cast<int8_t>(c[1]);
+                w_.write("［＃ここから");
+                w_.number(static_cast<uint64_t>(steps < 0 ? -steps : steps));
+                w_.write(steps > 0 ? "段階大きな文字］" : "段階小さな文字］");
+                break;
+            }
+            case ContainerKind::Framed: w_.write("［＃罫囲み］"); break;
+            case ContainerKind::Warichu: w_.write("［＃ここから割り注］"); break;
+        }
+    }
+
+    void emit_close(const ContainerSpec& c) {
+        switch (c.kind()) {
+            case ContainerKind::Heading:
+                w_.write("［＃");
+                if (c[1]) w_.write("ここで");
+                w_.write(placement_word(c[3]));
+                w_.write(level_name(c[2]));
+                w_.write("終わり］");
+                break;
+            case ContainerKind::Indent:
+            case ContainerKind::IndentWrap:
+                if (c[9] != 0) {
+                    w_.write("［＃ここで字下げ、");
+                    w_.number(c[9]);
+                    w_.write("字組み終わり］");
+                } else {
+                    w_.write("［＃ここで字下げ終わり］");
+                }
+                break;
+            case ContainerKind::Warichu: w_.write("［＃ここで割り注終わり］"); break;
+            case ContainerKind::Framed: w_.write("［＃罫囲み終わり］"); break;
+            case ContainerKind::AlignEnd: w_.write("［＃ここで地付き終わり］"); break;
+            case ContainerKind::LineWidth: w_.write("［＃ここで字詰め終わり］"); break;
+            case ContainerKind::BoutenRange:
+                w_.write("［＃");
+                w_.write(bouten_side_word(c[1]));
+                w_.write(bouten_name(c[2]));
+                w_.write("終わり］");
+                break;
+            case ContainerKind::Bold: w_.write(c[1] ? "［＃ここで太字終わり］" : "［＃太字終わり］"); break;
+            case ContainerKind::Gothic:
+                w_.write(c[1] ? "［＃ここでゴシック体終わり］" : "［＃ゴシック体終わり］");
+                break;
+            case ContainerKind::Italic: w_.write(c[1] ? "［＃ここで斜体終わり］" : "［＃斜体終わり］"); break;
+            case ContainerKind::Columns: w_.write("［＃ここで段組み終わり］"); break;
+            case ContainerKind::Table: w_.write("［＃ここで表終わり］"); break;
+            case ContainerKind::Horizontal: w_.write("［＃ここで横組み終わり］"); break;
+            case ContainerKind::FontSize:
+                w_.write(c[1] ? "［＃ここで大きな文字終わり］" : "［＃ここで小さな文字終わり］");
+                break;
+            case ContainerKind::SmallScript:
+                w_.write(c[1] == 1 ? "［＃行左小書き終わり］" : "［＃行右小書き終わり］");
+                break;
+            case ContainerKind::Caption:
+                w_.write(c[1] ? "［＃ここでキャプション終わり］" : "［＃キャプション終わり］");
+                break;
+        }
+    }
+
+    const ParseSnapshot& snap_;
+    const NodeStore& store_;
+    CappedWriter w_;
+};
+
+bool structure_untrustworthy(const Diagnostics& diagnostics) {
+    for (const Diagnostic& d : diagnostics)
+        if (d.tag == DiagTag::UnclosedBracket || d.tag == DiagTag::MismatchedContainerClose ||
+            d.tag == DiagTag::NestedRuby)
+            return true;
+    return false;
+}
+
+}  // namespace
+
+std::string emit_source(const KoganeDoc& doc) {
+    // With broken bracket structure a partial re-emission could lose text;
+    // the source is returned as given instead.
+    if (structure_untrustworthy(doc.snapshot().diagnostics)) return std::string(doc.source());
+    return SourceEmitter(doc.snapshot()).run();
+}
 
 }  // namespace kogane

@@ -236,6 +236,7 @@ struct AngleQuoteNode {
 struct MarginNoteNode {
     ContentRef base;
     ContentRef note;
+    uint8_t side = 0;  // 1 = note on the left-hand side
 };
 
 struct Node {

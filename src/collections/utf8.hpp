@@ -1,0 +1,64 @@
+#pragma once
+// Small UTF-8 helpers for text the engine already knows to be valid.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace kogane::utf8 {
+
+inline constexpr uint32_t kBad = 0xFFFFFFFFu;
+
+struct Char {
+    uint32_t cp;
+    uint32_t len;
+};
+
+// The character starting at byte i; malformed bytes decode as kBad of
+// length 1, so callers can never overrun or stall on bad input.
+inline Char decode(std::string_view s, size_t i) {
+    auto byte = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
+    uint32_t b = byte(i);
+    if (b < 0x80) return {b, 1};
+    uint32_t len = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 0;
+    if (len == 0 || b > 0xF4 || i + len > s.size()) return {kBad, 1};
+    uint32_t cp = b & (0x7F >> len);
+    for (uint32_t k = 1; k < len; ++k) {
+        uint32_t c = byte(i + k);
+        if ((c & 0xC0) != 0x80) return {kBad, 1};
+        cp = cp << 6 | (c & 0x3F);
+    }
+    static constexpr uint32_t kMin[5] = {0, 0, 0x80, 0x800, 0x10000};
+    if (cp < kMin[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return {kBad, 1};
+    return {cp, len};
+}
+
+// The character that ends at byte `end` (exclusive), or {kBad, 0} at 0.
+inline Char decode_before(std::string_view s, size_t end) {
+    if (end == 0) return {kBad, 0};
+    size_t i = end - 1;
+    while (i > 0 && end - i < 4 && (static_cast<unsigned char>(s[i]) & 0xC0) == 0x80) --i;
+    Char c = decode(s, i);
+    if (i + c.len != end) return {kBad, 1};
+    return c;
+}
+
+inline void append(std::string& out, uint32_t cp) {
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+}  // namespace kogane::utf8

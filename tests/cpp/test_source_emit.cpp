@@ -1,0 +1,218 @@
+// Re-emission of canonical source from hand-built snapshots.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "document/document.hpp"
+#include "render/source_emit.hpp"
+
+using namespace kogane;
+
+namespace {
+
+constexpr std::string_view kInline = "\xEE\x80\x81";
+constexpr std::string_view kLeaf = "\xEE\x80\x82";
+constexpr std::string_view kOpen = "\xEE\x80\x83";
+constexpr std::string_view kClose = "\xEE\x80\x84";
+
+// Builds a snapshot whose normalized text is `pieces` joined; each sentinel
+// piece takes the next entry.
+class SnapshotBuilder {
+public:
+    NodeStore& store() { return snap_.store; }
+
+    SnapshotBuilder& text(std::string_view t) {
+        snap_.normalized += t;
+        return *this;
+    }
+    SnapshotBuilder& node(const Node& n, bool block = false) {
+        RegistryEntry e;
+        e.kind = block ? SentinelKind::BlockLeaf : SentinelKind::Inline;
+        e.node = n;
+        add(e, block ? kLeaf : kInline);
+        return *this;
+    }
+    SnapshotBuilder& open(ContainerSpec c) {
+        RegistryEntry e;
+        e.kind = SentinelKind::BlockOpen;
+        e.spec = c;
+        add(e, kOpen);
+        return *this;
+    }
+    SnapshotBuilder& close(ContainerSpec c) {
+        RegistryEntry e;
+        e.kind = SentinelKind::BlockClose;
+        e.spec = c;
+        add(e, kClose);
+        return *this;
+    }
+    std::string emit(std::string source = "") {
+        snap_.registry = SentinelRegistry::build(entries_);
+        snap_.sanitized = std::make_shared<const std::string>(source);
+        KoganeDoc doc(std::move(snap_), std::make_shared<const std::string>(source));
+        return emit_source(doc);
+    }
+    ContentRef content(std::string_view t) { return snap_.store.content_from_segment(snap_.store.text_segment(t)); }
+
+private:
+    void add(RegistryEntry e, std::string_view sentinel) {
+        e.position = static_cast<uint32_t>(snap_.normalized.size());
+        snap_.normalized += sentinel;
+        entries_.push_back(e);
+    }
+    ParseSnapshot snap_;
+    std::vector<RegistryEntry> entries_;
+};
+
+Node ruby(SnapshotBuilder& b, std::string_view base, std::string_view reading) {
+    NodeStore& s = b.store();
+    return Node::make_ruby(s.make_ruby(s.text_segment(base), s.text_segment(reading)));
+}
+
+}  // namespace
+
+TEST(SourceEmit, PlainTextAndNewlineCap) {
+    SnapshotBuilder b;
+    b.text("a\n\n\n\nb\n\n\n");
+    EXPECT_EQ(b.emit(), "a\n\nb\n\n");
+}
+
+TEST(SourceEmit, RubyBarOnlyWhereNeeded) {
+    {
+        SnapshotBuilder b;
+        b.text("ひらがな").node(ruby(b, "漢字", "かんじ"));
+        EXPECT_EQ(b.emit(), "ひらがな漢字《かんじ》");
+    }
+    {
+        SnapshotBuilder b;
+        b.text("東京").node(ruby(b, "漢字", "かんじ"));
+        EXPECT_EQ(b.emit(), "東京｜漢字《かんじ》");
+    }
+    {
+        SnapshotBuilder b;  // mixed classes need the bar
+        b.node(ruby(b, "東京タワー", "とうきょうたわー"));
+        EXPECT_EQ(b.emit(), "｜東京タワー《とうきょうたわー》");
+    }
+    {
+        SnapshotBuilder b;  // at the start of the output a uniform base needs none
+        b.node(ruby(b, "漢字", "かんじ"));
+        EXPECT_EQ(b.emit(), "漢字《かんじ》");
+    }
+    {
+        SnapshotBuilder b;  // no script class at the end: bar
+        b.text("あ").node(ruby(b, "一、", "いち"));
+        EXPECT_EQ(b.emit(), "あ｜一、《いち》");
+    }
+}
+
+TEST(SourceEmit, LeftRubyAndMarginNote) {
+    SnapshotBuilder b;
+    Node r = ruby(b, "あ", "い");
+    r.ruby.side = 1;
+    MarginNoteNode m;
+    m.base = b.content("本");
+    m.note = b.content("ほん");
+    m.side = 0;
+    b.node(r).node(Node::make_margin(m));
+    EXPECT_EQ(b.emit(), "あ［＃「あ」の左に「い」のルビ］本［＃「本」に「ほん」の注記］");
+}
+
+TEST(SourceEmit, GaijiSpellings) {
+    SnapshotBuilder b;
+    NodeStore& s = b.store();
+    GaijiItem jis{s.intern("木＋吶のつくり"), CodeRef::jis(1, 85, 54), kGaijiSeparated};
+    GaijiItem plane2{s.intern("火＋亢"), CodeRef::jis(2, 79, 62), kGaijiSeparated};
+    GaijiItem uni{s.intern("あ"), CodeRef{CodeKind::Unicode, 0x3042}, kGaijiSeparated};
+    GaijiItem bare{s.intern("丸19"), CodeRef{}, kGaijiSeparated | kGaijiNoMark};
+    GaijiItem quoted_desc{s.intern("「あ」の「い」に代えて「う」"), CodeRef{CodeKind::Text, s.intern("第3水準1-04-89")},
+                          kGaijiSeparated};
+    b.node(Node::make_gaiji(jis)).node(Node::make_gaiji(plane2)).node(Node::make_gaiji(uni));
+    b.node(Node::make_gaiji(bare)).node(Node::make_gaiji(quoted_desc));
+    EXPECT_EQ(b.emit(),
+              "※［＃「木＋吶のつくり」、第3水準1-85-54］※［＃「火＋亢」、第4水準2-79-62］※［＃「あ」、U+3042］"
+              "［＃「丸19」］※［＃「あ」の「い」に代えて「う」、第3水準1-04-89］");
+}
+
+TEST(SourceEmit, FormatAnnotationsBySuppression) {
+    SnapshotBuilder b;
+    FormatNode placed;
+    placed.target = b.content("東京");
+    placed.style = FormatStyle{kStyleBoutenRight, 0};
+    placed.suppressed = 0;
+    FormatNode missing = placed;
+    missing.suppressed = 2;
+    missing.style = FormatStyle{kStyleBoutenLeft, 9};
+    FormatNode bold = placed;
+    bold.style = FormatStyle{kStyleBold, 0};
+    FormatNode steps = placed;
+    steps.style = FormatStyle{kStyleFontSteps, static_cast<uint8_t>(-2)};
+    b.node(Node::make_format(placed)).text("、").node(Node::make_format(missing)).text("。");
+    b.node(Node::make_format(bold)).node(Node::make_format(steps));
+    EXPECT_EQ(b.emit(),
+              "東京［＃「東京」に傍点］、［＃「東京」の左に傍線］。東京［＃「東京」は太字］東京［＃「東京」は2段階小さな文字］");
+}
+
+TEST(SourceEmit, LeavesAndBreaks) {
+    SnapshotBuilder b;
+    b.node(Node::make_leaf({0, 0, 1})).node(Node::make_leaf({0, 0, 2})).node(Node::make_leaf({1, 3, 2}));
+    b.node(Node::make_leaf({2, 0, 0})).node(Node::make_leaf({2, 4, 0})).node(Node::make_leaf({3, 1, 0}));
+    b.node(Node::make_leaf({5, 1, 0}));
+    b.text("\n\n").node(Node::make(NodeTag::PageBreak), true).text("\n\n");
+    b.node(Node::make_section(2), true);
+    EXPECT_EQ(b.emit(),
+              "［＃字下げ］［＃2字下げ］［＃2字下げ、地より3字上げで］［＃地付き］［＃地から4字上げ］"
+              "［＃ページの左右中央］［＃特大文字、太字］\n\n［＃改ページ］\n\n［＃改見開き］");
+}
+
+TEST(SourceEmit, Containers) {
+    SnapshotBuilder b;
+    ContainerSpec indent = ContainerSpec::of(ContainerKind::Indent);
+    indent[10] = 2;
+    ContainerSpec plain = ContainerSpec::of(ContainerKind::Indent);
+    plain[10] = 1;
+    ContainerSpec compound = ContainerSpec::of(ContainerKind::IndentWrap);
+    compound[1] = 3;
+    compound[10] = 1;
+    compound[2] = 1;
+    compound[7] = 2;
+    compound[8] = 10;
+    compound[9] = 20;
+    compound[3] = 1;
+    compound[6] = static_cast<uint8_t>(-1);
+    ContainerSpec centred = ContainerSpec::of(ContainerKind::Indent);
+    centred[2] = 1;
+    ContainerSpec font = ContainerSpec::of(ContainerKind::FontSize);
+    font[1] = static_cast<uint8_t>(-2);
+    ContainerSpec font_close = ContainerSpec::of(ContainerKind::FontSize);
+    ContainerSpec bouten = ContainerSpec::of(ContainerKind::BoutenRange);
+    bouten[1] = 1;
+    bouten[2] = 3;
+    ContainerSpec heading = ContainerSpec::of(ContainerKind::Heading);
+    heading[1] = 1;
+    heading[2] = 1;
+    heading[3] = 2;
+    ContainerSpec kumi_close = ContainerSpec::of(ContainerKind::Indent);
+    kumi_close[9] = 20;
+    b.open(indent).open(plain).open(compound).open(centred).open(font).close(font_close);
+    b.open(bouten).close(bouten).open(heading).close(heading).close(kumi_close).close(plain);
+    EXPECT_EQ(b.emit(),
+              "［＃ここから2字下げ］［＃ここから字下げ］"
+              "［＃ここから1字下げ、折り返して3字下げ、ページの左右中央に、10行20字組みで、ゴシック体、小さな活字］"
+              "［＃ここからページの左右中央］［＃ここから2段階小さな文字］［＃ここで小さな文字終わり］"
+              "［＃左に白丸傍点］［＃左に白丸傍点終わり］［＃ここから窓中見出し］［＃ここで窓中見出し終わり］"
+              "［＃ここで字下げ、20字組み終わり］［＃ここで字下げ終わり］");
+}
+
+TEST(SourceEmit, UntrustworthyStructureReturnsTheSource) {
+    auto text = std::make_shared<const std::string>("\xEF\xBB\xBF" "a［b\r\n");
+    DocPtr doc = parse_document(text);
+    EXPECT_EQ(emit_source(*doc), *text);
+}
+
+TEST(SourceEmit, RuleLinesAreIsolated) {
+    SnapshotBuilder b;
+    b.text("text\n----------\nmore");
+    EXPECT_EQ(b.emit(), "text\n\n----------\nmore");
+}
