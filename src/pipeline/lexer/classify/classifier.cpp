@@ -1,29 +1,553 @@
 #include "pipeline/lexer/classify/classifier.hpp"
 
+#include <algorithm>
+
+#include "collections/panic.hpp"
+#include "collections/small_vector.hpp"
+#include "pipeline/lexer/classify/content.hpp"
+#include "pipeline/lexer/classify/directive.hpp"
+#include "pipeline/lexer/classify/ruby_base.hpp"
+
 namespace kogane {
 
-// Placeholder until the driver lands: every byte is plain text.
-struct Classifier::State {
-    std::span<const PairEvent> events;
-    std::string_view text;
-    bool done = false;
+namespace {
+
+constexpr uint32_t kNone = 0xFFFFFFFFu;
+constexpr size_t kNotFound = ~size_t(0);
+constexpr uint32_t kBarBytes = 3;  // ｜ in UTF-8
+
+// Opener flag: an Unclosed event lies between the opener and its closer.
+constexpr uint8_t kStaleInside = 1;
+
+bool is_trigger(const PairEvent& e, TriggerKind k) { return e.tag == PairTag::Trigger && e.kind == uint8_t(k); }
+bool is_open(const PairEvent& e, PairKind k) { return e.tag == PairTag::Open && e.kind == uint8_t(k); }
+bool is_quote_kind(PairKind k) { return k == PairKind::Tortoise || k == PairKind::Quote; }
+
+// Output queue: one input event may complete several output events (run,
+// node, container), so they wait here; grows by doubling.
+class EventRing {
+public:
+    bool empty() const { return size_ == 0; }
+
+    void push(const ClassifiedEvent& e) {
+        if (size_ == slots_.size()) grow();
+        slots_[(head_ + size_) & (slots_.size() - 1)] = e;
+        ++size_;
+    }
+
+    ClassifiedEvent pop() {
+        ClassifiedEvent e = slots_[head_];
+        head_ = (head_ + 1) & (slots_.size() - 1);
+        --size_;
+        return e;
+    }
+
+private:
+    void grow() {
+        std::vector<ClassifiedEvent> bigger(slots_.empty() ? 8 : slots_.size() * 2);
+        for (size_t i = 0; i < size_; ++i) bigger[i] = slots_[(head_ + i) & (slots_.size() - 1)];
+        slots_ = std::move(bigger);
+        head_ = 0;
+    }
+
+    std::vector<ClassifiedEvent> slots_;
+    size_t head_ = 0;
+    size_t size_ = 0;
 };
 
-Classifier::Classifier(std::span<const PairEvent> events, std::string_view text, NodeStore&, const QuoteIndex*)
-    : state_(std::make_unique<State>()) {
-    state_->events = events;
-    state_->text = text;
-}
+struct StackEntry {
+    PairKind kind = PairKind::Bracket;
+    uint32_t index = 0;          // buffer index of the opener
+    uint32_t unclosed_seen = 0;  // Unclosed events buffered before it
+};
+
+// A ※ carried into a bracket group: it may introduce a gaiji reference.
+struct Mark {
+    bool present = false;
+    uint32_t start = 0;
+};
+
+}  // namespace
+
+// The group machinery works on one buffer. While a group is collected from
+// the input, its events, partner table and opener flags fill the buffer.
+// When it ends unclassified, the same buffer is re-read from a cursor, and
+// every bracket group nested in it is classified in place as the range
+// [opener, partner] — its events are already buffered and paired, so
+// nothing is buffered twice however deep the nesting.
+struct Classifier::State {
+    enum class Mode : uint8_t { Idle, Collecting, Replaying };
+
+    State(std::span<const PairEvent> ev, std::string_view t, NodeStore& s, const QuoteIndex* q)
+        : events(ev), text(t), store(s), quotes(q) {}
+
+    std::span<const PairEvent> events;
+    std::string_view text;
+    NodeStore& store;
+    const QuoteIndex* quotes;
+
+    size_t cursor = 0;
+    bool done = false;
+    EventRing out;
+    Diagnostics diagnostics;
+    std::vector<KaeritenMark> kaeriten;
+
+    // Plain-text run in progress, and the last ｜ fed into it.
+    bool run_active = false;
+    uint32_t run_start = 0;
+    uint32_t last_bar = kNone;
+
+    bool mark_pending = false;
+    uint32_t mark_start = 0;
+
+    bool in_quote = false;
+    PairKind quote_kind = PairKind::Quote;
+    uint32_t quote_depth = 0;
+
+    // Group buffer, shared by collection and re-reading.
+    Mode mode = Mode::Idle;
+    SmallVector<PairEvent, 16> buf;
+    SmallVector<uint32_t, 16> partner;
+    SmallVector<uint8_t, 16> flags;
+    SmallVector<StackEntry, 8> stack;
+    uint32_t open_count[5] = {};  // stack entries per PairKind: skips searches that cannot succeed
+    uint32_t unclosed_seen = 0;
+    Mark group_mark;
+    uint32_t replay_pos = 0;
+    uint32_t replay_end = 0;
+    uint32_t ruby_scan = 0;  // first Open Ruby after the last ruby group examined
+
+    // Once an opener that can never be closed is re-read, the group it opens
+    // would stay open to the end of the input and everything after it would
+    // be re-read with its Unclosed events dropped. Rather than re-reading, we
+    // drop them as they come and treat every group with a dropped Unclosed
+    // inside it as never complete.
+    bool mute_unclosed = false;
+
+    // Gaiji nodes whose emission waits: a following ※［＃…］ or 《…》 may
+    // still take them in.
+    SmallVector<ClassifiedEvent, 2> held;
+    uint32_t held_end = 0;
+
+    // ---------------------------------------------------------------- driver
+
+    void step() {
+        if (mode == Mode::Replaying) {
+            if (replay_pos < replay_end) {
+                uint32_t i = replay_pos++;
+                const PairEvent e = buf[i];
+                if (e.tag != PairTag::Unclosed) top_level(e, i);
+                return;
+            }
+            reset_group();
+        }
+        if (cursor < events.size()) {
+            const PairEvent& e = events[cursor++];
+            if (mode == Mode::Collecting)
+                collect(e);
+            else if (!(e.tag == PairTag::Unclosed && mute_unclosed))
+                top_level(e, kNone);
+            return;
+        }
+        finish();
+    }
+
+    void finish() {
+        flush_held();
+        if (mode == Mode::Collecting) {
+            abandon_group();
+            return;
+        }
+        mark_to_text();
+        if (run_active && run_start < text.size())
+            out.push(ClassifiedEvent::text_run(Span{run_start, uint32_t(text.size())}));
+        run_active = false;
+        done = true;
+    }
+
+    // ------------------------------------------------------------ text runs
+
+    void start_run(uint32_t at) {
+        if (run_active) return;
+        run_active = true;
+        run_start = at;
+    }
+
+    // Queues the run up to `at` (when non-empty) and ends it.
+    void close_run(uint32_t at) {
+        if (run_active && at > run_start) out.push(ClassifiedEvent::text_run(Span{run_start, at}));
+        run_active = false;
+    }
+
+    void mark_to_text() {
+        if (!mark_pending) return;
+        mark_pending = false;
+        start_run(mark_start);
+    }
+
+    void flush_held() {
+        for (const ClassifiedEvent& e : held) out.push(e);
+        held.clear();
+    }
+
+    // ---------------------------------------------------- events outside groups
+
+    // `index` is the event's buffer index while re-reading, kNone otherwise.
+    void top_level(const PairEvent& e, uint32_t index) {
+        if (!held.empty()) {
+            const bool keep = (e.start == held_end && (is_trigger(e, TriggerKind::RefMark) || is_open(e, PairKind::Ruby))) ||
+                              (is_open(e, PairKind::Bracket) && mark_pending && mark_start == held_end);
+            if (!keep) flush_held();
+        }
+        if (mark_pending && !is_open(e, PairKind::Bracket)) mark_to_text();
+
+        switch (e.tag) {
+            case PairTag::Trigger:
+                if (e.kind == uint8_t(TriggerKind::RefMark)) {
+                    mark_pending = true;
+                    mark_start = e.start;
+                    return;
+                }
+                start_run(e.start);
+                if (e.kind == uint8_t(TriggerKind::Bar)) last_bar = e.start;
+                return;
+            case PairTag::Text:
+            case PairTag::Unmatched: start_run(e.start); return;
+            case PairTag::Newline:
+                close_run(e.start);
+                out.push(ClassifiedEvent::line_feed(e.start));
+                return;
+            case PairTag::Close:
+                start_run(e.start);
+                leave_quote_level(e.pair_kind());
+                return;
+            case PairTag::Unclosed:
+                // Its bytes were placed when its opener was read; only the
+                // quote depth cares.
+                leave_quote_level(e.pair_kind());
+                return;
+            case PairTag::Open: break;
+        }
+
+        const PairKind kind = e.pair_kind();
+        if (is_quote_kind(kind)) {
+            if (!in_quote) {
+                close_run(e.start);
+                start_run(e.start);
+                in_quote = true;
+                quote_kind = kind;
+                quote_depth = 1;
+            } else {
+                if (kind == quote_kind) ++quote_depth;
+                start_run(e.start);
+            }
+            return;
+        }
+        Mark m;
+        if (kind == PairKind::Bracket && mark_pending) {
+            m = Mark{true, mark_start};
+            mark_pending = false;
+        }
+        if (index == kNone)
+            begin_collect(e, m);
+        else
+            reread_group(index, m);
+    }
+
+    void leave_quote_level(PairKind kind) {
+        if (!in_quote || kind != quote_kind) return;
+        const uint32_t was = quote_depth;
+        if (quote_depth > 0) --quote_depth;
+        if (was <= 1) in_quote = false;
+    }
+
+    // ------------------------------------------------------ group collection
+
+    void reset_group() {
+        mode = Mode::Idle;
+        buf.clear();
+        partner.clear();
+        flags.clear();
+        stack.clear();
+        std::fill(std::begin(open_count), std::end(open_count), 0u);
+        unclosed_seen = 0;
+        group_mark = Mark{};
+        replay_pos = replay_end = 0;
+        ruby_scan = 0;
+    }
+
+    uint32_t buffer(const PairEvent& e) {
+        buf.push_back(e);
+        partner.push_back(kNoPartner);
+        flags.push_back(0);
+        return uint32_t(buf.size() - 1);
+    }
+
+    void push_open(PairKind kind, uint32_t index) {
+        stack.push_back(StackEntry{kind, index, unclosed_seen});
+        ++open_count[uint8_t(kind)];
+    }
+
+    // Nearest open entry of `kind`, searching from the top.
+    size_t find_open(PairKind kind) const {
+        if (uint8_t(kind) >= 5 || open_count[uint8_t(kind)] == 0) return kNotFound;
+        for (size_t j = stack.size(); j-- > 0;)
+            if (stack[j].kind == kind) return j;
+        return kNotFound;
+    }
+
+    void remove_open(size_t at) {
+        --open_count[uint8_t(stack[at].kind)];
+        if (at + 1 == stack.size())
+            stack.pop_back();
+        else
+            stack.erase_at(at);
+    }
+
+    void begin_collect(const PairEvent& e, Mark m) {
+        reset_group();
+        mode = Mode::Collecting;
+        group_mark = m;
+        push_open(e.pair_kind(), buffer(e));
+    }
+
+    void collect(const PairEvent& e) {
+        const uint32_t i = buffer(e);
+        switch (e.tag) {
+            case PairTag::Open: push_open(e.pair_kind(), i); return;
+            case PairTag::Close: {
+                const size_t at = find_open(e.pair_kind());
+                if (at == kNotFound) return;
+                const StackEntry entry = stack[at];
+                remove_open(at);
+                partner[entry.index] = i;
+                partner[i] = entry.index;
+                if (unclosed_seen != entry.unclosed_seen) flags[entry.index] |= kStaleInside;
+                if (stack.empty()) complete_group(i);
+                return;
+            }
+            case PairTag::Unclosed: {
+                const size_t at = find_open(e.pair_kind());
+                if (at != kNotFound && stack[at].index == 0) {
+                    buf.pop_back();
+                    partner.pop_back();
+                    flags.pop_back();
+                    abandon_group();
+                    return;
+                }
+                if (at != kNotFound) remove_open(at);
+                ++unclosed_seen;
+                return;
+            }
+            default: return;
+        }
+    }
+
+    void complete_group(uint32_t closer) {
+        Mark m = group_mark;
+        const bool never_completes = mute_unclosed && (flags[0] & kStaleInside);
+        if (!never_completes && classify_group(0, closer, m)) {
+            reset_group();
+            return;
+        }
+        to_text(0, m);
+        start_replay();
+    }
+
+    // The group's own opener will never be closed: it is text, and what it
+    // swallowed is read again.
+    void abandon_group() {
+        Mark m = group_mark;
+        to_text(0, m);
+        start_replay();
+    }
+
+    void start_replay() {
+        mode = Mode::Replaying;
+        replay_pos = 1;
+        replay_end = uint32_t(buf.size());
+    }
+
+    // A group nested in the buffer being re-read.
+    void reread_group(uint32_t i, Mark m) {
+        const uint32_t p = partner[i];
+        if (p == kNoPartner || p <= i || p >= buf.size() || (flags[i] & kStaleInside)) {
+            // With its Unclosed dropped on re-reading, this group would never
+            // complete.
+            mute_unclosed = true;
+            to_text(i, m);
+            return;
+        }
+        if (classify_group(i, p, m))
+            replay_pos = p + 1;
+        else
+            to_text(i, m);
+    }
+
+    // An unclassified group's opener (and a ※ carried into it) become text;
+    // the caller re-reads the rest.
+    void to_text(uint32_t i, Mark& m) {
+        flush_held();
+        if (m.present) start_run(m.start);
+        m.present = false;
+        start_run(buf[i].start);
+    }
+
+    // -------------------------------------------------------- classification
+
+    GroupContext context() {
+        return GroupContext{std::span<const PairEvent>(buf.data(), buf.size()),
+                            std::span<const uint32_t>(partner.data(), partner.size()), text, store, quotes};
+    }
+
+    bool classify_group(uint32_t i, uint32_t p, Mark& m) {
+        switch (buf[i].pair_kind()) {
+            case PairKind::Bracket: return classify_bracket(i, p, m);
+            case PairKind::Ruby: return classify_ruby(i, p);
+            case PairKind::AngleQuote: return classify_angle(i, p);
+            default: return false;
+        }
+    }
+
+    bool classify_bracket(uint32_t i, uint32_t p, Mark& m) {
+        GroupContext g = context();
+        if (m.present) {
+            std::optional<GaijiMatch> gaiji = match_gaiji(g, i, m.start, false);
+            if (gaiji && gaiji->closer == p) {
+                hold_gaiji(*gaiji);
+                m.present = false;
+                return true;
+            }
+            // Not a reference: the ※ is text before an ordinary annotation.
+            flush_held();
+            start_run(m.start);
+            m.present = false;
+        }
+        flush_held();
+        AnnotationInput in{g.events, g.partners, i, p, text, store, quotes,
+                           run_active ? std::optional<uint32_t>(run_start) : std::nullopt};
+        std::optional<AnnotationResult> r = classify_annotation(in);
+        if (!r) return false;
+        apply_annotation(*r, buf[i].start, buf[p].end);
+        return true;
+    }
+
+    void hold_gaiji(const GaijiMatch& gaiji) {
+        if (!gaiji.resolved) diagnostics.push_back(Diagnostic::simple(DiagTag::UnresolvedGaiji, gaiji.span));
+        const bool continues = !held.empty() && gaiji.span.start == held_end && !run_active;
+        if (!continues) flush_held();
+        close_run(gaiji.span.start);
+        held.push_back(ClassifiedEvent::of_node(Node::make_gaiji(gaiji.item), gaiji.span));
+        held_end = gaiji.span.end;
+    }
+
+    void apply_annotation(AnnotationResult& r, uint32_t open_start, uint32_t close_end) {
+        if (r.diagnostic) diagnostics.push_back(std::move(*r.diagnostic));
+        // Keep the stream gap-free and in order whatever span came back.
+        const uint32_t floor = run_active ? run_start : open_start;
+        const Span span{std::max(floor, std::min(r.span.start, open_start)), close_end};
+        if (r.placed && run_active) {
+            const Span target = r.placed->span;
+            if (target.start >= run_start && target.start < target.end && target.end <= span.start) {
+                close_run(target.start);
+                out.push(ClassifiedEvent::of_node(r.placed->node, target));
+                start_run(target.end);
+            }
+        }
+        close_run(span.start);
+        switch (r.outcome) {
+            case AnnotationOutcome::Node: out.push(ClassifiedEvent::of_node(r.node, span)); break;
+            case AnnotationOutcome::ContainerOpen: out.push(ClassifiedEvent::open(r.spec, span)); break;
+            case AnnotationOutcome::ContainerClose: out.push(ClassifiedEvent::close(r.spec, span)); break;
+        }
+        if (r.kaeriten) kaeriten.push_back(*r.kaeriten);
+    }
+
+    // Index of the first Open Ruby after `i` in the buffer. Groups are
+    // examined in buffer order, so the scan only ever moves forward.
+    uint32_t first_ruby_open_after(uint32_t i) {
+        if (ruby_scan <= i) ruby_scan = i + 1;
+        while (ruby_scan < buf.size() && !is_open(buf[ruby_scan], PairKind::Ruby)) ++ruby_scan;
+        return ruby_scan;
+    }
+
+    Segment group_content(uint32_t i, uint32_t p) {
+        return parse_content(context(), i + 1, p, Span{buf[i].end, buf[p].start}, diagnostics);
+    }
+
+    void queue_ruby(Segment base, Segment reading, Span span) {
+        invariant(!(base.tag == SegmentTag::Run && base.b == 0), "classify stage must emit Ruby with non-empty base");
+        invariant(!(reading.tag == SegmentTag::Run && reading.b == 0),
+                  "classify stage must emit Ruby with non-empty reading");
+        out.push(ClassifiedEvent::of_node(Node::make_ruby(store.make_ruby(base, reading)), span));
+    }
+
+    bool classify_ruby(uint32_t i, uint32_t p) {
+        const PairEvent open = buf[i];
+        const PairEvent close = buf[p];
+        const uint32_t inner = first_ruby_open_after(i);
+        if (inner < p) diagnostics.push_back(Diagnostic::simple(DiagTag::NestedRuby, buf[inner].span()));
+        const bool empty_reading = close.start <= open.end;
+
+        if (!held.empty() && open.start == held_end && !run_active) {
+            if (empty_reading) return false;
+            SmallVector<ContentItem, 2> items;
+            for (const ClassifiedEvent& h : held) items.push_back(ContentItem::make_gaiji(h.node.gaiji));
+            const Segment base = store.segment_from_items(std::span<const ContentItem>(items.data(), items.size()));
+            const Span span{held[0].span.start, close.end};
+            held.clear();
+            queue_ruby(base, group_content(i, p), span);
+            return true;
+        }
+        flush_held();
+        if (!run_active) return false;
+
+        // Explicit base after the run's last ｜, else the same-class run of
+        // characters before the 《.
+        const bool has_bar = last_bar != kNone && last_bar >= run_start && last_bar + kBarBytes <= open.start;
+        const uint32_t base_start =
+            has_bar ? last_bar + kBarBytes : implicit_ruby_base_start(text, run_start, open.start);
+        if (base_start >= open.start) return false;
+        if (empty_reading) {
+            if (has_bar) diagnostics.push_back(Diagnostic::simple(DiagTag::EmptyRubyReading, Span{last_bar, close.end}));
+            return false;
+        }
+        const uint32_t node_start = has_bar ? last_bar : base_start;
+        close_run(node_start);
+        const Segment base = store.text_segment(slice(text, Span{base_start, open.start}));
+        queue_ruby(base, group_content(i, p), Span{node_start, close.end});
+        return true;
+    }
+
+    bool classify_angle(uint32_t i, uint32_t p) {
+        flush_held();
+        const PairEvent open = buf[i];
+        const PairEvent close = buf[p];
+        if (close.start <= open.end) return false;
+        const Segment content = group_content(i, p);
+        close_run(open.start);
+        out.push(ClassifiedEvent::of_node(Node::make_angle(store.content_from_segment(content)),
+                                          Span{open.start, close.end}));
+        return true;
+    }
+};
+
+Classifier::Classifier(std::span<const PairEvent> events, std::string_view text, NodeStore& store,
+                       const QuoteIndex* quotes)
+    : state_(std::make_unique<State>(events, text, store, quotes)) {}
 
 Classifier::~Classifier() = default;
 
 std::optional<ClassifiedEvent> Classifier::next() {
-    if (state_->done || state_->text.empty()) return std::nullopt;
-    state_->done = true;
-    return ClassifiedEvent::text_run(Span{0, static_cast<uint32_t>(state_->text.size())});
+    State& s = *state_;
+    while (s.out.empty()) {
+        if (s.done) return std::nullopt;
+        s.step();
+    }
+    return s.out.pop();
 }
 
-Diagnostics Classifier::take_diagnostics() { return {}; }
-std::vector<KaeritenMark> Classifier::take_kaeriten() { return {}; }
+Diagnostics Classifier::take_diagnostics() { return std::move(state_->diagnostics); }
+std::vector<KaeritenMark> Classifier::take_kaeriten() { return std::move(state_->kaeriten); }
 
 }  // namespace kogane
