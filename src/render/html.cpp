@@ -1,6 +1,9 @@
 #include "render/html.hpp"
 
 #include <cstring>
+#include <vector>
+
+#include "render/html_nodes.hpp"
 
 namespace kogane {
 
@@ -25,65 +28,333 @@ void append_escaped(std::string& out, std::string_view text) {
 
 namespace {
 
-class HtmlRenderer {
+// Finds the next line feed or sentinel lead byte, remembering the last hit
+// of each memchr so every byte is searched once per kind.
+class StopScanner {
 public:
-    explicit HtmlRenderer(const ParseSnapshot& snap) : snap_(snap) {
+    explicit StopScanner(std::string_view text)
+        : text_(text), newline_(find('\n', 0)), lead_(find(static_cast<char>(kSentinelLead), 0)) {}
+
+    size_t next(size_t from) {
+        if (newline_ < from) newline_ = find('\n', from);
+        if (lead_ < from) lead_ = find(static_cast<char>(kSentinelLead), from);
+        return newline_ < lead_ ? newline_ : lead_;
+    }
+
+private:
+    size_t find(char c, size_t from) const {
+        if (from >= text_.size()) return text_.size();
+        const void* p = std::memchr(text_.data() + from, c, text_.size() - from);
+        return p ? static_cast<size_t>(static_cast<const char*>(p) - text_.data()) : text_.size();
+    }
+
+    std::string_view text_;
+    size_t newline_;
+    size_t lead_;
+};
+
+// The sentinel kind at `i` (EE 80 81..84), or Absent.
+SentinelKind sentinel_at(std::string_view text, size_t i) {
+    if (i + 3 > text.size() || static_cast<unsigned char>(text[i + 1]) != 0x80) return SentinelKind::Absent;
+    const unsigned char last = static_cast<unsigned char>(text[i + 2]);
+    if (last < 0x81 || last > 0x84) return SentinelKind::Absent;
+    return static_cast<SentinelKind>(last - 0x81);
+}
+
+const RegistryEntry* entry_at(const SentinelRegistry& registry, size_t position, SentinelKind kind) {
+    const RegistryEntry* e = registry.find(static_cast<uint32_t>(position));
+    return e != nullptr && e->kind == kind ? e : nullptr;
+}
+
+constexpr uint8_t kWarichuOpen = 4;
+constexpr uint8_t kWarichuClose = 5;
+
+// The document walk. Besides the render state proper (open containers,
+// suspended inline containers, paragraph and heading flags, warichu spans)
+// it keeps every element it has opened on one stack, so each close tag is
+// written only for the innermost open element, whatever the events were.
+class DocumentRenderer {
+public:
+    explicit DocumentRenderer(const ParseSnapshot& snap)
+        : snap_(snap), writer_(out_, snap.store, 0) {
         out_.reserve(snap.normalized.size() * 2);
     }
 
     std::string run() {
-        std::string_view text = snap_.normalized;
-        size_t pending = 0;  // start of text not yet written
+        const std::string_view text = snap_.normalized;
+        StopScanner scanner(text);
+        size_t pending = 0;
         size_t i = 0;
-        while (i < text.size()) {
-            const char* p = static_cast<const char*>(
-                std::memchr(text.data() + i, '\n', text.size() - i));
-            size_t nl = p ? static_cast<size_t>(p - text.data()) : text.size();
-            if (nl == text.size()) break;
-            write_text(text.substr(pending, nl - pending));
-            i = nl + 1;
-            pending = i;
-            if (i < text.size()) {
-                if (text[i] != '\n') {
-                    if (paragraph_open_) out_ += "<br />\n";
-                } else {
-                    close_paragraph();
+        while ((i = scanner.next(i)) < text.size()) {
+            if (text[i] == '\n') {
+                write_text(text.substr(pending, i - pending));
+                pending = ++i;
+                if (i < text.size()) {
+                    if (text[i] != '\n') {
+                        if (paragraph_open_) out_ += "<br />\n";
+                    } else {
+                        close_paragraph();
+                    }
                 }
+                continue;
             }
+            const SentinelKind kind = sentinel_at(text, i);
+            if (kind == SentinelKind::Absent) {  // a lead byte of ordinary text
+                ++i;
+                continue;
+            }
+            write_text(text.substr(pending, i - pending));
+            if (const RegistryEntry* e = entry_at(snap_.registry, i, kind)) sentinel(*e);
+            i += 3;
+            pending = i;
         }
         write_text(text.substr(pending));
         close_paragraph();
+        if (!elements_.empty()) {
+            while (!elements_.empty()) close_top();
+            out_ += '\n';
+        }
         return std::move(out_);
     }
 
 private:
+    enum class Kind : uint8_t { Paragraph, Warichu, Container };
+    struct Element {
+        Kind kind;
+        ContainerSpec spec;
+    };
+
+    void sentinel(const RegistryEntry& e) {
+        switch (e.kind) {
+            case SentinelKind::Inline: inline_node(e.node); break;
+            case SentinelKind::BlockLeaf:
+                close_paragraph();
+                take_pending_newline();
+                render_node(e.node);
+                pending_newline_ = true;
+                break;
+            case SentinelKind::BlockOpen: container_open(e.spec); break;
+            case SentinelKind::BlockClose: container_close(e.spec); break;
+            case SentinelKind::Absent: break;
+        }
+    }
+
+    void inline_node(const Node& n) {
+        open_paragraph();
+        if (n.tag == NodeTag::Directive && n.directive.kind == kWarichuOpen) {
+            out_ += "<span class=\"kogane-warichu\">";
+            push(Kind::Warichu, ContainerSpec{});
+        } else if (n.tag == NodeTag::Directive && n.directive.kind == kWarichuClose) {
+            if (!spans_.empty()) close_spans_from(spans_.back());
+        } else {
+            render_node(n);
+        }
+    }
+
+    // Warichu markers reach here only inside node content, where the
+    // writer balances them itself.
+    void render_node(const Node& n) {
+        uint32_t spans = 0;
+        writer_.node(n, spans);
+        for (; spans > 0; --spans) out_ += "</span>";
+    }
+
+    void container_open(const ContainerSpec& spec) {
+        if (spec.is_inline()) {
+            // The paragraph (and its reopened containers) come first, so the
+            // new container is the innermost element.
+            open_paragraph();
+            writer_.container_open(spec);
+            push(Kind::Container, spec);
+            return;
+        }
+        close_paragraph();
+        take_pending_newline();
+        writer_.container_open(spec);
+        push(Kind::Container, spec);
+        if (spec.kind() == ContainerKind::Heading)
+            in_heading_ = true;
+        else
+            pending_newline_ = true;
+    }
+
+    void container_close(const ContainerSpec& close) {
+        if (close.is_inline() && !suspended_.empty()) {
+            suspended_.pop_back();
+            return;
+        }
+        if (containers_.empty()) return;
+        // The popped container is closed with its own tag whatever key
+        // arrived. Only a paragraph or warichu spans can sit above it; they
+        // are closed first.
+        const ContainerSpec& top = elements_[containers_.back()].spec;
+        const bool top_is_block = !top.is_inline() && top.kind() != ContainerKind::Heading;
+        if (top_is_block || (paragraph_open_ && paragraph_ > containers_.back())) close_paragraph();
+        if (containers_.empty()) return;
+        while (elements_.size() > containers_.back() + 1) close_top();
+
+        const ContainerSpec open = elements_.back().spec;
+        const bool heading = open.kind() == ContainerKind::Heading;
+        const bool block = !open.is_inline() && !heading;
+        elements_.pop_back();
+        containers_.pop_back();
+        if (heading) {
+            in_heading_ = false;
+            writer_.container_close(open);
+            pending_newline_ = true;
+        } else if (block) {
+            take_pending_newline();
+            writer_.container_close(open);
+            pending_newline_ = true;
+        } else {
+            writer_.container_close(open);
+        }
+    }
+
     void write_text(std::string_view t) {
         if (t.empty()) return;
         open_paragraph();
         append_escaped(out_, t);
     }
 
+    void take_pending_newline() {
+        if (!pending_newline_) return;
+        out_ += '\n';
+        pending_newline_ = false;
+    }
+
     void open_paragraph() {
-        if (paragraph_open_) return;
+        if (in_heading_ || paragraph_open_) return;
+        take_pending_newline();
         out_ += "<p>";
-        paragraph_open_ = true;
+        push(Kind::Paragraph, ContainerSpec{});
+        for (const ContainerSpec& s : suspended_) {  // outermost first
+            writer_.container_open(s);
+            push(Kind::Container, s);
+        }
+        suspended_.clear();
     }
 
     void close_paragraph() {
-        if (!paragraph_open_) return;
-        out_ += "</p>\n";
-        paragraph_open_ = false;
+        if (paragraph_open_) {
+            // Above the paragraph are only inline containers and warichu
+            // spans: spans end here, containers wait for the next paragraph.
+            std::vector<ContainerSpec> closed;  // innermost first
+            while (elements_.back().kind != Kind::Paragraph) {
+                if (elements_.back().kind == Kind::Container) {
+                    writer_.container_close(elements_.back().spec);
+                    closed.push_back(elements_.back().spec);
+                    pop();
+                } else {
+                    close_top();
+                }
+            }
+            suspended_.insert(suspended_.begin(), closed.rbegin(), closed.rend());
+            close_top();
+        }
+        // Spans opened where no paragraph could be (inside a heading).
+        if (!spans_.empty()) close_spans_from(spans_.front());
+    }
+
+    // Closes the elements from the top down to `index`: spans for good,
+    // containers to be reopened right away, so only spans really end.
+    void close_spans_from(size_t index) {
+        std::vector<ContainerSpec> reopen;  // innermost first
+        while (elements_.size() > index) {
+            if (elements_.back().kind == Kind::Container) {
+                writer_.container_close(elements_.back().spec);
+                reopen.push_back(elements_.back().spec);
+                pop();
+            } else {
+                close_top();
+            }
+        }
+        for (auto it = reopen.rbegin(); it != reopen.rend(); ++it) {
+            writer_.container_open(*it);
+            push(Kind::Container, *it);
+        }
+    }
+
+    void close_top() {
+        const Element& e = elements_.back();
+        switch (e.kind) {
+            case Kind::Paragraph: out_ += "</p>\n"; break;
+            case Kind::Warichu: out_ += "</span>"; break;
+            case Kind::Container: writer_.container_close(e.spec); break;
+        }
+        pop();
+    }
+
+    void push(Kind kind, const ContainerSpec& spec) {
+        const size_t index = elements_.size();
+        elements_.push_back(Element{kind, spec});
+        switch (kind) {
+            case Kind::Paragraph:
+                paragraph_open_ = true;
+                paragraph_ = index;
+                break;
+            case Kind::Warichu: spans_.push_back(index); break;
+            case Kind::Container: containers_.push_back(index); break;
+        }
+    }
+
+    void pop() {
+        switch (elements_.back().kind) {
+            case Kind::Paragraph: paragraph_open_ = false; break;
+            case Kind::Warichu: spans_.pop_back(); break;
+            case Kind::Container: containers_.pop_back(); break;
+        }
+        elements_.pop_back();
     }
 
     const ParseSnapshot& snap_;
     std::string out_;
+    html::NodeWriter writer_;
+    std::vector<Element> elements_;
+    std::vector<size_t> containers_;  // indices into elements_: the open containers
+    std::vector<size_t> spans_;       // indices into elements_: open warichu spans
+    size_t paragraph_ = 0;            // index of the paragraph while one is open
+    std::vector<ContainerSpec> suspended_;  // outermost first
     bool paragraph_open_ = false;
+    bool pending_newline_ = false;
+    bool in_heading_ = false;
 };
 
 }  // namespace
 
-// Paragraphs and line breaks over the normalized text; constructs are added
-// as the classifier learns them.
-std::string render_html(const ParseSnapshot& snapshot) { return HtmlRenderer(snapshot).run(); }
+namespace html {
+
+void walk_fragment(std::string& out, const ParseSnapshot& fragment, int depth) {
+    NodeWriter writer(out, fragment.store, depth);
+    const std::string_view text = fragment.normalized;
+    StopScanner scanner(text);
+    uint32_t open_spans = 0;
+    size_t pending = 0;
+    size_t i = 0;
+    while ((i = scanner.next(i)) < text.size()) {
+        if (text[i] == '\n') {
+            append_escaped(out, text.substr(pending, i - pending));
+            if (i + 1 < text.size()) out += "<br />\n";
+            pending = ++i;
+            continue;
+        }
+        const SentinelKind kind = sentinel_at(text, i);
+        if (kind == SentinelKind::Absent) {
+            ++i;
+            continue;
+        }
+        append_escaped(out, text.substr(pending, i - pending));
+        if (kind == SentinelKind::Inline || kind == SentinelKind::BlockLeaf)
+            if (const RegistryEntry* e = entry_at(fragment.registry, i, kind)) writer.node(e->node, open_spans);
+        i += 3;
+        pending = i;
+    }
+    append_escaped(out, text.substr(pending));
+    for (; open_spans > 0; --open_spans) out += "</span>";
+}
+
+}  // namespace html
+
+std::string render_html(const ParseSnapshot& snapshot) { return DocumentRenderer(snapshot).run(); }
 
 }  // namespace kogane

@@ -1,0 +1,678 @@
+#include "render/html_nodes.hpp"
+
+#include <charconv>
+#include <optional>
+
+#include "document/document.hpp"
+#include "pipeline/lexer/classify/gaiji.hpp"
+#include "render/html.hpp"
+#include "syntax/accents.hpp"
+
+namespace kogane::html {
+
+namespace {
+
+// Deeper fragment parses are written as escaped text, which bounds the work
+// a caption or reparsed target nested inside another can cause.
+constexpr int kMaxFragmentDepth = 8;
+
+struct SlugRow {
+    std::string_view keyword;
+    const char* slug;
+};
+
+constexpr SlugRow kSlugs[] = {
+    {"改丁", "kaicho"},         {"改段", "kaidan"},           {"改見開き", "kaimihiraki"},
+    {"改ページ", "page-break"}, {"傍点", "goma"},             {"白ゴマ傍点", "shirogoma"},
+    {"丸傍点", "maru"},         {"白丸傍点", "shiromaru"},    {"二重丸傍点", "nijumaru"},
+    {"蛇の目傍点", "janome"},   {"ばつ傍点", "batsu"},        {"白三角傍点", "shirosankaku"},
+    {"波線", "namisen"},        {"傍線", "bosen"},            {"二重傍線", "nijubosen"},
+    {"鎖線", "kusarisen"},      {"破線", "hasen"},            {"黒三角傍点", "kurosankaku"},
+    {"斜体", "shatai"},         {"太字", "futoji"},           {"ゴシック体", "goshikku"},
+    {"上付き小文字", "uwatsuki"}, {"下付き小文字", "shitatsuki"}, {"分数", "bunsu"},
+    {"特大文字", "font-extra-large"}, {"大文字", "font-large"}, {"中文字", "font-medium"},
+    {"小文字", "font-small"},   {"行右小書き", "kogaki-right"}, {"行左小書き", "kogaki-left"},
+    {"罫囲み", "keigakomi-inline"}, {"横組み", "yokogumi"},   {"キャプション", "caption"},
+};
+static_assert(sizeof(kSlugs) / sizeof(kSlugs[0]) == 33);
+
+constexpr std::string_view kSizeKeywords[4] = {"特大文字", "大文字", "中文字", "小文字"};
+constexpr std::string_view kSectionKeywords[3] = {"改丁", "改段", "改見開き"};
+
+std::string_view bouten_keyword(uint8_t kind) { return kind < 14 ? kBoutenKeywords[kind] : std::string_view(); }
+std::string_view size_keyword(uint8_t index) { return index < 4 ? kSizeKeywords[index] : std::string_view(); }
+
+// The inner text of `raw` between `prefix` and `suffix`, when it has both.
+std::optional<std::string_view> between(std::string_view raw, std::string_view prefix, std::string_view suffix) {
+    if (raw.size() < prefix.size() + suffix.size() || !raw.starts_with(prefix) || !raw.ends_with(suffix))
+        return std::nullopt;
+    return raw.substr(prefix.size(), raw.size() - prefix.size() - suffix.size());
+}
+
+void append_utf8(std::string& out, uint32_t cp) {
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+// Decodes one character at `i` of valid UTF-8; advances `i`.
+uint32_t next_char(std::string_view s, size_t& i) {
+    unsigned char b = static_cast<unsigned char>(s[i]);
+    size_t n = b < 0x80 ? 1 : b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 1;
+    if (i + n > s.size()) n = 1;
+    uint32_t cp = n == 1 ? b : b & (0x7F >> n);
+    for (size_t k = 1; k < n; ++k) cp = cp << 6 | (static_cast<unsigned char>(s[i + k]) & 0x3F);
+    i += n;
+    return cp;
+}
+
+// "U+" and at least four uppercase hexadecimal digits.
+void append_code_point(std::string& out, uint32_t cp) {
+    char buf[8];
+    auto r = std::to_chars(buf, buf + sizeof buf, cp, 16);
+    size_t len = static_cast<size_t>(r.ptr - buf);
+    out += "U+";
+    for (size_t k = len; k < 4; ++k) out += '0';
+    for (size_t k = 0; k < len; ++k) out += static_cast<char>(buf[k] >= 'a' ? buf[k] - 'a' + 'A' : buf[k]);
+}
+
+bool all_ascii_digits(std::string_view s) {
+    if (s.empty()) return false;
+    for (char c : s)
+        if (c < '0' || c > '9') return false;
+    return true;
+}
+
+std::string_view strip_leading_zeros(std::string_view digits) {
+    size_t k = 0;
+    while (k + 1 < digits.size() && digits[k] == '0') ++k;
+    return digits.substr(k);
+}
+
+}  // namespace
+
+const char* slug(std::string_view keyword, const char* fallback) {
+    for (const SlugRow& row : kSlugs)
+        if (row.keyword == keyword) return row.slug;
+    return fallback;
+}
+
+bool needs_fragment_parse(std::string_view t) {
+    auto pair_after = [t](std::string_view open, std::string_view close) {
+        size_t at = t.find(open);
+        return at != std::string_view::npos && t.find(close, at + open.size()) != std::string_view::npos;
+    };
+    return pair_after("《", "》") || pair_after("［＃", "］") || pair_after("≪", "≫");
+}
+
+void NodeWriter::number(uint32_t v) {
+    char buf[10];
+    auto r = std::to_chars(buf, buf + sizeof buf, v);
+    out_.append(buf, static_cast<size_t>(r.ptr - buf));
+}
+
+void NodeWriter::text(std::string_view t) { append_escaped(out_, t); }
+
+void NodeWriter::text_or_fragment(std::string_view t) {
+    if (depth_ >= kMaxFragmentDepth || !needs_fragment_parse(t)) {
+        text(t);
+        return;
+    }
+    ParseSnapshot fragment;
+    parse_fragment(t, fragment);
+    walk_fragment(out_, fragment, depth_ + 1);
+}
+
+// Warichu markers inside one piece of content are balanced within it.
+void NodeWriter::content(ContentRef ref) {
+    uint32_t open_spans = 0;
+    for (const Segment& s : store_.segments(ref)) {
+        if (s.tag == SegmentTag::Text)
+            text(store_.resolve(s.a));
+        else
+            items(s, open_spans);
+    }
+    for (; open_spans > 0; --open_spans) out_ += "</span>";
+}
+
+void NodeWriter::items(const Segment& run, uint32_t& open_spans) {
+    for (const ContentItem& item : store_.items(run.a, run.b)) {
+        switch (item.tag) {
+            case ContentTag::Text: text(store_.resolve(item.text)); break;
+            case ContentTag::Gaiji: gaiji(item.gaiji); break;
+            case ContentTag::InlineDirective:
+                directive(store_.resolve(item.text), item.directive_kind, open_spans);
+                break;
+        }
+    }
+}
+
+void NodeWriter::node(const Node& n, uint32_t& open_spans) {
+    switch (n.tag) {
+        case NodeTag::Ruby: ruby(n.ruby); break;
+        case NodeTag::Format: format(n.format); break;
+        case NodeTag::Gaiji: gaiji(n.gaiji); break;
+        case NodeTag::LeafAlign: leaf_align(n.leaf); break;
+        case NodeTag::PageBreak: out_ += "<div class=\"kogane-page-break\"></div>"; break;
+        case NodeTag::SectionBreak:
+            out_ += "<div class=\"kogane-section-break kogane-section-break-";
+            out_ += n.section.kind < 3 ? slug(kSectionKeywords[n.section.kind], "other") : "other";
+            out_ += "\"></div>";
+            break;
+        case NodeTag::BodyEnd: out_ += "<div class=\"kogane-body-end\"></div>"; break;
+        case NodeTag::ForcedBreak: out_ += "<br />"; break;
+        case NodeTag::Heading:
+            heading_open(n.heading.level, n.heading.style);
+            content(n.heading.text);
+            heading_close(n.heading.level, n.heading.style);
+            break;
+        case NodeTag::HeadingHint: heading_hint(n.hint); break;
+        case NodeTag::Illustration: illustration(n.illustration); break;
+        case NodeTag::Kaeriten:
+            out_ += "<sup class=\"kogane-kaeriten\">";
+            text(store_.resolve(n.kaeriten.mark));
+            out_ += "</sup>";
+            break;
+        case NodeTag::Directive: directive(store_.resolve(n.directive.raw), n.directive.kind, open_spans); break;
+        case NodeTag::AngleQuote:
+            out_ += "<span class=\"kogane-angle-quote\">《";
+            content(n.angle.content);
+            out_ += "》</span>";
+            break;
+        case NodeTag::MarginNote:
+            out_ += "<ruby>";
+            content(n.margin.base);
+            out_ += "<rp>(</rp><rt class=\"kogane-margin-note\">";
+            content(n.margin.note);
+            out_ += "</rt><rp>)</rp></ruby>";
+            break;
+    }
+}
+
+void NodeWriter::ruby(const RubyNode& r) {
+    out_ += "<ruby>";
+    if (r.base_style.present())
+        styled(r.base_style, r.base, 0, kNoId);
+    else
+        content(r.base);
+    out_ += r.side == 1 ? "<rp>(</rp><rt class=\"kogane-ruby-left\">" : "<rp>(</rp><rt>";
+    content(r.reading);
+    out_ += "</rt><rp>)</rp></ruby>";
+}
+
+void NodeWriter::format(const FormatNode& f) {
+    if (f.suppressed == 1) return;  // the decoration was placed on an earlier occurrence
+    styled(f.style, f.target, f.mode, f.spec);
+}
+
+void NodeWriter::styled(FormatStyle style, ContentRef target, uint32_t mode, StringId spec) {
+    std::string_view single;
+    const bool is_single = store_.single_text(target, &single);
+    switch (style.kind) {
+        case kStyleBoutenRight:
+        case kStyleBoutenLeft:
+        case kStyleBoutenBoth:
+        case kStyleBoutenBothAlt:
+            out_ += "<em class=\"kogane-bouten kogane-bouten-";
+            out_ += slug(bouten_keyword(style.param), "other");
+            out_ += style.kind == kStyleBoutenRight  ? " kogane-bouten-right\">"
+                    : style.kind == kStyleBoutenLeft ? " kogane-bouten-left\">"
+                                                     : " kogane-bouten-both\">";
+            if (mode == 1 && is_single)
+                text_or_fragment(single);
+            else
+                content(target);
+            out_ += "</em>";
+            return;
+        case kStyleCombineUpright:
+            out_ += "<span class=\"kogane-combine-upright\">";
+            content(target);
+            out_ += "</span>";
+            return;
+        case kStyleEnclosure: {
+            static constexpr const char* kEnclosures[5] = {
+                nullptr, "kogane-keigakomi-box", "kogane-enclosure-circle", "kogane-enclosure-circle-dotted",
+                "kogane-enclosure-double-rule"};
+            if (style.param < 1 || style.param > 4) break;  // the plain ruled box is a keyword style
+            out_ += "<span class=\"";
+            out_ += kEnclosures[style.param];
+            out_ += "\">";
+            content(target);
+            out_ += "</span>";
+            return;
+        }
+        case kStyleFontSteps: {
+            const int8_t steps = static_cast<int8_t>(style.param);
+            out_ += steps < 0 ? "<span class=\"kogane-font-smaller\" data-steps=\""
+                              : "<span class=\"kogane-font-larger\" data-steps=\"";
+            number(static_cast<uint32_t>(steps < 0 ? -steps : steps));
+            out_ += "\">";
+            content(target);
+            out_ += "</span>";
+            return;
+        }
+        case kStyleFraction:
+            out_ += "<span class=\"kogane-bunsu\">";
+            if (is_single) {
+                size_t slash = std::min(single.find('/'), single.find("／"));
+                if (slash == std::string_view::npos) {
+                    text(single);
+                } else {
+                    const size_t width = single[slash] == '/' ? 1 : 3;
+                    out_ += "<sup>";
+                    text(single.substr(0, slash));
+                    out_ += "</sup>⁄<sub>";
+                    text(single.substr(slash + width));
+                    out_ += "</sub>";
+                }
+            } else {
+                content(target);
+            }
+            out_ += "</span>";
+            return;
+        case kStyleAccentDot:
+            out_ += "<span class=\"kogane-accent-dot\">";
+            if (mode == 2 && is_single) {
+                std::optional<std::string> dotted;
+                if (spec != kNoId) dotted = apply_dot_accents(single, store_.resolve(spec));
+                text(dotted ? std::string_view(*dotted) : single);
+            } else {
+                content(target);
+            }
+            out_ += "</span>";
+            return;
+        case kStyleAccent:
+            out_ += "<span class=\"kogane-accent\">";
+            if (is_single) {
+                std::optional<uint32_t> composed;
+                if (!single.empty()) {
+                    size_t i = 0;
+                    composed = compose_accent(next_char(single, i), style.param);
+                }
+                if (composed)
+                    append_utf8(out_, *composed);
+                else
+                    text(single);
+            } else {
+                content(target);
+            }
+            out_ += "</span>";
+            return;
+        case kStyleAlignEndRun:
+            out_ += "<span class=\"kogane-align-end\" data-offset=\"";
+            number(style.param);
+            out_ += "\">";
+            content(target);
+            out_ += "</span>";
+            return;
+        default: break;
+    }
+
+    // Keyword styles: the element and the slug of the style's keyword.
+    std::string_view keyword;
+    const char* element = "span";
+    switch (style.kind) {
+        case kStyleBold: keyword = "太字", element = "b"; break;
+        case kStyleGothic: keyword = "ゴシック体", element = "b"; break;
+        case kStyleItalic: keyword = "斜体", element = "i"; break;
+        case kStyleSuperscript: keyword = "上付き小文字", element = "sup"; break;
+        case kStyleSubscript: keyword = "下付き小文字", element = "sub"; break;
+        case kStyleSmallScript: keyword = style.param == 1 ? "行左小書き" : "行右小書き"; break;
+        case kStyleEnclosure: keyword = "罫囲み"; break;
+        case kStyleHorizontal: keyword = "横組み"; break;
+        case kStyleCaption: keyword = "キャプション"; break;
+        case kStyleFontSize: keyword = size_keyword(style.param); break;
+        default: break;
+    }
+    out_ += '<';
+    out_ += element;
+    out_ += " class=\"kogane-";
+    out_ += slug(keyword, "futoji");
+    out_ += "\">";
+    content(target);
+    out_ += "</";
+    out_ += element;
+    out_ += '>';
+}
+
+void NodeWriter::gaiji(const GaijiItem& g) {
+    const std::string_view description = store_.resolve(g.description);
+    std::string designation;
+    std::optional<std::string_view> code;
+    switch (g.code.kind) {
+        case CodeKind::None: break;
+        case CodeKind::Jis:
+            designation = "第" + std::to_string(g.code.plane() + 2) + "水準" + std::to_string(g.code.plane()) + "-" +
+                          std::to_string(g.code.row()) + "-" + std::to_string(g.code.cell());
+            code = designation;
+            break;
+        case CodeKind::Unicode:
+            append_code_point(designation, g.code.value);
+            code = designation;
+            break;
+        case CodeKind::Text: code = gaiji_code_text(store_.resolve(g.code.value)); break;
+    }
+    const std::optional<GaijiResolution> resolved = resolve_gaiji(code, description);
+    if (!resolved) {
+        out_ += "<span class=\"kogane-gaiji\" data-description=\"";
+        text(description);
+        out_ += "\">";
+        text(description);
+        out_ += "</span>";
+        return;
+    }
+    out_ += "<span class=\"kogane-gaiji\" data-codepoint=\"";
+    if (resolved->single) {
+        append_code_point(out_, resolved->codepoint);
+    } else {
+        const std::string_view chars = resolved->text;
+        for (size_t i = 0; i < chars.size();) {
+            if (i != 0) out_ += ' ';
+            append_code_point(out_, next_char(chars, i));
+        }
+    }
+    out_ += "\">";
+    // A description can resolve to markup characters such as < or &.
+    text(resolved->text);
+    out_ += "</span>";
+}
+
+void NodeWriter::leaf_align(const LeafAlignNode& leaf) {
+    switch (leaf.sub) {
+        case 0:
+            out_ += "<span class=\"kogane-indent kogane-indent-";
+            number(leaf.p2);
+            out_ += "\" data-amount=\"";
+            number(leaf.p2);
+            out_ += "\"></span>";
+            return;
+        case 1:
+            out_ += "<span class=\"kogane-indent kogane-indent-";
+            number(leaf.p2);
+            out_ += " kogane-align-end kogane-align-end-";
+            number(leaf.p1);
+            out_ += "\" data-amount=\"";
+            number(leaf.p2);
+            out_ += "\" data-offset=\"";
+            number(leaf.p1);
+            out_ += "\"></span>";
+            return;
+        case 2:
+            if (leaf.p1 == 0) {
+                out_ += "<span class=\"kogane-align-end\" data-offset=\"0\"></span>";
+                return;
+            }
+            out_ += "<span class=\"kogane-align-end kogane-align-end-";
+            number(leaf.p1);
+            out_ += "\" data-offset=\"";
+            number(leaf.p1);
+            out_ += "\"></span>";
+            return;
+        case 3: out_ += "<span class=\"kogane-center\"></span>"; return;
+        case 4: out_ += "<span class=\"kogane-line-goshikku\"></span>"; return;
+        case 5:
+            out_ += "<span class=\"kogane-line-";
+            out_ += slug(size_keyword(leaf.p2), "font-small");
+            if (leaf.p1 & 1) out_ += " kogane-line-futoji";
+            out_ += "\"></span>";
+            return;
+        default: return;
+    }
+}
+
+namespace {
+
+const char* heading_element(uint8_t level, uint8_t style) {
+    if (style == 2) return "div";
+    return level == 0 ? "h1" : level == 1 ? "h2" : "h3";
+}
+
+}  // namespace
+
+void NodeWriter::heading_open(uint8_t level, uint8_t style) {
+    out_ += '<';
+    out_ += heading_element(level, style);
+    out_ += " class=\"kogane-heading kogane-heading-";
+    out_ += level == 0 ? "large" : level == 1 ? "medium" : "small";
+    if (style == 1) out_ += " kogane-heading-same-line";
+    if (style == 2) out_ += " kogane-heading-window";
+    out_ += "\">";
+}
+
+void NodeWriter::heading_close(uint8_t level, uint8_t style) {
+    out_ += "</";
+    out_ += heading_element(level, style);
+    out_ += '>';
+}
+
+void NodeWriter::heading_hint(const HeadingHintNode& h) {
+    out_ += "<span class=\"kogane-heading-hint\" data-level=\"";
+    number(uint32_t(h.level) + 1);
+    out_ += '"';
+    if (h.style == 1) out_ += " data-style=\"same-line\"";
+    if (h.style == 2) out_ += " data-style=\"window\"";
+    if (h.is_inline) {
+        out_ += '>';
+        text(store_.resolve(h.target));
+        out_ += "</span>";
+    } else {
+        out_ += " data-target=\"";
+        text(store_.resolve(h.target));
+        out_ += "\" hidden></span>";
+    }
+}
+
+void NodeWriter::illustration(const IllustrationNode& il) {
+    out_ += "<figure class=\"kogane-illustration\"><img src=\"";
+    text(store_.resolve(il.path));
+    out_ += '"';
+    if (il.size != kNoId) {
+        // 横W×縦H with ASCII digits.
+        std::string_view size = store_.resolve(il.size);
+        constexpr std::string_view kWide = "横", kTimes = "×縦";
+        if (size.starts_with(kWide)) {
+            size.remove_prefix(kWide.size());
+            size_t times = size.find(kTimes);
+            if (times != std::string_view::npos) {
+                std::string_view w = size.substr(0, times), h = size.substr(times + kTimes.size());
+                if (all_ascii_digits(w) && all_ascii_digits(h)) {
+                    out_ += " width=\"";
+                    out_ += strip_leading_zeros(w);
+                    out_ += "\" height=\"";
+                    out_ += strip_leading_zeros(h);
+                    out_ += '"';
+                }
+            }
+        }
+    }
+    out_ += " alt=\"";
+    if (il.alt != kNoId) text(store_.resolve(il.alt));
+    out_ += "\" />";
+    if (il.has_caption) {
+        out_ += "<figcaption>";
+        if (il.caption.tag == SegmentTag::Text) {
+            text_or_fragment(store_.resolve(il.caption.a));
+        } else {
+            uint32_t open_spans = 0;
+            items(il.caption, open_spans);
+            for (; open_spans > 0; --open_spans) out_ += "</span>";
+        }
+        out_ += "</figcaption>";
+    }
+    out_ += "</figure>";
+}
+
+void NodeWriter::directive(std::string_view raw, uint8_t kind, uint32_t& open_spans) {
+    switch (kind) {
+        case 4:
+            out_ += "<span class=\"kogane-warichu\">";
+            ++open_spans;
+            return;
+        case 5:
+            if (open_spans == 0) return;  // nothing of ours to close
+            out_ += "</span>";
+            --open_spans;
+            return;
+        case 7:
+            out_ += "<sup class=\"kogane-editor-note\">注";
+            text(between(raw, "［＃入力者注(", ")］").value_or(raw));
+            out_ += "</sup>";
+            return;
+        case 8:
+        case 9: out_ += "<sup class=\"kogane-ruby-note\">ルビ</sup>"; return;
+        case 10: out_ += "<sup class=\"kogane-ruby-note\">左ルビ</sup>"; return;
+        case 11:
+            out_ += "<sup class=\"kogane-ruby-note\">左ルビ「";
+            text(between(raw, "［＃左に「", "」のルビ付き終わり］").value_or(raw));
+            out_ += "」</sup>";
+            return;
+        case 12:
+            out_ += raw.starts_with("［＃左に") ? "<sup class=\"kogane-margin-note\">左注記</sup>"
+                                                : "<sup class=\"kogane-margin-note\">注記</sup>";
+            return;
+        case 13: {
+            constexpr std::string_view kSuffix = "」の注記付き終わり］";
+            if (auto t = between(raw, "［＃左に「", kSuffix)) {
+                out_ += "<sup class=\"kogane-margin-note\">左注記「";
+                text(*t);
+            } else {
+                out_ += "<sup class=\"kogane-margin-note\">注記「";
+                text(between(raw, "［＃「", kSuffix).value_or(raw));
+            }
+            out_ += "」</sup>";
+            return;
+        }
+        default:
+            out_ += "<span class=\"kogane-directive\" hidden>";
+            text(raw);
+            out_ += "</span>";
+            return;
+    }
+}
+
+void NodeWriter::indent_open(const ContainerSpec& s) {
+    const bool wrap = s.kind() == ContainerKind::IndentWrap;
+    const int8_t steps = static_cast<int8_t>(s[6]);
+    out_ += "<div class=\"kogane-container kogane-container-indent kogane-container-indent-";
+    number(s[10]);
+    if (wrap) out_ += " kogane-container-wrap-indent";
+    if (s[2]) out_ += " kogane-container-center";
+    if (s[7] == 1) out_ += " kogane-container-line-width";
+    if (s[7] == 2) out_ += " kogane-container-line-kumi";
+    if (s[3]) out_ += " kogane-container-goshikku";
+    if (s[4]) out_ += " kogane-container-yokogumi";
+    if (s[5]) out_ += " kogane-container-keigakomi";
+    if (steps > 0) out_ += " kogane-container-font-larger";
+    if (steps < 0) out_ += " kogane-container-font-smaller";
+    out_ += "\" data-amount=\"";
+    number(s[10]);
+    out_ += '"';
+    if (wrap) {
+        out_ += " data-wrap=\"";
+        number(s[1]);
+        out_ += '"';
+    }
+    if (s[7] == 1) {
+        out_ += " data-width=\"";
+        number(s[8]);
+        out_ += '"';
+    } else if (s[7] == 2) {
+        out_ += " data-kumi-lines=\"";
+        number(s[8]);
+        out_ += "\" data-kumi-width=\"";
+        number(s[9]);
+        out_ += '"';
+    }
+    if (steps != 0) {
+        out_ += " data-steps=\"";
+        number(static_cast<uint32_t>(steps < 0 ? -steps : steps));
+        out_ += '"';
+    }
+    out_ += '>';
+}
+
+void NodeWriter::container_open(const ContainerSpec& s) {
+    const bool block = !s.is_inline();
+    switch (s.kind()) {
+        case ContainerKind::Bold:
+            out_ += block ? "<div class=\"kogane-container kogane-container-futoji\">" : "<b class=\"kogane-futoji\">";
+            return;
+        case ContainerKind::Gothic:
+            out_ += block ? "<div class=\"kogane-container kogane-container-goshikku\">"
+                          : "<b class=\"kogane-goshikku\">";
+            return;
+        case ContainerKind::Italic:
+            out_ += block ? "<div class=\"kogane-container kogane-container-shatai\">" : "<i class=\"kogane-shatai\">";
+            return;
+        case ContainerKind::Caption:
+            out_ += block ? "<div class=\"kogane-container kogane-caption\">" : "<span class=\"kogane-caption\">";
+            return;
+        case ContainerKind::BoutenRange:
+            out_ += "<em class=\"kogane-bouten kogane-bouten-";
+            out_ += slug(bouten_keyword(s[2]), "other");
+            out_ += s[1] == 1 ? " kogane-bouten-left\">" : " kogane-bouten-right\">";
+            return;
+        case ContainerKind::SmallScript:
+            out_ += s[1] == 1 ? "<span class=\"kogane-kogaki-left\">" : "<span class=\"kogane-kogaki-right\">";
+            return;
+        case ContainerKind::Heading: heading_open(s[2], s[3]); return;
+        case ContainerKind::AlignEnd:
+            out_ += "<div class=\"kogane-container kogane-container-align-end\" data-offset=\"";
+            number(s[1]);
+            out_ += "\">";
+            return;
+        case ContainerKind::LineWidth:
+            out_ += "<div class=\"kogane-container kogane-container-line-width\" data-width=\"";
+            number(s[1]);
+            out_ += "\">";
+            return;
+        case ContainerKind::Table: out_ += "<div class=\"kogane-container kogane-container-table\">"; return;
+        case ContainerKind::Columns:
+            out_ += "<div class=\"kogane-container kogane-container-columns\" data-columns=\"";
+            number(s[1]);
+            out_ += "\">";
+            return;
+        case ContainerKind::Horizontal: out_ += "<div class=\"kogane-container kogane-container-yokogumi\">"; return;
+        case ContainerKind::FontSize: {
+            const int8_t steps = static_cast<int8_t>(s[1]);
+            out_ += steps < 0 ? "<div class=\"kogane-container kogane-container-font-smaller\" data-steps=\""
+                              : "<div class=\"kogane-container kogane-container-font-larger\" data-steps=\"";
+            number(static_cast<uint32_t>(steps < 0 ? -steps : steps));
+            out_ += "\">";
+            return;
+        }
+        case ContainerKind::Framed: out_ += "<div class=\"kogane-container kogane-container-keigakomi\">"; return;
+        case ContainerKind::Warichu: out_ += "<div class=\"kogane-container kogane-container-warichu\">"; return;
+        case ContainerKind::Indent:
+        case ContainerKind::IndentWrap:
+        default: indent_open(s); return;
+    }
+}
+
+void NodeWriter::container_close(const ContainerSpec& s) {
+    const bool block = !s.is_inline();
+    switch (s.kind()) {
+        case ContainerKind::Bold:
+        case ContainerKind::Gothic: out_ += block ? "</div>" : "</b>"; return;
+        case ContainerKind::Italic: out_ += block ? "</div>" : "</i>"; return;
+        case ContainerKind::Caption: out_ += block ? "</div>" : "</span>"; return;
+        case ContainerKind::BoutenRange: out_ += "</em>"; return;
+        case ContainerKind::SmallScript: out_ += "</span>"; return;
+        case ContainerKind::Heading: heading_close(s[2], s[3]); return;
+        default: out_ += "</div>"; return;
+    }
+}
+
+}  // namespace kogane::html

@@ -1,0 +1,58 @@
+#pragma once
+// HTML for single constructs: nodes, node content, container tags and the
+// slug table. The document walk (html.cpp) decides where they go.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "pipeline/snapshot.hpp"
+
+namespace kogane::html {
+
+// Class suffix for a Japanese keyword, or `fallback` when it has none.
+const char* slug(std::string_view keyword, const char* fallback);
+
+// Walks a fragment snapshot inline: no paragraphs, no containers.
+void walk_fragment(std::string& out, const ParseSnapshot& fragment, int depth);
+
+// True when the text holds a markup pair worth parsing again.
+bool needs_fragment_parse(std::string_view text);
+
+class NodeWriter {
+public:
+    // `depth` counts the fragment parses this writer is nested in.
+    NodeWriter(std::string& out, const NodeStore& store, int depth) : out_(out), store_(store), depth_(depth) {}
+
+    // Any node. Warichu markers (directive kinds 4 and 5) open and close
+    // spans against `open_spans`, never closing one they did not open.
+    void node(const Node& n, uint32_t& open_spans);
+    void directive(std::string_view raw, uint8_t kind, uint32_t& open_spans);
+
+    void container_open(const ContainerSpec& spec);
+    void container_close(const ContainerSpec& spec);
+
+    void text(std::string_view t);
+
+private:
+    void content(ContentRef ref);
+    void items(const Segment& run, uint32_t& open_spans);
+    void text_or_fragment(std::string_view t);
+    void ruby(const RubyNode& r);
+    void format(const FormatNode& f);
+    void styled(FormatStyle style, ContentRef target, uint32_t mode, StringId spec);
+    void gaiji(const GaijiItem& g);
+    void leaf_align(const LeafAlignNode& leaf);
+    void heading_open(uint8_t level, uint8_t style);
+    void heading_close(uint8_t level, uint8_t style);
+    void heading_hint(const HeadingHintNode& h);
+    void illustration(const IllustrationNode& il);
+    void indent_open(const ContainerSpec& spec);
+    void number(uint32_t v);
+
+    std::string& out_;
+    const NodeStore& store_;
+    int depth_;
+};
+
+}  // namespace kogane::html

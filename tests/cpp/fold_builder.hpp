@@ -1,0 +1,99 @@
+#pragma once
+// Builds a sanitized text together with the classified events for it, runs
+// the fold passes over them, and renders the result: the fold and renderer
+// tested without a classifier.
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "pipeline/fold.hpp"
+#include "render/html.hpp"
+
+namespace kogane::testing {
+
+class FoldBuilder {
+public:
+    NodeStore& store() { return snap_.store; }
+
+    // Plain text; each line feed becomes a LineFeed event.
+    FoldBuilder& text(std::string_view s) {
+        size_t line = 0;
+        for (size_t i = 0; i <= s.size(); ++i) {
+            if (i < s.size() && s[i] != '\n') continue;
+            if (i > line) events_.push_back(ClassifiedEvent::text_run(span_of(s.substr(line, i - line))));
+            if (i < s.size()) events_.push_back(ClassifiedEvent::line_feed(append("\n").start));
+            line = i + 1;
+        }
+        return *this;
+    }
+    // A node standing for `source` in the text.
+    FoldBuilder& node(const Node& n, std::string_view source = "［＃注］") {
+        events_.push_back(ClassifiedEvent::of_node(n, append(source)));
+        return *this;
+    }
+    FoldBuilder& open(ContainerSpec s, std::string_view source = "［＃開］") {
+        events_.push_back(ClassifiedEvent::open(s, append(source)));
+        return *this;
+    }
+    FoldBuilder& close(ContainerSpec s, std::string_view source = "［＃閉］") {
+        events_.push_back(ClassifiedEvent::close(s, append(source)));
+        return *this;
+    }
+    FoldBuilder& kaeriten(KaeritenMark m) {
+        kaeriten_.push_back(m);
+        return *this;
+    }
+    // Raw access for events whose spans do not follow the text order.
+    std::vector<ClassifiedEvent>& events() { return events_; }
+    Span append(std::string_view s) {
+        Span sp{static_cast<uint32_t>(text_.size()), static_cast<uint32_t>(text_.size() + s.size())};
+        text_ += s;
+        return sp;
+    }
+
+    const ParseSnapshot& fold() {
+        snap_.sanitized = std::make_shared<const std::string>(text_);
+        fold_events(ClassifiedStream{events_, kaeriten_, {}}, snap_);
+        return snap_;
+    }
+    std::string html() { return render_html(fold()); }
+
+    // Content helpers.
+    ContentRef content(std::string_view s) { return store().content_from_segment(store().text_segment(s)); }
+    FormatNode format(FormatStyle style, std::string_view target) {
+        FormatNode f;
+        f.target = content(target);
+        f.style = style;
+        return f;
+    }
+    Node ruby(std::string_view base, std::string_view reading) {
+        return Node::make_ruby(store().make_ruby(store().text_segment(base), store().text_segment(reading)));
+    }
+    Node directive(std::string_view raw, uint8_t kind) { return Node::make_directive(store().intern(raw), kind); }
+
+private:
+    Span span_of(std::string_view s) { return append(s); }
+
+    ParseSnapshot snap_;
+    std::string text_;
+    std::vector<ClassifiedEvent> events_;
+    std::vector<KaeritenMark> kaeriten_;
+};
+
+inline ContainerSpec spec(ContainerKind k, uint8_t b1 = 0, uint8_t b2 = 0, uint8_t b3 = 0) {
+    ContainerSpec s = ContainerSpec::of(k);
+    s[1] = b1;
+    s[2] = b2;
+    s[3] = b3;
+    return s;
+}
+
+inline ContainerSpec indent(uint8_t amount) {
+    ContainerSpec s = ContainerSpec::of(ContainerKind::Indent);
+    s[10] = amount;
+    return s;
+}
+
+}  // namespace kogane::testing

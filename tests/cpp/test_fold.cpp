@@ -1,0 +1,315 @@
+// The fold passes over hand-built classified events.
+
+#include <gtest/gtest.h>
+
+#include "collections/panic.hpp"
+#include "document/document.hpp"
+#include "fold_builder.hpp"
+#include "pipeline/fold_passes.hpp"
+
+using namespace kogane;
+using kogane::testing::FoldBuilder;
+using kogane::testing::indent;
+using kogane::testing::spec;
+
+namespace {
+
+const std::string kInline = "\xEE\x80\x81";
+const std::string kLeaf = "\xEE\x80\x82";
+const std::string kOpen = "\xEE\x80\x83";
+const std::string kClose = "\xEE\x80\x84";
+
+std::vector<const RegistryEntry*> entries(const ParseSnapshot& s) { return s.registry.in_order(); }
+
+std::vector<std::string> codes(const ParseSnapshot& s) {
+    std::vector<std::string> out;
+    for (const Diagnostic& d : s.diagnostics) out.push_back(d.code());
+    return out;
+}
+
+Node leaf(uint8_t sub, uint8_t p1 = 0, uint8_t p2 = 0) { return Node::make_leaf(LeafAlignNode{sub, p1, p2}); }
+
+}  // namespace
+
+TEST(Fold, EmptyInputGivesEmptySnapshot) {
+    FoldBuilder b;
+    const ParseSnapshot& s = b.fold();
+    EXPECT_EQ(s.normalized, "");
+    EXPECT_TRUE(s.registry.empty());
+    EXPECT_TRUE(s.container_pairs.empty());
+    EXPECT_TRUE(s.diagnostics.empty());
+}
+
+TEST(Fold, SentinelsAndRegistryPositions) {
+    FoldBuilder b;
+    b.text("a\n").open(indent(2)).text("\nb").node(b.ruby("漢", "かん"), "漢《かん》").text("\n").close(indent(0));
+    const ParseSnapshot& s = b.fold();
+    const std::string open_block = "\n\n" + kOpen + "\n\n";
+    const std::string close_block = "\n\n" + kClose + "\n\n";
+    EXPECT_EQ(s.normalized, "a\n" + open_block + "\nb" + kInline + "\n" + close_block);
+
+    auto e = entries(s);
+    ASSERT_EQ(e.size(), 3u);
+    EXPECT_EQ(e[0]->kind, SentinelKind::BlockOpen);
+    EXPECT_EQ(e[0]->position, 4u);
+    EXPECT_EQ(e[1]->kind, SentinelKind::Inline);
+    EXPECT_EQ(e[1]->node.tag, NodeTag::Ruby);
+    EXPECT_EQ(e[2]->kind, SentinelKind::BlockClose);
+    for (const RegistryEntry* x : e) {
+        EXPECT_EQ(s.normalized.substr(x->position, 2), "\xEE\x80");
+        EXPECT_EQ(s.registry.find(x->position), x);
+    }
+    ASSERT_EQ(s.container_pairs.size(), 1u);
+    EXPECT_EQ(s.container_pairs[0].open_position, e[0]->position);
+    EXPECT_EQ(s.container_pairs[0].close_position, e[2]->position);
+
+    // An inline range leaves no blank lines.
+    FoldBuilder inl;
+    inl.text("x").open(spec(ContainerKind::BoutenRange, 0, 2)).node(inl.ruby("y", "よ")).close(
+        spec(ContainerKind::BoutenRange, 0, 2));
+    EXPECT_EQ(inl.fold().normalized, "x" + kOpen + kInline + kClose);
+}
+
+TEST(Fold, ContainerCloseChecks) {
+    FoldBuilder mismatch;
+    mismatch.open(indent(2)).text("\na\n").close(spec(ContainerKind::Bold, 1));
+    const ParseSnapshot& m = mismatch.fold();
+    ASSERT_EQ(m.diagnostics.size(), 1u);
+    EXPECT_STREQ(m.diagnostics[0].code(), "kogane::lex::mismatched_container_close");
+    EXPECT_STREQ(m.diagnostics[0].opened, "indent");
+    EXPECT_STREQ(m.diagnostics[0].closed, "bold");
+    EXPECT_EQ(m.container_pairs.size(), 1u);
+
+    FoldBuilder lone;
+    lone.text("a").close(indent(0));
+    EXPECT_TRUE(lone.fold().diagnostics.empty());
+    EXPECT_TRUE(lone.fold().container_pairs.empty());
+
+    // 傍点 opened, 傍線 closed: a matching key across families.
+    FoldBuilder bouten;
+    bouten.open(spec(ContainerKind::BoutenRange, 0, 0)).text("a").close(spec(ContainerKind::BoutenRange, 0, 9));
+    const ParseSnapshot& bt = bouten.fold();
+    ASSERT_EQ(bt.diagnostics.size(), 1u);
+    EXPECT_STREQ(bt.diagnostics[0].code(), "kogane::lex::mismatched_bouten_container");
+    EXPECT_STREQ(bt.diagnostics[0].opened, "傍点");
+    EXPECT_STREQ(bt.diagnostics[0].closed, "傍線");
+    EXPECT_EQ(bt.container_pairs.size(), 1u);
+}
+
+TEST(Fold, BreaksInsideSingleLineLayout) {
+    FoldBuilder same_line;
+    same_line.node(leaf(2)).text("a").node(Node::make(NodeTag::PageBreak), "［＃改ページ］");
+    const ParseSnapshot& s = same_line.fold();
+    ASSERT_EQ(codes(s), std::vector<std::string>{"kogane::lex::break_in_single_line_container"});
+    EXPECT_STREQ(s.diagnostics[0].opened, "align-end");
+
+    FoldBuilder next_line;
+    next_line.node(leaf(2)).text("a\n").node(Node::make(NodeTag::PageBreak));
+    EXPECT_TRUE(next_line.fold().diagnostics.empty());
+
+    FoldBuilder warichu;
+    warichu.node(warichu.directive("［＃割り注］", 4)).text("\n").node(Node::make_section(0)).text("\n").node(
+        warichu.directive("［＃割り注終わり］", 5)).node(Node::make(NodeTag::PageBreak));
+    const ParseSnapshot& w = warichu.fold();
+    ASSERT_EQ(w.diagnostics.size(), 1u);
+    EXPECT_STREQ(w.diagnostics[0].opened, "warichu");
+}
+
+TEST(Fold, InlineStyleAroundTextCollapsesToFormat) {
+    FoldBuilder b;
+    b.text("x").open(spec(ContainerKind::Bold)).text("ab").text("c").close(spec(ContainerKind::Bold)).text("y");
+    const ParseSnapshot& s = b.fold();
+    EXPECT_EQ(s.normalized, "x" + kInline + "y");
+    EXPECT_TRUE(s.container_pairs.empty());
+    auto e = entries(s);
+    ASSERT_EQ(e.size(), 1u);
+    ASSERT_EQ(e[0]->node.tag, NodeTag::Format);
+    const FormatNode& f = e[0]->node.format;
+    EXPECT_EQ(f.style, (FormatStyle{kStyleBold, 0}));
+    std::string_view target;
+    ASSERT_TRUE(s.store.single_text(f.target, &target));
+    EXPECT_EQ(target, "abc");
+    EXPECT_EQ(e[0]->span.start, 1u);
+    EXPECT_EQ(e[0]->span.end, 1u + 12 + 3 + 12);
+
+    // Left bouten range keeps its side and kind; small script its side.
+    FoldBuilder bt;
+    bt.open(spec(ContainerKind::BoutenRange, 1, 3)).text("a").close(spec(ContainerKind::BoutenRange, 1, 3));
+    bt.open(spec(ContainerKind::SmallScript, 1)).text("b").close(spec(ContainerKind::SmallScript, 1));
+    auto be = entries(bt.fold());
+    ASSERT_EQ(be.size(), 2u);
+    EXPECT_EQ(be[0]->node.format.style, (FormatStyle{kStyleBoutenLeft, 3}));
+    EXPECT_EQ(be[1]->node.format.style, (FormatStyle{kStyleSmallScript, 1}));
+}
+
+TEST(Fold, ContainersThatDoNotCollapse) {
+    // A node inside, a block flag, a different close, nothing inside.
+    FoldBuilder ruby;
+    ruby.open(spec(ContainerKind::Bold)).text("a").node(ruby.ruby("b", "c")).close(spec(ContainerKind::Bold));
+    EXPECT_EQ(ruby.fold().container_pairs.size(), 1u);
+    EXPECT_EQ(entries(ruby.fold()).size(), 3u);
+
+    FoldBuilder block;
+    block.open(spec(ContainerKind::Bold, 1)).text("a").close(spec(ContainerKind::Bold, 1));
+    EXPECT_EQ(block.fold().container_pairs.size(), 1u);
+
+    FoldBuilder other_kind;
+    other_kind.open(spec(ContainerKind::BoutenRange, 0, 0)).text("a").close(spec(ContainerKind::BoutenRange, 0, 2));
+    EXPECT_EQ(other_kind.fold().container_pairs.size(), 1u);
+
+    FoldBuilder empty;
+    empty.open(spec(ContainerKind::Italic)).close(spec(ContainerKind::Italic));
+    EXPECT_EQ(empty.fold().container_pairs.size(), 1u);
+
+    // The inner range collapses; the outer then holds a node and stays.
+    FoldBuilder nested;
+    nested.open(spec(ContainerKind::Bold))
+        .open(spec(ContainerKind::Italic))
+        .text("a")
+        .close(spec(ContainerKind::Italic))
+        .close(spec(ContainerKind::Bold));
+    const ParseSnapshot& n = nested.fold();
+    EXPECT_EQ(n.normalized, kOpen + kInline + kClose);
+    EXPECT_EQ(entries(n)[1]->node.format.style.kind, kStyleItalic);
+
+    // Opens left unclosed stay in place, in order.
+    FoldBuilder unclosed;
+    unclosed.open(spec(ContainerKind::Bold)).text("a").open(spec(ContainerKind::Gothic)).text("b");
+    EXPECT_EQ(unclosed.fold().normalized, kOpen + "a" + kOpen + "b");
+}
+
+TEST(Fold, HeadingHintPromotedOverThePrecedingLine) {
+    FoldBuilder b;
+    HeadingHintNode hint{b.store().intern("見出し"), 1, 0, 0};
+    b.text("前\n見出し\n").node(Node::make_hint(hint), "［＃「見出し」は中見出し］").text("\n後");
+    const ParseSnapshot& s = b.fold();
+    EXPECT_EQ(s.normalized, "前\n\n\n" + kLeaf + "\n\n\n後");
+    auto e = entries(s);
+    ASSERT_EQ(e.size(), 1u);
+    ASSERT_EQ(e[0]->node.tag, NodeTag::Heading);
+    EXPECT_EQ(e[0]->node.heading.level, 1);
+    std::string_view text;
+    ASSERT_TRUE(s.store.single_text(e[0]->node.heading.text, &text));
+    EXPECT_EQ(text, "見出し");
+    EXPECT_EQ(e[0]->span.start, 4u);
+
+    FoldBuilder differs;
+    HeadingHintNode other{differs.store().intern("見出し"), 1, 0, 0};
+    differs.text("別の行\n").node(Node::make_hint(other));
+    EXPECT_EQ(entries(differs.fold())[0]->node.tag, NodeTag::HeadingHint);
+
+    // The target must be the whole line, and at offset 0 no newline is needed before it.
+    FoldBuilder partial;
+    HeadingHintNode tail{partial.store().intern("行"), 0, 0, 0};
+    partial.text("別の行\n").node(Node::make_hint(tail));
+    EXPECT_EQ(entries(partial.fold())[0]->node.tag, NodeTag::HeadingHint);
+    FoldBuilder first;
+    HeadingHintNode whole{first.store().intern("行"), 0, 0, 0};
+    first.text("行\n").node(Node::make_hint(whole));
+    EXPECT_EQ(entries(first.fold())[0]->node.tag, NodeTag::Heading);
+    EXPECT_EQ(first.fold().normalized, "\n\n" + kLeaf + "\n\n");
+}
+
+TEST(Fold, OverlapNormalisation) {
+    // A node placed over the tail of the run before it shortens the run;
+    // events strictly inside a later one go; an equal span stays.
+    std::vector<ClassifiedEvent> ev = {
+        ClassifiedEvent::text_run({0, 8}),
+        ClassifiedEvent::of_node(Node::make(NodeTag::ForcedBreak), {2, 20}),
+        ClassifiedEvent::text_run({20, 23}),
+        ClassifiedEvent::of_node(Node::make(NodeTag::ForcedBreak), {21, 22}),
+        ClassifiedEvent::text_run({21, 22}),
+        ClassifiedEvent::line_feed(23),
+        ClassifiedEvent::of_node(Node::make(NodeTag::PageBreak), {23, 30}),
+    };
+    normalise_overlaps(ev);
+    ASSERT_EQ(ev.size(), 6u);
+    EXPECT_EQ(ev[0].span, (Span{0, 2}));
+    EXPECT_EQ(ev[1].span, (Span{2, 20}));
+    EXPECT_EQ(ev[2].span, (Span{20, 21}));
+    EXPECT_EQ(ev[3].span, (Span{21, 22}));
+    EXPECT_EQ(ev[4].tag, EventTag::TextRun);
+    EXPECT_EQ(ev[5].node.tag, NodeTag::PageBreak);
+}
+
+TEST(Fold, KaeritenPlacement) {
+    auto run = [](std::string_view before, int marks, std::string_view after) {
+        FoldBuilder b;
+        b.text(before);
+        for (int i = 0; i < marks; ++i) {
+            Span at = b.append("［＃レ］");
+            b.events().push_back(ClassifiedEvent::of_node(Node::make_kaeriten(b.store().intern("レ")), at));
+            b.kaeriten(KaeritenMark{at, 3, 0, false, false});
+        }
+        b.text(after);
+        return codes(b.fold());
+    };
+    EXPECT_EQ(run("かなかな", 1, "かな"), std::vector<std::string>{"kogane::lex::kaeriten_outside_kanbun"});
+    EXPECT_TRUE(run("学而時習", 1, "之").empty());
+    EXPECT_TRUE(run("かなかな", 2, "かな").empty());
+    EXPECT_TRUE(run("か", 1, "").empty());  // fewer than two kana
+
+    auto bracketed = [](std::vector<KaeritenMark> marks) {
+        FoldBuilder b;
+        for (KaeritenMark& m : marks) {
+            m.span = b.append("［＃（二）］");
+            b.kaeriten(m);
+        }
+        b.text("漢文漢文漢文");
+        return codes(b.fold());
+    };
+    const std::vector<std::string> no_pair{"kogane::lex::bracketed_kaeriten_no_pair"};
+    EXPECT_EQ(bracketed({{{}, 0, 2, true, false}, {{}, 1, 1, true, false}}), no_pair);
+    EXPECT_TRUE(bracketed({{{}, 0, 2, true, false}, {{}, 0, 1, true, false}}).empty());
+    EXPECT_TRUE(bracketed({{{}, 3, 2, false, true}, {{}, 3, 0, false, true}}).empty());
+}
+
+TEST(Fold, DiagnosticsMergedAndSorted) {
+    ParseSnapshot snap;
+    snap.sanitized = std::make_shared<const std::string>("ab［＃閉］");
+    snap.diagnostics.push_back(Diagnostic::simple(DiagTag::UnmatchedClose, {5, 8}));
+    ClassifiedStream stream;
+    stream.events = {ClassifiedEvent::text_run({0, 2})};
+    stream.diagnostics.push_back(Diagnostic::simple(DiagTag::NestedRuby, {1, 2}));
+    stream.kaeriten.push_back(KaeritenMark{{0, 1}, 0, 3, true, false});
+    fold_events(std::move(stream), snap);
+    ASSERT_EQ(snap.diagnostics.size(), 3u);
+    EXPECT_STREQ(snap.diagnostics[0].code(), "kogane::lex::bracketed_kaeriten_no_pair");
+    EXPECT_STREQ(snap.diagnostics[1].code(), "kogane::lex::nested_ruby");
+    EXPECT_STREQ(snap.diagnostics[2].code(), "kogane::lex::unmatched_close");
+}
+
+TEST(Fold, DeepUnclosedContainers) {
+    FoldBuilder b;
+    for (int i = 0; i < 100000; ++i) b.open(indent(1)).text("a");
+    b.close(indent(0));
+    const ParseSnapshot& s = b.fold();
+    EXPECT_EQ(s.registry.size(), 100001u);
+    ASSERT_EQ(s.container_pairs.size(), 1u);
+    // The close pairs with the innermost open.
+    EXPECT_EQ(s.container_pairs[0].open_position, s.container_pairs[0].close_position - 5 - 1 - 2);
+}
+
+TEST(Fold, MisalignedTextRunIsAnInternalError) {
+    FoldBuilder b;
+    b.append("漢字");
+    b.events().push_back(ClassifiedEvent::text_run({0, 4}));
+    try {
+        b.fold();
+        FAIL() << "expected an internal error";
+    } catch (const InternalError& e) {
+        EXPECT_EQ(e.message(), "span must align to UTF-8 char boundaries in source");
+    }
+}
+
+TEST(Fold, WorkedExampleThroughThePipeline) {
+    DocPtr doc = parse_document(std::make_shared<const std::string>("｜漢字《かんじ》"));
+    const ParseSnapshot& s = doc->snapshot();
+    if (s.registry.empty()) GTEST_SKIP() << "ruby is not classified yet";
+    EXPECT_EQ(s.normalized, kInline);
+    auto e = entries(s);
+    ASSERT_EQ(e.size(), 1u);
+    EXPECT_EQ(e[0]->position, 0u);
+    EXPECT_EQ(e[0]->span, (Span{0, 24}));
+    EXPECT_EQ(render_html(s), "<p><ruby>漢字<rp>(</rp><rt>かんじ</rt><rp>)</rp></ruby></p>\n");
+}
