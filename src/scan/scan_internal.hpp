@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 #include <vector>
 
 #include "scan/trigger_scanner.hpp"
@@ -27,15 +28,22 @@ public:
     void reserve_block(size_t n) {
         if (used_ + n > out_.size()) out_.resize(std::max<size_t>(out_.size() * 2, used_ + n + 256));
     }
-    // Appends base + index of every set bit of `mask`, lowest first.
-    template <typename Mask>
-    void push_mask(uint32_t base, Mask mask) {
+    // Appends base + index of every set bit of `mask`, lowest first. Writes
+    // four slots at a time whether or not they are all used (the caller
+    // reserved room for a whole block plus that slack), so the usual case
+    // of a few hits per block costs no data-dependent branch.
+    void push_mask(uint32_t base, uint32_t mask) {
         uint32_t* dst = out_.data() + used_;
-        while (mask) {
-            *dst++ = base + static_cast<uint32_t>(__builtin_ctzll(static_cast<unsigned long long>(mask)));
+        const int count = __builtin_popcount(mask);
+        for (int k = 0; k < 4; ++k) {
+            dst[k] = base + static_cast<uint32_t>(__builtin_ctz(mask | 0x80000000u));
             mask &= mask - 1;
         }
-        used_ = static_cast<size_t>(dst - out_.data());
+        for (int k = 4; k < count; ++k) {
+            dst[k] = base + static_cast<uint32_t>(__builtin_ctz(mask));
+            mask &= mask - 1;
+        }
+        used_ += static_cast<size_t>(count);
     }
     void push(uint32_t offset) {
         reserve_block(1);
@@ -70,6 +78,12 @@ inline void scalar_probe(const unsigned char* p, size_t from, size_t n, Sanitize
         if (i + 2 < n && c == 0xE3 && p[i + 1] == 0x80 && p[i + 2] == 0x94) r.tortoise_open = true;
         if (i + 2 < n && c == 0xEE && p[i + 1] == 0x80 && p[i + 2] >= 0x81 && p[i + 2] <= 0x84) r.sentinel = true;
     }
+}
+
+inline size_t scalar_find_triple(std::string_view text, size_t from, const char* pattern) {
+    for (size_t i = from; i + 3 <= text.size(); ++i)
+        if (text[i] == pattern[0] && text[i + 1] == pattern[1] && text[i + 2] == pattern[2]) return i;
+    return std::string_view::npos;
 }
 
 }  // namespace kogane::scan::detail

@@ -113,7 +113,7 @@ __attribute__((target("avx2"))) void hits_avx2(const unsigned char* p, size_t n,
     for (; i + 34 <= n; i += 32) {
         const uint32_t mask = hit_mask32(p + i);
         if (mask) {
-            sink.reserve_block(32);
+            sink.reserve_block(32 + 4);
             sink.push_mask(static_cast<uint32_t>(i), mask);
         }
     }
@@ -157,7 +157,7 @@ void find_hits_sse2(std::string_view text, std::vector<uint32_t>& hits) {
     for (; i + 18 <= n; i += 16) {
         const uint32_t mask = hit_mask16(p + i);
         if (mask) {
-            sink.reserve_block(16);
+            sink.reserve_block(16 + 4);
             sink.push_mask(static_cast<uint32_t>(i), mask);
         }
     }
@@ -185,7 +185,27 @@ SanitizeProbe probe_avx2(std::string_view text) {
     return probe_blocks_avx2(reinterpret_cast<const unsigned char*>(text.data()), text.size());
 }
 
+size_t find_triple(std::string_view text, size_t from, const char* pattern) {
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const size_t n = text.size();
+    const __m128i a = _mm_set1_epi8(pattern[0]), b = _mm_set1_epi8(pattern[1]), c = _mm_set1_epi8(pattern[2]);
+    size_t i = from;
+    for (; i + 18 <= n; i += 16) {
+        const __m128i v0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+        const __m128i v1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i + 1));
+        const __m128i v2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i + 2));
+        const __m128i m = _mm_and_si128(_mm_and_si128(_mm_cmpeq_epi8(v0, a), _mm_cmpeq_epi8(v1, b)), _mm_cmpeq_epi8(v2, c));
+        const uint32_t mask = static_cast<uint32_t>(_mm_movemask_epi8(m));
+        if (mask) return i + static_cast<size_t>(__builtin_ctz(mask));
+    }
+    return detail::scalar_find_triple(text, i, pattern);
+}
+
 #else  // no x86-64: the vector entry points are the scalar kernels
+
+size_t find_triple(std::string_view text, size_t from, const char* pattern) {
+    return detail::scalar_find_triple(text, from, pattern);
+}
 
 void find_hits_sse2(std::string_view text, std::vector<uint32_t>& hits) { find_hits_scalar(text, hits); }
 void find_hits_avx2(std::string_view text, std::vector<uint32_t>& hits) { find_hits_scalar(text, hits); }

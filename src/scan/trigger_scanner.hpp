@@ -57,6 +57,11 @@ SanitizeProbe probe_for_sanitize(ScanPath path, std::string_view text);
 // Uses the path of the process-wide scanner.
 SanitizeProbe probe_for_sanitize(std::string_view text);
 
+// Offset of the first occurrence of the three bytes `pattern` at or after
+// `from`, or npos. A vector search on x86-64; used where the first byte of
+// the pattern (E3 for 〔 and 〕) is too common for a memchr-driven search.
+size_t find_triple(std::string_view text, size_t from, const char* pattern);
+
 // Kernels, one per path; exposed for the dispatcher, the tests and the
 // benchmarks. Calling an unavailable one is not allowed.
 void find_hits_scalar(std::string_view text, std::vector<uint32_t>& hits);

@@ -131,6 +131,10 @@ TEST(TriggerScanner, EveryPathAgreesOnRandomTexts) {
                 if (cut < from || cut > text.size()) continue;
                 // A private copy, so reading past the end is caught by ASan.
                 const std::string part = text.substr(from, cut - from);
+                for (size_t start : {size_t{0}, size_t{1}, part.size() / 2, part.size()}) {
+                    ASSERT_EQ(find_triple(part, start, "〔"), part.find("〔", start));
+                    ASSERT_EQ(find_triple(part, start, "〕"), part.find("〕", start));
+                }
                 const std::vector<uint32_t> expected = naive_hits(part);
                 const SanitizeProbe expected_probe = naive_probe(part);
                 for (ScanPath path : kPaths) {

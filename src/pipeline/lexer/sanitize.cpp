@@ -15,12 +15,10 @@ constexpr std::string_view kTortoiseOpen = "〔";
 constexpr std::string_view kTortoiseClose = "〕";
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
 
-// memmem rather than string_view::find: the latter stops at every E3 lead
-// byte, which is every other character of kana text.
+// A vector search rather than memmem or string_view::find, which stop at
+// every E3 lead byte: every other character of kana text.
 size_t find_seq(std::string_view text, std::string_view needle, size_t from) {
-    if (from >= text.size()) return std::string_view::npos;
-    const void* hit = ::memmem(text.data() + from, text.size() - from, needle.data(), needle.size());
-    return hit == nullptr ? std::string_view::npos : static_cast<size_t>(static_cast<const char*>(hit) - text.data());
+    return scan::find_triple(text, from, needle.data());
 }
 
 inline unsigned char byte_at(std::string_view s, size_t i) { return static_cast<unsigned char>(s[i]); }
