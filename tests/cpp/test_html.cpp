@@ -1,0 +1,464 @@
+// HTML rendering of snapshots built from hand-made events, and of parsed
+// documents.
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "../../fuzz/invariants.hpp"
+#include "document/document.hpp"
+#include "fold_builder.hpp"
+#include "render/html_nodes.hpp"
+
+using namespace kogane;
+using kogane::testing::FoldBuilder;
+using kogane::testing::indent;
+using kogane::testing::spec;
+
+namespace {
+
+std::string parse_html(std::string_view source) {
+    return render_html(parse_document(std::make_shared<const std::string>(source))->snapshot());
+}
+
+// The HTML of one inline node inside a paragraph, without the <p>…</p>.
+std::string inline_html(FoldBuilder& b, const Node& n) {
+    b.node(n);
+    std::string html = b.html();
+    EXPECT_TRUE(html.starts_with("<p>") && html.ends_with("</p>\n")) << html;
+    return html.substr(3, html.size() - 8);
+}
+
+Node format_node(FoldBuilder& b, FormatStyle style, std::string_view target, uint32_t mode = 0) {
+    FormatNode f = b.format(style, target);
+    f.mode = mode;
+    return Node::make_format(f);
+}
+
+std::string style_html(FormatStyle style, std::string_view target) {
+    FoldBuilder b;
+    return inline_html(b, format_node(b, style, target));
+}
+
+std::string container_html(ContainerSpec open) {
+    FoldBuilder b;
+    b.open(open).text("t").node(b.ruby("a", "b")).close(open);
+    return b.html();
+}
+
+Node gaiji_node(FoldBuilder& b, std::string_view description, CodeRef code) {
+    GaijiItem g;
+    g.description = b.store().intern(description);
+    g.code = code;
+    return Node::make_gaiji(g);
+}
+
+}  // namespace
+
+TEST(Html, ParagraphsBreaksAndEscaping) {
+    EXPECT_EQ(parse_html(""), "");
+    EXPECT_EQ(parse_html("a\nb"), "<p>a<br />\nb</p>\n");
+    EXPECT_EQ(parse_html("a\n\nb"), "<p>a</p>\n<p>b</p>\n");
+    EXPECT_EQ(parse_html("a\n\n\n\nb\n"), "<p>a</p>\n<p>b</p>\n");
+    EXPECT_EQ(parse_html("<&>\"'"), "<p>&lt;&amp;&gt;&quot;&#x27;</p>\n");
+    // A sentinel lead byte that starts no sentinel is text.
+    EXPECT_EQ(parse_html("\xEE\x80\x85"), "<p>\xEE\x80\x85</p>\n");
+}
+
+TEST(Html, WorkedExample) {
+    const std::string html = parse_html("｜漢字《かんじ》");
+    if (html == "<p>｜漢字《かんじ》</p>\n") GTEST_SKIP() << "ruby is not classified yet";
+    EXPECT_EQ(html, "<p><ruby>漢字<rp>(</rp><rt>かんじ</rt><rp>)</rp></ruby></p>\n");
+}
+
+TEST(Html, BlockLeavesAndContainers) {
+    FoldBuilder page;
+    page.text("a\n").node(Node::make(NodeTag::PageBreak)).text("\nb");
+    EXPECT_EQ(page.html(), "<p>a</p>\n<div class=\"kogane-page-break\"></div>\n<p>b</p>\n");
+
+    // An inline container is suspended across the paragraph break.
+    FoldBuilder bold;
+    bold.open(spec(ContainerKind::Bold)).text("a\n\nb").close(spec(ContainerKind::Bold));
+    EXPECT_EQ(bold.html(), "<p><b class=\"kogane-futoji\">a</b></p>\n<p><b class=\"kogane-futoji\">b</b></p>\n");
+
+    FoldBuilder left_open;
+    left_open.open(indent(2)).text("\na\n");
+    EXPECT_EQ(left_open.html(),
+              "<div class=\"kogane-container kogane-container-indent kogane-container-indent-2\" "
+              "data-amount=\"2\">\n<p>a</p>\n</div>\n");
+
+    FoldBuilder block;
+    block.text("x\n").open(indent(1)).text("\na\n").close(indent(0)).text("\ny");
+    EXPECT_EQ(block.html(),
+              "<p>x</p>\n<div class=\"kogane-container kogane-container-indent kogane-container-indent-1\" "
+              "data-amount=\"1\">\n<p>a</p>\n</div>\n<p>y</p>\n");
+
+    FoldBuilder heading;
+    heading.open(spec(ContainerKind::Heading, 1, 1, 0)).text("\n題\n").close(spec(ContainerKind::Heading, 1, 1))
+        .text("\n本文");
+    EXPECT_EQ(heading.html(),
+              "<h2 class=\"kogane-heading kogane-heading-medium\">題</h2>\n<p>本文</p>\n");
+}
+
+TEST(Html, SuspendedContainersAndStrayCloses) {
+    // Closing while suspended containers wait drops the innermost one.
+    FoldBuilder b;
+    b.open(spec(ContainerKind::Bold)).open(spec(ContainerKind::Italic)).text("a\n\n").close(spec(ContainerKind::Italic));
+    b.text("b").close(spec(ContainerKind::Bold)).text("d");
+    EXPECT_EQ(b.html(),
+              "<p><b class=\"kogane-futoji\"><i class=\"kogane-shatai\">a</i></b></p>\n"
+              "<p><b class=\"kogane-futoji\">b</b>d</p>\n");
+
+    FoldBuilder stray;
+    stray.text("a").close(indent(0)).close(spec(ContainerKind::Bold)).text("b");
+    EXPECT_EQ(stray.html(), "<p>a</p>\n<p>b</p>\n");
+
+    // The popped container's own tag is written whatever key arrives.
+    FoldBuilder other;
+    other.text("a").open(spec(ContainerKind::Italic)).node(other.ruby("x", "y")).close(spec(ContainerKind::Bold));
+    EXPECT_EQ(other.html(),
+              "<p>a<i class=\"kogane-shatai\"><ruby>x<rp>(</rp><rt>y</rt><rp>)</rp></ruby></i></p>\n");
+}
+
+TEST(Html, WarichuSpans) {
+    FoldBuilder b;
+    b.text("a").node(b.directive("［＃割り注］", 4)).text("b").node(b.directive("［＃割り注終わり］", 5)).text("c");
+    EXPECT_EQ(b.html(), "<p>a<span class=\"kogane-warichu\">b</span>c</p>\n");
+
+    // Unclosed at the paragraph end; a close with nothing open writes nothing.
+    FoldBuilder open;
+    open.node(open.directive("［＃割り注］", 4)).text("a\n\nb").node(open.directive("［＃割り注終わり］", 5));
+    EXPECT_EQ(open.html(), "<p><span class=\"kogane-warichu\">a</span></p>\n<p>b</p>\n");
+
+    // An inline container opened inside the span is closed and reopened
+    // around the span's end.
+    FoldBuilder cross;
+    cross.node(cross.directive("［＃割り注］", 4))
+        .open(spec(ContainerKind::Bold))
+        .text("a")
+        .node(cross.directive("［＃割り注終わり］", 5))
+        .text("b")
+        .close(spec(ContainerKind::Bold));
+    EXPECT_EQ(cross.html(),
+              "<p><span class=\"kogane-warichu\"><b class=\"kogane-futoji\">a</b></span>"
+              "<b class=\"kogane-futoji\">b</b></p>\n");
+}
+
+TEST(Html, InlineNodes) {
+    FoldBuilder b;
+    RubyNode left = b.ruby("漢", "かん").ruby;
+    left.side = 1;
+    EXPECT_EQ(inline_html(b, Node::make_ruby(left)),
+              "<ruby>漢<rp>(</rp><rt class=\"kogane-ruby-left\">かん</rt><rp>)</rp></ruby>");
+
+    FoldBuilder styled;
+    RubyNode r = styled.ruby("漢", "かん").ruby;
+    r.base_style = FormatStyle{kStyleBoutenRight, 0};
+    EXPECT_EQ(inline_html(styled, Node::make_ruby(r)),
+              "<ruby><em class=\"kogane-bouten kogane-bouten-goma kogane-bouten-right\">漢</em><rp>(</rp><rt>かん</rt>"
+              "<rp>)</rp></ruby>");
+
+    auto leaf = [](uint8_t sub, uint8_t p1, uint8_t p2) {
+        FoldBuilder fb;
+        return inline_html(fb, Node::make_leaf(LeafAlignNode{sub, p1, p2}));
+    };
+    EXPECT_EQ(leaf(0, 0, 3), "<span class=\"kogane-indent kogane-indent-3\" data-amount=\"3\"></span>");
+    EXPECT_EQ(leaf(1, 2, 3),
+              "<span class=\"kogane-indent kogane-indent-3 kogane-align-end kogane-align-end-2\" data-amount=\"3\" "
+              "data-offset=\"2\"></span>");
+    EXPECT_EQ(leaf(2, 4, 0), "<span class=\"kogane-align-end kogane-align-end-4\" data-offset=\"4\"></span>");
+    EXPECT_EQ(leaf(2, 0, 0), "<span class=\"kogane-align-end\" data-offset=\"0\"></span>");
+    EXPECT_EQ(leaf(3, 1, 0), "<span class=\"kogane-center\"></span>");
+    EXPECT_EQ(leaf(4, 0, 0), "<span class=\"kogane-line-goshikku\"></span>");
+    EXPECT_EQ(leaf(5, 1, 0), "<span class=\"kogane-line-font-extra-large kogane-line-futoji\"></span>");
+    EXPECT_EQ(leaf(5, 0, 9), "<span class=\"kogane-line-font-small\"></span>");
+
+    FoldBuilder k;
+    EXPECT_EQ(inline_html(k, Node::make_kaeriten(k.store().intern("レ"))), "<sup class=\"kogane-kaeriten\">レ</sup>");
+    FoldBuilder fb;
+    EXPECT_EQ(inline_html(fb, Node::make(NodeTag::ForcedBreak)), "<br />");
+    FoldBuilder aq;
+    EXPECT_EQ(inline_html(aq, Node::make_angle(aq.content("<引用>"))),
+              "<span class=\"kogane-angle-quote\">《&lt;引用&gt;》</span>");
+    FoldBuilder mn;
+    EXPECT_EQ(inline_html(mn, Node::make_margin(MarginNoteNode{mn.content("本"), mn.content("注")})),
+              "<ruby>本<rp>(</rp><rt class=\"kogane-margin-note\">注</rt><rp>)</rp></ruby>");
+
+    FoldBuilder hint;
+    EXPECT_EQ(inline_html(hint, Node::make_hint(HeadingHintNode{hint.store().intern("章\""), 0, 1, 1})),
+              "<span class=\"kogane-heading-hint\" data-level=\"1\" data-style=\"same-line\">章&quot;</span>");
+    FoldBuilder hidden;
+    EXPECT_EQ(inline_html(hidden, Node::make_hint(HeadingHintNode{hidden.store().intern("章"), 2, 2, 0})),
+              "<span class=\"kogane-heading-hint\" data-level=\"3\" data-style=\"window\" data-target=\"章\" "
+              "hidden></span>");
+}
+
+TEST(Html, Directives) {
+    auto d = [](std::string_view raw, uint8_t kind) {
+        FoldBuilder b;
+        return inline_html(b, b.directive(raw, kind));
+    };
+    EXPECT_EQ(d("［＃入力者注(12)］", 7), "<sup class=\"kogane-editor-note\">注12</sup>");
+    EXPECT_EQ(d("［＃入力者注（1）］", 7), "<sup class=\"kogane-editor-note\">注［＃入力者注（1）］</sup>");
+    EXPECT_EQ(d("［＃「あ」にルビ］", 8), "<sup class=\"kogane-ruby-note\">ルビ</sup>");
+    EXPECT_EQ(d("［＃左にルビ付き］", 10), "<sup class=\"kogane-ruby-note\">左ルビ</sup>");
+    EXPECT_EQ(d("［＃左に「あ」のルビ付き終わり］", 11), "<sup class=\"kogane-ruby-note\">左ルビ「あ」</sup>");
+    EXPECT_EQ(d("［＃左に注記付き］", 12), "<sup class=\"kogane-margin-note\">左注記</sup>");
+    EXPECT_EQ(d("［＃注記付き］", 12), "<sup class=\"kogane-margin-note\">注記</sup>");
+    EXPECT_EQ(d("［＃「い」の注記付き終わり］", 13), "<sup class=\"kogane-margin-note\">注記「い」</sup>");
+    EXPECT_EQ(d("［＃左に「い」の注記付き終わり］", 13), "<sup class=\"kogane-margin-note\">左注記「い」</sup>");
+    EXPECT_EQ(d("［＃ママ］", 2), "<span class=\"kogane-directive\" hidden>［＃ママ］</span>");
+    EXPECT_EQ(d("［＃<b>］", 1), "<span class=\"kogane-directive\" hidden>［＃&lt;b&gt;］</span>");
+}
+
+TEST(Html, FormatStyles) {
+    EXPECT_EQ(style_html({kStyleBoutenLeft, 13}, "字"),
+              "<em class=\"kogane-bouten kogane-bouten-kurosankaku kogane-bouten-left\">字</em>");
+    EXPECT_EQ(style_html({kStyleBoutenBoth, 40}, "字"),
+              "<em class=\"kogane-bouten kogane-bouten-other kogane-bouten-both\">字</em>");
+    EXPECT_EQ(style_html({kStyleCombineUpright, 0}, "12"), "<span class=\"kogane-combine-upright\">12</span>");
+    EXPECT_EQ(style_html({kStyleEnclosure, 0}, "a"), "<span class=\"kogane-keigakomi-inline\">a</span>");
+    EXPECT_EQ(style_html({kStyleEnclosure, 1}, "a"), "<span class=\"kogane-keigakomi-box\">a</span>");
+    EXPECT_EQ(style_html({kStyleEnclosure, 3}, "a"), "<span class=\"kogane-enclosure-circle-dotted\">a</span>");
+    EXPECT_EQ(style_html({kStyleEnclosure, 4}, "a"), "<span class=\"kogane-enclosure-double-rule\">a</span>");
+    EXPECT_EQ(style_html({kStyleFontSteps, 2}, "a"), "<span class=\"kogane-font-larger\" data-steps=\"2\">a</span>");
+    EXPECT_EQ(style_html({kStyleFontSteps, uint8_t(-3)}, "a"),
+              "<span class=\"kogane-font-smaller\" data-steps=\"3\">a</span>");
+    EXPECT_EQ(style_html({kStyleFraction, 0}, "1/2"), "<span class=\"kogane-bunsu\"><sup>1</sup>⁄<sub>2</sub></span>");
+    EXPECT_EQ(style_html({kStyleFraction, 0}, "π／"), "<span class=\"kogane-bunsu\"><sup>π</sup>⁄<sub></sub></span>");
+    EXPECT_EQ(style_html({kStyleFraction, 0}, "半"), "<span class=\"kogane-bunsu\">半</span>");
+    EXPECT_EQ(style_html({kStyleAccent, 0}, "e"), "<span class=\"kogane-accent\">é</span>");
+    EXPECT_EQ(style_html({kStyleAccent, 2}, "b"), "<span class=\"kogane-accent\">b</span>");
+    EXPECT_EQ(style_html({kStyleAlignEndRun, 3}, "a"), "<span class=\"kogane-align-end\" data-offset=\"3\">a</span>");
+    EXPECT_EQ(style_html({kStyleBold, 0}, "a"), "<b class=\"kogane-futoji\">a</b>");
+    EXPECT_EQ(style_html({kStyleGothic, 0}, "a"), "<b class=\"kogane-goshikku\">a</b>");
+    EXPECT_EQ(style_html({kStyleItalic, 0}, "a"), "<i class=\"kogane-shatai\">a</i>");
+    EXPECT_EQ(style_html({kStyleSuperscript, 0}, "a"), "<sup class=\"kogane-uwatsuki\">a</sup>");
+    EXPECT_EQ(style_html({kStyleSubscript, 0}, "a"), "<sub class=\"kogane-shitatsuki\">a</sub>");
+    EXPECT_EQ(style_html({kStyleSmallScript, 1}, "a"), "<span class=\"kogane-kogaki-left\">a</span>");
+    EXPECT_EQ(style_html({kStyleHorizontal, 0}, "a"), "<span class=\"kogane-yokogumi\">a</span>");
+    EXPECT_EQ(style_html({kStyleCaption, 0}, "a"), "<span class=\"kogane-caption\">a</span>");
+    EXPECT_EQ(style_html({kStyleFontSize, 2}, "a"), "<span class=\"kogane-font-medium\">a</span>");
+    EXPECT_EQ(style_html({kStyleFontSize, 7}, "a"), "<span class=\"kogane-futoji\">a</span>");
+
+    FoldBuilder dot;
+    FormatNode f = dot.format({kStyleAccentDot, 0}, "Krsna");
+    f.mode = 2;
+    f.spec = dot.store().intern("sは下ドット付き");
+    EXPECT_EQ(inline_html(dot, Node::make_format(f)), "<span class=\"kogane-accent-dot\">Krṣna</span>");
+
+    FoldBuilder suppressed;
+    FormatNode s = suppressed.format({kStyleBold, 0}, "a");
+    s.suppressed = 1;
+    suppressed.text("x").node(Node::make_format(s));
+    EXPECT_EQ(suppressed.html(), "<p>x</p>\n");
+}
+
+TEST(Html, ReparsedTargetsAndCaptions) {
+    // A reparsed bouten target with a markup pair goes through a fragment
+    // parse (line feeds become <br />); without one it is only escaped.
+    FoldBuilder re;
+    EXPECT_EQ(inline_html(re, format_node(re, {kStyleBoutenRight, 0}, "a\n《b》", 1)),
+              "<em class=\"kogane-bouten kogane-bouten-goma kogane-bouten-right\">a<br />\n《b》</em>");
+    FoldBuilder plain;
+    EXPECT_EQ(inline_html(plain, format_node(plain, {kStyleBoutenRight, 0}, "a\n<b>", 1)),
+              "<em class=\"kogane-bouten kogane-bouten-goma kogane-bouten-right\">a\n&lt;b&gt;</em>");
+
+    FoldBuilder fig;
+    IllustrationNode il;
+    il.path = fig.store().intern("fig1.png");
+    il.size = fig.store().intern("横0640×縦480");
+    il.alt = fig.store().intern("\"図\"");
+    il.has_caption = 1;
+    il.caption = fig.store().text_segment("上\n下");
+    fig.text("a\n").node(Node::make_illustration(il));
+    EXPECT_EQ(fig.html(),
+              "<p>a</p>\n<figure class=\"kogane-illustration\"><img src=\"fig1.png\" width=\"640\" height=\"480\" "
+              "alt=\"&quot;図&quot;\" /><figcaption>上\n下</figcaption></figure>");
+
+    FoldBuilder bare;
+    IllustrationNode b;
+    b.path = bare.store().intern("a.png");
+    b.size = bare.store().intern("横10×縦2cm");
+    b.has_caption = 1;
+    b.caption = bare.store().text_segment("［＃注］\nあ");
+    bare.node(Node::make_illustration(b));
+    const std::string html = bare.html();
+    EXPECT_TRUE(html.starts_with("<figure class=\"kogane-illustration\"><img src=\"a.png\" alt=\"\" /><figcaption>"))
+        << html;
+    EXPECT_TRUE(html.ends_with("<br />\nあ</figcaption></figure>")) << html;
+}
+
+TEST(Html, FragmentWalk) {
+    FoldBuilder b;
+    b.text("a\n").node(b.ruby("b", "c")).node(b.directive("［＃割り注］", 4)).text("d\n");
+    b.open(indent(1)).node(Node::make(NodeTag::BodyEnd));
+    const ParseSnapshot& s = b.fold();
+    std::string out;
+    html::walk_fragment(out, s, 1);
+    EXPECT_EQ(out,
+              "a<br />\n<ruby>b<rp>(</rp><rt>c</rt><rp>)</rp></ruby><span class=\"kogane-warichu\">d<br />\n"
+              "<br />\n<br />\n<br />\n<br />\n<br />\n<br />\n<div class=\"kogane-body-end\"></div><br />\n</span>");
+}
+
+TEST(Html, BlockNodes) {
+    FoldBuilder sections;
+    sections.node(Node::make_section(1)).node(Node::make_section(7)).node(Node::make(NodeTag::BodyEnd));
+    EXPECT_EQ(sections.html(),
+              "<div class=\"kogane-section-break kogane-section-break-kaidan\"></div>\n"
+              "<div class=\"kogane-section-break kogane-section-break-other\"></div>\n"
+              "<div class=\"kogane-body-end\"></div>");
+
+    FoldBuilder h;
+    h.node(Node::make_heading(HeadingNode{h.content("窓"), 0, 2})).text("\n本文");
+    EXPECT_EQ(h.html(), "<div class=\"kogane-heading kogane-heading-large kogane-heading-window\">窓</div>\n<p>本文</p>\n");
+    FoldBuilder small;
+    small.node(Node::make_heading(HeadingNode{small.content("節"), 2, 1}));
+    EXPECT_EQ(small.html(), "<h3 class=\"kogane-heading kogane-heading-small kogane-heading-same-line\">節</h3>");
+}
+
+TEST(Html, ContainerTags) {
+    EXPECT_EQ(container_html(spec(ContainerKind::Gothic)),
+              "<p><b class=\"kogane-goshikku\">t<ruby>a<rp>(</rp><rt>b</rt><rp>)</rp></ruby></b></p>\n");
+    EXPECT_EQ(container_html(spec(ContainerKind::Caption)),
+              "<p><span class=\"kogane-caption\">t<ruby>a<rp>(</rp><rt>b</rt><rp>)</rp></ruby></span></p>\n");
+    EXPECT_EQ(container_html(spec(ContainerKind::BoutenRange, 1, 8)),
+              "<p><em class=\"kogane-bouten kogane-bouten-namisen kogane-bouten-left\">t<ruby>a<rp>(</rp><rt>b</rt>"
+              "<rp>)</rp></ruby></em></p>\n");
+    EXPECT_EQ(container_html(spec(ContainerKind::SmallScript, 0)),
+              "<p><span class=\"kogane-kogaki-right\">t<ruby>a<rp>(</rp><rt>b</rt><rp>)</rp></ruby></span></p>\n");
+
+    // Block containers: the open tag on its own line, then the paragraph.
+    auto block_open = [](ContainerSpec s) {
+        std::string html = container_html(s);
+        return html.substr(0, html.find('\n'));
+    };
+    EXPECT_EQ(block_open(spec(ContainerKind::Bold, 1)), "<div class=\"kogane-container kogane-container-futoji\">");
+    EXPECT_EQ(block_open(spec(ContainerKind::Gothic, 1)), "<div class=\"kogane-container kogane-container-goshikku\">");
+    EXPECT_EQ(block_open(spec(ContainerKind::Italic, 1)), "<div class=\"kogane-container kogane-container-shatai\">");
+    EXPECT_EQ(block_open(spec(ContainerKind::Caption, 1)), "<div class=\"kogane-container kogane-caption\">");
+    EXPECT_EQ(block_open(spec(ContainerKind::AlignEnd, 2)),
+              "<div class=\"kogane-container kogane-container-align-end\" data-offset=\"2\">");
+    EXPECT_EQ(block_open(spec(ContainerKind::LineWidth, 30)),
+              "<div class=\"kogane-container kogane-container-line-width\" data-width=\"30\">");
+    EXPECT_EQ(block_open(spec(ContainerKind::Table)), "<div class=\"kogane-container kogane-container-table\">");
+    EXPECT_EQ(block_open(spec(ContainerKind::Columns, 2)),
+              "<div class=\"kogane-container kogane-container-columns\" data-columns=\"2\">");
+    EXPECT_EQ(block_open(spec(ContainerKind::Horizontal)), "<div class=\"kogane-container kogane-container-yokogumi\">");
+    EXPECT_EQ(block_open(spec(ContainerKind::FontSize, uint8_t(-2))),
+              "<div class=\"kogane-container kogane-container-font-smaller\" data-steps=\"2\">");
+    EXPECT_EQ(block_open(spec(ContainerKind::Framed)), "<div class=\"kogane-container kogane-container-keigakomi\">");
+    EXPECT_EQ(block_open(spec(ContainerKind::Warichu)), "<div class=\"kogane-container kogane-container-warichu\">");
+    EXPECT_EQ(block_open(spec(ContainerKind::Heading, 1, 0, 1)),
+              "<h1 class=\"kogane-heading kogane-heading-large kogane-heading-same-line\">t<ruby>a<rp>(</rp><rt>b</rt>"
+              "<rp>)</rp></ruby></h1>");
+
+    ContainerSpec full = ContainerSpec::of(ContainerKind::IndentWrap);
+    full[1] = 1, full[2] = 1, full[3] = 1, full[4] = 1, full[5] = 1, full[6] = uint8_t(-1), full[7] = 2, full[8] = 20;
+    full[9] = 30, full[10] = 3;
+    EXPECT_EQ(block_open(full),
+              "<div class=\"kogane-container kogane-container-indent kogane-container-indent-3 "
+              "kogane-container-wrap-indent kogane-container-center kogane-container-line-kumi "
+              "kogane-container-goshikku kogane-container-yokogumi kogane-container-keigakomi "
+              "kogane-container-font-smaller\" data-amount=\"3\" data-wrap=\"1\" data-kumi-lines=\"20\" "
+              "data-kumi-width=\"30\" data-steps=\"1\">");
+    ContainerSpec width = indent(0);
+    width[7] = 1, width[8] = 25, width[6] = 2;
+    EXPECT_EQ(block_open(width),
+              "<div class=\"kogane-container kogane-container-indent kogane-container-indent-0 "
+              "kogane-container-line-width kogane-container-font-larger\" data-amount=\"0\" data-width=\"25\" "
+              "data-steps=\"2\">");
+}
+
+TEST(Html, Gaiji) {
+    auto g = [](std::string_view description, CodeRef code) {
+        FoldBuilder b;
+        return inline_html(b, gaiji_node(b, description, code));
+    };
+    EXPECT_EQ(g("木＋吶のつくり<", CodeRef{}),
+              "<span class=\"kogane-gaiji\" data-description=\"木＋吶のつくり&lt;\">木＋吶のつくり&lt;</span>");
+    EXPECT_EQ(g("x", CodeRef{CodeKind::Unicode, 0x20B9F}), "<span class=\"kogane-gaiji\" data-codepoint=\"U+20B9F\">𠮟</span>");
+    EXPECT_EQ(g("x", CodeRef{CodeKind::Unicode, 0x4E00}), "<span class=\"kogane-gaiji\" data-codepoint=\"U+4E00\">一</span>");
+    EXPECT_EQ(g("x", CodeRef{CodeKind::Unicode, 0xE9}), "<span class=\"kogane-gaiji\" data-codepoint=\"U+00E9\">é</span>");
+    // Resolved text is document text: markup characters are escaped.
+    EXPECT_EQ(g("<", CodeRef{}), "<span class=\"kogane-gaiji\" data-codepoint=\"U+003C\">&lt;</span>");
+    EXPECT_EQ(g("x", CodeRef{CodeKind::Unicode, 0x26}), "<span class=\"kogane-gaiji\" data-codepoint=\"U+0026\">&amp;</span>");
+    EXPECT_EQ(g("x", CodeRef::jis(1, 85, 54)), "<span class=\"kogane-gaiji\" data-codepoint=\"U+6798\">枘</span>");
+    EXPECT_EQ(g("x", CodeRef::jis(1, 4, 87)),
+              "<span class=\"kogane-gaiji\" data-codepoint=\"U+304B U+309A\">か゚</span>");
+
+    FoldBuilder text_code;
+    GaijiItem item;
+    item.description = text_code.store().intern("？");
+    item.code = CodeRef{CodeKind::Text, text_code.store().intern("第3水準1-85-54、123-4")};
+    EXPECT_EQ(inline_html(text_code, Node::make_gaiji(item)),
+              "<span class=\"kogane-gaiji\" data-codepoint=\"U+6798\">枘</span>");
+}
+
+TEST(Html, ContentRunsWithGaijiAndDirectives) {
+    FoldBuilder b;
+    GaijiItem g;
+    g.description = b.store().intern("<");
+    std::vector<ContentItem> items = {
+        ContentItem::make_text(b.store().intern("a")),
+        ContentItem::make_gaiji(g),
+        ContentItem::make_directive(b.store().intern("［＃割り注］"), 4),
+        ContentItem::make_text(b.store().intern("b")),
+    };
+    Segment run = b.store().segment_from_items(items);
+    ContentRef reading = b.store().content_from_segment(run);
+    RubyNode r = b.ruby("x", "y").ruby;
+    r.reading = reading;
+    // The unclosed span is closed inside the reading; a lone close writes nothing.
+    EXPECT_EQ(inline_html(b, Node::make_ruby(r)),
+              "<ruby>x<rp>(</rp><rt>a<span class=\"kogane-gaiji\" data-codepoint=\"U+003C\">&lt;</span>"
+              "<span class=\"kogane-warichu\">b</span></rt><rp>)</rp></ruby>");
+
+    FoldBuilder close_only;
+    std::vector<ContentItem> lone = {ContentItem::make_directive(close_only.store().intern("［＃割り注終わり］"), 5),
+                                     ContentItem::make_text(close_only.store().intern("c"))};
+    EXPECT_EQ(inline_html(close_only, Node::make_angle(close_only.store().content_from_segment(
+                                          close_only.store().segment_from_items(lone)))),
+              "<span class=\"kogane-angle-quote\">《c》</span>");
+}
+
+TEST(Html, SlugTable) {
+    EXPECT_STREQ(html::slug("改見開き", "x"), "kaimihiraki");
+    EXPECT_STREQ(html::slug("改ページ", "x"), "page-break");
+    EXPECT_STREQ(html::slug("分数", "x"), "bunsu");
+    EXPECT_STREQ(html::slug("行左小書き", "x"), "kogaki-left");
+    EXPECT_STREQ(html::slug("罫囲み", "x"), "keigakomi-inline");
+    EXPECT_STREQ(html::slug("太字 ", "x"), "x");
+    for (int k = 0; k < 14; ++k) EXPECT_STRNE(html::slug(kBoutenKeywords[k], "x"), "x") << k;
+}
+
+// Whatever the events, every element opened is closed, in order.
+TEST(Html, BalancedForArbitraryEvents) {
+    std::mt19937 rng(7);
+    const ContainerKind kinds[] = {ContainerKind::Indent,      ContainerKind::Bold,    ContainerKind::Italic,
+                                   ContainerKind::Heading,     ContainerKind::Caption, ContainerKind::BoutenRange,
+                                   ContainerKind::SmallScript, ContainerKind::Warichu, ContainerKind::AlignEnd};
+    for (int round = 0; round < 2000; ++round) {
+        FoldBuilder b;
+        std::uniform_int_distribution<int> pick(0, 11), kind(0, 8), flag(0, 1);
+        for (int n = std::uniform_int_distribution<int>(0, 30)(rng); n > 0; --n) {
+            ContainerSpec s = spec(kinds[kind(rng)], uint8_t(flag(rng)), uint8_t(flag(rng)));
+            switch (pick(rng)) {
+                case 0: b.text("a"); break;
+                case 1: b.text("\n"); break;
+                case 2: b.text("\n\n"); break;
+                case 3:
+                case 4: b.open(s); break;
+                case 5:
+                case 6: b.close(s); break;
+                case 7: b.node(b.directive("［＃割り注］", 4)); break;
+                case 8: b.node(b.directive("［＃割り注終わり］", 5)); break;
+                case 9: b.node(Node::make(NodeTag::PageBreak)); break;
+                case 10: b.node(b.ruby("r", "b")); break;
+                case 11: b.node(Node::make_heading(HeadingNode{b.content("h"), 1, 0})); break;
+            }
+        }
+        const std::string html = b.html();
+        ASSERT_EQ(checks::check_html_balanced(html), "") << html;
+    }
+}
