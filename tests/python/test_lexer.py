@@ -41,6 +41,7 @@ def utf8_offset(text, index):
         ("〔e'〕\r\n〔oe&〕「", [("accent_decomposition_applied", 0, 8),
                               ("accent_decomposition_applied", 10, 19),
                               ("unclosed_bracket", 19, 22)]),
+        ("〔AE&\r\nx〕］", [("accent_decomposition_applied", 0, 12), ("unmatched_close", 12, 15)]),
         ("\r\n\ue001］", [("source_contains_pua", 2, 5), ("unmatched_close", 5, 8)]),
     ],
 )
