@@ -1,0 +1,98 @@
+// The index of 「…」 texts used by forward references.
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+#include "pipeline/lexer/classify/quote_index.hpp"
+
+using namespace kogane;
+
+TEST(QuoteIndex, MatchesEachCloseWithTheNearestOpen) {
+    const std::string text = "」東京「東京」と「大阪「京都」です」、「」と「未完";
+    QuoteIndex q(text);
+    EXPECT_TRUE(q.is_quoted("東京"));
+    EXPECT_TRUE(q.is_quoted("京都"));
+    EXPECT_TRUE(q.is_quoted("大阪「京都」です"));
+    EXPECT_FALSE(q.is_quoted("大阪"));
+    EXPECT_FALSE(q.is_quoted(""));  // 「」 holds nothing
+    EXPECT_FALSE(q.is_quoted("未完"));
+    EXPECT_FALSE(q.is_quoted("東京「東京」"));
+    EXPECT_EQ(q.size(), 3u);
+}
+
+TEST(QuoteIndex, FirstOccurrence) {
+    const std::string text = "東京は「東京」だ。「大阪」";
+    QuoteIndex q(text);
+    EXPECT_EQ(q.first_occurrence("東京"), 0u);
+    EXPECT_EQ(q.first_occurrence("東京"), 0u);  // cached answer
+    EXPECT_EQ(q.first_occurrence("大阪"), text.find("大阪"));
+    EXPECT_EQ(q.first_occurrence("だ"), text.find("だ"));  // not quoted: plain search
+    EXPECT_EQ(q.first_occurrence("名古屋"), std::nullopt);
+}
+
+TEST(QuoteIndex, OccursBefore) {
+    const std::string text = "前に東京。" + std::string(3000, 'x') + "［＃「東京」に傍点］";
+    QuoteIndex q(text);
+    const uint32_t annotation = static_cast<uint32_t>(text.find("［"));
+    const uint32_t tokyo = static_cast<uint32_t>(text.find("東京"));
+    EXPECT_TRUE(q.occurs_before("東京", annotation));
+    EXPECT_TRUE(q.occurs_before("東京", tokyo + 6));   // ends exactly at the offset
+    EXPECT_FALSE(q.occurs_before("東京", tokyo + 5));  // straddles it
+    EXPECT_FALSE(q.occurs_before("大阪", annotation));
+    EXPECT_TRUE(q.occurs_before("xx", annotation));
+    EXPECT_FALSE(q.occurs_before("前に東京。x", 5));
+    EXPECT_TRUE(q.occurs_before("", 0));
+    EXPECT_TRUE(q.occurs_before("東京", 0xFFFFFFFFu));  // offsets past the end clamp
+}
+
+// Against a plain search, over texts dense in brackets and repeats.
+TEST(QuoteIndex, AgreesWithPlainSearch) {
+    const std::string pieces[] = {"「", "」", "あ", "い", "東京", "x", "「あ」", "」「"};
+    std::mt19937 rng(11);
+    for (int round = 0; round < 300; ++round) {
+        std::string text;
+        for (int n = std::uniform_int_distribution<int>(0, 60)(rng); n > 0; --n)
+            text += pieces[std::uniform_int_distribution<size_t>(0, 7)(rng)];
+        QuoteIndex q(text);
+        // Naive pairing: every 」 closes the nearest unmatched 「.
+        std::vector<size_t> open;
+        std::vector<std::string> quoted;
+        for (size_t i = 0; i < text.size(); i += text[i] == 'x' ? 1 : 3) {
+            std::string_view c(text.data() + i, text[i] == 'x' ? 1 : 3);
+            if (c == "「") open.push_back(i + 3);
+            if (c == "」" && !open.empty()) {
+                if (i > open.back()) quoted.push_back(text.substr(open.back(), i - open.back()));
+                open.pop_back();
+            }
+        }
+        for (const std::string& t : quoted) {
+            ASSERT_TRUE(q.is_quoted(t)) << text << " / " << t;
+            ASSERT_EQ(q.first_occurrence(t), text.find(t));
+            for (uint32_t off = 0; off <= text.size(); off += 7) {
+                size_t hit = text.find(t);
+                ASSERT_EQ(q.occurs_before(t, off), hit != std::string::npos && hit + t.size() <= off) << t << off;
+            }
+        }
+        for (const std::string& probe : {std::string("あい"), std::string("「東京"), std::string("x」")}) {
+            bool expected = false;
+            for (const std::string& t : quoted) expected |= t == probe;
+            EXPECT_EQ(q.is_quoted(probe), expected);
+        }
+    }
+}
+
+// Deep nesting hashes every byte once; the contents are still all found.
+TEST(QuoteIndex, DeeplyNestedQuotes) {
+    std::string text;
+    const int depth = 20000;
+    for (int i = 0; i < depth; ++i) text += "「";
+    text += "核";
+    for (int i = 0; i < depth; ++i) text += "」";
+    QuoteIndex q(text);
+    EXPECT_EQ(q.size(), size_t(depth));
+    EXPECT_TRUE(q.is_quoted("核"));
+    EXPECT_TRUE(q.is_quoted("「「核」」"));
+    EXPECT_EQ(q.first_occurrence("「核」"), uint32_t(3 * (depth - 1)));
+}
