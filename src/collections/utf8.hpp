@@ -61,4 +61,28 @@ inline void append(std::string& out, uint32_t cp) {
     }
 }
 
+// The White_Space property (U+3000 ideographic space included).
+constexpr bool is_white_space(uint32_t c) {
+    return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
+           (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F ||
+           c == 0x3000;
+}
+
+// `s` without white space at either end.
+inline std::string_view trim(std::string_view s) {
+    size_t start = 0;
+    while (start < s.size()) {
+        Char c = decode(s, start);
+        if (!is_white_space(c.cp)) break;
+        start += c.len;
+    }
+    size_t end = s.size();
+    while (end > start) {
+        Char c = decode_before(s, end);
+        if (c.len == 0 || !is_white_space(c.cp)) break;
+        end -= c.len;
+    }
+    return s.substr(start, end - start);
+}
+
 }  // namespace kogane::utf8

@@ -136,6 +136,26 @@ private:
         w_.write("」");
     }
 
+    // Bouten may name several targets: a target kept as several text items
+    // is written 「A」「B」…, one quote per item.
+    void emit_quoted_targets(ContentRef ref) {
+        auto segs = store_.segments(ref);
+        if (segs.size() == 1 && segs[0].tag == SegmentTag::Run && segs[0].b > 1) {
+            auto items = store_.items(segs[0].a, segs[0].b);
+            bool all_text = true;
+            for (const ContentItem& it : items) all_text = all_text && it.tag == ContentTag::Text;
+            if (all_text) {
+                for (const ContentItem& it : items) {
+                    w_.write("「");
+                    w_.write(store_.resolve(it.text));
+                    w_.write("」");
+                }
+                return;
+            }
+        }
+        emit_quoted(ref);
+    }
+
     // ---- ruby bar --------------------------------------------------------
 
     // True when the base is one plain text whose characters share one
@@ -222,7 +242,10 @@ private:
             return;
         }
         w_.write("［＃");
-        emit_quoted(f.target);
+        if (is_bouten_style(kind))
+            emit_quoted_targets(f.target);
+        else
+            emit_quoted(f.target);
         if (is_bouten_style(kind)) {
             w_.write(kind == kStyleBoutenLeft ? "の左に" : kind == kStyleBoutenRight ? "に" : "の両側に");
             w_.write(bouten_name(param));

@@ -1,0 +1,559 @@
+#include "pipeline/lexer/classify/directive_rules.hpp"
+
+#include <array>
+
+#include "collections/utf8.hpp"
+#include "pipeline/lexer/classify/forward.hpp"
+#include "pipeline/lexer/classify/gaiji.hpp"
+#include "pipeline/lexer/classify/keywords.hpp"
+#include "pipeline/lexer/classify/normalise.hpp"
+
+namespace kogane {
+
+namespace {
+
+bool starts_with(std::string_view s, std::string_view p) { return s.substr(0, p.size()) == p; }
+bool ends_with(std::string_view s, std::string_view p) {
+    return s.size() >= p.size() && s.substr(s.size() - p.size()) == p;
+}
+// Drops `p` from the front of `s` when it is there.
+bool consume(std::string_view& s, std::string_view p) {
+    if (!starts_with(s, p)) return false;
+    s.remove_prefix(p.size());
+    return true;
+}
+
+constexpr std::string_view kKaeritenSeries[3][4] = {
+    {"一", "二", "三", "四"},
+    {"上", "中", "下", ""},
+    {"甲", "乙", "丙", "丁"},
+};
+
+// Builds results; every keyword result spans the whole annotation.
+class Rules {
+public:
+    Rules(const AnnotationInput& in, Span whole) : in_(in), whole_(whole) {}
+
+    AnnotationResult node(const Node& n) const {
+        AnnotationResult r;
+        r.outcome = AnnotationOutcome::Node;
+        r.node = n;
+        r.span = whole_;
+        return r;
+    }
+    AnnotationResult open(const ContainerSpec& c) const {
+        AnnotationResult r;
+        r.outcome = AnnotationOutcome::ContainerOpen;
+        r.spec = c;
+        r.span = whole_;
+        return r;
+    }
+    AnnotationResult close(const ContainerSpec& c) const {
+        AnnotationResult r;
+        r.outcome = AnnotationOutcome::ContainerClose;
+        r.spec = c;
+        r.span = whole_;
+        return r;
+    }
+    AnnotationResult leaf(uint8_t sub, uint8_t p1, uint8_t p2) const {
+        return node(Node::make_leaf(LeafAlignNode{sub, p1, p2}));
+    }
+    AnnotationResult remark(uint8_t kind) const {
+        return node(Node::make_directive(in_.store.intern(slice(in_.text, whole_)), kind));
+    }
+    AnnotationResult remark_text(std::string_view text, uint8_t kind) const {
+        return node(Node::make_directive(in_.store.intern(text), kind));
+    }
+    static ContainerSpec spec(ContainerKind k, uint8_t b1 = 0, uint8_t b2 = 0, uint8_t b3 = 0) {
+        ContainerSpec c = ContainerSpec::of(k);
+        c[1] = b1;
+        c[2] = b2;
+        c[3] = b3;
+        return c;
+    }
+    static ContainerSpec indent(uint8_t amount) {
+        ContainerSpec c = ContainerSpec::of(ContainerKind::Indent);
+        c[10] = amount;
+        return c;
+    }
+
+    std::optional<AnnotationResult> heading(std::string_view body) const {
+        if (body.size() > 11 && starts_with(body, "ここから")) {
+            if (auto h = parse_heading_keyword(body.substr(12)))
+                return open(spec(ContainerKind::Heading, 1, h->level, h->style));
+        }
+        if (starts_with(body, "ここで") && ends_with(body, "終わり") && body.size() >= 27) {
+            if (auto h = parse_heading_keyword(body.substr(9, body.size() - 18)))
+                return close(spec(ContainerKind::Heading, 1, h->level, h->style));
+        }
+        if (!starts_with(body, "ここで") && ends_with(body, "終わり")) {
+            if (auto h = parse_heading_keyword(body.substr(0, body.size() - 9)))
+                return close(spec(ContainerKind::Heading, 0, h->level, h->style));
+        }
+        if (auto h = parse_heading_keyword(body)) return open(spec(ContainerKind::Heading, 0, h->level, h->style));
+        return std::nullopt;
+    }
+
+    // N字下げ, or N字下げ[て][、]地よりM字上げ|字あき[で|て]; counts of the
+    // second form must be at least 1.
+    std::optional<AnnotationResult> indent_leaf(std::string_view s, bool n_at_least_one) const {
+        auto n = parse_count(s);
+        if (!n) return std::nullopt;
+        std::string_view r = n->rest;
+        if (!consume(r, "字下げ")) return std::nullopt;
+        if (r.empty()) {
+            if (n_at_least_one && n->value == 0) return std::nullopt;
+            return leaf(0, 0, n->value);
+        }
+        consume(r, "て");
+        consume(r, "、");
+        if (!consume(r, "地より")) return std::nullopt;
+        auto m = parse_count(r);
+        if (!m) return std::nullopt;
+        r = m->rest;
+        if (!consume(r, "字上げ") && !consume(r, "字あき")) return std::nullopt;
+        if (!r.empty() && r != "で" && r != "て") return std::nullopt;
+        if (n->value < 1 || m->value < 1) return std::nullopt;
+        return leaf(1, m->value, n->value);
+    }
+
+    std::optional<AnnotationResult> font_size_open(std::string_view s) const {
+        auto n = parse_count(s);
+        if (!n || n->value < 1 || n->value > 127) return std::nullopt;
+        if (n->rest == "段階大きな文字") return open(spec(ContainerKind::FontSize, n->value));
+        if (n->rest == "段階小さな文字")
+            return open(spec(ContainerKind::FontSize, static_cast<uint8_t>(-static_cast<int>(n->value))));
+        return std::nullopt;
+    }
+
+    // The modifiers after ここからN字下げ、 each may appear once.
+    std::optional<AnnotationResult> compound_indent(uint8_t amount, std::string_view rest) const {
+        ContainerSpec c = indent(amount);
+        enum { kWrap, kCentre, kWidth, kHorizontal, kFramed, kGothic, kSmall, kCount };
+        std::array<bool, kCount> seen{};
+        auto once = [&](int which) {
+            if (seen[which]) return false;
+            seen[which] = true;
+            return true;
+        };
+        while (true) {
+            size_t comma = rest.find("、");
+            std::string_view item = rest.substr(0, comma);
+            std::string_view it = item;
+            bool ok = false;
+            if (consume(it, "折り返して")) {
+                auto m = parse_count(it);
+                if (m && m->rest == "字下げ" && once(kWrap)) {
+                    c[0] = static_cast<uint8_t>(ContainerKind::IndentWrap);
+                    c[1] = m->value;
+                    ok = true;
+                }
+            } else if (item == "左右中央" || item == "中央揃え" || item == "ページの左右中央" ||
+                       item == "ページの左右中央に") {
+                ok = once(kCentre) && (c[2] = 1);
+            } else if (item == "横組み" || item == "横書き") {
+                ok = once(kHorizontal) && (c[4] = 1);
+            } else if (item == "罫囲み") {
+                ok = once(kFramed) && (c[5] = 1);
+            } else if (item == "ゴシック体") {
+                ok = once(kGothic) && (c[3] = 1);
+            } else if (item == "小さな活字") {
+                ok = once(kSmall);
+                c[6] = static_cast<uint8_t>(-1);
+            } else if (auto n = parse_count(item)) {
+                std::string_view r = n->rest;
+                if (r == "字詰め" && n->value >= 1 && once(kWidth)) {
+                    c[7] = 1;
+                    c[8] = n->value;
+                    ok = true;
+                } else if (consume(r, "行")) {
+                    auto m = parse_count(r);
+                    if (m && (m->rest == "字組み" || m->rest == "字組みで") && once(kWidth)) {
+                        c[7] = 2;
+                        c[8] = n->value;
+                        c[9] = m->value;
+                        ok = true;
+                    }
+                }
+            }
+            if (!ok) return std::nullopt;
+            if (comma == std::string_view::npos) break;
+            rest = rest.substr(comma + 3);
+        }
+        return open(c);
+    }
+
+    std::optional<AnnotationResult> illustration(std::string_view body, std::string_view label_end) const {
+        // …（path[、size]）入る, or …（path[、size]）「caption」入る
+        std::string_view rest = body;
+        if (!consume(rest, label_end) || !ends_with(rest, "入る")) return std::nullopt;
+        rest.remove_suffix(6);
+        std::string_view caption;
+        bool has_caption = false;
+        if (ends_with(rest, "」")) {
+            size_t p = rest.find("）「");
+            if (p == std::string_view::npos) return std::nullopt;
+            caption = rest.substr(p + 6, rest.size() - 3 - (p + 6));
+            rest = rest.substr(0, p + 3);
+            has_caption = true;
+        }
+        if (!ends_with(rest, "）")) return std::nullopt;
+        rest.remove_suffix(3);
+        size_t comma = rest.find("、");
+        std::string_view path = rest.substr(0, comma);
+        if (path.empty() || path.find("）") != std::string_view::npos) return std::nullopt;
+        IllustrationNode il;
+        il.path = in_.store.intern(path);
+        if (comma != std::string_view::npos) il.size = in_.store.intern(rest.substr(comma + 3));
+        if (has_caption) {
+            il.has_caption = 1;
+            il.caption = in_.store.text_segment(caption);
+        }
+        return node(Node::make_illustration(il));
+    }
+
+    std::optional<AnnotationResult> kaeriten(std::string_view body, bool parenthesised) const {
+        AnnotationResult r = node(Node::make_kaeriten(in_.store.intern(body)));
+        KaeritenMark mark;
+        mark.span = whole_;
+        if (!parenthesised) {
+            utf8::Char first = utf8::decode(body, 0);
+            std::string_view head = body.substr(0, first.len);
+            std::string_view tail = body.substr(first.len);
+            if (tail.empty() || tail == "レ") {
+                for (uint8_t series = 0; series < 3; ++series)
+                    for (uint8_t k = 0; k < 4; ++k)
+                        if (!kKaeritenSeries[series][k].empty() && head == kKaeritenSeries[series][k]) {
+                            mark.series = series;
+                            mark.ordinal = static_cast<uint8_t>(k + 1);
+                            mark.recognised = true;
+                            mark.bracketed = true;
+                        }
+            }
+        }
+        r.kaeriten = mark;
+        return r;
+    }
+
+    std::optional<AnnotationResult> apply(const BodyMatch& m, std::string_view body) const;
+
+    const AnnotationInput& in_;
+    Span whole_;
+};
+
+bool is_kunten_char(uint32_t c) {
+    return (c >= 0x3041 && c <= 0x30FF) || (c >= 0xFF66 && c <= 0xFF9F) || (c >= 0x3400 && c <= 0x4DBF) ||
+           (c >= 0x4E00 && c <= 0x9FFF) || (c >= 0xF900 && c <= 0xFAFF);
+}
+
+std::optional<AnnotationResult> Rules::apply(const BodyMatch& m, std::string_view body) const {
+    std::string_view rest = body.substr(m.end);
+    const uint32_t p = m.pattern;
+    switch (m.family) {
+        case 11: return open(indent(1));
+        case 12: {
+            ContainerSpec c = indent(0);
+            c[2] = 1;
+            return open(c);
+        }
+        case 13: return open(spec(ContainerKind::AlignEnd, 0));
+        case 30: {
+            auto n = parse_count(rest);
+            if (n && n->rest == "字上げ") return open(spec(ContainerKind::AlignEnd, n->value));
+            return std::nullopt;
+        }
+        case 29: {
+            std::string_view r = rest;
+            if (consume(r, "改行天付き、折り返して") || consume(r, "天付き、折り返して")) {
+                auto n = parse_count(r);
+                if (n && n->rest == "字下げ") {
+                    ContainerSpec c = ContainerSpec::of(ContainerKind::IndentWrap);
+                    c[1] = n->value;
+                    return open(c);
+                }
+                return std::nullopt;
+            }
+            auto n = parse_count(rest);
+            if (!n) return std::nullopt;
+            std::string_view after = n->rest;
+            if (after == "字下げ") return open(indent(n->value));
+            if (after == "字詰め" && n->value >= 1) return open(spec(ContainerKind::LineWidth, n->value));
+            if ((after == "段組み" || after == "段組") && n->value >= 1)
+                return open(spec(ContainerKind::Columns, n->value));
+            if (consume(after, "字下げ、")) return compound_indent(n->value, after);
+            return font_size_open(rest);
+        }
+        case 14:
+            if (rest.empty() || (starts_with(rest, "、") && ends_with(rest, "終わり")))
+                return close(ContainerSpec::of(ContainerKind::Indent));
+            return std::nullopt;
+        case 31: {
+            auto n = parse_count(rest);
+            if (!n || n->rest != "字組み終わり") {
+                size_t line = rest.find("行");
+                if (line == std::string_view::npos) return std::nullopt;
+                n = parse_count(rest.substr(line + 3));
+            }
+            if (!n || n->rest != "字組み終わり" || n->value < 1) return std::nullopt;
+            ContainerSpec c = ContainerSpec::of(ContainerKind::Indent);
+            c[9] = n->value;
+            return close(c);
+        }
+        case 15: return close(ContainerSpec::of(ContainerKind::AlignEnd));
+        case 16: return close(ContainerSpec::of(ContainerKind::LineWidth));
+        case 17: return open(ContainerSpec::of(ContainerKind::Table));
+        case 18: return close(ContainerSpec::of(ContainerKind::Table));
+        case 19: return open(ContainerSpec::of(ContainerKind::Horizontal));
+        case 20: return close(ContainerSpec::of(ContainerKind::Horizontal));
+        case 21: return close(spec(ContainerKind::FontSize, body.find("大きな") != std::string_view::npos ? 1 : 0));
+        case 36: {
+            if (!rest.empty()) return std::nullopt;
+            uint8_t side = (p == 22 || p == 23) ? 1 : 0;
+            bool closing = p == 21 || p == 23;
+            ContainerSpec c = spec(ContainerKind::SmallScript, side);
+            return closing ? close(c) : open(c);
+        }
+        case 37: {
+            if (!rest.empty()) return std::nullopt;
+            bool block = p == 26 || p == 27;
+            bool closing = p == 25 || p == 27;
+            ContainerSpec c = spec(ContainerKind::Caption, block ? 1 : 0);
+            return closing ? close(c) : open(c);
+        }
+        case 9: return open(ContainerSpec::of(ContainerKind::Framed));
+        case 10: return close(ContainerSpec::of(ContainerKind::Framed));
+        case 38: return open(ContainerSpec::of(ContainerKind::Warichu));
+        case 39: return close(ContainerSpec::of(ContainerKind::Warichu));
+        case 23: return remark_text("［＃割り注］", kRemarkWarichuOpen);
+        case 24: return remark_text("［＃割り注終わり］", kRemarkWarichuClose);
+        case 40: return indent_leaf(rest, false);
+        case 41: {
+            std::string_view r = rest;
+            if (!consume(r, "、折り返して")) return std::nullopt;
+            auto n = parse_count(r);
+            if (!n || n->rest != "字下げ") return std::nullopt;
+            ContainerSpec c = ContainerSpec::of(ContainerKind::IndentWrap);
+            c[1] = n->value;
+            return open(c);
+        }
+        case 22:
+            if (rest == "段組終わり" || rest == "段組み終わり") return close(ContainerSpec::of(ContainerKind::Columns));
+            return std::nullopt;
+        case 0: return node(Node::make(NodeTag::PageBreak));
+        case 3: return node(Node::make_section(0));
+        case 4: return node(Node::make_section(1));
+        case 5: return node(Node::make_section(2));
+        case 1: return node(Node::make(NodeTag::BodyEnd));
+        case 2: return node(Node::make(NodeTag::ForcedBreak));
+        case 27: {
+            auto n = parse_count(rest);
+            if (!n || n->value < 1) return std::nullopt;
+            std::string_view r = n->rest;
+            if (r == "字上げ" || r == "字上がり" || r == "字上げ揃え" || r == "字上がり揃え") return leaf(2, n->value, 0);
+            return std::nullopt;
+        }
+        case 6: return leaf(2, 0, 0);
+        case 7: return leaf(3, p == 52 ? 1 : 0, 0);
+        case 8: return leaf(4, 0, 0);
+        case 42: {
+            if (!rest.empty() && rest != "、太字") return std::nullopt;
+            return leaf(5, rest.empty() ? 0 : 1, static_cast<uint8_t>(p - 55));
+        }
+        case 28: return illustration(body, "挿絵（");
+        case 34: {
+            std::string_view r = body;
+            uint8_t side = consume(r, "左に") ? 1 : 0;
+            bool closing = false;
+            if (ends_with(r, "終わり")) {
+                r.remove_suffix(9);
+                closing = true;
+            }
+            auto kind = parse_bouten_kind(r);
+            if (!kind) return std::nullopt;
+            ContainerSpec c = spec(ContainerKind::BoutenRange, side, *kind);
+            return closing ? close(c) : open(c);
+        }
+        case 35: {
+            struct Form {
+                std::string_view body;
+                ContainerKind kind;
+                bool closing;
+                bool block;
+            };
+            static constexpr Form kForms[] = {
+                {"太字", ContainerKind::Bold, false, false},
+                {"ゴシック体", ContainerKind::Gothic, false, false},
+                {"斜体", ContainerKind::Italic, false, false},
+                {"太字終わり", ContainerKind::Bold, true, false},
+                {"ゴシック体終わり", ContainerKind::Gothic, true, false},
+                {"斜体終わり", ContainerKind::Italic, true, false},
+                {"ここから太字", ContainerKind::Bold, false, true},
+                {"ここからゴシック体", ContainerKind::Gothic, false, true},
+                {"ここから斜体", ContainerKind::Italic, false, true},
+                {"ここで太字終わり", ContainerKind::Bold, true, true},
+                {"ここでゴシック体終わり", ContainerKind::Gothic, true, true},
+                {"ここで斜体終わり", ContainerKind::Italic, true, true},
+            };
+            for (const Form& f : kForms) {
+                if (body != f.body) continue;
+                ContainerSpec c = spec(f.kind, f.block ? 1 : 0);
+                return f.closing ? close(c) : open(c);
+            }
+            return std::nullopt;
+        }
+        case 32: {
+            // （ + 1 to 6 kana or kanji + ）
+            std::string_view r = rest;
+            if (!ends_with(r, "）")) return std::nullopt;
+            r.remove_suffix(3);
+            size_t count = 0;
+            for (size_t i = 0; i < r.size();) {
+                utf8::Char c = utf8::decode(r, i);
+                if (!is_kunten_char(c.cp)) return std::nullopt;
+                i += c.len;
+                ++count;
+            }
+            if (count < 1 || count > 6) return std::nullopt;
+            return kaeriten(body, true);
+        }
+        case 25:
+        case 26: return kaeriten(body, false);
+        case 33: {
+            if (auto r = indent_leaf(body, true)) return r;
+            return font_size_open(body);
+        }
+        default: return std::nullopt;
+    }
+}
+
+// Editorial wording recognised without keywords.
+std::optional<uint8_t> editorial_remark(std::string_view body) {
+    if (body.empty() || body == "…" || body == "（…）") return kRemarkOmission;
+    if (body == "ママ" || ends_with(body, "はママ") || body == "底本のまま") return kRemarkAsInSource;
+    if (body.find("底本では") != std::string_view::npos || body.find("初出では") != std::string_view::npos)
+        return kRemarkSourceNote;
+    if (starts_with(body, "入力者注(") && ends_with(body, ")")) {
+        std::string_view digits = body.substr(13, body.size() - 14);
+        bool all = !digits.empty();
+        for (char c : digits) all = all && c >= '0' && c <= '9';
+        if (all) return kRemarkInputterNote;
+    }
+    if (starts_with(body, "「") && ends_with(body, "」にルビ")) return kRemarkRubyNote;
+    if (starts_with(body, "ルビは「") && ends_with(body, "」にかかる")) return kRemarkRubySpan;
+    if (body == "左にルビ付き") return kRemarkLeftRuby;
+    if (starts_with(body, "左に「") && ends_with(body, "」のルビ付き終わり")) return kRemarkLeftRubyEnd;
+    if (body == "注記付き" || body == "左に注記付き") return kRemarkMarginNote;
+    if ((starts_with(body, "「") || starts_with(body, "左に「")) && ends_with(body, "」の注記付き終わり"))
+        return kRemarkMarginNoteEnd;
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<Count> parse_count(std::string_view text) {
+    size_t i = 0;
+    uint64_t value = 0;
+    bool any = false;
+    while (i < text.size()) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        uint32_t digit;
+        size_t len;
+        if (c >= '0' && c <= '9') {
+            digit = c - '0';
+            len = 1;
+        } else if (c == 0xEF && i + 2 < text.size() && static_cast<unsigned char>(text[i + 1]) == 0xBC &&
+                   static_cast<unsigned char>(text[i + 2]) >= 0x90 && static_cast<unsigned char>(text[i + 2]) <= 0x99) {
+            digit = static_cast<unsigned char>(text[i + 2]) - 0x90;
+            len = 3;
+        } else {
+            break;
+        }
+        value = value * 10 + digit;
+        if (value > 0xFFFFFFFFull) value = 0xFFFFFFFFull;  // saturates
+        any = true;
+        i += len;
+    }
+    if (!any || value >= 256) return std::nullopt;
+    return Count{static_cast<uint8_t>(value), text.substr(i)};
+}
+
+std::optional<HeadingKeyword> parse_heading_keyword(std::string_view text) {
+    HeadingKeyword h;
+    if (consume(text, "同行"))
+        h.style = 1;
+    else if (consume(text, "窓"))
+        h.style = 2;
+    if (text == "大見出し")
+        h.level = 0;
+    else if (text == "中見出し")
+        h.level = 1;
+    else if (text == "小見出し")
+        h.level = 2;
+    else
+        return std::nullopt;
+    return h;
+}
+
+std::optional<uint8_t> parse_bouten_kind(std::string_view text) {
+    if (text == "×傍点") return static_cast<uint8_t>(BoutenKind::Batsu);
+    for (uint8_t k = 0; k < 14; ++k)
+        if (text == kBoutenKeywords[k]) return k;
+    return std::nullopt;
+}
+
+std::optional<AnnotationResult> classify_directive(const AnnotationInput& in) {
+    if (in.closer >= in.events.size() || in.opener + 1 >= in.closer) return std::nullopt;
+    const PairEvent& open = in.events[in.opener];
+    const PairEvent& hash = in.events[in.opener + 1];
+    const PairEvent& close = in.events[in.closer];
+    if (open.tag != PairTag::Open || open.pair_kind() != PairKind::Bracket || close.tag != PairTag::Close ||
+        hash.tag != PairTag::Trigger || hash.kind != static_cast<uint8_t>(TriggerKind::Hash))
+        return std::nullopt;
+
+    const Span whole{open.start, close.end};
+    const std::string_view body = utf8::trim(in.text.substr(hash.end, close.start - hash.end));
+    Rules rules(in, whole);
+
+    if (!body.empty()) {
+        if (auto r = rules.heading(body)) return r;
+        if (auto m = body_pattern_search(body)) {
+            if (!family_requires_whole(m->family) || m->end == body.size())
+                if (auto r = rules.apply(*m, body)) return r;
+        }
+    }
+
+    // Fallback chain: forward references, editorial notes, a bare gaiji
+    // description, and finally a remark that keeps the text.
+    ForwardOutcome fwd = classify_forward(in, body);
+    if (fwd.status == ForwardStatus::Classified) return fwd.result;
+
+    if (!body.empty() && !starts_with(body, "挿絵（")) {
+        // description（file[、size]）入る: the description is the alt text.
+        size_t paren = body.find("（");
+        if (paren != std::string_view::npos && paren > 0 && ends_with(body, "）入る")) {
+            if (auto r = rules.illustration(body.substr(paren), "（")) {
+                r->node.illustration.alt = in.store.intern(body.substr(0, paren));
+                return r;
+            }
+        }
+    }
+    if (auto kind = editorial_remark(body)) return rules.remark(*kind);
+
+    if (auto ref = accept_gaiji_body(body)) {
+        AnnotationResult r = rules.node(Node::make_gaiji(make_gaiji_item(*ref, true, in.store)));
+        if (!resolve_gaiji(gaiji_code_text(ref->mencode), ref->description))
+            r.diagnostic = Diagnostic::simple(DiagTag::UnresolvedGaiji, whole);
+        return r;
+    }
+
+    AnnotationResult r = rules.remark(recognise_legacy_phrase(body) ? kRemarkLegacy : kRemarkOther);
+    if (auto canonical = normalise_spelling(body))
+        r.diagnostic = Diagnostic::non_canonical_directive(whole, std::move(*canonical));
+    else if (fwd.status == ForwardStatus::TargetNotFound)
+        r.diagnostic = Diagnostic::simple(DiagTag::TcyTargetNotFound, whole);
+    else if (starts_with(body, "ここから"))
+        r.diagnostic = Diagnostic::simple(DiagTag::UnrecognisedContainerDirective, whole);
+    return r;
+}
+
+}  // namespace kogane
