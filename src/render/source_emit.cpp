@@ -7,7 +7,7 @@
 #include "collections/utf8.hpp"
 #include "json/json_writer.hpp"
 #include "pipeline/lexer/sanitize.hpp"
-#include "syntax/script_class.hpp"
+#include "pipeline/lexer/classify/ruby_base.hpp"
 
 namespace kogane {
 
@@ -160,12 +160,12 @@ private:
 
     // True when the base is one plain text whose characters share one
     // script class; that class is returned through `cls`.
-    bool uniform_base(ContentRef base, ScriptClass* cls) const {
+    bool uniform_base(ContentRef base, RubyClass* cls) const {
         std::string_view text;
         if (!store_.single_text(base, &text) || text.empty()) return false;
         utf8::Char last = utf8::decode_before(text, text.size());
         *cls = ruby_base_class(last.cp);
-        if (*cls == ScriptClass::None) return false;
+        if (*cls == RubyClass::None) return false;
         for (size_t i = 0; i < text.size();) {
             utf8::Char c = utf8::decode(text, i);
             if (ruby_base_class(c.cp) != *cls) return false;
@@ -175,7 +175,7 @@ private:
     }
 
     bool ruby_needs_bar(ContentRef base) const {
-        ScriptClass cls;
+        RubyClass cls;
         if (!uniform_base(base, &cls)) return true;
         if (w_.empty()) return false;
         uint32_t before = w_.last_char();
