@@ -1,9 +1,13 @@
 #include "document/prewarm.hpp"
 
+#include "pipeline/lexer/classify/keywords.hpp"
 #include "scan/trigger_scanner.hpp"
 
 namespace kogane {
 
-void prewarm() { (void)scan::TriggerScanner::get(); }
+void prewarm() {
+    (void)scan::TriggerScanner::get();
+    prewarm_keywords();
+}
 
 }  // namespace kogane
