@@ -117,11 +117,12 @@ struct Classifier::State {
     uint32_t replay_end = 0;
     uint32_t ruby_scan = 0;  // first Open Ruby after the last ruby group examined
 
-    // Once an opener that can never be closed is re-read, the group it opens
-    // would stay open to the end of the input and everything after it would
-    // be re-read with its Unclosed events dropped. Rather than re-reading, we
-    // drop them as they come and treat every group with a dropped Unclosed
-    // inside it as never complete.
+    // Unclosed events are dropped when a group is re-read, so a re-read
+    // opener that will never close opens a group that stays open to the end
+    // of the input, after which everything it swallowed is re-read without
+    // its Unclosed events. Setting this flag gives the same result without
+    // the re-reading: from then on Unclosed events are dropped as they come,
+    // and a group with an Unclosed inside it never completes.
     bool mute_unclosed = false;
 
     // Gaiji nodes whose emission waits: a following ※［＃…］ or 《…》 may
@@ -285,7 +286,7 @@ struct Classifier::State {
 
     void push_open(PairKind kind, uint32_t index) {
         stack.push_back(StackEntry{kind, index, unclosed_seen});
-        ++open_count[uint8_t(kind)];
+        if (uint8_t(kind) < 5) ++open_count[uint8_t(kind)];
     }
 
     // Nearest open entry of `kind`, searching from the top.
@@ -297,7 +298,7 @@ struct Classifier::State {
     }
 
     void remove_open(size_t at) {
-        --open_count[uint8_t(stack[at].kind)];
+        if (uint8_t(stack[at].kind) < 5) --open_count[uint8_t(stack[at].kind)];
         if (at + 1 == stack.size())
             stack.pop_back();
         else
