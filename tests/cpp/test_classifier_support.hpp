@@ -105,6 +105,8 @@ inline std::string check_tiling(const Classified& c) {
         if (!is_char_boundary(c.text, e.span.start) || !is_char_boundary(c.text, e.span.end))
             return where + " splits a character";
         if (e.tag == EventTag::LineFeed && c.text[e.span.start] != '\n') return where + " is not a line feed";
+        if (e.tag == EventTag::TextRun && slice(c.text, e.span).find('\n') != std::string_view::npos)
+            return where + " runs across a line feed";
         if (e.tag == EventTag::Node && e.node.tag == NodeTag::Ruby &&
             (content(c.store, e.node.ruby.base).empty() || content(c.store, e.node.ruby.reading).empty()))
             return where + " is a ruby with an empty base or reading";
