@@ -47,38 +47,61 @@ TEST(QuoteIndex, OccursBefore) {
     EXPECT_TRUE(q.occurs_before("東京", 0xFFFFFFFFu));  // offsets past the end clamp
 }
 
-// Against a plain search, over texts dense in brackets and repeats.
+// Against a plain search, over texts dense in brackets and repeats, both
+// with direct scans and, once those have used up their budget, through the
+// character index.
 TEST(QuoteIndex, AgreesWithPlainSearch) {
-    const std::string pieces[] = {"「", "」", "あ", "い", "東京", "x", "「あ」", "」「"};
+    const std::string pieces[] = {"「", "」", "あ", "い", "東京", "x", "「あ」", "」「", "𠮟"};
     std::mt19937 rng(11);
     for (int round = 0; round < 300; ++round) {
+        std::vector<size_t> starts;  // character starts
         std::string text;
-        for (int n = std::uniform_int_distribution<int>(0, 60)(rng); n > 0; --n)
-            text += pieces[std::uniform_int_distribution<size_t>(0, 7)(rng)];
-        QuoteIndex q(text);
+        for (int n = std::uniform_int_distribution<int>(0, 60)(rng); n > 0; --n) {
+            const std::string& p = pieces[std::uniform_int_distribution<size_t>(0, 8)(rng)];
+            for (size_t i = 0; i < p.size(); i += p[i] == 'x' ? 1 : p[i] == '\xF0' ? 4 : 3) starts.push_back(text.size() + i);
+            text += p;
+        }
+        starts.push_back(text.size());
         // Naive pairing: every 」 closes the nearest unmatched 「.
         std::vector<size_t> open;
-        std::vector<std::string> quoted;
-        for (size_t i = 0; i < text.size(); i += text[i] == 'x' ? 1 : 3) {
-            std::string_view c(text.data() + i, text[i] == 'x' ? 1 : 3);
-            if (c == "「") open.push_back(i + 3);
+        std::vector<std::string> probes;
+        for (size_t k = 0; k + 1 < starts.size(); ++k) {
+            std::string_view c(text.data() + starts[k], starts[k + 1] - starts[k]);
+            if (c == "「") open.push_back(starts[k + 1]);
             if (c == "」" && !open.empty()) {
-                if (i > open.back()) quoted.push_back(text.substr(open.back(), i - open.back()));
+                if (starts[k] > open.back()) probes.push_back(text.substr(open.back(), starts[k] - open.back()));
                 open.pop_back();
             }
         }
-        for (const std::string& t : quoted) {
-            ASSERT_TRUE(q.is_quoted(t)) << text << " / " << t;
-            ASSERT_EQ(q.first_occurrence(t), text.find(t));
-            for (uint32_t off = 0; off <= text.size(); off += 7) {
-                size_t hit = text.find(t);
-                ASSERT_EQ(q.occurs_before(t, off), hit != std::string::npos && hit + t.size() <= off) << t << off;
-            }
+        const size_t quoted = probes.size();
+        for (int k = 0; k < 8 && starts.size() > 1; ++k) {  // arbitrary substrings too
+            size_t a = std::uniform_int_distribution<size_t>(0, starts.size() - 2)(rng);
+            size_t b = std::uniform_int_distribution<size_t>(a + 1, starts.size() - 1)(rng);
+            probes.push_back(text.substr(starts[a], starts[b] - starts[a]));
         }
-        for (const std::string& probe : {std::string("あい"), std::string("「東京"), std::string("x」")}) {
-            bool expected = false;
-            for (const std::string& t : quoted) expected |= t == probe;
-            EXPECT_EQ(q.is_quoted(probe), expected);
+        probes.push_back("不在");
+
+        QuoteIndex fresh(text), indexed(text);
+        // Each miss scans the whole text; the slack is 64 KiB beyond one length.
+        for (size_t spend = 0; text.size() >= 6 && spend < (65536 + text.size()) / text.size() + 2; ++spend)
+            indexed.first_occurrence("不在");
+        for (const QuoteIndex* q : {&fresh, &indexed}) {
+            for (size_t i = 0; i < probes.size(); ++i) {
+                const std::string& t = probes[i];
+                if (i < quoted) {
+                    ASSERT_TRUE(q->is_quoted(t)) << text << " / " << t;
+                }
+                const size_t hit = text.find(t);
+                ASSERT_EQ(q->first_occurrence(t), hit == std::string::npos ? std::nullopt : std::optional<uint32_t>(hit))
+                    << text << " / " << t;
+                for (uint32_t off = 0; off <= text.size(); off += 5)
+                    ASSERT_EQ(q->occurs_before(t, off), hit != std::string::npos && hit + t.size() <= off) << t << off;
+            }
+            for (const std::string& probe : {std::string("あい"), std::string("「東京"), std::string("x」")}) {
+                bool expected = false;
+                for (size_t i = 0; i < quoted; ++i) expected |= probes[i] == probe;
+                EXPECT_EQ(q->is_quoted(probe), expected);
+            }
         }
     }
 }

@@ -5,13 +5,16 @@
 // Building it is one pass over the text: every matched 「…」 pair is keyed
 // by a polynomial hash of its content, computed bottom-up so that nested
 // quotes do not rehash their inner text. First occurrences are searched for
-// only when asked, and cached per quoted text, so a book with thousands of
-// dialogue quotes and a handful of forward references is scanned once.
+// only when asked, and cached per quoted text. Searches scan the text
+// directly until they have scanned about one text's length in all; after
+// that a position index of characters and character pairs is built once,
+// and each search walks the occurrences of the target's rarest character or
+// pair instead, so a book with thousands of forward references stays
+// linear in practice.
 
 #include <cstdint>
 #include <optional>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "collections/span.hpp"
@@ -37,32 +40,52 @@ public:
     bool occurs_before(std::string_view target, uint32_t offset) const;
 
     // Number of distinct quoted texts.
-    size_t size() const { return keys_.size(); }
+    size_t size() const { return count_; }
 
 private:
     static constexpr uint32_t kUnknown = 0xFFFFFFFEu;
     static constexpr uint32_t kAbsent = 0xFFFFFFFFu;
 
-    struct Key {
-        uint64_t hash = 0;
-        uint32_t length = 0;
-        friend bool operator==(Key, Key) = default;
-    };
-    struct KeyHash {
-        size_t operator()(Key k) const { return static_cast<size_t>(k.hash ^ (uint64_t(k.length) << 40)); }
-    };
+    // One distinct quoted text, in an open-addressing table sized from the
+    // number of 「 in the text (load at most one half).
     struct Entry {
-        uint32_t start = 0;          // content start of the earliest quote with this text
-        uint32_t first = kUnknown;   // cached first occurrence in the whole text
+        uint64_t hash = 0;
+        uint32_t length = 0;        // 0 marks an empty slot
+        uint32_t start = 0;         // content start of the earliest quote with this text
+        uint32_t first = kUnknown;  // cached first occurrence in the whole text
     };
+
+    // The slot holding (hash, length), or the empty slot where it would go.
+    Entry& slot(uint64_t hash, uint32_t length) const;
 
     // The entry whose text is byte for byte `target`, or null. Falls back
     // to comparing every quoted span when the hash names a different text.
     Entry* lookup(std::string_view target, uint32_t* quoted_start) const;
 
+    // First occurrence of `target` lying entirely inside text[0, limit).
+    std::optional<uint32_t> search(std::string_view target, size_t limit) const;
+    bool charge(size_t bytes) const;
+    void build_char_index() const;
+
     std::string_view text_;
-    mutable std::unordered_map<Key, Entry, KeyHash> keys_;
+    mutable std::vector<Entry> table_;
+    size_t count_ = 0;
     std::vector<Span> contents_;  // every matched, non-empty content
+
+    // Bytes direct searches may still scan before the index is built.
+    mutable size_t scan_budget_ = 0;
+    // Position lists in one array each, grouped by key, ascending within a
+    // key: single characters (keyed by BMP code point, one shared key
+    // above it) and adjacent pairs (keyed by a hash; a shared bucket only
+    // adds candidates, which are compared anyway).
+    struct Postings {
+        std::vector<uint32_t> first;  // key k owns positions[first[k], first[k + 1])
+        std::vector<uint32_t> positions;
+        uint32_t count(uint32_t key) const { return first[key + 1] - first[key]; }
+    };
+    mutable Postings chars_;
+    mutable Postings pairs_;
+    mutable uint32_t pair_mask_ = 0;
 };
 
 }  // namespace kogane
