@@ -85,7 +85,7 @@ TEST(ClassifierGaiji, References) {
     EXPECT_EQ(show(kG2 + "※x\n"), kHeldG2 + " t:※x lf");
     EXPECT_EQ(show("※※x"), "t:※※x");
     EXPECT_EQ(show("※［abc］"), "t:※［abc］");
-    EXPECT_EQ(show("※［＃改ページ］"), "t:※ dir[［＃改ページ］]");
+    EXPECT_EQ(show("※［＃覚え書き］"), "t:※ dir[［＃覚え書き］]");
     EXPECT_EQ(show("※《よみ》"), "t:※《よみ》");
 }
 
@@ -98,8 +98,8 @@ TEST(ClassifierGaiji, RubyOverConsecutiveReferences) {
 }
 
 TEST(ClassifierStream, RemarksAngleQuotesQuotesAndLines) {
-    auto c = classify_text("前［＃改ページ］後");
-    EXPECT_EQ(show(*c), "t:前 dir[［＃改ページ］] t:後");
+    auto c = classify_text("前［＃覚え書き］後");
+    EXPECT_EQ(show(*c), "t:前 dir[［＃覚え書き］] t:後");
     EXPECT_EQ(c->events[1].node.directive.kind, kRemarkUnrecognised);
     EXPECT_EQ(show("［abc］"), "t:［abc］");
     EXPECT_EQ(show("［a［＃b］c］"), "t:［a dir[［＃b］] t:c］");
@@ -147,8 +147,8 @@ TEST(ClassifierRubyBase, ClassTable) {
 // Results the stub never produces, injected through the dispatcher override.
 
 struct OverrideGuard {
-    explicit OverrideGuard(AnnotationOverride f) { set_annotation_override(std::move(f)); }
-    ~OverrideGuard() { set_annotation_override({}); }
+    explicit OverrideGuard(AnnotationDispatch f) { classifier_test::test_dispatch() = std::move(f); }
+    ~OverrideGuard() { classifier_test::test_dispatch() = {}; }
 };
 
 std::string body_of(const AnnotationInput& in) {
@@ -182,7 +182,7 @@ struct ForwardFake {
     Span placed;
     std::optional<uint32_t> seen_run_start;
 
-    AnnotationOverride fn() {
+    AnnotationDispatch fn() {
         return [this](const AnnotationInput& in) -> std::optional<AnnotationResult> {
             seen_run_start = in.run_start;
             FormatNode f;

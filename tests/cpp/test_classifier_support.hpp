@@ -19,12 +19,18 @@ struct Classified {
     std::vector<KaeritenMark> kaeriten;
 };
 
+// Tests answer annotations with results of their own through this.
+inline AnnotationDispatch& test_dispatch() {
+    static AnnotationDispatch d;
+    return d;
+}
+
 inline std::unique_ptr<Classified> classify_text(const std::string& source) {
     auto c = std::make_unique<Classified>();
     PairedStream p = pair(tokenize(sanitize(std::make_shared<const std::string>(source), Diagnostics{})));
     c->text = *p.text;
     const QuoteIndex quotes(c->text);
-    Classifier classifier(p.events, c->text, c->store, &quotes);
+    Classifier classifier(p.events, c->text, c->store, &quotes, test_dispatch());
     while (std::optional<ClassifiedEvent> e = classifier.next()) c->events.push_back(*e);
     EXPECT_FALSE(classifier.next().has_value());
     c->diagnostics = classifier.take_diagnostics();

@@ -78,13 +78,15 @@ struct Mark {
 struct Classifier::State {
     enum class Mode : uint8_t { Idle, Collecting, Replaying };
 
-    State(std::span<const PairEvent> ev, std::string_view t, NodeStore& s, const QuoteIndex* q)
-        : events(ev), text(t), store(s), quotes(q) {}
+    State(std::span<const PairEvent> ev, std::string_view t, NodeStore& s, const QuoteIndex* q,
+          AnnotationDispatch d)
+        : events(ev), text(t), store(s), quotes(q), dispatch(std::move(d)) {}
 
     std::span<const PairEvent> events;
     std::string_view text;
     NodeStore& store;
     const QuoteIndex* quotes;
+    AnnotationDispatch dispatch;
 
     size_t cursor = 0;
     bool done = false;
@@ -398,7 +400,8 @@ struct Classifier::State {
 
     GroupContext context() {
         return GroupContext{std::span<const PairEvent>(buf.data(), buf.size()),
-                            std::span<const uint32_t>(partner.data(), partner.size()), text, store, quotes};
+                            std::span<const uint32_t>(partner.data(), partner.size()), text, store, quotes,
+                            &dispatch};
     }
 
     bool classify_group(uint32_t i, uint32_t p, Mark& m) {
@@ -427,7 +430,7 @@ struct Classifier::State {
         flush_held();
         AnnotationInput in{g.events, g.partners, i, p, text, store, quotes,
                            run_active ? std::optional<uint32_t>(run_start) : std::nullopt};
-        std::optional<AnnotationResult> r = classify_annotation(in);
+        std::optional<AnnotationResult> r = g.classify(in);
         if (!r) return false;
         apply_annotation(*r, buf[i].start, buf[p].end);
         return true;
@@ -534,8 +537,8 @@ struct Classifier::State {
 };
 
 Classifier::Classifier(std::span<const PairEvent> events, std::string_view text, NodeStore& store,
-                       const QuoteIndex* quotes)
-    : state_(std::make_unique<State>(events, text, store, quotes)) {}
+                       const QuoteIndex* quotes, AnnotationDispatch dispatch)
+    : state_(std::make_unique<State>(events, text, store, quotes, std::move(dispatch))) {}
 
 Classifier::~Classifier() = default;
 

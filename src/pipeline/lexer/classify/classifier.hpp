@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "pipeline/lexer/classify/classified_event.hpp"
+#include "pipeline/lexer/classify/directive.hpp"
 #include "pipeline/lexer/classify/quote_index.hpp"
 #include "pipeline/lexer/pair.hpp"
 #include "syntax/ast/node_store.hpp"
@@ -20,8 +21,9 @@ class Classifier {
 public:
     // `events` and `text` (the sanitized text) must outlive the classifier;
     // nodes and their strings go into `store`. `quotes` may be null.
+    // `dispatch` replaces the annotation classifier (tests).
     Classifier(std::span<const PairEvent> events, std::string_view text, NodeStore& store,
-               const QuoteIndex* quotes);
+               const QuoteIndex* quotes, AnnotationDispatch dispatch = {});
     ~Classifier();
     Classifier(const Classifier&) = delete;
     Classifier& operator=(const Classifier&) = delete;

@@ -8,6 +8,7 @@
 #include <span>
 #include <string_view>
 
+#include "pipeline/lexer/classify/directive.hpp"
 #include "pipeline/lexer/classify/quote_index.hpp"
 #include "pipeline/lexer/pair.hpp"
 #include "syntax/ast/node.hpp"
@@ -24,6 +25,11 @@ struct GroupContext {
     std::string_view text;
     NodeStore& store;
     const QuoteIndex* quotes = nullptr;
+    const AnnotationDispatch* dispatch = nullptr;  // null: classify_annotation
+
+    std::optional<AnnotationResult> classify(const AnnotationInput& in) const {
+        return dispatch != nullptr && *dispatch ? (*dispatch)(in) : classify_annotation(in);
+    }
 };
 
 struct GaijiMatch {

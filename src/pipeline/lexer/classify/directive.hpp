@@ -69,10 +69,8 @@ struct AnnotationResult {
 // as text.
 std::optional<AnnotationResult> classify_annotation(const AnnotationInput& in);
 
-// Tests drive the classifier through results the current rules never
-// produce by installing a replacement for the current thread. Passing an
-// empty function restores the normal dispatcher.
-using AnnotationOverride = std::function<std::optional<AnnotationResult>(const AnnotationInput&)>;
-void set_annotation_override(AnnotationOverride replacement);
+// A replacement dispatcher, for driving the classifier with results of
+// one's own (tests); an empty one means classify_annotation.
+using AnnotationDispatch = std::function<std::optional<AnnotationResult>(const AnnotationInput&)>;
 
 }  // namespace kogane
