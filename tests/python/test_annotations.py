@@ -1,0 +1,214 @@
+"""Annotations end to end: what a user sees in the node list, container
+pairs, diagnostics, HTML and re-emitted source."""
+
+import json
+
+import pytest
+
+from kogane import Document, parse_to_html
+
+
+def kinds(text):
+    return [n["kind"] for n in json.loads(Document(text).nodes_json())["data"]]
+
+
+def diags(text):
+    return [(d["kind"], d["span"]["start"], d["span"]["end"]) for d in json.loads(Document(text).diagnostics_json())["data"]]
+
+
+def diag_kinds(text):
+    return [d[0] for d in diags(text)]
+
+
+class TestContainers:
+    def test_indent_block(self):
+        text = "［＃ここから２字下げ］\n本文\n［＃ここで字下げ終わり］"
+        d = Document(text)
+        assert kinds(text) == ["containerOpen", "containerClose"]
+        pairs = json.loads(d.container_pairs_json())["data"]
+        assert pairs == [{"kind": "indent", "open": {"start": 0, "end": 33}, "close": {"start": 41, "end": 77}}]
+        assert d.to_html() == (
+            '<div class="kogane-container kogane-container-indent kogane-container-indent-2" data-amount="2">\n'
+            "<p>本文</p>\n</div>"
+        )
+
+    def test_mismatched_close_is_reported_and_still_paired(self):
+        text = "［＃ここから２字下げ］\nあ\n［＃ここで太字終わり］"
+        d = Document(text)
+        assert diag_kinds(text) == ["mismatched_container_close"]
+        assert "container opened as `indent` closed by a `bold` closer" in d.diagnostics_text()
+        assert len(json.loads(d.container_pairs_json())["data"]) == 1
+        # the structure is not trustworthy: the source comes back as given
+        assert d.to_source() == text
+
+    def test_unclosed_container_is_closed_at_the_end(self):
+        html = parse_to_html("［＃ここから罫囲み］\nあ")
+        assert html == '<div class="kogane-container kogane-container-keigakomi">\n<p>あ</p>\n</div>\n'
+
+    def test_inline_bold_collapses_to_a_format_node(self):
+        text = "［＃太字］abc［＃太字終わり］"
+        assert kinds(text) == ["emphasis"]
+        assert Document(text).container_pairs_json() == '{"schemaVersion":3,"data":[]}'
+        assert parse_to_html(text) == '<p><b class="kogane-futoji">abc</b></p>\n'
+        with_ruby = "［＃太字］a｜b《c》［＃太字終わり］"
+        assert kinds(with_ruby) == ["containerOpen", "ruby", "containerClose"]
+
+    def test_font_size_block(self):
+        text = "［＃ここから２段階小さな文字］\nあ\n［＃ここで小さな文字終わり］"
+        assert diag_kinds(text) == []
+        assert parse_to_html(text).startswith(
+            '<div class="kogane-container kogane-container-font-smaller" data-steps="2">'
+        )
+
+    def test_bouten_range_family_mismatch(self):
+        text = "あ［＃傍点］い［＃傍線終わり］う"
+        assert "mismatched_bouten_container" in diag_kinds(text)
+
+
+class TestLayoutAndBreaks:
+    def test_page_break_between_paragraphs(self):
+        assert parse_to_html("a\n［＃改ページ］\nb") == (
+            '<p>a</p>\n<div class="kogane-page-break"></div>\n<p>b</p>\n'
+        )
+
+    @pytest.mark.parametrize(
+        "text, kind",
+        [
+            ("［＃改頁］", "pageBreak"),
+            ("［＃改丁］", "sectionBreak"),
+            ("［＃本文終わり］", "bodyEnd"),
+            ("［＃改行］", "forcedBreak"),
+            ("［＃地付き］", "alignEnd"),
+            ("［＃地から２字上げ］", "alignEnd"),
+            ("［＃３字下げ］", "indent"),
+            ("［＃中央揃え］", "center"),
+            ("［＃この行はゴシック体］", "lineGothic"),
+            ("［＃大文字］", "lineFontSize"),
+            ("［＃二］", "kaeriten"),
+            ("［＃挿絵（a.png）入る］", "illustration"),
+            ("［＃注意］", "directive"),
+        ],
+    )
+    def test_node_kinds(self, text, kind):
+        assert kinds(text) == [kind]
+
+    def test_break_inside_single_line_layout(self):
+        assert "break_in_single_line_container" in diag_kinds("［＃地付き］あ［＃改ページ］")
+        assert "break_in_single_line_container" not in diag_kinds("［＃地付き］あ\n［＃改ページ］")
+        warichu = "［＃割り注］あ［＃改ページ］い［＃割り注終わり］"
+        assert "break_in_single_line_container" in diag_kinds(warichu)
+
+    def test_leaf_html(self):
+        assert parse_to_html("［＃２字下げ］あ") == (
+            '<p><span class="kogane-indent kogane-indent-2" data-amount="2"></span>あ</p>\n'
+        )
+        assert parse_to_html("あ［＃地付き］") == '<p>あ<span class="kogane-align-end" data-offset="0"></span></p>\n'
+
+
+class TestLint:
+    @pytest.mark.parametrize(
+        "text, canonical",
+        [
+            ("［＃ここから表組］", "ここから表"),
+            ("［＃地付きで］", "地付き"),
+            ("［＃字下げ終り］", "ここで字下げ終わり"),
+        ],
+    )
+    def test_non_canonical_spelling(self, text, canonical):
+        d = Document(text)
+        assert diag_kinds(text) == ["non_canonical_directive"]
+        assert f"the canonical form is `{canonical}`" in d.diagnostics_text()
+        assert kinds(text) == ["directive"]
+        # never re-interpreted: it stays a hidden remark
+        assert '<span class="kogane-directive" hidden>' in d.to_html()
+
+    def test_unrecognised_container(self):
+        assert diag_kinds("［＃ここから２５６字下げ］") == ["unrecognised_container_directive"]
+
+
+class TestForwardReferences:
+    def test_bouten_on_preceding_text(self):
+        text = "東京［＃「東京」に傍点］"
+        assert kinds(text) == ["bouten"]
+        assert diag_kinds(text) == []
+        assert parse_to_html(text) == '<p><em class="kogane-bouten kogane-bouten-goma kogane-bouten-right">東京</em></p>\n'
+        spans = json.loads(Document(text).nodes_json())["data"]
+        assert spans[0]["span"] == {"start": 0, "end": len(text.encode())}
+
+    def test_decoration_placed_inside_the_run(self):
+        text = "東京は大きい［＃「東京」に傍点］"
+        html = parse_to_html(text)
+        assert html == '<p><em class="kogane-bouten kogane-bouten-goma kogane-bouten-right">東京</em>は大きい</p>\n'
+        assert kinds(text) == ["bouten", "bouten"]
+        assert Document(text).to_source() == text
+
+    def test_ambiguous_target(self):
+        assert diag_kinds("東京、東京［＃「東京」に傍点］") == ["bouten_target_ambiguous"]
+
+    def test_missing_targets(self):
+        assert diag_kinds("［＃「東京」に傍点］") == []
+        assert kinds("［＃「東京」に傍点］") == ["bouten"]
+        assert diag_kinds("［＃「12」は縦中横］") == ["tcy_target_not_found"]
+        assert kinds("［＃「12」は縦中横］") == ["directive"]
+
+    def test_several_targets(self):
+        assert diag_kinds("AとB［＃「A」「B」に傍点］") == ["forward_referent_not_stylable"]
+
+    def test_styles(self):
+        assert parse_to_html("12［＃「12」は縦中横］") == '<p><span class="kogane-combine-upright">12</span></p>\n'
+        assert kinds("あ［＃「あ」の左に「い」のルビ］") == ["ruby"]
+        assert parse_to_html("あ［＃「あ」の左に「い」のルビ］") == (
+            '<p><ruby>あ<rp>(</rp><rt class="kogane-ruby-left">い</rt><rp>)</rp></ruby></p>\n'
+        )
+        assert parse_to_html("e［＃「e」はアクサン（´）付き］") == '<p><span class="kogane-accent">é</span></p>\n'
+        assert "Krṣṇa" in parse_to_html("Krsna［＃sは下ドット付き、最後のnは下ドット付き］")
+
+    def test_heading_promotion(self):
+        text = "第一章\n［＃「第一章」は中見出し］\n本文"
+        assert kinds(text) == ["heading"]
+        assert parse_to_html(text) == '<h2 class="kogane-heading kogane-heading-medium">第一章</h2>\n<p>本文</p>\n'
+        assert kinds("序\n［＃「第一章」は中見出し］") == ["directive"]
+
+
+class TestKaeriten:
+    def test_single_mark_among_kana(self):
+        assert diag_kinds("これはレ［＃レ］ですよね") == ["kaeriten_outside_kanbun"]
+        assert diag_kinds("これは［＃レ］です、あれは［＃レ］です") == []
+
+    def test_bracketed_mark_without_first(self):
+        assert "bracketed_kaeriten_no_pair" not in diag_kinds("学［＃二］而時習［＃一］之")
+        assert "bracketed_kaeriten_no_pair" in diag_kinds("有［＃二］朋")
+
+    def test_html(self):
+        assert parse_to_html("学［＃レ］") == '<p>学<sup class="kogane-kaeriten">レ</sup></p>\n'
+
+
+class TestSourceRoundTrip:
+    @pytest.mark.parametrize(
+        "text",
+        [
+            "ひらがな｜漢字《かんじ》",
+            "［＃ここから２字下げ］\n\n本文\n\n［＃ここで字下げ終わり］",
+            "東京［＃「東京」に傍点］",
+            "※［＃「木＋吶のつくり」、第3水準1-85-54］",
+            "［＃ここから１字下げ、折り返して３字下げ］\n\nあ\n\n［＃ここで字下げ終わり］",
+        ],
+    )
+    def test_canonical_text_is_stable(self, text):
+        once = Document(text).to_source()
+        assert Document(once).to_source() == once
+        assert json.loads(Document(once).nodes_json())["data"] != [] or not kinds(text)
+
+    def test_numbers_become_ascii(self):
+        assert Document("［＃２字下げ］あ").to_source() == "［＃2字下げ］あ"
+
+    def test_ruby_bar_only_where_needed(self):
+        assert Document("かな｜漢字《かんじ》").to_source() == "かな漢字《かんじ》"
+        assert Document("漢｜漢字《かんじ》").to_source() == "漢｜漢字《かんじ》"
+
+    def test_plane_two_gaiji(self):
+        assert Document("※［＃火＋亢、第4水準2-79-62］").to_source() == "※［＃「火＋亢」、第4水準2-79-62］"
+
+    def test_broken_structure_returns_source(self):
+        text = "\ufeffa［b\r\n"
+        assert Document(text).to_source() == text
