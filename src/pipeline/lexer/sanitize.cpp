@@ -225,13 +225,22 @@ SanitizedSource sanitize(SharedText source, Diagnostics diagnostics) {
         owned = normalize_line_ends(view);
         have_owned = true;
     }
+    // A step whose rewrite changes nothing keeps the current text, so a
+    // source that needs no edit is shared rather than copied.
     if (probe.rule_pair && has_rule_line(current())) {
-        owned = isolate_rule_lines(current());
-        have_owned = true;
+        std::string isolated = isolate_rule_lines(current());
+        if (isolated.size() != current().size()) {  // only ever inserts
+            owned = std::move(isolated);
+            have_owned = true;
+        }
     }
     if (probe.tortoise_open) {
-        owned = rewrite_accent_fragments(current(), diagnostics);
-        have_owned = true;
+        const size_t before = diagnostics.size();
+        std::string rewritten = rewrite_accent_fragments(current(), diagnostics);
+        if (diagnostics.size() != before) {  // one diagnostic per changed fragment
+            owned = std::move(rewritten);
+            have_owned = true;
+        }
     }
     if (probe.sentinel) {
         if (!have_owned) {
