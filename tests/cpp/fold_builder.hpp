@@ -22,7 +22,7 @@ public:
         size_t line = 0;
         for (size_t i = 0; i <= s.size(); ++i) {
             if (i < s.size() && s[i] != '\n') continue;
-            if (i > line) events_.push_back(ClassifiedEvent::text_run(span_of(s.substr(line, i - line))));
+            if (i > line) events_.push_back(ClassifiedEvent::text_run(append(s.substr(line, i - line))));
             if (i < s.size()) events_.push_back(ClassifiedEvent::line_feed(append("\n").start));
             line = i + 1;
         }
@@ -41,10 +41,6 @@ public:
         events_.push_back(ClassifiedEvent::close(s, append(source)));
         return *this;
     }
-    FoldBuilder& kaeriten(KaeritenMark m) {
-        kaeriten_.push_back(m);
-        return *this;
-    }
     // Raw access for events whose spans do not follow the text order.
     std::vector<ClassifiedEvent>& events() { return events_; }
     Span append(std::string_view s) {
@@ -55,7 +51,7 @@ public:
 
     const ParseSnapshot& fold() {
         snap_.sanitized = std::make_shared<const std::string>(text_);
-        fold_events(ClassifiedStream{events_, kaeriten_, {}}, snap_);
+        fold_events(ClassifiedStream{events_, {}, {}}, snap_);
         return snap_;
     }
     std::string html() { return render_html(fold()); }
@@ -74,12 +70,9 @@ public:
     Node directive(std::string_view raw, uint8_t kind) { return Node::make_directive(store().intern(raw), kind); }
 
 private:
-    Span span_of(std::string_view s) { return append(s); }
-
     ParseSnapshot snap_;
     std::string text_;
     std::vector<ClassifiedEvent> events_;
-    std::vector<KaeritenMark> kaeriten_;
 };
 
 inline ContainerSpec spec(ContainerKind k, uint8_t b1 = 0, uint8_t b2 = 0, uint8_t b3 = 0) {

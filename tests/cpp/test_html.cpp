@@ -1,12 +1,12 @@
-// HTML rendering of snapshots built from hand-made events, and of parsed
-// documents.
+// HTML of snapshots folded from hand-made events: the node kinds and
+// container shapes that documents reach only rarely, and balance whatever
+// the events. Whole documents are tested from Python.
 
 #include <gtest/gtest.h>
 
 #include <random>
 
 #include "../../fuzz/invariants.hpp"
-#include "document/document.hpp"
 #include "fold_builder.hpp"
 #include "render/html_nodes.hpp"
 
@@ -16,10 +16,6 @@ using kogane::testing::indent;
 using kogane::testing::spec;
 
 namespace {
-
-std::string parse_html(std::string_view source) {
-    return render_html(parse_document(std::make_shared<const std::string>(source))->snapshot());
-}
 
 // The HTML of one inline node inside a paragraph, without the <p>…</p>.
 std::string inline_html(FoldBuilder& b, const Node& n) {
@@ -55,51 +51,6 @@ Node gaiji_node(FoldBuilder& b, std::string_view description, CodeRef code) {
 
 }  // namespace
 
-TEST(Html, ParagraphsBreaksAndEscaping) {
-    EXPECT_EQ(parse_html(""), "");
-    EXPECT_EQ(parse_html("a\nb"), "<p>a<br />\nb</p>\n");
-    EXPECT_EQ(parse_html("a\n\nb"), "<p>a</p>\n<p>b</p>\n");
-    EXPECT_EQ(parse_html("a\n\n\n\nb\n"), "<p>a</p>\n<p>b</p>\n");
-    EXPECT_EQ(parse_html("<&>\"'"), "<p>&lt;&amp;&gt;&quot;&#x27;</p>\n");
-    // A sentinel lead byte that starts no sentinel is text.
-    EXPECT_EQ(parse_html("\xEE\x80\x85"), "<p>\xEE\x80\x85</p>\n");
-}
-
-TEST(Html, WorkedExample) {
-    const std::string html = parse_html("｜漢字《かんじ》");
-    if (html == "<p>｜漢字《かんじ》</p>\n") GTEST_SKIP() << "ruby is not classified yet";
-    EXPECT_EQ(html, "<p><ruby>漢字<rp>(</rp><rt>かんじ</rt><rp>)</rp></ruby></p>\n");
-}
-
-TEST(Html, BlockLeavesAndContainers) {
-    FoldBuilder page;
-    page.text("a\n").node(Node::make(NodeTag::PageBreak)).text("\nb");
-    EXPECT_EQ(page.html(), "<p>a</p>\n<div class=\"kogane-page-break\"></div>\n<p>b</p>\n");
-
-    // An inline container is suspended across the paragraph break.
-    FoldBuilder bold;
-    bold.open(spec(ContainerKind::Bold)).text("a\n\nb").close(spec(ContainerKind::Bold));
-    EXPECT_EQ(bold.html(), "<p><b class=\"kogane-futoji\">a</b></p>\n<p><b class=\"kogane-futoji\">b</b></p>\n");
-
-    FoldBuilder left_open;
-    left_open.open(indent(2)).text("\na\n");
-    EXPECT_EQ(left_open.html(),
-              "<div class=\"kogane-container kogane-container-indent kogane-container-indent-2\" "
-              "data-amount=\"2\">\n<p>a</p>\n</div>\n");
-
-    FoldBuilder block;
-    block.text("x\n").open(indent(1)).text("\na\n").close(indent(0)).text("\ny");
-    EXPECT_EQ(block.html(),
-              "<p>x</p>\n<div class=\"kogane-container kogane-container-indent kogane-container-indent-1\" "
-              "data-amount=\"1\">\n<p>a</p>\n</div>\n<p>y</p>\n");
-
-    FoldBuilder heading;
-    heading.open(spec(ContainerKind::Heading, 1, 1, 0)).text("\n題\n").close(spec(ContainerKind::Heading, 1, 1))
-        .text("\n本文");
-    EXPECT_EQ(heading.html(),
-              "<h2 class=\"kogane-heading kogane-heading-medium\">題</h2>\n<p>本文</p>\n");
-}
-
 TEST(Html, SuspendedContainersAndStrayCloses) {
     // Closing while suspended containers wait drops the innermost one.
     FoldBuilder b;
@@ -121,10 +72,6 @@ TEST(Html, SuspendedContainersAndStrayCloses) {
 }
 
 TEST(Html, WarichuSpans) {
-    FoldBuilder b;
-    b.text("a").node(b.directive("［＃割り注］", 4)).text("b").node(b.directive("［＃割り注終わり］", 5)).text("c");
-    EXPECT_EQ(b.html(), "<p>a<span class=\"kogane-warichu\">b</span>c</p>\n");
-
     // Unclosed at the paragraph end; a close with nothing open writes nothing.
     FoldBuilder open;
     open.node(open.directive("［＃割り注］", 4)).text("a\n\nb").node(open.directive("［＃割り注終わり］", 5));
@@ -162,21 +109,13 @@ TEST(Html, InlineNodes) {
         FoldBuilder fb;
         return inline_html(fb, Node::make_leaf(LeafAlignNode{sub, p1, p2}));
     };
-    EXPECT_EQ(leaf(0, 0, 3), "<span class=\"kogane-indent kogane-indent-3\" data-amount=\"3\"></span>");
     EXPECT_EQ(leaf(1, 2, 3),
               "<span class=\"kogane-indent kogane-indent-3 kogane-align-end kogane-align-end-2\" data-amount=\"3\" "
               "data-offset=\"2\"></span>");
-    EXPECT_EQ(leaf(2, 4, 0), "<span class=\"kogane-align-end kogane-align-end-4\" data-offset=\"4\"></span>");
     EXPECT_EQ(leaf(2, 0, 0), "<span class=\"kogane-align-end\" data-offset=\"0\"></span>");
-    EXPECT_EQ(leaf(3, 1, 0), "<span class=\"kogane-center\"></span>");
-    EXPECT_EQ(leaf(4, 0, 0), "<span class=\"kogane-line-goshikku\"></span>");
     EXPECT_EQ(leaf(5, 1, 0), "<span class=\"kogane-line-font-extra-large kogane-line-futoji\"></span>");
     EXPECT_EQ(leaf(5, 0, 9), "<span class=\"kogane-line-font-small\"></span>");
 
-    FoldBuilder k;
-    EXPECT_EQ(inline_html(k, Node::make_kaeriten(k.store().intern("レ"))), "<sup class=\"kogane-kaeriten\">レ</sup>");
-    FoldBuilder fb;
-    EXPECT_EQ(inline_html(fb, Node::make(NodeTag::ForcedBreak)), "<br />");
     FoldBuilder aq;
     EXPECT_EQ(inline_html(aq, Node::make_angle(aq.content("<引用>"))),
               "<span class=\"kogane-angle-quote\">《&lt;引用&gt;》</span>");
@@ -200,14 +139,8 @@ TEST(Html, Directives) {
     };
     EXPECT_EQ(d("［＃入力者注(12)］", 7), "<sup class=\"kogane-editor-note\">注12</sup>");
     EXPECT_EQ(d("［＃入力者注（1）］", 7), "<sup class=\"kogane-editor-note\">注［＃入力者注（1）］</sup>");
-    EXPECT_EQ(d("［＃「あ」にルビ］", 8), "<sup class=\"kogane-ruby-note\">ルビ</sup>");
-    EXPECT_EQ(d("［＃左にルビ付き］", 10), "<sup class=\"kogane-ruby-note\">左ルビ</sup>");
     EXPECT_EQ(d("［＃左に「あ」のルビ付き終わり］", 11), "<sup class=\"kogane-ruby-note\">左ルビ「あ」</sup>");
-    EXPECT_EQ(d("［＃左に注記付き］", 12), "<sup class=\"kogane-margin-note\">左注記</sup>");
-    EXPECT_EQ(d("［＃注記付き］", 12), "<sup class=\"kogane-margin-note\">注記</sup>");
-    EXPECT_EQ(d("［＃「い」の注記付き終わり］", 13), "<sup class=\"kogane-margin-note\">注記「い」</sup>");
     EXPECT_EQ(d("［＃左に「い」の注記付き終わり］", 13), "<sup class=\"kogane-margin-note\">左注記「い」</sup>");
-    EXPECT_EQ(d("［＃ママ］", 2), "<span class=\"kogane-directive\" hidden>［＃ママ］</span>");
     EXPECT_EQ(d("［＃<b>］", 1), "<span class=\"kogane-directive\" hidden>［＃&lt;b&gt;］</span>");
 }
 
@@ -216,29 +149,15 @@ TEST(Html, FormatStyles) {
               "<em class=\"kogane-bouten kogane-bouten-kurosankaku kogane-bouten-left\">字</em>");
     EXPECT_EQ(style_html({kStyleBoutenBoth, 40}, "字"),
               "<em class=\"kogane-bouten kogane-bouten-other kogane-bouten-both\">字</em>");
-    EXPECT_EQ(style_html({kStyleCombineUpright, 0}, "12"), "<span class=\"kogane-combine-upright\">12</span>");
     EXPECT_EQ(style_html({kStyleEnclosure, 0}, "a"), "<span class=\"kogane-keigakomi-inline\">a</span>");
-    EXPECT_EQ(style_html({kStyleEnclosure, 1}, "a"), "<span class=\"kogane-keigakomi-box\">a</span>");
-    EXPECT_EQ(style_html({kStyleEnclosure, 3}, "a"), "<span class=\"kogane-enclosure-circle-dotted\">a</span>");
-    EXPECT_EQ(style_html({kStyleEnclosure, 4}, "a"), "<span class=\"kogane-enclosure-double-rule\">a</span>");
-    EXPECT_EQ(style_html({kStyleFontSteps, 2}, "a"), "<span class=\"kogane-font-larger\" data-steps=\"2\">a</span>");
     EXPECT_EQ(style_html({kStyleFontSteps, uint8_t(-3)}, "a"),
               "<span class=\"kogane-font-smaller\" data-steps=\"3\">a</span>");
     EXPECT_EQ(style_html({kStyleFraction, 0}, "1/2"), "<span class=\"kogane-bunsu\"><sup>1</sup>⁄<sub>2</sub></span>");
     EXPECT_EQ(style_html({kStyleFraction, 0}, "π／"), "<span class=\"kogane-bunsu\"><sup>π</sup>⁄<sub></sub></span>");
-    EXPECT_EQ(style_html({kStyleFraction, 0}, "半"), "<span class=\"kogane-bunsu\">半</span>");
     EXPECT_EQ(style_html({kStyleAccent, 0}, "e"), "<span class=\"kogane-accent\">é</span>");
     EXPECT_EQ(style_html({kStyleAccent, 2}, "b"), "<span class=\"kogane-accent\">b</span>");
     EXPECT_EQ(style_html({kStyleAlignEndRun, 3}, "a"), "<span class=\"kogane-align-end\" data-offset=\"3\">a</span>");
-    EXPECT_EQ(style_html({kStyleBold, 0}, "a"), "<b class=\"kogane-futoji\">a</b>");
-    EXPECT_EQ(style_html({kStyleGothic, 0}, "a"), "<b class=\"kogane-goshikku\">a</b>");
     EXPECT_EQ(style_html({kStyleItalic, 0}, "a"), "<i class=\"kogane-shatai\">a</i>");
-    EXPECT_EQ(style_html({kStyleSuperscript, 0}, "a"), "<sup class=\"kogane-uwatsuki\">a</sup>");
-    EXPECT_EQ(style_html({kStyleSubscript, 0}, "a"), "<sub class=\"kogane-shitatsuki\">a</sub>");
-    EXPECT_EQ(style_html({kStyleSmallScript, 1}, "a"), "<span class=\"kogane-kogaki-left\">a</span>");
-    EXPECT_EQ(style_html({kStyleHorizontal, 0}, "a"), "<span class=\"kogane-yokogumi\">a</span>");
-    EXPECT_EQ(style_html({kStyleCaption, 0}, "a"), "<span class=\"kogane-caption\">a</span>");
-    EXPECT_EQ(style_html({kStyleFontSize, 2}, "a"), "<span class=\"kogane-font-medium\">a</span>");
     EXPECT_EQ(style_html({kStyleFontSize, 7}, "a"), "<span class=\"kogane-futoji\">a</span>");
 
     FoldBuilder dot;
@@ -275,18 +194,6 @@ TEST(Html, ReparsedTargetsAndCaptions) {
     EXPECT_EQ(fig.html(),
               "<p>a</p>\n<figure class=\"kogane-illustration\"><img src=\"fig1.png\" width=\"640\" height=\"480\" "
               "alt=\"&quot;図&quot;\" /><figcaption>上\n下</figcaption></figure>");
-
-    FoldBuilder bare;
-    IllustrationNode b;
-    b.path = bare.store().intern("a.png");
-    b.size = bare.store().intern("横10×縦2cm");
-    b.has_caption = 1;
-    b.caption = bare.store().text_segment("［＃注］\nあ");
-    bare.node(Node::make_illustration(b));
-    const std::string html = bare.html();
-    EXPECT_TRUE(html.starts_with("<figure class=\"kogane-illustration\"><img src=\"a.png\" alt=\"\" /><figcaption>"))
-        << html;
-    EXPECT_TRUE(html.ends_with("<br />\nあ</figcaption></figure>")) << html;
 }
 
 TEST(Html, FragmentWalk) {
@@ -312,43 +219,24 @@ TEST(Html, BlockNodes) {
     FoldBuilder h;
     h.node(Node::make_heading(HeadingNode{h.content("窓"), 0, 2})).text("\n本文");
     EXPECT_EQ(h.html(), "<div class=\"kogane-heading kogane-heading-large kogane-heading-window\">窓</div>\n<p>本文</p>\n");
-    FoldBuilder small;
-    small.node(Node::make_heading(HeadingNode{small.content("節"), 2, 1}));
-    EXPECT_EQ(small.html(), "<h3 class=\"kogane-heading kogane-heading-small kogane-heading-same-line\">節</h3>");
 }
 
 TEST(Html, ContainerTags) {
     EXPECT_EQ(container_html(spec(ContainerKind::Gothic)),
               "<p><b class=\"kogane-goshikku\">t<ruby>a<rp>(</rp><rt>b</rt><rp>)</rp></ruby></b></p>\n");
-    EXPECT_EQ(container_html(spec(ContainerKind::Caption)),
-              "<p><span class=\"kogane-caption\">t<ruby>a<rp>(</rp><rt>b</rt><rp>)</rp></ruby></span></p>\n");
     EXPECT_EQ(container_html(spec(ContainerKind::BoutenRange, 1, 8)),
               "<p><em class=\"kogane-bouten kogane-bouten-namisen kogane-bouten-left\">t<ruby>a<rp>(</rp><rt>b</rt>"
               "<rp>)</rp></ruby></em></p>\n");
-    EXPECT_EQ(container_html(spec(ContainerKind::SmallScript, 0)),
-              "<p><span class=\"kogane-kogaki-right\">t<ruby>a<rp>(</rp><rt>b</rt><rp>)</rp></ruby></span></p>\n");
 
     // Block containers: the open tag on its own line, then the paragraph.
     auto block_open = [](ContainerSpec s) {
         std::string html = container_html(s);
         return html.substr(0, html.find('\n'));
     };
-    EXPECT_EQ(block_open(spec(ContainerKind::Bold, 1)), "<div class=\"kogane-container kogane-container-futoji\">");
-    EXPECT_EQ(block_open(spec(ContainerKind::Gothic, 1)), "<div class=\"kogane-container kogane-container-goshikku\">");
-    EXPECT_EQ(block_open(spec(ContainerKind::Italic, 1)), "<div class=\"kogane-container kogane-container-shatai\">");
-    EXPECT_EQ(block_open(spec(ContainerKind::Caption, 1)), "<div class=\"kogane-container kogane-caption\">");
     EXPECT_EQ(block_open(spec(ContainerKind::AlignEnd, 2)),
               "<div class=\"kogane-container kogane-container-align-end\" data-offset=\"2\">");
-    EXPECT_EQ(block_open(spec(ContainerKind::LineWidth, 30)),
-              "<div class=\"kogane-container kogane-container-line-width\" data-width=\"30\">");
-    EXPECT_EQ(block_open(spec(ContainerKind::Table)), "<div class=\"kogane-container kogane-container-table\">");
-    EXPECT_EQ(block_open(spec(ContainerKind::Columns, 2)),
-              "<div class=\"kogane-container kogane-container-columns\" data-columns=\"2\">");
-    EXPECT_EQ(block_open(spec(ContainerKind::Horizontal)), "<div class=\"kogane-container kogane-container-yokogumi\">");
     EXPECT_EQ(block_open(spec(ContainerKind::FontSize, uint8_t(-2))),
               "<div class=\"kogane-container kogane-container-font-smaller\" data-steps=\"2\">");
-    EXPECT_EQ(block_open(spec(ContainerKind::Framed)), "<div class=\"kogane-container kogane-container-keigakomi\">");
-    EXPECT_EQ(block_open(spec(ContainerKind::Warichu)), "<div class=\"kogane-container kogane-container-warichu\">");
     EXPECT_EQ(block_open(spec(ContainerKind::Heading, 1, 0, 1)),
               "<h1 class=\"kogane-heading kogane-heading-large kogane-heading-same-line\">t<ruby>a<rp>(</rp><rt>b</rt>"
               "<rp>)</rp></ruby></h1>");
@@ -377,13 +265,8 @@ TEST(Html, Gaiji) {
     };
     EXPECT_EQ(g("木＋吶のつくり<", CodeRef{}),
               "<span class=\"kogane-gaiji\" data-description=\"木＋吶のつくり&lt;\">木＋吶のつくり&lt;</span>");
-    EXPECT_EQ(g("x", CodeRef{CodeKind::Unicode, 0x20B9F}), "<span class=\"kogane-gaiji\" data-codepoint=\"U+20B9F\">𠮟</span>");
-    EXPECT_EQ(g("x", CodeRef{CodeKind::Unicode, 0x4E00}), "<span class=\"kogane-gaiji\" data-codepoint=\"U+4E00\">一</span>");
-    EXPECT_EQ(g("x", CodeRef{CodeKind::Unicode, 0xE9}), "<span class=\"kogane-gaiji\" data-codepoint=\"U+00E9\">é</span>");
     // Resolved text is document text: markup characters are escaped.
-    EXPECT_EQ(g("<", CodeRef{}), "<span class=\"kogane-gaiji\" data-codepoint=\"U+003C\">&lt;</span>");
     EXPECT_EQ(g("x", CodeRef{CodeKind::Unicode, 0x26}), "<span class=\"kogane-gaiji\" data-codepoint=\"U+0026\">&amp;</span>");
-    EXPECT_EQ(g("x", CodeRef::jis(1, 85, 54)), "<span class=\"kogane-gaiji\" data-codepoint=\"U+6798\">枘</span>");
     EXPECT_EQ(g("x", CodeRef::jis(1, 4, 87)),
               "<span class=\"kogane-gaiji\" data-codepoint=\"U+304B U+309A\">か゚</span>");
 
@@ -420,16 +303,6 @@ TEST(Html, ContentRunsWithGaijiAndDirectives) {
     EXPECT_EQ(inline_html(close_only, Node::make_angle(close_only.store().content_from_segment(
                                           close_only.store().segment_from_items(lone)))),
               "<span class=\"kogane-angle-quote\">《c》</span>");
-}
-
-TEST(Html, SlugTable) {
-    EXPECT_STREQ(html::slug("改見開き", "x"), "kaimihiraki");
-    EXPECT_STREQ(html::slug("改ページ", "x"), "page-break");
-    EXPECT_STREQ(html::slug("分数", "x"), "bunsu");
-    EXPECT_STREQ(html::slug("行左小書き", "x"), "kogaki-left");
-    EXPECT_STREQ(html::slug("罫囲み", "x"), "keigakomi-inline");
-    EXPECT_STREQ(html::slug("太字 ", "x"), "x");
-    for (int k = 0; k < 14; ++k) EXPECT_STRNE(html::slug(kBoutenKeywords[k], "x"), "x") << k;
 }
 
 // Whatever the events, every element opened is closed, in order.

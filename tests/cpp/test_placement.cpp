@@ -35,13 +35,8 @@ TEST(Placement, LookupHitsAndMisses) {
     EXPECT_EQ(empty.find(0), nullptr);
     EXPECT_TRUE(empty.in_order().empty());
 
-    SentinelRegistry one = registry_of({7});
-    ASSERT_NE(one.find(7), nullptr);
-    EXPECT_EQ(one.find(7)->position, 7u);
-    EXPECT_EQ(one.find(6), nullptr);
-    EXPECT_EQ(one.find(8), nullptr);
-
-    // Every stored position is found, with its own entry; nothing between.
+    // Every stored position is found, with its own entry; nothing between
+    // (n = 1 included).
     for (uint32_t n = 0; n < 70; ++n) {
         std::vector<uint32_t> sorted;
         for (uint32_t i = 0; i < n; ++i) sorted.push_back(10 * i + 3);

@@ -22,16 +22,6 @@ TEST(QuoteIndex, MatchesEachCloseWithTheNearestOpen) {
     EXPECT_EQ(q.size(), 3u);
 }
 
-TEST(QuoteIndex, FirstOccurrence) {
-    const std::string text = "東京は「東京」だ。「大阪」";
-    QuoteIndex q(text);
-    EXPECT_EQ(q.first_occurrence("東京"), 0u);
-    EXPECT_EQ(q.first_occurrence("東京"), 0u);  // cached answer
-    EXPECT_EQ(q.first_occurrence("大阪"), text.find("大阪"));
-    EXPECT_EQ(q.first_occurrence("だ"), text.find("だ"));  // not quoted: plain search
-    EXPECT_EQ(q.first_occurrence("名古屋"), std::nullopt);
-}
-
 TEST(QuoteIndex, OccursBefore) {
     const std::string text = "前に東京。" + std::string(3000, 'x') + "［＃「東京」に傍点］";
     QuoteIndex q(text);
