@@ -50,6 +50,10 @@ const Diagnostics& KoganeDoc::diagnostics_in_source() const {
     return diagnostics_.get([&] {
         Diagnostics out = snapshot_.diagnostics;
         for (Diagnostic& d : out) d.span = to_source(d.span);
+        // Mapping never reorders spans, but distinct sanitized spans inside
+        // one rewritten accent body can land on the same source span; sort
+        // again so callers always see (start, end, code) order.
+        sort_diagnostics(out);
         return out;
     });
 }
