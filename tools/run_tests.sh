@@ -10,6 +10,7 @@ jobs=$(nproc 2>/dev/null || echo 2)
 need_apt=()
 [ -f /usr/include/gtest/gtest.h ] || need_apt+=(libgtest-dev)
 command -v g++ >/dev/null || need_apt+=(g++)
+command -v clang++ >/dev/null || need_apt+=(clang)
 if [ ${#need_apt[@]} -gt 0 ]; then
   echo "== installing ${need_apt[*]}"
   apt-get update -qq
@@ -38,6 +39,14 @@ run_ctest() {
 run_ctest build/test -DCMAKE_BUILD_TYPE=RelWithDebInfo
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   run_ctest build/asan -DCMAKE_BUILD_TYPE=Debug -DKOGANE_SANITIZE=ON
+
+echo "== fuzzing: a short run over the committed seeds"
+CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DKOGANE_BUILD_FUZZ=ON -DKOGANE_BUILD_PYTHON=OFF \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build/fuzz -j "$jobs" --target fuzz_parse
+mkdir -p build/fuzz/corpus
+build/fuzz/fuzz/fuzz_parse -max_total_time="${KOGANE_FUZZ_SECONDS:-120}" -max_len=8192 -print_final_stats=1 \
+  build/fuzz/corpus fuzz/seeds 2>&1 | tail -n 12
 
 echo "== Python package"
 python3 -m pip install -q --no-build-isolation -Ccmake.define.KOGANE_WERROR=ON .
