@@ -12,12 +12,10 @@
 
 namespace kogane {
 
-// perm[slot] = index into the sorted input that belongs in that slot.
-inline std::vector<uint32_t> eytzinger_order(uint32_t n) {
-    std::vector<uint32_t> perm(n);
-    uint32_t counter = 0;
-    // In-order traversal: recurse on left children via an explicit stack,
-    // loop on the right child.
+// Calls fn(slot) for the slots of an n-element layout in sorted order (an
+// in-order walk; the explicit stack replaces recursion on left children).
+template <typename F>
+void eytzinger_in_order(uint64_t n, F&& fn) {
     std::vector<uint64_t> stack;
     uint64_t k = 0;
     while (true) {
@@ -28,9 +26,16 @@ inline std::vector<uint32_t> eytzinger_order(uint32_t n) {
         if (stack.empty()) break;
         k = stack.back();
         stack.pop_back();
-        perm[k] = counter++;
+        fn(k);
         k = 2 * k + 2;
     }
+}
+
+// perm[slot] = index into the sorted input that belongs in that slot.
+inline std::vector<uint32_t> eytzinger_order(uint32_t n) {
+    std::vector<uint32_t> perm(n);
+    uint32_t counter = 0;
+    eytzinger_in_order(n, [&](uint64_t slot) { perm[slot] = counter++; });
     return perm;
 }
 

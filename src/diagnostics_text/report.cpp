@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "collections/span.hpp"
+#include "collections/utf8.hpp"
 #include "json/json_writer.hpp"
 
 namespace kogane {
@@ -40,20 +41,6 @@ bool in_ranges(const Range (&ranges)[N], uint32_t cp) {
     return false;
 }
 
-// Decodes one UTF-8 character of valid text.
-uint32_t decode_at(std::string_view s, size_t i, size_t* len) {
-    unsigned char c = static_cast<unsigned char>(s[i]);
-    if (c < 0x80) {
-        *len = 1;
-        return c;
-    }
-    size_t n = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : 2;
-    if (i + n > s.size()) n = s.size() - i;
-    uint32_t cp = c & (n == 4 ? 0x07 : n == 3 ? 0x0F : 0x1F);
-    for (size_t k = 1; k < n; ++k) cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
-    *len = n;
-    return cp;
-}
 
 }  // namespace
 
@@ -67,8 +54,9 @@ void append_quoted_literal(std::string& out, std::string_view text) {
     out += '"';
     size_t i = 0;
     while (i < text.size()) {
-        size_t len;
-        uint32_t cp = decode_at(text, i, &len);
+        utf8::Char c = utf8::decode(text, i);
+        const uint32_t cp = c.cp;
+        const size_t len = c.len;
         switch (cp) {
             case '\t': out += "\\t"; break;
             case '\r': out += "\\r"; break;

@@ -1,5 +1,7 @@
 #include "render/html_nodes.hpp"
 
+#include "collections/utf8.hpp"
+
 #include <charconv>
 #include <optional>
 
@@ -49,34 +51,6 @@ std::optional<std::string_view> between(std::string_view raw, std::string_view p
     return raw.substr(prefix.size(), raw.size() - prefix.size() - suffix.size());
 }
 
-void append_utf8(std::string& out, uint32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
-// Decodes one character at `i` of valid UTF-8; advances `i`.
-uint32_t next_char(std::string_view s, size_t& i) {
-    unsigned char b = static_cast<unsigned char>(s[i]);
-    size_t n = b < 0x80 ? 1 : b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 1;
-    if (i + n > s.size()) n = 1;
-    uint32_t cp = n == 1 ? b : b & (0x7F >> n);
-    for (size_t k = 1; k < n; ++k) cp = cp << 6 | (static_cast<unsigned char>(s[i + k]) & 0x3F);
-    i += n;
-    return cp;
-}
 
 // "U+" and at least four uppercase hexadecimal digits.
 void append_code_point(std::string& out, uint32_t cp) {
@@ -297,12 +271,9 @@ void NodeWriter::styled(FormatStyle style, ContentRef target, uint32_t mode, Str
             out_ += "<span class=\"kogane-accent\">";
             if (is_single) {
                 std::optional<uint32_t> composed;
-                if (!single.empty()) {
-                    size_t i = 0;
-                    composed = compose_accent(next_char(single, i), style.param);
-                }
+                if (!single.empty()) composed = compose_accent(utf8::decode(single, 0).cp, style.param);
                 if (composed)
-                    append_utf8(out_, *composed);
+                    utf8::append(out_, *composed);
                 else
                     text(single);
             } else {
@@ -380,7 +351,9 @@ void NodeWriter::gaiji(const GaijiItem& g) {
         const std::string_view chars = resolved->text;
         for (size_t i = 0; i < chars.size();) {
             if (i != 0) out_ += ' ';
-            append_code_point(out_, next_char(chars, i));
+            const utf8::Char c = utf8::decode(chars, i);
+            append_code_point(out_, c.cp);
+            i += c.len;
         }
     }
     out_ += "\">";

@@ -1,5 +1,7 @@
 #include "syntax/accents.hpp"
 
+#include "collections/utf8.hpp"
+
 #include <algorithm>
 #include <array>
 
@@ -259,23 +261,7 @@ int64_t find_target(std::string_view word, const DotRecord& rec) {
 
 }  // namespace
 
-void append_utf8(std::string& out, uint32_t cp) {
-    if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-}
+void append_utf8(std::string& out, uint32_t cp) { utf8::append(out, cp); }
 
 bool is_accent_mark(char c) { return kMarkLookup[static_cast<unsigned char>(c)] >= 0; }
 

@@ -46,20 +46,7 @@ public:
     std::vector<const RegistryEntry*> in_order() const {
         std::vector<const RegistryEntry*> out;
         out.reserve(entries_.size());
-        std::vector<uint64_t> stack;
-        uint64_t k = 0;
-        const uint64_t n = entries_.size();
-        while (true) {
-            while (k < n) {
-                stack.push_back(k);
-                k = 2 * k + 1;
-            }
-            if (stack.empty()) break;
-            k = stack.back();
-            stack.pop_back();
-            out.push_back(&entries_[k]);
-            k = 2 * k + 2;
-        }
+        eytzinger_in_order(entries_.size(), [&](uint64_t slot) { out.push_back(&entries_[slot]); });
         return out;
     }
 

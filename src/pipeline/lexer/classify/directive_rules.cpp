@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "collections/text.hpp"
 #include "collections/utf8.hpp"
 #include "pipeline/lexer/classify/forward.hpp"
 #include "pipeline/lexer/classify/gaiji.hpp"
@@ -12,16 +13,6 @@ namespace kogane {
 
 namespace {
 
-bool starts_with(std::string_view s, std::string_view p) { return s.substr(0, p.size()) == p; }
-bool ends_with(std::string_view s, std::string_view p) {
-    return s.size() >= p.size() && s.substr(s.size() - p.size()) == p;
-}
-// Drops `p` from the front of `s` when it is there.
-bool consume(std::string_view& s, std::string_view p) {
-    if (!starts_with(s, p)) return false;
-    s.remove_prefix(p.size());
-    return true;
-}
 
 constexpr std::string_view kKaeritenSeries[3][4] = {
     {"一", "二", "三", "四"},
@@ -78,15 +69,15 @@ public:
     }
 
     std::optional<AnnotationResult> heading(std::string_view body) const {
-        if (body.size() > 11 && starts_with(body, "ここから")) {
+        if (body.size() > 11 && body.starts_with("ここから")) {
             if (auto h = parse_heading_keyword(body.substr(12)))
                 return open(spec(ContainerKind::Heading, 1, h->level, h->style));
         }
-        if (starts_with(body, "ここで") && ends_with(body, "終わり") && body.size() >= 27) {
+        if (body.starts_with("ここで") && body.ends_with("終わり") && body.size() >= 27) {
             if (auto h = parse_heading_keyword(body.substr(9, body.size() - 18)))
                 return close(spec(ContainerKind::Heading, 1, h->level, h->style));
         }
-        if (!starts_with(body, "ここで") && ends_with(body, "終わり")) {
+        if (!body.starts_with("ここで") && body.ends_with("終わり")) {
             if (auto h = parse_heading_keyword(body.substr(0, body.size() - 9)))
                 return close(spec(ContainerKind::Heading, 0, h->level, h->style));
         }
@@ -186,18 +177,18 @@ public:
     std::optional<AnnotationResult> illustration(std::string_view body, std::string_view label_end) const {
         // …（path[、size]）入る, or …（path[、size]）「caption」入る
         std::string_view rest = body;
-        if (!consume(rest, label_end) || !ends_with(rest, "入る")) return std::nullopt;
+        if (!consume(rest, label_end) || !rest.ends_with("入る")) return std::nullopt;
         rest.remove_suffix(6);
         std::string_view caption;
         bool has_caption = false;
-        if (ends_with(rest, "」")) {
+        if (rest.ends_with("」")) {
             size_t p = rest.find("）「");
             if (p == std::string_view::npos) return std::nullopt;
             caption = rest.substr(p + 6, rest.size() - 3 - (p + 6));
             rest = rest.substr(0, p + 3);
             has_caption = true;
         }
-        if (!ends_with(rest, "）")) return std::nullopt;
+        if (!rest.ends_with("）")) return std::nullopt;
         rest.remove_suffix(3);
         size_t comma = rest.find("、");
         std::string_view path = rest.substr(0, comma);
@@ -284,7 +275,7 @@ std::optional<AnnotationResult> Rules::apply(const BodyMatch& m, std::string_vie
             return font_size_open(rest);
         }
         case 14:
-            if (rest.empty() || (starts_with(rest, "、") && ends_with(rest, "終わり")))
+            if (rest.empty() || (rest.starts_with("、") && rest.ends_with("終わり")))
                 return close(ContainerSpec::of(ContainerKind::Indent));
             return std::nullopt;
         case 31: {
@@ -364,7 +355,7 @@ std::optional<AnnotationResult> Rules::apply(const BodyMatch& m, std::string_vie
             std::string_view r = body;
             uint8_t side = consume(r, "左に") ? 1 : 0;
             bool closing = false;
-            if (ends_with(r, "終わり")) {
+            if (r.ends_with("終わり")) {
                 r.remove_suffix(9);
                 closing = true;
             }
@@ -404,7 +395,7 @@ std::optional<AnnotationResult> Rules::apply(const BodyMatch& m, std::string_vie
         case 32: {
             // （ + 1 to 6 kana or kanji + ）
             std::string_view r = rest;
-            if (!ends_with(r, "）")) return std::nullopt;
+            if (!r.ends_with("）")) return std::nullopt;
             r.remove_suffix(3);
             size_t count = 0;
             for (size_t i = 0; i < r.size();) {
@@ -429,21 +420,21 @@ std::optional<AnnotationResult> Rules::apply(const BodyMatch& m, std::string_vie
 // Editorial wording recognised without keywords.
 std::optional<uint8_t> editorial_remark(std::string_view body) {
     if (body.empty() || body == "…" || body == "（…）") return kRemarkOmission;
-    if (body == "ママ" || ends_with(body, "はママ") || body == "底本のまま") return kRemarkAsInSource;
+    if (body == "ママ" || body.ends_with("はママ") || body == "底本のまま") return kRemarkAsInSource;
     if (body.find("底本では") != std::string_view::npos || body.find("初出では") != std::string_view::npos)
         return kRemarkSourceNote;
-    if (starts_with(body, "入力者注(") && ends_with(body, ")")) {
+    if (body.starts_with("入力者注(") && body.ends_with(")")) {
         std::string_view digits = body.substr(13, body.size() - 14);
         bool all = !digits.empty();
         for (char c : digits) all = all && c >= '0' && c <= '9';
         if (all) return kRemarkInputterNote;
     }
-    if (starts_with(body, "「") && ends_with(body, "」にルビ")) return kRemarkRubyNote;
-    if (starts_with(body, "ルビは「") && ends_with(body, "」にかかる")) return kRemarkRubySpan;
+    if (body.starts_with("「") && body.ends_with("」にルビ")) return kRemarkRubyNote;
+    if (body.starts_with("ルビは「") && body.ends_with("」にかかる")) return kRemarkRubySpan;
     if (body == "左にルビ付き") return kRemarkLeftRuby;
-    if (starts_with(body, "左に「") && ends_with(body, "」のルビ付き終わり")) return kRemarkLeftRubyEnd;
+    if (body.starts_with("左に「") && body.ends_with("」のルビ付き終わり")) return kRemarkLeftRubyEnd;
     if (body == "注記付き" || body == "左に注記付き") return kRemarkMarginNote;
-    if ((starts_with(body, "「") || starts_with(body, "左に「")) && ends_with(body, "」の注記付き終わり"))
+    if ((body.starts_with("「") || body.starts_with("左に「")) && body.ends_with("」の注記付き終わり"))
         return kRemarkMarginNoteEnd;
     return std::nullopt;
 }
@@ -527,10 +518,10 @@ std::optional<AnnotationResult> classify_directive(const AnnotationInput& in) {
     ForwardOutcome fwd = classify_forward(in, body);
     if (fwd.status == ForwardStatus::Classified) return fwd.result;
 
-    if (!body.empty() && !starts_with(body, "挿絵（")) {
+    if (!body.empty() && !body.starts_with("挿絵（")) {
         // description（file[、size]）入る: the description is the alt text.
         size_t paren = body.find("（");
-        if (paren != std::string_view::npos && paren > 0 && ends_with(body, "）入る")) {
+        if (paren != std::string_view::npos && paren > 0 && body.ends_with("）入る")) {
             if (auto r = rules.illustration(body.substr(paren), "（")) {
                 r->node.illustration.alt = in.store.intern(body.substr(0, paren));
                 return r;
@@ -551,7 +542,7 @@ std::optional<AnnotationResult> classify_directive(const AnnotationInput& in) {
         r.diagnostic = Diagnostic::non_canonical_directive(whole, std::move(*canonical));
     else if (fwd.status == ForwardStatus::TargetNotFound)
         r.diagnostic = Diagnostic::simple(DiagTag::TcyTargetNotFound, whole);
-    else if (starts_with(body, "ここから"))
+    else if (body.starts_with("ここから"))
         r.diagnostic = Diagnostic::simple(DiagTag::UnrecognisedContainerDirective, whole);
     return r;
 }

@@ -1,6 +1,7 @@
 #include "pipeline/lexer/classify/forward.hpp"
 
 #include "collections/small_vector.hpp"
+#include "collections/text.hpp"
 #include "collections/utf8.hpp"
 #include "pipeline/lexer/classify/directive_rules.hpp"
 #include "syntax/accents.hpp"
@@ -9,15 +10,6 @@ namespace kogane {
 
 namespace {
 
-bool starts_with(std::string_view s, std::string_view p) { return s.substr(0, p.size()) == p; }
-bool ends_with(std::string_view s, std::string_view p) {
-    return s.size() >= p.size() && s.substr(s.size() - p.size()) == p;
-}
-bool consume(std::string_view& s, std::string_view p) {
-    if (!starts_with(s, p)) return false;
-    s.remove_prefix(p.size());
-    return true;
-}
 
 // The quoted targets that open an annotation body: 「A」「B」… each
 // starting right where the previous one closed.
@@ -155,11 +147,11 @@ public:
                 return format(*style, false);
             }
         }
-        if (single && ends_with(suffix, "ドット付き")) return dot_accent(suffix);
+        if (single && suffix.ends_with("ドット付き")) return dot_accent(suffix);
         if (single) {
             std::string_view c = suffix;
             if (consume(c, "のキャプション付きの") && (consume(c, "挿絵（") || consume(c, "写真（")) &&
-                ends_with(c, "）入る")) {
+                c.ends_with("）入る")) {
                 c.remove_suffix(std::string_view("）入る").size());
                 if (!c.empty()) {
                     IllustrationNode il;
@@ -301,10 +293,10 @@ private:
         if (!left && !consume(s, "に「")) return std::nullopt;
         bool ruby = false;
         std::string_view inner;
-        if (left && ends_with(s, "」のルビ")) {
+        if (left && s.ends_with("」のルビ")) {
             ruby = true;
             inner = s.substr(0, s.size() - std::string_view("」のルビ").size());
-        } else if (ends_with(s, "」の注記")) {
+        } else if (s.ends_with("」の注記")) {
             inner = s.substr(0, s.size() - std::string_view("」の注記").size());
         } else {
             return std::nullopt;
@@ -364,7 +356,7 @@ private:
     // A dot annotation with no quoted target applies to the run of Latin
     // letters right before it.
     ForwardOutcome dot_accent_without_target() const {
-        if (!ends_with(body_, "ドット付き") || !in_.run_start) return {};
+        if (!body_.ends_with("ドット付き") || !in_.run_start) return {};
         uint32_t start = open_;
         while (start > *in_.run_start) {
             utf8::Char c = utf8::decode_before(in_.text, start);

@@ -1,5 +1,7 @@
 #include "pipeline/lexer/classify/gaiji.hpp"
 
+#include "collections/utf8.hpp"
+
 #include <string>
 
 #include "collections/panic.hpp"
@@ -23,79 +25,7 @@ constexpr std::string_view kRefMark = "※";
 constexpr std::string_view kOpenHash = "［＃";
 constexpr std::string_view kCloseBracket = "］";
 
-constexpr uint32_t kBadChar = 0xFFFFFFFFu;
-
-struct Decoded {
-    uint32_t cp;
-    uint32_t len;
-};
-
-// One UTF-8 character at `i`; malformed bytes decode as kBadChar of length 1
-// so nothing here can overrun or loop on bad input.
-Decoded decode_at(std::string_view s, size_t i) {
-    auto byte = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
-    uint32_t b = byte(i);
-    if (b < 0x80) return {b, 1};
-    uint32_t len = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 0;
-    if (len == 0 || b > 0xF4 || i + len > s.size()) return {kBadChar, 1};
-    uint32_t cp = b & (0x7F >> len);
-    for (uint32_t k = 1; k < len; ++k) {
-        uint32_t c = byte(i + k);
-        if ((c & 0xC0) != 0x80) return {kBadChar, 1};
-        cp = cp << 6 | (c & 0x3F);
-    }
-    static constexpr uint32_t kMin[5] = {0, 0, 0x80, 0x800, 0x10000};
-    if (cp < kMin[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return {kBadChar, 1};
-    return {cp, len};
-}
-
-void append_utf8(std::string& out, uint32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
-// The White_Space property.
-bool is_white_space(uint32_t cp) {
-    if (cp <= 0x20) return cp == 0x20 || (cp >= 0x09 && cp <= 0x0D);
-    switch (cp) {
-        case 0x85: case 0xA0: case 0x1680: case 0x2028: case 0x2029:
-        case 0x202F: case 0x205F: case 0x3000:
-            return true;
-        default:
-            return cp >= 0x2000 && cp <= 0x200A;
-    }
-}
-
-std::string_view trim(std::string_view s) {
-    size_t b = 0;
-    while (b < s.size()) {
-        Decoded d = decode_at(s, b);
-        if (!is_white_space(d.cp)) break;
-        b += d.len;
-    }
-    size_t e = s.size();
-    while (e > b) {
-        size_t start = e - 1;
-        while (start > b && e - start < 4 && (static_cast<unsigned char>(s[start]) & 0xC0) == 0x80) --start;
-        Decoded d = decode_at(s, start);
-        if (start + d.len != e || !is_white_space(d.cp)) break;
-        e = start;
-    }
-    return s.substr(b, e - b);
-}
+using utf8::trim;
 
 bool is_ascii_digit(char c) { return c >= '0' && c <= '9'; }
 
@@ -286,7 +216,7 @@ GaijiResolution resolution_of(std::string text, bool single, uint32_t cp) {
 
 GaijiResolution single_resolution(uint32_t cp) {
     std::string text;
-    append_utf8(text, cp);
+    utf8::append(text, cp);
     return resolution_of(std::move(text), true, cp);
 }
 
@@ -322,7 +252,7 @@ std::optional<GaijiResolution> roman_numeral(std::string_view d) {
             for (uint32_t l : step.letters) {
                 if (l == 0xFF) continue;
                 last = base + l;
-                append_utf8(text, last);
+                utf8::append(text, last);
                 ++chars;
             }
         }
@@ -434,8 +364,8 @@ std::optional<GaijiResolution> resolve_gaiji(std::optional<std::string_view> cod
         std::string_view c = *code_text;
         if (auto seq = gaiji_tables::lookup_jis_sequence(c)) {
             std::string text;
-            append_utf8(text, (*seq)[0]);
-            append_utf8(text, (*seq)[1]);
+            utf8::append(text, (*seq)[0]);
+            utf8::append(text, (*seq)[1]);
             return resolution_of(std::move(text), false, 0);
         }
         if (auto cp = gaiji_tables::lookup_jis(c)) return single_resolution(*cp);
@@ -444,8 +374,8 @@ std::optional<GaijiResolution> resolve_gaiji(std::optional<std::string_view> cod
     if (auto cp = gaiji_tables::lookup_description(description)) return single_resolution(*cp);
     if (auto roman = roman_numeral(description)) return roman;
     if (!description.empty()) {
-        Decoded d = decode_at(description, 0);
-        if (d.cp != kBadChar && d.len == description.size()) return single_resolution(d.cp);
+        utf8::Char d = utf8::decode(description, 0);
+        if (d.cp != utf8::kBad && d.len == description.size()) return single_resolution(d.cp);
     }
     return std::nullopt;
 }

@@ -80,15 +80,10 @@ constexpr Pair kQuotedSuffixes[] = {
     {"傍点", "に傍点"},
 };
 
-bool starts_with(std::string_view s, std::string_view p) { return s.substr(0, p.size()) == p; }
-bool ends_with(std::string_view s, std::string_view p) {
-    return s.size() >= p.size() && s.substr(s.size() - p.size()) == p;
-}
-
 // `prefix` digits `suffix` exactly; the digits are returned through `n`.
 bool digits_between(std::string_view body, std::string_view prefix, std::string_view suffix,
                     std::string_view* n) {
-    if (!starts_with(body, prefix)) return false;
+    if (!body.starts_with(prefix)) return false;
     std::string_view rest = body.substr(prefix.size());
     size_t d = digit_prefix_length(rest);
     if (d == 0 || rest.substr(d) != suffix) return false;
@@ -129,12 +124,12 @@ std::optional<std::string> normalise_spelling(std::string_view body) {
     if (digits_between(body, "ここで", "段階小さな文字終わり", &n)) return std::string("ここで小さな文字終わり");
 
     for (const Pair& p : kSuffixes)
-        if (ends_with(body, p.from)) return std::string(body.substr(0, body.size() - p.from.size())) + std::string(p.to);
+        if (body.ends_with(p.from)) return std::string(body.substr(0, body.size() - p.from.size())) + std::string(p.to);
 
     for (const Pair& p : kQuotedSuffixes) {
-        if (!ends_with(body, p.from)) continue;
+        if (!body.ends_with(p.from)) continue;
         std::string_view head = body.substr(0, body.size() - p.from.size());
-        if (!ends_with(head, "」")) continue;
+        if (!head.ends_with("」")) continue;
         return std::string(head) + std::string(p.to);
     }
     return std::nullopt;
@@ -142,7 +137,7 @@ std::optional<std::string> normalise_spelling(std::string_view body) {
 
 std::optional<std::string> recognise_legacy_phrase(std::string_view body) {
     // ここから最…N字下げ: an old way of opening an indented block.
-    if (starts_with(body, "ここから最") && ends_with(body, "字下げ")) {
+    if (body.starts_with("ここから最") && body.ends_with("字下げ")) {
         std::string_view mid = body.substr(std::string_view("ここから最").size());
         mid.remove_suffix(std::string_view("字下げ").size());
         size_t start = 0;
@@ -156,27 +151,27 @@ std::optional<std::string> recognise_legacy_phrase(std::string_view body) {
         if (j == std::string_view::npos) continue;
         std::string_view rest = body.substr(j + joint.size());
         for (std::string_view from : {"地より", "地から"}) {
-            if (!starts_with(rest, from)) continue;
+            if (!rest.starts_with(from)) continue;
             std::string_view tail = rest.substr(from.size());
             size_t d = digit_prefix_length(tail);
-            if (d > 0 && starts_with(tail.substr(d), "字上")) return "地から" + std::string(tail.substr(0, d)) + "字上げ";
+            if (d > 0 && tail.substr(d).starts_with("字上")) return "地から" + std::string(tail.substr(0, d)) + "字上げ";
         }
     }
     // N字上で地付き: raised from the bottom.
-    if (ends_with(body, "字上で地付き")) {
+    if (body.ends_with("字上で地付き")) {
         size_t d = digit_prefix_length(body);
         if (d > 0 && body.substr(d) == "字上で地付き") return "地から" + std::string(body.substr(0, d)) + "字上げ";
     }
     // 行末からN字上げ.
-    if (starts_with(body, "行末から")) {
+    if (body.starts_with("行末から")) {
         std::string_view tail = body.substr(std::string_view("行末から").size());
         size_t d = digit_prefix_length(tail);
-        if (d > 0 && starts_with(tail.substr(d), "字上")) return "地から" + std::string(tail.substr(0, d)) + "字上げ";
+        if (d > 0 && tail.substr(d).starts_with("字上")) return "地から" + std::string(tail.substr(0, d)) + "字上げ";
     }
     // Spacing phrases: 「…」は…字アキ asks for the digits set upright.
     for (std::string_view spacing : {"字アキ", "字あき"}) {
         if (body.find(spacing) == std::string_view::npos) continue;
-        if (starts_with(body, "「")) {
+        if (body.starts_with("「")) {
             size_t close = body.find("」");
             if (close != std::string_view::npos) return std::string(body.substr(0, close + 3)) + "は縦中横";
         }
