@@ -250,6 +250,12 @@ private:
                 }
             }
             suspended_.insert(suspended_.begin(), closed.rbegin(), closed.rend());
+            // Every paragraph reopens what is carried over, so an unbounded
+            // carry (thousands of inline opens never closed) would make the
+            // output grow with paragraphs times opens. Only the innermost
+            // few are carried; the rest end with this paragraph.
+            if (suspended_.size() > kMaxCarried)
+                suspended_.erase(suspended_.begin(), suspended_.end() - kMaxCarried);
             close_top();
         }
         // Spans opened where no paragraph could be (inside a heading).
@@ -314,6 +320,7 @@ private:
     std::vector<size_t> containers_;  // indices into elements_: the open containers
     std::vector<size_t> spans_;       // indices into elements_: open warichu spans
     size_t paragraph_ = 0;            // index of the paragraph while one is open
+    static constexpr size_t kMaxCarried = 64;
     std::vector<ContainerSpec> suspended_;  // outermost first
     bool paragraph_open_ = false;
     bool pending_newline_ = false;

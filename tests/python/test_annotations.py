@@ -212,3 +212,13 @@ class TestSourceRoundTrip:
     def test_broken_structure_returns_source(self):
         text = "\ufeffa［b\r\n"
         assert Document(text).to_source() == text
+
+
+def test_unclosed_inline_containers_do_not_multiply_across_paragraphs():
+    text = "［＃太字］" * 1000 + "あ\n\n" * 200
+    html = parse_to_html(text)
+    opens = html.count('<b class="kogane-futoji">')
+    assert opens == html.count("</b>")
+    # the first paragraph holds all thousand, later ones only a bounded carry
+    assert 1000 < opens < 1000 + 200 * 100
+    assert html.count("<p>") == 200
