@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <tuple>
 
 #include "collections/utf8.hpp"
 
@@ -59,6 +60,14 @@ size_t next_quote_bracket(std::string_view text, size_t from) {
     return std::string_view::npos;
 }
 
+// Annotations quote their targets right after ＃ (［＃「X」…), after the
+// previous target (「A」「B」) or after a range mark (「X」～「Y」).
+bool quotes_a_target(std::string_view text, size_t open) {
+    if (open < 3) return false;
+    std::string_view before = text.substr(open - 3, 3);
+    return before == "＃" || before == "」" || before == "～" || before == "〜";
+}
+
 size_t find_in(std::string_view hay, std::string_view needle) {
     if (needle.empty()) return 0;
     const void* hit = memmem(hay.data(), hay.size(), needle.data(), needle.size());
@@ -104,9 +113,10 @@ QuoteIndex::QuoteIndex(std::string_view text) : text_(text), scan_budget_(text.s
         if (length > 0) {
             Entry& e = slot(f.hash, length);
             if (e.length == 0) {
-                e = Entry{f.hash, length, f.content_start, kUnknown};
+                e = Entry{f.hash, length, f.content_start, kUnknown, false};
                 ++count_;
             }
+            if (quotes_a_target(text, f.content_start - 3)) e.target = true;
             contents_.push_back(Span{f.content_start, pos});
         }
         if (!stack.empty()) {
@@ -259,10 +269,156 @@ std::optional<uint32_t> QuoteIndex::search(std::string_view target, size_t limit
     return std::nullopt;
 }
 
+namespace {
+
+// First occurrences of many keys in one pass: an Aho–Corasick automaton
+// over the keys, where each key is reported only the first time it is
+// seen. Reported keys are spliced out of the dictionary-suffix chains
+// (union-find with path compression), so the pass stays linear in the
+// text however many keys end at each position.
+class FirstHits {
+public:
+    explicit FirstHits(const std::vector<std::string_view>& keys) : keys_(keys) {
+        nodes_.push_back(Node{});
+        size_t total = 0;
+        for (std::string_view k : keys) total += k.size();
+        edges_.assign(std::bit_ceil(std::max<size_t>(64, total * 2)), Edge{});
+        mask_ = edges_.size() - 1;
+        for (uint32_t k = 0; k < keys.size(); ++k) {
+            uint32_t s = 0;
+            for (unsigned char c : keys[k]) {
+                uint32_t next = child(s, c);
+                if (next == kNone) {
+                    next = static_cast<uint32_t>(nodes_.size());
+                    nodes_.push_back(Node{});
+                    put(s, c, next);
+                }
+                s = next;
+            }
+            nodes_[s].key = k;
+        }
+        link();
+    }
+
+    // first[k] = byte offset of the first occurrence of keys[k], or kNone.
+    std::vector<uint32_t> run(std::string_view text) {
+        std::vector<uint32_t> first(keys_.size(), kNone);
+        size_t left = keys_.size();
+        uint32_t s = 0;
+        for (size_t i = 0; i < text.size() && left > 0; ++i) {
+            const unsigned char c = static_cast<unsigned char>(text[i]);
+            uint32_t next;
+            while ((next = child(s, c)) == kNone && s != 0) s = nodes_[s].fail;
+            s = next == kNone ? 0 : next;
+            for (uint32_t y = live(s); y != 0; y = live(nodes_[y].dict)) {
+                const uint32_t k = nodes_[y].key;
+                first[k] = static_cast<uint32_t>(i + 1 - keys_[k].size());
+                nodes_[y].found = true;
+                nodes_[y].jump = nodes_[y].dict;
+                --left;
+            }
+        }
+        return first;
+    }
+
+private:
+    static constexpr uint32_t kNone = 0xFFFFFFFFu;
+
+    struct Node {
+        uint32_t fail = 0;
+        uint32_t dict = 0;  // nearest proper suffix state that ends a key
+        uint32_t jump = 0;  // skips states known to have nothing to report
+        uint32_t key = kNone;
+        bool found = false;
+    };
+    struct Edge {
+        uint64_t from_byte = ~uint64_t(0);
+        uint32_t to = 0;
+    };
+
+    static uint64_t edge_key(uint32_t s, unsigned char c) { return uint64_t(s) << 8 | c; }
+    size_t bucket(uint64_t k) const { return static_cast<size_t>((k * 0x9E3779B97F4A7C15ull) >> 17) & mask_; }
+
+    uint32_t child(uint32_t s, unsigned char c) const {
+        const uint64_t k = edge_key(s, c);
+        for (size_t i = bucket(k);; i = (i + 1) & mask_) {
+            if (edges_[i].from_byte == k) return edges_[i].to;
+            if (edges_[i].from_byte == ~uint64_t(0)) return kNone;
+        }
+    }
+    void put(uint32_t s, unsigned char c, uint32_t to) {
+        const uint64_t k = edge_key(s, c);
+        size_t i = bucket(k);
+        while (edges_[i].from_byte != ~uint64_t(0)) i = (i + 1) & mask_;
+        edges_[i] = Edge{k, to};
+        children_.emplace_back(s, c, to);
+    }
+
+    // Failure and dictionary links, breadth first.
+    void link() {
+        std::vector<std::vector<std::pair<unsigned char, uint32_t>>> kids(nodes_.size());
+        for (auto [s, c, to] : children_) kids[s].emplace_back(c, to);
+        std::vector<uint32_t> queue;
+        queue.reserve(nodes_.size());
+        for (auto [c, to] : kids[0]) queue.push_back(to);
+        for (size_t q = 0; q < queue.size(); ++q) {
+            const uint32_t u = queue[q];
+            const Node& un = nodes_[u];
+            nodes_[u].dict = nodes_[un.fail].key != kNone ? un.fail : nodes_[un.fail].dict;
+            nodes_[u].jump = nodes_[u].key != kNone ? u : nodes_[u].dict;
+            for (auto [c, v] : kids[u]) {
+                uint32_t f = nodes_[u].fail, next;
+                while ((next = child(f, c)) == kNone && f != 0) f = nodes_[f].fail;
+                nodes_[v].fail = next == kNone ? 0 : next;
+                queue.push_back(v);
+            }
+        }
+    }
+
+    // The first state from `x` along its dictionary chain whose key is not
+    // reported yet (0 when none), compressing the path behind it.
+    uint32_t live(uint32_t x) {
+        uint32_t y = x;
+        while (y != 0 && (nodes_[y].key == kNone || nodes_[y].found)) y = nodes_[y].jump;
+        while (x != 0 && x != y) {
+            uint32_t next = nodes_[x].jump;
+            nodes_[x].jump = y;
+            x = next;
+        }
+        return y;
+    }
+
+    const std::vector<std::string_view>& keys_;
+    std::vector<Node> nodes_;
+    std::vector<Edge> edges_;
+    std::vector<std::tuple<uint32_t, unsigned char, uint32_t>> children_;
+    size_t mask_ = 0;
+};
+
+}  // namespace
+
+void QuoteIndex::find_target_occurrences() const {
+    targets_done_ = true;
+    std::vector<std::string_view> keys;
+    std::vector<Entry*> entries;
+    for (Entry& e : table_) {
+        if (e.length == 0 || !e.target || e.first != kUnknown) continue;
+        keys.push_back(text_.substr(e.start, e.length));
+        entries.push_back(&e);
+    }
+    if (keys.empty()) return;
+    std::vector<uint32_t> first = FirstHits(keys).run(text_);
+    for (size_t k = 0; k < keys.size(); ++k) entries[k]->first = first[k] == 0xFFFFFFFFu ? kAbsent : first[k];
+}
+
 std::optional<uint32_t> QuoteIndex::first_occurrence(std::string_view target) const {
     uint32_t start;
     Entry* e = lookup(target, &start);
-    if (e != nullptr && e->first != kUnknown) return e->first;
+    if (e != nullptr && e->first == kUnknown && e->target && !targets_done_) find_target_occurrences();
+    if (e != nullptr && e->first != kUnknown) {
+        if (e->first == kAbsent) return std::nullopt;
+        return e->first;
+    }
     // A quoted text occurs at its quote at the latest, so only the prefix
     // up to there needs searching.
     const size_t limit = start != kAbsent ? size_t(start) + target.size() : text_.size();
@@ -278,7 +434,8 @@ bool QuoteIndex::occurs_before(std::string_view target, uint32_t offset) const {
     uint32_t start;
     const Entry* e = lookup(target, &start);
     if (start != kAbsent && start + target.size() <= end) return true;
-    if (e != nullptr && e->first != kUnknown) return e->first + target.size() <= end;
+    if (e != nullptr && e->first == kUnknown && e->target && !targets_done_) find_target_occurrences();
+    if (e != nullptr && e->first != kUnknown) return e->first != kAbsent && e->first + target.size() <= end;
     if (!chars_.first.empty()) return search(target, end).has_value();
     // Search windows of doubling size backwards from `end`: a target that
     // stands just before its annotation is found at once. Neighbouring

@@ -53,6 +53,7 @@ private:
         uint32_t length = 0;        // 0 marks an empty slot
         uint32_t start = 0;         // content start of the earliest quote with this text
         uint32_t first = kUnknown;  // cached first occurrence in the whole text
+        bool target = false;        // quoted the way annotations quote their targets
     };
 
     // The slot holding (hash, length), or the empty slot where it would go.
@@ -66,6 +67,8 @@ private:
     std::optional<uint32_t> search(std::string_view target, size_t limit) const;
     bool charge(size_t bytes) const;
     void build_char_index() const;
+    // Fills `first` for every target entry in one pass over the text.
+    void find_target_occurrences() const;
 
     std::string_view text_;
     mutable std::vector<Entry> table_;
@@ -74,6 +77,7 @@ private:
 
     // Bytes direct searches may still scan before the index is built.
     mutable size_t scan_budget_ = 0;
+    mutable bool targets_done_ = false;
     // Position lists in one array each, grouped by key, ascending within a
     // key: single characters (keyed by BMP code point, one shared key
     // above it) and adjacent pairs (keyed by a hash; a shared bucket only
