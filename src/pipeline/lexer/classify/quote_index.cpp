@@ -76,7 +76,8 @@ size_t find_in(std::string_view hay, std::string_view needle) {
 
 }  // namespace
 
-QuoteIndex::QuoteIndex(std::string_view text) : text_(text), scan_budget_(text.size() + (64u << 10)) {
+QuoteIndex::QuoteIndex(std::string_view text)
+    : text_(text), scan_budget_(text.size() + (64u << 10)), target_budget_(text.size() + (64u << 10)) {
     std::vector<uint32_t> brackets;
     size_t opens = 0;
     for (size_t at = next_quote_bracket(text, 0); at != std::string_view::npos; at = next_quote_bracket(text, at + 3)) {
@@ -411,17 +412,37 @@ void QuoteIndex::find_target_occurrences() const {
     for (size_t k = 0; k < keys.size(); ++k) entries[k]->first = first[k] == 0xFFFFFFFFu ? kAbsent : first[k];
 }
 
+bool QuoteIndex::spend_target_budget(size_t bytes) const {
+    if (bytes > target_budget_) {
+        target_budget_ = 0;
+        return false;
+    }
+    target_budget_ -= bytes;
+    return true;
+}
+
 std::optional<uint32_t> QuoteIndex::first_occurrence(std::string_view target) const {
     uint32_t start;
     Entry* e = lookup(target, &start);
-    if (e != nullptr && e->first == kUnknown && e->target && !targets_done_) find_target_occurrences();
+    // A quoted text occurs at its quote at the latest, so only the prefix
+    // up to there needs searching.
+    const size_t limit = start != kAbsent ? size_t(start) + target.size() : text_.size();
+    if (e != nullptr && e->first == kUnknown && e->target && !targets_done_) {
+        // Targets usually turn up early; search directly while that stays
+        // cheap, and answer all of them in one pass once it does not.
+        if (target_budget_ > 0) {
+            const size_t at = find_in(text_.substr(0, limit), target);
+            const size_t scanned = at == std::string_view::npos ? limit : at + target.size();
+            spend_target_budget(scanned);
+            e->first = at == std::string_view::npos ? kAbsent : static_cast<uint32_t>(at);
+        } else {
+            find_target_occurrences();
+        }
+    }
     if (e != nullptr && e->first != kUnknown) {
         if (e->first == kAbsent) return std::nullopt;
         return e->first;
     }
-    // A quoted text occurs at its quote at the latest, so only the prefix
-    // up to there needs searching.
-    const size_t limit = start != kAbsent ? size_t(start) + target.size() : text_.size();
     std::optional<uint32_t> at = search(target, limit);
     if (e != nullptr && at) e->first = *at;
     return at;
@@ -434,22 +455,33 @@ bool QuoteIndex::occurs_before(std::string_view target, uint32_t offset) const {
     uint32_t start;
     const Entry* e = lookup(target, &start);
     if (start != kAbsent && start + target.size() <= end) return true;
-    if (e != nullptr && e->first == kUnknown && e->target && !targets_done_) find_target_occurrences();
     if (e != nullptr && e->first != kUnknown) return e->first != kAbsent && e->first + target.size() <= end;
-    if (!chars_.first.empty()) return search(target, end).has_value();
     // Search windows of doubling size backwards from `end`: a target that
     // stands just before its annotation is found at once. Neighbouring
     // windows overlap by |target| - 1 bytes so no occurrence is missed.
+    const bool target_entry = e != nullptr && e->target && !targets_done_;
     size_t window = target.size() < 64 ? 256 : target.size() * 4;
     size_t hi = end;
-    while (true) {
+    while (!target_entry && chars_.first.empty()) {
         const size_t lo = hi > window ? hi - window : 0;
-        if (!charge(hi - lo)) return search(target, end).has_value();
+        if (!charge(hi - lo)) break;
         if (find_in(text_.substr(lo, hi - lo), target) != std::string_view::npos) return true;
         if (lo == 0) return false;
         hi = lo + target.size() - 1;
         window *= 2;
     }
+    while (target_entry) {
+        const size_t lo = hi > window ? hi - window : 0;
+        if (!spend_target_budget(hi - lo)) {
+            find_target_occurrences();
+            return e->first != kAbsent && e->first + target.size() <= end;
+        }
+        if (find_in(text_.substr(lo, hi - lo), target) != std::string_view::npos) return true;
+        if (lo == 0) return false;
+        hi = lo + target.size() - 1;
+        window *= 2;
+    }
+    return search(target, end).has_value();
 }
 
 }  // namespace kogane

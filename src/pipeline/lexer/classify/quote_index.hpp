@@ -69,6 +69,7 @@ private:
     void build_char_index() const;
     // Fills `first` for every target entry in one pass over the text.
     void find_target_occurrences() const;
+    bool spend_target_budget(size_t bytes) const;
 
     std::string_view text_;
     mutable std::vector<Entry> table_;
@@ -78,6 +79,9 @@ private:
     // Bytes direct searches may still scan before the index is built.
     mutable size_t scan_budget_ = 0;
     mutable bool targets_done_ = false;
+    // Bytes that direct searches for annotation targets may scan before
+    // one automaton pass answers every target at once.
+    mutable size_t target_budget_ = 0;
     // Position lists in one array each, grouped by key, ascending within a
     // key: single characters (keyed by BMP code point, one shared key
     // above it) and adjacent pairs (keyed by a hash; a shared bucket only
