@@ -109,3 +109,32 @@ TEST(QuoteIndex, DeeplyNestedQuotes) {
     EXPECT_TRUE(q.is_quoted("「「核」」"));
     EXPECT_EQ(q.first_occurrence("「核」"), uint32_t(3 * (depth - 1)));
 }
+
+// Many distinct annotation targets exhaust the direct-search budget; the
+// one-pass answers for all remaining targets must equal plain search,
+// including targets that are prefixes or suffixes of one another.
+TEST(QuoteIndex, ManyAnnotationTargetsMatchPlainSearch) {
+    std::string text;
+    std::vector<std::string> targets;
+    for (int i = 0; i < 1500; ++i) {
+        std::string t = "語" + std::to_string(i % 2 ? i : i / 7);
+        if (i % 5 == 0) t = std::to_string(i) + "語";
+        targets.push_back(t);
+        text += "前" + t + "中［＃「" + t + "」に傍点］";
+        if (i % 3 == 0) text += "「" + t + "」［＃「" + t + "」「語」は太字］\n";
+    }
+    text += "［＃「最後」～「語1」に傍点］";
+    targets.push_back("語");
+    targets.push_back("最後");
+    QuoteIndex q(text);
+    for (size_t i = 0; i < targets.size(); ++i) {
+        const std::string& t = targets[targets.size() - 1 - i];  // late targets first: big direct searches
+        const size_t hit = text.find(t);
+        ASSERT_EQ(q.first_occurrence(t), hit == std::string::npos ? std::nullopt : std::optional<uint32_t>(hit)) << t;
+        const uint32_t before = hit == std::string::npos ? 0 : static_cast<uint32_t>(hit + t.size());
+        EXPECT_TRUE(hit == std::string::npos || q.occurs_before(t, before)) << t;
+        if (hit != std::string::npos) {
+            EXPECT_FALSE(q.occurs_before(t, before - 1)) << t;
+        }
+    }
+}
