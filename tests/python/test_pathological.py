@@ -1,0 +1,102 @@
+"""Inputs built to hurt: huge nesting, stray closers, one enormous line,
+thousands of distinct targets. Their output must stay correct; their
+speed is measured by bench/run_bench.py, not here."""
+
+import json
+import re
+
+import pytest
+
+from kogane import Document, parse_to_html
+
+N = 100_000
+TAG = re.compile(r"<(/?)([a-z0-9]+)([^>]*)>")
+
+
+def balanced(html: str) -> bool:
+    stack = []
+    for m in TAG.finditer(html):
+        closing, name, rest = m.groups()
+        if closing:
+            if not stack or stack.pop() != name:
+                return False
+        elif name not in ("br", "img") and not rest.endswith("/"):
+            stack.append(name)
+    return not stack
+
+
+def counts(doc):
+    out = {}
+    for d in json.loads(doc.diagnostics_json())["data"]:
+        out[d["kind"]] = out.get(d["kind"], 0) + 1
+    return out
+
+
+@pytest.mark.parametrize("opener, name", [("《", "ruby"), ("［", "bracket"), ("「", "quote"), ("〔", "tortoise"), ("≪", "angle")])
+def test_unclosed_openers_stay_text(opener, name):
+    text = opener * N
+    doc = Document(text)
+    assert counts(doc) == {"unclosed_bracket": N}
+    html = doc.to_html()
+    assert html == "<p>" + text + "</p>\n"
+    assert doc.to_source() == text
+
+
+@pytest.mark.parametrize("closer", ["」", "］", "》"])
+def test_stray_closers(closer):
+    doc = Document(closer * N)
+    assert counts(doc) == {"unmatched_close": N}
+    assert json.loads(doc.pairs_json())["data"] == []
+
+
+@pytest.mark.parametrize("text", ["「" * N + "］" * N, "［" * N + "」" * N])
+def test_crossed_brackets_keep_every_byte(text):
+    html = parse_to_html(text)
+    assert html == "<p>" + text + "</p>\n"
+
+
+def test_a_megabyte_line_of_triggers():
+    text = ("｜《》≪≫［］＃※〔〕「」" * 30_000)[:333_333]
+    doc = Document(text)
+    html = doc.to_html()
+    assert balanced(html)
+    for view in ("nodes_json", "pairs_json", "diagnostics_json", "gaiji_json"):
+        json.loads(getattr(doc, view)())
+
+
+def test_a_megabyte_ruby_reading():
+    reading = "よ" * 333_333
+    html = parse_to_html("漢字《" + reading + "》")
+    assert html == f"<p><ruby>漢字<rp>(</rp><rt>{reading}</rt><rp>)</rp></ruby></p>\n"
+
+
+def test_ten_thousand_forward_references():
+    text = "".join(f"単語{i}［＃「単語{i}」に傍点］" for i in range(10_000))
+    doc = Document(text)
+    nodes = json.loads(doc.nodes_json())["data"]
+    assert [n["kind"] for n in nodes] == ["bouten"] * 10_000
+    assert counts(doc) == {}
+    html = doc.to_html()
+    assert html.count('<em class="kogane-bouten kogane-bouten-goma kogane-bouten-right">') == 10_000
+    assert '<em class="kogane-bouten kogane-bouten-goma kogane-bouten-right">単語9999</em>' in html
+
+
+def test_ten_thousand_distinct_quotes():
+    filler = "あいうえおかきくけこ" * 20
+    text = "".join(f"{filler}「語{i}」" for i in range(10_000))
+    doc = Document(text)
+    assert len(text.encode()) > 2_000_000
+    assert counts(doc) == {}
+    assert len(json.loads(doc.pairs_json())["data"]) == 10_000
+    assert doc.to_html() == "<p>" + text + "</p>\n"
+
+
+def test_container_opens_without_closes():
+    text = "［＃ここから２字下げ］\n" * N
+    doc = Document(text)
+    nodes = json.loads(doc.nodes_json())["data"]
+    assert len(nodes) == N and {n["kind"] for n in nodes} == {"containerOpen"}
+    assert json.loads(doc.container_pairs_json())["data"] == []
+    html = doc.to_html()
+    assert html.count("<div ") == N and html.count("</div>") == N
+    assert balanced(html)
