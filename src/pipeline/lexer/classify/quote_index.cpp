@@ -76,14 +76,23 @@ size_t find_in(std::string_view hay, std::string_view needle) {
 
 }  // namespace
 
-QuoteIndex::QuoteIndex(std::string_view text)
-    : text_(text), scan_budget_(text.size() + (64u << 10)), target_budget_(text.size() + (64u << 10)) {
+namespace {
+
+std::vector<uint32_t> find_quote_brackets(std::string_view text) {
     std::vector<uint32_t> brackets;
-    size_t opens = 0;
-    for (size_t at = next_quote_bracket(text, 0); at != std::string_view::npos; at = next_quote_bracket(text, at + 3)) {
+    for (size_t at = next_quote_bracket(text, 0); at != std::string_view::npos; at = next_quote_bracket(text, at + 3))
         brackets.push_back(static_cast<uint32_t>(at));
-        opens += static_cast<unsigned char>(text[at + 2]) == 0x8C;
-    }
+    return brackets;
+}
+
+}  // namespace
+
+QuoteIndex::QuoteIndex(std::string_view text) : QuoteIndex(text, find_quote_brackets(text)) {}
+
+QuoteIndex::QuoteIndex(std::string_view text, std::span<const uint32_t> brackets)
+    : text_(text), scan_budget_(text.size() + (64u << 10)), target_budget_(text.size() + (64u << 10)) {
+    size_t opens = 0;
+    for (const uint32_t at : brackets) opens += static_cast<unsigned char>(text[at + 2]) == 0x8C;
     if (opens == 0) return;
     table_.resize(std::bit_ceil(std::max<size_t>(16, opens * 2)));
 
