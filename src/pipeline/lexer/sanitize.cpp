@@ -165,10 +165,11 @@ std::string normalize_line_ends(std::string_view text) {
     return out;
 }
 
-std::string rewrite_accent_fragments(std::string_view text, Diagnostics& diagnostics) {
-    std::string out;
-    out.reserve(text.size());
-    size_t pos = 0;
+namespace {
+
+// Appends `text` from `pos` on to `out` with every 〔…〕 fragment's accent
+// digraphs rewritten; diagnostic spans are offsets in `out`.
+void append_rewritten(std::string_view text, size_t pos, std::string& out, Diagnostics& diagnostics) {
     while (true) {
         const size_t open = find_seq(text, kTortoiseOpen, pos);
         if (open == std::string_view::npos) {
@@ -202,6 +203,76 @@ std::string rewrite_accent_fragments(std::string_view text, Diagnostics& diagnos
         invariant(next > pos, "accent rewrite must advance");
         pos = next;
     }
+}
+
+// rewrite_accent_fragments for a text the caller owns: the output is
+// written over the input already read, so a large text is not copied into
+// a second buffer. A fragment that would grow past the bytes read so far
+// (a digraph becoming a three-byte character) hands the rest to a copy.
+void rewrite_accent_fragments_in_place(std::string& text, Diagnostics& diagnostics) {
+    char* const base = text.data();
+    const std::string_view view(text);
+    const size_t n = view.size();
+    size_t w = 0, pos = 0;  // output end, input position; w <= pos throughout
+    auto move_down = [&](size_t from, size_t len) {
+        if (w != from) std::memmove(base + w, base + from, len);
+        w += len;
+    };
+    while (true) {
+        const size_t open = find_seq(view, kTortoiseOpen, pos);
+        if (open == std::string_view::npos) {
+            move_down(pos, n - pos);
+            break;
+        }
+        const size_t body = open + kTortoiseOpen.size();
+        const size_t close = find_seq(view, kTortoiseClose, body);
+        if (close == std::string_view::npos) {
+            move_down(pos, n - pos);
+            break;
+        }
+        const std::string_view fragment = view.substr(body, close - body);
+        std::string rewritten;
+        bool changed = false;
+        if (has_accent_mark(fragment)) {
+            rewritten = decompose_accents(fragment);
+            changed = rewritten != fragment;
+        }
+        const size_t next = close + kTortoiseClose.size();
+        const size_t out_len = (body - pos) + (changed ? rewritten.size() : fragment.size()) + kTortoiseClose.size();
+        if (w + out_len > next) {
+            std::string out;
+            out.reserve(n + n / 64 + 16);
+            out.append(base, w);
+            append_rewritten(view, pos, out, diagnostics);
+            text = std::move(out);
+            return;
+        }
+        const size_t out_open = w + (open - pos);
+        move_down(pos, body - pos);
+        if (changed) {
+            std::memcpy(base + w, rewritten.data(), rewritten.size());
+            w += rewritten.size();
+        } else {
+            move_down(body, fragment.size());
+        }
+        std::memcpy(base + w, kTortoiseClose.data(), kTortoiseClose.size());
+        w += kTortoiseClose.size();
+        if (changed) {
+            diagnostics.push_back(Diagnostic::simple(DiagTag::AccentDecompositionApplied,
+                                                     Span{static_cast<uint32_t>(out_open), static_cast<uint32_t>(w)}));
+        }
+        invariant(next > pos, "accent rewrite must advance");
+        pos = next;
+    }
+    text.resize(w);
+}
+
+}  // namespace
+
+std::string rewrite_accent_fragments(std::string_view text, Diagnostics& diagnostics) {
+    std::string out;
+    out.reserve(text.size());
+    append_rewritten(text, 0, out, diagnostics);
     return out;
 }
 
@@ -234,7 +305,9 @@ SanitizedSource sanitize(SharedText source, Diagnostics diagnostics) {
             have_owned = true;
         }
     }
-    if (probe.tortoise_open) {
+    if (probe.tortoise_open && have_owned) {
+        rewrite_accent_fragments_in_place(owned, diagnostics);
+    } else if (probe.tortoise_open) {
         const size_t before = diagnostics.size();
         std::string rewritten = rewrite_accent_fragments(current(), diagnostics);
         if (diagnostics.size() != before) {  // one diagnostic per changed fragment
