@@ -1,6 +1,7 @@
 #include "pipeline/lexer/classify/quote_index.hpp"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstring>
 #include <tuple>
@@ -289,6 +290,7 @@ namespace {
 class FirstHits {
 public:
     explicit FirstHits(const std::vector<std::string_view>& keys) : keys_(keys) {
+        root_.fill(kNone);
         nodes_.push_back(Node{});
         size_t total = 0;
         for (std::string_view k : keys) total += k.size();
@@ -350,6 +352,7 @@ private:
     size_t bucket(uint64_t k) const { return static_cast<size_t>((k * 0x9E3779B97F4A7C15ull) >> 17) & mask_; }
 
     uint32_t child(uint32_t s, unsigned char c) const {
+        if (s == 0) return root_[c];  // the scan falls back to the root at most bytes
         const uint64_t k = edge_key(s, c);
         for (size_t i = bucket(k);; i = (i + 1) & mask_) {
             if (edges_[i].from_byte == k) return edges_[i].to;
@@ -357,6 +360,7 @@ private:
         }
     }
     void put(uint32_t s, unsigned char c, uint32_t to) {
+        if (s == 0) root_[c] = to;
         const uint64_t k = edge_key(s, c);
         size_t i = bucket(k);
         while (edges_[i].from_byte != ~uint64_t(0)) i = (i + 1) & mask_;
@@ -401,6 +405,7 @@ private:
     const std::vector<std::string_view>& keys_;
     std::vector<Node> nodes_;
     std::vector<Edge> edges_;
+    std::array<uint32_t, 256> root_;
     std::vector<std::tuple<uint32_t, unsigned char, uint32_t>> children_;
     size_t mask_ = 0;
 };
