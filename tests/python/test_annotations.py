@@ -222,3 +222,12 @@ def test_unclosed_inline_containers_do_not_multiply_across_paragraphs():
     # the first paragraph holds all thousand, later ones only a bounded carry
     assert 1000 < opens < 1000 + 200 * 100
     assert html.count("<p>") == 200
+
+
+def test_bar_before_gaiji_marks_the_ruby_base():
+    text = "前｜※［＃「木＋吶のつくり」、第3水準1-85-54］※［＃「火＋亢」、第4水準2-79-62］《ぜいこう》後"
+    html = parse_to_html(text)
+    assert "｜" not in html
+    assert html.startswith('<p>前<ruby><span class="kogane-gaiji" data-codepoint="U+6798">枘</span>')
+    assert kinds(text) == ["ruby"]
+    assert Document(text).to_source() == text

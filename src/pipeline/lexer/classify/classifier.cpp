@@ -131,6 +131,10 @@ struct Classifier::State {
     // still take them in.
     SmallVector<ClassifiedEvent, 2> held;
     uint32_t held_end = 0;
+    // A ｜ standing right before the held gaiji: it marks them as a ruby
+    // base, so it is kept out of the text run until the 《 (or its absence)
+    // decides whether it belongs to a ruby.
+    uint32_t held_bar = kNone;
 
     // ---------------------------------------------------------------- driver
 
@@ -189,6 +193,8 @@ struct Classifier::State {
     }
 
     void flush_held() {
+        if (held_bar != kNone && !held.empty()) out.push(ClassifiedEvent::text_run(Span{held_bar, held_bar + kBarBytes}));
+        held_bar = kNone;
         for (const ClassifiedEvent& e : held) out.push(e);
         held.clear();
     }
@@ -440,7 +446,13 @@ struct Classifier::State {
         if (!gaiji.resolved) diagnostics.push_back(Diagnostic::simple(DiagTag::UnresolvedGaiji, gaiji.span));
         const bool continues = !held.empty() && gaiji.span.start == held_end && !run_active;
         if (!continues) flush_held();
-        close_run(gaiji.span.start);
+        uint32_t run_end = gaiji.span.start;
+        if (!continues && run_active && last_bar != kNone && last_bar >= run_start &&
+            last_bar + kBarBytes == gaiji.span.start) {
+            held_bar = last_bar;
+            run_end = last_bar;
+        }
+        close_run(run_end);
         held.push_back(ClassifiedEvent::of_node(Node::make_gaiji(gaiji.item), gaiji.span));
         held_end = gaiji.span.end;
     }
@@ -498,7 +510,8 @@ struct Classifier::State {
             SmallVector<ContentItem, 2> items;
             for (const ClassifiedEvent& h : held) items.push_back(ContentItem::make_gaiji(h.node.gaiji));
             const Segment base = store.segment_from_items(std::span<const ContentItem>(items.data(), items.size()));
-            const Span span{held[0].span.start, close.end};
+            const Span span{held_bar != kNone ? held_bar : held[0].span.start, close.end};
+            held_bar = kNone;
             held.clear();
             queue_ruby(base, group_content(i, p), span);
             return true;
