@@ -340,6 +340,8 @@ private:
                 w_.write("］");
                 break;
             case NodeTag::HeadingHint:
+                // An inline hint took its target text over, so it writes it back.
+                if (n.hint.is_inline) w_.write(store_.resolve(n.hint.target));
                 w_.write("［＃「");
                 w_.write(store_.resolve(n.hint.target));
                 w_.write("」は");

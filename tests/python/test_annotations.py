@@ -231,3 +231,16 @@ def test_bar_before_gaiji_marks_the_ruby_base():
     assert html.startswith('<p>前<ruby><span class="kogane-gaiji" data-codepoint="U+6798">枘</span>')
     assert kinds(text) == ["ruby"]
     assert Document(text).to_source() == text
+
+
+def test_same_line_heading_hint_keeps_its_text():
+    text = "［＃５字下げ］第一章［＃「第一章」は中見出し］"
+    d = Document(text)
+    assert kinds(text) == ["indent", "headingHint"]
+    assert '<span class="kogane-heading-hint" data-level="2">第一章</span>' in d.to_html()
+    assert d.to_source() == "［＃5字下げ］第一章［＃「第一章」は中見出し］"
+
+
+def test_empty_target_is_no_forward_reference():
+    assert kinds("［＃「」に傍点］") == ["directive"]
+    assert "<em" not in parse_to_html("［＃「」に傍点］")

@@ -29,6 +29,7 @@ std::optional<Targets> collect_targets(const AnnotationInput& in) {
         uint32_t p = i < in.partners.size() ? in.partners[i] : kNoPartner;
         if (p == kNoPartner || p <= i || p >= in.closer || in.events[p].tag != PairTag::Close) break;
         const PairEvent& c = in.events[p];
+        if (c.start == e.end) return std::nullopt;  // 「」 names nothing
         t.spans.push_back(Span{e.end, c.start});
         for (uint32_t k = i + 1; k < p; ++k)
             if (in.events[k].tag != PairTag::Text) t.nested = true;
