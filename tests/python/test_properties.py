@@ -109,3 +109,14 @@ def test_shift_jis_round_trip(text):
     except UnicodeEncodeError:
         return
     assert kogane.decode_sjis(data) == data.decode("cp932")
+
+
+@SETTINGS
+@given(markup)
+def test_reemitted_source_is_canonical(text):
+    once = Document(text).to_source()
+    again = Document(once)
+    # canonical text re-emits to itself and keeps every construct
+    assert again.to_source() == once
+    kinds = lambda d: [n["kind"] for n in json.loads(d.nodes_json())["data"]]  # noqa: E731
+    assert kinds(again) == kinds(Document(text))
