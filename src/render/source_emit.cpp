@@ -363,6 +363,7 @@ private:
                 break;
             case NodeTag::MarginNote:
                 emit_content(n.margin.base);
+                if (n.margin.placed) break;  // the annotation is written where it stood
                 w_.write("［＃");
                 emit_quoted(n.margin.base);
                 w_.write(n.margin.side == 1 ? "の左に「" : "に「");

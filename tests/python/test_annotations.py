@@ -244,3 +244,15 @@ def test_same_line_heading_hint_keeps_its_text():
 def test_empty_target_is_no_forward_reference():
     assert kinds("［＃「」に傍点］") == ["directive"]
     assert "<em" not in parse_to_html("［＃「」に傍点］")
+
+
+def test_margin_note_on_an_earlier_occurrence():
+    text = "「ほんたうにどこまでも行かう」［＃「ほんたう」に「ママ」の注記］"
+    d = Document(text)
+    assert kinds(text) == ["marginNote", "directive"]
+    assert d.to_html().startswith(
+        '<p>「<ruby>ほんたう<rp>(</rp><rt class="kogane-margin-note">ママ</rt><rp>)</rp></ruby>にどこまでも'
+    )
+    assert d.to_source() == text
+    # not in the current run: nothing is placed
+    assert kinds("ほんたう\n［＃「ほんたう」に「ママ」の注記］") == ["directive"]

@@ -236,7 +236,8 @@ struct AngleQuoteNode {
 struct MarginNoteNode {
     ContentRef base;
     ContentRef note;
-    uint8_t side = 0;  // 1 = note on the left-hand side
+    uint8_t side = 0;    // 1 = note on the left-hand side
+    uint8_t placed = 0;  // 1 = put on an earlier occurrence; its annotation stands elsewhere
 };
 
 struct Node {

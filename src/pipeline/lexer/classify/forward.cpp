@@ -303,7 +303,23 @@ private:
             return std::nullopt;
         }
         std::string_view t = target(0);
-        if (inner.empty() || inner.find("」") != std::string_view::npos || !immediately_before(t)) return std::nullopt;
+        if (inner.empty() || inner.find("」") != std::string_view::npos) return std::nullopt;
+        if (!immediately_before(t)) {
+            // A note on an earlier occurrence in the same run is put there;
+            // the annotation itself stays as a remark so its text is kept.
+            auto at = ruby ? std::nullopt : occurrence_in_run(t);
+            if (!at) return std::nullopt;
+            MarginNoteNode m;
+            m.base = target_content(t);
+            m.note = target_content(inner);
+            m.side = left ? 1 : 0;
+            m.placed = 1;
+            ForwardOutcome o = classified(
+                Node::make_directive(in_.store.intern(in_.text.substr(open_, end_ - open_)), kRemarkOther),
+                Span{open_, end_});
+            o.result.placed = PlacedFormat{Node::make_margin(m), Span{*at, *at + static_cast<uint32_t>(t.size())}};
+            return o;
+        }
         Span span{open_ - static_cast<uint32_t>(t.size()), end_};
         if (ruby) {
             RubyNode r = in_.store.make_ruby(in_.store.text_segment(t), in_.store.text_segment(inner));
