@@ -129,11 +129,10 @@ TEST(ClassifierStream, RemarksAngleQuotesQuotesAndLines) {
 TEST(ClassifierStream, ReReadingAnOpenerThatNeverCloses) {
     EXPECT_EQ(show("《a\n漢字《かんじ》"), "t:《a lf ruby[漢字《かんじ》](漢字/かんじ)");
     EXPECT_EQ(show("［a《b］漢字《かんじ》［＃x］"), "t:［a《b］ ruby[漢字《かんじ》](漢字/かんじ) dir[［＃x］]");
-    // Re-read, the 《 opens a group that would only end with the input, and
-    // re-reading drops Unclosed events: later groups with an unclosed
-    // opener inside no longer complete.
+    // A re-read opener that never closes is text; later groups still follow
+    // their own bracket pairs, whatever was unclosed before them.
     EXPECT_EQ(show("［＃「］"), "dir[［＃「］]");
-    EXPECT_EQ(show("［a《b］［＃「］"), "t:［a《b］［＃ t:「］");
+    EXPECT_EQ(show("［a《b］［＃「］"), "t:［a《b］ dir[［＃「］]");
 }
 
 TEST(ClassifierRubyBase, ClassTable) {

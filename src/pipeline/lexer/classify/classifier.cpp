@@ -16,9 +16,6 @@ constexpr uint32_t kNone = 0xFFFFFFFFu;
 constexpr size_t kNotFound = ~size_t(0);
 constexpr uint32_t kBarBytes = 3;  // ｜ in UTF-8
 
-// Opener flag: an Unclosed event lies between the opener and its closer.
-constexpr uint8_t kStaleInside = 1;
-
 bool is_trigger(const PairEvent& e, TriggerKind k) { return e.tag == PairTag::Trigger && e.kind == uint8_t(k); }
 bool is_open(const PairEvent& e, PairKind k) { return e.tag == PairTag::Open && e.kind == uint8_t(k); }
 bool is_quote_kind(PairKind k) { return k == PairKind::Tortoise || k == PairKind::Quote; }
@@ -57,8 +54,7 @@ private:
 
 struct StackEntry {
     PairKind kind = PairKind::Bracket;
-    uint32_t index = 0;          // buffer index of the opener
-    uint32_t unclosed_seen = 0;  // Unclosed events buffered before it
+    uint32_t index = 0;  // buffer index of the opener
 };
 
 // A ※ carried into a bracket group: it may introduce a gaiji reference.
@@ -70,7 +66,7 @@ struct Mark {
 }  // namespace
 
 // The group machinery works on one buffer. While a group is collected from
-// the input, its events, partner table and opener flags fill the buffer.
+// the input, its events and partner table fill the buffer.
 // When it ends unclassified, the same buffer is re-read from a cursor, and
 // every bracket group nested in it is classified in place as the range
 // [opener, partner] — its events are already buffered and paired, so
@@ -110,22 +106,13 @@ struct Classifier::State {
     Mode mode = Mode::Idle;
     SmallVector<PairEvent, 16> buf;
     SmallVector<uint32_t, 16> partner;
-    SmallVector<uint8_t, 16> flags;
     SmallVector<StackEntry, 8> stack;
     uint32_t open_count[5] = {};  // stack entries per PairKind: skips searches that cannot succeed
-    uint32_t unclosed_seen = 0;
     Mark group_mark;
     uint32_t replay_pos = 0;
     uint32_t replay_end = 0;
     uint32_t ruby_scan = 0;  // first Open Ruby after the last ruby group examined
 
-    // Unclosed events are dropped when a group is re-read, so a re-read
-    // opener that will never close opens a group that stays open to the end
-    // of the input, after which everything it swallowed is re-read without
-    // its Unclosed events. Setting this flag gives the same result without
-    // the re-reading: from then on Unclosed events are dropped as they come,
-    // and a group with an Unclosed inside it never completes.
-    bool mute_unclosed = false;
 
     // Gaiji nodes whose emission waits: a following ※［＃…］ or 《…》 may
     // still take them in.
@@ -152,7 +139,7 @@ struct Classifier::State {
             const PairEvent& e = events[cursor++];
             if (mode == Mode::Collecting)
                 collect(e);
-            else if (!(e.tag == PairTag::Unclosed && mute_unclosed))
+            else
                 top_level(e, kNone);
             return;
         }
@@ -276,10 +263,8 @@ struct Classifier::State {
         mode = Mode::Idle;
         buf.clear();
         partner.clear();
-        flags.clear();
         stack.clear();
         std::fill(std::begin(open_count), std::end(open_count), 0u);
-        unclosed_seen = 0;
         group_mark = Mark{};
         replay_pos = replay_end = 0;
         ruby_scan = 0;
@@ -288,12 +273,11 @@ struct Classifier::State {
     uint32_t buffer(const PairEvent& e) {
         buf.push_back(e);
         partner.push_back(kNoPartner);
-        flags.push_back(0);
         return uint32_t(buf.size() - 1);
     }
 
     void push_open(PairKind kind, uint32_t index) {
-        stack.push_back(StackEntry{kind, index, unclosed_seen});
+        stack.push_back(StackEntry{kind, index});
         if (uint8_t(kind) < 5) ++open_count[uint8_t(kind)];
     }
 
@@ -331,7 +315,6 @@ struct Classifier::State {
                 remove_open(at);
                 partner[entry.index] = i;
                 partner[i] = entry.index;
-                if (unclosed_seen != entry.unclosed_seen) flags[entry.index] |= kStaleInside;
                 if (stack.empty()) complete_group(i);
                 return;
             }
@@ -340,12 +323,10 @@ struct Classifier::State {
                 if (at != kNotFound && stack[at].index == 0) {
                     buf.pop_back();
                     partner.pop_back();
-                    flags.pop_back();
                     abandon_group();
                     return;
                 }
                 if (at != kNotFound) remove_open(at);
-                ++unclosed_seen;
                 return;
             }
             default: return;
@@ -354,8 +335,7 @@ struct Classifier::State {
 
     void complete_group(uint32_t closer) {
         Mark m = group_mark;
-        const bool never_completes = mute_unclosed && (flags[0] & kStaleInside);
-        if (!never_completes && classify_group(0, closer, m)) {
+        if (classify_group(0, closer, m)) {
             reset_group();
             return;
         }
@@ -380,10 +360,9 @@ struct Classifier::State {
     // A group nested in the buffer being re-read.
     void reread_group(uint32_t i, Mark m) {
         const uint32_t p = partner[i];
-        if (p == kNoPartner || p <= i || p >= buf.size() || (flags[i] & kStaleInside)) {
-            // With its Unclosed dropped on re-reading, this group would never
-            // complete.
-            mute_unclosed = true;
+        if (p == kNoPartner || p <= i || p >= buf.size()) {
+            // An opener that never closes is text; what follows it is read
+            // by its own bracket pairs.
             to_text(i, m);
             return;
         }
