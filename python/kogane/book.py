@@ -179,6 +179,9 @@ class Book:
         """The whole file as one document (what the engine's views describe)."""
         return Document(self.text)
 
+    def header_document(self) -> Document:
+        return Document(self.header)
+
     def body_document(self) -> Document:
         return Document(self.body)
 

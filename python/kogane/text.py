@@ -1,0 +1,173 @@
+"""Plain text of a book, as a reader or a text corpus wants it.
+
+The text is taken from the engine's HTML rendering, never from the markup
+itself, so it agrees with every other view: readings are dropped (or kept in
+parentheses), annotations disappear, gaiji become their characters, accent
+fragments lose the tortoise brackets that only delimit them, and page breaks
+become blank lines.
+"""
+
+from __future__ import annotations
+
+import re
+from html.parser import HTMLParser
+
+from .book import Book
+
+__all__ = ["to_text", "fragment_to_text", "UNRESOLVED_GAIJI", "strip_accent_brackets"]
+
+UNRESOLVED_GAIJI = "〓"  # the geta mark printers use for a missing character
+
+# Classes of elements whose content is an annotation, not text of the book.
+_NOTE_CLASSES = frozenset(
+    {"kogane-directive", "kogane-editor-note", "kogane-ruby-note", "kogane-margin-note", "kogane-kaeriten"}
+)
+_BLOCKS = frozenset({"p", "div", "h1", "h2", "h3", "figure", "figcaption", "section", "main", "header"})
+_BREAK_CLASSES = frozenset({"kogane-page-break", "kogane-section-break"})
+
+_LATIN = "A-Za-z\u00c0-\u024f\u1e00-\u1eff"
+# A 〔…〕 on one line with a Latin letter in it is an accent fragment; the
+# brackets only delimit it. Tags are allowed inside so the same rule serves
+# rendered HTML (a gaiji span or ruby within the fragment).
+_ACCENT_FRAGMENT = re.compile(r"〔((?:[^〔〕\n<]|<[^>]*>)*?)〕")
+_HAS_LATIN = re.compile(f"[{_LATIN}]")
+_TAG = re.compile(r"<[^>]*>")
+
+
+def strip_accent_brackets(s: str) -> str:
+    """Drop the 〔〕 around accent fragments (in text or in rendered HTML)."""
+
+    def repl(m: re.Match[str]) -> str:
+        inner = m.group(1)
+        return inner if _HAS_LATIN.search(_TAG.sub("", inner)) else m.group(0)
+
+    return _ACCENT_FRAGMENT.sub(repl, s) if "〔" in s else s
+
+
+class _TextWriter(HTMLParser):
+    def __init__(self, *, ruby: bool, gaiji_descriptions: bool) -> None:
+        super().__init__(convert_charrefs=True)
+        self.ruby = ruby
+        self.gaiji_descriptions = gaiji_descriptions
+        self.out: list[str] = []
+        # One entry per open element: (tag, text written at its end, skipped).
+        self.stack: list[tuple[str, str, bool]] = []
+        self.skip = 0
+        # A source line that held nothing but annotations leaves no line.
+        self.line_has_text = False
+        self.line_had_note = False
+
+    # -- output helpers -------------------------------------------------
+    def _ends_with(self, suffix: str) -> bool:
+        tail = "".join(self.out[-3:])
+        return tail.endswith(suffix)
+
+    def _line_break(self) -> None:
+        if self.out and not self._ends_with("\n"):
+            self.out.append("\n")
+        self.line_has_text = self.line_had_note = False
+
+    def _blank_line(self) -> None:
+        if not self.out:
+            return
+        self._line_break()
+        if not self._ends_with("\n\n"):
+            self.out.append("\n")
+
+    def _write(self, s: str) -> None:
+        if not self.skip and s:
+            self.out.append(s)
+            self.line_has_text = True
+
+    # -- parser callbacks -----------------------------------------------
+    def handle_startendtag(self, tag: str, attrs: list[tuple[str, str | None]]) -> None:
+        if tag == "br" and not self.skip:
+            if self.line_has_text or not self.line_had_note:
+                self.out.append("\n")
+            self.line_has_text = self.line_had_note = False
+        elif tag in ("div", "span", "p"):  # an empty element written as <x />
+            self.handle_starttag(tag, attrs)
+            self.handle_endtag(tag)
+
+    def handle_starttag(self, tag: str, attrs: list[tuple[str, str | None]]) -> None:
+        if tag in ("br", "img"):
+            self.handle_startendtag(tag, attrs)
+            return
+        a = dict(attrs)
+        classes = set((a.get("class") or "").split())
+        skip = False
+        end = ""
+        if tag == "rp" or classes & _NOTE_CLASSES or "hidden" in a:
+            skip = True
+        elif tag == "rt":
+            skip = not self.ruby
+            if not skip:
+                self._write("（")
+                end = "）"
+        elif "kogane-gaiji" in classes and "data-description" in a:
+            self._write((a["data-description"] or "") if self.gaiji_descriptions else UNRESOLVED_GAIJI)
+            skip = True
+        elif "kogane-warichu" in classes and tag == "span":
+            self._write("（")
+            end = "）"
+        elif tag in _BLOCKS and not self.skip:
+            if classes & _BREAK_CLASSES:
+                self._blank_line()
+            else:
+                self._line_break()
+            end = "\n\n" if tag == "p" else "\n"
+        self.stack.append((tag, end, skip))
+        if skip:
+            self.skip += 1
+            self.line_had_note = True
+
+    def handle_endtag(self, tag: str) -> None:
+        # The fragment is well formed; pop to the matching element anyway so
+        # a stray end tag cannot shift everything after it.
+        for depth in range(len(self.stack) - 1, -1, -1):
+            if self.stack[depth][0] == tag:
+                break
+        else:
+            return
+        while len(self.stack) > depth:
+            _, end, skip = self.stack.pop()
+            if skip:
+                self.skip -= 1
+            if end == "\n\n":
+                self._blank_line()
+            elif end == "\n":
+                self._line_break()
+            else:
+                self._write(end)
+
+    def handle_data(self, data: str) -> None:
+        # Line ends of the source arrive as <br />; newlines between tags
+        # are only the renderer's layout.
+        self._write(data.replace("\r", "").replace("\n", ""))
+
+    def text(self) -> str:
+        self.close()
+        s = strip_accent_brackets("".join(self.out))
+        s = re.sub(r"\n{3,}", "\n\n", s).strip("\n")
+        return s + "\n" if s else ""
+
+
+def fragment_to_text(html: str, *, ruby: bool = False, gaiji_descriptions: bool = False) -> str:
+    """Plain text of an HTML fragment rendered by the engine."""
+    writer = _TextWriter(ruby=ruby, gaiji_descriptions=gaiji_descriptions)
+    writer.feed(html)
+    return writer.text()
+
+
+def to_text(book: Book, *, ruby: bool = False, gaiji_descriptions: bool = False, full: bool = False) -> str:
+    """The body of `book` as plain text; with ``full`` also its header and colophon.
+
+    ``ruby`` keeps readings as 漢字（かんじ）; ``gaiji_descriptions`` writes the
+    description of a character the engine could not resolve instead of 〓.
+    """
+    options = dict(ruby=ruby, gaiji_descriptions=gaiji_descriptions)
+    parts = [fragment_to_text(book.body_document().to_html(), **options)]
+    if full:
+        parts.insert(0, fragment_to_text(book.header_document().to_html(), **options))
+        parts.append(fragment_to_text(book.colophon_document().to_html(), **options))
+    return "\n".join(p for p in parts if p)
