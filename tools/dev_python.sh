@@ -10,5 +10,5 @@ shift
 cmake -S . -B "$dir" -G Ninja -DKOGANE_BUILD_PYTHON=ON -DKOGANE_WERROR=ON "$@" >/dev/null
 cmake --build "$dir" -j 2 --target _kogane
 mkdir -p "$dir/pkg/kogane"
-cp python/kogane/*.py python/kogane/*.pyi python/kogane/py.typed "$dir/pkg/kogane/"
+cp python/kogane/*.py python/kogane/*.pyi python/kogane/py.typed python/kogane/*.css "$dir/pkg/kogane/"
 cp "$dir"/_kogane*.so "$dir/pkg/kogane/"

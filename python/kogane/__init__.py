@@ -17,6 +17,10 @@ from ._kogane import (
     version,
 )
 
+from .book import Book, BookError
+from .pages import page, render_page
+from .text import to_text
+
 try:
     __version__ = _distribution_version("kogane")
 except PackageNotFoundError:  # running from a source tree without metadata
@@ -31,3 +35,5 @@ __all__ = [
     "version",
     "schema_version",
 ]
+# The book layer (Book, page, to_text) is reached as attributes; __all__
+# lists the engine's names only.

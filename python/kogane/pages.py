@@ -1,0 +1,307 @@
+"""A book as one standalone HTML5 page, vertical by default.
+
+The engine's HTML fragment stays as it is; this module adapts it for reading:
+
+* a single-line layout (［＃３字下げ］, ［＃地付き］, ［＃地から２字上げ］ …) is marked
+  in the fragment by an empty span where the annotation stood. Here the rest
+  of that source line is wrapped in an element carrying the layout, so the
+  stylesheet can indent it or push it to the end of the line, also when the
+  marker stands mid-line (貰ひたい。［＃地から２字上げ］（一九三六））;
+* numbers carried in data attributes become CSS custom properties, so the
+  stylesheet can size indents, offsets, widths and font steps in characters;
+* accent fragments lose their delimiting 〔〕;
+* image sources that are not relative paths inside the book are dropped and
+  reported;
+* editorial notes the fragment keeps hidden can be shown as small notes.
+"""
+
+from __future__ import annotations
+
+import html
+import os
+import re
+from importlib import resources
+from pathlib import Path
+from typing import Callable, Iterable
+
+from .book import Book, is_safe_image_path
+from .text import strip_accent_brackets
+
+__all__ = ["render_page", "page", "stylesheet", "adapt_fragment", "book_parts"]
+
+_CSP = (
+    "default-src 'none'; img-src 'self'; style-src 'unsafe-inline'; "
+    "script-src 'none'; object-src 'none'; base-uri 'none'; form-action 'none'"
+)
+
+_TOKEN = re.compile(r"<[^>]*>|[^<]+")
+_START = re.compile(r"<([a-zA-Z][a-zA-Z0-9]*)\b[^>]*?(/?)>")
+_END = re.compile(r"</([a-zA-Z][a-zA-Z0-9]*)\s*>")
+_VOID = frozenset({"br", "img", "hr", "wbr", "meta", "link"})
+_PARAGRAPH = re.compile(r"<p>(.*?)</p>", re.S)
+_LINE_END = "<br />\n"
+# Start tags of the spans that lay out the rest of their line.
+_MARKER = re.compile(
+    r'<span class="(?:kogane-indent|kogane-align-end|kogane-center|kogane-line-)[^"]*"[^>]*>'
+)
+_EMPTY_MARKER_TAIL = "</span>"
+_DATA_NUMBER = re.compile(r' data-(amount|offset|width|wrap|steps|columns|kumi-lines|kumi-width)="(\d+)"')
+_IMG = re.compile(r'<img src="([^"]*)"([^>]*?) ?/>')
+_HIDDEN_DIRECTIVE = re.compile(r'<span class="kogane-directive" hidden>(.*?)</span>', re.S)
+_HIDDEN_ATTR = re.compile(r"(<[a-z][^>]*?) hidden(?=[ >/])")
+
+
+def stylesheet() -> str:
+    """The stylesheet shipped with the package (kogane.css)."""
+    return resources.files(__package__).joinpath("kogane.css").read_text(encoding="utf-8")
+
+
+# -- tag balance -------------------------------------------------------------
+
+
+def _walk_stack(segment: str, stack: list[str]) -> list[str]:
+    """The open start tags after `segment`, given those open before it."""
+    stack = list(stack)
+    for m in _TOKEN.finditer(segment):
+        tok = m.group(0)
+        if not tok.startswith("<"):
+            continue
+        if tok.startswith("</"):
+            end = _END.match(tok)
+            if end:
+                name = end.group(1).lower()
+                for k in range(len(stack) - 1, -1, -1):
+                    if _tag_name(stack[k]) == name:
+                        del stack[k:]
+                        break
+            continue
+        start = _START.match(tok)
+        if start and not start.group(2) and start.group(1).lower() not in _VOID:
+            stack.append(tok)
+    return stack
+
+
+def _tag_name(start_tag: str) -> str:
+    m = _START.match(start_tag)
+    return m.group(1).lower() if m else ""
+
+
+def _close(stack: Iterable[str]) -> str:
+    return "".join(f"</{_tag_name(t)}>" for t in reversed(list(stack)))
+
+
+def _open(stack: Iterable[str]) -> str:
+    return "".join(stack)
+
+
+# -- single-line layouts --------------------------------------------------------
+
+
+def _split_at_markers(line: str) -> list[tuple[str, str]]:
+    """[(wrapper start tag or '', html)] — the lead and one part per marker."""
+    parts: list[tuple[str, str]] = []
+    wrapper = ""
+    pos = 0
+    for m in _MARKER.finditer(line):
+        parts.append((wrapper, line[pos : m.start()]))
+        wrapper = m.group(0)
+        pos = m.end()
+        if line.startswith(_EMPTY_MARKER_TAIL, pos):
+            pos += len(_EMPTY_MARKER_TAIL)
+        else:  # a run with content: its own span stays inside the part
+            pos = m.start()
+            wrapper = wrapper.replace('class="', 'class="kogane-line-run ', 1)
+    parts.append((wrapper, line[pos:]))
+    return parts
+
+
+def _layout_line(line: str, inherited: list[str]) -> tuple[str, list[str], bool]:
+    """The line with its layouts applied, the tags open after it, and whether it was wrapped."""
+    if not _MARKER.search(line):
+        return line, _walk_stack(line, inherited), False
+    out = [_close(inherited), '<span class="kogane-line">']
+    stack = inherited
+    for wrapper, segment in _split_at_markers(line):
+        after = _walk_stack(segment, stack)
+        if not wrapper and not segment:
+            continue
+        out.append(wrapper or '<span class="kogane-line-lead">')
+        out.append(_open(stack) + segment + _close(after))
+        out.append("</span>")
+        stack = after
+    out.append("</span>")
+    out.append(_open(stack))
+    return "".join(out), stack, True
+
+
+def _layout_paragraph(m: re.Match[str]) -> str:
+    lines = m.group(1).split(_LINE_END)
+    stack: list[str] = []
+    out: list[str] = []
+    previous_wrapped = False
+    for i, line in enumerate(lines):
+        laid, stack, wrapped = _layout_line(line, stack)
+        if i:
+            # A wrapped line is a block of its own; a <br /> beside it would
+            # add an empty line.
+            out.append("\n" if wrapped or previous_wrapped else _LINE_END)
+        out.append(laid)
+        previous_wrapped = wrapped
+    return "<p>" + "".join(out) + "</p>"
+
+
+# -- the whole fragment ---------------------------------------------------------
+
+
+def _numbers_to_properties(fragment: str) -> str:
+    def start_tag(m: re.Match[str]) -> str:
+        tag = m.group(0)
+        props = ";".join(f"--kogane-{k}:{v}" for k, v in _DATA_NUMBER.findall(tag))
+        if not props or " style=" in tag:
+            return tag
+        return tag[:-1] + f' style="{props}">'
+
+    return re.sub(r"<[a-z][^>]* data-[^>]*>", start_tag, fragment)
+
+
+def adapt_fragment(
+    fragment: str,
+    *,
+    notes: bool = False,
+    warnings: list[str] | None = None,
+    source_name: str = "",
+    keep_image: Callable[[str], bool] | None = None,
+) -> str:
+    """The engine's fragment prepared for reading (see the module docstring).
+
+    ``keep_image(path)`` may refuse images that exist nowhere (an EPUB can
+    only hold what the book has); refused and unsafe sources are reported to
+    ``warnings``.
+    """
+    prefix = f"{source_name}: " if source_name else ""
+
+    def image(m: re.Match[str]) -> str:
+        src = html.unescape(m.group(1))
+        if not is_safe_image_path(src):
+            if warnings is not None:
+                warnings.append(f"{prefix}image source {src!r} dropped: not a relative path inside the book")
+            return ""
+        if keep_image is not None and not keep_image(src):
+            if warnings is not None:
+                warnings.append(f"{prefix}image {src!r} left out: the book does not hold it")
+            return ""
+        return m.group(0)
+
+    out = _IMG.sub(image, fragment)
+    out = strip_accent_brackets(out)
+    if notes:
+        out = _HIDDEN_DIRECTIVE.sub(_note, out)
+    out = _PARAGRAPH.sub(_layout_paragraph, out)
+    out = _numbers_to_properties(out)
+    # hidden="hidden" reads the same in HTML and is well-formed XML too.
+    return _HIDDEN_ATTR.sub(r'\1 hidden="hidden"', out)
+
+
+# Remarks about the text itself (sic, the printed edition read otherwise, a
+# note by whoever typed it in), as opposed to annotations the engine does not
+# know, which stay hidden.
+_EDITORIAL = re.compile(r"ママ|底本|初出|原文|入力者注|校訂|誤植")
+
+
+def _note(m: re.Match[str]) -> str:
+    raw = m.group(1)
+    if not _EDITORIAL.search(raw):
+        return m.group(0)
+    body = raw
+    if body.startswith("［＃") and body.endswith("］"):
+        body = body[2:-1]
+    return f'<span class="kogane-note" title="{raw}">{body}</span>'
+
+
+# -- the page -------------------------------------------------------------------
+
+
+def _header_html(book: Book, **adapt) -> str:
+    if not book.header.strip():
+        return ""
+    fragment = adapt_fragment(book.header_document().to_html(), **adapt)
+    m = _PARAGRAPH.search(fragment)
+    lines = m.group(1).split(_LINE_END) if m else []
+    parts = []
+    for i, line in enumerate(line for line in lines if line.strip()):
+        if i == 0:
+            parts.append(f'<h1 class="kogane-book-title">{line}</h1>')
+        else:
+            parts.append(f'<p class="kogane-book-byline">{line}</p>')
+    return '<header class="kogane-book-header">\n' + "\n".join(parts) + "\n</header>\n"
+
+
+def book_parts(book: Book, *, notes: bool, warnings: list[str] | None, keep_image=None) -> dict[str, str]:
+    """Header, body and colophon of `book` as adapted HTML (notation left out)."""
+    adapt = dict(notes=notes, warnings=warnings, source_name=book.name, keep_image=keep_image)
+    colophon = ""
+    if book.colophon.strip():
+        colophon = adapt_fragment(book.colophon_document().to_html(), **adapt)
+    return dict(
+        header=_header_html(book, **adapt),
+        body=adapt_fragment(book.body_document().to_html(), **adapt),
+        colophon=colophon,
+    )
+
+
+def _escape(s: str) -> str:
+    return html.escape(s, quote=True)
+
+
+def render_page(
+    book: Book, *, horizontal: bool = False, notes: bool = False, warnings: list[str] | None = None
+) -> str:
+    """One HTML5 document for `book`: title, metadata, body and colophon.
+
+    Vertical writing unless ``horizontal``; ``notes`` shows the editorial
+    notes the text keeps hidden. Messages about dropped image sources are
+    appended to ``warnings`` when a list is given.
+    """
+    parts = book_parts(book, notes=notes, warnings=warnings)
+    mode = "kogane-horizontal" if horizontal else "kogane-vertical"
+    head = [
+        "<!DOCTYPE html>",
+        f'<html lang="ja" class="kogane-page {mode}">',
+        "<head>",
+        '<meta charset="utf-8" />',
+        f'<meta http-equiv="Content-Security-Policy" content="{_CSP}" />',
+        '<meta name="viewport" content="width=device-width, initial-scale=1" />',
+        f"<title>{_escape(book.display_title)}</title>",
+    ]
+    if book.authors:
+        head.append(f'<meta name="author" content="{_escape("、".join(book.authors))}" />')
+    if book.subtitle:
+        head.append(f'<meta name="description" content="{_escape(book.subtitle)}" />')
+    head.append("<style>\n" + stylesheet() + "</style>")
+    head.append("</head>")
+    body = ["<body>", parts["header"], '<main class="kogane-body">', parts["body"], "</main>"]
+    if parts["colophon"]:
+        body += ['<section class="kogane-colophon">', parts["colophon"], "</section>"]
+    body.append("</body>\n</html>\n")
+    return "\n".join(head) + "\n" + "\n".join(body)
+
+
+def _as_book(source: Book | str | bytes | os.PathLike[str]) -> Book:
+    if isinstance(source, Book):
+        return source
+    if isinstance(source, bytes):
+        return Book.from_bytes(source)
+    if isinstance(source, os.PathLike):
+        return Book.from_path(source)
+    if isinstance(source, str):
+        # A short single-line string naming an existing book file is a path;
+        # anything else is the text of a book.
+        if "\n" not in source and source.lower().endswith((".txt", ".zip")) and Path(source).is_file():
+            return Book.from_path(source)
+        return Book.from_text(source)
+    raise TypeError(f"page() takes a Book, a path, bytes or str, not {type(source).__name__}")
+
+
+def page(source: Book | str | bytes | os.PathLike[str], **options) -> str:
+    """`render_page` for a Book, a path (.txt or .zip), bytes or the text of a book."""
+    return render_page(_as_book(source), **options)
