@@ -48,6 +48,9 @@ _EMPTY_MARKER_TAIL = "</span>"
 _DATA_NUMBER = re.compile(r' data-(amount|offset|width|wrap|steps|columns|kumi-lines|kumi-width)="(\d+)"')
 _IMG = re.compile(r'<img src="([^"]*)"([^>]*?) ?/>')
 _HIDDEN_DIRECTIVE = re.compile(r'<span class="kogane-directive" hidden>(.*?)</span>', re.S)
+# ruby-position is read from the <ruby> element, so a reading on the left
+# marks its ruby too.
+_LEFT_RUBY = re.compile(r'<ruby>(?=(?:(?!</?ruby>).)*?<rt class="kogane-ruby-left">)', re.S)
 _HIDDEN_ATTR = re.compile(r"(<[a-z][^>]*?) hidden(?=[ >/])")
 
 
@@ -194,6 +197,7 @@ def adapt_fragment(
 
     out = _IMG.sub(image, fragment)
     out = strip_accent_brackets(out)
+    out = _LEFT_RUBY.sub('<ruby class="kogane-ruby-left">', out)
     if notes:
         out = _HIDDEN_DIRECTIVE.sub(_note, out)
     out = _PARAGRAPH.sub(_layout_paragraph, out)
