@@ -22,7 +22,7 @@ import zipfile
 from dataclasses import dataclass, field
 
 from .book import Book, BookError
-from .pages import book_parts, stylesheet
+from .pages import _close, _open, _walk_stack, book_parts, stylesheet
 from .text import fragment_to_text
 
 __all__ = ["build_epub", "write_epub"]
@@ -35,10 +35,19 @@ _MEDIA_TYPES = {
     ".svg": "image/svg+xml",
 }
 _IDENTIFIER_NAMESPACE = uuid.UUID("5b0f3f9e-6b8a-4f0e-9a57-6b6f67616e65")
-_TOKEN = re.compile(r"<[^>]*>|[^<]+")
-_VOID = frozenset({"br", "img", "hr", "wbr"})
-_HEADING = re.compile(r'<(h[123]) class="kogane-heading kogane-heading-(large|medium|small)[^"]*">(.*?)</\1>', re.S)
+# Heading elements, and headings named by a later annotation, which the
+# fragment keeps inline in their line.
+_HEADING = re.compile(
+    r'<(?P<tag>h[123]|div) (?P<attrs>class="kogane-heading kogane-heading-(?P<size>large|medium|small)[^"]*"[^>]*)>'
+    r"(?P<text>.*?)</(?P=tag)>"
+    r'|<(?P<hint>span) (?P<hattrs>class="kogane-heading-hint" data-level="(?P<level>[123])"[^>]*)>(?P<htext>[^<]+)</span>',
+    re.S,
+)
 _LEVELS = {"large": 1, "medium": 2, "small": 3}
+
+
+def _heading_level(m: re.Match[str]) -> int:
+    return _LEVELS[m.group("size")] if m.group("tag") else int(m.group("level"))
 _BREAK = re.compile(r'<div class="kogane-(?:page-break|section-break)[^"]*"></div>')
 _IMG_SRC = re.compile(r'(<img src=")([^"]*)(")')
 
@@ -50,38 +59,49 @@ class _Chapter:
     headings: list[tuple[int, str, str]] = field(default_factory=list)  # (level, id, label)
 
 
-def _top_level_starts(fragment: str) -> list[int]:
-    """Offsets where the fragment's top-level elements begin."""
-    starts = []
-    depth = 0
-    for m in _TOKEN.finditer(fragment):
-        tok = m.group(0)
-        if not tok.startswith("<"):
-            continue
-        if tok.startswith("</"):
-            depth = max(0, depth - 1)
-            continue
-        name = re.match(r"<([a-zA-Z0-9]+)", tok)
-        if depth == 0:
-            starts.append(m.start())
-        if name and not tok.endswith("/>") and name.group(1).lower() not in _VOID:
-            depth += 1
-    return starts
+_OPENING_LINE = re.compile(r"(?:<[a-z][^>]*>)+\n?$")
+
+
+def _line_start(fragment: str, offset: int) -> int:
+    """Where the source line holding `offset` begins, before any elements it opens."""
+    start = fragment.rfind("\n", 0, offset) + 1
+    while start > 0:
+        previous = fragment.rfind("\n", 0, start - 1) + 1
+        if not _OPENING_LINE.fullmatch(fragment[previous:start]):
+            break
+        start = previous  # a line of start tags only: the chapter opens them
+    return start
 
 
 def _split_chapters(fragment: str) -> list[str]:
-    tops = _top_level_starts(fragment)
-
-    def enclosing(offset: int) -> int:
-        return max((s for s in tops if s <= offset), default=0)
-
-    points = {enclosing(m.start()) for m in _HEADING.finditer(fragment) if m.group(2) == "large"}
+    """Pieces of the fragment, each well formed, starting at the chapter lines."""
+    points = [_line_start(fragment, m.start()) for m in _HEADING.finditer(fragment) if _heading_level(m) == 1]
     if not points:
-        points = {enclosing(m.start()) for m in _BREAK.finditer(fragment)}
-    points.discard(0)
-    cuts = [0, *sorted(points), len(fragment)]
-    pieces = [fragment[a:b] for a, b in zip(cuts, cuts[1:])]
-    return [p for p in pieces if p.strip()] or [""]
+        points = [_line_start(fragment, m.start()) for m in _BREAK.finditer(fragment)]
+    cuts = sorted({p for p in points if 0 < p < len(fragment)})
+    pieces: list[str] = []
+    stack: list[str] = []
+    for a, b in zip([0, *cuts], [*cuts, len(fragment)]):
+        segment = fragment[a:b]
+        after = _walk_stack(segment, stack)
+        body = segment[:-len("<br />\n")] if segment.endswith("<br />\n") else segment
+        pieces.append(_open(stack) + body + _close(after))
+        stack = after
+    # A piece without text or pictures joins the next one.
+    merged: list[str] = []
+    carry = ""
+    for piece in pieces:
+        if re.sub(r"<[^>]*>|\s", "", piece) or "<img" in piece:
+            merged.append(carry + piece)
+            carry = ""
+        else:
+            carry += piece
+    if carry:
+        if merged:
+            merged[-1] += carry
+        else:
+            merged.append(carry)
+    return merged or [""]
 
 
 def _one_line(text: str) -> str:
@@ -198,9 +218,10 @@ def build_epub(
             nonlocal counter
             counter += 1
             anchor = f"h{counter}"
-            label = _one_line(fragment_to_text(m.group(3))) or f"{number}"
-            found.append((_LEVELS[m.group(2)], f"{file}#{anchor}", label))
-            return m.group(0).replace(f"<{m.group(1)} ", f'<{m.group(1)} id="{anchor}" ', 1)
+            tag = m.group("tag") or m.group("hint")
+            label = _one_line(fragment_to_text(m.group("text") or m.group("htext"))) or f"{number}"
+            found.append((_heading_level(m), f"{file}#{anchor}", label))
+            return m.group(0).replace(f"<{tag} ", f'<{tag} id="{anchor}" ', 1)
 
         piece = _HEADING.sub(add_id, piece)
         if found:

@@ -51,6 +51,14 @@ _HIDDEN_DIRECTIVE = re.compile(r'<span class="kogane-directive" hidden>(.*?)</sp
 # ruby-position is read from the <ruby> element, so a reading on the left
 # marks its ruby too.
 _LEFT_RUBY = re.compile(r'<ruby>(?=(?:(?!</?ruby>).)*?<rt class="kogane-ruby-left">)', re.S)
+# A layout annotation right before a heading (［＃３字下げ］［＃中見出し］…) is
+# left by the renderer in the paragraph the heading closes; it belongs to
+# the heading.
+_LAYOUT_BEFORE_HEADING = re.compile(
+    r'(?:<br />\n)?((?:<span class="kogane-(?:indent|align-end|center)[^"]*"[^>]*></span>)+)</p>\n'
+    r'<(h[123]|div) class="(kogane-heading[^"]*)">'
+)
+_LAYOUT_SPAN = re.compile(r'<span class="([^"]*)"([^>]*)></span>')
 _HIDDEN_ATTR = re.compile(r"(<[a-z][^>]*?) hidden(?=[ >/])")
 
 
@@ -200,6 +208,7 @@ def adapt_fragment(
     out = _LEFT_RUBY.sub('<ruby class="kogane-ruby-left">', out)
     if notes:
         out = _HIDDEN_DIRECTIVE.sub(_note, out)
+    out = _LAYOUT_BEFORE_HEADING.sub(_layout_to_heading, out).replace("<p></p>\n", "")
     out = _PARAGRAPH.sub(_layout_paragraph, out)
     out = _numbers_to_properties(out)
     # hidden="hidden" reads the same in HTML and is well-formed XML too.
@@ -210,6 +219,15 @@ def adapt_fragment(
 # note by whoever typed it in), as opposed to annotations the engine does not
 # know, which stay hidden.
 _EDITORIAL = re.compile(r"ママ|底本|初出|原文|入力者注|校訂|誤植")
+
+
+def _layout_to_heading(m: re.Match[str]) -> str:
+    classes: list[str] = []
+    attrs = ""
+    for span in _LAYOUT_SPAN.finditer(m.group(1)):
+        classes += [c for c in span.group(1).split() if c not in classes]
+        attrs += span.group(2)
+    return f'</p>\n<{m.group(2)} class="{m.group(3)} {" ".join(classes)}"{attrs}>'
 
 
 def _note(m: re.Match[str]) -> str:

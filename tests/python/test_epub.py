@@ -136,6 +136,15 @@ class TestChapters:
             ("底本", "colophon.xhtml", []),
         ]
 
+    def test_headings_named_by_annotations_split_their_paragraph(self):
+        book = Book.from_text("第一［＃「第一」は大見出し］\n本文\n一［＃「一」は中見出し］\n第二［＃「第二」は大見出し］\nおわり\n")
+        files = entries(build_epub(book, modified=WHEN))
+        one, two = (files[f"OEBPS/chapter-00{k}.xhtml"].decode() for k in (1, 2))
+        assert '<p><span id="h1" class="kogane-heading-hint" data-level="1">第一</span><br />\n本文<br />\n' in one
+        assert one.endswith('data-level="2">一</span></p></div>\n</body>\n</html>\n')
+        assert '<p><span id="h3" class="kogane-heading-hint" data-level="1">第二</span><br />\nおわり</p>' in two
+        assert '<a href="chapter-001.xhtml#h2">一</a>' in files["OEBPS/nav.xhtml"].decode()
+
     def test_without_headings_split_at_page_breaks(self):
         files = entries(build_epub(Book.from_text(UNCHAPTERED), modified=WHEN))
         chapters = sorted(n for n in files if "chapter-" in n)

@@ -122,6 +122,17 @@ class TestLineLayouts:
             "く</span></span></span></p>\n"
         )
 
+    def test_a_layout_right_before_a_heading_moves_onto_it(self):
+        html = kogane.parse_to_html("前\n［＃３字下げ］［＃中見出し］一　丘の上［＃中見出し終わり］\n\n本文")
+        assert adapt_fragment(html) == (
+            "<p>前</p>\n"
+            '<h2 class="kogane-heading kogane-heading-medium kogane-indent kogane-indent-3" data-amount="3"'
+            ' style="--kogane-amount:3">一　丘の上</h2>\n'
+            "<p>本文</p>\n"
+        )
+        html = kogane.parse_to_html("［＃地付き］［＃小見出し］終［＃小見出し終わり］")
+        assert adapt_fragment(html).startswith('<h3 class="kogane-heading kogane-heading-small kogane-align-end"')
+
     def test_containers_get_their_numbers_as_properties(self):
         out = adapt_fragment(kogane.parse_to_html("［＃ここから３字下げ、折り返して５字下げ］\nあ\n［＃ここで字下げ終わり］"))
         assert 'style="--kogane-amount:3;--kogane-wrap:5"' in out
