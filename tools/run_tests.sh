@@ -28,6 +28,21 @@ if [ ${#py_need[@]} -gt 0 ]; then
   python3 -m pip install -q "${py_need[@]}"
 fi
 
+# Reading outputs: a real browser for the page tests, epubcheck for the
+# EPUB tests, a CJK font so pages show text, Selenium to drive the browser.
+read_apt=()
+command -v chromium >/dev/null || read_apt+=(chromium)
+command -v chromedriver >/dev/null || read_apt+=(chromium-driver)
+command -v epubcheck >/dev/null || read_apt+=(epubcheck)
+command -v java >/dev/null || read_apt+=(default-jre-headless)
+fc-list :lang=ja 2>/dev/null | grep -q . || read_apt+=(fonts-noto-cjk)
+if [ ${#read_apt[@]} -gt 0 ]; then
+  echo "== installing ${read_apt[*]}"
+  apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${read_apt[@]}" >/dev/null
+fi
+python3 -c "import selenium" 2>/dev/null || { echo "== installing selenium"; python3 -m pip install -q selenium; }
+
 run_ctest() {
   local dir=$1; shift
   echo "== C++ tests ($dir)"
