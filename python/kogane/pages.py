@@ -34,9 +34,6 @@ _CSP = (
     "script-src 'none'; object-src 'none'; base-uri 'none'; form-action 'none'"
 )
 
-_TOKEN = re.compile(r"<[^>]*>|[^<]+")
-_START = re.compile(r"<([a-zA-Z][a-zA-Z0-9]*)\b[^>]*?(/?)>")
-_END = re.compile(r"</([a-zA-Z][a-zA-Z0-9]*)\s*>")
 _VOID = frozenset({"br", "img", "hr", "wbr", "meta", "link"})
 _PARAGRAPH = re.compile(r"<p>(.*?)</p>", re.S)
 _LINE_END = "<br />\n"
@@ -70,31 +67,30 @@ def stylesheet() -> str:
 # -- tag balance -------------------------------------------------------------
 
 
+_TAG_PARTS = re.compile(r"<(/?)([a-zA-Z][a-zA-Z0-9]*)[^>]*?(/?)>")
+
+
 def _walk_stack(segment: str, stack: list[str]) -> list[str]:
     """The open start tags after `segment`, given those open before it."""
+    if "<" not in segment:
+        return stack
     stack = list(stack)
-    for m in _TOKEN.finditer(segment):
-        tok = m.group(0)
-        if not tok.startswith("<"):
-            continue
-        if tok.startswith("</"):
-            end = _END.match(tok)
-            if end:
-                name = end.group(1).lower()
-                for k in range(len(stack) - 1, -1, -1):
-                    if _tag_name(stack[k]) == name:
-                        del stack[k:]
-                        break
-            continue
-        start = _START.match(tok)
-        if start and not start.group(2) and start.group(1).lower() not in _VOID:
-            stack.append(tok)
+    for m in _TAG_PARTS.finditer(segment):
+        closing, name, empty = m.groups()
+        name = name.lower()
+        if closing:
+            for k in range(len(stack) - 1, -1, -1):
+                if _tag_name(stack[k]) == name:
+                    del stack[k:]
+                    break
+        elif not empty and name not in _VOID:
+            stack.append(m.group(0))
     return stack
 
 
 def _tag_name(start_tag: str) -> str:
-    m = _START.match(start_tag)
-    return m.group(1).lower() if m else ""
+    m = _TAG_PARTS.match(start_tag)
+    return m.group(2).lower() if m else ""
 
 
 def _close(stack: Iterable[str]) -> str:
