@@ -211,19 +211,20 @@ def adapt_fragment(
     return _HIDDEN_ATTR.sub(r'\1 hidden="hidden"', out)
 
 
+def _layout_to_heading(m: re.Match[str]) -> str:
+    classes: list[str] = []
+    data: dict[str, str] = {}  # a later layout overrides an earlier one
+    for span in _LAYOUT_SPAN.finditer(m.group(1)):
+        classes += [c for c in span.group(1).split() if c not in classes]
+        data.update(re.findall(r' (data-[a-z-]+)="([^"]*)"', span.group(2)))
+    attrs = "".join(f' {k}="{v}"' for k, v in data.items())
+    return f'</p>\n<{m.group(2)} class="{m.group(3)} {" ".join(classes)}"{attrs}>'
+
+
 # Remarks about the text itself (sic, the printed edition read otherwise, a
 # note by whoever typed it in), as opposed to annotations the engine does not
 # know, which stay hidden.
 _EDITORIAL = re.compile(r"ママ|底本|初出|原文|入力者注|校訂|誤植")
-
-
-def _layout_to_heading(m: re.Match[str]) -> str:
-    classes: list[str] = []
-    attrs = ""
-    for span in _LAYOUT_SPAN.finditer(m.group(1)):
-        classes += [c for c in span.group(1).split() if c not in classes]
-        attrs += span.group(2)
-    return f'</p>\n<{m.group(2)} class="{m.group(3)} {" ".join(classes)}"{attrs}>'
 
 
 def _note(m: re.Match[str]) -> str:

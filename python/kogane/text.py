@@ -130,7 +130,7 @@ class _TextWriter:
         elif "kogane-warichu" in classes and tag == "span":
             self._write("（")
             end = "）"
-        elif tag in _BLOCKS and not self.skip:
+        elif (tag in _BLOCKS or "kogane-line" in classes) and not self.skip:
             if classes & _BREAK_CLASSES:
                 self._blank_line()
             else:

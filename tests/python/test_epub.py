@@ -13,7 +13,7 @@ import zlib
 
 import pytest
 
-from kogane.book import Book
+from kogane.book import Book, BookError
 from kogane.epub import book_identifier, build_epub, write_epub
 
 WHEN = dt.datetime(2024, 5, 6, 7, 8, 9, tzinfo=dt.timezone.utc)
@@ -102,6 +102,8 @@ class TestPackage:
         target = tmp_path / "out.epub"
         write_epub(Book.from_text(UNCHAPTERED), target, modified=WHEN)
         assert target.read_bytes() == build_epub(Book.from_text(UNCHAPTERED), modified=WHEN)
+        with pytest.raises(BookError, match=r"nowhere/out\.epub: cannot write"):
+            write_epub(Book.from_text(UNCHAPTERED), tmp_path / "nowhere" / "out.epub")
 
 
 class TestChapters:

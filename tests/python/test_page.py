@@ -4,10 +4,13 @@ import re
 import xml.etree.ElementTree as ET
 
 import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
 
 import kogane
 from kogane.book import Book, BookError
 from kogane.pages import adapt_fragment, render_page, stylesheet
+from kogane.text import fragment_to_text
 
 NOTATION = (
     "-------------------------------------------------------\n"
@@ -206,3 +209,28 @@ class TestSources:
             kogane.page(tmp_path / "missing.txt")
         with pytest.raises(TypeError):
             kogane.page(42)
+
+
+PIECES = [
+    "あ", "漢字", "\n", "\n\n", "　", "［＃３字下げ］", "［＃地付き］", "［＃地から２字上げ］", "［＃ここから太字］",
+    "［＃ここで太字終わり］", "［＃太字］", "［＃太字終わり］", "［＃ここから２字下げ］\n", "［＃ここで字下げ終わり］\n",
+    "［＃中見出し］", "［＃中見出し終わり］", "［＃改ページ］\n", "吾輩《わがはい》", "｜", "《", "》", "［＃", "］",
+    "［＃「漢字」に傍点］", "［＃割り注］", "［＃割り注終わり］", "〔", "〕", "e'", "<&>", "［＃「あ」はママ］",
+    "［＃左に傍線］", "［＃左に傍線終わり］", "※［＃「存在しない」］", "［＃挿絵（a.png）入る］",
+]
+
+
+@settings(max_examples=150, deadline=None)
+@given(st.lists(st.sampled_from(PIECES), max_size=24))
+def test_adapting_keeps_every_character_and_stays_well_formed(pieces):
+    source = "".join(pieces)
+    fragment = kogane.parse_to_html(source)
+    for notes in (False, True):
+        adapted = adapt_fragment(fragment, notes=notes)
+        ET.fromstring(f"<div>{adapted}</div>")
+        if not notes:
+            # A warichu split by a line layout is bracketed once per part.
+            def bare(t):
+                return t.replace("（", "").replace("）", "")
+
+            assert bare(fragment_to_text(adapted)) == bare(fragment_to_text(fragment))
