@@ -106,8 +106,8 @@ def browser():
     driver.quit()
 
 
-def open_page(browser, tmp_path, **options) -> None:
-    page = render_page(Book.from_text(BOOK), **options)
+def open_page(browser, tmp_path, book=BOOK, **options) -> None:
+    page = render_page(Book.from_text(book), **options)
     # A fixed size keeps character units in whole pixels.
     page = page.replace("</style>", f"html {{ font-size: {FONT_PX}px; }}\n</style>")
     (tmp_path / "page.html").write_text(page, encoding="utf-8")
@@ -218,6 +218,31 @@ class TestVerticalPage:
         style = browser.execute_script(
             "return getComputedStyle(document.querySelector('em.kogane-bouten-goma')).textEmphasisStyle")
         assert "sesame" in style
+
+    @pytest.mark.parametrize("horizontal", [False, True])
+    def test_side_lines_on_the_correct_side(self, browser, tmp_path, horizontal):
+        # Right-side lines are on the right in vertical text and below in
+        # horizontal text; left-side lines on the left and above.
+        book = "\n右線［＃「右線」に傍線］と平文\n左線［＃「左線」の左に二重傍線］と平文\n"
+        open_page(browser, tmp_path, book, horizontal=horizontal)
+        shot = decode_png(browser.get_screenshot_as_png())
+
+        def edge(rect, side):
+            if side in ("right", "left"):
+                x = rect[side]
+                return {"left": x - 3, "right": x + 4, "top": rect["top"] + 2, "bottom": rect["bottom"] - 2}
+            y = rect["bottom" if side == "below" else "top"]
+            return {"left": rect["left"] + 2, "right": rect["right"] - 2, "top": y - 3, "bottom": y + 4}
+
+        right = element_rect(browser, "em.kogane-bouten-right")
+        left = element_rect(browser, "em.kogane-bouten-left")
+        plain = char_rect(browser, "と平文")
+        near_side, far_side = ("below", "above") if horizontal else ("right", "left")
+        assert dark_pixels(shot, edge(right, near_side)) >= 20
+        assert dark_pixels(shot, edge(right, far_side)) == 0
+        assert dark_pixels(shot, edge(left, far_side)) >= 20
+        assert dark_pixels(shot, edge(left, near_side)) == 0
+        assert dark_pixels(shot, edge(plain, near_side)) == 0
 
     def test_ruby_boxes_beside_their_base(self, browser, tmp_path):
         open_page(browser, tmp_path)
