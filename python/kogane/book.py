@@ -225,12 +225,13 @@ def _is_header_line(line: str) -> bool:
     return bool(s) and len(s) <= _MAX_HEADER_LINE_CHARS and not s.startswith("［＃") and not _RULE_LINE.match(s)
 
 
-_MARKUP = re.compile(r"《[^》]*》|［＃[^］]*］|｜")
+def _header_fields(header: str) -> list[str]:
+    """The header lines as a reader sees them, as the engine renders them:
+    readings and annotations left out, gaiji as their characters."""
+    from .text import fragment_to_text  # the text module builds on this one
 
-
-def _plain_line(line: str) -> str:
-    """A header line as a reader sees it: readings, bars and annotations left out."""
-    return _MARKUP.sub("", _bare(line).lstrip(_BOM)).strip(" \u3000")
+    lines = fragment_to_text(Document(header).to_html()).splitlines()
+    return [s for s in (line.strip(" \u3000") for line in lines) if s]
 
 
 def _sections(text: str, name: str) -> dict:
@@ -269,7 +270,7 @@ def _sections(text: str, name: str) -> dict:
     def join(a: int, b: int) -> str:
         return "".join(lines[a:b])
 
-    fields = [_plain_line(l) for l in header_lines]
+    fields = _header_fields("".join(header_lines)) if header_lines else []
     title = subtitle = ""
     authors: list[str] = []
     contributors: list[str] = []

@@ -37,6 +37,10 @@ class TestSections:
         assert b.colophon == COLOPHON
         assert b.header + b.notation + b.body + b.colophon == b.text
 
+    def test_header_fields_read_as_the_engine_renders_them(self):
+        b = Book.from_text("※［＃「木＋吶のつくり」、第3水準1-85-54］の｜影《かげ》［＃「影」に傍点］\n著者\n\n本文\n")
+        assert (b.title, b.authors) == ("枘の影", ("著者",))
+
     def test_title_and_author_only(self):
         b = Book.from_text("猫\n夏目漱石\n\n本文。\n")
         assert (b.title, b.subtitle, b.authors, b.contributors) == ("猫", "", ("夏目漱石",), ())
