@@ -19,10 +19,9 @@ import posixpath
 import re
 import uuid
 import zipfile
-from dataclasses import dataclass, field
 
 from .book import Book, BookError
-from .pages import _close, _open, _walk_stack, book_parts, stylesheet
+from .pages import book_parts, close_tags, open_tags, stylesheet, walk_open_tags
 from .text import fragment_to_text
 
 __all__ = ["build_epub", "write_epub"]
@@ -38,28 +37,19 @@ _IDENTIFIER_NAMESPACE = uuid.UUID("5b0f3f9e-6b8a-4f0e-9a57-6b6f67616e65")
 # Heading elements, and headings named by a later annotation, which the
 # fragment keeps inline in their line.
 _HEADING = re.compile(
-    r'<(?P<tag>h[123]|div) (?P<attrs>class="kogane-heading kogane-heading-(?P<size>large|medium|small)[^"]*"[^>]*)>'
+    r'<(?P<tag>h[123]|div) class="kogane-heading kogane-heading-(?P<size>large|medium|small)[^"]*"[^>]*>'
     r"(?P<text>.*?)</(?P=tag)>"
-    r'|<(?P<hint>span) (?P<hattrs>class="kogane-heading-hint" data-level="(?P<level>[123])"[^>]*)>(?P<htext>[^<]+)</span>',
+    r'|<(?P<hint>span) class="kogane-heading-hint" data-level="(?P<level>[123])"[^>]*>(?P<htext>[^<]+)</span>',
     re.S,
 )
 _LEVELS = {"large": 1, "medium": 2, "small": 3}
+_BREAK = re.compile(r'<div class="kogane-(?:page-break|section-break)[^"]*"></div>')
+_IMG_SRC = re.compile(r'(<img src=")([^"]*)(")')
+_OPENING_LINE = re.compile(r"(?:<[a-z][^>]*>)+\n?$")
 
 
 def _heading_level(m: re.Match[str]) -> int:
     return _LEVELS[m.group("size")] if m.group("tag") else int(m.group("level"))
-_BREAK = re.compile(r'<div class="kogane-(?:page-break|section-break)[^"]*"></div>')
-_IMG_SRC = re.compile(r'(<img src=")([^"]*)(")')
-
-
-@dataclass
-class _Chapter:
-    file: str
-    body: str
-    headings: list[tuple[int, str, str]] = field(default_factory=list)  # (level, id, label)
-
-
-_OPENING_LINE = re.compile(r"(?:<[a-z][^>]*>)+\n?$")
 
 
 def _line_start(fragment: str, offset: int) -> int:
@@ -83,9 +73,9 @@ def _split_chapters(fragment: str) -> list[str]:
     stack: list[str] = []
     for a, b in zip([0, *cuts], [*cuts, len(fragment)]):
         segment = fragment[a:b]
-        after = _walk_stack(segment, stack)
+        after = walk_open_tags(segment, stack)
         body = segment[:-len("<br />\n")] if segment.endswith("<br />\n") else segment
-        pieces.append(_open(stack) + body + _close(after))
+        pieces.append(open_tags(stack) + body + close_tags(after))
         stack = after
     # A piece without text or pictures joins the next one.
     merged: list[str] = []
@@ -172,10 +162,15 @@ def book_identifier(book: Book) -> str:
 
 
 def build_epub(
-    book: Book, *, warnings: list[str] | None = None, modified: _dt.datetime | None = None
+    book: Book,
+    *,
+    notes: bool = False,
+    warnings: list[str] | None = None,
+    modified: _dt.datetime | None = None,
 ) -> bytes:
     """The EPUB 3 file of `book` as bytes.
 
+    ``notes`` shows the editorial notes the text keeps hidden, as on the page.
     Illustrations the book does not hold (or in a format EPUB readers need
     not support) are left out and reported to ``warnings``; ``modified``
     (default: SOURCE_DATE_EPOCH, else now) is the package's modification time.
@@ -193,7 +188,7 @@ def build_epub(
             images[src] = (f"images/{len(images) + 1:03d}{ext}", data)
         return True
 
-    parts = book_parts(book, notes=False, warnings=warnings, keep_image=keep_image)
+    parts = book_parts(book, notes=notes, warnings=warnings, keep_image=keep_image)
 
     def relink(fragment: str) -> str:
         def repl(m: re.Match[str]) -> str:

@@ -70,7 +70,7 @@ def stylesheet() -> str:
 _TAG_PARTS = re.compile(r"<(/?)([a-zA-Z][a-zA-Z0-9]*)[^>]*?(/?)>")
 
 
-def _walk_stack(segment: str, stack: list[str]) -> list[str]:
+def walk_open_tags(segment: str, stack: list[str]) -> list[str]:
     """The open start tags after `segment`, given those open before it."""
     if "<" not in segment:
         return stack
@@ -93,11 +93,11 @@ def _tag_name(start_tag: str) -> str:
     return m.group(2).lower() if m else ""
 
 
-def _close(stack: Iterable[str]) -> str:
+def close_tags(stack: Iterable[str]) -> str:
     return "".join(f"</{_tag_name(t)}>" for t in reversed(list(stack)))
 
 
-def _open(stack: Iterable[str]) -> str:
+def open_tags(stack: Iterable[str]) -> str:
     return "".join(stack)
 
 
@@ -125,19 +125,19 @@ def _split_at_markers(line: str) -> list[tuple[str, str]]:
 def _layout_line(line: str, inherited: list[str]) -> tuple[str, list[str], bool]:
     """The line with its layouts applied, the tags open after it, and whether it was wrapped."""
     if not _MARKER.search(line):
-        return line, _walk_stack(line, inherited), False
-    out = [_close(inherited), '<span class="kogane-line">']
+        return line, walk_open_tags(line, inherited), False
+    out = [close_tags(inherited), '<span class="kogane-line">']
     stack = inherited
     for wrapper, segment in _split_at_markers(line):
-        after = _walk_stack(segment, stack)
+        after = walk_open_tags(segment, stack)
         if not wrapper and not segment:
             continue
         out.append(wrapper or '<span class="kogane-line-lead">')
-        out.append(_open(stack) + segment + _close(after))
+        out.append(open_tags(stack) + segment + close_tags(after))
         out.append("</span>")
         stack = after
     out.append("</span>")
-    out.append(_open(stack))
+    out.append(open_tags(stack))
     return "".join(out), stack, True
 
 
