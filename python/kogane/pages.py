@@ -258,6 +258,8 @@ def _header_html(book: Book, **adapt) -> str:
 def book_parts(book: Book, *, notes: bool, warnings: list[str] | None, keep_image=None) -> dict[str, str]:
     """Header, body and colophon of `book` as adapted HTML (notation left out)."""
     adapt = dict(notes=notes, warnings=warnings, source_name=book.name, keep_image=keep_image)
+    if warnings is not None:
+        warnings.extend(book.notes)  # e.g. which .txt of an archive was taken
     colophon = ""
     if book.colophon.strip():
         colophon = adapt_fragment(book.colophon_document().to_html(), **adapt)

@@ -53,6 +53,7 @@ def zipped_book(tmp_path):
     path = tmp_path / "hoshi.zip"
     with zipfile.ZipFile(path, "w") as z:
         z.writestr("hoshi/hoshi.txt", CHAPTERED.replace("\n", "\r\n").encode("cp932"))
+        z.writestr("hoshi/readme.txt", "読んでね")
         z.writestr("hoshi/img/fig1.png", tiny_png())
     return Book.from_path(path)
 
@@ -87,6 +88,7 @@ class TestPackage:
         assert files["OEBPS/images/001.png"] == tiny_png()
         assert files["OEBPS/kogane.css"].decode().startswith("/* Kogane reading stylesheet")
         assert [w.split(": ", 1)[1] for w in warnings] == [
+            "the archive holds 2 .txt files; took hoshi/hoshi.txt (not hoshi/readme.txt)",
             "image source 'http://example.com/x.png' dropped: not a relative path inside the book",
             "image 'img/absent.png' left out: the book does not hold it",
         ]
