@@ -184,6 +184,27 @@ class TestStylesheet:
         )
         assert missing == []
 
+    def test_every_class_the_renderer_can_emit_has_a_rule(self):
+        # Grouping classes (kogane-container, kogane-directive, numbered
+        # variants) need none of their own.
+        classes = """
+            accent accent-dot align-end angle-quote body-end bouten bouten-both bouten-left bouten-right bunsu caption
+            center combine-upright container-align-end container-center container-columns container-font-larger
+            container-font-smaller container-futoji container-goshikku container-indent container-keigakomi
+            container-line-kumi container-line-width container-shatai container-table container-warichu
+            container-wrap-indent container-yokogumi editor-note enclosure-circle enclosure-circle-dotted
+            enclosure-double-rule font-larger font-smaller futoji gaiji goshikku heading heading-hint heading-same-line
+            heading-window illustration indent kaeriten keigakomi-box kogaki-left kogaki-right line-futoji
+            line-goshikku margin-note page-break ruby-left ruby-note section-break shatai warichu uwatsuki shitatsuki
+            keigakomi-inline yokogumi font-extra-large font-large font-medium font-small line-font-extra-large
+            line-font-large line-font-medium line-font-small heading-large heading-medium heading-small
+            section-break-kaicho section-break-kaidan section-break-kaimihiraki bouten-goma bouten-shirogoma
+            bouten-maru bouten-shiromaru bouten-nijumaru bouten-janome bouten-batsu bouten-shirosankaku
+            bouten-namisen bouten-bosen bouten-nijubosen bouten-kusarisen bouten-hasen bouten-kurosankaku bouten-other
+        """.split()
+        css = stylesheet()
+        assert [c for c in classes if not re.search(rf"\.kogane-{re.escape(c)}(?![-\w])", css)] == []
+
     def test_every_bouten_kind_has_its_mark(self):
         css = stylesheet()
         for kind, style in [
