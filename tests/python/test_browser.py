@@ -12,6 +12,7 @@ import pytest
 
 from kogane.book import Book
 from kogane.pages import render_page
+from test_epub import tiny_png
 
 webdriver = pytest.importorskip("selenium.webdriver")
 from selenium.webdriver.chrome.service import Service  # noqa: E402
@@ -111,18 +112,8 @@ def open_page(browser, tmp_path, book=BOOK, **options) -> None:
     # A fixed size keeps character units in whole pixels.
     page = page.replace("</style>", f"html {{ font-size: {FONT_PX}px; }}\n</style>")
     (tmp_path / "page.html").write_text(page, encoding="utf-8")
-    (tmp_path / "fig.png").write_bytes(_grey_png(40, 30))
+    (tmp_path / "fig.png").write_bytes(tiny_png(40, 30))
     browser.get((tmp_path / "page.html").as_uri())
-
-
-def _grey_png(w: int, h: int) -> bytes:
-    raw = b"".join(b"\x00" + b"\x88\x88\x88" * w for _ in range(h))
-
-    def chunk(tag: bytes, data: bytes) -> bytes:
-        return struct.pack(">I", len(data)) + tag + data + struct.pack(">I", zlib.crc32(tag + data))
-
-    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", w, h, 8, 2, 0, 0, 0))
-            + chunk(b"IDAT", zlib.compress(raw)) + chunk(b"IEND", b""))
 
 
 # Rectangles of one character of a text, of an element, of its line (<p>).

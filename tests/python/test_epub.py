@@ -38,13 +38,13 @@ CHAPTERED = (
 UNCHAPTERED = "　一枚目。\n［＃改ページ］\n　二枚目。\n［＃改丁］\n　三枚目。\n"
 
 
-def tiny_png() -> bytes:
-    raw = b"".join(b"\x00" + b"\xff\x00\x00" * 2 for _ in range(2))
+def tiny_png(width: int = 2, height: int = 2) -> bytes:
+    raw = b"".join(b"\x00" + b"\x88\x00\x00" * width for _ in range(height))
 
     def chunk(tag: bytes, data: bytes) -> bytes:
         return struct.pack(">I", len(data)) + tag + data + struct.pack(">I", zlib.crc32(tag + data))
 
-    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", 2, 2, 8, 2, 0, 0, 0))
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0))
             + chunk(b"IDAT", zlib.compress(raw)) + chunk(b"IEND", b""))
 
 

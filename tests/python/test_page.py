@@ -171,19 +171,6 @@ class TestRewrites:
 
 
 class TestStylesheet:
-    def test_every_class_the_renderer_emits_is_styled(self):
-        page = render_page(Book.from_text(RICH), notes=True)
-        used = {c for attr in re.findall(r'class="([^"]*)"', body_of(page)) for c in attr.split()}
-        # Classes that only group others or carry data, and numbered variants
-        # of a class styled through its custom property.
-        structural = {"kogane-container", "kogane-directive", "kogane-heading-hint", "kogane-body"}
-        css = stylesheet()
-        missing = sorted(
-            c for c in used
-            if c not in structural and not re.search(r"-\d+$", c) and not re.search(rf"\.{re.escape(c)}\b", css)
-        )
-        assert missing == []
-
     def test_every_class_the_renderer_can_emit_has_a_rule(self):
         # Grouping classes (kogane-container, kogane-directive, numbered
         # variants) need none of their own.
