@@ -56,7 +56,6 @@ _LAYOUT_BEFORE_HEADING = re.compile(
     r'<(h[123]|div) class="(kogane-heading[^"]*)">'
 )
 _LAYOUT_SPAN = re.compile(r'<span class="([^"]*)"([^>]*)></span>')
-_HIDDEN_ATTR = re.compile(r"(<[a-z][^>]*?) hidden(?=[ >/])")
 
 
 def stylesheet() -> str:
@@ -207,8 +206,9 @@ def adapt_fragment(
     out = _LAYOUT_BEFORE_HEADING.sub(_layout_to_heading, out).replace("<p></p>\n", "")
     out = _PARAGRAPH.sub(_layout_paragraph, out)
     out = _numbers_to_properties(out)
-    # hidden="hidden" reads the same in HTML and is well-formed XML too.
-    return _HIDDEN_ATTR.sub(r'\1 hidden="hidden"', out)
+    # hidden="hidden" reads the same in HTML and is well-formed XML too. Text
+    # is escaped, so '" hidden>' can only be the end of one of our tags.
+    return out.replace('" hidden>', '" hidden="hidden">')
 
 
 def _layout_to_heading(m: re.Match[str]) -> str:
@@ -270,6 +270,12 @@ def book_parts(book: Book, *, notes: bool, warnings: list[str] | None, keep_imag
     )
 
 
+def _version() -> str:
+    from . import __version__  # the package imports this module first
+
+    return __version__
+
+
 def _escape(s: str) -> str:
     return html.escape(s, quote=True)
 
@@ -298,6 +304,7 @@ def render_page(
         head.append(f'<meta name="author" content="{_escape("、".join(book.authors))}" />')
     if book.subtitle:
         head.append(f'<meta name="description" content="{_escape(book.subtitle)}" />')
+    head.append(f'<meta name="generator" content="Kogane {_escape(_version())}" />')
     head.append("<style>\n" + stylesheet() + "</style>")
     head.append("</head>")
     body = ["<body>", parts["header"], '<main class="kogane-body">', parts["body"], "</main>"]

@@ -136,6 +136,10 @@ class TestLineLayouts:
         html = kogane.parse_to_html("［＃地付き］［＃小見出し］終［＃小見出し終わり］")
         assert adapt_fragment(html).startswith('<h3 class="kogane-heading kogane-heading-small kogane-align-end"')
 
+    def test_hidden_becomes_an_attribute_value_but_text_is_untouched(self):
+        out = adapt_fragment(kogane.parse_to_html('a" hidden>b［＃「 hidden」は大見出し］'))
+        assert out.count('hidden="hidden"') == 1 and "a&quot; hidden&gt;b" in out
+
     def test_containers_get_their_numbers_as_properties(self):
         out = adapt_fragment(kogane.parse_to_html("［＃ここから３字下げ、折り返して５字下げ］\nあ\n［＃ここで字下げ終わり］"))
         assert 'style="--kogane-amount:3;--kogane-wrap:5"' in out
