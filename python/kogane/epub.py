@@ -177,16 +177,17 @@ def build_epub(
     """
     images: dict[str, tuple[str, bytes]] = {}  # source path -> (package path, data)
 
-    def keep_image(src: str) -> bool:
+    def keep_image(src: str) -> str | None:
+        """None when the image goes into the package, else why not."""
         ext = posixpath.splitext(src)[1].lower()
         if ext not in _MEDIA_TYPES:
-            return False
+            return "not a format every EPUB reader shows (PNG, JPEG, GIF, SVG)"
         if src not in images:
             data = book.image(src)
             if data is None:
-                return False
+                return "the book does not hold it"
             images[src] = (f"images/{len(images) + 1:03d}{ext}", data)
-        return True
+        return None
 
     parts = book_parts(book, notes=notes, warnings=warnings, keep_image=keep_image)
 

@@ -176,13 +176,13 @@ def adapt_fragment(
     notes: bool = False,
     warnings: list[str] | None = None,
     source_name: str = "",
-    keep_image: Callable[[str], bool] | None = None,
+    keep_image: Callable[[str], str | None] | None = None,
 ) -> str:
     """The engine's fragment prepared for reading (see the module docstring).
 
-    ``keep_image(path)`` may refuse images that exist nowhere (an EPUB can
-    only hold what the book has); refused and unsafe sources are reported to
-    ``warnings``.
+    ``keep_image(path)`` may refuse an image by returning the reason (an
+    EPUB can only hold what the book has); refused and unsafe sources are
+    reported to ``warnings``.
     """
     prefix = f"{source_name}: " if source_name else ""
 
@@ -192,9 +192,10 @@ def adapt_fragment(
             if warnings is not None:
                 warnings.append(f"{prefix}image source {src!r} dropped: not a relative path inside the book")
             return ""
-        if keep_image is not None and not keep_image(src):
+        refusal = keep_image(src) if keep_image is not None else None
+        if refusal:
             if warnings is not None:
-                warnings.append(f"{prefix}image {src!r} left out: the book does not hold it")
+                warnings.append(f"{prefix}image {src!r} left out: {refusal}")
             return ""
         return m.group(0)
 
