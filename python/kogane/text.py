@@ -27,21 +27,24 @@ _BREAK_CLASSES = frozenset({"kogane-page-break", "kogane-section-break"})
 
 _LATIN = "A-Za-z\u00c0-\u024f\u1e00-\u1eff"
 # A 〔…〕 on one line with a Latin letter in it is an accent fragment; the
-# brackets only delimit it. Tags are allowed inside so the same rule serves
-# rendered HTML (a gaiji span or ruby within the fragment).
-_ACCENT_FRAGMENT = re.compile(r"〔((?:[^〔〕\n<]|<[^>]*>)*?)〕")
+# brackets only delimit it. In rendered HTML, tags may stand inside (a gaiji
+# span or ruby within the fragment); in plain text there are none.
+_ACCENT_FRAGMENT_HTML = re.compile(r"〔((?:[^〔〕\n<>]|<[^<>\n]*>)*?)〕")
+_ACCENT_FRAGMENT_TEXT = re.compile(r"〔([^〔〕\n]*?)〕")
 _HAS_LATIN = re.compile(f"[{_LATIN}]")
 _TAG = re.compile(r"<[^>]*>")
 
 
-def strip_accent_brackets(s: str) -> str:
-    """Drop the 〔〕 around accent fragments (in text or in rendered HTML)."""
+def strip_accent_brackets(s: str, *, markup: bool = True) -> str:
+    """Drop the 〔〕 around accent fragments, in rendered HTML or (markup=False) in plain text."""
+    if "〔" not in s:
+        return s
 
     def repl(m: re.Match[str]) -> str:
         inner = m.group(1)
-        return inner if _HAS_LATIN.search(_TAG.sub("", inner)) else m.group(0)
+        return inner if _HAS_LATIN.search(_TAG.sub("", inner) if markup else inner) else m.group(0)
 
-    return _ACCENT_FRAGMENT.sub(repl, s) if "〔" in s else s
+    return (_ACCENT_FRAGMENT_HTML if markup else _ACCENT_FRAGMENT_TEXT).sub(repl, s)
 
 
 # The renderer writes well-formed markup with double-quoted attributes, so a
@@ -166,15 +169,15 @@ class _TextWriter:
         self._write(data.replace("\r", "").replace("\n", ""))
 
     def text(self) -> str:
-        s = strip_accent_brackets("".join(self.out))
+        s = strip_accent_brackets("".join(self.out), markup=False)
         s = re.sub(r"\n{3,}", "\n\n", s).strip("\n")
         return s + "\n" if s else ""
 
 
-def fragment_to_text(html: str, *, ruby: bool = False, gaiji_descriptions: bool = False) -> str:
+def fragment_to_text(fragment: str, *, ruby: bool = False, gaiji_descriptions: bool = False) -> str:
     """Plain text of an HTML fragment rendered by the engine."""
     writer = _TextWriter(ruby=ruby, gaiji_descriptions=gaiji_descriptions)
-    writer.feed(html)
+    writer.feed(fragment)
     return writer.text()
 
 

@@ -61,6 +61,7 @@ class TestFragments:
         assert strip_accent_brackets("〔Café〕と〔注〕と〔Ａ〕") == "Caféと〔注〕と〔Ａ〕"
         assert strip_accent_brackets('〔<span class="kogane-gaiji">é</span>t〕') == '<span class="kogane-gaiji">é</span>t'
         assert strip_accent_brackets("〔open\nline〕") == "〔open\nline〕"
+        assert strip_accent_brackets("〔a<b〕 c> 〔d〕", markup=False) == "a<b c> d"
 
     def test_escaped_markup_characters_come_back(self):
         assert fragment_to_text("<p>&lt;&amp;&gt;&quot;&#x27;</p>\n") == "<&>\"'\n"
