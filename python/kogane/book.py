@@ -136,15 +136,26 @@ class Book:
 
     @classmethod
     def from_path(cls, path: str | os.PathLike[str]) -> "Book":
-        """Read a .txt file (UTF-8 or Shift_JIS) or a .zip archive holding one."""
+        """Read a .txt file (UTF-8 or Shift_JIS), a .zip archive holding one,
+        or a folder holding one (and its illustrations)."""
         p = Path(path)
         if p.suffix.lower() == ".zip":
             return cls._from_zip(p)
+        notes: tuple[str, ...] = ()
+        if p.is_dir():
+            texts = sorted(t for t in p.iterdir() if t.suffix.lower() == ".txt" and t.is_file())
+            if not texts:
+                raise BookError(f"{p}: the folder holds no .txt file")
+            chosen = max(texts, key=lambda t: (t.stat().st_size, t.name))
+            if len(texts) > 1:
+                others = ", ".join(t.name for t in texts if t != chosen)
+                notes = (f"{p}: the folder holds {len(texts)} .txt files; took {chosen.name} (not {others})",)
+            p = chosen
         try:
             data = p.read_bytes()
         except OSError as e:
             raise BookError(f"{p}: cannot read: {e.strerror or e}") from None
-        return cls.from_bytes(data, str(p), image_root=p.parent)
+        return cls.from_bytes(data, str(p), image_root=p.parent, notes=notes)
 
     @classmethod
     def _from_zip(cls, p: Path) -> "Book":

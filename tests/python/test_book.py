@@ -148,6 +148,18 @@ class TestReading:
         assert b.image("fig.png") == b"img"
         assert b.image("nope.png") is None
 
+    def test_a_folder_holding_the_book(self, tmp_path):
+        (tmp_path / "fig.png").write_bytes(b"img")
+        (tmp_path / "a.txt").write_text("題\n著\n\n本文。\n", encoding="utf-8")
+        b = Book.from_path(tmp_path)
+        assert (b.title, b.image("fig.png"), b.notes) == ("題", b"img", ())
+        (tmp_path / "readme.txt").write_text("短い", encoding="utf-8")
+        assert Book.from_path(tmp_path).notes == (
+            f"{tmp_path}: the folder holds 2 .txt files; took a.txt (not readme.txt)",)
+        with pytest.raises(BookError, match=r"empty: the folder holds no \.txt file"):
+            (tmp_path / "empty").mkdir()
+            Book.from_path(tmp_path / "empty")
+
 
 def test_safe_image_paths():
     assert is_safe_image_path("fig1_1.png") and is_safe_image_path("img/a.png")
