@@ -55,6 +55,11 @@ _LAYOUT_BEFORE_HEADING = re.compile(
     r'(?:<br />\n)?((?:<span class="kogane-(?:indent|align-end|center)[^"]*"[^>]*></span>)+)</p>\n'
     r'<(h[123]|div) class="(kogane-heading[^"]*)">'
 )
+# Warichu: the note set in two half-size lines within the line. CSS cannot
+# balance the two lines by itself, so the box is given half the note's
+# length; a note with line breaks in it stays inline.
+_WARICHU = re.compile(r'<span class="kogane-warichu">((?:(?!</?span\b).)*?)</span>', re.S)
+_RT = re.compile(r"<rt\b.*?</rt>|<rp>.*?</rp>", re.S)
 _LAYOUT_SPAN = re.compile(r'<span class="([^"]*)"([^>]*)></span>')
 
 
@@ -206,10 +211,22 @@ def adapt_fragment(
         out = _HIDDEN_DIRECTIVE.sub(_note, out)
     out = _LAYOUT_BEFORE_HEADING.sub(_layout_to_heading, out).replace("<p></p>\n", "")
     out = _PARAGRAPH.sub(_layout_paragraph, out)
+    out = _WARICHU.sub(_warichu, out)
     out = _numbers_to_properties(out)
     # hidden="hidden" reads the same in HTML and is well-formed XML too. Text
     # is escaped, so '" hidden>' can only be the end of one of our tags.
     return out.replace('" hidden>', '" hidden="hidden">')
+
+
+def _warichu(m: re.Match[str]) -> str:
+    content = m.group(1)
+    if "<br" in content:
+        return m.group(0)
+    length = len(html.unescape(re.sub(r"<[^>]*>", "", _RT.sub("", content))))
+    if length < 2:
+        return m.group(0)
+    half = (length + 1) // 2
+    return f'<span class="kogane-warichu kogane-warichu-lines" style="--kogane-half:{half}">{content}</span>'
 
 
 def _layout_to_heading(m: re.Match[str]) -> str:

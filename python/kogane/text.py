@@ -42,7 +42,8 @@ def strip_accent_brackets(s: str, *, markup: bool = True) -> str:
 
     def repl(m: re.Match[str]) -> str:
         inner = m.group(1)
-        return inner if _HAS_LATIN.search(_TAG.sub("", inner) if markup else inner) else m.group(0)
+        visible = html.unescape(_TAG.sub("", inner)) if markup else inner  # &amp; is no Latin text
+        return inner if _HAS_LATIN.search(visible) else m.group(0)
 
     return (_ACCENT_FRAGMENT_HTML if markup else _ACCENT_FRAGMENT_TEXT).sub(repl, s)
 

@@ -235,6 +235,17 @@ class TestVerticalPage:
         assert dark_pixels(shot, edge(left, near_side)) == 0
         assert dark_pixels(shot, edge(plain, near_side)) == 0
 
+    @pytest.mark.parametrize("horizontal", [False, True])
+    def test_warichu_is_two_half_size_lines_within_the_line(self, browser, tmp_path, horizontal):
+        open_page(browser, tmp_path, "\n本文［＃割り注］割り注の中身です［＃割り注終わり］続き。\n", horizontal=horizontal)
+        box = element_rect(browser, ".kogane-warichu")
+        before, after = char_rect(browser, "本文", 1), char_rect(browser, "続き")
+        end, start, cross_end, cross_start = (
+            ("right", "left", "bottom", "top") if horizontal else ("bottom", "top", "right", "left"))
+        assert near(box[end] - box[start], 4 * FONT_PX / 2)  # seven characters, four per line
+        assert near(box[cross_end] - box[cross_start], FONT_PX)  # two half-size lines
+        assert near(box[start], before[end]) and near(after[start], box[end])
+
     def test_ruby_boxes_beside_their_base(self, browser, tmp_path):
         open_page(browser, tmp_path)
 

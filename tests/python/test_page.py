@@ -149,6 +149,12 @@ class TestRewrites:
     def test_accent_fragment_loses_its_brackets(self):
         assert adapt_fragment(kogane.parse_to_html("〔Cafe'〕と〔注〕")) == "<p>Caféと〔注〕</p>\n"
 
+    def test_warichu_gets_half_its_length(self):
+        assert adapt_fragment(kogane.parse_to_html("本文［＃割り注］割り注の｜中身《なかみ》です［＃割り注終わり］")) == (
+            '<p>本文<span class="kogane-warichu kogane-warichu-lines" style="--kogane-half:4">割り注の'
+            "<ruby>中身<rp>(</rp><rt>なかみ</rt><rp>)</rp></ruby>です</span></p>\n"
+        )
+
     def test_editorial_notes_hidden_unless_asked(self):
         source = "涕［＃「涕」はママ］。誤字［＃「誤字」は底本では「誤事」］。謎［＃未知の注記もどき］"
         hidden = adapt_fragment(kogane.parse_to_html(source))
