@@ -14,6 +14,7 @@ import kogane
 
 here = pathlib.Path(__file__).resolve().parent
 options = webdriver.ChromeOptions()
+options.binary_location = "/usr/bin/chromium"  # Debian's browser; nothing is downloaded
 for arg in ("--headless=new", "--no-sandbox", "--disable-gpu", "--window-size=900,560",
             "--force-device-scale-factor=1", "--hide-scrollbars"):
     options.add_argument(arg)
