@@ -317,6 +317,7 @@ class Book:
     text: str
     size_target: int
     rubies: int = 0
+    rubies_uncommon_base: int = 0  # bases of digits, Cyrillic, Greek, accent fragments, kaeriten
     literal_ruby_opens: int = 0  # 《 meant to stay text (the notation block's explanation)
     literal_bars: int = 0  # ｜ meant to stay text
     illustrations: list[Illustration] = field(default_factory=list)
@@ -612,6 +613,7 @@ class Writer:
             n = self.bar_base_len.sample(rng)
             if rng.random() < 0.003:  # a kanbun phrase as the base, marks included
                 self.put("｜吾欲［＃レ］往［＃二］米利堅［＃一］《われメリケンにゆかんとほっす》")
+                self.book.rubies_uncommon_base += 1
                 return
             base, reading = self.ruby_pair(reading_len)
             if len(base) < n:
@@ -631,8 +633,10 @@ class Writer:
         reading = "".join(rng.choice(KATAKANA) for _ in range(reading_len))
         bases = {"fullwidth_latin": FULLWIDTH_LATIN_BASES, "latin": LATIN_BASES, "other": OTHER_BASES,
                  "hiragana": KANA_BASES_H, "katakana": KANA_BASES_K}.get(script, OTHER_BASES)
-        self.put("の" if script in ("hiragana",) else "　" if script == "katakana" else "の")
+        self.put("　" if script == "katakana" else "の")
         self.put(f"{rng.choice(bases)}《{reading}》")
+        if script == "other":
+            self.book.rubies_uncommon_base += 1
 
     # -- quotes ----------------------------------------------------------------
 
