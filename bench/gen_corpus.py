@@ -32,6 +32,7 @@ from __future__ import annotations
 
 import argparse
 import bisect
+import codecs
 import enum
 import io
 import json
@@ -74,7 +75,7 @@ class Quantiles:
     def __init__(self, stats: dict, low: int = 1):
         self.low = low
         probs = [0.0] + [p for _, p in self.KNOTS] + [1.0]
-        values = [max(low, min(stats["p10"], low))] + [max(stats[k], low) for k, _ in self.KNOTS]
+        values = [float(low)] + [float(max(stats[k], low)) for k, _ in self.KNOTS]
         self.probs = probs
         target = stats.get("mean")
         top_lo, top_hi = float(values[-1]), float(max(stats.get("max", values[-1]), values[-1]))
@@ -265,11 +266,9 @@ def _gaiji_error_handler(err: UnicodeEncodeError) -> tuple[str, int]:
         return (gaiji_reference(g, "jis" if g.jis else "unicode", random.Random(ord(ch))), err.start + 1)
     jis = _jis_position(ch)
     if jis is not None:
-        return (f"※［＃{jis}］", err.start + 1)
+        return (f"※［＃「外字」、{jis}］", err.start + 1)
     return ("", err.start + 1)
 
-
-import codecs  # noqa: E402  (registered next to its handler)
 
 codecs.register_error("kogane-gaiji", _gaiji_error_handler)
 
@@ -392,9 +391,6 @@ RECIPES = [
     Recipe(("挿絵N（figN_N.png、横N×縦N）入る",), Place.LINE, "illustration", 1.35),
     Recipe(("「…」のキャプション付きの図（figN_N.png、横N×縦N）入る",), Place.LINE, "illustration_caption"),
 ]
-# Shapes that only the notation block or the end of the body write.
-NOTATION_SHAPES = ("", "…", "（…）")
-
 
 def _recipe_weights(profile: dict) -> list[float]:
     """Draw weights: each recipe's share of annotations divided by what one draw writes,
