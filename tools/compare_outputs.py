@@ -10,8 +10,9 @@ byte-identical:
 
 Inputs: generated books (bench/gen_corpus.py) at a few sizes and seeds, each
 parsed from the UTF-8 text and from its Shift_JIS CR LF bytes; examples/;
-fuzz/seeds (the minimised corpus included); any extra files or folders named
-with --input. For each input the dump holds the HTML, every JSON view,
+fuzz/seeds (the minimised corpus included); every string literal holding
+markup in tests/python and tests/cpp; any extra files or folders named with
+--input. For each input the dump holds the HTML, every JSON view,
 diagnostics_text and to_source, or the error the input raised, one file per
 view under a folder named after the input. MANIFEST.tsv lists the inputs with
 their SHA-256, so a comparison can tell changed outputs from changed inputs.
@@ -23,7 +24,9 @@ first differing file and byte.
 from __future__ import annotations
 
 import argparse
+import ast
 import hashlib
+import re
 import sys
 from pathlib import Path
 from typing import Callable, Iterator
@@ -43,6 +46,32 @@ VIEWS: list[tuple[str, str]] = [
 ]
 BOOK_SIZES = {"10k": 10_000, "100k": 100_000, "1m": 1_000_000}
 BOOK_SEEDS = (1, 2, 7)
+MARKUP = re.compile("[《》｜［］＃※〔〕「」]")
+# A C++ string literal with no escapes other than \n and \".
+CPP_LITERAL = re.compile(r'(?:u8)?"((?:[^"\\\n]|\\n|\\")*)"')
+
+
+def test_literals() -> Iterator[tuple[str, str]]:
+    """Markup written as string literals in the test suites, named by content so
+    that a test added between two dumps shows up as a new input, not a shift."""
+    seen: set[str] = set()
+
+    def named(kind: str, text: str) -> Iterator[tuple[str, str]]:
+        if MARKUP.search(text) and text not in seen:
+            seen.add(text)
+            yield f"tests-{kind}-{hashlib.sha1(text.encode('utf-8', 'surrogatepass')).hexdigest()[:16]}", text
+
+    for path in sorted((ROOT / "tests" / "python").glob("*.py")):
+        try:
+            tree = ast.parse(path.read_text(encoding="utf-8"))
+        except SyntaxError:
+            continue
+        for node in ast.walk(tree):
+            if isinstance(node, ast.Constant) and isinstance(node.value, str):
+                yield from named("py", node.value)
+    for path in sorted((ROOT / "tests" / "cpp").glob("*.cpp")):
+        for m in CPP_LITERAL.finditer(path.read_text(encoding="utf-8", errors="replace")):
+            yield from named("cpp", m.group(1).replace("\\n", "\n").replace('\\"', '"'))
 
 
 def _safe_name(rel: str) -> str:
@@ -60,6 +89,7 @@ def gather_inputs(extra: list[Path], with_books: bool = True) -> Iterator[tuple[
                 yield f"book-{label}-s{seed}.utf8", text
                 yield f"book-{label}-s{seed}.sjis", gen_corpus.to_sjis_crlf(text)
         yield "dense-100k.utf8", gen_corpus.generate(100_000, seed=7)
+    yield from test_literals()
     roots = [ROOT / "examples", ROOT / "fuzz" / "seeds", *extra]
     for root in roots:
         files = sorted(p for p in root.rglob("*") if p.is_file()) if root.is_dir() else [root]
