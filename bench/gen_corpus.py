@@ -719,7 +719,7 @@ class Writer:
             return
         self.put(target)
         if rng.random() > self.fwd_immediate:
-            self.put(rng.choice(("」", "、", "。", "のだ", "と", "ことを")))
+            self.put(rng.choice(("、", "。", "のだ", "と", "ことを", "！")))
         self.put(body(target))
 
     def fwd_bouten(self) -> None:
@@ -869,7 +869,8 @@ class Writer:
             return
         start = self.pos
         self.whole_line(opener)
-        ending = Ending.LEFT_OPEN if self.rng.random() < unclosed else Ending.CLOSED
+        # Only an outermost block is left open: a close after it then still meets its own open.
+        ending = Ending.LEFT_OPEN if not self.blocks and self.rng.random() < unclosed else Ending.CLOSED
         intent = ContainerIntent(kind, start, start + len(opener.encode("utf-8")), ending)
         self.book.containers.append(intent)
         self.blocks.append((intent, closer, lines))
