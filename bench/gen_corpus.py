@@ -392,6 +392,13 @@ RECIPES = [
     Recipe(("「…」のキャプション付きの図（figN_N.png、横N×縦N）入る",), Place.LINE, "illustration_caption"),
 ]
 
+def _recipe_files(profile: dict) -> list[float]:
+    """Share of books that use each recipe (the most widespread of its shapes)."""
+    files = {s["shape"]: s["files"] for s in profile["annotations"]["top_shapes_in_20_or_more_files"]}
+    n = profile["files"]
+    return [min(1.0, max(files.get(shape, 0) for shape in r.shapes) / n) or 1.0 for r in RECIPES]
+
+
 def _recipe_weights(profile: dict) -> list[float]:
     """Draw weights: each recipe's share of annotations divided by what one draw writes,
     so every shape keeps its share; plain indents give way to those that headings write."""
@@ -441,16 +448,28 @@ class Writer:
         self.gaiji_density = max(0.0, gaiji_density - ruby_density * self.gaiji_in_ruby_share) * spread(0.8)
         self.refmark_density = max(0.0, per_mb["reference_mark"] - gaiji_density)
         self.accent_density = per_mb["tortoise_open"] * spread(0.8)
-        self.weights = _recipe_weights(p)
-        self.cum_weights = []
-        acc = 0.0
-        for w in self.weights:
-            acc += w
-            self.cum_weights.append(acc)
-        per_draw = sum(w * r.per_draw for r, w in zip(RECIPES, self.weights)) / acc
+        base_weights = _recipe_weights(p)
+        acc = sum(base_weights)
+        per_draw = sum(w * r.per_draw for r, w in zip(RECIPES, base_weights)) / acc
         body_annotations = per_mb["annotation_open"] - gaiji_density
         # Line-level draws that meet an open block or a quote are dropped: a few per cent.
         self.ann_density = body_annotations / per_draw * 1.04 * spread(0.5)
+        self.weights = base_weights
+        if vary:
+            # Most shapes live in a few books (kanbun, illustrations, tables of
+            # small type): a book takes up a recipe with the share of books that
+            # use it, and then uses it as much more often, so averages hold.
+            files = _recipe_files(p)
+            self.weights = [w / f if rng.random() < f else 0.0 for w, f in zip(base_weights, files)]
+        self.cum_weights = []
+        total = 0.0
+        for w in self.weights:
+            total += w
+            self.cum_weights.append(total)
+        # Draws past the last recipe write nothing; more recipe weight than the
+        # average book has means more draws.
+        self.draw_span = max(total, acc)
+        self.ann_density *= self.draw_span / acc
         self.gaps = {
             "ruby": 1e6 / ruby_density,
             "quote": 1e6 / quote_density,
@@ -683,7 +702,10 @@ class Writer:
 
     def annotation(self) -> None:
         rng = self.rng
-        recipe = RECIPES[bisect.bisect_left(self.cum_weights, rng.random() * self.cum_weights[-1])]
+        i = bisect.bisect_left(self.cum_weights, rng.random() * self.draw_span)
+        if i >= len(RECIPES) or self.weights[i] == 0.0:
+            return
+        recipe = RECIPES[i]
         method = getattr(self, recipe.emit)
         if recipe.place is Place.INLINE:
             method()
