@@ -400,8 +400,9 @@ def _recipe_files(profile: dict) -> list[float]:
 
 
 def _recipe_weights(profile: dict) -> list[float]:
-    """Draw weights: each recipe's share of annotations divided by what one draw writes,
-    so every shape keeps its share; plain indents give way to those that headings write."""
+    """Draw weights: the share of each recipe's opening shapes, so every shape keeps
+    its share (kanbun snippets and re-opened indents write several per draw);
+    plain indents give way to those that headings write."""
     shares = {s["shape"]: s["share"] for s in profile["annotations"]["top_shapes_in_20_or_more_files"]}
     weights = []
     for r in RECIPES:
