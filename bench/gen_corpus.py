@@ -316,7 +316,7 @@ class Book:
     text: str
     size_target: int
     rubies: int = 0
-    rubies_uncommon_base: int = 0  # bases of digits, Cyrillic, Greek, accent fragments, kaeriten
+    rubies_uncommon_base: int = 0  # bases of digits, Cyrillic, Greek, accent fragments, kaeriten, "Mr."
     literal_ruby_opens: int = 0  # 《 meant to stay text (the notation block's explanation)
     literal_bars: int = 0  # ｜ meant to stay text
     illustrations: list[Illustration] = field(default_factory=list)
@@ -340,6 +340,9 @@ class Recipe:
     emit: str  # name of the Writer method
     per_draw: float = 1.0  # annotations one draw writes (a pair writes two)
 
+
+# A line overshoots its drawn length by the quote or ruby that ends it; aim short.
+LINE_FILL = 0.95
 
 HEADING_SHAPES = ("「…」は中見出し", "「…」は大見出し", "「…」は小見出し", "中見出し", "大見出し", "小見出し")
 # Share of heading lines written after an ［＃N字下げ］ of their own.
@@ -650,8 +653,9 @@ class Writer:
         bases = {"fullwidth_latin": FULLWIDTH_LATIN_BASES, "latin": LATIN_BASES, "other": OTHER_BASES,
                  "hiragana": KANA_BASES_H, "katakana": KANA_BASES_K}.get(script, OTHER_BASES)
         self.put("　" if script == "katakana" else "の")
-        self.put(f"{rng.choice(bases)}《{reading}》")
-        if script == "other":
+        base = rng.choice(bases)
+        self.put(f"{base}《{reading}》")
+        if script == "other" or (script == "latin" and not base.isalpha()):
             self.book.rubies_uncommon_base += 1
 
     # -- quotes ----------------------------------------------------------------
@@ -1137,7 +1141,7 @@ class Writer:
         else:
             if not self.cur:
                 self.put("　")
-            self.fill_to(length)
+            self.fill_to(int(length * LINE_FILL))
             if self.last_char() not in "。、」》］":
                 self.put("。")
         self.end_line()

@@ -18,11 +18,37 @@ sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "bench"))
 import gen_corpus  # noqa: E402
 from gen_corpus import Ending  # noqa: E402
 
-# Ten books of 150 KB: between them every construct the checks look at occurs
-# (asserted below, so a change to the generator cannot make a check vacuous).
-SEEDS = range(1, 11)
-SIZE = 150_000
+SIZE = 120_000
 TAG = re.compile(r"<[^>]*>")
+
+
+def _features(book: gen_corpus.Book) -> set[str]:
+    """The constructs in `book` that the checks below need to meet at least once."""
+    found = {c.ending.value for c in book.containers}
+    found |= {"inline container"} if any(c.inline for c in book.containers) else set()
+    found |= {"uncommon ruby base"} if book.rubies_uncommon_base else set()
+    for ill in book.illustrations:
+        found.add("parenthesised caption" if _caption_has_parentheses(ill) else "illustration")
+    return found
+
+
+NEEDED = {"closed", "replaced", "notation_end", "inline container", "uncommon ruby base",
+          "illustration", "parenthesised caption"}
+
+
+def _pick_books() -> list[tuple[int, gen_corpus.Book]]:
+    """The first four seeds, then further seeds only while they bring a construct
+    not met yet: a few books between which every check has something to check."""
+    picked, seen = [], set()
+    for seed in range(1, 80):
+        book = gen_corpus.generate_book_facts(seed, SIZE)
+        new = _features(book) - seen
+        if len(picked) < 4 or new:
+            picked.append((seed, book))
+            seen |= new
+        if len(picked) >= 4 and NEEDED <= seen:
+            break
+    return picked
 
 
 @dataclass(repr=False)
@@ -38,8 +64,7 @@ class Rendered:
 @pytest.fixture(scope="module")
 def books() -> list[Rendered]:
     out = []
-    for seed in SEEDS:
-        book = gen_corpus.generate_book_facts(seed, SIZE)
+    for seed, book in _pick_books():
         doc = kogane.Document(book.text)
         html = doc.to_html()
         nodes = json.loads(doc.nodes_json())["data"]
@@ -53,14 +78,9 @@ def books() -> list[Rendered]:
 
 
 def test_books_hold_what_the_checks_look_for(books):
-    all_books = [r.book for r in books]
-    assert sum(b.rubies for b in all_books) > 3000
-    assert sum(len(b.illustrations) for b in all_books) >= 3
-    assert any("（" in i.markup.split("」")[0] for b in all_books for i in b.illustrations if "「" in i.markup)
-    endings = {c.ending for b in all_books for c in b.containers}
-    assert {Ending.CLOSED, Ending.REPLACED, Ending.NOTATION_END} <= endings
-    assert any(c.inline for b in all_books for c in b.containers)
-    assert sum(b.rubies_uncommon_base for b in all_books) >= 1
+    assert sum(r.book.rubies for r in books) > 2000
+    assert NEEDED <= set().union(*(_features(r.book) for r in books))
+    assert len(books) <= 12  # the check stays quick
 
 
 def test_same_seed_same_book_and_shift_jis_reads_the_same():
@@ -88,7 +108,7 @@ def test_ruby_marks_reach_the_reader_only_where_no_base_is_known(books):
         assert readings >= b.rubies - b.rubies_uncommon_base, r.seed
 
 
-@pytest.mark.xfail(strict=False, reason="ruby bases of digits, Cyrillic, Greek, accent fragments "
+@pytest.mark.xfail(strict=False, reason="ruby bases of digits, Cyrillic, Greek, words with . or -, accent fragments "
                    "and ｜ bases holding kaeriten are not found yet")
 def test_no_ruby_marks_reach_the_reader(books):
     for r in books:
