@@ -1,13 +1,22 @@
 #!/usr/bin/env python3
 """End-to-end benchmark of the installed kogane package.
 
-    python3 bench/run_bench.py            # all sizes, all stages, pathological inputs
-    python3 bench/run_bench.py --quick    # 10 KB and 1 MB only
+    python3 bench/run_bench.py                 # everything; books up to 50 MB
+    python3 bench/run_bench.py --quick         # short: books of 100 KB and 1 MB, views at 10 KB and 1 MB
+    python3 bench/run_bench.py --max-book 5m   # leave out the 50 MB book
+    python3 bench/run_bench.py --dense         # per-view table on the dense synthetic text
 
-For each input size it prints the throughput (MB/s of UTF-8 input) and the
-peak memory growth of every stage seen from Python, with memcpy and
-bytes.decode('cp932') of the same input measured in the same run for scale.
-Then it times pathological inputs at n and 2n; the ratio should stay near 2.
+Three sections:
+1. Books that look like real books (bench/gen_corpus.py, Shift_JIS CR LF) at
+   100 KB, 1 MB, 5 MB and 50 MB: MB/s of Shift_JIS input and time relative to
+   bytes.decode('cp932') of the same bytes, measured in the same run, for
+   Document.from_bytes and Document.from_bytes(b).to_html(); the peak memory
+   growth of from_bytes + to_html (the returned str included) as a multiple
+   of the UTF-8 size; how flat the throughput stays from 100 KB up.
+2. Per view: throughput (MB/s of UTF-8 input) and peak memory growth of
+   every stage seen from Python, with memcpy and bytes.decode('cp932') of the
+   same input for scale.
+3. Pathological inputs at n and 2n; the ratio should stay near 2.
 Benchmarks are not tests: nothing here fails on a slow figure.
 """
 
@@ -16,14 +25,19 @@ from __future__ import annotations
 import argparse
 import ctypes
 import gc
+import subprocess
 import sys
+import tempfile
 import time
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
 import kogane  # noqa: E402
-from gen_corpus import encode_sjis, generate  # noqa: E402
+from gen_corpus import encode_sjis, generate, generate_book, to_sjis_crlf  # noqa: E402
+
+BOOK_SEED = 7
+BOOK_SIZES = [("100 KB", 100_000), ("1 MB", 1_000_000), ("5 MB", 5_000_000), ("50 MB", 50_000_000)]
 
 
 def _read_status(field: str) -> int:
@@ -84,12 +98,14 @@ def stages(text: str, sjis: bytes):
     ]
 
 
-def run_sizes(sizes: list[tuple[str, int]], budget: float) -> None:
+def run_sizes(sizes: list[tuple[str, int]], budget: float, dense: bool = False) -> None:
     kogane.prewarm()
     table: dict[str, dict[str, tuple[float, int]]] = {}
     names: list[str] = []
+    print()
+    print("per view, on " + ("the dense synthetic text" if dense else "generated books (UTF-8 and Shift_JIS, CR LF)"))
     for label, size in sizes:
-        text = generate(size, seed=7).replace("\n", "\r\n")
+        text = (generate(size, seed=7) if dense else generate_book(BOOK_SEED, size)).replace("\n", "\r\n")
         sjis = encode_sjis(text)
         nbytes = len(text.encode("utf-8"))
         for name, fn in stages(text, sjis):
@@ -106,6 +122,116 @@ def run_sizes(sizes: list[tuple[str, int]], budget: float) -> None:
             mbps, peak = table[name][label]
             cells.append(f"{mbps:10.1f} ({peak / 1e6:7.1f} MB)")
         print(f"{name:28}" + "".join(f"{c:>22}" for c in cells))
+
+
+# ---------------------------------------------------------------------------
+# Books that look like real books
+
+
+def _best_time(fn, budget: float, min_runs: int = 3) -> float:
+    best = float("inf")
+    runs = 0
+    start = time.perf_counter()
+    while runs < min_runs or time.perf_counter() - start < budget:
+        t0 = time.perf_counter()
+        fn()
+        best = min(best, time.perf_counter() - t0)
+        runs += 1
+        if runs >= 200:
+            break
+    return best
+
+
+_PEAK_CHILD = r"""
+import gc, sys
+sys.path[:0] = {path!r}
+import kogane
+from run_bench import _read_status, _reset_peak
+kogane.prewarm()
+data = open({file!r}, "rb").read()
+gc.collect()
+base = _read_status("VmRSS:")
+if not _reset_peak():
+    print(-1)
+    sys.exit(0)
+html = kogane.Document.from_bytes(data).to_html()
+print(_read_status("VmHWM:") - base)
+"""
+
+
+def peak_growth_from_bytes_to_html(sjis: bytes) -> int | None:
+    """Peak resident growth of Document.from_bytes(sjis).to_html(), the returned str included.
+
+    Measured in a fresh interpreter: in this one the heap already holds memory
+    freed by earlier runs, which a new peak would reuse without growing."""
+    with tempfile.NamedTemporaryFile(suffix=".txt") as f:
+        f.write(sjis)
+        f.flush()
+        code = _PEAK_CHILD.format(path=[str(Path(__file__).resolve().parent), *sys.path], file=f.name)
+        out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True)
+    peak = int(out.stdout.split()[-1])
+    return None if peak < 0 else peak
+
+
+def book_figures(sjis: bytes, budget: float) -> dict[str, float]:
+    """Times of the yardstick and the two paths, and the memory multiple, for one book.
+
+    The three timings interleave round by round so that a neighbour's load on
+    a shared machine falls on all of them alike."""
+    utf8_len = len(sjis.decode("cp932").encode("utf-8"))
+    paths = {
+        "decode": lambda: sjis.decode("cp932"),
+        "from_bytes": lambda: kogane.Document.from_bytes(sjis),
+        "to_html": lambda: kogane.Document.from_bytes(sjis).to_html(),
+    }
+    best = {name: float("inf") for name in paths}
+    for _ in range(3):
+        for name, fn in paths.items():
+            best[name] = min(best[name], _best_time(fn, budget / 3, min_runs=1))
+    peak = peak_growth_from_bytes_to_html(sjis)
+    return {
+        "sjis_bytes": len(sjis),
+        "utf8_bytes": utf8_len,
+        **{f"t_{name}": t for name, t in best.items()},
+        "peak": float("nan") if peak is None else peak,
+    }
+
+
+def run_books(sizes: list[tuple[str, int]], budget: float) -> dict[str, dict[str, float]]:
+    kogane.prewarm()
+    print()
+    print(f"books that look like real books (gen_corpus seed {BOOK_SEED}, Shift_JIS CR LF); "
+          "MB/s of Shift_JIS input, time relative to bytes.decode('cp932') of the same bytes")
+    print(f"{'book':>8} {'SJIS MB':>8} {'decode':>9} {'from_bytes':>18} {'from_bytes+to_html':>20} "
+          f"{'peak memory growth':>26}")
+    figures: dict[str, dict[str, float]] = {}
+    for label, size in sizes:
+        sjis = to_sjis_crlf(generate_book(BOOK_SEED, size))
+        f = book_figures(sjis, budget)
+        figures[label] = f
+        mb = f["sjis_bytes"] / 1e6
+        ratio_from = f["t_from_bytes"] / f["t_decode"]
+        ratio_html = f["t_to_html"] / f["t_decode"]
+        print(f"{label:>8} {mb:8.2f} {mb / f['t_decode']:6.0f}/s "
+              f"{mb / f['t_from_bytes']:8.1f}/s x{ratio_from:5.2f} "
+              f"{mb / f['t_to_html']:10.1f}/s x{ratio_html:5.2f} "
+              f"{f['peak'] / 1e6:9.1f} MB = x{f['peak'] / f['utf8_bytes']:5.2f} of UTF-8")
+    flatness(figures)
+    return figures
+
+
+def flatness(figures: dict[str, dict[str, float]]) -> None:
+    """How far throughput strays across book sizes: slowest against fastest, per path."""
+    if len(figures) < 2:
+        return
+    for path in ("from_bytes", "to_html"):
+        rates = {label: f["sjis_bytes"] / f[f"t_{path}"] for label, f in figures.items()}
+        lo, hi = min(rates.values()), max(rates.values())
+        slowest, fastest = min(rates, key=rates.get), max(rates, key=rates.get)
+        labels = list(figures)
+        print(f"  {path:10} from {labels[0]} to {labels[-1]}: slowest ({slowest}) "
+              f"{(1 - lo / hi) * 100:4.1f} % below fastest ({fastest})")
+
 
 
 def pathological(scale: int) -> dict[str, callable]:
@@ -159,17 +285,28 @@ def run_pathological(scale: int) -> None:
 
 def main() -> int:
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    ap.add_argument("--quick", action="store_true", help="10 KB and 1 MB only, shorter timing")
+    ap.add_argument("--quick", action="store_true", help="small sizes only, shorter timing")
+    ap.add_argument("--max-book", choices=["100k", "1m", "5m", "50m"], default="50m",
+                    help="largest generated book in the books section")
+    ap.add_argument("--dense", action="store_true", help="per-view table on the dense synthetic text")
+    ap.add_argument("--no-books", action="store_true")
+    ap.add_argument("--no-views", action="store_true")
     ap.add_argument("--no-pathological", action="store_true")
     args = ap.parse_args()
+    limit = {"100k": 100_000, "1m": 1_000_000, "5m": 5_000_000, "50m": 50_000_000}[args.max_book]
     if args.quick:
         sizes = [("10 KB", 10_000), ("1 MB", 1_000_000)]
+        books = [b for b in BOOK_SIZES if b[1] <= min(limit, 1_000_000)]
         budget = 0.3
     else:
         sizes = [("10 KB", 10_000), ("100 KB", 100_000), ("1 MB", 1_000_000), ("5 MB", 5_000_000)]
+        books = [b for b in BOOK_SIZES if b[1] <= limit]
         budget = 1.0
     print(f"kogane {kogane.version()} ({kogane.__version__}), Python {sys.version.split()[0]}")
-    run_sizes(sizes, budget)
+    if not args.no_books:
+        run_books(books, 3 * budget)
+    if not args.no_views:
+        run_sizes(sizes, budget, dense=args.dense)
     if not args.no_pathological:
         run_pathological(100_000)
     return 0
