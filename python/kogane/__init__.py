@@ -17,6 +17,8 @@ from ._kogane import (
     version,
 )
 
+from .batch import convert_many
+
 try:
     __version__ = _distribution_version("kogane")
 except PackageNotFoundError:  # running from a source tree without metadata
@@ -30,4 +32,5 @@ __all__ = [
     "slugs_json",
     "version",
     "schema_version",
+    "convert_many",
 ]
