@@ -169,16 +169,21 @@ def _is_book_file(name: str) -> bool:
     return name.lower().endswith(_BOOK_SUFFIXES) and not name.startswith(".")
 
 
-def _walk_books(folder: Path, skip: Path | None) -> list[Path]:
-    found: list[Path] = []
+def _walk_books(folder: Path, skip: Path | None) -> list[tuple[str, int]]:
+    """The book files under `folder` in a stable order, with their sizes."""
+    found: list[tuple[str, int]] = []
+    skip_s = str(skip) if skip is not None else None
     for root, dirs, files in os.walk(folder):
-        here = Path(root)
         # Hidden folders and the output folder (when it lies inside the input)
         # are not part of the library.
         dirs[:] = sorted(
-            d for d in dirs if not d.startswith(".") and (skip is None or _real(here / d) != skip)
+            d for d in dirs
+            if not d.startswith(".") and (skip_s is None or os.path.realpath(os.path.join(root, d)) != skip_s)
         )
-        found.extend(here / f for f in sorted(files) if _is_book_file(f))
+        for name in sorted(files):
+            if _is_book_file(name):
+                path = os.path.join(root, name)
+                found.append((path, _size(path)))
     return found
 
 
@@ -186,9 +191,9 @@ def _real(p: Path) -> Path:
     return Path(os.path.realpath(p))
 
 
-def _size(p: Path) -> int:
+def _size(p: str | Path) -> int:
     try:
-        return p.stat().st_size
+        return os.stat(p).st_size
     except OSError:
         return 0
 
@@ -208,39 +213,39 @@ def plan(
     fmt = Format(to)
     out_dir = Path(out) if out is not None and not fmt.is_stream else None
     skip = _real(out_dir) if out_dir is not None else None
-    books: list[tuple[Path, Path]] = []  # (file, root its label is relative to)
+    books: list[tuple[str, int, str]] = []  # (file, size, root its label is relative to)
     for given in inputs:
-        p = Path(given)
         if str(given) == "-":
             raise ValueError("standard input ('-') cannot be part of a batch")
+        p = Path(given)
         if p.is_dir():
-            books.extend((f, p) for f in _walk_books(p, skip))
+            books.extend((f, size, str(p)) for f, size in _walk_books(p, skip))
         else:
-            books.append((p, p.parent))
+            books.append((str(p), _size(p), str(p.parent)))
     if not books:
         return []
-    roots = [os.path.abspath(r) for _, r in books]
-    base = Path(os.path.commonpath(roots))
+    base = os.path.commonpath([os.path.abspath(r) for r in {root for _, _, root in books}])
 
     seen: set[str] = set()
     jobs: list[Job] = []
-    targets: dict[str, str] = {}  # target -> source that claimed it
-    for f, _root in books:
+    targets: set[str] = set()
+    for f, size, _root in books:
         absolute = os.path.abspath(f)
         if absolute in seen:  # named twice, or a file inside a folder also given
             continue
         seen.add(absolute)
-        label = Path(os.path.relpath(absolute, base)).as_posix()
+        label = os.path.relpath(absolute, base).replace(os.sep, "/")
         target = refusal = None
         if out_dir is not None:
-            t = out_dir / Path(label).with_suffix(fmt.suffix)
-            if str(t) in targets:  # book.txt and book.zip side by side
-                t = out_dir / (label + fmt.suffix)
+            stem, _suffix = os.path.splitext(label)
+            t = os.path.join(out_dir, stem + fmt.suffix)
+            if t in targets:  # book.txt and book.zip side by side
+                t = os.path.join(out_dir, label + fmt.suffix)
             if os.path.abspath(t) == absolute:
                 refusal = f"{f}: the output would overwrite the input; choose another output folder"
-            targets[str(t)] = absolute
-            target = str(t)
-        jobs.append(Job(index=len(jobs), source=str(f), label=label, target=target, size=_size(f), refusal=refusal))
+            targets.add(t)
+            target = t
+        jobs.append(Job(index=len(jobs), source=f, label=label, target=target, size=size, refusal=refusal))
     return jobs
 
 
@@ -333,13 +338,18 @@ def render(book: Book, to: Format | str, options: FormatOptions = FormatOptions(
 
 def write_atomic(path: str | os.PathLike[str], data: bytes) -> None:
     """Write `data` to `path` through a temporary file in the same folder and a rename."""
-    p = Path(path)
-    p.parent.mkdir(parents=True, exist_ok=True)
-    tmp = p.with_name(f".{p.name}.{os.getpid()}.part")
+    path = os.fspath(path)
+    folder, name = os.path.split(path)
+    tmp = os.path.join(folder, f".{name}.{os.getpid()}.part")
     try:
-        with open(tmp, "wb") as f:
+        try:
+            f = open(tmp, "wb")
+        except FileNotFoundError:  # the folder is made on first use only
+            os.makedirs(folder or ".", exist_ok=True)
+            f = open(tmp, "wb")
+        with f:
             f.write(data)
-        os.replace(tmp, p)
+        os.replace(tmp, path)
     except BaseException:
         with suppress(OSError):
             os.unlink(tmp)
