@@ -264,13 +264,15 @@ class _Book(Book):
         return cached
 
 
-_IMG_SRC = re.compile(r"<img\b[^>]*?\ssrc=\"([^\"]*)\"")
+_IMG_SRC = re.compile(rb"<img\b[^>]*?\ssrc=\"([^\"]*)\"")
 
 
-def _image_names(page: str) -> list[str]:
+def _image_names(page: bytes) -> list[str]:
     names: list[str] = []
+    if b"<img" not in page:  # most books have no illustration; skip the scan
+        return names
     for raw in _IMG_SRC.findall(page):
-        name = html.unescape(raw)
+        name = html.unescape(raw.decode("utf-8", errors="replace"))
         if is_safe_image_path(name) and name not in names:
             names.append(name)
     return names
@@ -438,7 +440,7 @@ def convert_book(
             r.diagnostics = _collect_diagnostics(book, doc)
         output = render(book, fmt, FormatOptions() if options is None else options, job.label) if fmt else b""
         if fmt is Format.PAGE:
-            r.images = _image_names(output.decode("utf-8"))
+            r.images = _image_names(output)
     except ImportError as e:
         r.error = f"{job.source}: the {fmt.value if fmt else ''} format is not available: {e}"
         return r
