@@ -154,16 +154,18 @@ Examples:
 """
 
 
-def _progress_wanted(flag: bool | None, books: int) -> bool:
+def _progress_wanted(flag: bool | None, books: int, writes_stdout: bool = False) -> bool:
     if flag is not None:
         return flag and books > 1
+    if writes_stdout and sys.stdout is not None and sys.stdout.isatty():
+        return False  # the bar would run through the records on the same terminal
     return books > 1 and sys.stderr is not None and sys.stderr.isatty()
 
 
 class _Progress:
     """A progress bar on standard error (files done, MB/s, time left), or nothing."""
 
-    def __init__(self, enabled: bool, total_books: int, total_bytes: int):
+    def __init__(self, enabled: bool, total_books: int):
         self._bar = None
         self._bytes = 0
         if not enabled:
@@ -187,6 +189,8 @@ class _Progress:
             TimeRemainingColumn(),
             console=Console(stderr=True),
             transient=True,
+            # Records go to the real standard output; notes on standard error print above the bar.
+            redirect_stdout=False,
         )
         self._task = self._bar.add_task("books", total=total_books, mb=0.0)
         self._bar.start()
@@ -229,7 +233,7 @@ def _run(
 ) -> tuple[list[BookResult], bool, float]:
     """Runs the batch; returns (results, interrupted, seconds)."""
     results: list[BookResult] = []
-    bar = _Progress(progress, len(jobs), sum(j.size for j in jobs))
+    bar = _Progress(progress, len(jobs))
     interrupted = False
     start = time.perf_counter()
     run = BatchRun(jobs, to, options, workers=workers, collect_diagnostics=collect_diagnostics)
@@ -286,10 +290,6 @@ def _notes(r: BookResult) -> None:
         say(f"note: {note}")
 
 
-def _options(**kw) -> FormatOptions:
-    return FormatOptions(**kw)
-
-
 # -- the commands ----------------------------------------------------------------
 
 
@@ -311,7 +311,7 @@ _format_names = [f.value for f in Format]
 
 @cli.command(epilog=_EXAMPLES)
 @click.argument("inputs", nargs=-1, required=True, metavar="IN...")
-@click.option("-o", "--output", metavar="OUT", help="Output file (one input) or folder (several inputs or a folder). Default: standard output.")
+@click.option("-o", "--output", metavar="OUT", help="Output file (one input) or folder (several inputs or a folder); `-` or none: standard output.")
 @click.option("-t", "--to", "to", type=click.Choice(_format_names), default="html", show_default=True,
               help="html: the body fragment; page: a standalone page; epub; text: plain text; "
                    "jsonl: one record per book (path, title, author, text, diagnostics); "
@@ -333,7 +333,7 @@ def convert(inputs, output, to, jobs, horizontal, notes, ruby, gaiji_description
     jsonl writes one stream, to standard output or the file -o names.
     """
     fmt = Format(to)
-    options = _options(horizontal=horizontal, notes=notes, ruby=ruby, gaiji_descriptions=gaiji_descriptions, full=full)
+    options = FormatOptions(horizontal=horizontal, notes=notes, ruby=ruby, gaiji_descriptions=gaiji_descriptions, full=full)
     workers = jobs or default_workers()
     single = len(inputs) == 1 and (inputs[0] == "-" or not Path(inputs[0]).is_dir())
     if single:
@@ -341,7 +341,7 @@ def convert(inputs, output, to, jobs, horizontal, notes, ruby, gaiji_description
     if "-" in inputs:
         raise click.UsageError("standard input ('-') can only be converted on its own")
     if fmt.is_stream:
-        return _convert_stream(list(inputs), output, fmt, options, workers, progress, quiet)
+        return _convert_stream(list(inputs), None if output == "-" else output, fmt, options, workers, progress, quiet)
     if output is None:
         raise click.UsageError("several inputs or a folder need -o DIR (the folder to write the outputs to)")
     if Path(output).exists() and not Path(output).is_dir():
@@ -372,7 +372,7 @@ def _read_stdin() -> bytes:
 
 
 def _single_target(given: str, output: str | None, fmt: Format) -> str | None:
-    if output is None:
+    if output is None or output == "-":
         return None
     out = Path(output)
     if out.is_dir() or output.endswith(("/", os.sep)):
@@ -445,7 +445,8 @@ def _convert_stream(inputs, output, fmt, options, workers, progress, quiet) -> i
 
     renamed = False
     try:
-        results, interrupted, seconds = _run(jobs_, fmt, options, workers, _progress_wanted(progress, len(jobs_)), on_result)
+        bar = _progress_wanted(progress, len(jobs_), writes_stdout=output is None)
+        results, interrupted, seconds = _run(jobs_, fmt, options, workers, bar, on_result)
         if sink is not None and not interrupted:
             try:
                 sink.close()
@@ -503,7 +504,7 @@ def check(inputs, format_, severity, quiet, jobs, progress) -> int:
         emitter = _CheckReport(format_, level, quiet)
         order = _InOrder(emitter.add)
         results, interrupted, _seconds = _run(
-            jobs_, None, FormatOptions(), jobs or default_workers(), _progress_wanted(progress, total),
+            jobs_, None, FormatOptions(), jobs or default_workers(), _progress_wanted(progress, total, writes_stdout=True),
             order.add, collect_diagnostics=True,
         )
     emitter.finish(total)
