@@ -556,6 +556,10 @@ class BatchRun:
                 initializer=_init_worker,
                 initargs=(self._stop,),
             )
+            # Start the workers now, before the caller starts threads of its
+            # own (a progress bar): forking while another thread holds a lock
+            # can leave a worker stuck on it.
+            self._own.submit(os.getpid).result()
         self.executor = executor
         self._pending: dict[Future, _Task] = {}
         self._done: set[int] = set()
@@ -647,6 +651,8 @@ def convert_many(
     workers see the same files. A book that fails has `error` set; the others
     go on.
     """
+    if isinstance(paths, (str, os.PathLike)):
+        paths = [paths]
     jobs = plan(list(paths), to, out)
     results: list[BookResult] = []
     with BatchRun(jobs, to, options, executor=executor, workers=workers) as run:

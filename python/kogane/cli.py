@@ -233,10 +233,10 @@ def _run(
 ) -> tuple[list[BookResult], bool, float]:
     """Runs the batch; returns (results, interrupted, seconds)."""
     results: list[BookResult] = []
-    bar = _Progress(progress, len(jobs))
     interrupted = False
     start = time.perf_counter()
     run = BatchRun(jobs, to, options, workers=workers, collect_diagnostics=collect_diagnostics)
+    bar = _Progress(progress, len(jobs))  # after the workers are forked: the bar runs a thread
 
     def take(r: BookResult) -> None:
         results.append(r)
