@@ -102,7 +102,7 @@ def test_usage_errors_and_help():
 @pytest.fixture
 def long_book(tmp_path):
     path = tmp_path / "long.txt"
-    path.write_bytes(SAMPLE.read_bytes() * 400)  # an output far larger than a pipe holds
+    path.write_bytes(SAMPLE.read_bytes() * 1000)  # every output far larger than a pipe holds
     return path
 
 
