@@ -43,6 +43,7 @@ __all__ = [
     "convert_many",
     "convert_book",
     "render",
+    "severity_counts",
     "write_atomic",
     "default_workers",
 ]
@@ -253,15 +254,53 @@ def plan(
 
 
 class _Book(Book):
-    """A book whose whole-file document is parsed once however often it is asked for."""
+    """A book whose documents are parsed once however often they are asked for.
+
+    The formats and the diagnostics count ask for the same documents; each
+    parse is most of a book's conversion time.
+    """
+
+    def _cached(self, key: str, make) -> Document:
+        doc = self.__dict__.get(key)
+        if doc is None:
+            doc = make()
+            # Frozen dataclasses refuse setattr; the cache is not a field.
+            self.__dict__[key] = doc
+        return doc
 
     def document(self) -> Document:
-        cached = self.__dict__.get("_document")
-        if cached is None:
-            cached = super().document()
-            # Frozen dataclasses refuse setattr; the cache is not a field.
-            self.__dict__["_document"] = cached
-        return cached
+        return self._cached("_document", super().document)
+
+    def body_document(self) -> Document:
+        return self._cached("_body_document", super().body_document)
+
+    def colophon_document(self) -> Document:
+        return self._cached("_colophon_document", super().colophon_document)
+
+    if hasattr(Book, "header_document"):
+
+        def header_document(self) -> Document:
+            return self._cached("_header_document", super().header_document)
+
+
+# Formats made from the book's sections (header, body, colophon) rather than
+# from the whole file; their diagnostics are those of the sections, which
+# the format has parsed already.
+_SECTION_FORMATS = frozenset({Format.PAGE, Format.EPUB, Format.TEXT, Format.JSONL})
+
+
+def severity_counts(book: Book, to: Format | None) -> dict[str, int]:
+    """Diagnostics by severity of what format `to` renders."""
+    if to in _SECTION_FORMATS:
+        docs = [book.body_document(), book.colophon_document()]
+        if hasattr(book, "header_document"):
+            docs.append(book.header_document())
+        counts: dict[str, int] = {}
+        for doc in docs:
+            for sev, n in _severity_counts(doc.diagnostics_json()).items():
+                counts[sev] = counts.get(sev, 0) + n
+        return counts
+    return _severity_counts(book.document().diagnostics_json())
 
 
 _IMG_SRC = re.compile(rb"<img\b[^>]*?\ssrc=\"([^\"]*)\"")
@@ -321,7 +360,7 @@ def render(book: Book, to: Format | str, options: FormatOptions = FormatOptions(
     if fmt is Format.JSON:
         return _views(book.document(), label or book.name, book)
     if fmt is Format.JSONL:
-        return _record(book, label or book.name, _severity_counts(book.document().diagnostics_json()))
+        return _record(book, label or book.name, severity_counts(book, fmt))
     if fmt is Format.PAGE:
         from .pages import render_page
 
@@ -434,11 +473,10 @@ def convert_book(
     t1 = time.perf_counter()
     r.read_seconds = t1 - t0
     try:
-        doc = book.document()
-        r.severities = _severity_counts(doc.diagnostics_json())
-        if collect_diagnostics:
-            r.diagnostics = _collect_diagnostics(book, doc)
         output = render(book, fmt, FormatOptions() if options is None else options, job.label) if fmt else b""
+        r.severities = severity_counts(book, fmt)
+        if collect_diagnostics:
+            r.diagnostics = _collect_diagnostics(book, book.document())
         if fmt is Format.PAGE:
             r.images = _image_names(output)
     except ImportError as e:
