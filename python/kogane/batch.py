@@ -23,6 +23,7 @@ import re
 import signal
 import time
 import urllib.parse
+from collections import deque
 from concurrent.futures import FIRST_COMPLETED, Executor, Future, ProcessPoolExecutor, wait
 from contextlib import suppress
 from dataclasses import dataclass, field
@@ -282,6 +283,13 @@ class _Book(Book):
         def header_document(self) -> Document:
             return self._cached("_header_document", super().header_document)
 
+    def release(self) -> None:
+        """Drop the documents now, on this thread: a document is pinned to the
+        thread that made it, and an executor's bookkeeping (a profiler sampling
+        frames, say) may hold the book until some other thread lets go."""
+        for key in ("_document", "_body_document", "_colophon_document", "_header_document"):
+            self.__dict__.pop(key, None)
+
 
 # Formats made from the book's sections (header, body, colophon) rather than
 # from the whole file; their diagnostics are those of the sections, which
@@ -469,6 +477,14 @@ def convert_book(
     except BookError as e:
         r.error = str(e)
         return r
+    try:
+        return _convert_loaded(book, job, fmt, options, collect_diagnostics, r, t0)
+    finally:
+        book.release()
+
+
+def _convert_loaded(book: "_Book", job: Job, fmt: Format | None, options: FormatOptions,
+                    collect_diagnostics: bool, r: BookResult, t0: float) -> BookResult:
     r.title, r.encoding, r.notes = book.title, book.encoding, list(book.notes)
     t1 = time.perf_counter()
     r.read_seconds = t1 - t0
@@ -488,20 +504,20 @@ def convert_book(
     t2 = time.perf_counter()
     r.convert_seconds = t2 - t1
     r.bytes_out = len(output)
-    if fmt is None:
-        pass
-    elif job.target is None:
+    if fmt is not None and job.target is None:
         r.output = output
-    else:
+    elif fmt is not None:
         try:
             write_atomic(job.target, output)
             folder = Path(job.target).parent
             for name in r.images:
-                image = book.image(name) or book.image(urllib.parse.unquote(name))
+                # The browser asks for the decoded path of a percent-encoded src.
+                on_disk = urllib.parse.unquote(name)
+                image = (book.image(name) or book.image(on_disk)) if is_safe_image_path(on_disk) else None
                 if image is None:
                     r.notes.append(f"{job.source}: the illustration {name} is missing")
                     continue
-                write_atomic(folder / name, image)
+                write_atomic(folder / on_disk, image)
         except OSError as e:
             r.error = f"{e.filename or job.target}: cannot write: {e.strerror or e}"
     r.write_seconds = time.perf_counter() - t2
@@ -600,6 +616,7 @@ class BatchRun:
             self._own.submit(os.getpid).result()
         self.executor = executor
         self._pending: dict[Future, _Task] = {}
+        self._ready: deque[BookResult] = deque()
         self._done: set[int] = set()
         self._stopped = False
 
@@ -618,42 +635,50 @@ class BatchRun:
             self._pending[self.executor.submit(_run_task, task)] = task
             if len(self._pending) >= window:
                 break
-        while self._pending:
+        while True:
+            # A task's results wait here until taken, so that a consumer that
+            # stops half-way through them loses none (stop() hands them over).
+            while self._ready:
+                r = self._ready.popleft()
+                self._done.add(r.index)
+                yield r
+            if not self._pending or self._stopped:
+                return
             finished, _ = wait(list(self._pending), return_when=FIRST_COMPLETED)
             for fut in finished:
                 task = self._pending.pop(fut)
-                if not self._stopped:
-                    nxt = next(tasks, None)
-                    if nxt is not None:
-                        self._pending[self.executor.submit(_run_task, nxt)] = nxt
-                yield from self._task_results(fut, task)
+                nxt = next(tasks, None)
+                if nxt is not None:
+                    self._pending[self.executor.submit(_run_task, nxt)] = nxt
+                self._ready.extend(self._task_results(fut, task))
 
     def _task_results(self, fut: Future, task: _Task) -> list[BookResult]:
         try:
-            results = fut.result()
+            return fut.result()
         except BaseException as e:  # a worker died (killed, out of memory): its books failed
             if isinstance(e, KeyboardInterrupt):
                 raise
-            results = [
+            return [
                 BookResult(index=j.index, source=j.source, label=j.label, target=j.target,
                            error=f"{j.source}: the worker converting it failed: {type(e).__name__}: {e}")
                 for j in task.jobs
             ]
-        self._done.update(r.index for r in results)
-        return results
 
     def stop(self) -> list[BookResult]:
-        """End the run early; returns the results that were still on their way."""
+        """End the run early; returns the results not yet taken, including the books under way."""
         self._stopped = True
         if self._stop is not None:
             self._stop.set()
-        finished: list[BookResult] = []
+        finished = list(self._ready)
+        self._ready.clear()
         for fut, task in list(self._pending.items()):
             if fut.cancel():
                 continue
             with suppress(Exception):
-                finished.extend(r for r in self._task_results(fut, task) if not r.skipped)
+                finished.extend(self._task_results(fut, task))
         self._pending.clear()
+        finished = [r for r in finished if not r.skipped]
+        self._done.update(r.index for r in finished)
         return finished
 
     def not_done(self) -> list[Job]:

@@ -93,3 +93,23 @@ def test_a_dask_cluster_gives_the_same_outputs(library, tmp_path):
 
     assert tree(tmp_path / "dask") == tree(tmp_path / "local")
     assert len(tree(tmp_path / "local")) == 3
+
+
+def test_stopping_a_run_finishes_the_books_under_way_and_starts_no_more(tmp_path):
+    from kogane.batch import BatchRun
+
+    lib = tmp_path / "lib"
+    lib.mkdir()
+    for i in range(24):
+        (lib / f"b{i:02}.txt").write_bytes(SAMPLE.read_bytes() * 50)
+    jobs = plan([lib], Format.HTML, tmp_path / "out")
+    with BatchRun(jobs, Format.HTML, workers=2) as run:
+        first = next(iter(run))
+        finished = [first, *run.stop()]
+        left = run.not_done()
+    assert all(r.ok for r in finished)
+    assert len(finished) + len(left) == 24 and left  # books not started stay undone
+    written = sorted((tmp_path / "out").iterdir())
+    assert sorted(Path(r.target) for r in finished) == written  # nothing half-written beside them
+    expected = html_of(lib / "b00.txt")
+    assert all(p.read_bytes() == expected for p in written)

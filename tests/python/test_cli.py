@@ -58,6 +58,14 @@ def test_one_file_stdin_and_output_file_give_the_same_fragment(tmp_path):
     assert [p.name for p in tmp_path.iterdir() if p.name.startswith(".")] == []
 
 
+def test_formats_to_standard_output():
+    r = run("convert", SAMPLE, "--to", "source", "-o", "-")
+    assert r.stdout == kogane.Document.from_bytes(SAMPLE.read_bytes()).to_source().encode()
+    pytest.importorskip("kogane.epub")
+    r = run("convert", SAMPLE, "--to", "epub")  # a pipe, not a terminal: binary is fine
+    assert r.returncode == 0 and r.stdout.startswith(b"PK\x03\x04") and b"application/epub+zip" in r.stdout[:100]
+
+
 def test_json_carries_every_view():
     r = run("convert", SAMPLE, "--to", "json")
     assert r.returncode == 0, r.stderr
