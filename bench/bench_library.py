@@ -15,7 +15,7 @@ folder, opening, reading and writing files, worker hand-offs.
     python3 bench/bench_library.py --books 300     # a quick run
     python3 bench/bench_library.py --to html       # another format
 
-The library is kept under bench/library-N-SEED and reused by later runs.
+The library is kept under build/library-N-SEED and reused by later runs.
 Needs the installed package (pip install .) or PYTHONPATH pointing at a
 staged one.
 """
@@ -208,13 +208,13 @@ def main(argv: list[str]) -> int:
     ap.add_argument("--books", type=int, default=10_000)
     ap.add_argument("--seed", type=int, default=1)
     ap.add_argument("--to", default="page")
-    ap.add_argument("--dir", type=Path, default=None, help="where the library is kept (default bench/library-N-SEED)")
+    ap.add_argument("--dir", type=Path, default=None, help="where the library is kept (default build/library-N-SEED)")
     ap.add_argument("--repeat", type=int, default=2, help="runs of each measurement; the fastest counts (shared machines)")
     ap.add_argument("--out", type=Path, default=None, help="where the outputs go (default beside the library; try /dev/shm)")
     ap.add_argument("--keep-output", action="store_true")
     args = ap.parse_args(argv)
 
-    root = args.dir or HERE / f"library-{args.books}-{args.seed}"
+    root = args.dir or HERE.parent / "build" / f"library-{args.books}-{args.seed}"
     books, size = ensure_library(root, args.books, args.seed)
     mb = size / 1e6
     out = args.out or root.parent / (root.name + "-out")
