@@ -16,6 +16,7 @@ from __future__ import annotations
 import bisect
 import enum
 import html
+import inspect
 import json
 import multiprocessing
 import os
@@ -358,8 +359,28 @@ def _views(doc: Document, label: str, book: Book) -> bytes:
     return "".join(parts).encode("utf-8")
 
 
-def render(book: Book, to: Format | str, options: FormatOptions = FormatOptions(), label: str = "") -> bytes:
-    """The book in format `to`, as the bytes of the output file."""
+def _with_warnings(fn, book: Book, warnings: list[str] | None, **options):
+    """Call a format that may report what it left out (an unsafe image
+    source, say) to a ``warnings`` list; those messages join `warnings`."""
+    if warnings is None or "warnings" not in inspect.signature(fn).parameters:
+        return fn(book, **options)
+    reported: list[str] = []
+    out = fn(book, warnings=reported, **options)
+    warnings.extend(w for w in reported if w not in book.notes)  # the book's notes are reported already
+    return out
+
+
+def render(
+    book: Book,
+    to: Format | str,
+    options: FormatOptions = FormatOptions(),
+    label: str = "",
+    warnings: list[str] | None = None,
+) -> bytes:
+    """The book in format `to`, as the bytes of the output file.
+
+    Messages about what the format had to leave out are appended to `warnings`.
+    """
     fmt = Format(to)
     if fmt is Format.HTML:
         return book.document().to_html().encode("utf-8")
@@ -372,11 +393,12 @@ def render(book: Book, to: Format | str, options: FormatOptions = FormatOptions(
     if fmt is Format.PAGE:
         from .pages import render_page
 
-        return render_page(book, horizontal=options.horizontal, notes=options.notes).encode("utf-8")
+        page = _with_warnings(render_page, book, warnings, horizontal=options.horizontal, notes=options.notes)
+        return page.encode("utf-8")
     if fmt is Format.EPUB:
         from .epub import build_epub
 
-        return build_epub(book)
+        return _with_warnings(build_epub, book, warnings)
     if fmt is Format.TEXT:
         from .text import to_text
 
@@ -489,7 +511,8 @@ def _convert_loaded(book: "_Book", job: Job, fmt: Format | None, options: Format
     t1 = time.perf_counter()
     r.read_seconds = t1 - t0
     try:
-        output = render(book, fmt, FormatOptions() if options is None else options, job.label) if fmt else b""
+        opts = FormatOptions() if options is None else options
+        output = render(book, fmt, opts, job.label, warnings=r.notes) if fmt else b""
         r.severities = severity_counts(book, fmt)
         if collect_diagnostics:
             r.diagnostics = _collect_diagnostics(book, book.document())

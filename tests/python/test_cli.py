@@ -1,5 +1,6 @@
 """The kogane command, run as a user runs it: in a subprocess, through `python -m kogane`."""
 
+import inspect
 import json
 import os
 import signal
@@ -203,6 +204,21 @@ def test_page_of_an_archive_brings_its_illustrations(tmp_path):
     assert r.returncode == 0, r.stderr
     assert 'src="fig/a.png"' in (tmp_path / "site" / "book.html").read_text(encoding="utf-8")
     assert (tmp_path / "site" / "fig" / "a.png").read_bytes() == b"\x89PNG fake"
+
+
+def test_what_a_format_leaves_out_is_reported(tmp_path):
+    book = tmp_path / "b.txt"
+    book.write_text("本文［＃挿絵（fig.png）入る］\n", encoding="utf-8")
+    pytest.importorskip("kogane.pages")
+    r = run("convert", book, "--to", "page", "-o", tmp_path / "b.html")
+    assert r.returncode == 0
+    assert r.stderr.decode() == f"kogane: note: {book}: the illustration fig.png is missing\n"
+    epub = pytest.importorskip("kogane.epub")
+    if "warnings" not in inspect.signature(epub.build_epub).parameters:
+        pytest.skip("this EPUB builder reports nothing")
+    r = run("convert", book, "--to", "epub", "-o", tmp_path / "b.epub")
+    assert r.returncode == 0 and (tmp_path / "b.epub").exists()
+    assert r.stderr.decode().startswith(f"kogane: note: {book}: image 'fig.png' left out")
 
 
 def test_ctrl_c_leaves_only_complete_outputs(tmp_path):
