@@ -43,6 +43,17 @@ if [ ${#read_apt[@]} -gt 0 ]; then
 fi
 python3 -c "import selenium" 2>/dev/null || { echo "== installing selenium"; python3 -m pip install -q selenium; }
 
+# The command line and the batch runner: click and rich, and Dask distributed
+# so that the batch test on a local cluster runs instead of being skipped.
+cli_need=()
+python3 -c "import click" 2>/dev/null || cli_need+=("click>=8.1")
+python3 -c "import rich" 2>/dev/null || cli_need+=("rich>=13")
+python3 -c "import distributed" 2>/dev/null || cli_need+=(distributed)
+if [ ${#cli_need[@]} -gt 0 ]; then
+  echo "== installing ${cli_need[*]}"
+  python3 -m pip install -q "${cli_need[@]}"
+fi
+
 run_ctest() {
   local dir=$1; shift
   echo "== C++ tests ($dir)"

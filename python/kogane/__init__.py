@@ -20,6 +20,7 @@ from ._kogane import (
 from .book import Book, BookError
 from .pages import page, render_page
 from .text import to_text
+from .batch import convert_many
 
 try:
     __version__ = _distribution_version("kogane")
@@ -35,5 +36,5 @@ __all__ = [
     "version",
     "schema_version",
 ]
-# The book layer (Book, page, to_text) is reached as attributes; __all__
-# lists the engine's names only.
+# The book layer (Book, page, to_text) and the batch runner (convert_many)
+# are reached as attributes; __all__ lists the engine's names only.

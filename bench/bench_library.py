@@ -1,0 +1,261 @@
+#!/usr/bin/env python3
+"""Speed of converting a whole library with the kogane command.
+
+Generates a library of N books (Shift_JIS, CR LF; some as .zip archives)
+whose sizes follow those of real book files, then converts it with
+``kogane convert --to page`` at --jobs 2 and --jobs 1 and reports books/s and
+MB/s. To see what the command costs around the engine, the same books are
+also converted in this process with their bytes already in memory: the
+engine alone (``Document.from_bytes`` + ``to_html``) and the whole
+conversion without files (``Book.from_bytes`` + the format). The command's
+own share is what its wall time adds to the latter: starting, walking the
+folder, opening, reading and writing files, worker hand-offs.
+
+    python3 bench/bench_library.py                 # 10,000 books (about 500 MB)
+    python3 bench/bench_library.py --books 300     # a quick run
+    python3 bench/bench_library.py --to html       # another format
+
+The library is kept under build/library-N-SEED and reused by later runs.
+Needs the installed package (pip install .) or PYTHONPATH pointing at a
+staged one.
+"""
+
+from __future__ import annotations
+
+import argparse
+import bisect
+import io
+import json
+import math
+import os
+import random
+import resource
+import shutil
+import subprocess
+import sys
+import time
+import zipfile
+from pathlib import Path
+from typing import Iterator
+
+HERE = Path(__file__).resolve().parent
+sys.path.insert(0, str(HERE))
+
+import gen_corpus  # noqa: E402
+
+PROFILE = HERE.parent / "data" / "markup-profile.json"
+
+# Quantiles of the UTF-8 size of real book files (bytes): the profile's
+# figures, kept here so the benchmark runs where the profile is not copied.
+SIZE_QUANTILES = [
+    (0.00, 400),
+    (0.10, 2542),
+    (0.25, 6313),
+    (0.50, 16175),
+    (0.75, 39576),
+    (0.90, 86708),
+    (0.99, 618229),
+    (1.00, 3169110),
+]
+
+
+def _quantiles() -> list[tuple[float, int]]:
+    if PROFILE.exists():
+        sizes = json.loads(PROFILE.read_text(encoding="utf-8")).get("file_size_utf8_bytes", {})
+        keys = [("p10", 0.10), ("p25", 0.25), ("p50", 0.50), ("p75", 0.75), ("p90", 0.90), ("p99", 0.99), ("max", 1.0)]
+        if all(k in sizes for k, _ in keys):
+            return [(0.0, 400)] + [(q, int(sizes[k])) for k, q in keys]
+    return SIZE_QUANTILES
+
+
+def _sample_size(rng: random.Random, quantiles: list[tuple[float, int]]) -> int:
+    """A size drawn from the quantiles, log-linear between them."""
+    u = rng.random()
+    qs = [q for q, _ in quantiles]
+    i = max(1, bisect.bisect_right(qs, u))
+    (q0, s0), (q1, s1) = quantiles[i - 1], quantiles[min(i, len(quantiles) - 1)]
+    t = 0.0 if q1 == q0 else (u - q0) / (q1 - q0)
+    return int(math.exp(math.log(s0) + t * (math.log(s1) - math.log(s0))))
+
+
+def _fallback_library(n_books: int, seed: int) -> Iterator[tuple[str, bytes]]:
+    """TEMPORARY stand-in for gen_corpus.generate_library until it lands:
+    sizes from the profile, texts from gen_corpus.generate, one book in ten
+    as a .zip archive as distributed."""
+    rng = random.Random(seed)
+    quantiles = _quantiles()
+    for i in range(n_books):
+        size = _sample_size(rng, quantiles)
+        # gen_corpus.generate counts UTF-8 bytes; the texts are Shift_JIS.
+        text = gen_corpus.generate(size, seed=seed * 1_000_003 + i).replace("\n", "\r\n")
+        data = gen_corpus.encode_sjis(text)
+        folder = f"{i % 97:02d}"
+        if rng.random() < 0.1:
+            buf = io.BytesIO()
+            with zipfile.ZipFile(buf, "w", zipfile.ZIP_DEFLATED) as z:
+                z.writestr(f"book{i:05d}/book{i:05d}.txt", data)
+            yield f"{folder}/book{i:05d}.zip", buf.getvalue()
+        else:
+            yield f"{folder}/book{i:05d}.txt", data
+
+
+def generate_library(n_books: int, seed: int) -> Iterator[tuple[str, bytes]]:
+    make = getattr(gen_corpus, "generate_library", None)
+    return make(n_books, seed) if make is not None else _fallback_library(n_books, seed)
+
+
+def ensure_library(root: Path, n_books: int, seed: int) -> tuple[int, int]:
+    """Writes the library unless a complete one is there; returns (books, bytes)."""
+    marker = root / ".complete"
+    if marker.exists():
+        books, size = map(int, marker.read_text().split())
+        return books, size
+    if root.exists():
+        shutil.rmtree(root)
+    books = size = 0
+    start = time.perf_counter()
+    for rel, data in generate_library(n_books, seed):
+        path = root / rel
+        path.parent.mkdir(parents=True, exist_ok=True)
+        path.write_bytes(data)
+        books += 1
+        size += len(data)
+    marker.write_text(f"{books} {size}\n")
+    print(f"generated {books} books, {size / 1e6:.1f} MB in {time.perf_counter() - start:.1f} s -> {root}")
+    return books, size
+
+
+def _book_bytes(path: Path) -> bytes:
+    if path.suffix.lower() != ".zip":
+        return path.read_bytes()
+    with zipfile.ZipFile(path) as z:
+        info = max((i for i in z.infolist() if i.filename.lower().endswith(".txt")), key=lambda i: i.file_size)
+        return z.read(info)
+
+
+def in_process(root: Path, to: str) -> dict[str, float]:
+    """Engine alone, and the whole conversion without files, over bytes already in memory."""
+    from kogane import Document
+    from kogane.batch import Format, _Book, render, severity_counts
+
+    paths = sorted(p for p in root.rglob("*") if p.suffix.lower() in (".txt", ".zip") and p.name[0] != ".")
+    blobs = [(_book_bytes(p), p.name) for p in paths]
+    start = time.process_time()
+    for data, _ in blobs:
+        Document.from_bytes(data).to_html()
+    engine = time.process_time() - start
+    start = time.process_time()
+    for data, name in blobs:
+        book = _Book.from_bytes(data, name)
+        render(book, to, label=name)
+        severity_counts(book, Format(to))  # the command counts diagnostics too
+    conversion = time.process_time() - start
+    return {"engine": engine, "conversion": conversion, "text_mb": sum(len(d) for d, _ in blobs) / 1e6}
+
+
+def _children_cpu() -> float:
+    usage = resource.getrusage(resource.RUSAGE_CHILDREN)
+    return usage.ru_utime + usage.ru_stime
+
+
+def run_command(root: Path, out: Path, to: str, jobs: int) -> tuple[float, float]:
+    """(wall seconds, CPU seconds of the command and its workers)."""
+    if out.exists():
+        shutil.rmtree(out)
+    cmd = [sys.executable, "-m", "kogane", "convert", str(root), "--to", to, "-o", str(out),
+           "--jobs", str(jobs), "--no-progress", "-q"]
+    cpu = _children_cpu()
+    start = time.perf_counter()
+    r = subprocess.run(cmd, stderr=subprocess.PIPE, check=False)
+    seconds = time.perf_counter() - start
+    cpu = _children_cpu() - cpu
+    if r.returncode != 0:
+        sys.stderr.write(r.stderr.decode("utf-8", "replace"))
+        raise SystemExit(f"kogane convert failed with status {r.returncode}")
+    return seconds, cpu
+
+
+def io_floor(root: Path, out: Path) -> dict[str, float]:
+    """CPU time of plain reads of every input and plain writes of every output:
+    what any converter pays the file system, the yardstick for the command's I/O."""
+    inputs = sorted(p for p in root.rglob("*") if p.is_file() and p.name[0] != ".")
+    start = time.process_time()
+    for p in inputs:
+        with open(p, "rb") as f:
+            f.read()
+    read = time.process_time() - start
+    outputs = [(p.relative_to(out), p.read_bytes()) for p in sorted(out.rglob("*")) if p.is_file()]
+    floor = out.parent / (out.name + "-floor")
+    if floor.exists():
+        shutil.rmtree(floor)
+    start = time.process_time()
+    for rel, data in outputs:
+        target = floor / rel
+        try:
+            f = open(target, "wb")
+        except FileNotFoundError:
+            target.parent.mkdir(parents=True, exist_ok=True)
+            f = open(target, "wb")
+        with f:
+            f.write(data)
+    write = time.process_time() - start
+    shutil.rmtree(floor)
+    return {"read": read, "write": write}
+
+
+def main(argv: list[str]) -> int:
+    ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    ap.add_argument("--books", type=int, default=10_000)
+    ap.add_argument("--seed", type=int, default=1)
+    ap.add_argument("--to", default="page")
+    ap.add_argument("--dir", type=Path, default=None, help="where the library is kept (default build/library-N-SEED)")
+    ap.add_argument("--repeat", type=int, default=2, help="runs of each measurement; the fastest counts (shared machines)")
+    ap.add_argument("--out", type=Path, default=None, help="where the outputs go (default beside the library; try /dev/shm)")
+    ap.add_argument("--keep-output", action="store_true")
+    args = ap.parse_args(argv)
+
+    root = args.dir or HERE.parent / "build" / f"library-{args.books}-{args.seed}"
+    books, size = ensure_library(root, args.books, args.seed)
+    mb = size / 1e6
+    out = args.out or root.parent / (root.name + "-out")
+
+    try:
+        from kogane.batch import default_workers
+
+        reps = range(max(1, args.repeat))
+        jobs2 = min(run_command(root, out, args.to, 2) for _ in reps)
+        jobs1 = min(run_command(root, out, args.to, 1) for _ in reps)
+        floor = io_floor(root, out)
+        inners = [in_process(root, args.to) for _ in reps]
+        inner = {k: min(i[k] for i in inners) for k in inners[0]}
+    finally:
+        if not args.keep_output and out.exists():
+            shutil.rmtree(out)
+
+    def line(name: str, wall: float | None, cpu: float) -> str:
+        walls = f"{wall:8.2f} s wall {books / wall:7.1f} books/s {mb / wall:6.1f} MB/s" if wall else " " * 45
+        return f"{name:<34} {walls}   {cpu:7.2f} s CPU {books / cpu:7.1f} books/s {mb / cpu:6.1f} MB/s"
+
+    print(f"library: {books} books, {mb:.1f} MB on disk ({inner['text_mb']:.1f} MB of text); format {args.to}; "
+          f"{default_workers()} cores; load average {os.getloadavg()[0]:.1f}")
+    print(line("kogane convert --jobs 2", *jobs2))
+    print(line("kogane convert --jobs 1", *jobs1))
+    print(line("in process: conversion, no files", None, inner["conversion"]))
+    print(line("in process: engine only", None, inner["engine"]))
+    print(f"wall-time speed-up of --jobs 2 over --jobs 1: {jobs1[0] / jobs2[0]:.2f}x")
+    # CPU time, not wall time: on a shared machine the wall clock also counts other people's work.
+    cpu1 = jobs1[1]
+    io_cpu = floor["read"] + floor["write"]
+    around = cpu1 - inner["conversion"]
+    print(f"file system floor (plain reads of the inputs, plain writes of the outputs): "
+          f"{floor['read']:.2f} + {floor['write']:.2f} s CPU")
+    print(f"--jobs 1 CPU time beyond the conversion: {100 * around / cpu1:.1f} %, of which the file system floor "
+          f"{100 * io_cpu / cpu1:.1f} % and the command's own work (start, walk, detect, hand-offs) "
+          f"{100 * (around - io_cpu) / cpu1:.1f} % (target: under 10 % in all)")
+    print(f"everything around the engine (also book sections, diagnostics counts and the {args.to} format): "
+          f"{100 * (cpu1 - inner['engine']) / cpu1:.1f} %")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))

@@ -1,0 +1,115 @@
+"""kogane.convert_many and the planning of targets, on local processes, threads and a Dask cluster."""
+
+import zipfile
+from concurrent.futures import ThreadPoolExecutor
+from pathlib import Path
+
+import pytest
+
+import kogane
+from kogane.batch import Format, plan
+
+ROOT = Path(__file__).resolve().parents[2]
+SAMPLE = ROOT / "examples" / "sample-sjis.txt"
+
+
+def html_of(path):
+    return kogane.Document.from_bytes(Path(path).read_bytes()).to_html().encode()
+
+
+@pytest.fixture
+def library(tmp_path):
+    lib = tmp_path / "lib"
+    (lib / "a").mkdir(parents=True)
+    (lib / "a" / "one.txt").write_bytes(SAMPLE.read_bytes())
+    (lib / "a" / "two.txt").write_text("｜漢字《かんじ》\n", encoding="utf-8")
+    with zipfile.ZipFile(lib / "one.zip", "w") as z:
+        z.writestr("one/one.txt", SAMPLE.read_bytes())
+    (lib / "one.txt").write_bytes(b"\x82\xa0\xff")  # undecodable, and the same stem as one.zip
+    return lib
+
+
+def outputs(results):
+    return [(r.label, r.output, r.error) for r in results]
+
+
+def test_results_come_back_in_input_order_with_their_outputs(library):
+    results = kogane.convert_many([library], to="html", workers=2)
+    assert [r.label for r in results] == ["one.txt", "one.zip", "a/one.txt", "a/two.txt"]
+    bad, zipped, one, two = results
+    assert not bad.ok and bad.output is None
+    assert bad.error == f"{library / 'one.txt'}: neither UTF-8 nor Shift_JIS: undecodable byte 0xFF at offset 2"
+    assert zipped.output == one.output == html_of(SAMPLE)
+    assert two.output == "<p><ruby>漢字<rp>(</rp><rt>かんじ</rt><rp>)</rp></ruby></p>\n".encode()
+    assert (one.title, one.encoding, one.severities) == ("銀河の停車場", "shift_jis", {"error": 0, "warning": 0, "note": 1})
+    assert zipped.notes == [] and zipped.bytes_in == (library / "one.zip").stat().st_size
+    # Any executor runs the same work.
+    with ThreadPoolExecutor(2) as pool:
+        assert outputs(kogane.convert_many([library], to="html", executor=pool)) == outputs(results)
+    assert outputs(kogane.convert_many([library], to="html", workers=1)) == outputs(results)
+
+
+def test_targets_mirror_the_tree_and_never_overwrite_an_input(library, tmp_path):
+    jobs = plan([library], Format.HTML, tmp_path / "out")
+    out = tmp_path / "out"
+    assert [(j.label, j.target) for j in jobs] == [
+        ("one.txt", str(out / "one.html")),
+        ("one.zip", str(out / "one.zip.html")),  # one.html is taken by one.txt
+        ("a/one.txt", str(out / "a" / "one.html")),
+        ("a/two.txt", str(out / "a" / "two.html")),
+    ]
+    # An output folder inside the library is not read back as part of it.
+    (library / "site").mkdir()
+    (library / "site" / "old.txt").write_text("x")
+    assert [j.label for j in plan([library], Format.TEXT, library / "site")] == [j.label for j in jobs]
+    # Plain text next to its source would replace it.
+    results = kogane.convert_many([library / "a"], to="source", out=library / "a", workers=1)
+    assert all(r.error and r.error.endswith("the output would overwrite the input; choose another output folder")
+               for r in results)
+    assert (library / "a" / "two.txt").read_text(encoding="utf-8") == "｜漢字《かんじ》\n"
+
+
+def test_written_outputs_match_the_in_memory_ones(library, tmp_path):
+    in_memory = kogane.convert_many([library], to="json", workers=1)
+    written = kogane.convert_many([library], to="json", out=tmp_path / "out", workers=2)
+    for mem, disk in zip(in_memory, written):
+        assert disk.output is None
+        if mem.ok:
+            assert Path(disk.target).read_bytes() == mem.output
+            assert disk.bytes_out == len(mem.output)
+    assert sorted(p.name for p in (tmp_path / "out").rglob("*")) == ["a", "one.json", "one.zip.json", "two.json"]
+
+
+def test_a_dask_cluster_gives_the_same_outputs(library, tmp_path):
+    distributed = pytest.importorskip("distributed")
+    local = kogane.convert_many([library], to="html", out=tmp_path / "local", workers=2)
+    with distributed.LocalCluster(n_workers=1, threads_per_worker=2, processes=False,
+                                  dashboard_address=None) as cluster, distributed.Client(cluster) as client:
+        remote = kogane.convert_many([library], to="html", out=tmp_path / "dask", executor=client.get_executor())
+    assert [(r.label, r.error) for r in remote] == [(r.label, r.error) for r in local]
+
+    def tree(root):
+        return {p.relative_to(root).as_posix(): p.read_bytes() for p in root.rglob("*") if p.is_file()}
+
+    assert tree(tmp_path / "dask") == tree(tmp_path / "local")
+    assert len(tree(tmp_path / "local")) == 3
+
+
+def test_stopping_a_run_finishes_the_books_under_way_and_starts_no_more(tmp_path):
+    from kogane.batch import BatchRun
+
+    lib = tmp_path / "lib"
+    lib.mkdir()
+    for i in range(24):
+        (lib / f"b{i:02}.txt").write_bytes(SAMPLE.read_bytes() * 50)
+    jobs = plan([lib], Format.HTML, tmp_path / "out")
+    with BatchRun(jobs, Format.HTML, workers=2) as run:
+        first = next(iter(run))
+        finished = [first, *run.stop()]
+        left = run.not_done()
+    assert all(r.ok for r in finished)
+    assert len(finished) + len(left) == 24 and left  # books not started stay undone
+    written = sorted((tmp_path / "out").iterdir())
+    assert sorted(Path(r.target) for r in finished) == written  # nothing half-written beside them
+    expected = html_of(lib / "b00.txt")
+    assert all(p.read_bytes() == expected for p in written)
