@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "document/document.hpp"
+#include "pipeline/lexer/classify/directive.hpp"
 #include "pipeline/lexer/classify/gaiji.hpp"
 #include "render/html.hpp"
 #include "syntax/accents.hpp"
@@ -510,6 +511,11 @@ void NodeWriter::directive(std::string_view raw, uint8_t kind, uint32_t& open_sp
             out_ += "<sup class=\"kogane-ruby-note\">左ルビ「";
             text(between(raw, "［＃左に「", "」のルビ付き終わり］").value_or(raw));
             out_ += "」</sup>";
+            return;
+        case kKaeritenInBase:
+            out_ += "<sup class=\"kogane-kaeriten\">";
+            text(between(raw, "［＃", "］").value_or(raw));
+            out_ += "</sup>";
             return;
         case 12:
             out_ += raw.starts_with("［＃左に") ? "<sup class=\"kogane-margin-note\">左注記</sup>"

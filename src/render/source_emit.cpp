@@ -175,6 +175,12 @@ private:
     }
 
     bool ruby_needs_bar(ContentRef base) const {
+        // An accent fragment 〔…〕 is a base by itself (and a ｜ before its 〔
+        // would not reach it).
+        std::string_view whole;
+        if (store_.single_text(base, &whole) && whole.starts_with("〔") && whole.ends_with("〕") &&
+            whole.find("〕") == whole.size() - std::string_view("〕").size())
+            return false;
         RubyClass cls;
         if (!uniform_base(base, &cls)) return true;
         if (w_.empty()) return false;

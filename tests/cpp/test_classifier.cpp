@@ -148,6 +148,31 @@ TEST(ClassifierRubyBase, ClassTable) {
     EXPECT_EQ(implicit_ruby_base_start("漢字", 3, 6), 3u);
 }
 
+TEST(ClassifierRubyBase, WordsOutsideOneClass) {
+    EXPECT_EQ(ruby_base_class(U'８'), RubyClass::Digit);
+    EXPECT_EQ(ruby_base_class(U'Ж'), RubyClass::Cyrillic);
+    EXPECT_EQ(ruby_base_class(U'ό'), RubyClass::Greek);
+    EXPECT_EQ(ruby_base_class(U'ヶ'), RubyClass::None);
+    // ヶ joins kanji on both sides, and after a kanji at the end; not alone.
+    const std::string_view rokka = "あ六ヶ敷";
+    EXPECT_EQ(implicit_ruby_base_start(rokka, 0, uint32_t(rokka.size())), 3u);
+    EXPECT_EQ(implicit_ruby_base_start("一ヶ", 0, 6), 0u);
+    EXPECT_EQ(implicit_ruby_base_start("あヶ", 0, 6), 6u);
+    EXPECT_EQ(implicit_ruby_base_start("ヶ月", 0, 6), 3u);
+    // Latin joiners stay inside the word, never at its start.
+    EXPECT_EQ(implicit_ruby_base_start("-butter-cup", 0, 11), 1u);
+    EXPECT_EQ(implicit_ruby_base_start("etc.", 0, 4), 0u);
+    // An accent fragment is one base from 〔 to 〕; an empty one is none.
+    const std::string_view fragment = "a〔Gürtel〕";
+    EXPECT_EQ(implicit_ruby_base_start(fragment, 0, uint32_t(fragment.size())), 1u);
+    EXPECT_EQ(implicit_ruby_base_start("〔〕", 0, 6), 6u);
+    // Kanji words next to a gaiji.
+    EXPECT_EQ(kanji_run_start("これは粗", 0, 12), 9u);
+    EXPECT_TRUE(is_kanji_word("六ヶ敷", 0, 9));
+    EXPECT_FALSE(is_kanji_word("ヶ月", 0, 6));
+    EXPECT_FALSE(is_kanji_word("粗い", 0, 6));
+}
+
 // ---------------------------------------------------------------------------
 // Results the stub never produces, injected through the dispatcher override.
 
