@@ -47,21 +47,50 @@ public:
     void run(const std::vector<ClassifiedEvent>& events) {
         for (const ClassifiedEvent& e : events) {
             switch (e.tag) {
-                case EventTag::TextRun: text_run(e.span); break;
+                case EventTag::TextRun:
+                    if (e.span.end > e.span.start) {
+                        write_carried();
+                        line_leaves_.clear();
+                    }
+                    text_run(e.span);
+                    break;
                 case EventTag::LineFeed:
                     out_ += '\n';
                     single_line_ = nullptr;
+                    line_leaves_.clear();
                     break;
                 case EventTag::Node:
-                    if (is_block_leaf(e.node.tag))
+                    if (is_block_leaf(e.node.tag)) {
+                        write_carried();
+                        line_leaves_.clear();
                         block_leaf(e);
-                    else
+                    } else if (e.node.tag == NodeTag::LeafAlign && carried_.empty() &&
+                               (!line_leaves_.empty() || out_.empty() || out_.back() == '\n')) {
+                        // Possibly the layout of a block opening next on this line.
+                        line_leaves_.push_back(LineLeaf{e, static_cast<uint32_t>(out_.size())});
                         inline_node(e);
+                    } else {
+                        write_carried();
+                        line_leaves_.clear();
+                        inline_node(e);
+                    }
                     break;
-                case EventTag::ContainerOpen: container_open(e); break;
-                case EventTag::ContainerClose: container_close(e); break;
+                case EventTag::ContainerOpen:
+                    if (!e.spec.is_inline() && !line_leaves_.empty())
+                        carry_line_leaves();
+                    else if (e.spec.is_inline())
+                        write_carried();
+                    line_leaves_.clear();
+                    container_open(e);
+                    break;
+                case EventTag::ContainerClose:
+                    write_carried();
+                    line_leaves_.clear();
+                    container_close(e);
+                    break;
             }
         }
+        write_carried();
     }
 
     std::string out_;
@@ -74,6 +103,29 @@ private:
         uint32_t position;
         ContainerSpec spec;
     };
+
+    // A single-line layout written at the start of the current line, with
+    // only others like it before it.
+    struct LineLeaf {
+        ClassifiedEvent event;
+        uint32_t position;
+    };
+
+    // A block opens on a line that so far holds only single-line layouts:
+    // they apply to the block's first line, so they are taken back and
+    // written inside it.
+    void carry_line_leaves() {
+        out_.resize(line_leaves_[0].position);
+        registry_.resize(registry_.size() - line_leaves_.size());
+        for (const LineLeaf& l : line_leaves_) carried_.push_back(l.event);
+    }
+
+    void write_carried() {
+        if (carried_.empty()) return;
+        std::vector<ClassifiedEvent> leaves;
+        leaves.swap(carried_);
+        for (const ClassifiedEvent& e : leaves) inline_node(e);
+    }
 
     void text_run(Span s) {
         invariant(s.start <= s.end && s.end <= text_.size() && is_char_boundary(text_, s.start) &&
@@ -153,6 +205,8 @@ private:
 
     std::string_view text_;
     std::vector<OpenContainer> stack_;
+    std::vector<LineLeaf> line_leaves_;
+    std::vector<ClassifiedEvent> carried_;
     const char* single_line_ = nullptr;
     uint32_t warichu_depth_ = 0;
 };
@@ -181,6 +235,7 @@ void fold_events(ClassifiedStream stream, ParseSnapshot& snapshot, size_t paired
     promote_headings(events, text, snapshot.store);
     normalise_overlaps(events);
     collapse_inline_containers(events, text, snapshot.store);
+    settle_layout(events, text, fold_diagnostics);
 
     Folder folder(text, paired_events);
     folder.run(events);

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "collections/panic.hpp"
+#include "collections/small_vector.hpp"
 
 namespace kogane {
 
@@ -215,6 +216,189 @@ void collapse_inline_containers(std::vector<ClassifiedEvent>& events, std::strin
         events[w++] = e;
     }
     events.resize(w);
+}
+
+namespace {
+
+bool is_block_indent(const ContainerSpec& s) {
+    return s.key() == ContainerKey::Indent;
+}
+
+// Containers that become spans when they open and close on one line.
+bool inline_on_one_line(const ContainerSpec& s) {
+    const ContainerKind k = s.kind();
+    return k == ContainerKind::FontSize || k == ContainerKind::Horizontal || k == ContainerKind::Warichu;
+}
+
+// A same-line (同行) or window (窓) heading in its inline form.
+bool is_run_in_candidate(const ContainerSpec& s) {
+    return s.kind() == ContainerKind::Heading && s[1] == 0 && (s[3] == 1 || s[3] == 2);
+}
+
+void mark_inline(ClassifiedEvent& e) {
+    if (const size_t b = e.spec.inline_flag_byte()) e.spec[b] = 1;
+}
+
+// Something that stays on the heading's line after its close.
+bool continues_line(const ClassifiedEvent& e) {
+    switch (e.tag) {
+        case EventTag::TextRun: return e.span.end > e.span.start;
+        case EventTag::Node: return !is_block_leaf(e.node.tag);
+        case EventTag::ContainerOpen: return e.spec.is_inline();
+        default: return false;
+    }
+}
+
+void inline_within_lines(std::vector<ClassifiedEvent>& events) {
+    SmallVector<size_t, 8> line_opens;  // candidate opens on the current line
+    size_t heading_open = SIZE_MAX;
+    for (size_t i = 0; i < events.size(); ++i) {
+        ClassifiedEvent& e = events[i];
+        if (e.tag == EventTag::LineFeed) {
+            line_opens.clear();
+            heading_open = SIZE_MAX;
+        } else if (e.tag == EventTag::ContainerOpen) {
+            if (inline_on_one_line(e.spec)) line_opens.push_back(i);
+            if (is_run_in_candidate(e.spec)) heading_open = i;
+        } else if (e.tag == EventTag::ContainerClose) {
+            if (inline_on_one_line(e.spec)) {
+                for (size_t k = line_opens.size(); k-- > 0;) {
+                    if (events[line_opens[k]].spec.kind() != e.spec.kind()) continue;
+                    mark_inline(events[line_opens[k]]);
+                    mark_inline(e);
+                    line_opens.erase_at(k);
+                    break;
+                }
+            } else if (e.spec.kind() == ContainerKind::Heading && heading_open != SIZE_MAX) {
+                if (i + 1 < events.size() && continues_line(events[i + 1])) {
+                    mark_inline(events[heading_open]);
+                    mark_inline(e);
+                }
+                heading_open = SIZE_MAX;
+            }
+        }
+    }
+}
+
+constexpr std::string_view kNotationTitle = "【テキスト中に現れる記号について】";
+
+// Start of the line holding `at`, and of the line after it.
+size_t line_start(std::string_view text, size_t at) {
+    const size_t nl = at == 0 ? std::string_view::npos : text.rfind('\n', at - 1);
+    return nl == std::string_view::npos ? 0 : nl + 1;
+}
+
+// A line of at least five hyphens (ASCII or full-width) and nothing else.
+bool is_rule_line(std::string_view line) {
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    size_t dashes = 0;
+    for (size_t i = 0; i < line.size();) {
+        if (line[i] == '-') {
+            ++i;
+        } else if (line.substr(i).starts_with("－")) {
+            i += 3;
+        } else {
+            return false;
+        }
+        ++dashes;
+    }
+    return dashes >= 5;
+}
+
+// [start of the opening rule line, start of the closing rule line) of the
+// notation block, or an empty span when the book has none.
+Span notation_block(std::string_view text) {
+    const size_t title = text.find(kNotationTitle);
+    if (title == std::string_view::npos || title == 0) return Span{};
+    const size_t here = line_start(text, title);
+    if (here != title || here == 0) return Span{};
+    const size_t rule = line_start(text, here - 1);
+    if (!is_rule_line(text.substr(rule, here - 1 - rule))) return Span{};
+    for (size_t at = text.find('\n', title); at != std::string_view::npos;) {
+        const size_t next = text.find('\n', at + 1);
+        const size_t end = next == std::string_view::npos ? text.size() : next;
+        if (is_rule_line(text.substr(at + 1, end - at - 1))) return Span{uint32_t(rule), uint32_t(at + 1)};
+        at = next;
+    }
+    return Span{};
+}
+
+}  // namespace
+
+ContainerSpec close_spec_for(const ContainerSpec& open) {
+    ContainerSpec c = ContainerSpec::of(open.kind());
+    switch (open.kind()) {
+        case ContainerKind::Indent:
+        case ContainerKind::IndentWrap: c[9] = open[7] == 2 ? open[9] : 0; break;
+        case ContainerKind::Heading:
+            c[1] = open[1];
+            c[2] = open[2];
+            c[3] = open[3];
+            c[4] = open[4];
+            break;
+        case ContainerKind::BoutenRange:
+            c[1] = open[1];
+            c[2] = open[2];
+            break;
+        case ContainerKind::FontSize:
+            c[1] = static_cast<int8_t>(open[1]) > 0 ? 1 : 0;
+            c[2] = open[2];
+            break;
+        case ContainerKind::Bold:
+        case ContainerKind::Gothic:
+        case ContainerKind::Italic:
+        case ContainerKind::Caption:
+        case ContainerKind::SmallScript:
+        case ContainerKind::Horizontal:
+        case ContainerKind::Warichu: c[1] = open[1]; break;
+        default: break;
+    }
+    return c;
+}
+
+void settle_layout(std::vector<ClassifiedEvent>& events, std::string_view text, Diagnostics& out) {
+    inline_within_lines(events);
+
+    const Span notes = notation_block(text);
+    size_t indents = 0;
+    for (const ClassifiedEvent& e : events)
+        indents += e.tag == EventTag::ContainerOpen && is_block_indent(e.spec);
+    if (indents < 2 && notes.end == 0) return;
+
+    // Mirrors the fold's container stack: a close ends the innermost open.
+    std::vector<ContainerSpec> stack;
+    std::vector<ClassifiedEvent> result;
+    result.reserve(events.size() + 8);
+    constexpr size_t kNotStarted = SIZE_MAX;
+    size_t notes_depth = kNotStarted;
+    bool notes_done = notes.end == 0;
+    auto close_notes = [&] {
+        while (stack.size() > notes_depth) {
+            result.push_back(ClassifiedEvent::close(close_spec_for(stack.back()), Span{notes.end, notes.end}));
+            stack.pop_back();
+        }
+        notes_done = true;
+    };
+    for (const ClassifiedEvent& e : events) {
+        if (!notes_done) {
+            if (notes_depth == kNotStarted && e.span.start >= notes.start) notes_depth = stack.size();
+            if (notes_depth != kNotStarted && e.span.start >= notes.end) close_notes();
+        }
+        if (e.tag == EventTag::ContainerOpen) {
+            if (is_block_indent(e.spec) && !stack.empty() && is_block_indent(stack.back())) {
+                const Span at{e.span.start, e.span.start};
+                result.push_back(ClassifiedEvent::close(close_spec_for(stack.back()), at));
+                stack.pop_back();
+                out.push_back(Diagnostic::simple(DiagTag::IndentReplaced, e.span));
+            }
+            stack.push_back(e.spec);
+        } else if (e.tag == EventTag::ContainerClose && !stack.empty()) {
+            stack.pop_back();
+        }
+        result.push_back(e);
+    }
+    if (!notes_done && notes_depth != kNotStarted) close_notes();
+    events = std::move(result);
 }
 
 }  // namespace kogane

@@ -96,6 +96,8 @@ public:
                         close_paragraph();
                     }
                 }
+                // A heading's lines stay lines, if more of it follows.
+                if (in_heading_ && heading_text_) heading_break_ = true;
                 continue;
             }
             const SentinelKind kind = sentinel_at(text, i);
@@ -141,6 +143,7 @@ private:
 
     void inline_node(const Node& n) {
         open_paragraph();
+        heading_content();
         if (n.tag == NodeTag::Directive && n.directive.kind == kWarichuOpen) {
             out_ += "<span class=\"kogane-warichu\">";
             push(Kind::Warichu, ContainerSpec{});
@@ -172,9 +175,10 @@ private:
         take_pending_newline();
         writer_.container_open(spec);
         push(Kind::Container, spec);
-        if (spec.kind() == ContainerKind::Heading)
+        if (spec.kind() == ContainerKind::Heading) {
             in_heading_ = true;
-        else
+            heading_text_ = heading_break_ = false;
+        } else
             pending_newline_ = true;
     }
 
@@ -194,12 +198,12 @@ private:
         while (elements_.size() > containers_.back() + 1) close_top();
 
         const ContainerSpec open = elements_.back().spec;
-        const bool heading = open.kind() == ContainerKind::Heading;
+        const bool heading = open.kind() == ContainerKind::Heading && !open.is_inline();
         const bool block = !open.is_inline() && !heading;
         elements_.pop_back();
         containers_.pop_back();
         if (heading) {
-            in_heading_ = false;
+            in_heading_ = heading_text_ = heading_break_ = false;
             writer_.container_close(open);
             pending_newline_ = true;
         } else if (block) {
@@ -214,7 +218,16 @@ private:
     void write_text(std::string_view t) {
         if (t.empty()) return;
         open_paragraph();
+        heading_content();
         append_escaped(out_, t);
+    }
+
+    // Heading text is about to be written: a line break before it is kept.
+    void heading_content() {
+        if (!in_heading_ || paragraph_open_) return;
+        if (heading_break_) out_ += "<br />\n";
+        heading_break_ = false;
+        heading_text_ = true;
     }
 
     void take_pending_newline() {
@@ -325,6 +338,8 @@ private:
     bool paragraph_open_ = false;
     bool pending_newline_ = false;
     bool in_heading_ = false;
+    bool heading_text_ = false;   // the open heading has content
+    bool heading_break_ = false;  // a line feed since its last content
 };
 
 }  // namespace

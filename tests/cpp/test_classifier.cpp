@@ -90,16 +90,22 @@ TEST(ClassifierGaiji, References) {
 }
 
 TEST(ClassifierGaiji, RubyOverConsecutiveReferences) {
+    // Kanji right before or after the references share their base; kana
+    // do not.
     EXPECT_EQ(show("前" + kG1 + kG2 + "《よみ》後"),
-              "t:前 ruby[" + kG1 + kG2 + "《よみ》]({g:木＋吶のつくり}{g:あ}/よみ) t:後");
-    EXPECT_EQ(show(kG2 + "漢《x》"), kHeldG2 + " ruby[漢《x》](漢/x)");
+              "ruby[前" + kG1 + kG2 + "《よみ》](前{g:木＋吶のつくり}{g:あ}/よみ) t:後");
+    EXPECT_EQ(show("まえ" + kG1 + kG2 + "《よみ》後"),
+              "t:まえ ruby[" + kG1 + kG2 + "《よみ》]({g:木＋吶のつくり}{g:あ}/よみ) t:後");
+    EXPECT_EQ(show(kG2 + "漢《x》"), "ruby[" + kG2 + "漢《x》]({g:あ}漢/x)");
+    EXPECT_EQ(show(kG2 + "かな《x》"), kHeldG2 + " ruby[かな《x》](かな/x)");
+    EXPECT_EQ(show("前" + kG2 + "後"), "t:前 " + kHeldG2 + " t:後");
     EXPECT_EQ(show(kG2 + "《》"), kHeldG2 + " t:《》");
     EXPECT_EQ(show(kG2 + kG2 + "［＃注］"), kHeldG2 + " " + kHeldG2 + " dir[［＃注］]");
     // A ｜ right before the references marks them as the base: it belongs
     // to the ruby, and is plain text again when no reading follows.
     EXPECT_EQ(show("前｜" + kG1 + kG2 + "《よみ》後"),
               "t:前 ruby[｜" + kG1 + kG2 + "《よみ》]({g:木＋吶のつくり}{g:あ}/よみ) t:後");
-    EXPECT_EQ(show("前｜" + kG2 + "後"), "t:前 t:｜ " + kHeldG2 + " t:後");
+    EXPECT_EQ(show("前｜" + kG2 + "後"), "t:前｜ " + kHeldG2 + " t:後");
     EXPECT_EQ(show("｜" + kG2 + "《》"), "t:｜ " + kHeldG2 + " t:《》");
 }
 

@@ -366,7 +366,9 @@ inline constexpr ContainerKey container_key(ContainerKind k) {
 //   BoutenRange: 1 side (0 right, 1 left), 2 bouten kind.
 //   SmallScript: 1 side (1 left).
 //   AlignEnd: 1 offset. LineWidth: 1 width. Columns: 1 count.
-//   FontSize: open 1 signed steps; close 1 direction (1 larger, 0 smaller).
+//   FontSize: open 1 signed steps; close 1 direction (1 larger, 0 smaller);
+//     2 inline flag. Horizontal, Warichu: 1 inline flag. Heading: 4 inline
+//     (run-in) flag.
 struct ContainerSpec {
     uint8_t bytes[11] = {};
 
@@ -382,7 +384,10 @@ struct ContainerSpec {
     }
 
     // Bouten ranges and small script are always inline; bold, gothic,
-    // italic and caption are inline unless opened in block form.
+    // italic and caption are inline unless opened in block form. Font size,
+    // horizontal and warichu containers opened and closed within one line,
+    // and a same-line heading with text after it, are made inline by the
+    // fold (kInlineFlagByte of their kind).
     bool is_inline() const {
         switch (kind()) {
             case ContainerKind::BoutenRange:
@@ -391,7 +396,23 @@ struct ContainerSpec {
             case ContainerKind::Gothic:
             case ContainerKind::Italic:
             case ContainerKind::Caption: return bytes[1] == 0;
+            case ContainerKind::FontSize: return bytes[2] != 0;
+            case ContainerKind::Horizontal:
+            case ContainerKind::Warichu: return bytes[1] != 0;
+            case ContainerKind::Heading: return bytes[4] != 0;
             default: return false;
+        }
+    }
+
+    // The byte that marks a FontSize, Horizontal, Warichu or Heading
+    // container inline; 0 for kinds that have none.
+    size_t inline_flag_byte() const {
+        switch (kind()) {
+            case ContainerKind::FontSize: return 2;
+            case ContainerKind::Horizontal:
+            case ContainerKind::Warichu: return 1;
+            case ContainerKind::Heading: return 4;
+            default: return 0;
         }
     }
 };

@@ -232,6 +232,17 @@ public:
     Span whole_;
 };
 
+// Length of the ※［＃…］ gaiji reference at the start of `s`, or 0.
+size_t gaiji_reference_length(std::string_view s) {
+    constexpr std::string_view kOpen = "※［＃", kClose = "］";
+    if (!s.starts_with(kOpen)) return 0;
+    const size_t close = s.find(kClose, kOpen.size());
+    if (close == std::string_view::npos) return 0;
+    const std::string_view body = s.substr(kOpen.size(), close - kOpen.size());
+    if (body.find("［") != std::string_view::npos || parse_gaiji_body(body).description.empty()) return 0;
+    return close + kClose.size();
+}
+
 bool is_kunten_char(uint32_t c) {
     return (c >= 0x3041 && c <= 0x30FF) || (c >= 0xFF66 && c <= 0xFF9F) || (c >= 0x3400 && c <= 0x4DBF) ||
            (c >= 0x4E00 && c <= 0x9FFF) || (c >= 0xF900 && c <= 0xFAFF);
@@ -393,12 +404,18 @@ std::optional<AnnotationResult> Rules::apply(const BodyMatch& m, std::string_vie
             return std::nullopt;
         }
         case 32: {
-            // （ + 1 to 6 kana or kanji + ）
+            // （ + 1 to 6 kana or kanji + ）; a gaiji reference counts as
+            // one character (由［＃（※［＃「低のつくり」、…］）］).
             std::string_view r = rest;
             if (!r.ends_with("）")) return std::nullopt;
             r.remove_suffix(3);
             size_t count = 0;
             for (size_t i = 0; i < r.size();) {
+                if (const size_t gaiji = gaiji_reference_length(r.substr(i))) {
+                    i += gaiji;
+                    ++count;
+                    continue;
+                }
                 utf8::Char c = utf8::decode(r, i);
                 if (!is_kunten_char(c.cp)) return std::nullopt;
                 i += c.len;
