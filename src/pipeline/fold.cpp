@@ -1,5 +1,7 @@
 #include "pipeline/fold.hpp"
 
+#include <iterator>
+
 #include "collections/panic.hpp"
 #include "pipeline/fold_passes.hpp"
 #include "pipeline/lexer/classify/classifier.hpp"
@@ -16,7 +18,7 @@ const char* family_word(uint8_t bouten_kind) { return is_line_family(bouten_kind
 
 const char* display_name(ContainerKey key) {
     uint8_t k = static_cast<uint8_t>(key);
-    return k < 16 ? kContainerDisplayNames[k] : "indent";
+    return k < std::size(kContainerDisplayNames) ? kContainerDisplayNames[k] : "indent";
 }
 
 // Name of the single-line layout a LeafAlign puts in force, if any.

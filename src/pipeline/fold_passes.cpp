@@ -139,7 +139,8 @@ bool collapsible_open(const ContainerSpec& open) {
         case ContainerKind::Italic:
         case ContainerKind::Caption: return open[1] == 0;
         case ContainerKind::BoutenRange:
-        case ContainerKind::SmallScript: return true;
+        case ContainerKind::SmallScript:
+        case ContainerKind::InlineStyle: return true;
         default: return false;
     }
 }
@@ -160,6 +161,7 @@ FormatStyle collapsed_style(const ContainerSpec& open) {
         case ContainerKind::Italic: return {kStyleItalic, 0};
         case ContainerKind::Caption: return {kStyleCaption, 0};
         case ContainerKind::SmallScript: return {kStyleSmallScript, uint8_t(open[1] == 1 ? 1 : 0)};
+        case ContainerKind::InlineStyle: return {open[1], 0};
         default: return {uint8_t(open[1] == 1 ? kStyleBoutenLeft : kStyleBoutenRight), open[2]};
     }
 }
@@ -349,6 +351,7 @@ ContainerSpec close_spec_for(const ContainerSpec& open) {
         case ContainerKind::Italic:
         case ContainerKind::Caption:
         case ContainerKind::SmallScript:
+        case ContainerKind::InlineStyle:
         case ContainerKind::Horizontal:
         case ContainerKind::Warichu: c[1] = open[1]; break;
         default: break;

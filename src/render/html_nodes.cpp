@@ -606,6 +606,11 @@ void NodeWriter::container_open(const ContainerSpec& s) {
         case ContainerKind::SmallScript:
             out_ += s[1] == 1 ? "<span class=\"kogane-kogaki-left\">" : "<span class=\"kogane-kogaki-right\">";
             return;
+        case ContainerKind::InlineStyle:
+            out_ += s[1] == kStyleSuperscript ? "<sup class=\"kogane-uwatsuki\">"
+                    : s[1] == kStyleSubscript ? "<sub class=\"kogane-shitatsuki\">"
+                                              : "<span class=\"kogane-combine-upright\">";
+            return;
         case ContainerKind::Heading:
             if (block) {
                 heading_open(s[2], s[3]);
@@ -669,6 +674,9 @@ void NodeWriter::container_close(const ContainerSpec& s) {
         case ContainerKind::Caption: out_ += block ? "</div>" : "</span>"; return;
         case ContainerKind::BoutenRange: out_ += "</em>"; return;
         case ContainerKind::SmallScript: out_ += "</span>"; return;
+        case ContainerKind::InlineStyle:
+            out_ += s[1] == kStyleSuperscript ? "</sup>" : s[1] == kStyleSubscript ? "</sub>" : "</span>";
+            return;
         case ContainerKind::Heading:
             if (block)
                 heading_close(s[2], s[3]);

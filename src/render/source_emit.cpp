@@ -490,6 +490,10 @@ private:
         w_.write("］");
     }
 
+    static const char* inline_style_name(uint8_t style) {
+        return style == kStyleSuperscript ? "［＃上付き小文字" : style == kStyleSubscript ? "［＃下付き小文字" : "［＃縦中横";
+    }
+
     static const char* bouten_side_word(uint8_t side) { return side == 1 ? "左に" : side == 2 ? "両側に" : ""; }
 
     void emit_open(const ContainerSpec& c) {
@@ -512,6 +516,7 @@ private:
                 w_.write("］");
                 break;
             case ContainerKind::SmallScript: w_.write(c[1] == 1 ? "［＃行左小書き］" : "［＃行右小書き］"); break;
+            case ContainerKind::InlineStyle: w_.write(inline_style_name(c[1])); w_.write("］"); break;
             case ContainerKind::Indent:
             case ContainerKind::IndentWrap: emit_indent_open(c); break;
             case ContainerKind::AlignEnd:
@@ -590,6 +595,7 @@ private:
             case ContainerKind::SmallScript:
                 w_.write(c[1] == 1 ? "［＃行左小書き終わり］" : "［＃行右小書き終わり］");
                 break;
+            case ContainerKind::InlineStyle: w_.write(inline_style_name(c[1])); w_.write("終わり］"); break;
             case ContainerKind::Caption:
                 w_.write(c[1] ? "［＃ここでキャプション終わり］" : "［＃キャプション終わり］");
                 break;

@@ -237,3 +237,52 @@ def test_gaiji_forms(source, html):
         assert doc.to_html() == f"<p>{html}</p>\n"
         assert ("data-description" in html) == ("unresolved_gaiji" in doc.diagnostics_text())
     assert round_trips(source)
+
+
+@pytest.mark.parametrize(
+    "source, html",
+    [
+        (
+            "ａ［＃縦中横］12［＃縦中横終わり］ｂ",
+            '<p>ａ<span class="kogane-combine-upright">12</span>ｂ</p>\n',
+        ),
+        (
+            "［＃縦中横］1《いち》2［＃縦中横終わり］",
+            '<p><span class="kogane-combine-upright"><ruby>1<rp>(</rp><rt>いち</rt><rp>)</rp></ruby>2</span></p>\n',
+        ),
+        ("Ｘ［＃上付き小文字］２［＃上付き小文字終わり］", '<p>Ｘ<sup class="kogane-uwatsuki">２</sup></p>\n'),
+        ("Ｈ［＃下付き小文字］２［＃下付き小文字終わり］Ｏ", '<p>Ｈ<sub class="kogane-shitatsuki">２</sub>Ｏ</p>\n'),
+        (
+            "［＃ここから４字下げ、小さい活字］\nあ\n［＃ここで字下げ終わり］",
+            '<div class="kogane-container kogane-container-indent kogane-container-indent-4 '
+            'kogane-container-font-smaller" data-amount="4" data-steps="1">\n<p>あ</p>\n</div>',
+        ),
+        (
+            "［＃ここから４字下げ、小さな活字］\nあ\n［＃ここで字下げ終わり］",
+            '<div class="kogane-container kogane-container-indent kogane-container-indent-4 '
+            'kogane-container-font-smaller" data-amount="4" data-steps="1">\n<p>あ</p>\n</div>',
+        ),
+        (
+            "［＃ここから３字下げ、２段階小さな文字］\nあ\n［＃ここで字下げ終わり］",
+            '<div class="kogane-container kogane-container-indent kogane-container-indent-3 '
+            'kogane-container-font-smaller" data-amount="3" data-steps="2">\n<p>あ</p>\n</div>',
+        ),
+        (
+            "［＃「３字下げ」］本文",
+            '<p><span class="kogane-indent kogane-indent-3" data-amount="3"></span>本文</p>\n',
+        ),
+    ],
+)
+def test_directive_spellings(source, html):
+    doc = Document(source)
+    assert doc.to_html() == html
+    assert "kogane-directive" not in html
+    assert round_trips(source)
+
+
+def test_quoted_directive_is_read_and_linted():
+    doc = Document("［＃「３字下げ」］本文")
+    assert json.loads(doc.diagnostics_json())["data"][0]["kind"] == "non_canonical_directive"
+    assert "the canonical form is `３字下げ`" in doc.diagnostics_text()
+    # A quotation that is no directive is still a gaiji description.
+    assert parse_to_html("［＃「口＋世」］") == '<p><span class="kogane-gaiji" data-codepoint="U+546D">呭</span></p>\n'
