@@ -186,6 +186,7 @@ private:
         if (w_.empty()) return false;
         uint32_t before = w_.last_char();
         if (before == 0xFF5C) return true;  // ｜
+        if (before == 0xFF3D) return true;  // ］: a gaiji before kanji would join their base
         return ruby_base_class(before) == cls;
     }
 

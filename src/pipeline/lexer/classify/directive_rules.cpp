@@ -435,6 +435,7 @@ std::optional<AnnotationResult> Rules::apply(const BodyMatch& m, std::string_vie
             if (auto r = indent_leaf(body, true)) return r;
             return font_size_open(body);
         }
+        case 44: return leaf(0, 0, 1);  // ［＃字下げ］: one character, as ここから字下げ
         case 43: {
             // Ranges of the styles otherwise written as 「…」は縦中横 etc.
             std::string_view r = body;
