@@ -308,9 +308,11 @@ bool is_rule_line(std::string_view line) {
 }
 
 // [start of the opening rule line, start of the closing rule line) of the
-// notation block, or an empty span when the book has none.
+// notation block, or an empty span when the book has none near its top.
 Span notation_block(std::string_view text) {
-    const size_t title = text.find(kNotationTitle);
+    // Books open with it, after the title and author lines.
+    constexpr size_t kSearched = 32 * 1024;
+    const size_t title = text.substr(0, kSearched).find(kNotationTitle);
     if (title == std::string_view::npos || title == 0) return Span{};
     const size_t here = line_start(text, title);
     if (here != title || here == 0) return Span{};
