@@ -82,6 +82,7 @@ REAL_BOOK_LINES = [
     ["［＃ここから中見出し］", "春と修羅", "（mental sketch）", "［＃ここで中見出し終わり］"],
     ["［＃ここから１字下げ］", "一つ目の段落", "［＃ここから２字下げ］", "二つ目の段落", "［＃ここで字下げ終わり］"],
     ["［＃同行中見出し］第一［＃同行中見出し終わり］本文が続く"],
+    ["［＃地付き］［＃挿絵（fig2_1.png、横300×縦200）入る］"],
 ]
 
 NOTATION_BLOCK = [
@@ -133,7 +134,6 @@ class BookWriter:
         for s in shapes:
             total += s["count"]
             self.cumulative.append(total)
-        self.illustrations = 0
         self.block_opens = 0
 
     @staticmethod
@@ -170,7 +170,6 @@ class BookWriter:
         if "水準" in shape:
             return "「勹＜夕」、第3水準1-14-76"
         if "fig" in shape:
-            self.illustrations += 1
             shape = shape.replace("figN_N", "fig1_2").replace("横N×縦N", "横400×縦300").replace("挿絵N", "挿絵")
         while "N" in shape:
             shape = shape.replace("N", self.count(), 1)
@@ -236,7 +235,7 @@ def generate_book(size: int, seed: int, profile: dict | None = None) -> Book:
         head += NOTATION_BLOCK + [""]
     start = len("\n".join(head)) + 1
     text = "\n".join(head + writer.body(size)) + "\n"
-    return Book(text=text, body_start=start, illustrations=writer.illustrations, block_opens=writer.block_opens)
+    return Book(text=text, body_start=start, illustrations=text.count("入る］"), block_opens=writer.block_opens)
 
 
 if __name__ == "__main__":

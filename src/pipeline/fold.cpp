@@ -47,7 +47,19 @@ public:
     }
 
     void run(const std::vector<ClassifiedEvent>& events) {
-        for (const ClassifiedEvent& e : events) {
+        for (size_t i = 0; i < events.size(); ++i) {
+            const ClassifiedEvent& e = events[i];
+            const bool after_block = after_block_leaf_;
+            after_block_leaf_ = false;
+            if (after_block && e.tag == EventTag::Node && e.node.tag == NodeTag::LeafAlign && ends_line(events, i)) {
+                // A single-line layout after a heading or illustration,
+                // last on their line, is carried by that block too.
+                out_.resize(out_.size() - 2);
+                inline_node(e);
+                out_ += "\n\n";
+                after_block_leaf_ = true;
+                continue;
+            }
             switch (e.tag) {
                 case EventTag::TextRun:
                     if (e.span.end > e.span.start) {
@@ -64,8 +76,11 @@ public:
                 case EventTag::Node:
                     if (is_block_leaf(e.node.tag)) {
                         write_carried();
+                        const bool carries = e.node.tag == NodeTag::Heading || e.node.tag == NodeTag::Illustration;
+                        if (carries && !line_leaves_.empty()) carry_line_leaves();
                         line_leaves_.clear();
                         block_leaf(e);
+                        after_block_leaf_ = carries;
                     } else if (e.node.tag == NodeTag::LeafAlign && carried_.empty() &&
                                (!line_leaves_.empty() || out_.empty() || out_.back() == '\n')) {
                         // Possibly the layout of a block opening next on this line.
@@ -122,6 +137,18 @@ private:
         for (const LineLeaf& l : line_leaves_) carried_.push_back(l.event);
     }
 
+    // Whether only single-line layouts stand between events[i] and the end
+    // of its line.
+    static bool ends_line(const std::vector<ClassifiedEvent>& events, size_t i) {
+        for (size_t k = i + 1; k < events.size(); ++k) {
+            const ClassifiedEvent& e = events[k];
+            if (e.tag == EventTag::LineFeed) return true;
+            if (e.tag == EventTag::TextRun && e.span.end == e.span.start) continue;
+            if (e.tag != EventTag::Node || e.node.tag != NodeTag::LeafAlign) return false;
+        }
+        return true;
+    }
+
     void write_carried() {
         if (carried_.empty()) return;
         std::vector<ClassifiedEvent> leaves;
@@ -171,6 +198,8 @@ private:
         record(SentinelKind::Inline, e, sentinel(SentinelKind::Inline, false));
     }
 
+    // Single-line layouts carried into a heading or illustration follow its
+    // sentinel directly, inside its blank-line frame.
     void block_leaf(const ClassifiedEvent& e) {
         if (e.node.tag == NodeTag::PageBreak || e.node.tag == NodeTag::SectionBreak) {
             if (single_line_ != nullptr)
@@ -179,6 +208,12 @@ private:
                 diagnostics_.push_back(Diagnostic::break_in_single_line_container(e.span, "warichu"));
         }
         record(SentinelKind::BlockLeaf, e, sentinel(SentinelKind::BlockLeaf, true));
+        if (carried_.empty()) return;
+        out_.resize(out_.size() - 2);
+        std::vector<ClassifiedEvent> leaves;
+        leaves.swap(carried_);
+        for (const ClassifiedEvent& l : leaves) inline_node(l);
+        out_ += "\n\n";
     }
 
     void container_open(const ClassifiedEvent& e) {
@@ -209,6 +244,7 @@ private:
     std::vector<OpenContainer> stack_;
     std::vector<LineLeaf> line_leaves_;
     std::vector<ClassifiedEvent> carried_;
+    bool after_block_leaf_ = false;  // the last thing written is a heading or illustration
     const char* single_line_ = nullptr;
     uint32_t warichu_depth_ = 0;
 };

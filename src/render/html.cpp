@@ -88,6 +88,7 @@ public:
         while ((i = scanner.next(i)) < text.size()) {
             if (text[i] == '\n') {
                 write_text(text.substr(pending, i - pending));
+                block_insert_ = kNoBlock;
                 pending = ++i;
                 if (i < text.size()) {
                     if (text[i] != '\n') {
@@ -129,12 +130,18 @@ private:
     void sentinel(const RegistryEntry& e) {
         switch (e.kind) {
             case SentinelKind::Inline: inline_node(e.node); break;
-            case SentinelKind::BlockLeaf:
+            case SentinelKind::BlockLeaf: {
                 close_paragraph();
                 take_pending_newline();
+                const size_t start = out_.size();
                 render_node(e.node);
+                // Single-line layouts that follow at once belong inside it.
+                const size_t tag_end = out_.find('>', start);
+                block_insert_ = tag_end == std::string::npos ? kNoBlock : tag_end + 1;
+                block_end_ = out_.size();
                 pending_newline_ = true;
                 break;
+            }
             case SentinelKind::BlockOpen: container_open(e.spec); break;
             case SentinelKind::BlockClose: container_close(e.spec); break;
             case SentinelKind::Absent: break;
@@ -142,6 +149,15 @@ private:
     }
 
     void inline_node(const Node& n) {
+        if (n.tag == NodeTag::LeafAlign && block_insert_ != kNoBlock && out_.size() == block_end_) {
+            std::string leaf;
+            uint32_t spans = 0;
+            html::NodeWriter(leaf, snap_.store, 0).node(n, spans);
+            out_.insert(block_insert_, leaf);
+            block_insert_ += leaf.size();
+            block_end_ = out_.size();
+            return;
+        }
         open_paragraph();
         heading_content();
         if (n.tag == NodeTag::Directive && n.directive.kind == kWarichuOpen) {
@@ -338,6 +354,9 @@ private:
     bool paragraph_open_ = false;
     bool pending_newline_ = false;
     bool in_heading_ = false;
+    static constexpr size_t kNoBlock = SIZE_MAX;
+    size_t block_insert_ = kNoBlock;  // inside the opening tag of the last heading or illustration
+    size_t block_end_ = kNoBlock;     // the output size right after it
     bool heading_text_ = false;   // the open heading has content
     bool heading_break_ = false;  // a line feed since its last content
 };

@@ -171,6 +171,23 @@ def test_notation_block_keeps_its_examples_to_itself():
             '<div class="kogane-container kogane-container-font-smaller" data-steps="1">\n'
             '<p><span class="kogane-align-end" data-offset="0"></span>（大正13年）</p>\n</div>',
         ),
+        # An illustration carries the layout of its line, before or after it.
+        (
+            "［＃地付き］［＃挿絵（a.png）入る］\n次",
+            '<figure class="kogane-illustration"><span class="kogane-align-end" data-offset="0"></span>'
+            '<img src="a.png" alt="" /></figure>\n<p>次</p>\n',
+        ),
+        (
+            "［＃挿絵（a.png）入る］［＃地付き］\n次",
+            '<figure class="kogane-illustration"><span class="kogane-align-end" data-offset="0"></span>'
+            '<img src="a.png" alt="" /></figure>\n<p>次</p>\n',
+        ),
+        # Followed by text, the layout is the text's.
+        (
+            "［＃挿絵（a.png）入る］［＃地付き］次",
+            '<figure class="kogane-illustration"><img src="a.png" alt="" /></figure>\n'
+            '<p><span class="kogane-align-end" data-offset="0"></span>次</p>\n',
+        ),
         # Text before the layout keeps it in its own line.
         (
             "前［＃地付き］［＃大見出し］道標［＃大見出し終わり］",
