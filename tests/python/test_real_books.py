@@ -63,6 +63,11 @@ def round_trips(source: str) -> bool:
         ),
         # Without a reading after them they are ordinary marks.
         ("｜吾欲［＃レ］往。", '｜吾欲<sup class="kogane-kaeriten">レ</sup>往。'),
+        (
+            "｜吾欲［＃レ］往［＃「往」に傍点］",
+            '｜吾欲<sup class="kogane-kaeriten">レ</sup>'
+            '<em class="kogane-bouten kogane-bouten-goma kogane-bouten-right">往</em>',
+        ),
     ],
 )
 def test_ruby_bases(source, html):

@@ -458,6 +458,14 @@ struct Classifier::State {
             bar_marks.push_back(ClassifiedEvent::of_node(r->node, Span{buf[i].start, buf[p].end}));
             return true;
         }
+        if (!bar_marks.empty()) {
+            // The kept kaeriten become nodes; a forward reference then looks
+            // for its target in the text after them.
+            settle_marks();
+            in.run_start = run_start;
+            r = g.classify(in);
+            if (!r) return false;
+        }
         apply_annotation(*r, buf[i].start, buf[p].end);
         return true;
     }
@@ -484,7 +492,7 @@ struct Classifier::State {
         // Keep the stream gap-free and in order whatever span came back.
         const uint32_t floor = run_active ? run_start : open_start;
         const Span span{std::max(floor, std::min(r.span.start, open_start)), close_end};
-        if (r.placed && run_active && bar_marks.empty()) {
+        if (r.placed && run_active) {
             const Span target = r.placed->span;
             if (target.start >= run_start && target.start < target.end && target.end <= span.start) {
                 close_run(target.start);
