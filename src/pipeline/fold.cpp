@@ -139,13 +139,20 @@ private:
 
     // Whether only single-line layouts stand between events[i] and the end
     // of its line.
-    static bool ends_line(const std::vector<ClassifiedEvent>& events, size_t i) {
+    // The answer holds for every layout up to the line end, so each event
+    // is looked at once however many layouts a line holds.
+    bool ends_line(const std::vector<ClassifiedEvent>& events, size_t i) {
+        if (i < layouts_end_line_until_) return true;
         for (size_t k = i + 1; k < events.size(); ++k) {
             const ClassifiedEvent& e = events[k];
-            if (e.tag == EventTag::LineFeed) return true;
+            if (e.tag == EventTag::LineFeed) {
+                layouts_end_line_until_ = k;
+                return true;
+            }
             if (e.tag == EventTag::TextRun && e.span.end == e.span.start) continue;
             if (e.tag != EventTag::Node || e.node.tag != NodeTag::LeafAlign) return false;
         }
+        layouts_end_line_until_ = events.size();
         return true;
     }
 
@@ -245,6 +252,7 @@ private:
     std::vector<LineLeaf> line_leaves_;
     std::vector<ClassifiedEvent> carried_;
     bool after_block_leaf_ = false;  // the last thing written is a heading or illustration
+    size_t layouts_end_line_until_ = 0;
     const char* single_line_ = nullptr;
     uint32_t warichu_depth_ = 0;
 };
