@@ -254,14 +254,25 @@ bool continues_line(const ClassifiedEvent& e) {
 void inline_within_lines(std::vector<ClassifiedEvent>& events) {
     SmallVector<size_t, 8> line_opens;  // candidate opens on the current line
     size_t heading_open = SIZE_MAX;
+    bool line_has_text = false;      // since the last line feed
+    bool text_before_heading = false;
     for (size_t i = 0; i < events.size(); ++i) {
         ClassifiedEvent& e = events[i];
         if (e.tag == EventTag::LineFeed) {
             line_opens.clear();
             heading_open = SIZE_MAX;
+            line_has_text = false;
+        } else if (e.tag == EventTag::TextRun || e.tag == EventTag::Node) {
+            // A single-line layout before it is the heading's own (the fold
+            // moves it inside).
+            const bool layout = e.tag == EventTag::Node && e.node.tag == NodeTag::LeafAlign;
+            line_has_text = line_has_text || (!layout && continues_line(e));
         } else if (e.tag == EventTag::ContainerOpen) {
             if (inline_on_one_line(e.spec)) line_opens.push_back(i);
-            if (is_run_in_candidate(e.spec)) heading_open = i;
+            if (is_run_in_candidate(e.spec)) {
+                heading_open = i;
+                text_before_heading = line_has_text;
+            }
         } else if (e.tag == EventTag::ContainerClose) {
             if (inline_on_one_line(e.spec)) {
                 for (size_t k = line_opens.size(); k-- > 0;) {
@@ -272,7 +283,7 @@ void inline_within_lines(std::vector<ClassifiedEvent>& events) {
                     break;
                 }
             } else if (e.spec.kind() == ContainerKind::Heading && heading_open != SIZE_MAX) {
-                if (i + 1 < events.size() && continues_line(events[i + 1])) {
+                if (text_before_heading || (i + 1 < events.size() && continues_line(events[i + 1]))) {
                     mark_inline(events[heading_open]);
                     mark_inline(e);
                 }

@@ -26,8 +26,8 @@ void normalise_overlaps(std::vector<ClassifiedEvent>& events);
 
 // Layout as real books rely on it, settled on the event list:
 // - font size, horizontal and warichu containers opened and closed within
-//   one line, and a same-line or window heading followed by text on its
-//   line, become inline;
+//   one line, and a same-line or window heading with text before or after
+//   it on its line, become inline;
 // - a block indent opened while another is the innermost open container
 //   replaces it: a close is inserted before the new open (with a note);
 // - nothing opened inside the notation block at the top of a book (between

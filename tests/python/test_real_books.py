@@ -211,6 +211,16 @@ def test_notation_block_keeps_its_examples_to_itself():
             'aria-level="2">第一</span>本文が続く<br />\n次</p>\n',
         ),
         (
+            "本文［＃同行中見出し］第一［＃同行中見出し終わり］\n次",
+            '<p>本文<span class="kogane-heading kogane-heading-medium kogane-heading-same-line" role="heading" '
+            'aria-level="2">第一</span><br />\n次</p>\n',
+        ),
+        (
+            "［＃３字下げ］［＃同行中見出し］第一［＃同行中見出し終わり］\n次",
+            '<h2 class="kogane-heading kogane-heading-medium kogane-heading-same-line">'
+            '<span class="kogane-indent kogane-indent-3" data-amount="3"></span>第一</h2>\n<p>次</p>\n',
+        ),
+        (
             "［＃窓小見出し］壱［＃窓小見出し終わり］本文",
             '<p><span class="kogane-heading kogane-heading-small kogane-heading-window" role="heading" '
             'aria-level="3">壱</span>本文</p>\n',
