@@ -139,9 +139,8 @@ bool collapsible_open(const ContainerSpec& open) {
         case ContainerKind::Italic:
         case ContainerKind::Caption: return open[1] == 0;
         case ContainerKind::BoutenRange:
-        case ContainerKind::SmallScript:
-        case ContainerKind::InlineStyle: return true;
-        default: return false;
+        case ContainerKind::SmallScript: return true;
+        default: return false;  // an inline style range stays one, so it is re-emitted as written
     }
 }
 
@@ -161,7 +160,6 @@ FormatStyle collapsed_style(const ContainerSpec& open) {
         case ContainerKind::Italic: return {kStyleItalic, 0};
         case ContainerKind::Caption: return {kStyleCaption, 0};
         case ContainerKind::SmallScript: return {kStyleSmallScript, uint8_t(open[1] == 1 ? 1 : 0)};
-        case ContainerKind::InlineStyle: return {open[1], 0};
         default: return {uint8_t(open[1] == 1 ? kStyleBoutenLeft : kStyleBoutenRight), open[2]};
     }
 }
@@ -251,43 +249,70 @@ bool continues_line(const ClassifiedEvent& e) {
     }
 }
 
+// Pairs opens and closes as the fold does (a close ends the innermost open
+// container, whatever its kind), and makes a pair inline when both stand on
+// one line with no block between them. Line feeds, block leaves and block
+// containers count as line ends: the fold frames blocks with blank lines.
 void inline_within_lines(std::vector<ClassifiedEvent>& events) {
-    SmallVector<size_t, 8> line_opens;  // candidate opens on the current line
-    size_t heading_open = SIZE_MAX;
-    bool line_has_text = false;      // since the last line feed
-    bool text_before_heading = false;
+    struct Open {
+        size_t index;
+        uint32_t line;           // line number at the open
+        bool text_before = false;  // text before it on its line (headings)
+    };
+    std::vector<Open> stack;
+    uint32_t line = 0;
+    bool line_has_text = false;
     for (size_t i = 0; i < events.size(); ++i) {
         ClassifiedEvent& e = events[i];
-        if (e.tag == EventTag::LineFeed) {
-            line_opens.clear();
-            heading_open = SIZE_MAX;
-            line_has_text = false;
-        } else if (e.tag == EventTag::TextRun || e.tag == EventTag::Node) {
-            // A single-line layout before it is the heading's own (the fold
-            // moves it inside).
-            const bool layout = e.tag == EventTag::Node && e.node.tag == NodeTag::LeafAlign;
-            line_has_text = line_has_text || (!layout && continues_line(e));
-        } else if (e.tag == EventTag::ContainerOpen) {
-            if (inline_on_one_line(e.spec)) line_opens.push_back(i);
-            if (is_run_in_candidate(e.spec)) {
-                heading_open = i;
-                text_before_heading = line_has_text;
-            }
-        } else if (e.tag == EventTag::ContainerClose) {
-            if (inline_on_one_line(e.spec)) {
-                for (size_t k = line_opens.size(); k-- > 0;) {
-                    if (events[line_opens[k]].spec.kind() != e.spec.kind()) continue;
-                    mark_inline(events[line_opens[k]]);
-                    mark_inline(e);
-                    line_opens.erase_at(k);
+        switch (e.tag) {
+            case EventTag::LineFeed:
+                ++line;
+                line_has_text = false;
+                break;
+            case EventTag::TextRun:
+            case EventTag::Node:
+                if (e.tag == EventTag::Node && is_block_leaf(e.node.tag)) {
+                    ++line;
+                    line_has_text = false;
+                } else if (e.tag == EventTag::TextRun || e.node.tag != NodeTag::LeafAlign) {
+                    // A single-line layout before a heading is its own (the
+                    // fold moves it inside), so it is no text before it.
+                    line_has_text = line_has_text || continues_line(e);
+                }
+                break;
+            case EventTag::ContainerOpen:
+                if (!e.spec.is_inline() && !inline_on_one_line(e.spec) && !is_run_in_candidate(e.spec)) {
+                    ++line;
+                    line_has_text = false;
+                }
+                stack.push_back(Open{i, line, line_has_text});
+                break;
+            case EventTag::ContainerClose: {
+                if (stack.empty()) {
+                    if (!e.spec.is_inline()) {
+                        ++line;
+                        line_has_text = false;
+                    }
                     break;
                 }
-            } else if (e.spec.kind() == ContainerKind::Heading && heading_open != SIZE_MAX) {
-                if (text_before_heading || (i + 1 < events.size() && continues_line(events[i + 1]))) {
-                    mark_inline(events[heading_open]);
+                const Open open = stack.back();
+                stack.pop_back();
+                ClassifiedEvent& o = events[open.index];
+                const bool same_line = open.line == line;
+                if (inline_on_one_line(o.spec) && same_line && o.spec.kind() == e.spec.kind()) {
+                    mark_inline(o);
+                    mark_inline(e);
+                } else if (is_run_in_candidate(o.spec) && same_line && e.spec.kind() == ContainerKind::Heading &&
+                           e.spec[1] == 0 && e.spec[2] == o.spec[2] && e.spec[3] == o.spec[3] &&
+                           (open.text_before || (i + 1 < events.size() && continues_line(events[i + 1])))) {
+                    mark_inline(o);
                     mark_inline(e);
                 }
-                heading_open = SIZE_MAX;
+                if (!e.spec.is_inline()) {
+                    ++line;
+                    line_has_text = false;
+                }
+                break;
             }
         }
     }
@@ -295,45 +320,105 @@ void inline_within_lines(std::vector<ClassifiedEvent>& events) {
 
 constexpr std::string_view kNotationTitle = "【テキスト中に現れる記号について】";
 
-// Start of the line holding `at`, and of the line after it.
-size_t line_start(std::string_view text, size_t at) {
-    const size_t nl = at == 0 ? std::string_view::npos : text.rfind('\n', at - 1);
-    return nl == std::string_view::npos ? 0 : nl + 1;
-}
+// The lines a reader sees, as the fold writes them: line feeds, block
+// leaves and block containers end one (blocks are framed by blank lines, so
+// re-emitted source has them on lines of their own). Annotations that write
+// no text leave a line's text as it is.
+class VisualLines {
+public:
+    explicit VisualLines(std::string_view text) : text_(text) {}
 
-// A line of at least five hyphens (ASCII or full-width) and nothing else.
-bool is_rule_line(std::string_view line) {
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    size_t dashes = 0;
-    for (size_t i = 0; i < line.size();) {
-        if (line[i] == '-') {
-            ++i;
-        } else if (line.substr(i).starts_with("－")) {
-            i += 3;
-        } else {
-            return false;
+    // Feeds one event; true when it ended a line, which can then be read.
+    bool feed(const ClassifiedEvent& e) {
+        switch (e.tag) {
+            case EventTag::LineFeed: return end_line();
+            case EventTag::TextRun:
+                if (e.span.end > e.span.start) add_text(e.span);
+                return false;
+            case EventTag::Node:
+                if (is_block_leaf(e.node.tag)) return end_line();
+                if (e.node.tag != NodeTag::LeafAlign && e.node.tag != NodeTag::Directive &&
+                    e.node.tag != NodeTag::Kaeriten)
+                    other_ = true;
+                return false;
+            case EventTag::ContainerOpen:
+            case EventTag::ContainerClose: return e.spec.is_inline() ? false : end_line();
         }
-        ++dashes;
+        return false;
     }
-    return dashes >= 5;
-}
 
-// [start of the opening rule line, start of the closing rule line) of the
-// notation block, or an empty span when the book has none near its top.
-Span notation_block(std::string_view text) {
+    // The line just ended: its first text offset, whether it is a rule (at
+    // least five hyphens and nothing else), whether it begins with `prefix`.
+    uint32_t start() const { return last_start_; }
+    bool empty() const { return last_text_.empty() && !last_other_; }
+    bool rule() const {
+        if (last_other_) return false;
+        size_t dashes = 0;
+        for (size_t i = 0; i < last_text_.size();) {
+            const size_t width = last_text_[i] == '-'                              ? 1
+                                 : std::string_view(last_text_).substr(i).starts_with("－") ? 3
+                                 : last_text_[i] == '\r'                           ? 1
+                                                                                   : 0;
+            if (width == 0) return false;
+            dashes += last_text_[i] != '\r';
+            i += width;
+        }
+        return dashes >= 5;
+    }
+    bool begins(std::string_view prefix) const { return std::string_view(last_text_).starts_with(prefix); }
+
+private:
+    static constexpr size_t kKept = 128;  // enough to tell rules and the title line
+
+    void add_text(Span s) {
+        if (!has_text_) start_ = s.start;
+        has_text_ = true;
+        if (text_kept_.size() < kKept) text_kept_.append(slice(text_, s).substr(0, kKept));
+        else other_ = true;  // longer than any rule line this is told from
+    }
+
+    bool end_line() {
+        last_text_.swap(text_kept_);
+        text_kept_.clear();
+        last_start_ = start_;
+        last_other_ = other_;
+        has_text_ = other_ = false;
+        return true;
+    }
+
+    std::string_view text_;
+    std::string text_kept_, last_text_;
+    uint32_t start_ = 0, last_start_ = 0;
+    bool has_text_ = false, other_ = false, last_other_ = false;
+};
+
+// From the opening rule line of the notation block (a rule line, then a
+// line beginning 【テキスト中に現れる記号について】) to its closing rule line,
+// each taken at its first hyphen; an empty span when the book has none
+// near its top.
+Span notation_block(const std::vector<ClassifiedEvent>& events, std::string_view text) {
     // Books open with it, after the title and author lines.
-    constexpr size_t kSearched = 32 * 1024;
-    const size_t title = text.substr(0, kSearched).find(kNotationTitle);
-    if (title == std::string_view::npos || title == 0) return Span{};
-    const size_t here = line_start(text, title);
-    if (here != title || here == 0) return Span{};
-    const size_t rule = line_start(text, here - 1);
-    if (!is_rule_line(text.substr(rule, here - 1 - rule))) return Span{};
-    for (size_t at = text.find('\n', title); at != std::string_view::npos;) {
-        const size_t next = text.find('\n', at + 1);
-        const size_t end = next == std::string_view::npos ? text.size() : next;
-        if (is_rule_line(text.substr(at + 1, end - at - 1))) return Span{uint32_t(rule), uint32_t(at + 1)};
-        at = next;
+    constexpr uint32_t kSearched = 32 * 1024;
+    if (text.substr(0, kSearched).find(kNotationTitle) == std::string_view::npos) return Span{};
+    VisualLines lines(text);
+    bool inside = false;
+    bool after_rule = false;
+    uint32_t open = 0;
+    for (size_t i = 0; i <= events.size(); ++i) {
+        const bool ended = i == events.size() ? lines.feed(ClassifiedEvent::line_feed(uint32_t(text.size())))
+                                              : lines.feed(events[i]);
+        if (!ended || lines.empty()) continue;
+        if (inside) {
+            if (lines.rule()) return Span{open, lines.start()};
+        } else if (lines.rule()) {
+            after_rule = true;
+            open = lines.start();
+        } else if (after_rule && lines.begins(kNotationTitle)) {
+            inside = true;
+        } else {
+            after_rule = false;
+            if (lines.start() > kSearched) return Span{};
+        }
     }
     return Span{};
 }
@@ -375,7 +460,7 @@ ContainerSpec close_spec_for(const ContainerSpec& open) {
 void settle_layout(std::vector<ClassifiedEvent>& events, std::string_view text, Diagnostics& out) {
     inline_within_lines(events);
 
-    const Span notes = notation_block(text);
+    const Span notes = notation_block(events, text);
     size_t indents = 0;
     for (const ClassifiedEvent& e : events)
         indents += e.tag == EventTag::ContainerOpen && is_block_indent(e.spec);
