@@ -250,55 +250,57 @@ bool continues_line(const ClassifiedEvent& e) {
 }
 
 // Pairs opens and closes as the fold does (a close ends the innermost open
-// container, whatever its kind), and makes a pair inline when both stand on
-// one line with no block between them. Line feeds, block leaves and block
-// containers count as line ends: the fold frames blocks with blank lines.
+// container, whatever its kind), and makes a pair inline when nothing
+// between them breaks the line: line feeds, block leaves and block
+// containers do, since the fold frames blocks with blank lines; so does a
+// candidate pair inside that stays a block. Text before a run-in heading
+// counts only when no container stands between them, as one that stays a
+// block would set the heading on a line of its own.
 void inline_within_lines(std::vector<ClassifiedEvent>& events) {
     struct Open {
         size_t index;
-        uint32_t line;           // line number at the open
+        uint32_t breaks;           // line breaks seen before the open
         bool text_before = false;  // text before it on its line (headings)
     };
     std::vector<Open> stack;
-    uint32_t line = 0;
+    uint32_t breaks = 0;
     bool line_has_text = false;
+    auto line_break = [&] {
+        ++breaks;
+        line_has_text = false;
+    };
     for (size_t i = 0; i < events.size(); ++i) {
         ClassifiedEvent& e = events[i];
         switch (e.tag) {
-            case EventTag::LineFeed:
-                ++line;
-                line_has_text = false;
-                break;
+            case EventTag::LineFeed: line_break(); break;
             case EventTag::TextRun:
             case EventTag::Node:
                 if (e.tag == EventTag::Node && is_block_leaf(e.node.tag)) {
-                    ++line;
-                    line_has_text = false;
+                    line_break();
                 } else if (e.tag == EventTag::TextRun || e.node.tag != NodeTag::LeafAlign) {
                     // A single-line layout before a heading is its own (the
                     // fold moves it inside), so it is no text before it.
                     line_has_text = line_has_text || continues_line(e);
                 }
                 break;
-            case EventTag::ContainerOpen:
-                if (!e.spec.is_inline() && !inline_on_one_line(e.spec) && !is_run_in_candidate(e.spec)) {
-                    ++line;
+            case EventTag::ContainerOpen: {
+                const bool candidate = inline_on_one_line(e.spec) || is_run_in_candidate(e.spec);
+                stack.push_back(Open{i, breaks, line_has_text});
+                if (!e.spec.is_inline()) {
+                    if (!candidate) ++breaks;
                     line_has_text = false;
                 }
-                stack.push_back(Open{i, line, line_has_text});
                 break;
+            }
             case EventTag::ContainerClose: {
                 if (stack.empty()) {
-                    if (!e.spec.is_inline()) {
-                        ++line;
-                        line_has_text = false;
-                    }
+                    if (!e.spec.is_inline()) line_break();
                     break;
                 }
                 const Open open = stack.back();
                 stack.pop_back();
                 ClassifiedEvent& o = events[open.index];
-                const bool same_line = open.line == line;
+                const bool same_line = open.breaks == breaks;
                 if (inline_on_one_line(o.spec) && same_line && o.spec.kind() == e.spec.kind()) {
                     mark_inline(o);
                     mark_inline(e);
@@ -308,10 +310,7 @@ void inline_within_lines(std::vector<ClassifiedEvent>& events) {
                     mark_inline(o);
                     mark_inline(e);
                 }
-                if (!e.spec.is_inline()) {
-                    ++line;
-                    line_has_text = false;
-                }
+                if (!o.spec.is_inline() || !e.spec.is_inline()) line_break();
                 break;
             }
         }

@@ -221,6 +221,12 @@ def test_notation_block_keeps_its_examples_to_itself():
             '<h2 class="kogane-heading kogane-heading-medium kogane-heading-same-line">'
             '<span class="kogane-indent kogane-indent-3" data-amount="3"></span>第一</h2>\n<p>次</p>\n',
         ),
+        # A container between the text and the heading may stay a block.
+        (
+            "a［＃横組み］［＃同行中見出し］見出し［＃同行中見出し終わり］",
+            '<p>a</p>\n<div class="kogane-container kogane-container-yokogumi">\n'
+            '<h2 class="kogane-heading kogane-heading-medium kogane-heading-same-line">見出し</h2></div>',
+        ),
         (
             "［＃窓小見出し］壱［＃窓小見出し終わり］本文",
             '<p><span class="kogane-heading kogane-heading-small kogane-heading-window" role="heading" '
