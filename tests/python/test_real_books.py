@@ -225,7 +225,7 @@ def test_notation_block_keeps_its_examples_to_itself():
         (
             "a［＃横組み］［＃同行中見出し］見出し［＃同行中見出し終わり］",
             '<p>a</p>\n<div class="kogane-container kogane-container-yokogumi">\n'
-            '<h2 class="kogane-heading kogane-heading-medium kogane-heading-same-line">見出し</h2></div>',
+            '<h2 class="kogane-heading kogane-heading-medium kogane-heading-same-line">見出し</h2></div>\n',
         ),
         (
             "［＃窓小見出し］壱［＃窓小見出し終わり］本文",
