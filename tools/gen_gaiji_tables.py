@@ -6,7 +6,9 @@ Three tables, each keyed by exact UTF-8 bytes:
     keyed by canonical JIS text ("第3水準1-4-89", "第4水準2-82-4");
   - the positions that map to a base letter plus a combining mark (two code
     points);
-  - gaiji descriptions from the TSV file (description TAB U+XXXX).
+  - gaiji descriptions from the TSV file (description TAB U+XXXX, or two
+    code points "U+XXXX U+YYYY" for a base letter and its combining mark),
+    with the second code point (0 when none) in a parallel array.
 
 The JIS mapping comes from Python's euc_jis_2004 codec: plane 1 row r cell c
 is the bytes A0+r A0+c, plane 2 is 8F A0+r A0+c.
@@ -197,8 +199,17 @@ def jis_positions():
     return found
 
 
+def names_a_character_then_modifies_it(desc: str, cps) -> bool:
+    """「圖」の「回」に代えて…: a character with a part changed is another
+    character; the named one is the wrong answer, so such rows are left out
+    (the reference then shows its description)."""
+    body = desc[1:] if desc.startswith("「") else desc
+    return len(cps) == 1 and len(body) > 2 and body[1] == "」" and ord(body[0]) == cps[0]
+
+
 def read_descriptions(path):
-    pairs = []
+    """(description bytes, first code point, second code point or 0)."""
+    rows = []
     seen = set()
     with open(path, encoding="utf-8") as f:
         for lineno, line in enumerate(f, 1):
@@ -206,17 +217,23 @@ def read_descriptions(path):
             if not line or line.startswith("#"):
                 continue
             fields = line.split("\t")
-            assert len(fields) == 2, f"{path}:{lineno}: expected description TAB code point"
-            desc, code = fields
+            assert len(fields) == 2, f"{path}:{lineno}: expected description TAB code point(s)"
+            desc, codes = fields
             assert desc and desc not in seen, f"{path}:{lineno}: empty or repeated description"
             assert not any(ord(ch) < 0x20 for ch in desc), f"{path}:{lineno}: control character"
-            assert code.startswith("U+"), f"{path}:{lineno}: code point must be U+XXXX"
-            cp = int(code[2:], 16)
-            assert cp <= 0x10FFFF and not 0xD800 <= cp <= 0xDFFF, f"{path}:{lineno}: not a scalar"
+            cps = []
+            for code in codes.split(" "):
+                assert code.startswith("U+"), f"{path}:{lineno}: code point must be U+XXXX"
+                cp = int(code[2:], 16)
+                assert 0 < cp <= 0x10FFFF and not 0xD800 <= cp <= 0xDFFF, f"{path}:{lineno}: not a scalar"
+                cps.append(cp)
+            assert 1 <= len(cps) <= 2, f"{path}:{lineno}: one or two code points"
             seen.add(desc)
-            pairs.append((desc.encode(), cp))
-    assert len(pairs) > 8000, "description table looks truncated"
-    return pairs
+            if names_a_character_then_modifies_it(desc, cps):
+                continue
+            rows.append((desc.encode(), cps[0], cps[1] if len(cps) == 2 else 0))
+    assert len(rows) > 8000, "description table looks truncated"
+    return rows
 
 
 def main() -> int:
@@ -241,7 +258,8 @@ def main() -> int:
         emit_table(out, "Jis", single)
         emit_table(out, "Sequence", [(k, a) for k, a, _ in sequences],
                    extra=[b for _, _, b in sequences])
-        emit_table(out, "Description", descriptions)
+        emit_table(out, "Description", [(k, a) for k, a, _ in descriptions],
+                   extra=[b for _, _, b in descriptions])
     return 0
 
 

@@ -1,5 +1,7 @@
 #include "pipeline/fold.hpp"
 
+#include <iterator>
+
 #include "collections/panic.hpp"
 #include "pipeline/fold_passes.hpp"
 #include "pipeline/lexer/classify/classifier.hpp"
@@ -16,7 +18,7 @@ const char* family_word(uint8_t bouten_kind) { return is_line_family(bouten_kind
 
 const char* display_name(ContainerKey key) {
     uint8_t k = static_cast<uint8_t>(key);
-    return k < 16 ? kContainerDisplayNames[k] : "indent";
+    return k < std::size(kContainerDisplayNames) ? kContainerDisplayNames[k] : "indent";
 }
 
 // Name of the single-line layout a LeafAlign puts in force, if any.
@@ -45,23 +47,67 @@ public:
     }
 
     void run(const std::vector<ClassifiedEvent>& events) {
-        for (const ClassifiedEvent& e : events) {
+        for (size_t i = 0; i < events.size(); ++i) {
+            const ClassifiedEvent& e = events[i];
+            const bool after_block = after_block_leaf_;
+            after_block_leaf_ = false;
+            if (after_block && e.tag == EventTag::Node && e.node.tag == NodeTag::LeafAlign && ends_line(events, i)) {
+                // A single-line layout after a heading or illustration,
+                // last on their line, is carried by that block too.
+                out_.resize(out_.size() - 2);
+                inline_node(e);
+                out_ += "\n\n";
+                after_block_leaf_ = true;
+                continue;
+            }
             switch (e.tag) {
-                case EventTag::TextRun: text_run(e.span); break;
+                case EventTag::TextRun:
+                    if (e.span.end > e.span.start) {
+                        write_carried();
+                        line_leaves_.clear();
+                    }
+                    text_run(e.span);
+                    break;
                 case EventTag::LineFeed:
                     out_ += '\n';
                     single_line_ = nullptr;
+                    line_leaves_.clear();
                     break;
                 case EventTag::Node:
-                    if (is_block_leaf(e.node.tag))
+                    if (is_block_leaf(e.node.tag)) {
+                        write_carried();
+                        const bool carries = e.node.tag == NodeTag::Heading || e.node.tag == NodeTag::Illustration;
+                        if (carries && !line_leaves_.empty()) carry_line_leaves();
+                        line_leaves_.clear();
                         block_leaf(e);
-                    else
+                        after_block_leaf_ = carries;
+                    } else if (e.node.tag == NodeTag::LeafAlign && carried_.empty() &&
+                               (!line_leaves_.empty() || out_.empty() || out_.back() == '\n')) {
+                        // Possibly the layout of a block opening next on this line.
+                        line_leaves_.push_back(LineLeaf{e, static_cast<uint32_t>(out_.size())});
                         inline_node(e);
+                    } else {
+                        write_carried();
+                        line_leaves_.clear();
+                        inline_node(e);
+                    }
                     break;
-                case EventTag::ContainerOpen: container_open(e); break;
-                case EventTag::ContainerClose: container_close(e); break;
+                case EventTag::ContainerOpen:
+                    if (!e.spec.is_inline() && !line_leaves_.empty())
+                        carry_line_leaves();
+                    else if (e.spec.is_inline())
+                        write_carried();
+                    line_leaves_.clear();
+                    container_open(e);
+                    break;
+                case EventTag::ContainerClose:
+                    write_carried();
+                    line_leaves_.clear();
+                    container_close(e);
+                    break;
             }
         }
+        write_carried();
     }
 
     std::string out_;
@@ -74,6 +120,48 @@ private:
         uint32_t position;
         ContainerSpec spec;
     };
+
+    // A single-line layout written at the start of the current line, with
+    // only others like it before it.
+    struct LineLeaf {
+        ClassifiedEvent event;
+        uint32_t position;
+    };
+
+    // A block opens on a line that so far holds only single-line layouts:
+    // they apply to the block's first line, so they are taken back and
+    // written inside it.
+    void carry_line_leaves() {
+        out_.resize(line_leaves_[0].position);
+        registry_.resize(registry_.size() - line_leaves_.size());
+        for (const LineLeaf& l : line_leaves_) carried_.push_back(l.event);
+    }
+
+    // Whether only single-line layouts stand between events[i] and the end
+    // of its line.
+    // The answer holds for every layout up to the line end, so each event
+    // is looked at once however many layouts a line holds.
+    bool ends_line(const std::vector<ClassifiedEvent>& events, size_t i) {
+        if (i < layouts_end_line_until_) return true;
+        for (size_t k = i + 1; k < events.size(); ++k) {
+            const ClassifiedEvent& e = events[k];
+            if (e.tag == EventTag::LineFeed) {
+                layouts_end_line_until_ = k;
+                return true;
+            }
+            if (e.tag == EventTag::TextRun && e.span.end == e.span.start) continue;
+            if (e.tag != EventTag::Node || e.node.tag != NodeTag::LeafAlign) return false;
+        }
+        layouts_end_line_until_ = events.size();
+        return true;
+    }
+
+    void write_carried() {
+        if (carried_.empty()) return;
+        std::vector<ClassifiedEvent> leaves;
+        leaves.swap(carried_);
+        for (const ClassifiedEvent& e : leaves) inline_node(e);
+    }
 
     void text_run(Span s) {
         invariant(s.start <= s.end && s.end <= text_.size() && is_char_boundary(text_, s.start) &&
@@ -117,6 +205,8 @@ private:
         record(SentinelKind::Inline, e, sentinel(SentinelKind::Inline, false));
     }
 
+    // Single-line layouts carried into a heading or illustration follow its
+    // sentinel directly, inside its blank-line frame.
     void block_leaf(const ClassifiedEvent& e) {
         if (e.node.tag == NodeTag::PageBreak || e.node.tag == NodeTag::SectionBreak) {
             if (single_line_ != nullptr)
@@ -125,6 +215,12 @@ private:
                 diagnostics_.push_back(Diagnostic::break_in_single_line_container(e.span, "warichu"));
         }
         record(SentinelKind::BlockLeaf, e, sentinel(SentinelKind::BlockLeaf, true));
+        if (carried_.empty()) return;
+        out_.resize(out_.size() - 2);
+        std::vector<ClassifiedEvent> leaves;
+        leaves.swap(carried_);
+        for (const ClassifiedEvent& l : leaves) inline_node(l);
+        out_ += "\n\n";
     }
 
     void container_open(const ClassifiedEvent& e) {
@@ -153,6 +249,10 @@ private:
 
     std::string_view text_;
     std::vector<OpenContainer> stack_;
+    std::vector<LineLeaf> line_leaves_;
+    std::vector<ClassifiedEvent> carried_;
+    bool after_block_leaf_ = false;  // the last thing written is a heading or illustration
+    size_t layouts_end_line_until_ = 0;
     const char* single_line_ = nullptr;
     uint32_t warichu_depth_ = 0;
 };
@@ -181,6 +281,7 @@ void fold_events(ClassifiedStream stream, ParseSnapshot& snapshot, size_t paired
     promote_headings(events, text, snapshot.store);
     normalise_overlaps(events);
     collapse_inline_containers(events, text, snapshot.store);
+    settle_layout(events, text, fold_diagnostics);
 
     Folder folder(text, paired_events);
     folder.run(events);

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "collections/panic.hpp"
+#include "collections/small_vector.hpp"
 
 namespace kogane {
 
@@ -139,7 +140,7 @@ bool collapsible_open(const ContainerSpec& open) {
         case ContainerKind::Caption: return open[1] == 0;
         case ContainerKind::BoutenRange:
         case ContainerKind::SmallScript: return true;
-        default: return false;
+        default: return false;  // an inline style range stays one, so it is re-emitted as written
     }
 }
 
@@ -215,6 +216,289 @@ void collapse_inline_containers(std::vector<ClassifiedEvent>& events, std::strin
         events[w++] = e;
     }
     events.resize(w);
+}
+
+namespace {
+
+bool is_block_indent(const ContainerSpec& s) {
+    return s.key() == ContainerKey::Indent;
+}
+
+// Containers that become spans when they open and close on one line.
+bool inline_on_one_line(const ContainerSpec& s) {
+    const ContainerKind k = s.kind();
+    return k == ContainerKind::FontSize || k == ContainerKind::Horizontal || k == ContainerKind::Warichu;
+}
+
+// A same-line (同行) or window (窓) heading in its inline form.
+bool is_run_in_candidate(const ContainerSpec& s) {
+    return s.kind() == ContainerKind::Heading && s[1] == 0 && (s[3] == 1 || s[3] == 2);
+}
+
+void mark_inline(ClassifiedEvent& e) {
+    if (const size_t b = e.spec.inline_flag_byte()) e.spec[b] = 1;
+}
+
+// Something that stays on the heading's line after its close.
+bool continues_line(const ClassifiedEvent& e) {
+    switch (e.tag) {
+        case EventTag::TextRun: return e.span.end > e.span.start;
+        case EventTag::Node: return !is_block_leaf(e.node.tag);
+        case EventTag::ContainerOpen: return e.spec.is_inline();
+        default: return false;
+    }
+}
+
+// Pairs opens and closes as the fold does (a close ends the innermost open
+// container, whatever its kind), and makes a pair inline when nothing
+// between them breaks the line: line feeds, block leaves and block
+// containers do, since the fold frames blocks with blank lines; so does a
+// candidate pair inside that stays a block. Text before a run-in heading
+// counts only when no container stands between them, as one that stays a
+// block would set the heading on a line of its own.
+void inline_within_lines(std::vector<ClassifiedEvent>& events) {
+    struct Open {
+        size_t index;
+        uint32_t breaks;           // line breaks seen before the open
+        bool text_before = false;  // text before it on its line (headings)
+    };
+    std::vector<Open> stack;
+    uint32_t breaks = 0;
+    bool line_has_text = false;
+    auto line_break = [&] {
+        ++breaks;
+        line_has_text = false;
+    };
+    for (size_t i = 0; i < events.size(); ++i) {
+        ClassifiedEvent& e = events[i];
+        switch (e.tag) {
+            case EventTag::LineFeed: line_break(); break;
+            case EventTag::TextRun:
+            case EventTag::Node:
+                if (e.tag == EventTag::Node && is_block_leaf(e.node.tag)) {
+                    line_break();
+                } else if (e.tag == EventTag::TextRun || e.node.tag != NodeTag::LeafAlign) {
+                    // A single-line layout before a heading is its own (the
+                    // fold moves it inside), so it is no text before it.
+                    line_has_text = line_has_text || continues_line(e);
+                }
+                break;
+            case EventTag::ContainerOpen: {
+                const bool candidate = inline_on_one_line(e.spec) || is_run_in_candidate(e.spec);
+                stack.push_back(Open{i, breaks, line_has_text});
+                if (!e.spec.is_inline()) {
+                    if (!candidate) ++breaks;
+                    line_has_text = false;
+                }
+                break;
+            }
+            case EventTag::ContainerClose: {
+                if (stack.empty()) {
+                    if (!e.spec.is_inline()) line_break();
+                    break;
+                }
+                const Open open = stack.back();
+                stack.pop_back();
+                ClassifiedEvent& o = events[open.index];
+                const bool same_line = open.breaks == breaks;
+                if (inline_on_one_line(o.spec) && same_line && o.spec.kind() == e.spec.kind()) {
+                    mark_inline(o);
+                    mark_inline(e);
+                } else if (is_run_in_candidate(o.spec) && same_line && e.spec.kind() == ContainerKind::Heading &&
+                           e.spec[1] == 0 && e.spec[2] == o.spec[2] && e.spec[3] == o.spec[3] &&
+                           (open.text_before || (i + 1 < events.size() && continues_line(events[i + 1])))) {
+                    mark_inline(o);
+                    mark_inline(e);
+                }
+                if (!o.spec.is_inline() || !e.spec.is_inline()) line_break();
+                break;
+            }
+        }
+    }
+}
+
+constexpr std::string_view kNotationTitle = "【テキスト中に現れる記号について】";
+
+// The lines a reader sees, as the fold writes them: line feeds, block
+// leaves and block containers end one (blocks are framed by blank lines, so
+// re-emitted source has them on lines of their own). Annotations that write
+// no text leave a line's text as it is.
+class VisualLines {
+public:
+    explicit VisualLines(std::string_view text) : text_(text) {}
+
+    // Feeds one event; true when it ended a line, which can then be read.
+    bool feed(const ClassifiedEvent& e) {
+        switch (e.tag) {
+            case EventTag::LineFeed: return end_line();
+            case EventTag::TextRun:
+                if (e.span.end > e.span.start) add_text(e.span);
+                return false;
+            case EventTag::Node:
+                if (is_block_leaf(e.node.tag)) return end_line();
+                if (e.node.tag != NodeTag::LeafAlign && e.node.tag != NodeTag::Directive &&
+                    e.node.tag != NodeTag::Kaeriten)
+                    other_ = true;
+                return false;
+            case EventTag::ContainerOpen:
+            case EventTag::ContainerClose: return e.spec.is_inline() ? false : end_line();
+        }
+        return false;
+    }
+
+    // The line just ended: its first text offset, whether it is a rule (at
+    // least five hyphens and nothing else), whether it begins with `prefix`.
+    uint32_t start() const { return last_start_; }
+    bool empty() const { return last_text_.empty() && !last_other_; }
+    bool rule() const {
+        if (last_other_) return false;
+        size_t dashes = 0;
+        for (size_t i = 0; i < last_text_.size();) {
+            const size_t width = last_text_[i] == '-'                              ? 1
+                                 : std::string_view(last_text_).substr(i).starts_with("－") ? 3
+                                 : last_text_[i] == '\r'                           ? 1
+                                                                                   : 0;
+            if (width == 0) return false;
+            dashes += last_text_[i] != '\r';
+            i += width;
+        }
+        return dashes >= 5;
+    }
+    bool begins(std::string_view prefix) const { return std::string_view(last_text_).starts_with(prefix); }
+
+private:
+    static constexpr size_t kKept = 128;  // enough to tell rules and the title line
+
+    void add_text(Span s) {
+        if (!has_text_) start_ = s.start;
+        has_text_ = true;
+        if (text_kept_.size() < kKept) text_kept_.append(slice(text_, s).substr(0, kKept));
+        else other_ = true;  // longer than any rule line this is told from
+    }
+
+    bool end_line() {
+        last_text_.swap(text_kept_);
+        text_kept_.clear();
+        last_start_ = start_;
+        last_other_ = other_;
+        has_text_ = other_ = false;
+        return true;
+    }
+
+    std::string_view text_;
+    std::string text_kept_, last_text_;
+    uint32_t start_ = 0, last_start_ = 0;
+    bool has_text_ = false, other_ = false, last_other_ = false;
+};
+
+// From the opening rule line of the notation block (a rule line, then a
+// line beginning 【テキスト中に現れる記号について】) to its closing rule line,
+// each taken at its first hyphen; an empty span when the book has none
+// near its top.
+Span notation_block(const std::vector<ClassifiedEvent>& events, std::string_view text) {
+    // Books open with it, after the title and author lines.
+    constexpr uint32_t kSearched = 32 * 1024;
+    if (text.substr(0, kSearched).find(kNotationTitle) == std::string_view::npos) return Span{};
+    VisualLines lines(text);
+    bool inside = false;
+    bool after_rule = false;
+    uint32_t open = 0;
+    for (size_t i = 0; i <= events.size(); ++i) {
+        const bool ended = i == events.size() ? lines.feed(ClassifiedEvent::line_feed(uint32_t(text.size())))
+                                              : lines.feed(events[i]);
+        if (!ended || lines.empty()) continue;
+        if (inside) {
+            if (lines.rule()) return Span{open, lines.start()};
+        } else if (lines.rule()) {
+            after_rule = true;
+            open = lines.start();
+        } else if (after_rule && lines.begins(kNotationTitle)) {
+            inside = true;
+        } else {
+            after_rule = false;
+            if (lines.start() > kSearched) return Span{};
+        }
+    }
+    return Span{};
+}
+
+}  // namespace
+
+ContainerSpec close_spec_for(const ContainerSpec& open) {
+    ContainerSpec c = ContainerSpec::of(open.kind());
+    switch (open.kind()) {
+        case ContainerKind::Indent:
+        case ContainerKind::IndentWrap: c[9] = open[7] == 2 ? open[9] : 0; break;
+        case ContainerKind::Heading:
+            c[1] = open[1];
+            c[2] = open[2];
+            c[3] = open[3];
+            c[4] = open[4];
+            break;
+        case ContainerKind::BoutenRange:
+            c[1] = open[1];
+            c[2] = open[2];
+            break;
+        case ContainerKind::FontSize:
+            c[1] = static_cast<int8_t>(open[1]) > 0 ? 1 : 0;
+            c[2] = open[2];
+            break;
+        case ContainerKind::Bold:
+        case ContainerKind::Gothic:
+        case ContainerKind::Italic:
+        case ContainerKind::Caption:
+        case ContainerKind::SmallScript:
+        case ContainerKind::InlineStyle:
+        case ContainerKind::Horizontal:
+        case ContainerKind::Warichu: c[1] = open[1]; break;
+        default: break;
+    }
+    return c;
+}
+
+void settle_layout(std::vector<ClassifiedEvent>& events, std::string_view text, Diagnostics& out) {
+    inline_within_lines(events);
+
+    const Span notes = notation_block(events, text);
+    size_t indents = 0;
+    for (const ClassifiedEvent& e : events)
+        indents += e.tag == EventTag::ContainerOpen && is_block_indent(e.spec);
+    if (indents < 2 && notes.end == 0) return;
+
+    // Mirrors the fold's container stack: a close ends the innermost open.
+    std::vector<ContainerSpec> stack;
+    std::vector<ClassifiedEvent> result;
+    result.reserve(events.size() + 8);
+    constexpr size_t kNotStarted = SIZE_MAX;
+    size_t notes_depth = kNotStarted;
+    bool notes_done = notes.end == 0;
+    auto close_notes = [&] {
+        while (stack.size() > notes_depth) {
+            result.push_back(ClassifiedEvent::close(close_spec_for(stack.back()), Span{notes.end, notes.end}));
+            stack.pop_back();
+        }
+        notes_done = true;
+    };
+    for (const ClassifiedEvent& e : events) {
+        if (!notes_done) {
+            if (notes_depth == kNotStarted && e.span.start >= notes.start) notes_depth = stack.size();
+            if (notes_depth != kNotStarted && e.span.start >= notes.end) close_notes();
+        }
+        if (e.tag == EventTag::ContainerOpen) {
+            if (is_block_indent(e.spec) && !stack.empty() && is_block_indent(stack.back())) {
+                const Span at{e.span.start, e.span.start};
+                result.push_back(ClassifiedEvent::close(close_spec_for(stack.back()), at));
+                stack.pop_back();
+                out.push_back(Diagnostic::simple(DiagTag::IndentReplaced, e.span));
+            }
+            stack.push_back(e.spec);
+        } else if (e.tag == EventTag::ContainerClose && !stack.empty()) {
+            stack.pop_back();
+        }
+        result.push_back(e);
+    }
+    if (!notes_done && notes_depth != kNotStarted) close_notes();
+    events = std::move(result);
 }
 
 }  // namespace kogane

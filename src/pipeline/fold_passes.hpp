@@ -24,6 +24,20 @@ void promote_headings(std::vector<ClassifiedEvent>& events, std::string_view tex
 // text run that reaches into the next event.
 void normalise_overlaps(std::vector<ClassifiedEvent>& events);
 
+// Layout as real books rely on it, settled on the event list:
+// - font size, horizontal and warichu containers opened and closed within
+//   one line, and a same-line or window heading with text before or after
+//   it on its line, become inline;
+// - a block indent opened while another is the innermost open container
+//   replaces it: a close is inserted before the new open (with a note);
+// - nothing opened inside the notation block at the top of a book (between
+//   two rule lines, beginning 【テキスト中に現れる記号について】) stays open
+//   past its closing rule line.
+void settle_layout(std::vector<ClassifiedEvent>& events, std::string_view text, Diagnostics& out);
+
+// The close that ends a container opened with `open`.
+ContainerSpec close_spec_for(const ContainerSpec& open);
+
 // Replaces an inline style container holding only text with one Format node.
 void collapse_inline_containers(std::vector<ClassifiedEvent>& events, std::string_view text, NodeStore& store);
 

@@ -88,6 +88,7 @@ public:
         while ((i = scanner.next(i)) < text.size()) {
             if (text[i] == '\n') {
                 write_text(text.substr(pending, i - pending));
+                block_insert_ = kNoBlock;
                 pending = ++i;
                 if (i < text.size()) {
                     if (text[i] != '\n') {
@@ -96,6 +97,8 @@ public:
                         close_paragraph();
                     }
                 }
+                // A heading's lines stay lines, if more of it follows.
+                if (in_heading_ && heading_text_) heading_break_ = true;
                 continue;
             }
             const SentinelKind kind = sentinel_at(text, i);
@@ -127,12 +130,18 @@ private:
     void sentinel(const RegistryEntry& e) {
         switch (e.kind) {
             case SentinelKind::Inline: inline_node(e.node); break;
-            case SentinelKind::BlockLeaf:
+            case SentinelKind::BlockLeaf: {
                 close_paragraph();
                 take_pending_newline();
+                const size_t start = out_.size();
                 render_node(e.node);
+                // Single-line layouts that follow at once belong inside it.
+                const size_t tag_end = out_.find('>', start);
+                block_insert_ = tag_end == std::string::npos ? kNoBlock : tag_end + 1;
+                block_end_ = out_.size();
                 pending_newline_ = true;
                 break;
+            }
             case SentinelKind::BlockOpen: container_open(e.spec); break;
             case SentinelKind::BlockClose: container_close(e.spec); break;
             case SentinelKind::Absent: break;
@@ -140,7 +149,17 @@ private:
     }
 
     void inline_node(const Node& n) {
+        if (n.tag == NodeTag::LeafAlign && block_insert_ != kNoBlock && out_.size() == block_end_) {
+            std::string leaf;
+            uint32_t spans = 0;
+            html::NodeWriter(leaf, snap_.store, 0).node(n, spans);
+            out_.insert(block_insert_, leaf);
+            block_insert_ += leaf.size();
+            block_end_ = out_.size();
+            return;
+        }
         open_paragraph();
+        heading_content();
         if (n.tag == NodeTag::Directive && n.directive.kind == kWarichuOpen) {
             out_ += "<span class=\"kogane-warichu\">";
             push(Kind::Warichu, ContainerSpec{});
@@ -172,9 +191,10 @@ private:
         take_pending_newline();
         writer_.container_open(spec);
         push(Kind::Container, spec);
-        if (spec.kind() == ContainerKind::Heading)
+        if (spec.kind() == ContainerKind::Heading) {
             in_heading_ = true;
-        else
+            heading_text_ = heading_break_ = false;
+        } else
             pending_newline_ = true;
     }
 
@@ -194,12 +214,12 @@ private:
         while (elements_.size() > containers_.back() + 1) close_top();
 
         const ContainerSpec open = elements_.back().spec;
-        const bool heading = open.kind() == ContainerKind::Heading;
+        const bool heading = open.kind() == ContainerKind::Heading && !open.is_inline();
         const bool block = !open.is_inline() && !heading;
         elements_.pop_back();
         containers_.pop_back();
         if (heading) {
-            in_heading_ = false;
+            in_heading_ = heading_text_ = heading_break_ = false;
             writer_.container_close(open);
             pending_newline_ = true;
         } else if (block) {
@@ -214,7 +234,16 @@ private:
     void write_text(std::string_view t) {
         if (t.empty()) return;
         open_paragraph();
+        heading_content();
         append_escaped(out_, t);
+    }
+
+    // Heading text is about to be written: a line break before it is kept.
+    void heading_content() {
+        if (!in_heading_ || paragraph_open_) return;
+        if (heading_break_) out_ += "<br />\n";
+        heading_break_ = false;
+        heading_text_ = true;
     }
 
     void take_pending_newline() {
@@ -325,6 +354,11 @@ private:
     bool paragraph_open_ = false;
     bool pending_newline_ = false;
     bool in_heading_ = false;
+    static constexpr size_t kNoBlock = SIZE_MAX;
+    size_t block_insert_ = kNoBlock;  // inside the opening tag of the last heading or illustration
+    size_t block_end_ = kNoBlock;     // the output size right after it
+    bool heading_text_ = false;   // the open heading has content
+    bool heading_break_ = false;  // a line feed since its last content
 };
 
 }  // namespace

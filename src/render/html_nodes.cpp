@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "document/document.hpp"
+#include "pipeline/lexer/classify/directive.hpp"
 #include "pipeline/lexer/classify/gaiji.hpp"
 #include "render/html.hpp"
 #include "syntax/accents.hpp"
@@ -156,7 +157,7 @@ void NodeWriter::node(const Node& n, uint32_t& open_spans) {
         case NodeTag::Illustration: illustration(n.illustration); break;
         case NodeTag::Kaeriten:
             out_ += "<sup class=\"kogane-kaeriten\">";
-            text(store_.resolve(n.kaeriten.mark));
+            text_or_fragment(store_.resolve(n.kaeriten.mark));  // it may hold a gaiji
             out_ += "</sup>";
             break;
         case NodeTag::Directive: directive(store_.resolve(n.directive.raw), n.directive.kind, open_spans); break;
@@ -511,6 +512,11 @@ void NodeWriter::directive(std::string_view raw, uint8_t kind, uint32_t& open_sp
             text(between(raw, "［＃左に「", "」のルビ付き終わり］").value_or(raw));
             out_ += "」</sup>";
             return;
+        case kKaeritenInBase:
+            out_ += "<sup class=\"kogane-kaeriten\">";
+            text_or_fragment(between(raw, "［＃", "］").value_or(raw));
+            out_ += "</sup>";
+            return;
         case 12:
             out_ += raw.starts_with("［＃左に") ? "<sup class=\"kogane-margin-note\">左注記</sup>"
                                                 : "<sup class=\"kogane-margin-note\">注記</sup>";
@@ -600,7 +606,24 @@ void NodeWriter::container_open(const ContainerSpec& s) {
         case ContainerKind::SmallScript:
             out_ += s[1] == 1 ? "<span class=\"kogane-kogaki-left\">" : "<span class=\"kogane-kogaki-right\">";
             return;
-        case ContainerKind::Heading: heading_open(s[2], s[3]); return;
+        case ContainerKind::InlineStyle:
+            out_ += s[1] == kStyleSuperscript ? "<sup class=\"kogane-uwatsuki\">"
+                    : s[1] == kStyleSubscript ? "<sub class=\"kogane-shitatsuki\">"
+                                              : "<span class=\"kogane-combine-upright\">";
+            return;
+        case ContainerKind::Heading:
+            if (block) {
+                heading_open(s[2], s[3]);
+            } else {
+                // A heading that runs into the text of its line.
+                out_ += "<span class=\"kogane-heading kogane-heading-";
+                out_ += s[2] == 0 ? "large" : s[2] == 1 ? "medium" : "small";
+                out_ += s[3] == 2 ? " kogane-heading-window" : " kogane-heading-same-line";
+                out_ += "\" role=\"heading\" aria-level=\"";
+                number(uint32_t(s[2] < 3 ? s[2] : 2) + 1);
+                out_ += "\">";
+            }
+            return;
         case ContainerKind::AlignEnd:
             out_ += "<div class=\"kogane-container kogane-container-align-end\" data-offset=\"";
             number(s[1]);
@@ -617,17 +640,25 @@ void NodeWriter::container_open(const ContainerSpec& s) {
             number(s[1]);
             out_ += "\">";
             return;
-        case ContainerKind::Horizontal: out_ += "<div class=\"kogane-container kogane-container-yokogumi\">"; return;
+        case ContainerKind::Horizontal:
+            out_ += block ? "<div class=\"kogane-container kogane-container-yokogumi\">" : "<span class=\"kogane-yokogumi\">";
+            return;
         case ContainerKind::FontSize: {
             const int8_t steps = static_cast<int8_t>(s[1]);
-            out_ += steps < 0 ? "<div class=\"kogane-container kogane-container-font-smaller\" data-steps=\""
-                              : "<div class=\"kogane-container kogane-container-font-larger\" data-steps=\"";
+            if (!block)
+                out_ += steps < 0 ? "<span class=\"kogane-font-smaller\" data-steps=\""
+                                  : "<span class=\"kogane-font-larger\" data-steps=\"";
+            else
+                out_ += steps < 0 ? "<div class=\"kogane-container kogane-container-font-smaller\" data-steps=\""
+                                  : "<div class=\"kogane-container kogane-container-font-larger\" data-steps=\"";
             number(static_cast<uint32_t>(steps < 0 ? -steps : steps));
             out_ += "\">";
             return;
         }
         case ContainerKind::Framed: out_ += "<div class=\"kogane-container kogane-container-keigakomi\">"; return;
-        case ContainerKind::Warichu: out_ += "<div class=\"kogane-container kogane-container-warichu\">"; return;
+        case ContainerKind::Warichu:
+            out_ += block ? "<div class=\"kogane-container kogane-container-warichu\">" : "<span class=\"kogane-warichu\">";
+            return;
         case ContainerKind::Indent:
         case ContainerKind::IndentWrap:
         default: indent_open(s); return;
@@ -643,8 +674,16 @@ void NodeWriter::container_close(const ContainerSpec& s) {
         case ContainerKind::Caption: out_ += block ? "</div>" : "</span>"; return;
         case ContainerKind::BoutenRange: out_ += "</em>"; return;
         case ContainerKind::SmallScript: out_ += "</span>"; return;
-        case ContainerKind::Heading: heading_close(s[2], s[3]); return;
-        default: out_ += "</div>"; return;
+        case ContainerKind::InlineStyle:
+            out_ += s[1] == kStyleSuperscript ? "</sup>" : s[1] == kStyleSubscript ? "</sub>" : "</span>";
+            return;
+        case ContainerKind::Heading:
+            if (block)
+                heading_close(s[2], s[3]);
+            else
+                out_ += "</span>";
+            return;
+        default: out_ += block ? "</div>" : "</span>"; return;
     }
 }
 

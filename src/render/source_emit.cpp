@@ -175,11 +175,18 @@ private:
     }
 
     bool ruby_needs_bar(ContentRef base) const {
+        // An accent fragment 〔…〕 is a base by itself (and a ｜ before its 〔
+        // would not reach it).
+        std::string_view whole;
+        if (store_.single_text(base, &whole) && whole.starts_with("〔") && whole.ends_with("〕") &&
+            whole.find("〕") == whole.size() - std::string_view("〕").size())
+            return false;
         RubyClass cls;
         if (!uniform_base(base, &cls)) return true;
         if (w_.empty()) return false;
         uint32_t before = w_.last_char();
         if (before == 0xFF5C) return true;  // ｜
+        if (before == 0xFF3D) return true;  // ］: a gaiji before kanji would join their base
         return ruby_base_class(before) == cls;
     }
 
@@ -484,6 +491,10 @@ private:
         w_.write("］");
     }
 
+    static const char* inline_style_name(uint8_t style) {
+        return style == kStyleSuperscript ? "［＃上付き小文字" : style == kStyleSubscript ? "［＃下付き小文字" : "［＃縦中横";
+    }
+
     static const char* bouten_side_word(uint8_t side) { return side == 1 ? "左に" : side == 2 ? "両側に" : ""; }
 
     void emit_open(const ContainerSpec& c) {
@@ -506,6 +517,7 @@ private:
                 w_.write("］");
                 break;
             case ContainerKind::SmallScript: w_.write(c[1] == 1 ? "［＃行左小書き］" : "［＃行右小書き］"); break;
+            case ContainerKind::InlineStyle: w_.write(inline_style_name(c[1])); w_.write("］"); break;
             case ContainerKind::Indent:
             case ContainerKind::IndentWrap: emit_indent_open(c); break;
             case ContainerKind::AlignEnd:
@@ -584,6 +596,7 @@ private:
             case ContainerKind::SmallScript:
                 w_.write(c[1] == 1 ? "［＃行左小書き終わり］" : "［＃行右小書き終わり］");
                 break;
+            case ContainerKind::InlineStyle: w_.write(inline_style_name(c[1])); w_.write("終わり］"); break;
             case ContainerKind::Caption:
                 w_.write(c[1] ? "［＃ここでキャプション終わり］" : "［＃キャプション終わり］");
                 break;

@@ -25,6 +25,8 @@ const char* const kCodes[] = {
     "kogane::lex::bracketed_kaeriten_no_pair",
     "kogane::lex::kaeriten_outside_kanbun",
     "kogane::lex::mismatched_bouten_container",
+    "kogane::lex::internal",  // tag 17 names its check instead
+    "kogane::lex::indent_replaced",
 };
 
 const char* const kInternalCodes[] = {
@@ -63,6 +65,7 @@ Severity Diagnostic::severity() const {
         case DiagTag::KaeritenOutsideKanbun:
             return Severity::Warning;
         case DiagTag::AccentDecompositionApplied:
+        case DiagTag::IndentReplaced:
             return Severity::Note;
         default:
             return Severity::Error;
@@ -106,6 +109,8 @@ std::string Diagnostic::message() const {
             return m;
         case DiagTag::AccentDecompositionApplied:
             return "accent digraph decomposed in sanitize stage";
+        case DiagTag::IndentReplaced:
+            return "block indent opened while another is open; the earlier one ends here";
         case DiagTag::UnresolvedGaiji:
             return "gaiji reference resolved to neither Unicode nor JIS X 0213";
         case DiagTag::MismatchedContainerClose:

@@ -90,16 +90,22 @@ TEST(ClassifierGaiji, References) {
 }
 
 TEST(ClassifierGaiji, RubyOverConsecutiveReferences) {
+    // Kanji right before or after the references share their base; kana
+    // do not.
     EXPECT_EQ(show("前" + kG1 + kG2 + "《よみ》後"),
-              "t:前 ruby[" + kG1 + kG2 + "《よみ》]({g:木＋吶のつくり}{g:あ}/よみ) t:後");
-    EXPECT_EQ(show(kG2 + "漢《x》"), kHeldG2 + " ruby[漢《x》](漢/x)");
+              "ruby[前" + kG1 + kG2 + "《よみ》](前{g:木＋吶のつくり}{g:あ}/よみ) t:後");
+    EXPECT_EQ(show("まえ" + kG1 + kG2 + "《よみ》後"),
+              "t:まえ ruby[" + kG1 + kG2 + "《よみ》]({g:木＋吶のつくり}{g:あ}/よみ) t:後");
+    EXPECT_EQ(show(kG2 + "漢《x》"), "ruby[" + kG2 + "漢《x》]({g:あ}漢/x)");
+    EXPECT_EQ(show(kG2 + "かな《x》"), kHeldG2 + " ruby[かな《x》](かな/x)");
+    EXPECT_EQ(show("前" + kG2 + "後"), "t:前 " + kHeldG2 + " t:後");
     EXPECT_EQ(show(kG2 + "《》"), kHeldG2 + " t:《》");
     EXPECT_EQ(show(kG2 + kG2 + "［＃注］"), kHeldG2 + " " + kHeldG2 + " dir[［＃注］]");
     // A ｜ right before the references marks them as the base: it belongs
     // to the ruby, and is plain text again when no reading follows.
     EXPECT_EQ(show("前｜" + kG1 + kG2 + "《よみ》後"),
               "t:前 ruby[｜" + kG1 + kG2 + "《よみ》]({g:木＋吶のつくり}{g:あ}/よみ) t:後");
-    EXPECT_EQ(show("前｜" + kG2 + "後"), "t:前 t:｜ " + kHeldG2 + " t:後");
+    EXPECT_EQ(show("前｜" + kG2 + "後"), "t:前｜ " + kHeldG2 + " t:後");
     EXPECT_EQ(show("｜" + kG2 + "《》"), "t:｜ " + kHeldG2 + " t:《》");
 }
 
@@ -146,6 +152,31 @@ TEST(ClassifierRubyBase, ClassTable) {
     EXPECT_EQ(ruby_base_class(0x3C9), RubyClass::Greek);
     EXPECT_EQ(implicit_ruby_base_start(std::string_view("\xE6\xBC", 2), 0, 2), 2u);
     EXPECT_EQ(implicit_ruby_base_start("漢字", 3, 6), 3u);
+}
+
+TEST(ClassifierRubyBase, WordsOutsideOneClass) {
+    EXPECT_EQ(ruby_base_class(U'８'), RubyClass::Digit);
+    EXPECT_EQ(ruby_base_class(U'Ж'), RubyClass::Cyrillic);
+    EXPECT_EQ(ruby_base_class(U'ό'), RubyClass::Greek);
+    EXPECT_EQ(ruby_base_class(U'ヶ'), RubyClass::None);
+    // ヶ joins kanji on both sides, and after a kanji at the end; not alone.
+    const std::string_view rokka = "あ六ヶ敷";
+    EXPECT_EQ(implicit_ruby_base_start(rokka, 0, uint32_t(rokka.size())), 3u);
+    EXPECT_EQ(implicit_ruby_base_start("一ヶ", 0, 6), 0u);
+    EXPECT_EQ(implicit_ruby_base_start("あヶ", 0, 6), 6u);
+    EXPECT_EQ(implicit_ruby_base_start("ヶ月", 0, 6), 3u);
+    // Latin joiners stay inside the word, never at its start.
+    EXPECT_EQ(implicit_ruby_base_start("-butter-cup", 0, 11), 1u);
+    EXPECT_EQ(implicit_ruby_base_start("etc.", 0, 4), 0u);
+    // An accent fragment is one base from 〔 to 〕; an empty one is none.
+    const std::string_view fragment = "a〔Gürtel〕";
+    EXPECT_EQ(implicit_ruby_base_start(fragment, 0, uint32_t(fragment.size())), 1u);
+    EXPECT_EQ(implicit_ruby_base_start("〔〕", 0, 6), 6u);
+    // Kanji words next to a gaiji.
+    EXPECT_EQ(kanji_run_start("これは粗", 0, 12), 9u);
+    EXPECT_TRUE(is_kanji_word("六ヶ敷", 0, 9));
+    EXPECT_FALSE(is_kanji_word("ヶ月", 0, 6));
+    EXPECT_FALSE(is_kanji_word("粗い", 0, 6));
 }
 
 // ---------------------------------------------------------------------------

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "collections/panic.hpp"
 #include "fold_builder.hpp"
 #include "pipeline/fold_passes.hpp"
@@ -200,10 +202,12 @@ TEST(Fold, DeepUnclosedContainers) {
     for (int i = 0; i < 100000; ++i) b.open(indent(1)).text("a");
     b.close(indent(0));
     const ParseSnapshot& s = b.fold();
-    EXPECT_EQ(s.registry.size(), 100001u);
-    ASSERT_EQ(s.container_pairs.size(), 1u);
+    // Each indent replaces the one before it: a close is inserted before
+    // every open but the first.
+    EXPECT_EQ(s.registry.size(), 200000u);
+    ASSERT_EQ(s.container_pairs.size(), 100000u);
     // The close pairs with the innermost open.
-    EXPECT_EQ(s.container_pairs[0].open_position, s.container_pairs[0].close_position - 5 - 1 - 2);
+    EXPECT_EQ(s.container_pairs.back().open_position, s.container_pairs.back().close_position - 5 - 1 - 2);
 }
 
 TEST(Fold, MisalignedTextRunIsAnInternalError) {
@@ -216,4 +220,51 @@ TEST(Fold, MisalignedTextRunIsAnInternalError) {
     } catch (const InternalError& e) {
         EXPECT_EQ(e.message(), "span must align to UTF-8 char boundaries in source");
     }
+}
+
+TEST(Fold, CloseSpecsMatchTheirOpens) {
+    ContainerSpec kumi = indent(3);
+    kumi[7] = 2, kumi[8] = 20, kumi[9] = 30;
+    EXPECT_EQ(close_spec_for(kumi)[9], 30);  // a 字組み close names its width
+    EXPECT_EQ(close_spec_for(indent(3))[9], 0);
+    const ContainerSpec heading = spec(ContainerKind::Heading, 1, 2, 1);
+    EXPECT_EQ(std::memcmp(close_spec_for(heading).bytes, heading.bytes, sizeof heading.bytes), 0);
+    EXPECT_EQ(close_spec_for(spec(ContainerKind::FontSize, uint8_t(-2)))[1], 0);
+    EXPECT_EQ(close_spec_for(spec(ContainerKind::FontSize, 2))[1], 1);
+    EXPECT_EQ(close_spec_for(spec(ContainerKind::BoutenRange, 1, 9))[2], 9);
+    EXPECT_EQ(close_spec_for(spec(ContainerKind::AlignEnd, 4))[1], 0);  // closes carry no offset
+}
+
+TEST(Fold, LayoutSettledOnTheEventList) {
+    // An indent replacing another: the close is inserted, empty, where the
+    // new one opens; an inline container in between keeps both apart.
+    FoldBuilder b;
+    b.open(indent(1)).text("a\n").open(indent(2)).text("b\n").open(spec(ContainerKind::Bold)).open(indent(3));
+    const ParseSnapshot& s = b.fold();
+    ASSERT_EQ(s.container_pairs.size(), 1u);
+    ASSERT_EQ(s.diagnostics.size(), 1u);
+    EXPECT_EQ(s.diagnostics[0].tag, DiagTag::IndentReplaced);
+    const RegistryEntry* close = s.registry.find(s.container_pairs[0].close_position);
+    ASSERT_NE(close, nullptr);
+    EXPECT_EQ(close->span.start, close->span.end);
+    EXPECT_EQ(close->span.start, s.diagnostics[0].span.start);
+
+    // One-line font size, horizontal and warichu containers become inline;
+    // the same across a line feed stay blocks.
+    std::vector<ClassifiedEvent> events = {
+        ClassifiedEvent::open(spec(ContainerKind::FontSize, uint8_t(-1)), {0, 1}),
+        ClassifiedEvent::open(spec(ContainerKind::Horizontal), {1, 2}),
+        ClassifiedEvent::close(spec(ContainerKind::Horizontal), {2, 3}),
+        ClassifiedEvent::close(spec(ContainerKind::FontSize), {3, 4}),
+        ClassifiedEvent::open(spec(ContainerKind::Warichu), {4, 5}),
+        ClassifiedEvent::line_feed(5),
+        ClassifiedEvent::close(spec(ContainerKind::Warichu), {6, 7}),
+    };
+    Diagnostics diagnostics;
+    settle_layout(events, "0123456", diagnostics);
+    ASSERT_EQ(events.size(), 7u);
+    for (size_t i : {0, 1, 2, 3}) EXPECT_TRUE(events[i].spec.is_inline()) << i;
+    EXPECT_FALSE(events[4].spec.is_inline());
+    EXPECT_FALSE(events[6].spec.is_inline());
+    EXPECT_TRUE(diagnostics.empty());
 }

@@ -235,8 +235,14 @@ TEST(Html, ContainerTags) {
     };
     EXPECT_EQ(block_open(spec(ContainerKind::AlignEnd, 2)),
               "<div class=\"kogane-container kogane-container-align-end\" data-offset=\"2\">");
+    // Opened and closed within one line, a font size is a span.
     EXPECT_EQ(block_open(spec(ContainerKind::FontSize, uint8_t(-2))),
-              "<div class=\"kogane-container kogane-container-font-smaller\" data-steps=\"2\">");
+              "<p><span class=\"kogane-font-smaller\" data-steps=\"2\">t<ruby>a<rp>(</rp><rt>b</rt><rp>)</rp></ruby>"
+              "</span></p>");
+    FoldBuilder lines;
+    lines.open(spec(ContainerKind::FontSize, uint8_t(-2))).text("\nt\n").close(spec(ContainerKind::FontSize));
+    EXPECT_EQ(lines.html(),
+              "<div class=\"kogane-container kogane-container-font-smaller\" data-steps=\"2\">\n<p>t</p>\n</div>");
     EXPECT_EQ(block_open(spec(ContainerKind::Heading, 1, 0, 1)),
               "<h1 class=\"kogane-heading kogane-heading-large kogane-heading-same-line\">t<ruby>a<rp>(</rp><rt>b</rt>"
               "<rp>)</rp></ruby></h1>");

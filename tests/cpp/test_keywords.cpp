@@ -21,7 +21,7 @@ TEST(Keywords, ListShape) {
     std::set<std::string_view> seen;
     for (uint32_t p = 0; p < kBodyPatternCount; ++p) {
         EXPECT_TRUE(seen.insert(body_pattern(p).keyword).second) << p;
-        EXPECT_LE(body_pattern(p).family, 42);
+        EXPECT_LE(body_pattern(p).family, 44);
     }
     EXPECT_EQ(body_pattern(3).keyword, "ここから地から");
     EXPECT_EQ(body_pattern(45).keyword, "ここから地より");

@@ -313,22 +313,25 @@ enum class ContainerKind : uint8_t {
     FontSize,
     SmallScript,
     Caption,
+    InlineStyle,  // a range of one of the keyword styles (縦中横, 上付き小文字, 下付き小文字)
 };
 
 // Close keys, which are also the display-name order.
 enum class ContainerKey : uint8_t {
     Indent = 0, Warichu, Framed, AlignEnd, LineWidth, BoutenRange, Bold, Gothic, Italic,
-    Heading, Columns, Table, Horizontal, FontSize, SmallScript, Caption,
+    Heading, Columns, Table, Horizontal, FontSize, SmallScript, Caption, InlineStyle,
 };
 
-inline constexpr const char* kContainerDisplayNames[16] = {
+inline constexpr const char* kContainerDisplayNames[17] = {
     "indent", "warichu", "framed", "align-end", "line-width", "bouten-range", "bold", "gothic",
     "italic", "heading", "columns", "table", "horizontal", "font-size", "small-script", "caption",
+    "inline-style",
 };
 
-inline constexpr const char* kContainerJsonNames[16] = {
+inline constexpr const char* kContainerJsonNames[17] = {
     "indent", "warichu", "framed", "alignEnd", "lineWidth", "boutenRange", "bold", "gothic",
     "italic", "heading", "columns", "table", "horizontal", "fontSize", "smallScript", "caption",
+    "inlineStyle",
 };
 
 inline constexpr ContainerKey container_key(ContainerKind k) {
@@ -350,6 +353,7 @@ inline constexpr ContainerKey container_key(ContainerKind k) {
         case ContainerKind::FontSize: return ContainerKey::FontSize;
         case ContainerKind::SmallScript: return ContainerKey::SmallScript;
         case ContainerKind::Caption: return ContainerKey::Caption;
+        case ContainerKind::InlineStyle: return ContainerKey::InlineStyle;
     }
     return ContainerKey::Indent;
 }
@@ -366,7 +370,11 @@ inline constexpr ContainerKey container_key(ContainerKind k) {
 //   BoutenRange: 1 side (0 right, 1 left), 2 bouten kind.
 //   SmallScript: 1 side (1 left).
 //   AlignEnd: 1 offset. LineWidth: 1 width. Columns: 1 count.
-//   FontSize: open 1 signed steps; close 1 direction (1 larger, 0 smaller).
+//   InlineStyle: 1 the FormatStyle kind (kStyleCombineUpright,
+//     kStyleSuperscript, kStyleSubscript), on the open and the close.
+//   FontSize: open 1 signed steps; close 1 direction (1 larger, 0 smaller);
+//     2 inline flag. Horizontal, Warichu: 1 inline flag. Heading: 4 inline
+//     (run-in) flag.
 struct ContainerSpec {
     uint8_t bytes[11] = {};
 
@@ -382,16 +390,36 @@ struct ContainerSpec {
     }
 
     // Bouten ranges and small script are always inline; bold, gothic,
-    // italic and caption are inline unless opened in block form.
+    // italic and caption are inline unless opened in block form. Font size,
+    // horizontal and warichu containers opened and closed within one line,
+    // and a same-line heading with text after it, are made inline by the
+    // fold (kInlineFlagByte of their kind).
     bool is_inline() const {
         switch (kind()) {
             case ContainerKind::BoutenRange:
-            case ContainerKind::SmallScript: return true;
+            case ContainerKind::SmallScript:
+            case ContainerKind::InlineStyle: return true;
             case ContainerKind::Bold:
             case ContainerKind::Gothic:
             case ContainerKind::Italic:
             case ContainerKind::Caption: return bytes[1] == 0;
+            case ContainerKind::FontSize: return bytes[2] != 0;
+            case ContainerKind::Horizontal:
+            case ContainerKind::Warichu: return bytes[1] != 0;
+            case ContainerKind::Heading: return bytes[4] != 0;
             default: return false;
+        }
+    }
+
+    // The byte that marks a FontSize, Horizontal, Warichu or Heading
+    // container inline; 0 for kinds that have none.
+    size_t inline_flag_byte() const {
+        switch (kind()) {
+            case ContainerKind::FontSize: return 2;
+            case ContainerKind::Horizontal:
+            case ContainerKind::Warichu: return 1;
+            case ContainerKind::Heading: return 4;
+            default: return 0;
         }
     }
 };

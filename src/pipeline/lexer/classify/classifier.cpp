@@ -115,13 +115,21 @@ struct Classifier::State {
 
 
     // Gaiji nodes whose emission waits: a following ※［＃…］ or 《…》 may
-    // still take them in.
+    // still take them in, together with the kanji around them.
     SmallVector<ClassifiedEvent, 2> held;
     uint32_t held_end = 0;
-    // A ｜ standing right before the held gaiji: it marks them as a ruby
-    // base, so it is kept out of the text run until the 《 (or its absence)
-    // decides whether it belongs to a ruby.
-    uint32_t held_bar = kNone;
+    // The text run just before the held gaiji, and its last ｜ (kNone when
+    // it has none): they wait too, since a 《 after the gaiji may take the
+    // kanji at its end, or everything after the ｜, into the base. A run
+    // active while gaiji are held started at held_end: kanji after the gaiji.
+    bool prefix_active = false;
+    Span prefix{};
+    uint32_t prefix_bar = kNone;
+
+    // Kaeriten marks inside the active run after its ｜ (｜吾欲［＃レ］往《…》):
+    // they are part of an explicit ruby base if a 《 follows, else they are
+    // emitted in place when the run ends.
+    SmallVector<ClassifiedEvent, 2> bar_marks;
 
     // ---------------------------------------------------------------- driver
 
@@ -153,9 +161,7 @@ struct Classifier::State {
             return;
         }
         mark_to_text();
-        if (run_active && run_start < text.size())
-            out.push(ClassifiedEvent::text_run(Span{run_start, uint32_t(text.size())}));
-        run_active = false;
+        close_run(uint32_t(text.size()));
         done = true;
     }
 
@@ -169,9 +175,26 @@ struct Classifier::State {
 
     // Queues the run up to `at` (when non-empty) and ends it.
     void close_run(uint32_t at) {
+        settle_marks();
         if (run_active && at > run_start) out.push(ClassifiedEvent::text_run(Span{run_start, at}));
         run_active = false;
     }
+
+    // The kaeriten kept inside the run become nodes in place; the run goes
+    // on after the last of them, without its ｜ as a base marker.
+    void settle_marks() {
+        if (bar_marks.empty()) return;
+        uint32_t at = run_start;
+        for (const ClassifiedEvent& m : bar_marks) {
+            if (m.span.start > at) out.push(ClassifiedEvent::text_run(Span{at, m.span.start}));
+            out.push(m);
+            at = m.span.end;
+        }
+        bar_marks.clear();
+        run_start = at;
+    }
+
+    bool bar_in_run() const { return run_active && last_bar != kNone && last_bar >= run_start; }
 
     void mark_to_text() {
         if (!mark_pending) return;
@@ -180,8 +203,10 @@ struct Classifier::State {
     }
 
     void flush_held() {
-        if (held_bar != kNone && !held.empty()) out.push(ClassifiedEvent::text_run(Span{held_bar, held_bar + kBarBytes}));
-        held_bar = kNone;
+        if (held.empty()) return;
+        if (prefix_active && prefix.end > prefix.start) out.push(ClassifiedEvent::text_run(prefix));
+        prefix_active = false;
+        prefix_bar = kNone;
         for (const ClassifiedEvent& e : held) out.push(e);
         held.clear();
     }
@@ -191,8 +216,12 @@ struct Classifier::State {
     // `index` is the event's buffer index while re-reading, kNone otherwise.
     void top_level(const PairEvent& e, uint32_t index) {
         if (!held.empty()) {
-            const bool keep = (e.start == held_end && (is_trigger(e, TriggerKind::RefMark) || is_open(e, PairKind::Ruby))) ||
-                              (is_open(e, PairKind::Bracket) && mark_pending && mark_start == held_end);
+            const bool tail = run_active && run_start == held_end;  // text right after the gaiji
+            const bool keep =
+                (!tail && e.start == held_end &&
+                 (is_trigger(e, TriggerKind::RefMark) || is_open(e, PairKind::Ruby) || e.tag == PairTag::Text)) ||
+                (tail && is_open(e, PairKind::Ruby)) ||
+                (is_open(e, PairKind::Bracket) && mark_pending && mark_start == held_end);
             if (!keep) flush_held();
         }
         if (mark_pending && !is_open(e, PairKind::Bracket)) mark_to_text();
@@ -204,8 +233,13 @@ struct Classifier::State {
                     mark_start = e.start;
                     return;
                 }
+                if (e.kind == uint8_t(TriggerKind::Bar)) {
+                    settle_marks();
+                    start_run(e.start);
+                    last_bar = e.start;
+                    return;
+                }
                 start_run(e.start);
-                if (e.kind == uint8_t(TriggerKind::Bar)) last_bar = e.start;
                 return;
             case PairTag::Text:
             case PairTag::Unmatched: start_run(e.start); return;
@@ -417,6 +451,21 @@ struct Classifier::State {
                            run_active ? std::optional<uint32_t>(run_start) : std::nullopt};
         std::optional<AnnotationResult> r = g.classify(in);
         if (!r) return false;
+        if (r->outcome == AnnotationOutcome::Node && r->node.tag == NodeTag::Kaeriten && bar_in_run() && !r->placed) {
+            // Possibly inside an explicit ruby base: the run goes on over it.
+            if (r->diagnostic) diagnostics.push_back(std::move(*r->diagnostic));
+            if (r->kaeriten) kaeriten.push_back(*r->kaeriten);
+            bar_marks.push_back(ClassifiedEvent::of_node(r->node, Span{buf[i].start, buf[p].end}));
+            return true;
+        }
+        if (!bar_marks.empty()) {
+            // The kept kaeriten become nodes; a forward reference then looks
+            // for its target in the text after them.
+            settle_marks();
+            in.run_start = run_start;
+            r = g.classify(in);
+            if (!r) return false;
+        }
         apply_annotation(*r, buf[i].start, buf[p].end);
         return true;
     }
@@ -424,14 +473,16 @@ struct Classifier::State {
     void hold_gaiji(const GaijiMatch& gaiji) {
         if (!gaiji.resolved) diagnostics.push_back(Diagnostic::simple(DiagTag::UnresolvedGaiji, gaiji.span));
         const bool continues = !held.empty() && gaiji.span.start == held_end && !run_active;
-        if (!continues) flush_held();
-        uint32_t run_end = gaiji.span.start;
-        if (!continues && run_active && last_bar != kNone && last_bar >= run_start &&
-            last_bar + kBarBytes == gaiji.span.start) {
-            held_bar = last_bar;
-            run_end = last_bar;
+        if (!continues) {
+            flush_held();
+            settle_marks();
+            if (run_active && gaiji.span.start > run_start) {
+                prefix_active = true;
+                prefix = Span{run_start, gaiji.span.start};
+                prefix_bar = bar_in_run() ? last_bar : kNone;
+            }
+            run_active = false;
         }
-        close_run(run_end);
         held.push_back(ClassifiedEvent::of_node(Node::make_gaiji(gaiji.item), gaiji.span));
         held_end = gaiji.span.end;
     }
@@ -484,17 +535,7 @@ struct Classifier::State {
         if (inner < p) diagnostics.push_back(Diagnostic::simple(DiagTag::NestedRuby, buf[inner].span()));
         const bool empty_reading = close.start <= open.end;
 
-        if (!held.empty() && open.start == held_end && !run_active) {
-            if (empty_reading) return false;
-            SmallVector<ContentItem, 2> items;
-            for (const ClassifiedEvent& h : held) items.push_back(ContentItem::make_gaiji(h.node.gaiji));
-            const Segment base = store.segment_from_items(std::span<const ContentItem>(items.data(), items.size()));
-            const Span span{held_bar != kNone ? held_bar : held[0].span.start, close.end};
-            held_bar = kNone;
-            held.clear();
-            queue_ruby(base, group_content(i, p), span);
-            return true;
-        }
+        if (!held.empty() && ruby_over_held(i, p, empty_reading)) return true;
         flush_held();
         if (!run_active) return false;
 
@@ -509,10 +550,63 @@ struct Classifier::State {
             return false;
         }
         const uint32_t node_start = has_bar ? last_bar : base_start;
+        // Kaeriten kept in the run lie inside an explicit base.
+        const Segment base = base_segment(Span{base_start, open.start});
         close_run(node_start);
-        const Segment base = store.text_segment(slice(text, Span{base_start, open.start}));
         queue_ruby(base, group_content(i, p), Span{node_start, close.end});
         return true;
+    }
+
+    // A ruby whose 《 follows held gaiji (or kanji right after them): the
+    // base is the gaiji with the kanji next to them, or everything after a
+    // ｜ before them. False when the held gaiji are not the base.
+    bool ruby_over_held(uint32_t i, uint32_t p, bool empty_reading) {
+        const PairEvent open = buf[i];
+        const PairEvent close = buf[p];
+        const bool tail = run_active && run_start == held_end;
+        if (!tail && (run_active || open.start != held_end)) return false;
+        if (tail && prefix_bar == kNone && !is_kanji_word(text, run_start, open.start)) return false;
+        if (empty_reading) return false;
+
+        uint32_t node_start = held[0].span.start;
+        uint32_t base_start = node_start;
+        if (prefix_active) {
+            if (prefix_bar != kNone) {
+                node_start = prefix_bar;
+                base_start = prefix_bar + kBarBytes;
+            } else {
+                node_start = base_start = kanji_run_start(text, prefix.start, prefix.end);
+            }
+            if (node_start > prefix.start) out.push(ClassifiedEvent::text_run(Span{prefix.start, node_start}));
+        }
+        SmallVector<ContentItem, 4> items;
+        if (prefix_active && base_start < prefix.end)
+            items.push_back(ContentItem::make_text(store.intern(slice(text, Span{base_start, prefix.end}))));
+        for (const ClassifiedEvent& h : held) items.push_back(ContentItem::make_gaiji(h.node.gaiji));
+        if (tail) items.push_back(ContentItem::make_text(store.intern(slice(text, Span{run_start, open.start}))));
+        const Segment base = store.segment_from_items(std::span<const ContentItem>(items.data(), items.size()));
+        prefix_active = false;
+        prefix_bar = kNone;
+        held.clear();
+        run_active = false;
+        queue_ruby(base, group_content(i, p), Span{node_start, close.end});
+        return true;
+    }
+
+    // Base text; the kaeriten kept inside it stay marks, as content items.
+    Segment base_segment(Span s) {
+        if (bar_marks.empty()) return store.text_segment(slice(text, s));
+        SmallVector<ContentItem, 4> items;
+        uint32_t at = s.start;
+        for (const ClassifiedEvent& m : bar_marks) {
+            if (m.span.start < at || m.span.end > s.end) continue;
+            if (m.span.start > at) items.push_back(ContentItem::make_text(store.intern(slice(text, Span{at, m.span.start}))));
+            items.push_back(ContentItem::make_directive(store.intern(slice(text, m.span)), kKaeritenInBase));
+            at = m.span.end;
+        }
+        if (at < s.end) items.push_back(ContentItem::make_text(store.intern(slice(text, Span{at, s.end}))));
+        bar_marks.clear();
+        return store.segment_from_items(std::span<const ContentItem>(items.data(), items.size()));
     }
 
     bool classify_angle(uint32_t i, uint32_t p) {

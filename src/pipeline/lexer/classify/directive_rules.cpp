@@ -148,12 +148,17 @@ public:
                 ok = once(kFramed) && (c[5] = 1);
             } else if (item == "ゴシック体") {
                 ok = once(kGothic) && (c[3] = 1);
-            } else if (item == "小さな活字") {
+            } else if (item == "小さな活字" || item == "小さい活字") {
                 ok = once(kSmall);
                 c[6] = static_cast<uint8_t>(-1);
             } else if (auto n = parse_count(item)) {
                 std::string_view r = n->rest;
-                if (r == "字詰め" && n->value >= 1 && once(kWidth)) {
+                if ((r == "段階小さな文字" || r == "段階大きな文字") && n->value >= 1 && n->value <= 127 &&
+                    once(kSmall)) {
+                    const int steps = r == "段階小さな文字" ? -int(n->value) : int(n->value);
+                    c[6] = static_cast<uint8_t>(steps);
+                    ok = true;
+                } else if (r == "字詰め" && n->value >= 1 && once(kWidth)) {
                     c[7] = 1;
                     c[8] = n->value;
                     ok = true;
@@ -231,6 +236,17 @@ public:
     const AnnotationInput& in_;
     Span whole_;
 };
+
+// Length of the ※［＃…］ gaiji reference at the start of `s`, or 0.
+size_t gaiji_reference_length(std::string_view s) {
+    constexpr std::string_view kOpen = "※［＃", kClose = "］";
+    if (!s.starts_with(kOpen)) return 0;
+    const size_t close = s.find(kClose, kOpen.size());
+    if (close == std::string_view::npos) return 0;
+    const std::string_view body = s.substr(kOpen.size(), close - kOpen.size());
+    if (body.find("［") != std::string_view::npos || parse_gaiji_body(body).description.empty()) return 0;
+    return close + kClose.size();
+}
 
 bool is_kunten_char(uint32_t c) {
     return (c >= 0x3041 && c <= 0x30FF) || (c >= 0xFF66 && c <= 0xFF9F) || (c >= 0x3400 && c <= 0x4DBF) ||
@@ -393,12 +409,18 @@ std::optional<AnnotationResult> Rules::apply(const BodyMatch& m, std::string_vie
             return std::nullopt;
         }
         case 32: {
-            // （ + 1 to 6 kana or kanji + ）
+            // （ + 1 to 6 kana or kanji + ）; a gaiji reference counts as
+            // one character (由［＃（※［＃「低のつくり」、…］）］).
             std::string_view r = rest;
             if (!r.ends_with("）")) return std::nullopt;
             r.remove_suffix(3);
             size_t count = 0;
             for (size_t i = 0; i < r.size();) {
+                if (const size_t gaiji = gaiji_reference_length(r.substr(i))) {
+                    i += gaiji;
+                    ++count;
+                    continue;
+                }
                 utf8::Char c = utf8::decode(r, i);
                 if (!is_kunten_char(c.cp)) return std::nullopt;
                 i += c.len;
@@ -412,6 +434,18 @@ std::optional<AnnotationResult> Rules::apply(const BodyMatch& m, std::string_vie
         case 33: {
             if (auto r = indent_leaf(body, true)) return r;
             return font_size_open(body);
+        }
+        case 44: return leaf(0, 0, 1);  // ［＃字下げ］: one character, as ここから字下げ
+        case 43: {
+            // Ranges of the styles otherwise written as 「…」は縦中横 etc.
+            std::string_view r = body;
+            const bool closing = r.ends_with("終わり");
+            if (closing) r.remove_suffix(std::string_view("終わり").size());
+            const uint8_t style = r == "上付き小文字" ? kStyleSuperscript
+                                  : r == "下付き小文字" ? kStyleSubscript
+                                                        : kStyleCombineUpright;
+            const ContainerSpec c = spec(ContainerKind::InlineStyle, style);
+            return closing ? close(c) : open(c);
         }
         default: return std::nullopt;
     }
@@ -492,6 +526,20 @@ std::optional<uint8_t> parse_bouten_kind(std::string_view text) {
     return std::nullopt;
 }
 
+namespace {
+
+// The text of a body that is one quotation 「…」 and nothing else.
+std::optional<std::string_view> sole_quotation(std::string_view body) {
+    constexpr std::string_view kOpen = "「", kClose = "」";
+    if (body.size() <= kOpen.size() + kClose.size() || !body.starts_with(kOpen) || !body.ends_with(kClose))
+        return std::nullopt;
+    const std::string_view inner = body.substr(kOpen.size(), body.size() - kOpen.size() - kClose.size());
+    if (inner.find(kOpen) != std::string_view::npos || inner.find(kClose) != std::string_view::npos) return std::nullopt;
+    return utf8::trim(inner);
+}
+
+}  // namespace
+
 std::optional<AnnotationResult> classify_directive(const AnnotationInput& in) {
     if (in.closer >= in.events.size() || in.opener + 1 >= in.closer) return std::nullopt;
     const PairEvent& open = in.events[in.opener];
@@ -505,11 +553,21 @@ std::optional<AnnotationResult> classify_directive(const AnnotationInput& in) {
     const std::string_view body = utf8::trim(in.text.substr(hash.end, close.start - hash.end));
     Rules rules(in, whole);
 
-    if (!body.empty()) {
-        if (auto r = rules.heading(body)) return r;
-        if (auto m = body_pattern_search(body)) {
-            if (!family_requires_whole(m->family) || m->end == body.size())
-                if (auto r = rules.apply(*m, body)) return r;
+    auto keyword_rules = [&rules](std::string_view b) -> std::optional<AnnotationResult> {
+        if (b.empty()) return std::nullopt;
+        if (auto r = rules.heading(b)) return r;
+        if (auto m = body_pattern_search(b)) {
+            if (!family_requires_whole(m->family) || m->end == b.size())
+                if (auto r = rules.apply(*m, b)) return r;
+        }
+        return std::nullopt;
+    };
+    if (auto r = keyword_rules(body)) return r;
+    // ［＃「３字下げ」］ is written for ［＃３字下げ］: read it so, and lint.
+    if (auto inner = sole_quotation(body)) {
+        if (auto r = keyword_rules(*inner)) {
+            r->diagnostic = Diagnostic::non_canonical_directive(whole, std::string(*inner));
+            return r;
         }
     }
 

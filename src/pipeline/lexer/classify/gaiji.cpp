@@ -2,6 +2,7 @@
 
 #include "collections/utf8.hpp"
 
+#include <array>
 #include <string>
 
 #include "collections/panic.hpp"
@@ -220,6 +221,38 @@ GaijiResolution single_resolution(uint32_t cp) {
     return resolution_of(std::move(text), true, cp);
 }
 
+// A base letter and its combining mark.
+GaijiResolution pair_resolution(const std::array<uint32_t, 2>& chars) {
+    std::string text;
+    utf8::append(text, chars[0]);
+    utf8::append(text, chars[1]);
+    return resolution_of(std::move(text), false, 0);
+}
+
+struct JisPosition {
+    uint8_t plane, row, cell;
+};
+
+// "P-R-C" in ASCII digits, plane 1 or 2, row and cell 1 to 94: a JIS X 0213
+// position written without its level.
+std::optional<JisPosition> parse_plane_row_cell(std::string_view s) {
+    uint32_t parts[3];
+    for (int k = 0; k < 3; ++k) {
+        const size_t dash = k < 2 ? s.find('-') : s.size();
+        if (dash == std::string_view::npos || dash == 0 || dash > 2) return std::nullopt;
+        uint32_t v = 0;
+        for (char c : s.substr(0, dash)) {
+            if (!is_ascii_digit(c)) return std::nullopt;
+            v = v * 10 + uint32_t(c - '0');
+        }
+        parts[k] = v;
+        s.remove_prefix(k < 2 ? dash + 1 : dash);
+    }
+    if (parts[0] < 1 || parts[0] > 2 || parts[1] < 1 || parts[1] > 94 || parts[2] < 1 || parts[2] > 94)
+        return std::nullopt;
+    return JisPosition{uint8_t(parts[0]), uint8_t(parts[1]), uint8_t(parts[2])};
+}
+
 // "ローマ数字" N ["小文字"], 1 <= N <= 99, in subtractive notation built
 // from the one-letter numeral characters.
 std::optional<GaijiResolution> roman_numeral(std::string_view d) {
@@ -362,16 +395,18 @@ std::optional<GaijiResolution> resolve_gaiji(std::optional<std::string_view> cod
                                              std::string_view description) {
     if (code_text) {
         std::string_view c = *code_text;
-        if (auto seq = gaiji_tables::lookup_jis_sequence(c)) {
-            std::string text;
-            utf8::append(text, (*seq)[0]);
-            utf8::append(text, (*seq)[1]);
-            return resolution_of(std::move(text), false, 0);
+        // A bare plane-row-cell names the same position as its levelled form.
+        std::string levelled;
+        if (auto pos = parse_plane_row_cell(c)) {
+            levelled = jis_code_text(pos->plane, pos->row, pos->cell);
+            c = levelled;
         }
+        if (auto seq = gaiji_tables::lookup_jis_sequence(c)) return pair_resolution(*seq);
         if (auto cp = gaiji_tables::lookup_jis(c)) return single_resolution(*cp);
         if (auto cp = parse_unicode(c)) return single_resolution(*cp);
     }
-    if (auto cp = gaiji_tables::lookup_description(description)) return single_resolution(*cp);
+    if (auto chars = gaiji_tables::lookup_description_chars(description))
+        return (*chars)[1] != 0 ? pair_resolution(*chars) : single_resolution((*chars)[0]);
     if (auto roman = roman_numeral(description)) return roman;
     if (!description.empty()) {
         utf8::Char d = utf8::decode(description, 0);

@@ -26,4 +26,10 @@ std::optional<uint32_t> lookup_description(std::string_view key) {
     return std::nullopt;
 }
 
+std::optional<std::array<uint32_t, 2>> lookup_description_chars(std::string_view key) {
+    if (auto slot = find(kDescriptionTable, key))
+        return std::array<uint32_t, 2>{kDescriptionEntries[*slot].value, kDescriptionSecond[*slot]};
+    return std::nullopt;
+}
+
 }  // namespace kogane::gaiji_tables

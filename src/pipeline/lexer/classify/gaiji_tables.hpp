@@ -84,7 +84,9 @@ const PhfTable& description_table();
 std::optional<uint32_t> lookup_jis(std::string_view key);
 // Canonical JIS text -> base letter and combining mark.
 std::optional<std::array<uint32_t, 2>> lookup_jis_sequence(std::string_view key);
-// Description text -> one code point.
+// Description text -> its (first) code point.
 std::optional<uint32_t> lookup_description(std::string_view key);
+// Description text -> its code points; the second is 0 for one character.
+std::optional<std::array<uint32_t, 2>> lookup_description_chars(std::string_view key);
 
 }  // namespace kogane::gaiji_tables

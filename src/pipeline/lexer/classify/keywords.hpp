@@ -8,7 +8,7 @@
 
 namespace kogane {
 
-inline constexpr uint32_t kBodyPatternCount = 129;
+inline constexpr uint32_t kBodyPatternCount = 136;
 
 struct BodyPattern {
     std::string_view keyword;
@@ -29,7 +29,7 @@ std::optional<BodyMatch> body_pattern_search(std::string_view body);
 
 // Families whose keyword must be the entire body.
 constexpr bool family_requires_whole(uint8_t family) {
-    return family < 64 && ((0xC007BFBFFFull >> family) & 1) != 0;
+    return family < 64 && ((0x18C007BFBFFFull >> family) & 1) != 0;
 }
 
 // Builds the automaton if it is not built yet.

@@ -15,6 +15,8 @@ enum class RubyClass : uint8_t {
     Latin = 3,
     Greek = 4,
     Plus = 5,
+    Digit = 6,
+    Cyrillic = 7,
     None = 0xFF,
 };
 
@@ -24,9 +26,18 @@ RubyClass ruby_base_class(uint32_t codepoint);
 // Returns its start, or `end` when no whole valid character fits.
 uint32_t previous_char(std::string_view text, uint32_t floor, uint32_t end, uint32_t* codepoint);
 
-// Start of the implicit base ending at `end`: the longest run of characters
-// of one class inside text[floor, end). Equals `end` when the last
-// character has no class.
+// Start of the implicit base ending at `end` inside text[floor, end): the
+// longest run of characters of one class, where a kanji word keeps its
+// ヶ/ヵ (六ヶ敷), a Latin word its inner - . ' (butter-cup), and an accent
+// fragment 〔…〕 is one base. Equals `end` when there is no base.
 uint32_t implicit_ruby_base_start(std::string_view text, uint32_t floor, uint32_t end);
+
+// Start of the kanji run (with its ヶ/ヵ) ending at `end`, or `end` when the
+// text before `end` is not kanji. Used to join kanji with an adjacent gaiji.
+uint32_t kanji_run_start(std::string_view text, uint32_t floor, uint32_t end);
+
+// True when text[start, end) is one kanji word, so that it can share a base
+// with the gaiji just before it.
+bool is_kanji_word(std::string_view text, uint32_t start, uint32_t end);
 
 }  // namespace kogane
