@@ -1,7 +1,9 @@
 #include "pipeline/fold_passes.hpp"
 
+#include <optional>
 #include <string>
 
+#include "pipeline/lexer/classify/forward.hpp"
 #include "collections/panic.hpp"
 
 namespace kogane {
@@ -85,23 +87,53 @@ void check_kaeriten(std::span<const KaeritenMark> marks, std::string_view text, 
             out.push_back(Diagnostic::simple(DiagTag::BracketedKaeritenNoPair, m.span));
 }
 
-void promote_headings(std::vector<ClassifiedEvent>& events, std::string_view text, NodeStore& store) {
-    for (ClassifiedEvent& e : events) {
-        if (e.tag != EventTag::Node || e.node.tag != NodeTag::HeadingHint) continue;
-        const uint32_t s = e.span.start;
-        if (s == 0 || s > text.size() || text[s - 1] != '\n') continue;
-        const HeadingHintNode hint = e.node.hint;
-        const std::string_view target = store.resolve(hint.target);
-        if (target.size() > s - 1) continue;
-        const uint32_t line_start = s - 1 - static_cast<uint32_t>(target.size());
-        if (text.substr(line_start, target.size()) != target) continue;
-        if (line_start != 0 && text[line_start - 1] != '\n') continue;
-        invariant(!target.empty(), "classify stage must emit Heading with non-empty text");
+namespace {
 
+// Where the line that ends at events[end] (a line feed) begins, when a
+// heading can be read off it: index of its first event, or nothing. The
+// line begins after the previous line feed, after a page or section break
+// standing on it, or at the start of the text.
+std::optional<size_t> line_events_start(const std::vector<ClassifiedEvent>& events, size_t end) {
+    size_t k = end;
+    while (k > 0) {
+        const ClassifiedEvent& e = events[k - 1];
+        if (e.tag == EventTag::LineFeed) break;
+        if (e.tag == EventTag::Node && (e.node.tag == NodeTag::PageBreak || e.node.tag == NodeTag::SectionBreak)) break;
+        --k;
+    }
+    if (k == end) return std::nullopt;
+    // The line must start right there and run up to the line feed.
+    const uint32_t start = k > 0 ? events[k - 1].span.end : 0;
+    if (events[k].span.start != start || events[end - 1].span.end != events[end].span.start) return std::nullopt;
+    return k;
+}
+
+}  // namespace
+
+void promote_headings(std::vector<ClassifiedEvent>& events, std::string_view text, NodeStore& store) {
+    for (size_t h = 0; h < events.size(); ++h) {
+        ClassifiedEvent& e = events[h];
+        if (e.tag != EventTag::Node || e.node.tag != NodeTag::HeadingHint || e.node.hint.is_inline) continue;
+        // The hint stands at the start of a line, right after a line feed.
+        if (h == 0 || events[h - 1].tag != EventTag::LineFeed || events[h - 1].span.end != e.span.start) continue;
+        const std::optional<size_t> first = line_events_start(events, h - 1);
+        if (!first) continue;
+        // The line above must read as the target does, markup aside.
+        bool markup = false;
+        const std::optional<std::string> line_reading =
+            events_reading(std::span<const ClassifiedEvent>(events.data() + *first, h - 1 - *first), text, store, &markup);
+        const HeadingHintNode hint = e.node.hint;
+        if (!line_reading || line_reading->empty() || *line_reading != target_reading(store.resolve(hint.target)))
+            continue;
+
+        const uint32_t line_start = events[*first].span.start;
+        const std::string_view line = text.substr(line_start, events[h - 1].span.start - line_start);
+        invariant(!line.empty(), "classify stage must emit Heading with non-empty text");
         HeadingNode heading;
-        heading.text = store.content_from_segment(store.text_segment(target));
+        heading.text = store.content_from_segment(store.text_segment(line));
         heading.level = hint.level;
         heading.style = hint.style;
+        heading.markup = markup ? 1 : 0;
         e.node = Node::make_heading(heading);
         e.span.start = line_start;
     }

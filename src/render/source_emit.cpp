@@ -242,10 +242,16 @@ private:
             return;
         }
         w_.write("［＃");
-        if (is_bouten_style(kind))
+        if (f.mode == 1 && f.spec != kNoId) {
+            // A decoration over markup: the target as its author wrote it.
+            w_.write("「");
+            w_.write(store_.resolve(f.spec));
+            w_.write("」");
+        } else if (is_bouten_style(kind)) {
             emit_quoted_targets(f.target);
-        else
+        } else {
             emit_quoted(f.target);
+        }
         if (is_bouten_style(kind)) {
             w_.write(kind == kStyleBoutenLeft ? "の左に" : kind == kStyleBoutenRight ? "に" : "の両側に");
             w_.write(bouten_name(param));

@@ -25,6 +25,8 @@ const char* const kCodes[] = {
     "kogane::lex::bracketed_kaeriten_no_pair",
     "kogane::lex::kaeriten_outside_kanbun",
     "kogane::lex::mismatched_bouten_container",
+    "",  // Internal: named by its check
+    "kogane::lex::forward_target_not_found",
 };
 
 const char* const kInternalCodes[] = {
@@ -59,6 +61,7 @@ Severity Diagnostic::severity() const {
         case DiagTag::TcyTargetNotFound:
         case DiagTag::BoutenTargetAmbiguous:
         case DiagTag::ForwardReferentNotStylable:
+        case DiagTag::ForwardTargetNotFound:
         case DiagTag::BreakInSingleLineContainer:
         case DiagTag::KaeritenOutsideKanbun:
             return Severity::Warning;
@@ -132,6 +135,8 @@ std::string Diagnostic::message() const {
             return "ambiguous bouten target: more than one candidate run precedes it";
         case DiagTag::ForwardReferentNotStylable:
             return "forward-reference target found but not stylable in place";
+        case DiagTag::ForwardTargetNotFound:
+            return "forward-reference target not found in the preceding text";
         case DiagTag::BreakInSingleLineContainer:
             m = "page/section break inside a single-line `";
             m += opened;

@@ -1,6 +1,6 @@
 #pragma once
 // The diagnostic record: what every stage reports about the input instead of
-// failing. A closed set of 18 tags, each with a fixed code, severity and
+// failing. A closed set of 19 tags, each with a fixed code, severity and
 // message.
 
 #include <cstdint>
@@ -31,6 +31,7 @@ enum class DiagTag : uint8_t {
     KaeritenOutsideKanbun = 15,
     MismatchedBoutenContainer = 16,
     Internal = 17,
+    ForwardTargetNotFound = 18,
 };
 
 enum class InternalCheck : uint8_t {

@@ -202,6 +202,7 @@ struct HeadingNode {
     ContentRef text;
     uint8_t level = 0;  // 0 大, 1 中, 2 小
     uint8_t style = 0;  // 0 ordinary, 1 同行, 2 窓
+    uint8_t markup = 0;  // 1: `text` is a line's source, rubies or gaiji included, read again to render
 };
 
 struct HeadingHintNode {

@@ -1,5 +1,7 @@
 #include "pipeline/lexer/classify/forward.hpp"
 
+#include <vector>
+
 #include "collections/small_vector.hpp"
 #include "collections/text.hpp"
 #include "collections/utf8.hpp"
@@ -114,6 +116,18 @@ std::optional<FormatStyle> style_keyword(std::string_view s) {
     return std::nullopt;
 }
 
+// Where a target matched right before its annotation starts, and whether
+// the match runs through constructs (rubies, gaiji, kaeriten, decorations)
+// rather than plain text alone.
+struct Cover {
+    uint32_t start = 0;
+    bool constructs = false;
+};
+
+// At most this many emitted events are looked through, so a line dense in
+// markup costs each annotation a bounded amount.
+constexpr size_t kMaxLookBack = 64;
+
 class Forward {
 public:
     Forward(const AnnotationInput& in, std::string_view body) : in_(in), body_(body) {
@@ -135,8 +149,9 @@ public:
             if (consume(s, "～「") || consume(s, "〜「")) return bouten_range(s);
             if (auto r = left_ruby_or_note(suffix)) return *r;
             if (suffix == "は縦中横") {
-                if (!target_precedes(in_, target(0), open_)) return {ForwardStatus::TargetNotFound, {}};
-                return format(FormatStyle{kStyleCombineUpright, 0}, false);
+                ForwardOutcome o = format(FormatStyle{kStyleCombineUpright, 0}, false);
+                o.missing = DiagTag::TcyTargetNotFound;
+                return o;
             }
         }
         std::string_view s = suffix;
@@ -178,6 +193,11 @@ private:
         return o;
     }
 
+    // The annotation kept as a remark, its text as written.
+    Node remark_node() const {
+        return Node::make_directive(in_.store.intern(in_.text.substr(open_, end_ - open_)), kRemarkOther);
+    }
+
     // The target stands directly before the ［, inside the current run.
     bool immediately_before(std::string_view t) const {
         if (t.empty() || t.size() > open_) return false;
@@ -208,39 +228,110 @@ private:
         return f;
     }
 
-    // Places a single-target decoration: on the text right before the
-    // annotation, on its last occurrence in the current run, or nowhere.
-    ForwardOutcome format(FormatStyle style, bool bouten_form) const {
-        std::string_view t = target(0);
-        if (!target_precedes(in_, t, open_)) {
-            if (!bouten_form) return {};
-            return classified(Node::make_format(format_node(t, style, 2)), Span{open_, end_});
+    // Matches `reading` against what stands right before the ［, read from
+    // its end: the current run, then the events already emitted on this
+    // line. Text may match in part; a construct matches whole or not at all.
+    std::optional<Cover> cover_before(std::string_view reading) const {
+        if (reading.empty()) return std::nullopt;
+        size_t left = reading.size();  // reading[0, left) is still to match
+        uint32_t cursor = open_;
+        bool constructs = false;
+        auto text_piece = [&](uint32_t from) {
+            const size_t n = std::min<size_t>(left, cursor - from);
+            if (in_.text.substr(cursor - n, n) != reading.substr(left - n, n)) return false;
+            left -= n;
+            cursor -= static_cast<uint32_t>(n);
+            return true;
+        };
+        if (in_.run_start && *in_.run_start < open_ && !text_piece(*in_.run_start)) return std::nullopt;
+        const size_t oldest = in_.recent.size() > kMaxLookBack ? in_.recent.size() - kMaxLookBack : 0;
+        for (size_t k = in_.recent.size(); left > 0 && k-- > oldest;) {
+            const ClassifiedEvent& e = in_.recent[k];
+            if (e.span.start >= cursor) continue;  // taken over by a later event
+            if (e.span.end != cursor) return std::nullopt;
+            if (e.tag == EventTag::TextRun) {
+                if (!text_piece(e.span.start)) return std::nullopt;
+                continue;
+            }
+            if (e.tag != EventTag::Node) return std::nullopt;
+            std::optional<std::string> r = node_reading(e.node, in_.store);
+            if (!r || r->size() > left || reading.substr(left - r->size(), r->size()) != *r)
+                return std::nullopt;
+            left -= r->size();
+            cursor = e.span.start;
+            constructs = true;
         }
+        if (left > 0 || !is_char_boundary(in_.text, cursor)) return std::nullopt;
+        return Cover{cursor, constructs};
+    }
+
+    // A decoration over what `c` covers. Through constructs, the covered
+    // source is kept to be read again when rendered, and the target as the
+    // author wrote it is kept for writing the annotation back.
+    FormatNode covering(const Cover& c, FormatStyle style) const {
+        FormatNode f;
+        f.mode = c.constructs ? 1 : 0;
+        f.target = target_content(in_.text.substr(c.start, open_ - c.start));
+        f.style = style;
+        f.suppressed = 0;
+        if (c.constructs) f.spec = in_.store.intern(target(0));
+        return f;
+    }
+
+    ForwardOutcome covered(const Node& n, const Cover& c) const {
+        ForwardOutcome o = classified(n, Span{c.start, end_});
+        o.result.reaches_back = !in_.run_start || c.start < *in_.run_start;
+        return o;
+    }
+
+    // Whether the target occurs anywhere before `offset`, written as in the
+    // annotation or as it reads.
+    bool precedes(std::string_view raw, std::string_view reading, uint32_t offset) const {
+        if (target_precedes(in_, raw, offset)) return true;
+        return reading != raw && target_precedes(in_, reading, offset);
+    }
+
+    // Whether `source` or `reading` has an occurrence starting before `at`.
+    bool starts_earlier(std::string_view source, std::string_view reading, uint32_t at) const {
+        auto before = [&](std::string_view t) {
+            return target_precedes(in_, t, at + static_cast<uint32_t>(t.size()) - 1);
+        };
+        return before(source) || (reading != source && before(reading));
+    }
+
+    ForwardOutcome missing() const {
         ForwardOutcome o;
-        uint32_t placed_at;
-        if (immediately_before(t)) {
-            placed_at = open_ - static_cast<uint32_t>(t.size());
-            o = classified(Node::make_format(format_node(t, style, 0)), Span{placed_at, end_});
-        } else if (auto at = occurrence_in_run(t)) {
-            placed_at = *at;
-            o = classified(Node::make_format(format_node(t, style, 1)), Span{open_, end_});
-            // The decorated occurrence only writes its text back; the
-            // annotation itself stays where it was written.
-            o.result.placed = PlacedFormat{Node::make_format(format_node(t, style, 3)),
-                                           Span{*at, *at + static_cast<uint32_t>(t.size())}};
-        } else {
-            o = classified(Node::make_format(format_node(t, style, 1)), Span{open_, end_});
-            o.result.diagnostic = Diagnostic::simple(DiagTag::ForwardReferentNotStylable, Span{open_, end_});
+        o.status = ForwardStatus::TargetNotFound;
+        o.missing = DiagTag::ForwardTargetNotFound;
+        return o;
+    }
+
+    // Places a single-target decoration: over what stands right before the
+    // annotation, on the last occurrence in the current run, or nowhere.
+    ForwardOutcome format(FormatStyle style, bool bouten_form) const {
+        const std::string_view raw = target(0);
+        const std::string reading = target_reading(raw);
+        if (reading.empty()) return {};
+        if (auto c = cover_before(reading)) {
+            ForwardOutcome o = covered(Node::make_format(covering(*c, style)), *c);
+            if (bouten_form && starts_earlier(in_.text.substr(c->start, open_ - c->start), reading, c->start))
+                o.result.diagnostic = Diagnostic::simple(DiagTag::BoutenTargetAmbiguous, Span{open_, end_});
             return o;
         }
-        if (bouten_form && in_.quotes != nullptr) {
-            auto first = in_.quotes->first_occurrence(t);
-            if (first && *first < placed_at)
+        if (auto at = occurrence_in_run(reading)) {
+            ForwardOutcome o = classified(Node::make_format(format_node(raw, style, 1)), Span{open_, end_});
+            // The decorated occurrence only writes its text back; the
+            // annotation itself stays where it was written.
+            FormatNode placed = format_node(reading, style, 3);
+            placed.mode = 0;
+            o.result.placed = PlacedFormat{Node::make_format(placed), Span{*at, *at + static_cast<uint32_t>(reading.size())}};
+            if (bouten_form && starts_earlier(reading, reading, *at))
                 o.result.diagnostic = Diagnostic::simple(DiagTag::BoutenTargetAmbiguous, Span{open_, end_});
-        } else if (bouten_form) {
-            if (in_.text.substr(0, placed_at).find(t) != std::string_view::npos)
-                o.result.diagnostic = Diagnostic::simple(DiagTag::BoutenTargetAmbiguous, Span{open_, end_});
+            return o;
         }
+        if (!precedes(raw, reading, open_)) return missing();
+        ForwardOutcome o = classified(Node::make_format(format_node(raw, style, 1)), Span{open_, end_});
+        o.result.diagnostic = Diagnostic::simple(DiagTag::ForwardReferentNotStylable, Span{open_, end_});
         return o;
     }
 
@@ -251,7 +342,7 @@ private:
         // annotation can be written back target by target.
         SmallVector<ContentItem, 4> items;
         for (size_t i = 0; i < t_.spans.size(); ++i) {
-            if (!target_precedes(in_, target(i), open_)) return {};
+            if (!precedes(target(i), target_reading(target(i)), open_)) return missing();
             items.push_back(ContentItem::make_text(in_.store.intern(target(i))));
         }
         auto [first, count] = in_.store.push_items(std::span<const ContentItem>(items.data(), items.size()));
@@ -302,9 +393,18 @@ private:
         } else {
             return std::nullopt;
         }
-        std::string_view t = target(0);
-        if (inner.empty() || inner.find("」") != std::string_view::npos) return std::nullopt;
-        if (!immediately_before(t)) {
+        const std::string reading = target_reading(target(0));
+        const std::string_view t = reading;
+        if (t.empty() || inner.empty() || inner.find("」") != std::string_view::npos) return std::nullopt;
+        std::optional<Cover> c = cover_before(t);
+        if (c && c->constructs) {
+            // A ruby or margin note holds plain text only: over rubies or
+            // gaiji the annotation stays a remark, and says why.
+            ForwardOutcome o = classified(remark_node(), Span{open_, end_});
+            o.result.diagnostic = Diagnostic::simple(DiagTag::ForwardReferentNotStylable, Span{open_, end_});
+            return o;
+        }
+        if (!c) {
             // A note on an earlier occurrence in the same run is put there;
             // the annotation itself stays as a remark so its text is kept.
             auto at = ruby ? std::nullopt : occurrence_in_run(t);
@@ -314,39 +414,44 @@ private:
             m.note = target_content(inner);
             m.side = left ? 1 : 0;
             m.placed = 1;
-            ForwardOutcome o = classified(
-                Node::make_directive(in_.store.intern(in_.text.substr(open_, end_ - open_)), kRemarkOther),
-                Span{open_, end_});
+            ForwardOutcome o = classified(remark_node(), Span{open_, end_});
             o.result.placed = PlacedFormat{Node::make_margin(m), Span{*at, *at + static_cast<uint32_t>(t.size())}};
             return o;
         }
-        Span span{open_ - static_cast<uint32_t>(t.size()), end_};
         if (ruby) {
             RubyNode r = in_.store.make_ruby(in_.store.text_segment(t), in_.store.text_segment(inner));
             r.side = 1;
-            return classified(Node::make_ruby(r), span);
+            return covered(Node::make_ruby(r), *c);
         }
         MarginNoteNode m;
         m.base = target_content(t);
         m.note = target_content(inner);
         m.side = left ? 1 : 0;
-        return classified(Node::make_margin(m), span);
+        return covered(Node::make_margin(m), *c);
     }
 
     ForwardOutcome heading_hint(HeadingKeyword h) const {
-        std::string_view t = target(0);
-        if (t.empty() || !target_precedes(in_, t, open_)) return {};
+        const std::string_view t = target(0);
+        const std::string reading = target_reading(t);
+        if (reading.empty()) return {};
         HeadingHintNode hint;
         hint.target = in_.store.intern(t);
         hint.level = h.level;
         hint.style = h.style;
-        // Right before the annotation the hint takes the text over;
-        // elsewhere (typically the line above, which the fold may promote
-        // to a heading) the text stays and the hint only names it.
-        if (immediately_before(t)) {
+        // Right before the annotation, as plain text, the hint takes the
+        // text over; elsewhere (typically the line above, which the fold
+        // may promote to a heading) the text stays and the hint only names it.
+        if (std::optional<Cover> c = cover_before(reading); c && !c->constructs && reading == t) {
             hint.is_inline = 1;
-            return classified(Node::make_hint(hint), Span{open_ - static_cast<uint32_t>(t.size()), end_});
+            return covered(Node::make_hint(hint), *c);
         }
+        // The line above (which the fold may promote) is read with its
+        // markup; anything else must be found by plain search.
+        bool markup = false;
+        const bool line_above = open_ > 0 && in_.text[open_ - 1] == '\n' && !in_.previous_line.empty() &&
+                                in_.previous_line.back().span.end + 1 == open_ &&
+                                events_reading(in_.previous_line, in_.text, in_.store, &markup) == reading;
+        if (!line_above && !precedes(t, reading, open_)) return missing();
         hint.is_inline = 0;
         return classified(Node::make_hint(hint), Span{open_, end_});
     }
@@ -361,7 +466,6 @@ private:
     ForwardOutcome dot_accent(std::string_view suffix) const {
         std::string_view t = target(0);
         if (!apply_dot_accents(t, suffix)) return {};
-        if (!target_precedes(in_, t, open_)) return {};
         FormatStyle style{kStyleAccentDot, 0};
         if (!immediately_before(t)) return {};
         FormatNode f = format_node(t, style, 0);
@@ -403,6 +507,111 @@ private:
 };
 
 }  // namespace
+
+namespace {
+
+// The text of a content as it reads: gaiji as ※, directives as nothing.
+std::string content_reading(ContentRef ref, const NodeStore& store) {
+    std::string out;
+    for (const Segment& seg : store.segments(ref)) {
+        if (seg.tag == SegmentTag::Text) {
+            out += store.resolve(seg.a);
+            continue;
+        }
+        for (const ContentItem& item : store.items(seg.a, seg.b)) {
+            if (item.tag == ContentTag::Text) out += store.resolve(item.text);
+            if (item.tag == ContentTag::Gaiji) out += "※";
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+std::optional<std::string> node_reading(const Node& n, const NodeStore& store) {
+    switch (n.tag) {
+        case NodeTag::Ruby:
+            if (n.ruby.side != 0) return std::nullopt;
+            return content_reading(n.ruby.base, store);
+        case NodeTag::Gaiji: return std::string("※");
+        case NodeTag::Kaeriten: return std::string();
+        case NodeTag::Format: {
+            std::string_view single;
+            if (n.format.suppressed != 0 || n.format.mode != 0 || !store.single_text(n.format.target, &single))
+                return std::nullopt;
+            return std::string(single);
+        }
+        default: return std::nullopt;
+    }
+}
+
+std::optional<std::string> events_reading(std::span<const ClassifiedEvent> events, std::string_view text,
+                                          const NodeStore& store, bool* markup) {
+    std::string out;
+    for (size_t i = 0; i < events.size(); ++i) {
+        const ClassifiedEvent& e = events[i];
+        if (i > 0 && e.span.start != events[i - 1].span.end) return std::nullopt;
+        if (e.tag == EventTag::TextRun) {
+            out += slice(text, e.span);
+            continue;
+        }
+        std::optional<std::string> r;
+        if (e.tag == EventTag::Node) r = node_reading(e.node, store);
+        if (!r) return std::nullopt;
+        out += *r;
+        *markup = true;
+    }
+    return out;
+}
+
+std::string target_reading(std::string_view t) {
+    constexpr std::string_view kBar = "｜", kRubyOpen = "《", kRubyClose = "》";
+    constexpr std::string_view kOpen = "［", kClose = "］", kHash = "＃", kMark = "※";
+    if (t.find(kBar) == std::string_view::npos && t.find(kRubyOpen) == std::string_view::npos &&
+        t.find(kOpen) == std::string_view::npos)
+        return std::string(t);
+    // Where each 《 and ［ closes (one pass, a stack per bracket kind).
+    std::vector<uint32_t> closes(t.size() / 3 + 1, 0);
+    std::vector<uint32_t> rubies, brackets;
+    for (size_t i = 0; i + 3 <= t.size(); ++i) {
+        const std::string_view c = t.substr(i, 3);
+        if (c == kRubyOpen) rubies.push_back(static_cast<uint32_t>(i));
+        if (c == kOpen) brackets.push_back(static_cast<uint32_t>(i));
+        std::vector<uint32_t>* stack = c == kRubyClose ? &rubies : c == kClose ? &brackets : nullptr;
+        if (stack != nullptr && !stack->empty()) {
+            closes[stack->back() / 3] = static_cast<uint32_t>(i + 3);
+            stack->pop_back();
+        }
+    }
+    // `closes` is indexed by offset / 3: two brackets are never closer
+    // than three bytes, so the slots cannot collide.
+    auto close_of = [&](size_t at) -> size_t { return closes[at / 3]; };
+    std::string out;
+    out.reserve(t.size());
+    for (size_t i = 0; i < t.size();) {
+        const std::string_view rest = t.substr(i);
+        if (rest.starts_with(kBar)) {
+            i += kBar.size();
+            continue;
+        }
+        if (rest.starts_with(kRubyOpen) && close_of(i) != 0) {
+            i = close_of(i);
+            continue;
+        }
+        if (rest.starts_with(kMark) && rest.substr(kMark.size()).starts_with(kOpen) &&
+            rest.substr(kMark.size() + kOpen.size()).starts_with(kHash) && close_of(i + kMark.size()) != 0) {
+            out += kMark;
+            i = close_of(i + kMark.size());
+            continue;
+        }
+        if (rest.starts_with(kOpen) && rest.substr(kOpen.size()).starts_with(kHash) && close_of(i) != 0) {
+            i = close_of(i);
+            continue;
+        }
+        out += t[i++];
+    }
+    return out;
+}
 
 bool target_precedes(const AnnotationInput& in, std::string_view target, uint32_t offset) {
     if (target.empty()) return false;
