@@ -79,23 +79,33 @@ public:
             if (p + 2 < text.size() && static_cast<unsigned char>(text[p + 1]) == 0x80) {
                 unsigned char third = static_cast<unsigned char>(text[p + 2]);
                 if (third >= 0x81 && third <= 0x84) {
-                    w_.write(text.substr(from, p - from));
+                    write_text(text.substr(from, p - from));
                     const RegistryEntry* e = snap_.registry.find(static_cast<uint32_t>(p));
                     auto kind = static_cast<SentinelKind>(third - 0x81);
                     if (e != nullptr && e->kind == kind) emit_entry(*e);
+                    bar_in_run_ = false;  // every construct ends the text run it follows
                     i = from = p + 3;
                     continue;
                 }
             }
             i = p + 1;
         }
-        w_.write(text.substr(from));
+        write_text(text.substr(from));
         std::string out = w_.take();
         if (has_rule_line(out)) return isolate_rule_lines(out);
         return out;
     }
 
 private:
+    // Plain text between constructs, noting whether the run it ends in
+    // holds a ｜.
+    void write_text(std::string_view t) {
+        w_.write(t);
+        const size_t line = t.rfind('\n');
+        if (line != std::string_view::npos) bar_in_run_ = false;
+        if (t.find("｜", line == std::string_view::npos ? 0 : line) != std::string_view::npos) bar_in_run_ = true;
+    }
+
     void emit_entry(const RegistryEntry& e) {
         switch (e.kind) {
             case SentinelKind::Inline:
@@ -175,6 +185,9 @@ private:
     }
 
     bool ruby_needs_bar(ContentRef base) const {
+        // A ｜ written earlier in the same run would otherwise claim the
+        // base from there.
+        if (bar_in_run_) return true;
         RubyClass cls;
         if (!uniform_base(base, &cls)) return true;
         if (w_.empty()) return false;
@@ -384,6 +397,8 @@ private:
             case 0:
                 if (l.p2 == 1) {
                     w_.write("［＃字下げ］");
+                } else if (l.p2 == 0) {
+                    w_.write("［＃天から0字下げ］");  // a bare 0字下げ reads as a remark
                 } else {
                     w_.write("［＃");
                     w_.number(l.p2);
@@ -419,7 +434,13 @@ private:
 
     void emit_illustration(const IllustrationNode& il) {
         w_.write("［＃");
-        w_.write(il.label != kNoId ? store_.resolve(il.label) : std::string_view("挿絵"));
+        // A description written in place of 挿絵 became the alt text.
+        if (il.label != kNoId)
+            w_.write(store_.resolve(il.label));
+        else if (il.alt != kNoId)
+            w_.write(store_.resolve(il.alt));
+        else
+            w_.write("挿絵");
         w_.write("（");
         w_.write(store_.resolve(il.path));
         if (il.size != kNoId) {
@@ -599,6 +620,7 @@ private:
     const ParseSnapshot& snap_;
     const NodeStore& store_;
     CappedWriter w_;
+    bool bar_in_run_ = false;
 };
 
 bool structure_untrustworthy(const Diagnostics& diagnostics) {
