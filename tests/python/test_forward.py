@@ -160,3 +160,77 @@ class TestPromotedHeadings:
     def test_line_that_reads_otherwise_is_not_promoted(self):
         text = "第一章《だいいっしょう》です\n［＃「第一章」は中見出し］"
         assert [k for k, _, _ in nodes(text)] == ["ruby", "headingHint"]
+
+
+class TestFormsRealBooksUse:
+    @pytest.mark.parametrize(
+        "text, html, kind, source",
+        [
+            (
+                "１）［＃「１）」は縦中横、行右小書き］",
+                '<span class="kogane-kogaki-right"><span class="kogane-combine-upright">１）</span></span>',
+                "emphasis",
+                "１）［＃「１）」は縦中横］［＃「１）」は行右小書き］",
+            ),
+            (
+                "漢字《かんじ》［＃「漢字」は縦中横、太字］",
+                f'<b class="kogane-futoji"><span class="kogane-combine-upright">{RUBY_KANJI}</span></b>',
+                "emphasis",
+                "漢字《かんじ》［＃「漢字」は縦中横］［＃「漢字」は太字］",
+            ),
+            (
+                "第一章［＃「第一章」は同行中見出し］",
+                '<span class="kogane-heading-hint" data-level="2" data-style="same-line">第一章</span>',
+                "headingHint",
+                "第一章［＃「第一章」は同行中見出し］",
+            ),
+            (
+                "漢字［＃「漢字」の左に「ママ」の注記］",
+                '<ruby>漢字<rp>(</rp><rt class="kogane-margin-note">ママ</rt><rp>)</rp></ruby>',
+                "marginNote",
+                "漢字［＃「漢字」の左に「ママ」の注記］",
+            ),
+            (
+                "漢字［＃「漢字」の左に「かな」のルビ］",
+                '<ruby>漢字<rp>(</rp><rt class="kogane-ruby-left">かな</rt><rp>)</rp></ruby>',
+                "ruby",
+                "漢字［＃「漢字」の左に「かな」のルビ］",
+            ),
+            (
+                "漢字［＃「漢字」に「ママ」の傍記］",
+                '<ruby>漢字<rp>(</rp><rt class="kogane-margin-note">ママ</rt><rp>)</rp></ruby>',
+                "marginNote",
+                "漢字［＃「漢字」に「ママ」の注記］",
+            ),
+            (
+                "漢字［＃「漢字」に「ママ」注記］",
+                '<ruby>漢字<rp>(</rp><rt class="kogane-margin-note">ママ</rt><rp>)</rp></ruby>',
+                "marginNote",
+                "漢字［＃「漢字」に「ママ」の注記］",
+            ),
+            ("ァ［＃「ァ」は小書き］", '<span class="kogane-kogaki-right">ァ</span>', "emphasis", "ァ［＃「ァ」は行右小書き］"),
+            ("本文［＃「本文」はゴチック］", '<b class="kogane-goshikku">本文</b>', "emphasis", "本文［＃「本文」はゴシック体］"),
+        ],
+    )
+    def test_form(self, text, html, kind, source):
+        doc = Document(text)
+        assert doc.to_html() == f"<p>{html}</p>\n"
+        assert nodes(text) == [(kind, 0, len(text.encode()))]
+        assert diag_kinds(text) == []
+        assert doc.to_source() == source
+        assert Document(source).to_html() == doc.to_html()
+
+    @pytest.mark.parametrize(
+        "text, caption",
+        [
+            ("［＃「宰相（壮年時代の肖像）」のキャプション付きの図（fig.png、横340×縦525）入る］", "宰相（壮年時代の肖像）"),
+            ("［＃「宰相」のキャプション付きの挿絵（fig.png、横340×縦525）入る］", "宰相"),
+            ("［＃「宰相」のキャプション付きの写真（fig.png、横340×縦525）入る］", "宰相"),
+        ],
+    )
+    def test_captioned_illustration_splits_file_and_size(self, text, caption):
+        assert parse_to_html(text) == (
+            '<figure class="kogane-illustration"><img src="fig.png" width="340" height="525" alt="" />'
+            f"<figcaption>{caption}</figcaption></figure>"
+        )
+        assert nodes(text) == [("illustration", 0, len(text.encode()))]

@@ -72,11 +72,13 @@ std::optional<FormatStyle> style_keyword(std::string_view s) {
     static constexpr Entry kStyles[] = {
         {"太字", {kStyleBold, 0}},
         {"ゴシック体", {kStyleGothic, 0}},
+        {"ゴチック", {kStyleGothic, 0}},
         {"斜体", {kStyleItalic, 0}},
         {"上付き小文字", {kStyleSuperscript, 0}},
         {"下付き小文字", {kStyleSubscript, 0}},
         {"行右小書き", {kStyleSmallScript, 0}},
         {"行左小書き", {kStyleSmallScript, 1}},
+        {"小書き", {kStyleSmallScript, 0}},  // small kana sit on the right in vertical text
         {"罫囲み", {kStyleEnclosure, 0}},
         {"○付き文字", {kStyleEnclosure, 2}},
         {"点線丸囲み", {kStyleEnclosure, 3}},
@@ -162,21 +164,12 @@ public:
                 if (style->kind == kStyleAccent && !accent_composes(style->param)) return {};
                 return format(*style, false);
             }
+            if (single && s.find("、") != std::string_view::npos) return layered_styles(s);
         }
         if (single && suffix.ends_with("ドット付き")) return dot_accent(suffix);
         if (single) {
             std::string_view c = suffix;
-            if (consume(c, "のキャプション付きの") && (consume(c, "挿絵（") || consume(c, "写真（")) &&
-                c.ends_with("）入る")) {
-                c.remove_suffix(std::string_view("）入る").size());
-                if (!c.empty()) {
-                    IllustrationNode il;
-                    il.path = in_.store.intern(c);
-                    il.has_caption = 1;
-                    il.caption = in_.store.text_segment(target(0));
-                    return classified(Node::make_illustration(il), Span{open_, end_});
-                }
-            }
+            if (consume(c, "のキャプション付きの")) return captioned_illustration(c);
         }
         return {};
     }
@@ -191,6 +184,68 @@ private:
         o.result.node = n;
         o.result.span = span;
         return o;
+    }
+
+    // 「caption」のキャプション付きの挿絵（file[、size]）入る; authors write 写真,
+    // 図 and the like for 挿絵. The file name and the size are split as in
+    // the plain form.
+    ForwardOutcome captioned_illustration(std::string_view rest) const {
+        constexpr std::string_view kOpenParen = "（", kEnd = "）入る";
+        const size_t paren = rest.find(kOpenParen);
+        if (paren == std::string_view::npos || paren == 0 || paren > 4 * 3 || !rest.ends_with(kEnd)) return {};
+        const std::string_view label = rest.substr(0, paren);
+        if (label.find("」") != std::string_view::npos || label.find("「") != std::string_view::npos) return {};
+        std::string_view inside = rest.substr(paren + kOpenParen.size());
+        inside.remove_suffix(kEnd.size());
+        const size_t comma = inside.find("、");
+        const std::string_view path = inside.substr(0, comma);
+        if (path.empty() || path.find("）") != std::string_view::npos) return {};
+        IllustrationNode il;
+        il.path = in_.store.intern(path);
+        if (comma != std::string_view::npos && comma + 3 < inside.size()) il.size = in_.store.intern(inside.substr(comma + 3));
+        il.has_caption = 1;
+        il.caption = in_.store.text_segment(target(0));
+        return classified(Node::make_illustration(il), Span{open_, end_});
+    }
+
+    // 「X」は縦中横、行右小書き: several decorations on one target, the
+    // first innermost. The outer node covers the target together with the
+    // inner annotations, spelled out as if written one after another, so
+    // rendering and writing back go through the same reading as for
+    // ［＃「X」は縦中横］［＃「X」は行右小書き］.
+    ForwardOutcome layered_styles(std::string_view list) const {
+        SmallVector<std::string_view, 4> keywords;
+        FormatStyle outer;
+        for (size_t from = 0; from <= list.size();) {
+            size_t comma = list.find("、", from);
+            if (comma == std::string_view::npos) comma = list.size();
+            const std::string_view keyword = list.substr(from, comma - from);
+            auto style = style_keyword(keyword);
+            if (!style || style->kind == kStyleAccent || keywords.size() == 4) return {};
+            keywords.push_back(keyword);
+            outer = *style;
+            from = comma + 3;
+        }
+        const std::string_view raw = target(0);
+        const std::string reading = target_reading(raw);
+        if (reading.empty() || keywords.size() < 2) return {};
+        auto c = cover_before(reading);
+        if (!c) return format(outer, false);  // not in place: as for a single style
+        std::string source(in_.text.substr(c->start, open_ - c->start));
+        for (size_t k = 0; k + 1 < keywords.size(); ++k) {
+            source += "［＃「";
+            source += raw;
+            source += "」は";
+            source += keywords[k];
+            source += "］";
+        }
+        FormatNode f;
+        f.mode = 1;
+        f.target = target_content(source);
+        f.style = outer;
+        f.suppressed = 0;
+        f.spec = in_.store.intern(raw);
+        return covered(Node::make_format(f), *c);
     }
 
     // The annotation kept as a remark, its text as written.
@@ -388,10 +443,14 @@ private:
         if (left && s.ends_with("」のルビ")) {
             ruby = true;
             inner = s.substr(0, s.size() - std::string_view("」のルビ").size());
-        } else if (s.ends_with("」の注記")) {
-            inner = s.substr(0, s.size() - std::string_view("」の注記").size());
         } else {
-            return std::nullopt;
+            // 「n」の注記, also written 「n」注記, and the side note 「n」の傍記.
+            for (std::string_view ending : {"」の注記", "」注記", "」の傍記"}) {
+                if (!s.ends_with(ending)) continue;
+                inner = s.substr(0, s.size() - ending.size());
+                break;
+            }
+            if (inner.empty()) return std::nullopt;
         }
         const std::string reading = target_reading(target(0));
         const std::string_view t = reading;
@@ -537,8 +596,10 @@ std::optional<std::string> node_reading(const Node& n, const NodeStore& store) {
         case NodeTag::Kaeriten: return std::string();
         case NodeTag::Format: {
             std::string_view single;
-            if (n.format.suppressed != 0 || n.format.mode != 0 || !store.single_text(n.format.target, &single))
-                return std::nullopt;
+            if (n.format.suppressed != 0) return std::nullopt;
+            // A decoration over markup reads as the target its author wrote.
+            if (n.format.mode == 1 && n.format.spec != kNoId) return target_reading(store.resolve(n.format.spec));
+            if (n.format.mode != 0 || !store.single_text(n.format.target, &single)) return std::nullopt;
             return std::string(single);
         }
         default: return std::nullopt;
