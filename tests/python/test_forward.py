@@ -101,6 +101,20 @@ class TestTargetsThroughMarkup:
             assert [k for k, _, _ in nodes(text)] == ["ruby", "directive"]
             assert diag_kinds(text) == ["forward_referent_not_stylable"]
 
+    def test_margin_note_and_left_ruby_over_gaiji(self):
+        note = GAIJI + "の影［＃「※の影」に「ママ」の注記］"
+        assert parse_to_html(note) == (
+            f'<p><ruby>{GAIJI_HTML}の影<rp>(</rp><rt class="kogane-margin-note">ママ</rt><rp>)</rp></ruby></p>\n'
+        )
+        assert nodes(note) == [("marginNote", 0, len(note.encode()))]
+        left = "あ" + GAIJI + "［＃「あ※」の左に「かな」のルビ］"
+        assert parse_to_html(left) == (
+            f'<p><ruby>あ{GAIJI_HTML}<rp>(</rp><rt class="kogane-ruby-left">かな</rt><rp>)</rp></ruby></p>\n'
+        )
+        for text in (note, left):
+            once = Document(text).to_source()
+            assert Document(once).to_html() == Document(text).to_html()
+
     def test_left_ruby_and_margin_note_across_quote_runs(self):
         text = "「はい」と［＃「「はい」と」に「ママ」の注記］"
         assert parse_to_html(text) == (

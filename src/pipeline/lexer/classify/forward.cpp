@@ -124,6 +124,7 @@ std::optional<FormatStyle> style_keyword(std::string_view s) {
 struct Cover {
     uint32_t start = 0;
     bool constructs = false;
+    bool only_gaiji = true;  // every construct inside is a gaiji
 };
 
 // At most this many emitted events are looked through, so a line dense in
@@ -290,7 +291,7 @@ private:
         if (reading.empty()) return std::nullopt;
         size_t left = reading.size();  // reading[0, left) is still to match
         uint32_t cursor = open_;
-        bool constructs = false;
+        bool constructs = false, only_gaiji = true;
         auto text_piece = [&](uint32_t from) {
             const size_t n = std::min<size_t>(left, cursor - from);
             if (in_.text.substr(cursor - n, n) != reading.substr(left - n, n)) return false;
@@ -315,9 +316,29 @@ private:
             left -= r->size();
             cursor = e.span.start;
             constructs = true;
+            only_gaiji = only_gaiji && e.node.tag == NodeTag::Gaiji;
         }
         if (left > 0 || !is_char_boundary(in_.text, cursor)) return std::nullopt;
-        return Cover{cursor, constructs};
+        return Cover{cursor, constructs, only_gaiji};
+    }
+
+    // What `c` covers as content, when it is text and gaiji only: the base
+    // of a ruby or margin note.
+    ContentRef plain_content(const Cover& c) const {
+        if (!c.constructs) return target_content(in_.text.substr(c.start, open_ - c.start));
+        SmallVector<ContentItem, 8> items;
+        auto text = [&](uint32_t from, uint32_t to) {
+            from = std::max(from, c.start);
+            if (from < to) items.push_back(ContentItem::make_text(in_.store.intern(in_.text.substr(from, to - from))));
+        };
+        for (const ClassifiedEvent& e : in_.recent) {
+            if (e.span.end <= c.start) continue;
+            if (e.tag == EventTag::TextRun) text(e.span.start, e.span.end);
+            if (e.tag == EventTag::Node && e.node.tag == NodeTag::Gaiji) items.push_back(ContentItem::make_gaiji(e.node.gaiji));
+        }
+        if (in_.run_start) text(*in_.run_start, open_);
+        return in_.store.content_from_segment(
+            in_.store.segment_from_items(std::span<const ContentItem>(items.data(), items.size())));
     }
 
     // A decoration over what `c` covers. Through constructs, the covered
@@ -456,9 +477,9 @@ private:
         const std::string_view t = reading;
         if (t.empty() || inner.empty() || inner.find("」") != std::string_view::npos) return std::nullopt;
         std::optional<Cover> c = cover_before(t);
-        if (c && c->constructs) {
-            // A ruby or margin note holds plain text only: over rubies or
-            // gaiji the annotation stays a remark, and says why.
+        if (c && !c->only_gaiji) {
+            // A ruby or margin note holds text and gaiji only: over rubies
+            // the annotation stays a remark, and says why.
             ForwardOutcome o = classified(remark_node(), Span{open_, end_});
             o.result.diagnostic = Diagnostic::simple(DiagTag::ForwardReferentNotStylable, Span{open_, end_});
             return o;
@@ -477,13 +498,17 @@ private:
             o.result.placed = PlacedFormat{Node::make_margin(m), Span{*at, *at + static_cast<uint32_t>(t.size())}};
             return o;
         }
+        const ContentRef base = plain_content(*c);
         if (ruby) {
-            RubyNode r = in_.store.make_ruby(in_.store.text_segment(t), in_.store.text_segment(inner));
+            RubyNode r;
+            r.base = base;
+            r.reading = target_content(inner);
+            r.base_style = FormatStyle::none();
             r.side = 1;
             return covered(Node::make_ruby(r), *c);
         }
         MarginNoteNode m;
-        m.base = target_content(t);
+        m.base = base;
         m.note = target_content(inner);
         m.side = left ? 1 : 0;
         return covered(Node::make_margin(m), *c);
