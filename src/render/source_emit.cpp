@@ -1,6 +1,7 @@
 #include "render/source_emit.hpp"
 
 #include <cstring>
+#include <optional>
 #include <string_view>
 
 #include "collections/panic.hpp"
@@ -245,6 +246,47 @@ private:
         }
     }
 
+    // A decoration over plain text that would not read back as a quoted
+    // target (unbalanced 「」, brackets, ruby marks: typically a collapsed
+    // ［＃太字］…［＃太字終わり］ around such text) is written as the
+    // container it can also be, when its style has one.
+    std::optional<ContainerSpec> container_form(const FormatNode& f) const {
+        std::string_view text;
+        if (f.suppressed != 0 || f.mode != 0 || !store_.single_text(f.target, &text) || quotable(text))
+            return std::nullopt;
+        ContainerSpec c;
+        switch (f.style.kind) {
+            case kStyleBold: c = ContainerSpec::of(ContainerKind::Bold); break;
+            case kStyleGothic: c = ContainerSpec::of(ContainerKind::Gothic); break;
+            case kStyleItalic: c = ContainerSpec::of(ContainerKind::Italic); break;
+            case kStyleCaption: c = ContainerSpec::of(ContainerKind::Caption); break;
+            case kStyleSmallScript:
+                c = ContainerSpec::of(ContainerKind::SmallScript);
+                c[1] = f.style.param == 1 ? 1 : 0;
+                break;
+            case kStyleBoutenRight:
+            case kStyleBoutenLeft:
+                c = ContainerSpec::of(ContainerKind::BoutenRange);
+                c[1] = f.style.kind == kStyleBoutenLeft ? 1 : 0;
+                c[2] = f.style.param;
+                break;
+            default: return std::nullopt;
+        }
+        return c;
+    }
+
+    // Whether `text` can stand inside 「…」 of an annotation and read back.
+    static bool quotable(std::string_view text) {
+        int depth = 0;
+        for (size_t i = 0; i + 3 <= text.size(); ++i) {
+            const std::string_view c = text.substr(i, 3);
+            if (c == "「") ++depth;
+            if (c == "」" && --depth < 0) return false;
+            if (c == "［" || c == "］" || c == "《" || c == "》" || c == "｜") return false;
+        }
+        return depth == 0;
+    }
+
     void emit_format_annotation(const FormatNode& f) {
         const uint8_t kind = f.style.kind;
         const uint8_t param = f.style.param;
@@ -333,6 +375,12 @@ private:
                 }
                 break;
             case NodeTag::Format:
+                if (auto c = container_form(n.format)) {
+                    emit_open(*c);
+                    emit_content(n.format.target);
+                    emit_close(*c);
+                    break;
+                }
                 // 1 and 2: the target text is not here; 3: the annotation
                 // stands elsewhere (a decoration placed on an earlier
                 // occurrence), so only the target is written.

@@ -62,3 +62,23 @@ def test_constructs_that_used_to_change(text, source):
 @pytest.mark.parametrize("seed", range(6))
 def test_generated_books_round_trip(seed):
     assert_round_trip(generate(40_000, seed=seed))
+
+
+@pytest.mark.parametrize(
+    "text, source",
+    [
+        # text that cannot stand quoted in an annotation keeps the container form
+        ("［＃太字］」［＃太字終わり］", "［＃太字］」［＃太字終わり］"),
+        ("［＃太字］《かんじ》［＃太字終わり］", "［＃太字］《かんじ》［＃太字終わり］"),
+        ("［＃傍点］｜［＃傍点終わり］", "［＃傍点］｜［＃傍点終わり］"),
+        ("［＃太字］「あ」［＃太字終わり］", "「あ」［＃「「あ」」は太字］"),
+    ],
+)
+def test_decorated_text_that_cannot_be_quoted(text, source):
+    assert assert_round_trip(text) == source
+
+
+def test_targets_spanning_lines_are_no_forward_references():
+    text = "［＃ここから２字下げ］［＃「\n」に傍点］"
+    assert kinds(Document(text)) == ["containerOpen", "directive"]
+    assert_round_trip(text)

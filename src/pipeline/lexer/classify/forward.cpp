@@ -142,6 +142,9 @@ public:
         auto targets = collect_targets(in_);
         if (!targets) return dot_accent_without_target();
         t_ = *targets;
+        // Targets name words on a line; one that spans lines names nothing.
+        for (Span t : t_.spans)
+            if (slice(in_.text, t).find('\n') != std::string_view::npos) return {};
         std::string_view suffix =
             utf8::trim(in_.text.substr(t_.suffix_start, in_.events[in_.closer].start - t_.suffix_start));
         const bool single = t_.spans.size() == 1;
@@ -288,6 +291,14 @@ private:
     // its end: the current run, then the events already emitted on this
     // line. Text may match in part; a construct matches whole or not at all.
     std::optional<Cover> cover_before(std::string_view reading) const {
+        if (auto c = match_before(reading)) return c;
+        // Markup-like text that is no markup in the line (a 《…》 with no
+        // base) matches as written.
+        if (const std::string_view raw = target(0); raw != reading) return match_before(raw);
+        return std::nullopt;
+    }
+
+    std::optional<Cover> match_before(std::string_view reading) const {
         if (reading.empty()) return std::nullopt;
         size_t left = reading.size();  // reading[0, left) is still to match
         uint32_t cursor = open_;
@@ -680,7 +691,7 @@ std::string target_reading(std::string_view t) {
             i += kBar.size();
             continue;
         }
-        if (rest.starts_with(kRubyOpen) && close_of(i) != 0) {
+        if (rest.starts_with(kRubyOpen) && close_of(i) != 0 && !out.empty()) {  // a reading needs a base
             i = close_of(i);
             continue;
         }
@@ -696,6 +707,7 @@ std::string target_reading(std::string_view t) {
         }
         out += t[i++];
     }
+    if (out.empty()) return std::string(t);  // nothing left: the markup is the text
     return out;
 }
 

@@ -33,7 +33,8 @@ std::optional<std::string> events_reading(std::span<const ClassifiedEvent> event
                                           const NodeStore& store, bool* markup);
 
 // `target` as it reads: ruby readings and ｜ left out, each gaiji reference
-// read as ※, other annotations inside it read as nothing.
+// read as ※, other annotations inside it read as nothing; a target that
+// would read as nothing at all reads as written.
 std::string target_reading(std::string_view target);
 
 // `body` is the trimmed annotation body.
