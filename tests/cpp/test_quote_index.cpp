@@ -26,6 +26,17 @@ TEST(QuoteIndex, OccursBefore) {
     EXPECT_TRUE(q.occurs_before("東京", 0xFFFFFFFFu));  // offsets past the end clamp
 }
 
+// Repeats matter for warnings only close by; the near search looks back
+// kNearBytes (and the target's length) from the offset, and no further.
+TEST(QuoteIndex, OccursNear) {
+    const std::string text = "東京" + std::string(QuoteIndex::kNearBytes, 'x') + "東京";
+    QuoteIndex q(text);
+    EXPECT_FALSE(q.occurs_near("東京", static_cast<uint32_t>(text.size() - 1)));
+    EXPECT_TRUE(q.occurs_before("東京", static_cast<uint32_t>(text.size() - 1)));
+    EXPECT_TRUE(q.occurs_near("東京", static_cast<uint32_t>(text.size())));
+    EXPECT_TRUE(q.occurs_near("東京", static_cast<uint32_t>(QuoteIndex::kNearBytes)));
+}
+
 // Against a plain search, with offsets in any order, so that remembered
 // scans are resumed and reused both forwards and backwards.
 TEST(QuoteIndex, AgreesWithPlainSearch) {

@@ -378,10 +378,13 @@ private:
         return reading != raw && target_precedes(in_, reading, offset);
     }
 
-    // Whether `source` or `reading` has an occurrence starting before `at`.
+    // Whether `source` or `reading` has another occurrence starting shortly
+    // before `at`: a repeat far back in the book is no real ambiguity.
     bool starts_earlier(std::string_view source, std::string_view reading, uint32_t at) const {
         auto before = [&](std::string_view t) {
-            return target_precedes(in_, t, at + static_cast<uint32_t>(t.size()) - 1);
+            const uint32_t end = at + static_cast<uint32_t>(t.size()) - 1;
+            if (in_.quotes != nullptr) return in_.quotes->occurs_near(t, end);
+            return in_.text.substr(0, end).find(t) != std::string_view::npos;
         };
         return before(source) || (reading != source && before(reading));
     }

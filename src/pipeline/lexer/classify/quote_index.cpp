@@ -20,26 +20,29 @@ size_t find_in(std::string_view hay, std::string_view needle) {
 }  // namespace
 
 QuoteIndex::QuoteIndex(std::string_view text)
-    : text_(text), budget_(text.size() * kBudgetPerByte + kBudgetFloor), key_bytes_left_(text.size() / 2 + 65536) {}
+    : text_(text),
+      budget_(text.size() * kBudgetPerByte + kBudgetFloor),
+      near_budget_(text.size() * kBudgetPerByte + kBudgetFloor),
+      key_bytes_left_(text.size() / 2 + 65536) {}
 
-bool QuoteIndex::charge(size_t bytes) const {
-    if (bytes > budget_) {
-        budget_ = 0;
+bool QuoteIndex::charge(size_t& budget, size_t bytes) {
+    if (bytes > budget) {
+        budget = 0;
         return false;
     }
-    budget_ -= bytes;
+    budget -= bytes;
     return true;
 }
 
 // Windows of doubling size backwards from `end`, overlapping by
 // |target| - 1 bytes so that no occurrence across a seam is missed.
-bool QuoteIndex::near_search(std::string_view target, size_t end) const {
+bool QuoteIndex::near_search(std::string_view target, size_t end, size_t& budget) const {
     size_t window = std::max<size_t>(256, target.size() * 4);
     size_t hi = end;
     const size_t floor = end > kNearBytes + target.size() ? end - kNearBytes - target.size() : 0;
     while (true) {
         const size_t lo = hi > floor + window ? hi - window : floor;
-        if (!charge(hi - lo)) return false;
+        if (!charge(budget, hi - lo)) return false;
         if (find_in(text_.substr(lo, hi - lo), target) != std::string_view::npos) return true;
         if (lo == floor || lo + target.size() - 1 >= hi) return false;
         hi = lo + target.size() - 1;
@@ -59,7 +62,7 @@ bool QuoteIndex::scan_from_start(std::string_view target, size_t end, Scans::ite
     // Resume where the last scan stopped, less the bytes an occurrence
     // straddling that point could have used.
     const size_t from = scan->scanned >= target.size() ? scan->scanned - (target.size() - 1) : 0;
-    if (!charge(end - from)) return false;
+    if (!charge(budget_, end - from)) return false;
     const size_t at = find_in(text_.substr(from, end - from), target);
     if (at == std::string_view::npos) {
         scan->scanned = static_cast<uint32_t>(end);
@@ -73,16 +76,23 @@ bool QuoteIndex::occurs_before(std::string_view target, uint32_t offset) const {
     const size_t end = offset < text_.size() ? offset : text_.size();
     if (target.empty()) return true;
     if (target.size() > end) return false;
-    if (target.size() > kFreeLookupBytes && !charge(target.size())) return false;
+    if (target.size() > kFreeLookupBytes && !charge(budget_, target.size())) return false;
     const auto known = scans_.find(target);
     if (known != scans_.end()) {
         const Scan& s = known->second;
         if (s.first != kNotSeen) return s.first + target.size() <= end;
         if (s.scanned >= end) return false;
     }
-    if (near_search(target, end)) return true;
+    if (near_search(target, end, budget_)) return true;
     if (end <= kNearBytes + target.size()) return false;  // the near search saw it all
     return scan_from_start(target, end, known);
+}
+
+bool QuoteIndex::occurs_near(std::string_view target, uint32_t offset) const {
+    const size_t end = offset < text_.size() ? offset : text_.size();
+    if (target.empty()) return true;
+    if (target.size() > end) return false;
+    return near_search(target, end, near_budget_);
 }
 
 }  // namespace kogane

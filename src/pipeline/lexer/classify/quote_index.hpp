@@ -35,6 +35,12 @@ public:
     // everywhere.
     bool occurs_before(std::string_view target, uint32_t offset) const;
 
+    // True when `target` occurs entirely inside the kNearBytes before
+    // `offset`. For warnings about repeats, which only matter close by; it
+    // has a budget of its own, so warnings never use up the searches that
+    // decide what an annotation is.
+    bool occurs_near(std::string_view target, uint32_t offset) const;
+
     // Bytes of scanning still allowed before searches give up.
     size_t budget_left() const { return budget_; }
 
@@ -60,12 +66,13 @@ private:
     // without charge: one lookup per annotation stays linear.
     static constexpr size_t kFreeLookupBytes = 256;
 
-    bool charge(size_t bytes) const;
-    bool near_search(std::string_view target, size_t end) const;
+    static bool charge(size_t& budget, size_t bytes);
+    bool near_search(std::string_view target, size_t end, size_t& budget) const;
     bool scan_from_start(std::string_view target, size_t end, Scans::iterator known) const;
 
     std::string_view text_;
     mutable size_t budget_;
+    mutable size_t near_budget_;
     // Remembered scans, keyed by an owned copy of the target; their bytes
     // are capped at about half the text.
     mutable Scans scans_;
