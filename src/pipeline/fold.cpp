@@ -166,6 +166,7 @@ void fold_events(ClassifiedStream stream, ParseSnapshot& snapshot, size_t paired
 
     Diagnostics fold_diagnostics;
     check_kaeriten(stream.kaeriten, text, fold_diagnostics);
+    place_decorations(events);
     promote_headings(events, text, snapshot.store);
     normalise_overlaps(events);
     collapse_inline_containers(events, text, snapshot.store);

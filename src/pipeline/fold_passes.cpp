@@ -1,5 +1,6 @@
 #include "pipeline/fold_passes.hpp"
 
+#include <algorithm>
 #include <optional>
 #include <string>
 
@@ -139,6 +140,45 @@ void promote_headings(std::vector<ClassifiedEvent>& events, std::string_view tex
     }
 }
 
+void place_decorations(std::vector<ClassifiedEvent>& events) {
+    std::vector<ClassifiedEvent> placed;
+    for (const ClassifiedEvent& e : events)
+        if (e.out_of_place) placed.push_back(e);
+    if (placed.empty()) return;
+    std::stable_sort(placed.begin(), placed.end(),
+                     [](const ClassifiedEvent& a, const ClassifiedEvent& b) { return a.span.start < b.span.start; });
+    // One merge of the stream (in source order) with the placements: each
+    // lands in the event it starts in or at, which must be a text run unless
+    // it starts right at the event; what it covers is dropped.
+    size_t next = 0;
+    std::optional<Span> under;  // the span of the latest placement
+    std::vector<ClassifiedEvent> out;
+    out.reserve(events.size() + placed.size());
+    for (ClassifiedEvent e : events) {
+        if (e.out_of_place) continue;
+        while (next < placed.size() && placed[next].span.start < e.span.end) {
+            const ClassifiedEvent& p = placed[next++];
+            const bool lands = p.span.start >= e.span.start && (!under || p.span.start >= under->end) &&
+                               (e.tag == EventTag::TextRun || p.span.start == e.span.start);
+            if (!lands) continue;  // overlaps what is already placed: dropped
+            if (p.span.start > e.span.start) {
+                ClassifiedEvent head = e;
+                head.span.end = p.span.start;
+                out.push_back(head);
+            }
+            out.push_back(p);
+            out.back().out_of_place = false;
+            under = p.span;
+            if (e.tag == EventTag::TextRun) e.span.start = std::min(std::max(e.span.start, p.span.end), e.span.end);
+        }
+        if (under && e.span.start >= under->start && e.span.end <= under->end) continue;
+        if (under && e.tag == EventTag::TextRun && e.span.start < under->end && e.span.end > under->end)
+            e.span.start = under->end;
+        out.push_back(e);
+    }
+    events = std::move(out);
+}
+
 void normalise_overlaps(std::vector<ClassifiedEvent>& events) {
     // `events[0, kept)` is the compacted prefix. Every event is removed at
     // most once, so the backward walk is linear overall.
@@ -229,7 +269,7 @@ void collapse_inline_containers(std::vector<ClassifiedEvent>& events, std::strin
             }
             if (collapse) {
                 FormatNode fmt;
-                fmt.mode = 0;
+                fmt.mode = 3;  // written back as the container it was
                 fmt.spec = kNoId;
                 fmt.target = store.content_from_segment(store.text_segment(joined));
                 fmt.style = collapsed_style(open.spec);

@@ -246,13 +246,14 @@ private:
         }
     }
 
-    // A decoration over plain text that would not read back as a quoted
-    // target (unbalanced 「」, brackets, ruby marks: typically a collapsed
-    // ［＃太字］…［＃太字終わり］ around such text) is written as the
-    // container it can also be, when its style has one.
+    // A collapsed ［＃太字］…［＃太字終わり］ is written back as that
+    // container, which reads back the same (its forward form could reach
+    // other text); so is a decoration over plain text that would not read
+    // back as a quoted target (unbalanced 「」, brackets, ruby marks).
     std::optional<ContainerSpec> container_form(const FormatNode& f) const {
         std::string_view text;
-        if (f.suppressed != 0 || f.mode != 0 || !store_.single_text(f.target, &text) || quotable(text))
+        if (f.suppressed != 0 || (f.mode != 0 && f.mode != 3) || !store_.single_text(f.target, &text) ||
+            (f.mode == 0 && quotable(text)))
             return std::nullopt;
         ContainerSpec c;
         switch (f.style.kind) {

@@ -122,6 +122,41 @@ class TestTargetsThroughMarkup:
         )
 
 
+class TestEarlierOccurrences:
+    def test_decoration_over_an_earlier_ruby_on_the_line(self):
+        text = "東京《とうきょう》は大きい［＃「東京」に傍点］"
+        assert parse_to_html(text) == f"<p>{GOMA}<ruby>東京<rp>(</rp><rt>とうきょう</rt><rp>)</rp></ruby></em>は大きい</p>\n"
+        # the placed decoration over the ruby, then the annotation itself
+        assert nodes(text) == [("bouten", 0, 27), ("bouten", 39, len(text.encode()))]
+        assert diag_kinds(text) == []
+        assert Document(text).to_source() == text
+
+    def test_decoration_inside_an_earlier_run_before_a_ruby(self):
+        text = "電燈とそして化石《かせき》［＃「電燈」に二重丸傍点］"
+        assert parse_to_html(text) == (
+            '<p><em class="kogane-bouten kogane-bouten-nijumaru kogane-bouten-right">電燈</em>とそして'
+            "<ruby>化石<rp>(</rp><rt>かせき</rt><rp>)</rp></ruby></p>\n"
+        )
+        assert [k for k, _, _ in nodes(text)] == ["bouten", "ruby", "bouten"]
+
+    def test_quoted_ruby_followed_by_the_closing_bracket(self):
+        text = "「漢字《かんじ》」［＃「漢字」に傍点］"
+        assert parse_to_html(text) == f"<p>「{GOMA}{RUBY_KANJI}</em>」</p>\n"
+
+    def test_several_placements_on_one_line(self):
+        text = "東京《とうきょう》は大きい東京《とうきょう》は［＃「東京」に傍点］［＃「東京は大きい」は太字］"
+        assert parse_to_html(text) == (
+            f'<p><b class="kogane-futoji"><ruby>東京<rp>(</rp><rt>とうきょう</rt><rp>)</rp></ruby>は大きい</b>'
+            f"{GOMA}<ruby>東京<rp>(</rp><rt>とうきょう</rt><rp>)</rp></ruby></em>は</p>\n"
+        )
+        assert Document(text).to_source() == text
+
+    def test_margin_note_on_an_earlier_gaiji(self):
+        text = GAIJI + "の影だ［＃「※の影」に「ママ」の注記］"
+        assert parse_to_html(text).startswith(f'<p><ruby>{GAIJI_HTML}の影<rp>(</rp><rt class="kogane-margin-note">ママ</rt>')
+        assert [k for k, _, _ in nodes(text)] == ["marginNote", "directive"]
+
+
 class TestTargetsThatFail:
     def test_missing_target_stays_a_remark(self):
         for annotation in ("に傍点", "は太字", "の左に傍線"):
@@ -133,10 +168,11 @@ class TestTargetsThatFail:
         assert diag_kinds("［＃「12」は縦中横］") == ["tcy_target_not_found"]
 
     def test_found_earlier_but_not_in_place(self):
-        # before the annotation, but across a ruby earlier in the line
-        text = "東京《とうきょう》は大きい［＃「東京」に傍点］"
-        assert parse_to_html(text) == '<p><ruby>東京<rp>(</rp><rt>とうきょう</rt><rp>)</rp></ruby>は大きい</p>\n'
+        # on the line before: found, but not placed
+        text = "東京\n［＃「東京」に傍点］"
+        assert parse_to_html(text) == '<p>東京<br />\n</p>\n'
         assert diag_kinds(text) == ["forward_referent_not_stylable"]
+        assert [k for k, _, _ in nodes(text)] == ["bouten"]
 
     def test_ambiguity_is_reported_only_for_real_repeats(self):
         assert diag_kinds("漢字《かんじ》［＃「漢字」に傍点］") == []

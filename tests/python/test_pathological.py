@@ -125,3 +125,17 @@ def test_many_forward_references_to_far_or_missing_targets():
     assert len(kinds) == 6000 and set(kinds) <= {"directive", "emphasis"}
     assert kinds.count("directive") == 3000
     assert "<b" not in doc.to_html()
+
+
+def test_forward_references_looking_back_over_long_dense_lines():
+    # Each annotation reads back over the line before it for an earlier
+    # occurrence; the look-back is bounded, so a line dense in rubies and
+    # annotations stays linear.
+    unit = "漢字《かんじ》あ" * 30 + "い［＃「漢字」に傍線］" * 64
+    doc = Document(unit * 400)
+    kinds = [n["kind"] for n in json.loads(doc.nodes_json())["data"]]
+    assert kinds.count("bouten") == 400 * 65  # each unit: 64 annotations, one placement
+    html = doc.to_html()
+    assert balanced(html)
+    assert html.count("<ruby>") == 400 * 30
+    assert html.count("い") == 400 * 64

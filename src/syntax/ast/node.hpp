@@ -181,7 +181,7 @@ struct RubyNode {
 };
 
 struct FormatNode {
-    uint32_t mode = 0;     // 0 plain, 1 reparse target, 2 dot-accent spec in `spec`
+    uint32_t mode = 0;     // 0 plain, 1 reparse target, 2 dot-accent spec in `spec`, 3 collapsed container
     StringId spec = kNoId;
     ContentRef target;
     FormatStyle style;

@@ -31,6 +31,7 @@ public:
         if (size_ == slots_.size()) grow();
         slots_[(head_ + size_) & (slots_.size() - 1)] = e;
         ++size_;
+        if (e.out_of_place) return;  // the line as read back stays in order
         if (e.tag == EventTag::LineFeed) {
             previous_line_.swap(recent_);
             recent_.clear();
@@ -462,15 +463,22 @@ struct Classifier::State {
         uint32_t floor = run_active ? run_start : open_start;
         if (r.reaches_back && !out.recent().empty()) floor = std::min(floor, out.recent().front().span.start);
         const Span span{std::max(floor, std::min(r.span.start, open_start)), close_end};
-        if (r.placed && run_active) {
+        std::optional<ClassifiedEvent> behind;
+        if (r.placed) {
             const Span target = r.placed->span;
-            if (target.start >= run_start && target.start < target.end && target.end <= span.start) {
+            const uint32_t line_floor = out.recent().empty() ? floor : std::min(floor, out.recent().front().span.start);
+            const bool fits = target.start < target.end && target.end <= span.start;
+            if (fits && run_active && target.start >= run_start) {
                 close_run(target.start);
                 out.push(ClassifiedEvent::of_node(r.placed->node, target));
                 start_run(target.end);
+            } else if (fits && target.start >= line_floor) {
+                behind = ClassifiedEvent::of_node(r.placed->node, target);
+                behind->out_of_place = true;
             }
         }
         close_run(span.start);
+        if (behind) out.push(*behind);
         switch (r.outcome) {
             case AnnotationOutcome::Node: out.push(ClassifiedEvent::of_node(r.node, span)); break;
             case AnnotationOutcome::ContainerOpen: out.push(ClassifiedEvent::open(r.spec, span)); break;

@@ -1,5 +1,6 @@
 #include "pipeline/lexer/classify/forward.hpp"
 
+#include <algorithm>
 #include <vector>
 
 #include "collections/small_vector.hpp"
@@ -125,6 +126,15 @@ struct Cover {
     uint32_t start = 0;
     bool constructs = false;
     bool only_gaiji = true;  // every construct inside is a gaiji
+};
+
+// An earlier occurrence of a target on the current line, in source
+// offsets.
+struct Placement {
+    uint32_t start = 0;
+    uint32_t end = 0;
+    bool constructs = false;
+    bool only_gaiji = true;
 };
 
 // At most this many emitted events are looked through, so a line dense in
@@ -265,13 +275,83 @@ private:
         return in_.text.substr(start, t.size()) == t;
     }
 
-    // Last occurrence of `t` inside [run start, ［), or nothing.
-    std::optional<uint32_t> occurrence_in_run(std::string_view t) const {
-        if (!in_.run_start || t.empty()) return std::nullopt;
-        std::string_view run = in_.text.substr(*in_.run_start, open_ - *in_.run_start);
-        size_t p = run.rfind(t);
-        if (p == std::string_view::npos) return std::nullopt;
-        return *in_.run_start + static_cast<uint32_t>(p);
+    // The latest earlier occurrence of `reading` on this line, within the
+    // kNearBytes before the ［ and the events the driver keeps: over text,
+    // and over rubies and gaiji taken whole. The annotation stays where it
+    // is; the driver and the fold put the decoration there.
+    std::optional<Placement> place_earlier(std::string_view reading) const {
+        if (reading.empty()) return std::nullopt;
+        struct Piece {
+            uint32_t start, end;        // source span
+            uint32_t from = 0;          // offset of its reading in the line
+            std::string reading;
+            bool text = false;
+            bool gaiji = false;
+        };
+        std::vector<Piece> pieces;  // newest first
+        const uint32_t floor = open_ > QuoteIndex::kNearBytes ? open_ - static_cast<uint32_t>(QuoteIndex::kNearBytes) : 0;
+        uint32_t cursor = open_;
+        auto add_text = [&](uint32_t from) {
+            from = std::max(from, floor);
+            while (from < cursor && !is_char_boundary(in_.text, from)) ++from;
+            if (from < cursor) pieces.push_back(Piece{from, cursor, 0, std::string(in_.text.substr(from, cursor - from)), true});
+            cursor = from;
+        };
+        if (in_.run_start && *in_.run_start < open_) add_text(*in_.run_start);
+        const size_t oldest = in_.recent.size() > kMaxLookBack ? in_.recent.size() - kMaxLookBack : 0;
+        for (size_t k = in_.recent.size(); cursor > floor && k-- > oldest;) {
+            const ClassifiedEvent& e = in_.recent[k];
+            if (e.span.start >= cursor) continue;
+            if (e.span.end != cursor) break;
+            if (e.tag == EventTag::TextRun) {
+                add_text(e.span.start);
+                continue;
+            }
+            std::optional<std::string> r;
+            if (e.tag == EventTag::Node) r = node_reading(e.node, in_.store);
+            if (!r) break;
+            pieces.push_back(Piece{e.span.start, e.span.end, 0, std::move(*r), false, e.node.tag == NodeTag::Gaiji});
+            cursor = e.span.start;
+        }
+        std::reverse(pieces.begin(), pieces.end());
+        std::string line;
+        for (Piece& p : pieces) {
+            p.from = static_cast<uint32_t>(line.size());
+            line += p.reading;
+        }
+        // Source offset of the reading offset `at`, as a start or an end.
+        auto source_at = [&](size_t at, bool as_end) -> std::optional<uint32_t> {
+            for (const Piece& p : pieces) {
+                const size_t to = p.from + p.reading.size();
+                if (p.reading.empty() || (as_end ? !(p.from < at && at <= to) : !(p.from <= at && at < to))) continue;
+                if (p.text) {
+                    const uint32_t s = p.start + static_cast<uint32_t>(at - p.from);
+                    if (!is_char_boundary(in_.text, s)) return std::nullopt;
+                    return s;
+                }
+                if (at == (as_end ? to : p.from)) return as_end ? p.end : p.start;
+                return std::nullopt;  // inside a construct
+            }
+            return std::nullopt;
+        };
+        size_t limit = std::string::npos;
+        for (int tries = 0; tries < 16; ++tries) {
+            const size_t hit = line.rfind(reading, limit);
+            if (hit == std::string::npos) return std::nullopt;
+            const auto start = source_at(hit, false), end = source_at(hit + reading.size(), true);
+            if (start && end && *start < *end) {
+                Placement p{*start, *end, false, true};
+                for (const Piece& piece : pieces) {
+                    if (piece.text || piece.end <= *start || piece.start >= *end) continue;
+                    p.constructs = true;
+                    p.only_gaiji = p.only_gaiji && piece.gaiji;
+                }
+                return p;
+            }
+            if (hit == 0) return std::nullopt;
+            limit = hit - 1;
+        }
+        return std::nullopt;
     }
 
     ContentRef target_content(std::string_view t) const {
@@ -333,17 +413,18 @@ private:
         return Cover{cursor, constructs, only_gaiji};
     }
 
-    // What `c` covers as content, when it is text and gaiji only: the base
-    // of a ruby or margin note.
-    ContentRef plain_content(const Cover& c) const {
-        if (!c.constructs) return target_content(in_.text.substr(c.start, open_ - c.start));
+    // The source [start, end) on this line as content, when it holds text
+    // and gaiji only: the base of a ruby or margin note.
+    ContentRef plain_content(uint32_t start, uint32_t end, bool constructs) const {
+        if (!constructs) return target_content(in_.text.substr(start, end - start));
         SmallVector<ContentItem, 8> items;
         auto text = [&](uint32_t from, uint32_t to) {
-            from = std::max(from, c.start);
+            from = std::max(from, start);
+            to = std::min(to, end);
             if (from < to) items.push_back(ContentItem::make_text(in_.store.intern(in_.text.substr(from, to - from))));
         };
         for (const ClassifiedEvent& e : in_.recent) {
-            if (e.span.end <= c.start) continue;
+            if (e.span.end <= start || e.span.start >= end) continue;
             if (e.tag == EventTag::TextRun) text(e.span.start, e.span.end);
             if (e.tag == EventTag::Node && e.node.tag == NodeTag::Gaiji) items.push_back(ContentItem::make_gaiji(e.node.gaiji));
         }
@@ -408,14 +489,19 @@ private:
                 o.result.diagnostic = Diagnostic::simple(DiagTag::BoutenTargetAmbiguous, Span{open_, end_});
             return o;
         }
-        if (auto at = occurrence_in_run(reading)) {
+        if (auto at = place_earlier(reading)) {
             ForwardOutcome o = classified(Node::make_format(format_node(raw, style, 1)), Span{open_, end_});
             // The decorated occurrence only writes its text back; the
             // annotation itself stays where it was written.
-            FormatNode placed = format_node(reading, style, 3);
-            placed.mode = 0;
-            o.result.placed = PlacedFormat{Node::make_format(placed), Span{*at, *at + static_cast<uint32_t>(reading.size())}};
-            if (bouten_form && starts_earlier(reading, reading, *at))
+            const std::string_view source = in_.text.substr(at->start, at->end - at->start);
+            FormatNode placed;
+            placed.mode = at->constructs ? 1 : 0;
+            placed.target = target_content(source);
+            placed.style = style;
+            placed.suppressed = 3;
+            if (at->constructs) placed.spec = in_.store.intern(raw);
+            o.result.placed = PlacedFormat{Node::make_format(placed), Span{at->start, at->end}};
+            if (bouten_form && starts_earlier(source, reading, at->start))
                 o.result.diagnostic = Diagnostic::simple(DiagTag::BoutenTargetAmbiguous, Span{open_, end_});
             return o;
         }
@@ -501,18 +587,19 @@ private:
         if (!c) {
             // A note on an earlier occurrence in the same run is put there;
             // the annotation itself stays as a remark so its text is kept.
-            auto at = ruby ? std::nullopt : occurrence_in_run(t);
-            if (!at) return std::nullopt;
+            std::optional<Placement> at;
+            if (!ruby) at = place_earlier(t);
+            if (!at || !at->only_gaiji) return std::nullopt;
             MarginNoteNode m;
-            m.base = target_content(t);
+            m.base = plain_content(at->start, at->end, at->constructs);
             m.note = target_content(inner);
             m.side = left ? 1 : 0;
             m.placed = 1;
             ForwardOutcome o = classified(remark_node(), Span{open_, end_});
-            o.result.placed = PlacedFormat{Node::make_margin(m), Span{*at, *at + static_cast<uint32_t>(t.size())}};
+            o.result.placed = PlacedFormat{Node::make_margin(m), Span{at->start, at->end}};
             return o;
         }
-        const ContentRef base = plain_content(*c);
+        const ContentRef base = plain_content(c->start, open_, c->constructs);
         if (ruby) {
             RubyNode r;
             r.base = base;
@@ -633,8 +720,21 @@ std::optional<std::string> node_reading(const Node& n, const NodeStore& store) {
             return content_reading(n.ruby.base, store);
         case NodeTag::Gaiji: return std::string("※");
         case NodeTag::Kaeriten: return std::string();
+        // What shows nothing in the line reads as nothing: hidden remarks,
+        // hints that only name their target, decorations placed elsewhere.
+        case NodeTag::Directive: {
+            const uint8_t k = n.directive.kind;
+            if (k == kRemarkLegacy || k == kRemarkOther || k == kRemarkAsInSource || k == kRemarkSourceNote ||
+                k == kRemarkOmission)
+                return std::string();
+            return std::nullopt;
+        }
+        case NodeTag::HeadingHint:
+            if (n.hint.is_inline) return std::nullopt;
+            return std::string();
         case NodeTag::Format: {
             std::string_view single;
+            if (n.format.suppressed == 1) return std::string();
             if (n.format.suppressed != 0) return std::nullopt;
             // A decoration over markup reads as the target its author wrote.
             if (n.format.mode == 1 && n.format.spec != kNoId) return target_reading(store.resolve(n.format.spec));

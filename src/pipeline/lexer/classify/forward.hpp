@@ -23,8 +23,9 @@ struct ForwardOutcome {
 };
 
 // How an emitted node reads when a forward target or a heading runs through
-// it: a ruby as its base, a gaiji as ※, a kaeriten as nothing, a placed
-// plain decoration as its text. Nothing for nodes a target cannot cross.
+// it: a ruby as its base, a gaiji as ※, a decoration as its target, and
+// what shows nothing (kaeriten, hidden remarks) as nothing. No reading for
+// nodes a target cannot cross.
 std::optional<std::string> node_reading(const Node& n, const NodeStore& store);
 
 // How consecutive events read (text runs as written, nodes as above), or
