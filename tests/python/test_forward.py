@@ -158,6 +158,13 @@ class TestEarlierOccurrences:
 
 
 class TestTargetsThatFail:
+    def test_repeated_annotations_nest_only_so_deep(self):
+        text = "漢字《かんじ》" + "［＃「漢字」に傍点］" * 12
+        html = parse_to_html(text)
+        assert html == "<p>" + GOMA * 6 + RUBY_KANJI + "</em>" * 6 + "</p>\n"
+        assert diag_kinds(text) == ["forward_referent_not_stylable"] * 6
+
+
     def test_missing_target_stays_a_remark(self):
         for annotation in ("に傍点", "は太字", "の左に傍線"):
             text = f"吾輩は犬である［＃「吾輩は猫である」{annotation}］"

@@ -141,6 +141,10 @@ struct Placement {
 // markup costs each annotation a bounded amount.
 constexpr size_t kMaxLookBack = 64;
 
+// A decoration covers at most this many annotations before it; rendering
+// reads each level of nesting again, to a bounded depth.
+constexpr int kMaxNestedAnnotations = 6;
+
 class Forward {
 public:
     Forward(const AnnotationInput& in, std::string_view body) : in_(in), body_(body) {
@@ -275,6 +279,18 @@ private:
         return in_.text.substr(start, t.size()) == t;
     }
 
+    // Whether the source [start, end) holds so many annotations that a
+    // decoration over it would nest deeper than rendering reads again
+    // (repeated annotations on one target, each covering the last).
+    bool too_deep(uint32_t start, uint32_t end) const {
+        constexpr std::string_view kOpen = "［＃", kMark = "※";
+        const std::string_view s = in_.text.substr(start, end - start);
+        int annotations = 0;
+        for (size_t at = s.find(kOpen); at != std::string_view::npos; at = s.find(kOpen, at + kOpen.size()))
+            if (at < kMark.size() || s.substr(at - kMark.size(), kMark.size()) != kMark) ++annotations;
+        return annotations >= kMaxNestedAnnotations;
+    }
+
     // The latest earlier occurrence of `reading` on this line, within the
     // kNearBytes before the ［ and the events the driver keeps: over text,
     // and over rubies and gaiji taken whole. The annotation stays where it
@@ -339,7 +355,7 @@ private:
             const size_t hit = line.rfind(reading, limit);
             if (hit == std::string::npos) return std::nullopt;
             const auto start = source_at(hit, false), end = source_at(hit + reading.size(), true);
-            if (start && end && *start < *end) {
+            if (start && end && *start < *end && !too_deep(*start, *end)) {
                 Placement p{*start, *end, false, true};
                 for (const Piece& piece : pieces) {
                     if (piece.text || piece.end <= *start || piece.start >= *end) continue;
@@ -409,7 +425,7 @@ private:
             constructs = true;
             only_gaiji = only_gaiji && e.node.tag == NodeTag::Gaiji;
         }
-        if (left > 0 || !is_char_boundary(in_.text, cursor)) return std::nullopt;
+        if (left > 0 || !is_char_boundary(in_.text, cursor) || too_deep(cursor, open_)) return std::nullopt;
         return Cover{cursor, constructs, only_gaiji};
     }
 
