@@ -53,7 +53,7 @@ struct AnnotationInput {
 enum class AnnotationOutcome : uint8_t { Node, ContainerOpen, ContainerClose };
 
 // A decoration put on an earlier occurrence of a forward-reference target
-// inside the current run; the driver splits the run around it.
+// on the current line.
 struct PlacedFormat {
     Node node;  // a Format node
     Span span;  // the occurrence of the target
@@ -68,7 +68,9 @@ struct AnnotationResult {
     // (nor before the ［ when no run is active); the driver clamps it there.
     Span span;
     std::optional<Diagnostic> diagnostic;
-    std::optional<PlacedFormat> placed;   // must lie in [run start, span.start)
+    // Must lie on the current line before span.start: inside the current
+    // run the driver splits the run; further back the fold moves it there.
+    std::optional<PlacedFormat> placed;
     std::optional<KaeritenMark> kaeriten;  // appended to the kaeriten list
     // The span starts before the current run: the node covers events the
     // driver has already emitted on this line, which the fold drops.
