@@ -151,6 +151,12 @@ class TestEarlierOccurrences:
         )
         assert Document(text).to_source() == text
 
+    def test_margin_note_on_an_earlier_ruby_is_reported(self):
+        text = "ほんたう《ほんとう》にどこまでも［＃「ほんたう」に「ママ」の注記］"
+        assert visible(parse_to_html(text)).count("ほんたう") == 1
+        assert [k for k, _, _ in nodes(text)] == ["ruby", "directive"]
+        assert diag_kinds(text) == ["forward_referent_not_stylable"]
+
     def test_margin_note_on_an_earlier_gaiji(self):
         text = GAIJI + "の影だ［＃「※の影」に「ママ」の注記］"
         assert parse_to_html(text).startswith(f'<p><ruby>{GAIJI_HTML}の影<rp>(</rp><rt class="kogane-margin-note">ママ</rt>')

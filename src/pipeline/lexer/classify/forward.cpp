@@ -601,11 +601,16 @@ private:
             return o;
         }
         if (!c) {
-            // A note on an earlier occurrence in the same run is put there;
-            // the annotation itself stays as a remark so its text is kept.
+            // A note on an earlier occurrence on the line is put there; the
+            // annotation itself stays as a remark so its text is kept.
             std::optional<Placement> at;
             if (!ruby) at = place_earlier(t);
-            if (!at || !at->only_gaiji) return std::nullopt;
+            if (!at) return std::nullopt;
+            if (!at->only_gaiji) {
+                ForwardOutcome o = classified(remark_node(), Span{open_, end_});
+                o.result.diagnostic = Diagnostic::simple(DiagTag::ForwardReferentNotStylable, Span{open_, end_});
+                return o;
+            }
             MarginNoteNode m;
             m.base = plain_content(at->start, at->end, at->constructs);
             m.note = target_content(inner);
