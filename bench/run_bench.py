@@ -245,6 +245,10 @@ def pathological(scale: int) -> dict[str, callable]:
         filler = "あいうえおかきくけこ" * 20
         return "".join(f"{filler}「語{i}」" for i in range(k))
 
+    def nested_quotes_missing_targets(k: int) -> str:
+        # quotes nested k deep, then forward references whose targets are absent
+        return "＃「" * k + "」" * k + "".join(f"［＃「無{i}」に傍点］" for i in range(5))
+
     def forward(k: int) -> str:
         return "".join(f"単語{i}［＃「単語{i}」に傍点］" for i in range(k))
 
@@ -263,6 +267,7 @@ def pathological(scale: int) -> dict[str, callable]:
         f"{n // 10} forward refs": (forward, n // 10),
         f"{n // 10} distinct quotes": (quotes, n // 10),
         f"{n} container opens": (lambda k: "［＃ここから２字下げ］\n" * k, n),
+        f"{n // 10} nested quotes, missing targets": (nested_quotes_missing_targets, n // 10),
     }
 
 

@@ -257,18 +257,6 @@ private:
     uint32_t warichu_depth_ = 0;
 };
 
-// Offsets of every 「 and 」: each is an Open, Close or Unmatched event of
-// kind Quote, in text order (Unclosed events repeat an opener and are left
-// out).
-std::vector<uint32_t> quote_brackets(const std::vector<PairEvent>& events) {
-    std::vector<uint32_t> out;
-    for (const PairEvent& e : events) {
-        if (e.kind != static_cast<uint8_t>(PairKind::Quote)) continue;
-        if (e.tag == PairTag::Open || e.tag == PairTag::Close || e.tag == PairTag::Unmatched) out.push_back(e.start);
-    }
-    return out;
-}
-
 }  // namespace
 
 void fold_events(ClassifiedStream stream, ParseSnapshot& snapshot, size_t paired_events) {
@@ -278,6 +266,7 @@ void fold_events(ClassifiedStream stream, ParseSnapshot& snapshot, size_t paired
 
     Diagnostics fold_diagnostics;
     check_kaeriten(stream.kaeriten, text, fold_diagnostics);
+    place_decorations(events);
     promote_headings(events, text, snapshot.store);
     normalise_overlaps(events);
     collapse_inline_containers(events, text, snapshot.store);
@@ -308,7 +297,7 @@ ParseSnapshot fold(PairedStream paired) {
 
     ClassifiedStream stream;
     {
-        const QuoteIndex quotes(text, quote_brackets(paired.events));
+        const QuoteIndex quotes(text);
         Classifier classifier(paired.events, text, snapshot.store, &quotes);
         stream.events.reserve(4);
         while (std::optional<ClassifiedEvent> e = classifier.next()) stream.events.push_back(*e);

@@ -1,7 +1,10 @@
 #include "pipeline/fold_passes.hpp"
 
+#include <algorithm>
+#include <optional>
 #include <string>
 
+#include "pipeline/lexer/classify/forward.hpp"
 #include "collections/panic.hpp"
 #include "collections/small_vector.hpp"
 
@@ -86,26 +89,95 @@ void check_kaeriten(std::span<const KaeritenMark> marks, std::string_view text, 
             out.push_back(Diagnostic::simple(DiagTag::BracketedKaeritenNoPair, m.span));
 }
 
-void promote_headings(std::vector<ClassifiedEvent>& events, std::string_view text, NodeStore& store) {
-    for (ClassifiedEvent& e : events) {
-        if (e.tag != EventTag::Node || e.node.tag != NodeTag::HeadingHint) continue;
-        const uint32_t s = e.span.start;
-        if (s == 0 || s > text.size() || text[s - 1] != '\n') continue;
-        const HeadingHintNode hint = e.node.hint;
-        const std::string_view target = store.resolve(hint.target);
-        if (target.size() > s - 1) continue;
-        const uint32_t line_start = s - 1 - static_cast<uint32_t>(target.size());
-        if (text.substr(line_start, target.size()) != target) continue;
-        if (line_start != 0 && text[line_start - 1] != '\n') continue;
-        invariant(!target.empty(), "classify stage must emit Heading with non-empty text");
+namespace {
 
+// Where the line that ends at events[end] (a line feed) begins, when a
+// heading can be read off it: index of its first event, or nothing. The
+// line begins after the previous line feed, after a page or section break
+// standing on it, or at the start of the text.
+std::optional<size_t> line_events_start(const std::vector<ClassifiedEvent>& events, size_t end) {
+    size_t k = end;
+    while (k > 0) {
+        const ClassifiedEvent& e = events[k - 1];
+        if (e.tag == EventTag::LineFeed) break;
+        if (e.tag == EventTag::Node && (e.node.tag == NodeTag::PageBreak || e.node.tag == NodeTag::SectionBreak)) break;
+        --k;
+    }
+    if (k == end) return std::nullopt;
+    // The line must start right there and run up to the line feed.
+    const uint32_t start = k > 0 ? events[k - 1].span.end : 0;
+    if (events[k].span.start != start || events[end - 1].span.end != events[end].span.start) return std::nullopt;
+    return k;
+}
+
+}  // namespace
+
+void promote_headings(std::vector<ClassifiedEvent>& events, std::string_view text, NodeStore& store) {
+    for (size_t h = 0; h < events.size(); ++h) {
+        ClassifiedEvent& e = events[h];
+        if (e.tag != EventTag::Node || e.node.tag != NodeTag::HeadingHint || e.node.hint.is_inline) continue;
+        // The hint stands at the start of a line, right after a line feed.
+        if (h == 0 || events[h - 1].tag != EventTag::LineFeed || events[h - 1].span.end != e.span.start) continue;
+        const std::optional<size_t> first = line_events_start(events, h - 1);
+        if (!first) continue;
+        // The line above must read as the target does, markup aside.
+        bool markup = false;
+        const std::optional<std::string> line_reading =
+            events_reading(std::span<const ClassifiedEvent>(events.data() + *first, h - 1 - *first), text, store, &markup);
+        const HeadingHintNode hint = e.node.hint;
+        if (!line_reading || line_reading->empty() || *line_reading != target_reading(store.resolve(hint.target)))
+            continue;
+
+        const uint32_t line_start = events[*first].span.start;
+        const std::string_view line = text.substr(line_start, events[h - 1].span.start - line_start);
+        invariant(!line.empty(), "classify stage must emit Heading with non-empty text");
         HeadingNode heading;
-        heading.text = store.content_from_segment(store.text_segment(target));
+        heading.text = store.content_from_segment(store.text_segment(line));
         heading.level = hint.level;
         heading.style = hint.style;
+        heading.markup = markup ? 1 : 0;
         e.node = Node::make_heading(heading);
         e.span.start = line_start;
     }
+}
+
+void place_decorations(std::vector<ClassifiedEvent>& events) {
+    std::vector<ClassifiedEvent> placed;
+    for (const ClassifiedEvent& e : events)
+        if (e.out_of_place) placed.push_back(e);
+    if (placed.empty()) return;
+    std::stable_sort(placed.begin(), placed.end(),
+                     [](const ClassifiedEvent& a, const ClassifiedEvent& b) { return a.span.start < b.span.start; });
+    // One merge of the stream (in source order) with the placements: each
+    // lands in the event it starts in or at, which must be a text run unless
+    // it starts right at the event; what it covers is dropped.
+    size_t next = 0;
+    std::optional<Span> under;  // the span of the latest placement
+    std::vector<ClassifiedEvent> out;
+    out.reserve(events.size() + placed.size());
+    for (ClassifiedEvent e : events) {
+        if (e.out_of_place) continue;
+        while (next < placed.size() && placed[next].span.start < e.span.end) {
+            const ClassifiedEvent& p = placed[next++];
+            const bool lands = p.span.start >= e.span.start && (!under || p.span.start >= under->end) &&
+                               (e.tag == EventTag::TextRun || p.span.start == e.span.start);
+            if (!lands) continue;  // overlaps what is already placed: dropped
+            if (p.span.start > e.span.start) {
+                ClassifiedEvent head = e;
+                head.span.end = p.span.start;
+                out.push_back(head);
+            }
+            out.push_back(p);
+            out.back().out_of_place = false;
+            under = p.span;
+            if (e.tag == EventTag::TextRun) e.span.start = std::min(std::max(e.span.start, p.span.end), e.span.end);
+        }
+        if (under && e.span.start >= under->start && e.span.end <= under->end) continue;
+        if (under && e.tag == EventTag::TextRun && e.span.start < under->end && e.span.end > under->end)
+            e.span.start = under->end;
+        out.push_back(e);
+    }
+    events = std::move(out);
 }
 
 void normalise_overlaps(std::vector<ClassifiedEvent>& events) {
@@ -198,7 +270,7 @@ void collapse_inline_containers(std::vector<ClassifiedEvent>& events, std::strin
             }
             if (collapse) {
                 FormatNode fmt;
-                fmt.mode = 0;
+                fmt.mode = 3;  // written back as the container it was
                 fmt.spec = kNoId;
                 fmt.target = store.content_from_segment(store.text_segment(joined));
                 fmt.style = collapsed_style(open.spec);

@@ -16,8 +16,13 @@ namespace kogane {
 // whose family never starts. Appends to `out`.
 void check_kaeriten(std::span<const KaeritenMark> marks, std::string_view text, Diagnostics& out);
 
-// Turns a HeadingHint whose target is exactly the preceding line into a
-// Heading spanning that line.
+// Moves decorations the classifier put on earlier occurrences of their
+// targets back to where they start, cutting the text runs around them and
+// dropping the events they cover.
+void place_decorations(std::vector<ClassifiedEvent>& events);
+
+// Turns a HeadingHint whose target reads as the preceding line (markup
+// aside) into a Heading spanning that line.
 void promote_headings(std::vector<ClassifiedEvent>& events, std::string_view text, NodeStore& store);
 
 // Drops events that lie strictly inside a later event's span and trims a

@@ -150,7 +150,10 @@ void NodeWriter::node(const Node& n, uint32_t& open_spans) {
         case NodeTag::ForcedBreak: out_ += "<br />"; break;
         case NodeTag::Heading:
             heading_open(n.heading.level, n.heading.style);
-            content(n.heading.text);
+            if (std::string_view line; n.heading.markup == 1 && store_.single_text(n.heading.text, &line))
+                text_or_fragment(line);
+            else
+                content(n.heading.text);
             heading_close(n.heading.level, n.heading.style);
             break;
         case NodeTag::HeadingHint: heading_hint(n.hint); break;
@@ -195,6 +198,14 @@ void NodeWriter::format(const FormatNode& f) {
 void NodeWriter::styled(FormatStyle style, ContentRef target, uint32_t mode, StringId spec) {
     std::string_view single;
     const bool is_single = store_.single_text(target, &single);
+    // A reparse target is source that holds markup (a decoration over
+    // rubies or gaiji): it renders as the text would.
+    auto content = [&](ContentRef ref) {
+        if (mode == 1 && is_single)
+            text_or_fragment(single);
+        else
+            this->content(ref);
+    };
     switch (style.kind) {
         case kStyleBoutenRight:
         case kStyleBoutenLeft:
@@ -205,10 +216,7 @@ void NodeWriter::styled(FormatStyle style, ContentRef target, uint32_t mode, Str
             out_ += style.kind == kStyleBoutenRight  ? " kogane-bouten-right\">"
                     : style.kind == kStyleBoutenLeft ? " kogane-bouten-left\">"
                                                      : " kogane-bouten-both\">";
-            if (mode == 1 && is_single)
-                text_or_fragment(single);
-            else
-                content(target);
+            content(target);
             out_ += "</em>";
             return;
         case kStyleCombineUpright:

@@ -1,6 +1,7 @@
 #include "render/source_emit.hpp"
 
 #include <cstring>
+#include <optional>
 #include <string_view>
 
 #include "collections/panic.hpp"
@@ -79,23 +80,33 @@ public:
             if (p + 2 < text.size() && static_cast<unsigned char>(text[p + 1]) == 0x80) {
                 unsigned char third = static_cast<unsigned char>(text[p + 2]);
                 if (third >= 0x81 && third <= 0x84) {
-                    w_.write(text.substr(from, p - from));
+                    write_text(text.substr(from, p - from));
                     const RegistryEntry* e = snap_.registry.find(static_cast<uint32_t>(p));
                     auto kind = static_cast<SentinelKind>(third - 0x81);
                     if (e != nullptr && e->kind == kind) emit_entry(*e);
+                    bar_in_run_ = false;  // every construct ends the text run it follows
                     i = from = p + 3;
                     continue;
                 }
             }
             i = p + 1;
         }
-        w_.write(text.substr(from));
+        write_text(text.substr(from));
         std::string out = w_.take();
         if (has_rule_line(out)) return isolate_rule_lines(out);
         return out;
     }
 
 private:
+    // Plain text between constructs, noting whether the run it ends in
+    // holds a ｜.
+    void write_text(std::string_view t) {
+        w_.write(t);
+        const size_t line = t.rfind('\n');
+        if (line != std::string_view::npos) bar_in_run_ = false;
+        if (t.find("｜", line == std::string_view::npos ? 0 : line) != std::string_view::npos) bar_in_run_ = true;
+    }
+
     void emit_entry(const RegistryEntry& e) {
         switch (e.kind) {
             case SentinelKind::Inline:
@@ -181,6 +192,9 @@ private:
         if (store_.single_text(base, &whole) && whole.starts_with("〔") && whole.ends_with("〕") &&
             whole.find("〕") == whole.size() - std::string_view("〕").size())
             return false;
+        // A ｜ written earlier in the same run would otherwise claim the
+        // base from there.
+        if (bar_in_run_) return true;
         RubyClass cls;
         if (!uniform_base(base, &cls)) return true;
         if (w_.empty()) return false;
@@ -239,6 +253,48 @@ private:
         }
     }
 
+    // A collapsed ［＃太字］…［＃太字終わり］ is written back as that
+    // container, which reads back the same (its forward form could reach
+    // other text); so is a decoration over plain text that would not read
+    // back as a quoted target (unbalanced 「」, brackets, ruby marks).
+    std::optional<ContainerSpec> container_form(const FormatNode& f) const {
+        std::string_view text;
+        if (f.suppressed != 0 || (f.mode != 0 && f.mode != 3) || !store_.single_text(f.target, &text) ||
+            (f.mode == 0 && quotable(text)))
+            return std::nullopt;
+        ContainerSpec c;
+        switch (f.style.kind) {
+            case kStyleBold: c = ContainerSpec::of(ContainerKind::Bold); break;
+            case kStyleGothic: c = ContainerSpec::of(ContainerKind::Gothic); break;
+            case kStyleItalic: c = ContainerSpec::of(ContainerKind::Italic); break;
+            case kStyleCaption: c = ContainerSpec::of(ContainerKind::Caption); break;
+            case kStyleSmallScript:
+                c = ContainerSpec::of(ContainerKind::SmallScript);
+                c[1] = f.style.param == 1 ? 1 : 0;
+                break;
+            case kStyleBoutenRight:
+            case kStyleBoutenLeft:
+                c = ContainerSpec::of(ContainerKind::BoutenRange);
+                c[1] = f.style.kind == kStyleBoutenLeft ? 1 : 0;
+                c[2] = f.style.param;
+                break;
+            default: return std::nullopt;
+        }
+        return c;
+    }
+
+    // Whether `text` can stand inside 「…」 of an annotation and read back.
+    static bool quotable(std::string_view text) {
+        int depth = 0;
+        for (size_t i = 0; i + 3 <= text.size(); ++i) {
+            const std::string_view c = text.substr(i, 3);
+            if (c == "「") ++depth;
+            if (c == "」" && --depth < 0) return false;
+            if (c == "［" || c == "］" || c == "《" || c == "》" || c == "｜") return false;
+        }
+        return depth == 0;
+    }
+
     void emit_format_annotation(const FormatNode& f) {
         const uint8_t kind = f.style.kind;
         const uint8_t param = f.style.param;
@@ -249,10 +305,16 @@ private:
             return;
         }
         w_.write("［＃");
-        if (is_bouten_style(kind))
+        if (f.mode == 1 && f.spec != kNoId) {
+            // A decoration over markup: the target as its author wrote it.
+            w_.write("「");
+            w_.write(store_.resolve(f.spec));
+            w_.write("」");
+        } else if (is_bouten_style(kind)) {
             emit_quoted_targets(f.target);
-        else
+        } else {
             emit_quoted(f.target);
+        }
         if (is_bouten_style(kind)) {
             w_.write(kind == kStyleBoutenLeft ? "の左に" : kind == kStyleBoutenRight ? "に" : "の両側に");
             w_.write(bouten_name(param));
@@ -321,6 +383,12 @@ private:
                 }
                 break;
             case NodeTag::Format:
+                if (auto c = container_form(n.format)) {
+                    emit_open(*c);
+                    emit_content(n.format.target);
+                    emit_close(*c);
+                    break;
+                }
                 // 1 and 2: the target text is not here; 3: the annotation
                 // stands elsewhere (a decoration placed on an earlier
                 // occurrence), so only the target is written.
@@ -385,6 +453,8 @@ private:
             case 0:
                 if (l.p2 == 1) {
                     w_.write("［＃字下げ］");
+                } else if (l.p2 == 0) {
+                    w_.write("［＃天から0字下げ］");  // a bare 0字下げ reads as a remark
                 } else {
                     w_.write("［＃");
                     w_.number(l.p2);
@@ -420,7 +490,13 @@ private:
 
     void emit_illustration(const IllustrationNode& il) {
         w_.write("［＃");
-        w_.write(il.label != kNoId ? store_.resolve(il.label) : std::string_view("挿絵"));
+        // A description written in place of 挿絵 became the alt text.
+        if (il.label != kNoId)
+            w_.write(store_.resolve(il.label));
+        else if (il.alt != kNoId)
+            w_.write(store_.resolve(il.alt));
+        else
+            w_.write("挿絵");
         w_.write("（");
         w_.write(store_.resolve(il.path));
         if (il.size != kNoId) {
@@ -606,6 +682,7 @@ private:
     const ParseSnapshot& snap_;
     const NodeStore& store_;
     CappedWriter w_;
+    bool bar_in_run_ = false;
 };
 
 bool structure_untrustworthy(const Diagnostics& diagnostics) {

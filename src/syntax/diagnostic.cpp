@@ -27,6 +27,7 @@ const char* const kCodes[] = {
     "kogane::lex::mismatched_bouten_container",
     "kogane::lex::internal",  // tag 17 names its check instead
     "kogane::lex::indent_replaced",
+    "kogane::lex::forward_target_not_found",
 };
 
 const char* const kInternalCodes[] = {
@@ -61,6 +62,7 @@ Severity Diagnostic::severity() const {
         case DiagTag::TcyTargetNotFound:
         case DiagTag::BoutenTargetAmbiguous:
         case DiagTag::ForwardReferentNotStylable:
+        case DiagTag::ForwardTargetNotFound:
         case DiagTag::BreakInSingleLineContainer:
         case DiagTag::KaeritenOutsideKanbun:
             return Severity::Warning;
@@ -137,6 +139,8 @@ std::string Diagnostic::message() const {
             return "ambiguous bouten target: more than one candidate run precedes it";
         case DiagTag::ForwardReferentNotStylable:
             return "forward-reference target found but not stylable in place";
+        case DiagTag::ForwardTargetNotFound:
+            return "forward-reference target not found in the preceding text";
         case DiagTag::BreakInSingleLineContainer:
             m = "page/section break inside a single-line `";
             m += opened;

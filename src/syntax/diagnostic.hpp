@@ -32,6 +32,7 @@ enum class DiagTag : uint8_t {
     MismatchedBoutenContainer = 16,
     Internal = 17,
     IndentReplaced = 18,
+    ForwardTargetNotFound = 19,
 };
 
 enum class InternalCheck : uint8_t {

@@ -146,8 +146,10 @@ class TestForwardReferences:
         assert diag_kinds("東京、東京［＃「東京」に傍点］") == ["bouten_target_ambiguous"]
 
     def test_missing_targets(self):
-        assert diag_kinds("［＃「東京」に傍点］") == []
-        assert kinds("［＃「東京」に傍点］") == ["bouten"]
+        # a target that is not there: the annotation stays a remark
+        assert diag_kinds("［＃「東京」に傍点］") == ["forward_target_not_found"]
+        assert kinds("［＃「東京」に傍点］") == ["directive"]
+        assert "東京</em>" not in parse_to_html("［＃「東京」に傍点］")
         assert diag_kinds("［＃「12」は縦中横］") == ["tcy_target_not_found"]
         assert kinds("［＃「12」は縦中横］") == ["directive"]
 

@@ -102,3 +102,42 @@ def test_container_opens_without_closes():
     html = doc.to_html()
     assert html.count("<div ") == N and html.count("</div>") == N
     assert balanced(html)
+
+
+def test_nested_quotes_with_missing_forward_targets():
+    # Every quote nests the next one; searching for the targets used to key
+    # a structure by every quoted text, quadratic in the depth.
+    depth = 200_000
+    text = "＃「" * depth + "」" * depth + "".join(f"［＃「無{i}」に傍点］" for i in range(5))
+    doc = Document(text)
+    assert counts(doc) == {"forward_target_not_found": 5}
+    html = doc.to_html()
+    assert html.startswith("<p>" + "＃「" * 100)
+    assert html.count('<span class="kogane-directive" hidden>') == 5
+    assert doc.to_source() == text
+
+
+def test_many_forward_references_to_far_or_missing_targets():
+    # Each target is absent or far back: every search would scan the whole
+    # text before it; the shared budget keeps the total linear.
+    filler = "あいうえおかきくけこ" * 50
+    text = "遠い語" + filler * 200 + "".join(f"{filler[:30]}［＃「無{i}」に傍点］［＃「遠い語」は太字］" for i in range(3000))
+    doc = Document(text)
+    kinds = [n["kind"] for n in json.loads(doc.nodes_json())["data"]]
+    assert len(kinds) == 6000 and set(kinds) <= {"directive", "emphasis"}
+    assert kinds.count("directive") == 3000
+    assert "<b" not in doc.to_html()
+
+
+def test_forward_references_looking_back_over_long_dense_lines():
+    # Each annotation reads back over the line before it for an earlier
+    # occurrence; the look-back is bounded, so a line dense in rubies and
+    # annotations stays linear.
+    unit = "漢字《かんじ》あ" * 30 + "い［＃「漢字」に傍線］" * 64
+    doc = Document(unit * 400)
+    kinds = [n["kind"] for n in json.loads(doc.nodes_json())["data"]]
+    assert kinds.count("bouten") == 400 * 65  # each unit: 64 annotations, one placement
+    html = doc.to_html()
+    assert balanced(html)
+    assert html.count("<ruby>") == 400 * 30
+    assert html.count("い") == 400 * 64

@@ -181,7 +181,7 @@ struct RubyNode {
 };
 
 struct FormatNode {
-    uint32_t mode = 0;     // 0 plain, 1 reparse target, 2 dot-accent spec in `spec`
+    uint32_t mode = 0;     // 0 plain, 1 reparse target, 2 dot-accent spec in `spec`, 3 collapsed container
     StringId spec = kNoId;
     ContentRef target;
     FormatStyle style;
@@ -202,6 +202,7 @@ struct HeadingNode {
     ContentRef text;
     uint8_t level = 0;  // 0 大, 1 中, 2 小
     uint8_t style = 0;  // 0 ordinary, 1 同行, 2 窓
+    uint8_t markup = 0;  // 1: `text` is a line's source, rubies or gaiji included, read again to render
 };
 
 struct HeadingHintNode {

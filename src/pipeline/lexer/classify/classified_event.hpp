@@ -22,6 +22,10 @@ struct ClassifiedEvent {
     Node node;           // Node
     ContainerSpec spec;  // ContainerOpen, ContainerClose (the kind being closed)
     Span span;
+    // A decoration put on an earlier occurrence of its target, over events
+    // already emitted: it follows them in the stream, and the fold moves
+    // it back to where its span starts.
+    bool out_of_place = false;
 
     static ClassifiedEvent text_run(Span s) {
         ClassifiedEvent e;

@@ -21,7 +21,8 @@ bool is_open(const PairEvent& e, PairKind k) { return e.tag == PairTag::Open && 
 bool is_quote_kind(PairKind k) { return k == PairKind::Tortoise || k == PairKind::Quote; }
 
 // Output queue: one input event may complete several output events (run,
-// node, container), so they wait here; grows by doubling.
+// node, container), so they wait here; grows by doubling. It also keeps the
+// latest events of the current line, which forward references read back.
 class EventRing {
 public:
     bool empty() const { return size_ == 0; }
@@ -30,7 +31,21 @@ public:
         if (size_ == slots_.size()) grow();
         slots_[(head_ + size_) & (slots_.size() - 1)] = e;
         ++size_;
+        if (e.out_of_place) return;  // the line as read back stays in order
+        if (e.tag == EventTag::LineFeed) {
+            previous_line_.swap(recent_);
+            recent_.clear();
+            return;
+        }
+        if (recent_.size() == 2 * kRecent) recent_.erase(recent_.begin(), recent_.begin() + kRecent);
+        recent_.push_back(e);
     }
+
+    // The latest events since the last line feed, oldest first: at least
+    // the last kRecent of them, when there are that many.
+    std::span<const ClassifiedEvent> recent() const { return recent_; }
+    // The same for the line before the current one.
+    std::span<const ClassifiedEvent> previous_line() const { return previous_line_; }
 
     ClassifiedEvent pop() {
         ClassifiedEvent e = slots_[head_];
@@ -47,9 +62,13 @@ private:
         head_ = 0;
     }
 
+    static constexpr size_t kRecent = 64;
+
     std::vector<ClassifiedEvent> slots_;
     size_t head_ = 0;
     size_t size_ = 0;
+    std::vector<ClassifiedEvent> recent_;
+    std::vector<ClassifiedEvent> previous_line_;
 };
 
 struct StackEntry {
@@ -448,7 +467,8 @@ struct Classifier::State {
         }
         flush_held();
         AnnotationInput in{g.events, g.partners, i, p, text, store, quotes,
-                           run_active ? std::optional<uint32_t>(run_start) : std::nullopt};
+                           run_active ? std::optional<uint32_t>(run_start) : std::nullopt, out.recent(),
+                           out.previous_line()};
         std::optional<AnnotationResult> r = g.classify(in);
         if (!r) return false;
         if (r->outcome == AnnotationOutcome::Node && r->node.tag == NodeTag::Kaeriten && bar_in_run() && !r->placed) {
@@ -489,18 +509,27 @@ struct Classifier::State {
 
     void apply_annotation(AnnotationResult& r, uint32_t open_start, uint32_t close_end) {
         if (r.diagnostic) diagnostics.push_back(std::move(*r.diagnostic));
-        // Keep the stream gap-free and in order whatever span came back.
-        const uint32_t floor = run_active ? run_start : open_start;
+        // Keep the stream gap-free and in order whatever span came back. A
+        // forward reference may cover events already emitted on this line.
+        uint32_t floor = run_active ? run_start : open_start;
+        if (r.reaches_back && !out.recent().empty()) floor = std::min(floor, out.recent().front().span.start);
         const Span span{std::max(floor, std::min(r.span.start, open_start)), close_end};
-        if (r.placed && run_active) {
+        std::optional<ClassifiedEvent> behind;
+        if (r.placed) {
             const Span target = r.placed->span;
-            if (target.start >= run_start && target.start < target.end && target.end <= span.start) {
+            const uint32_t line_floor = out.recent().empty() ? floor : std::min(floor, out.recent().front().span.start);
+            const bool fits = target.start < target.end && target.end <= span.start;
+            if (fits && run_active && target.start >= run_start) {
                 close_run(target.start);
                 out.push(ClassifiedEvent::of_node(r.placed->node, target));
                 start_run(target.end);
+            } else if (fits && target.start >= line_floor) {
+                behind = ClassifiedEvent::of_node(r.placed->node, target);
+                behind->out_of_place = true;
             }
         }
         close_run(span.start);
+        if (behind) out.push(*behind);
         switch (r.outcome) {
             case AnnotationOutcome::Node: out.push(ClassifiedEvent::of_node(r.node, span)); break;
             case AnnotationOutcome::ContainerOpen: out.push(ClassifiedEvent::open(r.spec, span)); break;

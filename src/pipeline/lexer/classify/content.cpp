@@ -68,7 +68,7 @@ Segment parse_content(const GroupContext& g, uint32_t first, uint32_t last, Span
         if (!is_bracket_open(e)) continue;
         std::optional<uint32_t> closer = closer_within(g, k, last);
         if (!closer) continue;
-        AnnotationInput in{g.events, g.partners, k, *closer, g.text, g.store, g.quotes, std::nullopt};
+        AnnotationInput in{g.events, g.partners, k, *closer, g.text, g.store, g.quotes, std::nullopt, {}, {}};
         std::optional<AnnotationResult> r = g.classify(in);
         // Only what can stand inside running text is kept as an item; any
         // other annotation stays part of the plain text.

@@ -44,12 +44,19 @@ struct AnnotationInput {
     // Start of the plain-text run that the annotation ends, when one is
     // active: forward references look for their target inside it.
     std::optional<uint32_t> run_start;
+    // The latest events the driver has emitted on the current line, in
+    // order (a bounded window): forward references match their target
+    // against the text as it reads before the annotation, across rubies
+    // and gaiji.
+    std::span<const ClassifiedEvent> recent;
+    // The same for the line before (headings named on the line below).
+    std::span<const ClassifiedEvent> previous_line;
 };
 
 enum class AnnotationOutcome : uint8_t { Node, ContainerOpen, ContainerClose };
 
 // A decoration put on an earlier occurrence of a forward-reference target
-// inside the current run; the driver splits the run around it.
+// on the current line.
 struct PlacedFormat {
     Node node;  // a Format node
     Span span;  // the occurrence of the target
@@ -64,8 +71,13 @@ struct AnnotationResult {
     // (nor before the ［ when no run is active); the driver clamps it there.
     Span span;
     std::optional<Diagnostic> diagnostic;
-    std::optional<PlacedFormat> placed;   // must lie in [run start, span.start)
+    // Must lie on the current line before span.start: inside the current
+    // run the driver splits the run; further back the fold moves it there.
+    std::optional<PlacedFormat> placed;
     std::optional<KaeritenMark> kaeriten;  // appended to the kaeriten list
+    // The span starts before the current run: the node covers events the
+    // driver has already emitted on this line, which the fold drops.
+    bool reaches_back = false;
 };
 
 // Nothing when the group is not an annotation; the driver then re-reads it

@@ -599,7 +599,7 @@ std::optional<AnnotationResult> classify_directive(const AnnotationInput& in) {
     if (auto canonical = normalise_spelling(body))
         r.diagnostic = Diagnostic::non_canonical_directive(whole, std::move(*canonical));
     else if (fwd.status == ForwardStatus::TargetNotFound)
-        r.diagnostic = Diagnostic::simple(DiagTag::TcyTargetNotFound, whole);
+        r.diagnostic = Diagnostic::simple(fwd.missing, whole);
     else if (body.starts_with("ここから"))
         r.diagnostic = Diagnostic::simple(DiagTag::UnrecognisedContainerDirective, whole);
     return r;

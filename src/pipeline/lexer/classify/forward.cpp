@@ -1,5 +1,8 @@
 #include "pipeline/lexer/classify/forward.hpp"
 
+#include <algorithm>
+#include <vector>
+
 #include "collections/small_vector.hpp"
 #include "collections/text.hpp"
 #include "collections/utf8.hpp"
@@ -70,11 +73,13 @@ std::optional<FormatStyle> style_keyword(std::string_view s) {
     static constexpr Entry kStyles[] = {
         {"太字", {kStyleBold, 0}},
         {"ゴシック体", {kStyleGothic, 0}},
+        {"ゴチック", {kStyleGothic, 0}},
         {"斜体", {kStyleItalic, 0}},
         {"上付き小文字", {kStyleSuperscript, 0}},
         {"下付き小文字", {kStyleSubscript, 0}},
         {"行右小書き", {kStyleSmallScript, 0}},
         {"行左小書き", {kStyleSmallScript, 1}},
+        {"小書き", {kStyleSmallScript, 0}},  // small kana sit on the right in vertical text
         {"罫囲み", {kStyleEnclosure, 0}},
         {"○付き文字", {kStyleEnclosure, 2}},
         {"点線丸囲み", {kStyleEnclosure, 3}},
@@ -114,6 +119,32 @@ std::optional<FormatStyle> style_keyword(std::string_view s) {
     return std::nullopt;
 }
 
+// Where a target matched right before its annotation starts, and whether
+// the match runs through constructs (rubies, gaiji, kaeriten, decorations)
+// rather than plain text alone.
+struct Cover {
+    uint32_t start = 0;
+    bool constructs = false;
+    bool only_gaiji = true;  // every construct inside is a gaiji
+};
+
+// An earlier occurrence of a target on the current line, in source
+// offsets.
+struct Placement {
+    uint32_t start = 0;
+    uint32_t end = 0;
+    bool constructs = false;
+    bool only_gaiji = true;
+};
+
+// At most this many emitted events are looked through, so a line dense in
+// markup costs each annotation a bounded amount.
+constexpr size_t kMaxLookBack = 64;
+
+// A decoration covers at most this many annotations before it; rendering
+// reads each level of nesting again, to a bounded depth.
+constexpr int kMaxNestedAnnotations = 6;
+
 class Forward {
 public:
     Forward(const AnnotationInput& in, std::string_view body) : in_(in), body_(body) {
@@ -125,6 +156,9 @@ public:
         auto targets = collect_targets(in_);
         if (!targets) return dot_accent_without_target();
         t_ = *targets;
+        // Targets name words on a line; one that spans lines names nothing.
+        for (Span t : t_.spans)
+            if (slice(in_.text, t).find('\n') != std::string_view::npos) return {};
         std::string_view suffix =
             utf8::trim(in_.text.substr(t_.suffix_start, in_.events[in_.closer].start - t_.suffix_start));
         const bool single = t_.spans.size() == 1;
@@ -135,8 +169,9 @@ public:
             if (consume(s, "～「") || consume(s, "〜「")) return bouten_range(s);
             if (auto r = left_ruby_or_note(suffix)) return *r;
             if (suffix == "は縦中横") {
-                if (!target_precedes(in_, target(0), open_)) return {ForwardStatus::TargetNotFound, {}};
-                return format(FormatStyle{kStyleCombineUpright, 0}, false);
+                ForwardOutcome o = format(FormatStyle{kStyleCombineUpright, 0}, false);
+                o.missing = DiagTag::TcyTargetNotFound;
+                return o;
             }
         }
         std::string_view s = suffix;
@@ -147,21 +182,12 @@ public:
                 if (style->kind == kStyleAccent && !accent_composes(style->param)) return {};
                 return format(*style, false);
             }
+            if (single && s.find("、") != std::string_view::npos) return layered_styles(s);
         }
         if (single && suffix.ends_with("ドット付き")) return dot_accent(suffix);
         if (single) {
             std::string_view c = suffix;
-            if (consume(c, "のキャプション付きの") && (consume(c, "挿絵（") || consume(c, "写真（")) &&
-                c.ends_with("）入る")) {
-                c.remove_suffix(std::string_view("）入る").size());
-                if (!c.empty()) {
-                    IllustrationNode il;
-                    il.path = in_.store.intern(c);
-                    il.has_caption = 1;
-                    il.caption = in_.store.text_segment(target(0));
-                    return classified(Node::make_illustration(il), Span{open_, end_});
-                }
-            }
+            if (consume(c, "のキャプション付きの")) return captioned_illustration(c);
         }
         return {};
     }
@@ -178,6 +204,73 @@ private:
         return o;
     }
 
+    // 「caption」のキャプション付きの挿絵（file[、size]）入る; authors write 写真,
+    // 図 and the like for 挿絵. The file name and the size are split as in
+    // the plain form.
+    ForwardOutcome captioned_illustration(std::string_view rest) const {
+        constexpr std::string_view kOpenParen = "（", kEnd = "）入る";
+        const size_t paren = rest.find(kOpenParen);
+        if (paren == std::string_view::npos || paren == 0 || paren > 4 * 3 || !rest.ends_with(kEnd)) return {};
+        const std::string_view label = rest.substr(0, paren);
+        if (label.find("」") != std::string_view::npos || label.find("「") != std::string_view::npos) return {};
+        std::string_view inside = rest.substr(paren + kOpenParen.size());
+        inside.remove_suffix(kEnd.size());
+        const size_t comma = inside.find("、");
+        const std::string_view path = inside.substr(0, comma);
+        if (path.empty() || path.find("）") != std::string_view::npos) return {};
+        IllustrationNode il;
+        il.path = in_.store.intern(path);
+        if (comma != std::string_view::npos && comma + 3 < inside.size()) il.size = in_.store.intern(inside.substr(comma + 3));
+        il.has_caption = 1;
+        il.caption = in_.store.text_segment(target(0));
+        return classified(Node::make_illustration(il), Span{open_, end_});
+    }
+
+    // 「X」は縦中横、行右小書き: several decorations on one target, the
+    // first innermost. The outer node covers the target together with the
+    // inner annotations, spelled out as if written one after another, so
+    // rendering and writing back go through the same reading as for
+    // ［＃「X」は縦中横］［＃「X」は行右小書き］.
+    ForwardOutcome layered_styles(std::string_view list) const {
+        SmallVector<std::string_view, 4> keywords;
+        FormatStyle outer;
+        for (size_t from = 0; from <= list.size();) {
+            size_t comma = list.find("、", from);
+            if (comma == std::string_view::npos) comma = list.size();
+            const std::string_view keyword = list.substr(from, comma - from);
+            auto style = style_keyword(keyword);
+            if (!style || style->kind == kStyleAccent || keywords.size() == 4) return {};
+            keywords.push_back(keyword);
+            outer = *style;
+            from = comma + 3;
+        }
+        const std::string_view raw = target(0);
+        const std::string reading = target_reading(raw);
+        if (reading.empty() || keywords.size() < 2) return {};
+        auto c = cover_before(reading);
+        if (!c) return format(outer, false);  // not in place: as for a single style
+        std::string source(in_.text.substr(c->start, open_ - c->start));
+        for (size_t k = 0; k + 1 < keywords.size(); ++k) {
+            source += "［＃「";
+            source += raw;
+            source += "」は";
+            source += keywords[k];
+            source += "］";
+        }
+        FormatNode f;
+        f.mode = 1;
+        f.target = target_content(source);
+        f.style = outer;
+        f.suppressed = 0;
+        f.spec = in_.store.intern(raw);
+        return covered(Node::make_format(f), *c);
+    }
+
+    // The annotation kept as a remark, its text as written.
+    Node remark_node() const {
+        return Node::make_directive(in_.store.intern(in_.text.substr(open_, end_ - open_)), kRemarkOther);
+    }
+
     // The target stands directly before the ［, inside the current run.
     bool immediately_before(std::string_view t) const {
         if (t.empty() || t.size() > open_) return false;
@@ -186,13 +279,95 @@ private:
         return in_.text.substr(start, t.size()) == t;
     }
 
-    // Last occurrence of `t` inside [run start, ［), or nothing.
-    std::optional<uint32_t> occurrence_in_run(std::string_view t) const {
-        if (!in_.run_start || t.empty()) return std::nullopt;
-        std::string_view run = in_.text.substr(*in_.run_start, open_ - *in_.run_start);
-        size_t p = run.rfind(t);
-        if (p == std::string_view::npos) return std::nullopt;
-        return *in_.run_start + static_cast<uint32_t>(p);
+    // Whether the source [start, end) holds so many annotations that a
+    // decoration over it would nest deeper than rendering reads again
+    // (repeated annotations on one target, each covering the last).
+    bool too_deep(uint32_t start, uint32_t end) const {
+        constexpr std::string_view kOpen = "［＃", kMark = "※";
+        const std::string_view s = in_.text.substr(start, end - start);
+        int annotations = 0;
+        for (size_t at = s.find(kOpen); at != std::string_view::npos; at = s.find(kOpen, at + kOpen.size()))
+            if (at < kMark.size() || s.substr(at - kMark.size(), kMark.size()) != kMark) ++annotations;
+        return annotations >= kMaxNestedAnnotations;
+    }
+
+    // The latest earlier occurrence of `reading` on this line, within the
+    // kNearBytes before the ［ and the events the driver keeps: over text,
+    // and over rubies and gaiji taken whole. The annotation stays where it
+    // is; the driver and the fold put the decoration there.
+    std::optional<Placement> place_earlier(std::string_view reading) const {
+        if (reading.empty()) return std::nullopt;
+        struct Piece {
+            uint32_t start, end;        // source span
+            uint32_t from = 0;          // offset of its reading in the line
+            std::string reading;
+            bool text = false;
+            bool gaiji = false;
+        };
+        std::vector<Piece> pieces;  // newest first
+        const uint32_t floor = open_ > QuoteIndex::kNearBytes ? open_ - static_cast<uint32_t>(QuoteIndex::kNearBytes) : 0;
+        uint32_t cursor = open_;
+        auto add_text = [&](uint32_t from) {
+            from = std::max(from, floor);
+            while (from < cursor && !is_char_boundary(in_.text, from)) ++from;
+            if (from < cursor) pieces.push_back(Piece{from, cursor, 0, std::string(in_.text.substr(from, cursor - from)), true});
+            cursor = from;
+        };
+        if (in_.run_start && *in_.run_start < open_) add_text(*in_.run_start);
+        const size_t oldest = in_.recent.size() > kMaxLookBack ? in_.recent.size() - kMaxLookBack : 0;
+        for (size_t k = in_.recent.size(); cursor > floor && k-- > oldest;) {
+            const ClassifiedEvent& e = in_.recent[k];
+            if (e.span.start >= cursor) continue;
+            if (e.span.end != cursor) break;
+            if (e.tag == EventTag::TextRun) {
+                add_text(e.span.start);
+                continue;
+            }
+            std::optional<std::string> r;
+            if (e.tag == EventTag::Node) r = node_reading(e.node, in_.store);
+            if (!r) break;
+            pieces.push_back(Piece{e.span.start, e.span.end, 0, std::move(*r), false, e.node.tag == NodeTag::Gaiji});
+            cursor = e.span.start;
+        }
+        std::reverse(pieces.begin(), pieces.end());
+        std::string line;
+        for (Piece& p : pieces) {
+            p.from = static_cast<uint32_t>(line.size());
+            line += p.reading;
+        }
+        // Source offset of the reading offset `at`, as a start or an end.
+        auto source_at = [&](size_t at, bool as_end) -> std::optional<uint32_t> {
+            for (const Piece& p : pieces) {
+                const size_t to = p.from + p.reading.size();
+                if (p.reading.empty() || (as_end ? !(p.from < at && at <= to) : !(p.from <= at && at < to))) continue;
+                if (p.text) {
+                    const uint32_t s = p.start + static_cast<uint32_t>(at - p.from);
+                    if (!is_char_boundary(in_.text, s)) return std::nullopt;
+                    return s;
+                }
+                if (at == (as_end ? to : p.from)) return as_end ? p.end : p.start;
+                return std::nullopt;  // inside a construct
+            }
+            return std::nullopt;
+        };
+        size_t limit = std::string::npos;
+        for (int tries = 0; tries < 16; ++tries) {
+            const size_t hit = line.rfind(reading, limit);
+            if (hit == std::string::npos) return std::nullopt;
+            const auto start = source_at(hit, false), end = source_at(hit + reading.size(), true);
+            if (start && end && *start < *end && !too_deep(*start, *end)) {
+                Placement p{*start, *end, false, true};
+                for (const Piece& piece : pieces) {
+                    if (piece.text || piece.end <= *start || piece.start >= *end) continue;
+                    p.constructs = true;
+                    p.only_gaiji = p.only_gaiji && piece.gaiji;
+                }
+                return p;
+            }
+            if (hit == 0) return std::nullopt;
+            limit = hit - 1;
+        }
+        return std::nullopt;
     }
 
     ContentRef target_content(std::string_view t) const {
@@ -208,39 +383,147 @@ private:
         return f;
     }
 
-    // Places a single-target decoration: on the text right before the
-    // annotation, on its last occurrence in the current run, or nowhere.
-    ForwardOutcome format(FormatStyle style, bool bouten_form) const {
-        std::string_view t = target(0);
-        if (!target_precedes(in_, t, open_)) {
-            if (!bouten_form) return {};
-            return classified(Node::make_format(format_node(t, style, 2)), Span{open_, end_});
+    // Matches `reading` against what stands right before the ［, read from
+    // its end: the current run, then the events already emitted on this
+    // line. Text may match in part; a construct matches whole or not at all.
+    std::optional<Cover> cover_before(std::string_view reading) const {
+        if (auto c = match_before(reading)) return c;
+        // Markup-like text that is no markup in the line (a 《…》 with no
+        // base) matches as written.
+        if (const std::string_view raw = target(0); raw != reading) return match_before(raw);
+        return std::nullopt;
+    }
+
+    std::optional<Cover> match_before(std::string_view reading) const {
+        if (reading.empty()) return std::nullopt;
+        size_t left = reading.size();  // reading[0, left) is still to match
+        uint32_t cursor = open_;
+        bool constructs = false, only_gaiji = true;
+        auto text_piece = [&](uint32_t from) {
+            const size_t n = std::min<size_t>(left, cursor - from);
+            if (in_.text.substr(cursor - n, n) != reading.substr(left - n, n)) return false;
+            left -= n;
+            cursor -= static_cast<uint32_t>(n);
+            return true;
+        };
+        if (in_.run_start && *in_.run_start < open_ && !text_piece(*in_.run_start)) return std::nullopt;
+        const size_t oldest = in_.recent.size() > kMaxLookBack ? in_.recent.size() - kMaxLookBack : 0;
+        for (size_t k = in_.recent.size(); left > 0 && k-- > oldest;) {
+            const ClassifiedEvent& e = in_.recent[k];
+            if (e.span.start >= cursor) continue;  // taken over by a later event
+            if (e.span.end != cursor) return std::nullopt;
+            if (e.tag == EventTag::TextRun) {
+                if (!text_piece(e.span.start)) return std::nullopt;
+                continue;
+            }
+            if (e.tag != EventTag::Node) return std::nullopt;
+            std::optional<std::string> r = node_reading(e.node, in_.store);
+            if (!r || r->size() > left || reading.substr(left - r->size(), r->size()) != *r)
+                return std::nullopt;
+            left -= r->size();
+            cursor = e.span.start;
+            constructs = true;
+            only_gaiji = only_gaiji && e.node.tag == NodeTag::Gaiji;
         }
+        if (left > 0 || !is_char_boundary(in_.text, cursor) || too_deep(cursor, open_)) return std::nullopt;
+        return Cover{cursor, constructs, only_gaiji};
+    }
+
+    // The source [start, end) on this line as content, when it holds text
+    // and gaiji only: the base of a ruby or margin note.
+    ContentRef plain_content(uint32_t start, uint32_t end, bool constructs) const {
+        if (!constructs) return target_content(in_.text.substr(start, end - start));
+        SmallVector<ContentItem, 8> items;
+        auto text = [&](uint32_t from, uint32_t to) {
+            from = std::max(from, start);
+            to = std::min(to, end);
+            if (from < to) items.push_back(ContentItem::make_text(in_.store.intern(in_.text.substr(from, to - from))));
+        };
+        for (const ClassifiedEvent& e : in_.recent) {
+            if (e.span.end <= start || e.span.start >= end) continue;
+            if (e.tag == EventTag::TextRun) text(e.span.start, e.span.end);
+            if (e.tag == EventTag::Node && e.node.tag == NodeTag::Gaiji) items.push_back(ContentItem::make_gaiji(e.node.gaiji));
+        }
+        if (in_.run_start) text(*in_.run_start, open_);
+        return in_.store.content_from_segment(
+            in_.store.segment_from_items(std::span<const ContentItem>(items.data(), items.size())));
+    }
+
+    // A decoration over what `c` covers. Through constructs, the covered
+    // source is kept to be read again when rendered, and the target as the
+    // author wrote it is kept for writing the annotation back.
+    FormatNode covering(const Cover& c, FormatStyle style) const {
+        FormatNode f;
+        f.mode = c.constructs ? 1 : 0;
+        f.target = target_content(in_.text.substr(c.start, open_ - c.start));
+        f.style = style;
+        f.suppressed = 0;
+        if (c.constructs) f.spec = in_.store.intern(target(0));
+        return f;
+    }
+
+    ForwardOutcome covered(const Node& n, const Cover& c) const {
+        ForwardOutcome o = classified(n, Span{c.start, end_});
+        o.result.reaches_back = !in_.run_start || c.start < *in_.run_start;
+        return o;
+    }
+
+    // Whether the target occurs anywhere before `offset`, written as in the
+    // annotation or as it reads.
+    bool precedes(std::string_view raw, std::string_view reading, uint32_t offset) const {
+        if (target_precedes(in_, raw, offset)) return true;
+        return reading != raw && target_precedes(in_, reading, offset);
+    }
+
+    // Whether `source` or `reading` has another occurrence starting shortly
+    // before `at`: a repeat far back in the book is no real ambiguity.
+    bool starts_earlier(std::string_view source, std::string_view reading, uint32_t at) const {
+        auto before = [&](std::string_view t) {
+            const uint32_t end = at + static_cast<uint32_t>(t.size()) - 1;
+            if (in_.quotes != nullptr) return in_.quotes->occurs_near(t, end);
+            return in_.text.substr(0, end).find(t) != std::string_view::npos;
+        };
+        return before(source) || (reading != source && before(reading));
+    }
+
+    ForwardOutcome missing() const {
         ForwardOutcome o;
-        uint32_t placed_at;
-        if (immediately_before(t)) {
-            placed_at = open_ - static_cast<uint32_t>(t.size());
-            o = classified(Node::make_format(format_node(t, style, 0)), Span{placed_at, end_});
-        } else if (auto at = occurrence_in_run(t)) {
-            placed_at = *at;
-            o = classified(Node::make_format(format_node(t, style, 1)), Span{open_, end_});
-            // The decorated occurrence only writes its text back; the
-            // annotation itself stays where it was written.
-            o.result.placed = PlacedFormat{Node::make_format(format_node(t, style, 3)),
-                                           Span{*at, *at + static_cast<uint32_t>(t.size())}};
-        } else {
-            o = classified(Node::make_format(format_node(t, style, 1)), Span{open_, end_});
-            o.result.diagnostic = Diagnostic::simple(DiagTag::ForwardReferentNotStylable, Span{open_, end_});
+        o.status = ForwardStatus::TargetNotFound;
+        o.missing = DiagTag::ForwardTargetNotFound;
+        return o;
+    }
+
+    // Places a single-target decoration: over what stands right before the
+    // annotation, on the last occurrence in the current run, or nowhere.
+    ForwardOutcome format(FormatStyle style, bool bouten_form) const {
+        const std::string_view raw = target(0);
+        const std::string reading = target_reading(raw);
+        if (reading.empty()) return {};
+        if (auto c = cover_before(reading)) {
+            ForwardOutcome o = covered(Node::make_format(covering(*c, style)), *c);
+            if (bouten_form && starts_earlier(in_.text.substr(c->start, open_ - c->start), reading, c->start))
+                o.result.diagnostic = Diagnostic::simple(DiagTag::BoutenTargetAmbiguous, Span{open_, end_});
             return o;
         }
-        if (bouten_form && in_.quotes != nullptr) {
-            auto first = in_.quotes->first_occurrence(t);
-            if (first && *first < placed_at)
+        if (auto at = place_earlier(reading)) {
+            ForwardOutcome o = classified(Node::make_format(format_node(raw, style, 1)), Span{open_, end_});
+            // The decorated occurrence only writes its text back; the
+            // annotation itself stays where it was written.
+            const std::string_view source = in_.text.substr(at->start, at->end - at->start);
+            FormatNode placed;
+            placed.mode = at->constructs ? 1 : 0;
+            placed.target = target_content(source);
+            placed.style = style;
+            placed.suppressed = 3;
+            if (at->constructs) placed.spec = in_.store.intern(raw);
+            o.result.placed = PlacedFormat{Node::make_format(placed), Span{at->start, at->end}};
+            if (bouten_form && starts_earlier(source, reading, at->start))
                 o.result.diagnostic = Diagnostic::simple(DiagTag::BoutenTargetAmbiguous, Span{open_, end_});
-        } else if (bouten_form) {
-            if (in_.text.substr(0, placed_at).find(t) != std::string_view::npos)
-                o.result.diagnostic = Diagnostic::simple(DiagTag::BoutenTargetAmbiguous, Span{open_, end_});
+            return o;
         }
+        if (!precedes(raw, reading, open_)) return missing();
+        ForwardOutcome o = classified(Node::make_format(format_node(raw, style, 1)), Span{open_, end_});
+        o.result.diagnostic = Diagnostic::simple(DiagTag::ForwardReferentNotStylable, Span{open_, end_});
         return o;
     }
 
@@ -251,7 +534,7 @@ private:
         // annotation can be written back target by target.
         SmallVector<ContentItem, 4> items;
         for (size_t i = 0; i < t_.spans.size(); ++i) {
-            if (!target_precedes(in_, target(i), open_)) return {};
+            if (!precedes(target(i), target_reading(target(i)), open_)) return missing();
             items.push_back(ContentItem::make_text(in_.store.intern(target(i))));
         }
         auto [first, count] = in_.store.push_items(std::span<const ContentItem>(items.data(), items.size()));
@@ -297,56 +580,84 @@ private:
         if (left && s.ends_with("」のルビ")) {
             ruby = true;
             inner = s.substr(0, s.size() - std::string_view("」のルビ").size());
-        } else if (s.ends_with("」の注記")) {
-            inner = s.substr(0, s.size() - std::string_view("」の注記").size());
         } else {
-            return std::nullopt;
+            // 「n」の注記, also written 「n」注記, and the side note 「n」の傍記.
+            for (std::string_view ending : {"」の注記", "」注記", "」の傍記"}) {
+                if (!s.ends_with(ending)) continue;
+                inner = s.substr(0, s.size() - ending.size());
+                break;
+            }
+            if (inner.empty()) return std::nullopt;
         }
-        std::string_view t = target(0);
-        if (inner.empty() || inner.find("」") != std::string_view::npos) return std::nullopt;
-        if (!immediately_before(t)) {
-            // A note on an earlier occurrence in the same run is put there;
-            // the annotation itself stays as a remark so its text is kept.
-            auto at = ruby ? std::nullopt : occurrence_in_run(t);
+        const std::string reading = target_reading(target(0));
+        const std::string_view t = reading;
+        if (t.empty() || inner.empty() || inner.find("」") != std::string_view::npos) return std::nullopt;
+        std::optional<Cover> c = cover_before(t);
+        if (c && !c->only_gaiji) {
+            // A ruby or margin note holds text and gaiji only: over rubies
+            // the annotation stays a remark, and says why.
+            ForwardOutcome o = classified(remark_node(), Span{open_, end_});
+            o.result.diagnostic = Diagnostic::simple(DiagTag::ForwardReferentNotStylable, Span{open_, end_});
+            return o;
+        }
+        if (!c) {
+            // A note on an earlier occurrence on the line is put there; the
+            // annotation itself stays as a remark so its text is kept.
+            std::optional<Placement> at;
+            if (!ruby) at = place_earlier(t);
             if (!at) return std::nullopt;
+            if (!at->only_gaiji) {
+                ForwardOutcome o = classified(remark_node(), Span{open_, end_});
+                o.result.diagnostic = Diagnostic::simple(DiagTag::ForwardReferentNotStylable, Span{open_, end_});
+                return o;
+            }
             MarginNoteNode m;
-            m.base = target_content(t);
+            m.base = plain_content(at->start, at->end, at->constructs);
             m.note = target_content(inner);
             m.side = left ? 1 : 0;
             m.placed = 1;
-            ForwardOutcome o = classified(
-                Node::make_directive(in_.store.intern(in_.text.substr(open_, end_ - open_)), kRemarkOther),
-                Span{open_, end_});
-            o.result.placed = PlacedFormat{Node::make_margin(m), Span{*at, *at + static_cast<uint32_t>(t.size())}};
+            ForwardOutcome o = classified(remark_node(), Span{open_, end_});
+            o.result.placed = PlacedFormat{Node::make_margin(m), Span{at->start, at->end}};
             return o;
         }
-        Span span{open_ - static_cast<uint32_t>(t.size()), end_};
+        const ContentRef base = plain_content(c->start, open_, c->constructs);
         if (ruby) {
-            RubyNode r = in_.store.make_ruby(in_.store.text_segment(t), in_.store.text_segment(inner));
+            RubyNode r;
+            r.base = base;
+            r.reading = target_content(inner);
+            r.base_style = FormatStyle::none();
             r.side = 1;
-            return classified(Node::make_ruby(r), span);
+            return covered(Node::make_ruby(r), *c);
         }
         MarginNoteNode m;
-        m.base = target_content(t);
+        m.base = base;
         m.note = target_content(inner);
         m.side = left ? 1 : 0;
-        return classified(Node::make_margin(m), span);
+        return covered(Node::make_margin(m), *c);
     }
 
     ForwardOutcome heading_hint(HeadingKeyword h) const {
-        std::string_view t = target(0);
-        if (t.empty() || !target_precedes(in_, t, open_)) return {};
+        const std::string_view t = target(0);
+        const std::string reading = target_reading(t);
+        if (reading.empty()) return {};
         HeadingHintNode hint;
         hint.target = in_.store.intern(t);
         hint.level = h.level;
         hint.style = h.style;
-        // Right before the annotation the hint takes the text over;
-        // elsewhere (typically the line above, which the fold may promote
-        // to a heading) the text stays and the hint only names it.
-        if (immediately_before(t)) {
+        // Right before the annotation, as plain text, the hint takes the
+        // text over; elsewhere (typically the line above, which the fold
+        // may promote to a heading) the text stays and the hint only names it.
+        if (std::optional<Cover> c = cover_before(reading); c && !c->constructs && reading == t) {
             hint.is_inline = 1;
-            return classified(Node::make_hint(hint), Span{open_ - static_cast<uint32_t>(t.size()), end_});
+            return covered(Node::make_hint(hint), *c);
         }
+        // The line above (which the fold may promote) is read with its
+        // markup; anything else must be found by plain search.
+        bool markup = false;
+        const bool line_above = open_ > 0 && in_.text[open_ - 1] == '\n' && !in_.previous_line.empty() &&
+                                in_.previous_line.back().span.end + 1 == open_ &&
+                                events_reading(in_.previous_line, in_.text, in_.store, &markup) == reading;
+        if (!line_above && !precedes(t, reading, open_)) return missing();
         hint.is_inline = 0;
         return classified(Node::make_hint(hint), Span{open_, end_});
     }
@@ -361,7 +672,6 @@ private:
     ForwardOutcome dot_accent(std::string_view suffix) const {
         std::string_view t = target(0);
         if (!apply_dot_accents(t, suffix)) return {};
-        if (!target_precedes(in_, t, open_)) return {};
         FormatStyle style{kStyleAccentDot, 0};
         if (!immediately_before(t)) return {};
         FormatNode f = format_node(t, style, 0);
@@ -403,6 +713,127 @@ private:
 };
 
 }  // namespace
+
+namespace {
+
+// The text of a content as it reads: gaiji as ※, directives as nothing.
+std::string content_reading(ContentRef ref, const NodeStore& store) {
+    std::string out;
+    for (const Segment& seg : store.segments(ref)) {
+        if (seg.tag == SegmentTag::Text) {
+            out += store.resolve(seg.a);
+            continue;
+        }
+        for (const ContentItem& item : store.items(seg.a, seg.b)) {
+            if (item.tag == ContentTag::Text) out += store.resolve(item.text);
+            if (item.tag == ContentTag::Gaiji) out += "※";
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+std::optional<std::string> node_reading(const Node& n, const NodeStore& store) {
+    switch (n.tag) {
+        case NodeTag::Ruby:
+            if (n.ruby.side != 0) return std::nullopt;
+            return content_reading(n.ruby.base, store);
+        case NodeTag::Gaiji: return std::string("※");
+        case NodeTag::Kaeriten: return std::string();
+        // What shows nothing in the line reads as nothing: hidden remarks,
+        // hints that only name their target, decorations placed elsewhere.
+        case NodeTag::Directive: {
+            const uint8_t k = n.directive.kind;
+            if (k == kRemarkLegacy || k == kRemarkOther || k == kRemarkAsInSource || k == kRemarkSourceNote ||
+                k == kRemarkOmission)
+                return std::string();
+            return std::nullopt;
+        }
+        case NodeTag::HeadingHint:
+            if (n.hint.is_inline) return std::nullopt;
+            return std::string();
+        case NodeTag::Format: {
+            std::string_view single;
+            if (n.format.suppressed == 1) return std::string();
+            if (n.format.suppressed != 0) return std::nullopt;
+            // A decoration over markup reads as the target its author wrote.
+            if (n.format.mode == 1 && n.format.spec != kNoId) return target_reading(store.resolve(n.format.spec));
+            if (n.format.mode != 0 || !store.single_text(n.format.target, &single)) return std::nullopt;
+            return std::string(single);
+        }
+        default: return std::nullopt;
+    }
+}
+
+std::optional<std::string> events_reading(std::span<const ClassifiedEvent> events, std::string_view text,
+                                          const NodeStore& store, bool* markup) {
+    std::string out;
+    for (size_t i = 0; i < events.size(); ++i) {
+        const ClassifiedEvent& e = events[i];
+        if (i > 0 && e.span.start != events[i - 1].span.end) return std::nullopt;
+        if (e.tag == EventTag::TextRun) {
+            out += slice(text, e.span);
+            continue;
+        }
+        std::optional<std::string> r;
+        if (e.tag == EventTag::Node) r = node_reading(e.node, store);
+        if (!r) return std::nullopt;
+        out += *r;
+        *markup = true;
+    }
+    return out;
+}
+
+std::string target_reading(std::string_view t) {
+    constexpr std::string_view kBar = "｜", kRubyOpen = "《", kRubyClose = "》";
+    constexpr std::string_view kOpen = "［", kClose = "］", kHash = "＃", kMark = "※";
+    if (t.find(kBar) == std::string_view::npos && t.find(kRubyOpen) == std::string_view::npos &&
+        t.find(kOpen) == std::string_view::npos)
+        return std::string(t);
+    // Where each 《 and ［ closes (one pass, a stack per bracket kind).
+    std::vector<uint32_t> closes(t.size() / 3 + 1, 0);
+    std::vector<uint32_t> rubies, brackets;
+    for (size_t i = 0; i + 3 <= t.size(); ++i) {
+        const std::string_view c = t.substr(i, 3);
+        if (c == kRubyOpen) rubies.push_back(static_cast<uint32_t>(i));
+        if (c == kOpen) brackets.push_back(static_cast<uint32_t>(i));
+        std::vector<uint32_t>* stack = c == kRubyClose ? &rubies : c == kClose ? &brackets : nullptr;
+        if (stack != nullptr && !stack->empty()) {
+            closes[stack->back() / 3] = static_cast<uint32_t>(i + 3);
+            stack->pop_back();
+        }
+    }
+    // `closes` is indexed by offset / 3: two brackets are never closer
+    // than three bytes, so the slots cannot collide.
+    auto close_of = [&](size_t at) -> size_t { return closes[at / 3]; };
+    std::string out;
+    out.reserve(t.size());
+    for (size_t i = 0; i < t.size();) {
+        const std::string_view rest = t.substr(i);
+        if (rest.starts_with(kBar)) {
+            i += kBar.size();
+            continue;
+        }
+        if (rest.starts_with(kRubyOpen) && close_of(i) != 0 && !out.empty()) {  // a reading needs a base
+            i = close_of(i);
+            continue;
+        }
+        if (rest.starts_with(kMark) && rest.substr(kMark.size()).starts_with(kOpen) &&
+            rest.substr(kMark.size() + kOpen.size()).starts_with(kHash) && close_of(i + kMark.size()) != 0) {
+            out += kMark;
+            i = close_of(i + kMark.size());
+            continue;
+        }
+        if (rest.starts_with(kOpen) && rest.substr(kOpen.size()).starts_with(kHash) && close_of(i) != 0) {
+            i = close_of(i);
+            continue;
+        }
+        out += t[i++];
+    }
+    if (out.empty()) return std::string(t);  // nothing left: the markup is the text
+    return out;
+}
 
 bool target_precedes(const AnnotationInput& in, std::string_view target, uint32_t offset) {
     if (target.empty()) return false;

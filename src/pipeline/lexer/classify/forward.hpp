@@ -2,6 +2,7 @@
 // Forward references: annotations that name quoted targets in the text
 // before them (［＃「東京」に傍点］) and say what to do with them.
 
+#include <string>
 #include <string_view>
 
 #include "pipeline/lexer/classify/directive.hpp"
@@ -10,14 +11,32 @@ namespace kogane {
 
 enum class ForwardStatus : uint8_t {
     NotForward,      // no forward form applies; the dispatcher goes on
-    TargetNotFound,  // 縦中横 whose target is not in the text before
+    TargetNotFound,  // a forward form whose target is not in the text before
     Classified,
 };
 
 struct ForwardOutcome {
     ForwardStatus status = ForwardStatus::NotForward;
     AnnotationResult result;
+    // TargetNotFound: what the remark that keeps the annotation reports.
+    DiagTag missing = DiagTag::ForwardTargetNotFound;
 };
+
+// How an emitted node reads when a forward target or a heading runs through
+// it: a ruby as its base, a gaiji as ※, a decoration as its target, and
+// what shows nothing (kaeriten, hidden remarks) as nothing. No reading for
+// nodes a target cannot cross.
+std::optional<std::string> node_reading(const Node& n, const NodeStore& store);
+
+// How consecutive events read (text runs as written, nodes as above), or
+// nothing when one cannot be read or they leave a gap.
+std::optional<std::string> events_reading(std::span<const ClassifiedEvent> events, std::string_view text,
+                                          const NodeStore& store, bool* markup);
+
+// `target` as it reads: ruby readings and ｜ left out, each gaiji reference
+// read as ※, other annotations inside it read as nothing; a target that
+// would read as nothing at all reads as written.
+std::string target_reading(std::string_view target);
 
 // `body` is the trimmed annotation body.
 ForwardOutcome classify_forward(const AnnotationInput& in, std::string_view body);

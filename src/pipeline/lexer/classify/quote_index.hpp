@@ -1,24 +1,27 @@
 #pragma once
-// Index of the texts quoted in 「…」 in a document, answering "where does
-// this forward-reference target occur?" for the annotation classifiers.
+// Where forward-reference targets occur: "does this quoted target occur in
+// the text before its annotation?" for the annotation classifiers.
 //
-// Building it is one pass over the text: every matched 「…」 pair is keyed
-// by a polynomial hash of its content, computed bottom-up so that nested
-// quotes do not rehash their inner text. First occurrences are searched for
-// only when asked, and cached per quoted text. Searches scan the text
-// directly until they have scanned about one text's length in all; after
-// that a position index of characters and character pairs is built once,
-// and each search walks the occurrences of the target's rarest character or
-// pair instead, so a book with thousands of forward references stays
-// linear in practice.
+// Nearly every target stands just before its annotation (97.7% right
+// there, 99% within five characters), so a search first looks backwards
+// from the annotation, in windows of doubling size up to kNearBytes. Only
+// then does it scan from the start of the text. That scan is remembered
+// per target text (how far it got, and where the target first showed),
+// so asking for a target again scans only text not scanned before.
+//
+// All scanning draws on one budget, a fixed multiple of the text length.
+// Once it is spent, a target not found yet is reported absent: work stays
+// linear in the text for any input (thousands of missing targets, quotes
+// nested thousands deep), and memory stays proportional to the number of
+// distinct targets asked for. Real books stay far below the budget, and
+// even where it is spent the text is kept: an absent target only turns the
+// annotation into a remark.
 
 #include <cstdint>
-#include <optional>
-#include <span>
+#include <functional>
+#include <string>
 #include <string_view>
-#include <vector>
-
-#include "collections/span.hpp"
+#include <unordered_map>
 
 namespace kogane {
 
@@ -26,79 +29,54 @@ class QuoteIndex {
 public:
     // `text` (the sanitized text) must outlive the index.
     explicit QuoteIndex(std::string_view text);
-    // The same index from the offsets of every 「 and 」 in `text`, in
-    // ascending order, when the caller already knows them (the pair events
-    // hold every bracket), which saves a search of the whole text.
-    QuoteIndex(std::string_view text, std::span<const uint32_t> brackets);
 
-    // True when `target` is the non-empty content of a matched 「…」 pair.
-    bool is_quoted(std::string_view target) const;
-
-    // Byte offset of the first occurrence of `target` in the text, or
-    // nothing. Valid for any target; answers for quoted texts are cached.
-    std::optional<uint32_t> first_occurrence(std::string_view target) const;
-
-    // True when `target` occurs entirely inside text[0, offset). Equivalent
-    // to a search of that prefix, but it searches backwards from `offset`,
-    // so a target that stands just before its annotation costs only its own
-    // length. Uses the cached first occurrence when one is known.
+    // True when `target` occurs entirely inside text[0, offset); offsets
+    // past the end of the text clamp to it. The empty target occurs
+    // everywhere.
     bool occurs_before(std::string_view target, uint32_t offset) const;
 
-    // Number of distinct quoted texts.
-    size_t size() const { return count_; }
+    // True when `target` occurs entirely inside the kNearBytes before
+    // `offset`. For warnings about repeats, which only matter close by; it
+    // has a budget of its own, so warnings never use up the searches that
+    // decide what an annotation is.
+    bool occurs_near(std::string_view target, uint32_t offset) const;
+
+    // Bytes of scanning still allowed before searches give up.
+    size_t budget_left() const { return budget_; }
+
+    // How far back from the offset the first, local search looks.
+    static constexpr size_t kNearBytes = 4096;
 
 private:
-    static constexpr uint32_t kUnknown = 0xFFFFFFFEu;
-    static constexpr uint32_t kAbsent = 0xFFFFFFFFu;
+    static constexpr uint32_t kNotSeen = 0xFFFFFFFFu;
 
-    // One distinct quoted text, in an open-addressing table sized from the
-    // number of 「 in the text (load at most one half).
-    struct Entry {
-        uint64_t hash = 0;
-        uint32_t length = 0;        // 0 marks an empty slot
-        uint32_t start = 0;         // content start of the earliest quote with this text
-        uint32_t first = kUnknown;  // cached first occurrence in the whole text
-        bool target = false;        // quoted the way annotations quote their targets
+    // What the scans from the start of the text know about one target.
+    struct Scan {
+        uint32_t scanned = 0;       // text[0, scanned) holds no occurrence, unless `first` says otherwise
+        uint32_t first = kNotSeen;  // start of the first occurrence, once found
     };
 
-    // The slot holding (hash, length), or the empty slot where it would go.
-    Entry& slot(uint64_t hash, uint32_t length) const;
+    struct KeyHash {
+        using is_transparent = void;
+        size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+    };
+    using Scans = std::unordered_map<std::string, Scan, KeyHash, std::equal_to<>>;
 
-    // The entry whose text is byte for byte `target`, or null. Falls back
-    // to comparing every quoted span when the hash names a different text.
-    Entry* lookup(std::string_view target, uint32_t* quoted_start) const;
+    // Targets up to this length are looked up in the remembered scans
+    // without charge: one lookup per annotation stays linear.
+    static constexpr size_t kFreeLookupBytes = 256;
 
-    // First occurrence of `target` lying entirely inside text[0, limit).
-    std::optional<uint32_t> search(std::string_view target, size_t limit) const;
-    bool charge(size_t bytes) const;
-    void build_char_index() const;
-    // Fills `first` for every target entry in one pass over the text.
-    void find_target_occurrences() const;
-    bool spend_target_budget(size_t bytes) const;
+    static bool charge(size_t& budget, size_t bytes);
+    bool near_search(std::string_view target, size_t end, size_t& budget) const;
+    bool scan_from_start(std::string_view target, size_t end, Scans::iterator known) const;
 
     std::string_view text_;
-    mutable std::vector<Entry> table_;
-    size_t count_ = 0;
-    std::vector<Span> contents_;  // every matched, non-empty content
-
-    // Bytes direct searches may still scan before the index is built.
-    mutable size_t scan_budget_ = 0;
-    mutable bool targets_done_ = false;
-    // Bytes that direct searches for annotation targets may scan before
-    // one automaton pass answers every target at once.
-    mutable size_t target_budget_ = 0;
-    // Position lists in one array each, grouped by key, ascending within a
-    // key: single characters (keyed by BMP code point, one shared key
-    // above it) and adjacent pairs (keyed by a hash; a shared bucket only
-    // adds candidates, which are compared anyway).
-    struct Postings {
-        std::vector<uint32_t> first;  // key k owns positions[first[k], first[k + 1])
-        std::vector<uint32_t> positions;
-        uint32_t count(uint32_t key) const { return first[key + 1] - first[key]; }
-    };
-    mutable Postings chars_;
-    mutable Postings pairs_;
-    mutable uint32_t pair_mask_ = 0;
+    mutable size_t budget_;
+    mutable size_t near_budget_;
+    // Remembered scans, keyed by an owned copy of the target; their bytes
+    // are capped at about half the text.
+    mutable Scans scans_;
+    mutable size_t key_bytes_left_;
 };
 
 }  // namespace kogane
