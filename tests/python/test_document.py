@@ -115,3 +115,13 @@ def test_command_line_converts_a_sample(tmp_path):
                        env={"PYTHONPATH": env_path}, check=False)
     assert r.returncode == 1
     assert "Shift_JIS からの変換に失敗しました".encode() in r.stderr
+
+
+def test_a_str_source_gets_no_utf8_copy_attached():
+    text = "日本語の本文" * 1000
+    before = sys.getsizeof(text)
+    Document(text)
+    kogane.parse_to_html(text)
+    assert sys.getsizeof(text) == before
+    assert Document("é" + text).source_byte_len() == 2 + len(text.encode())
+    assert Document("\U00020b9f\x00").source == "\U00020b9f\x00"
