@@ -26,7 +26,12 @@ const char* const kCodes[] = {
     "kogane::lex::kaeriten_outside_kanbun",
     "kogane::lex::mismatched_bouten_container",
 };
-constexpr const char* kDroppedCode = "kogane::lex::diagnostics_dropped";
+// Tags after Internal, from DiagnosticsDropped on.
+const char* const kLaterCodes[] = {
+    "kogane::lex::diagnostics_dropped",
+    "kogane::lex::source_contains_control",
+    "kogane::lex::illustration_path_not_relative",
+};
 
 const char* const kInternalCodes[] = {
     "kogane::lex::residual_annotation_marker",
@@ -37,8 +42,9 @@ const char* const kInternalCodes[] = {
 
 const char* code_of(DiagTag tag, InternalCheck check) {
     if (tag == DiagTag::Internal) return kInternalCodes[static_cast<uint8_t>(check) & 3];
-    if (tag == DiagTag::DiagnosticsDropped) return kDroppedCode;
-    return kCodes[static_cast<uint8_t>(tag)];
+    const size_t t = static_cast<uint8_t>(tag);
+    if (t > static_cast<size_t>(DiagTag::Internal)) return kLaterCodes[(t - static_cast<size_t>(DiagTag::DiagnosticsDropped)) % 3];
+    return kCodes[t];
 }
 
 }  // namespace
@@ -68,6 +74,8 @@ Severity Diagnostic::severity() const {
         case DiagTag::BreakInSingleLineContainer:
         case DiagTag::KaeritenOutsideKanbun:
         case DiagTag::DiagnosticsDropped:
+        case DiagTag::SourceContainsControl:
+        case DiagTag::IllustrationPathNotRelative:
             return Severity::Warning;
         case DiagTag::AccentDecompositionApplied:
             return Severity::Note;
@@ -167,6 +175,13 @@ std::string Diagnostic::message() const {
             m += std::to_string(kMaxDiagnosticsPerCode);
             m += " of one code are kept per document)";
             return m;
+        case DiagTag::SourceContainsControl:
+            m = "source contains control character '";
+            append_unicode_escape(m, codepoint);
+            m += "'; HTML shows it as U+FFFD";
+            return m;
+        case DiagTag::IllustrationPathNotRelative:
+            return "illustration file name is not a relative path; it is not used as an image source";
     }
     return m;
 }
@@ -180,6 +195,12 @@ Diagnostic Diagnostic::simple(DiagTag tag, Span span) {
 
 Diagnostic Diagnostic::source_contains_pua(Span span, uint32_t cp) {
     Diagnostic d = simple(DiagTag::SourceContainsPua, span);
+    d.codepoint = cp;
+    return d;
+}
+
+Diagnostic Diagnostic::source_contains_control(Span span, uint32_t cp) {
+    Diagnostic d = simple(DiagTag::SourceContainsControl, span);
     d.codepoint = cp;
     return d;
 }
@@ -302,9 +323,11 @@ Diagnostics::Diagnostics(std::initializer_list<Diagnostic> list) {
 }
 
 size_t Diagnostics::code_index(DiagTag tag, InternalCheck check) {
-    if (tag == DiagTag::Internal) return static_cast<size_t>(DiagTag::Internal) + (static_cast<uint8_t>(check) & 3);
+    const size_t internal = static_cast<size_t>(DiagTag::Internal);
+    if (tag == DiagTag::Internal) return internal + (static_cast<uint8_t>(check) & 3);
     const size_t t = static_cast<uint8_t>(tag);
-    return t < static_cast<size_t>(DiagTag::Internal) ? t : kCodeCount - 1;
+    if (t < internal) return t;
+    return std::min(t + 3, kCodeCount - 1);  // after the four internal codes
 }
 
 void Diagnostics::push_back(Diagnostic d) {

@@ -40,6 +40,12 @@ enum class DiagTag : uint8_t {
     // Stands for the diagnostics of one code that were counted past the
     // per-document limit instead of being stored.
     DiagnosticsDropped = 18,
+    // A C0 control other than tab and line feed in the source; the text
+    // keeps it, the HTML shows U+FFFD.
+    SourceContainsControl = 19,
+    // An illustration whose file name is not a relative path (it has a URL
+    // scheme or starts with / or \); it is not used as an image source.
+    IllustrationPathNotRelative = 20,
 };
 
 enum class InternalCheck : uint8_t {
@@ -72,7 +78,7 @@ private:
 public:
     Span span;
     union {
-        uint32_t codepoint = 0;          // SourceContainsPua
+        uint32_t codepoint = 0;          // SourceContainsPua, SourceContainsControl
         uint32_t dropped_count;          // DiagnosticsDropped
     };
 
@@ -102,6 +108,7 @@ public:
 
     static Diagnostic simple(DiagTag tag, Span span);
     static Diagnostic source_contains_pua(Span span, uint32_t codepoint);
+    static Diagnostic source_contains_control(Span span, uint32_t codepoint);
     static Diagnostic unclosed_bracket(PairKind kind, Span span);
     static Diagnostic unmatched_close(PairKind kind, Span span);
     static Diagnostic mismatched_container_close(Span span, const char* opened, const char* closed);
@@ -170,7 +177,7 @@ private:
     uint32_t limit_ = kMaxDiagnosticsPerCode;
     // Per code (the tag, with the internal tag split by its check): how many
     // are stored, and the index + 1 of the summary entry (0: none yet).
-    static constexpr size_t kCodeCount = 22;
+    static constexpr size_t kCodeCount = 24;
     std::array<uint32_t, kCodeCount> stored_{};
     std::array<uint32_t, kCodeCount> summary_{};
 

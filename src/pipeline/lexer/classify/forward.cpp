@@ -1,5 +1,6 @@
 #include "pipeline/lexer/classify/forward.hpp"
 
+#include "collections/safe_output.hpp"
 #include "collections/small_vector.hpp"
 #include "collections/text.hpp"
 #include "collections/utf8.hpp"
@@ -159,7 +160,10 @@ public:
                     il.path = in_.store.intern(c);
                     il.has_caption = 1;
                     il.caption = in_.store.text_segment(target(0));
-                    return classified(Node::make_illustration(il), Span{open_, end_});
+                    ForwardOutcome o = classified(Node::make_illustration(il), Span{open_, end_});
+                    if (!is_relative_path(c))
+                        o.result.diagnostic = Diagnostic::simple(DiagTag::IllustrationPathNotRelative, Span{open_, end_});
+                    return o;
                 }
             }
         }
