@@ -10,10 +10,10 @@ std::optional<std::string> decode_auto(std::string_view bytes) {
 }
 
 std::variant<std::string, DecodeFailure> decode_auto_limited(std::string_view bytes, uint64_t limit) {
-    if (is_valid_utf8(bytes)) {
-        if (bytes.size() > limit) return DecodeFailure::TooLong;
-        return std::string(bytes);
-    }
+    // Either decoding yields at least one byte per input byte, so the byte
+    // length alone refuses an over-long input, without reading it.
+    if (bytes.size() > limit) return DecodeFailure::TooLong;
+    if (is_valid_utf8(bytes)) return std::string(bytes);
     // Every Shift_JIS byte decodes to at most three UTF-8 bytes; count
     // exactly only when that bound is not enough to decide.
     if (uint64_t(bytes.size()) * 3 > limit) {

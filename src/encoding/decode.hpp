@@ -34,10 +34,12 @@ enum class DecodeFailure : uint8_t {
     TooLong,    // the text would be longer than the limit
 };
 
-// decode_auto with a limit on the decoded length, checked first: valid UTF-8
-// by its byte length, Shift_JIS by the bound of three bytes per input byte
-// and, only when that bound crosses the limit, by a counting pass. Nothing
-// over the limit is ever copied or decoded.
+// decode_auto with a limit on the decoded length, checked first: by the
+// byte length (either decoding gives at least a byte per byte, so a longer
+// input is refused unread, even when it would not decode), then for
+// Shift_JIS by the bound of three bytes per input byte and, only when that
+// bound crosses the limit, by a counting pass. Nothing over the limit is
+// ever copied or decoded.
 std::variant<std::string, DecodeFailure> decode_auto_limited(std::string_view bytes,
                                                              uint64_t limit = kMaxSourceBytes);
 

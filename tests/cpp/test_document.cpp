@@ -36,10 +36,20 @@ TEST(Document, DecodingRefusesOverLongTextFirst) {
     const std::string aa = "\x82\xA0\x82\xA0";
     EXPECT_EQ(std::get<std::string>(decode_auto_limited(aa, 6)), "ああ");
     EXPECT_EQ(failure(aa, 5), DecodeFailure::TooLong);
-    EXPECT_EQ(failure("\x82\xA0\x85\x40", 5), DecodeFailure::Malformed);  // bad bytes win over length
+    EXPECT_EQ(failure("\x82\xA0\x85\x40", 5), DecodeFailure::Malformed);  // counted: bad bytes found first
+    EXPECT_EQ(failure("\x82\xA0\x85\x40", 3), DecodeFailure::TooLong);    // longer than the limit: not read
     EXPECT_EQ(failure("\x82", 100), DecodeFailure::Malformed);
     EXPECT_EQ(sjis_decoded_length("a\x80\xB1\x82\xA0\x84\x40"), 1u + 2 + 3 + 3 + 2);  // U+0410 is two bytes
     EXPECT_FALSE(sjis_decoded_length("\x85\x40"));
+}
+
+TEST(Document, Utf8ValidationAcrossAsciiBlocks) {
+    for (size_t k = 0; k < 20; ++k) {
+        const std::string ascii(k, 'a');
+        EXPECT_TRUE(is_valid_utf8(ascii + "\xC3\xA9" + std::string(9, 'b'))) << k;
+        EXPECT_FALSE(is_valid_utf8(ascii + "\xC3" + std::string(9, 'b'))) << k;
+        EXPECT_FALSE(is_valid_utf8(ascii + "\x80")) << k;
+    }
 }
 
 TEST(Document, Utf8LengthOfHostCodeUnits) {
