@@ -96,6 +96,9 @@ struct StrSource {
 };
 
 bool str_to_source(PyObject* str, StrSource& out) {
+#if PY_VERSION_HEX < 0x030C0000
+    if (PyUnicode_READY(str) < 0) return false;  // legacy strs get their compact form
+#endif
     const Py_ssize_t count = PyUnicode_GET_LENGTH(str);
     const void* data = PyUnicode_DATA(str);
     const size_t n = static_cast<size_t>(count);
