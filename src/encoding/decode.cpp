@@ -1,6 +1,5 @@
 #include "encoding/decode.hpp"
 
-#include "collections/utf8.hpp"
 
 namespace kogane {
 
@@ -46,11 +45,29 @@ std::optional<uint64_t> length_of(std::span<const Unit> units) {
 
 template <typename Unit>
 void append_units(std::string& out, std::span<const Unit> units) {
+    // Sized once, then written through a pointer: no capacity check per byte.
+    uint64_t extra = 0;
+    for (Unit u : units) extra += utf8_width(u);
+    const size_t at = out.size();
+    out.resize(at + static_cast<size_t>(extra));
+    char* w = out.data() + at;
     for (Unit u : units) {
-        if (u < 0x80)
-            out += static_cast<char>(u);
-        else
-            utf8::append(out, u);
+        const uint32_t c = u;
+        if (c < 0x80) {
+            *w++ = static_cast<char>(c);
+        } else if (c < 0x800) {
+            *w++ = static_cast<char>(0xC0 | (c >> 6));
+            *w++ = static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            *w++ = static_cast<char>(0xE0 | (c >> 12));
+            *w++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            *w++ = static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            *w++ = static_cast<char>(0xF0 | (c >> 18));
+            *w++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            *w++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            *w++ = static_cast<char>(0x80 | (c & 0x3F));
+        }
     }
 }
 
