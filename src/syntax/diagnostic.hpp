@@ -64,6 +64,7 @@ const char* severity_name(Severity s);
 // outgrow the input by much (a diagnostic costs 32 bytes).
 inline constexpr uint32_t kMaxDiagnosticsPerCode = 1'000'000;
 
+// 32 bytes; the few that own a text (a canonical spelling) add that text.
 struct Diagnostic {
     DiagTag tag = DiagTag::Internal;
     union {
@@ -83,7 +84,6 @@ public:
     };
 
     Diagnostic() { text_.names = {"", ""}; }
-    // 32 bytes; the few with an owned text add that text.
     Diagnostic(const Diagnostic& other);
     Diagnostic(Diagnostic&& other) noexcept;
     Diagnostic& operator=(const Diagnostic& other);
