@@ -288,6 +288,88 @@ def run_pathological(scale: int) -> None:
         print(f"  {name:24} n: {times[0] * 1e3:9.1f} ms   2n: {times[1] * 1e3:9.1f} ms   ratio {ratio:4.2f}")
 
 
+def _peak_growth(fn) -> int:
+    """Peak resident growth of one call (0 where the kernel cannot reset it)."""
+    gc.collect()
+    base = _read_status("VmRSS:")
+    if not _reset_peak():
+        fn()
+        return 0
+    fn()
+    return max(_read_status("VmHWM:") - base, 0)
+
+
+def _best_of(fn, runs: int = 3) -> float:
+    best = float("inf")
+    for _ in range(runs):
+        t0 = time.perf_counter()
+        fn()
+        best = min(best, time.perf_counter() - t0)
+    return best
+
+
+VIEWS = ["pairs_json", "nodes_json", "diagnostics_json", "container_pairs_json", "diagnostics_text", "gaiji_json"]
+
+
+def run_hostile_sources(scale: float = 1.0) -> None:
+    """CR LF sources and floods of diagnostics: every view at n and 2n, and
+    peak memory as a multiple of the input."""
+    print()
+    print("hostile sources: time at n and 2n (ratio near 2 means linear), peak memory / input bytes")
+
+    def views(make):
+        # Views are built once per document and cached, so every timed run
+        # gets a fresh document, parsed (and its text generated) untimed.
+        def at(k):
+            text = make(k)
+            docs = [kogane.Document(text) for _ in range(3)]
+
+            def run():
+                doc = docs.pop()
+                for view in VIEWS:
+                    getattr(doc, view)()
+
+            return run
+
+        return at
+
+    def parse(make):
+        def at(k):
+            text = make(k)
+            return lambda: kogane.Document(text)
+
+        return at
+
+    def book(k: int) -> str:
+        return generate(k, seed=7)
+
+    cases = [
+        ("[ CR LF lines: views", views(lambda k: "［\r\n" * (k // 5)), int(800_000 * scale)),
+        ("[ LF lines: views", views(lambda k: "［\n" * (k // 4)), int(800_000 * scale)),
+        ("CR LF book: views", views(lambda k: book(k).replace("\n", "\r\n")), int(8_000_000 * scale)),
+        ("LF book: views", views(book), int(8_000_000 * scale)),
+        ("unclosed [ line: parse", parse(lambda k: "［" * (k // 3)), int(50_000_000 * scale)),
+    ]
+    for name, make, n in cases:
+        times = []
+        for k in (n, 2 * n):
+            run = make(k)
+            times.append(_best_of(run, runs=1 if k >= 20_000_000 else 3))
+            del run
+        ratio = times[1] / times[0] if times[0] > 0 else float("nan")
+        print(f"  {name:26} n={n / 1e6:5.1f} MB: {times[0] * 1e3:9.1f} ms   2n: {times[1] * 1e3:9.1f} ms   ratio {ratio:4.2f}")
+
+    # Peak memory of the flood at n: the parse, then its text report.
+    n = int(50_000_000 * scale)
+    text = "［" * (n // 3)
+    size = len(text.encode("utf-8"))
+    holder = {}
+    parse_peak = _peak_growth(lambda: holder.setdefault("doc", kogane.Document(text)))
+    report_peak = _peak_growth(lambda: holder["doc"].diagnostics_text())
+    print(f"  unclosed [ line, {size / 1e6:.0f} MB: parse peak {parse_peak / size:5.1f}x input, "
+          f"diagnostics_text peak {report_peak / size:5.1f}x input")
+
+
 def main() -> int:
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("--quick", action="store_true", help="small sizes only, shorter timing")
@@ -314,6 +396,7 @@ def main() -> int:
         run_sizes(sizes, budget, dense=args.dense)
     if not args.no_pathological:
         run_pathological(100_000)
+        run_hostile_sources(0.1 if args.quick else 1.0)
     return 0
 
 

@@ -12,10 +12,12 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string_view bytes(reinterpret_cast<const char*>(data), size);
-    std::optional<std::string> text = kogane::decode_auto(bytes);
-    if (!text) return 0;
-    kogane::DocPtr doc = kogane::parse_document(std::make_shared<const std::string>(std::move(*text)));
+    auto text = kogane::decode_auto_limited(bytes);
+    if (!std::holds_alternative<std::string>(text)) return 0;
+    kogane::DocPtr doc =
+        kogane::parse_document(std::make_shared<const std::string>(std::move(std::get<std::string>(text))));
     std::string err = kogane::checks::check_document(*doc);
+    if (err.empty()) err = kogane::checks::check_round_trip(*doc);
     if (!err.empty()) {
         std::fprintf(stderr, "invariant violated: %s\n", err.c_str());
         std::abort();

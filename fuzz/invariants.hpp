@@ -1,14 +1,17 @@
 #pragma once
 // Checks that hold for every document whatever the input: spans inside the
-// source and on character boundaries, well-formed JSON, balanced HTML.
+// source and on character boundaries, well-formed JSON, balanced and safe
+// HTML, and a re-emitted source that reads back as the same structure.
 // Shared by the fuzz target and the C++ property tests. Each check returns
 // an empty string when it holds, else a description of the first problem.
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "collections/safe_output.hpp"
 #include "collections/span.hpp"
 #include "diagnostics_text/report.hpp"
 #include "document/document.hpp"
@@ -160,6 +163,22 @@ inline std::string check_html_balanced(std::string_view html) {
     return {};
 }
 
+// Nothing a text says reaches the HTML unsafely: no raw C0 control other
+// than tab and line feed, and every image source a relative path.
+inline std::string check_html_safe(std::string_view html) {
+    for (size_t i = 0; i < html.size(); ++i)
+        if (is_unsafe_control(static_cast<unsigned char>(html[i])))
+            return "raw control byte " + std::to_string(static_cast<unsigned char>(html[i])) + " at " + std::to_string(i);
+    constexpr std::string_view kSrc = " src=\"";
+    for (size_t i = 0; (i = html.find(kSrc, i)) != std::string_view::npos;) {
+        i += kSrc.size();
+        const size_t end = html.find('"', i);
+        std::string_view value = html.substr(i, end == std::string_view::npos ? std::string_view::npos : end - i);
+        if (!is_relative_path(value)) return "image source is not a relative path: " + std::string(value);
+    }
+    return {};
+}
+
 // Runs every view of `doc` and checks the invariants.
 inline std::string check_document(const KoganeDoc& doc) {
     std::string_view src = doc.source();
@@ -186,10 +205,33 @@ inline std::string check_document(const KoganeDoc& doc) {
 
     std::string html = render_html(doc.snapshot());
     if (!(err = check_html_balanced(html)).empty()) return "HTML: " + err;
+    if (!(err = check_html_safe(html)).empty()) return "HTML: " + err;
     if (!is_valid_utf8(html)) return "HTML is not valid UTF-8";
     std::string source = emit_source(doc);
     if (!is_valid_utf8(source)) return "re-emitted source is not valid UTF-8";
     (void)render_diagnostics_text(doc.diagnostics_in_source(), src);
+    return {};
+}
+
+// The canonical source reads back as the same structure: parsing
+// to_source() gives the same node kinds in the same order.
+inline std::string check_round_trip(const KoganeDoc& doc) {
+    const std::string emitted = emit_source(doc);
+    const DocPtr again = parse_document(std::make_shared<const std::string>(emitted));
+    const std::vector<NodeSpan>& before = doc.node_list();
+    const std::vector<NodeSpan>& after = again->node_list();
+    const size_t common = std::min(before.size(), after.size());
+    for (size_t i = 0; i <= common; ++i) {
+        if (i == common && before.size() == after.size()) return {};
+        const bool differs = i == common || before[i].kind != after[i].kind;
+        if (!differs) continue;
+        auto kind_at = [](const std::vector<NodeSpan>& list, size_t k) {
+            return k < list.size() ? std::string(node_kind_name(list[k].kind)) : std::string("(end)");
+        };
+        return "round trip changes node " + std::to_string(i) + " from " + kind_at(before, i) + " to " +
+               kind_at(after, i) + " (" + std::to_string(before.size()) + " nodes before, " +
+               std::to_string(after.size()) + " after); re-emitted: " + emitted.substr(0, 300);
+    }
     return {};
 }
 

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <cstdlib>
 #include <new>
+#include <optional>
+#include <span>
 #include <string>
 
 #include "collections/panic.hpp"
@@ -28,24 +30,40 @@ constexpr const char* kDecodeError = "Shift_JIS からの変換に失敗しま�
 constexpr const char* kSpanLimit = "source exceeds 4 GiB (u32::MAX) span limit";
 constexpr const char* kTypeName = "_kogane::bindings::Document";
 
-// Created once by the module's execution slot.
-PyObject* g_panic_type = nullptr;
-PyTypeObject* g_document_type = nullptr;
+// Per-module state: the types this module made. Every entry point reaches
+// them through its module (functions), its type (methods) or the defining
+// type (from_bytes), so a re-imported module or a sub-interpreter uses its
+// own Document and PanicException.
+struct ModuleState {
+    PyObject* document_type;
+    PyObject* panic_type;
+};
 
-PyObject* panic_type() {
-    if (g_panic_type == nullptr) {
-        g_panic_type = PyErr_NewExceptionWithDoc(
-            "kogane._kogane.PanicException",
-            "Raised when native code called from Python fails an internal invariant.\n\n"
-            "It derives from BaseException, so `except Exception` does not catch it.",
-            PyExc_BaseException, nullptr);
+extern PyModuleDef kModule;
+
+ModuleState* state_of_module(PyObject* module) { return static_cast<ModuleState*>(PyModule_GetState(module)); }
+
+// The state of the module that defined `type` (or a base of it).
+// Walks the MRO by hand (PyType_GetModuleByDef needs Python 3.11).
+ModuleState* state_of_type(PyTypeObject* type) {
+    PyObject* mro = type->tp_mro;
+    if (mro == nullptr || !PyTuple_Check(mro)) return nullptr;
+    for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(mro); ++i) {
+        auto* base = reinterpret_cast<PyTypeObject*>(PyTuple_GET_ITEM(mro, i));
+        if (!(base->tp_flags & Py_TPFLAGS_HEAPTYPE)) continue;
+        PyObject* module = PyType_GetModule(base);
+        if (module == nullptr) {
+            PyErr_Clear();
+            continue;
+        }
+        if (PyModule_GetDef(module) == &kModule) return state_of_module(module);
     }
-    return g_panic_type;
+    return nullptr;
 }
 
-PyObject* raise_panic(const char* message) {
-    PyObject* type = panic_type();
-    if (type != nullptr) PyErr_SetString(type, message);
+PyObject* raise_panic(ModuleState* state, const char* message) {
+    PyErr_SetString(state != nullptr && state->panic_type != nullptr ? state->panic_type : PyExc_SystemError,
+                    message);
     return nullptr;
 }
 
@@ -55,16 +73,73 @@ PyObject* to_str(const std::string& s) {
 
 // Runs engine code, turning an internal failure into PanicException.
 template <typename F>
-PyObject* guarded(F&& body) {
+PyObject* guarded(ModuleState* state, F&& body) {
     try {
         return body();
     } catch (const kogane::InternalError& e) {
-        return raise_panic(e.what());
+        return raise_panic(state, e.what());
     } catch (const std::bad_alloc&) {
         std::abort();
     } catch (const std::exception& e) {
-        return raise_panic(e.what());
+        return raise_panic(state, e.what());
     }
+}
+
+// The caller's str as UTF-8, refused before any conversion when longer than
+// the parser takes: the length comes from the str's own code units, and the
+// text is encoded straight into the one buffer the document keeps (the str
+// gets no UTF-8 copy attached). `too_long` receives the length when refused;
+// nullptr is returned with a Python error set when the str cannot be encoded.
+struct StrSource {
+    kogane::SharedText text;
+    uint64_t too_long = 0;
+};
+
+bool str_to_source(PyObject* str, StrSource& out) {
+#if PY_VERSION_HEX < 0x030C0000
+    if (PyUnicode_READY(str) < 0) return false;  // legacy strs get their compact form
+#endif
+    const Py_ssize_t count = PyUnicode_GET_LENGTH(str);
+    const void* data = PyUnicode_DATA(str);
+    const size_t n = static_cast<size_t>(count);
+    std::optional<uint64_t> length;
+    switch (PyUnicode_KIND(str)) {
+        case PyUnicode_1BYTE_KIND:
+            length = kogane::utf8_length(std::span(static_cast<const uint8_t*>(data), n));
+            break;
+        case PyUnicode_2BYTE_KIND:
+            length = kogane::utf8_length(std::span(static_cast<const uint16_t*>(data), n));
+            break;
+        default:
+            length = kogane::utf8_length(std::span(static_cast<const uint32_t*>(data), n));
+            break;
+    }
+    if (!length) {
+        // A lone surrogate: let the host report it in its own words.
+        Py_ssize_t ignored;
+        if (PyUnicode_AsUTF8AndSize(str, &ignored) == nullptr) return false;
+        PyErr_SetString(PyExc_UnicodeEncodeError, "surrogates not allowed");
+        return false;
+    }
+    if (!kogane::source_length_ok(*length)) {
+        out.too_long = *length;
+        return true;
+    }
+    auto text = std::make_shared<std::string>();
+    text->reserve(static_cast<size_t>(*length));
+    switch (PyUnicode_KIND(str)) {
+        case PyUnicode_1BYTE_KIND:
+            kogane::append_utf8(*text, std::span(static_cast<const uint8_t*>(data), n));
+            break;
+        case PyUnicode_2BYTE_KIND:
+            kogane::append_utf8(*text, std::span(static_cast<const uint16_t*>(data), n));
+            break;
+        default:
+            kogane::append_utf8(*text, std::span(static_cast<const uint32_t*>(data), n));
+            break;
+    }
+    out.text = std::move(text);
+    return true;
 }
 
 PyObject* wrong_type(const char* func, const char* arg, PyObject* obj, const char* expected) {
@@ -103,17 +178,15 @@ PyObject* Document_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     PyObject* source;
     if (!parse_one(args, kwargs, "O:Document", "source", &source)) return nullptr;
     if (!PyUnicode_Check(source)) return wrong_type("Document", "source", source, "str");
-    Py_ssize_t n;
-    const char* utf8 = PyUnicode_AsUTF8AndSize(source, &n);
-    if (utf8 == nullptr) return nullptr;
-    return guarded([&]() -> PyObject* {
-        auto result = kogane::new_document(utf8, static_cast<uint64_t>(n));
-        if (auto* err = std::get_if<kogane::LengthError>(&result)) {
-            PyErr_Format(PyExc_ValueError, "source is %llu bytes; the parser limit is u32::MAX",
-                         static_cast<unsigned long long>(err->length));
-            return nullptr;
-        }
-        return new_document_object(type, std::move(std::get<DocPtr>(result)));
+    StrSource utf8;
+    if (!str_to_source(source, utf8)) return nullptr;
+    if (utf8.too_long != 0) {
+        PyErr_Format(PyExc_ValueError, "source is %llu bytes; the parser limit is u32::MAX",
+                     static_cast<unsigned long long>(utf8.too_long));
+        return nullptr;
+    }
+    return guarded(state_of_type(type), [&]() -> PyObject* {
+        return new_document_object(type, kogane::parse_document(std::move(utf8.text)));
     });
 }
 
@@ -143,43 +216,47 @@ void Document_dealloc(PyObject* self) {
 template <typename F>
 PyObject* with_document(PyObject* self, F&& body) {
     auto* o = reinterpret_cast<DocumentObject*>(self);
+    ModuleState* state = state_of_type(Py_TYPE(self));
     unsigned long current = PyThread_get_thread_ident();
     if (current != o->owner) {
         std::string msg = "assertion `left == right` failed: ";
         msg += kTypeName;
         msg += " is unsendable, but sent to another thread\n  left: " + std::to_string(current) +
                "\n right: " + std::to_string(o->owner);
-        return raise_panic(msg.c_str());
+        return raise_panic(state, msg.c_str());
     }
-    if (o->doc == nullptr) return raise_panic("document handle is not initialised");
+    if (o->doc == nullptr) return raise_panic(state, "document handle is not initialised");
     if (o->borrow == -1) {
         PyErr_SetString(PyExc_RuntimeError, "Already mutably borrowed");
         return nullptr;
     }
     ++o->borrow;
     DocPtr keep = *o->doc;
-    PyObject* result = guarded([&]() -> PyObject* { return body(*keep); });
+    PyObject* result = guarded(state, [&]() -> PyObject* { return body(*keep); });
     --o->borrow;
     return result;
 }
 
-PyObject* Document_from_bytes(PyObject*, PyObject* args, PyObject* kwargs) {
+// A static method bound to the module that made the type (see
+// module_exec), so the instance is of that module's Document even after a
+// re-import or in another interpreter.
+PyObject* Document_from_bytes(PyObject* module, PyObject* args, PyObject* kwargs) {
     PyObject* data;
     if (!parse_one(args, kwargs, "O:from_bytes", "data", &data)) return nullptr;
     if (!PyBytes_Check(data)) return wrong_type("from_bytes", "data", data, "bytes");
+    ModuleState* state = module != nullptr && PyModule_Check(module) ? state_of_module(module) : nullptr;
+    if (state == nullptr || state->document_type == nullptr)
+        return raise_panic(state, "from_bytes is not bound to its module");
     std::string_view bytes(PyBytes_AS_STRING(data), static_cast<size_t>(PyBytes_GET_SIZE(data)));
-    return guarded([&]() -> PyObject* {
-        std::optional<std::string> text = kogane::decode_auto(bytes);
-        if (!text) {
-            PyErr_SetString(PyExc_ValueError, kDecodeError);
+    return guarded(state, [&]() -> PyObject* {
+        auto decoded = kogane::decode_auto_limited(bytes);
+        if (auto* failure = std::get_if<kogane::DecodeFailure>(&decoded)) {
+            PyErr_SetString(PyExc_ValueError, *failure == kogane::DecodeFailure::TooLong ? kSpanLimit : kDecodeError);
             return nullptr;
         }
-        if (!kogane::source_length_ok(text->size())) {
-            PyErr_SetString(PyExc_ValueError, kSpanLimit);
-            return nullptr;
-        }
-        auto shared = std::make_shared<const std::string>(std::move(*text));
-        return new_document_object(g_document_type, kogane::parse_document(std::move(shared)));
+        auto shared = std::make_shared<const std::string>(std::move(std::get<std::string>(decoded)));
+        return new_document_object(reinterpret_cast<PyTypeObject*>(state->document_type),
+                                   kogane::parse_document(std::move(shared)));
     });
 }
 
@@ -231,15 +308,6 @@ PyObject* Document_diagnostics_text(PyObject* self, PyObject*) {
 }
 
 PyMethodDef kDocumentMethods[] = {
-    {"from_bytes", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(Document_from_bytes)),
-     METH_VARARGS | METH_KEYWORDS | METH_STATIC,
-     "from_bytes(data)\n--\n\n"
-     "Alternate constructor from raw bytes, decoding the source encoding automatically.\n\n"
-     "Archive files are `Shift_JIS`; pre-converted corpora are UTF-8. `decode_auto` sniffs the two\n"
-     "(valid UTF-8 wins, else `Shift_JIS`), so this accepts both. Despite its name it is\n"
-     "encoding-agnostic.\n\n"
-     "Errors: raises `ValueError` if the bytes are neither valid UTF-8 nor valid `Shift_JIS`, or if\n"
-     "the decoded text exceeds the 4 GiB (`u32::MAX`) span limit."},
     {"to_html", Document_to_html, METH_NOARGS,
      "to_html($self)\n--\n\nRender the document to HTML and return as a Python `str`."},
     {"to_source", Document_to_source, METH_NOARGS, "to_source($self)\n--\n\nRe-emit Kogane source text."},
@@ -268,6 +336,20 @@ PyMethodDef kDocumentMethods[] = {
      "One block per diagnostic with its code, span, message and the offending source slice; a\n"
      "clean parse gives the empty string; for the machine-readable view use `diagnostics_json`."},
     {nullptr, nullptr, 0, nullptr},
+};
+
+// Installed on the type as a staticmethod by module_exec.
+PyMethodDef kFromBytes = {
+    "from_bytes",
+    reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(Document_from_bytes)),
+    METH_VARARGS | METH_KEYWORDS,
+    "from_bytes(data)\n--\n\n"
+    "Alternate constructor from raw bytes, decoding the source encoding automatically.\n\n"
+    "Archive files are `Shift_JIS`; pre-converted corpora are UTF-8. `decode_auto` sniffs the two\n"
+    "(valid UTF-8 wins, else `Shift_JIS`), so this accepts both. Despite its name it is\n"
+    "encoding-agnostic.\n\n"
+    "Errors: raises `ValueError` if the bytes are neither valid UTF-8 nor valid `Shift_JIS`, or if\n"
+    "the decoded text exceeds the 4 GiB (`u32::MAX`) span limit.",
 };
 
 PyGetSetDef kDocumentGetSet[] = {
@@ -301,37 +383,35 @@ PyType_Spec kDocumentSpec = {
 // ---------------------------------------------------------------------------
 // Module functions
 
-PyObject* fn_parse_to_html(PyObject*, PyObject* args, PyObject* kwargs) {
+PyObject* fn_parse_to_html(PyObject* module, PyObject* args, PyObject* kwargs) {
     PyObject* source;
     if (!parse_one(args, kwargs, "O:parse_to_html", "source", &source)) return nullptr;
     if (!PyUnicode_Check(source)) return wrong_type("parse_to_html", "source", source, "str");
-    Py_ssize_t n;
-    const char* utf8 = PyUnicode_AsUTF8AndSize(source, &n);
-    if (utf8 == nullptr) return nullptr;
-    if (!kogane::source_length_ok(static_cast<uint64_t>(n))) {
+    StrSource utf8;
+    if (!str_to_source(source, utf8)) return nullptr;
+    if (utf8.too_long != 0) {
         PyErr_SetString(PyExc_ValueError, kSpanLimit);
         return nullptr;
     }
-    return guarded([&]() -> PyObject* {
-        auto result = kogane::new_document(utf8, static_cast<uint64_t>(n));
-        const DocPtr& doc = std::get<DocPtr>(result);
+    return guarded(state_of_module(module), [&]() -> PyObject* {
+        DocPtr doc = kogane::parse_document(std::move(utf8.text));
         return to_str(kogane::render_html(doc->snapshot()));
     });
 }
 
-PyObject* fn_prewarm(PyObject*, PyObject*) {
-    return guarded([]() -> PyObject* {
+PyObject* fn_prewarm(PyObject* module, PyObject*) {
+    return guarded(state_of_module(module), []() -> PyObject* {
         kogane::prewarm();
         Py_RETURN_NONE;
     });
 }
 
-PyObject* fn_decode_sjis(PyObject*, PyObject* args, PyObject* kwargs) {
+PyObject* fn_decode_sjis(PyObject* module, PyObject* args, PyObject* kwargs) {
     PyObject* data;
     if (!parse_one(args, kwargs, "O:decode_sjis", "data", &data)) return nullptr;
     if (!PyBytes_Check(data)) return wrong_type("decode_sjis", "data", data, "bytes");
     std::string_view bytes(PyBytes_AS_STRING(data), static_cast<size_t>(PyBytes_GET_SIZE(data)));
-    return guarded([&]() -> PyObject* {
+    return guarded(state_of_module(module), [&]() -> PyObject* {
         std::optional<std::string> text = kogane::decode_sjis(bytes);
         if (!text) {
             PyErr_SetString(PyExc_ValueError, kDecodeError);
@@ -341,8 +421,8 @@ PyObject* fn_decode_sjis(PyObject*, PyObject* args, PyObject* kwargs) {
     });
 }
 
-PyObject* fn_slugs_json(PyObject*, PyObject*) {
-    return guarded([]() { return to_str(kogane::slugs_json()); });
+PyObject* fn_slugs_json(PyObject* module, PyObject*) {
+    return guarded(state_of_module(module), []() { return to_str(kogane::slugs_json()); });
 }
 
 PyObject* fn_version(PyObject*, PyObject*) { return PyUnicode_FromString(KOGANE_VERSION_STRING); }
@@ -408,32 +488,64 @@ int add_to_all(PyObject* module, const char* name) {
 }
 
 int module_exec(PyObject* module) {
+    ModuleState* state = state_of_module(module);
+    if (state == nullptr) return -1;
     PyObject* type = PyType_FromModuleAndSpec(module, &kDocumentSpec, nullptr);
     if (type == nullptr) return -1;
-    if (PyModule_AddObjectRef(module, "Document", type) < 0) {
-        Py_DECREF(type);
-        return -1;
-    }
-    if (g_document_type == nullptr) {
-        g_document_type = reinterpret_cast<PyTypeObject*>(type);  // keeps the reference
-    } else {
-        Py_DECREF(type);
-    }
+    state->document_type = type;  // the state keeps this reference
+    // The host passes no type to a static method, so from_bytes is bound
+    // to the module instead and installed by hand.
+    PyObject* module_name = PyModule_GetNameObject(module);
+    if (module_name == nullptr) return -1;
+    PyObject* from_bytes = PyCFunction_NewEx(&kFromBytes, module, module_name);
+    Py_DECREF(module_name);
+    if (from_bytes == nullptr) return -1;
+    PyObject* static_from_bytes = PyStaticMethod_New(from_bytes);
+    Py_DECREF(from_bytes);
+    if (static_from_bytes == nullptr) return -1;
+    const int set = PyObject_SetAttrString(type, "from_bytes", static_from_bytes);
+    Py_DECREF(static_from_bytes);
+    if (set < 0) return -1;
+    if (PyModule_AddObjectRef(module, "Document", type) < 0) return -1;
     if (add_to_all(module, "Document") < 0) return -1;
     for (PyMethodDef& def : kFunctions) {
         PyObject* name = PyModule_GetNameObject(module);
         if (name == nullptr) return -1;
-        PyObject* fn = PyCFunction_NewEx(&def, nullptr, name);
+        PyObject* fn = PyCFunction_NewEx(&def, module, name);
         Py_DECREF(name);
         if (fn == nullptr) return -1;
         int rc = PyModule_AddObjectRef(module, def.ml_name, fn);
         Py_DECREF(fn);
         if (rc < 0 || add_to_all(module, def.ml_name) < 0) return -1;
     }
-    PyObject* panic = panic_type();
-    if (panic == nullptr) return -1;
-    return PyModule_AddObjectRef(module, "PanicException", panic);
+    state->panic_type = PyErr_NewExceptionWithDoc(
+        "kogane._kogane.PanicException",
+        "Raised when native code called from Python fails an internal invariant.\n\n"
+        "It derives from BaseException, so `except Exception` does not catch it.",
+        PyExc_BaseException, nullptr);
+    if (state->panic_type == nullptr) return -1;
+    return PyModule_AddObjectRef(module, "PanicException", state->panic_type);
 }
+
+int module_traverse(PyObject* module, visitproc visit, void* arg) {
+    ModuleState* state = state_of_module(module);
+    if (state != nullptr) {
+        Py_VISIT(state->document_type);
+        Py_VISIT(state->panic_type);
+    }
+    return 0;
+}
+
+int module_clear(PyObject* module) {
+    ModuleState* state = state_of_module(module);
+    if (state != nullptr) {
+        Py_CLEAR(state->document_type);
+        Py_CLEAR(state->panic_type);
+    }
+    return 0;
+}
+
+void module_free(void* module) { module_clear(static_cast<PyObject*>(module)); }
 
 PyModuleDef_Slot kSlots[] = {
     {Py_mod_exec, reinterpret_cast<void*>(module_exec)},
@@ -446,12 +558,12 @@ PyModuleDef kModule = {
     "Kogane parser engine.\n\n"
     "Registered as `kogane._kogane`: the private compiled submodule that the pure-Python `kogane`\n"
     "package wraps.",
-    0,
+    sizeof(ModuleState),
     nullptr,
     kSlots,
-    nullptr,
-    nullptr,
-    nullptr,
+    module_traverse,
+    module_clear,
+    module_free,
 };
 
 }  // namespace

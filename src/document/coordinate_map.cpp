@@ -1,5 +1,6 @@
 #include "document/coordinate_map.hpp"
 
+#include <algorithm>
 #include <cstring>
 
 #include "collections/panic.hpp"
@@ -51,6 +52,28 @@ CoordinateMap build_coordinate_map(std::string_view src, std::string_view san, b
         s = san.size();
     };
 
+    // The next 〕 at or after a position, remembered so that a run of 〔
+    // without closers does not search the rest of the text again each time.
+    struct NextCloser {
+        std::string_view text;
+        size_t from = 0;
+        size_t at = std::string_view::npos;
+        bool known = false;
+        size_t find(size_t pos) {
+            if (!known || pos < from || (at != std::string_view::npos && at < pos)) {
+                at = text.find(kTortoiseClose, pos);
+                known = true;
+            }
+            from = pos;
+            return at;
+        }
+    };
+    NextCloser src_closer{src}, san_closer{san};
+    // Closers of the last body found to differ only in line ends. A 〔 nested
+    // in that body has the same closers and a tail that differs the same way,
+    // so it is stepped over without comparing the tail again.
+    size_t line_end_body_re = std::string_view::npos, line_end_body_se = std::string_view::npos;
+
     while (r < src.size() || s < san.size()) {
         invariant(r <= src.size(), "source offset is in bounds");
         invariant(s <= san.size(), "sanitized offset is in bounds");
@@ -62,8 +85,9 @@ CoordinateMap build_coordinate_map(std::string_view src, std::string_view san, b
         if (src[r] == san[s]) {
             if (src.compare(r, 3, kTortoiseOpen) == 0 && san.compare(s, 3, kTortoiseOpen) == 0) {
                 const size_t rb = r + 3, sb = s + 3;
-                const size_t re = src.find(kTortoiseClose, rb), se = san.find(kTortoiseClose, sb);
-                if (re != std::string_view::npos && se != std::string_view::npos) {
+                const size_t re = src_closer.find(rb), se = san_closer.find(sb);
+                const bool known_line_end_body = re == line_end_body_re && se == line_end_body_se;
+                if (re != std::string_view::npos && se != std::string_view::npos && !known_line_end_body) {
                     std::string_view body_src = src.substr(rb, re - rb), body_san = san.substr(sb, se - sb);
                     // A body that differs only in its line ends is mapped by
                     // the ordinary walk, which keeps offsets inside it exact;
@@ -75,6 +99,8 @@ CoordinateMap build_coordinate_map(std::string_view src, std::string_view san, b
                         s = se + 3;
                         continue;
                     }
+                    line_end_body_re = re;
+                    line_end_body_se = se;
                 }
                 // No closer (the text was copied unchanged), or a multi-line
                 // body: step over the bracket like any equal character.
@@ -122,43 +148,33 @@ CoordinateMap build_coordinate_map(std::string_view src, std::string_view san, b
 }
 
 uint32_t map_offset(const CoordinateMap& map, uint32_t offset, Side side) {
-    uint64_t x = offset < map.clamp ? offset : map.clamp;
-    uint64_t prev_san = 0, prev_src = 0;
-    uint64_t result = 0;
-    bool done = false;
-    uint64_t last_s0 = 0;
-    for (const CoordinateEdit& e : map.edits) {
-        invariant(e.sanitized_start >= last_s0 && e.sanitized_start >= prev_san, "coordinate edit ordering");
-        last_s0 = e.sanitized_start;
-        if (x < e.sanitized_start) {
-            result = prev_src + (x - prev_san);
-            done = true;
-            break;
-        }
-        if (x == e.sanitized_start && e.sanitized_start == e.sanitized_end) {
-            prev_san = e.sanitized_end;
-            prev_src = e.source_end;
-            continue;
-        }
-        if (x == e.sanitized_start) {
+    const uint64_t x = offset < map.clamp ? offset : map.clamp;
+    const std::vector<CoordinateEdit>& edits = map.edits;
+    // Sanitized ends never decrease along the table, so the first edit that
+    // ends at or after x is found by binary search: a view of n offsets over
+    // a CR LF book (one edit per line) costs n log(lines), not n * lines.
+    size_t i = static_cast<size_t>(
+        std::partition_point(edits.begin(), edits.end(),
+                             [x](const CoordinateEdit& e) { return e.sanitized_end < x; }) -
+        edits.begin());
+    // An empty edit at x (the dropped byte-order marks) is stepped over: x
+    // then lies after the bytes it stands for.
+    while (i < edits.size() && edits[i].sanitized_start == x && edits[i].sanitized_end == x) ++i;
+    const uint64_t prev_san = i == 0 ? 0 : edits[i - 1].sanitized_end;
+    const uint64_t prev_src = i == 0 ? 0 : edits[i - 1].source_end;
+    uint64_t result;
+    if (i == edits.size() || x < edits[i].sanitized_start) {
+        result = prev_src + (x - prev_san);
+    } else {
+        const CoordinateEdit& e = edits[i];
+        invariant(e.sanitized_start >= prev_san && e.sanitized_start <= e.sanitized_end, "coordinate edit ordering");
+        if (x == e.sanitized_start)
             result = e.source_start;
-            done = true;
-            break;
-        }
-        if (x < e.sanitized_end) {
+        else if (x < e.sanitized_end)
             result = side == Side::Start ? e.source_start : e.source_end;
-            done = true;
-            break;
-        }
-        if (x == e.sanitized_end) {
+        else
             result = e.source_end;
-            done = true;
-            break;
-        }
-        prev_san = e.sanitized_end;
-        prev_src = e.source_end;
     }
-    if (!done) result = prev_src + (x - prev_san);
     invariant(result <= 0xFFFFFFFFull, "source fits parser spans");
     return static_cast<uint32_t>(result);
 }

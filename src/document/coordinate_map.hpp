@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "collections/span.hpp"
+
 namespace kogane {
 
 struct CoordinateEdit {
@@ -28,5 +30,19 @@ enum class Side : uint8_t { Start, End };
 CoordinateMap build_coordinate_map(std::string_view source, std::string_view sanitized, bool identical);
 
 uint32_t map_offset(const CoordinateMap& map, uint32_t offset, Side side);
+
+// Maps spans through a map, or leaves them unchanged when there is none (the
+// sanitized text is the source).
+class SpanMapper {
+public:
+    explicit SpanMapper(const CoordinateMap* map) : map_(map) {}
+    Span operator()(Span s) const {
+        if (map_ == nullptr) return s;
+        return Span{map_offset(*map_, s.start, Side::Start), map_offset(*map_, s.end, Side::End)};
+    }
+
+private:
+    const CoordinateMap* map_;
+};
 
 }  // namespace kogane

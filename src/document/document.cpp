@@ -39,15 +39,16 @@ const CoordinateMap& KoganeDoc::coordinate_map() const {
     });
 }
 
-Span KoganeDoc::to_source(Span s) const {
-    if (snapshot_.sanitized_is_source) return s;
-    const CoordinateMap& m = coordinate_map();
-    return Span{map_offset(m, s.start, Side::Start), map_offset(m, s.end, Side::End)};
+Span KoganeDoc::to_source(Span s) const { return source_mapper()(s); }
+
+SpanMapper KoganeDoc::source_mapper() const {
+    return SpanMapper(snapshot_.sanitized_is_source ? nullptr : &coordinate_map());
 }
 
 const Diagnostics& KoganeDoc::diagnostics_in_source() const {
     if (snapshot_.sanitized_is_source) return snapshot_.diagnostics;
     return diagnostics_.get([&] {
+        const SpanMapper to_source = source_mapper();
         Diagnostics out = snapshot_.diagnostics;
         for (Diagnostic& d : out) d.span = to_source(d.span);
         // Mapping never reorders spans, but distinct sanitized spans inside
@@ -64,6 +65,7 @@ const std::vector<GaijiRecord>& KoganeDoc::gaiji_list() const {
 
 const std::vector<SourcePair>& KoganeDoc::pair_list() const {
     return pairs_.get([&] {
+        const SpanMapper to_source = source_mapper();
         std::vector<SourcePair> out;
         out.reserve(snapshot_.pair_links.size());
         for (const PairLink& l : snapshot_.pair_links)
@@ -74,6 +76,7 @@ const std::vector<SourcePair>& KoganeDoc::pair_list() const {
 
 const std::vector<NodeSpan>& KoganeDoc::node_list() const {
     return nodes_.get([&] {
+        const SpanMapper to_source = source_mapper();
         std::vector<NodeSpan> out;
         out.reserve(snapshot_.registry.size());
         for (const RegistryEntry* e : snapshot_.registry.in_order())
@@ -84,6 +87,7 @@ const std::vector<NodeSpan>& KoganeDoc::node_list() const {
 
 const std::vector<SourceContainerPair>& KoganeDoc::container_pair_list() const {
     return container_pairs_.get([&] {
+        const SpanMapper to_source = source_mapper();
         std::vector<SourceContainerPair> out;
         out.reserve(snapshot_.container_pairs.size());
         for (const ContainerPair& p : snapshot_.container_pairs) {

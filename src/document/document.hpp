@@ -54,6 +54,9 @@ public:
 
     // Sanitized span to source span.
     Span to_source(Span s) const;
+    // The same mapping with the coordinate map looked up once, for views
+    // that map many spans.
+    SpanMapper source_mapper() const;
 
 private:
     ParseSnapshot snapshot_;

@@ -1,15 +1,26 @@
 #pragma once
 // Source decoding: strict Shift_JIS (the Encoding Standard's decoder, no
-// replacement characters) and a sniffer that prefers valid UTF-8.
+// replacement characters) and a sniffer that prefers valid UTF-8. The
+// length limit is decided before any text is copied or decoded.
 
+#include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
+#include <variant>
 
 namespace kogane {
 
+// The longest source the parser takes: offsets are u32.
+inline constexpr uint64_t kMaxSourceBytes = 0xFFFFFFFFull;
+
 // Empty optional = the bytes are malformed or unmapped (no partial text).
 std::optional<std::string> decode_sjis(std::string_view bytes);
+
+// The UTF-8 length of the strict Shift_JIS decoding of `bytes`, without
+// producing it; empty when the bytes do not decode.
+std::optional<uint64_t> sjis_decoded_length(std::string_view bytes);
 
 // Strict UTF-8: no overlong forms, no surrogates, no truncated sequences.
 bool is_valid_utf8(std::string_view bytes);
@@ -17,5 +28,29 @@ bool is_valid_utf8(std::string_view bytes);
 // Valid UTF-8 is copied unchanged (a BOM stays); anything else is decoded as
 // Shift_JIS.
 std::optional<std::string> decode_auto(std::string_view bytes);
+
+enum class DecodeFailure : uint8_t {
+    Malformed,  // neither valid UTF-8 nor valid Shift_JIS
+    TooLong,    // the text would be longer than the limit
+};
+
+// decode_auto with a limit on the decoded length, checked first: by the
+// byte length (either decoding gives at least a byte per byte, so a longer
+// input is refused unread, even when it would not decode), then for
+// Shift_JIS by the bound of three bytes per input byte and, only when that
+// bound crosses the limit, by a counting pass. Nothing over the limit is
+// ever copied or decoded.
+std::variant<std::string, DecodeFailure> decode_auto_limited(std::string_view bytes,
+                                                             uint64_t limit = kMaxSourceBytes);
+
+// UTF-8 from the code units of a host string (one, two or four bytes per
+// character). A lone surrogate cannot be encoded: the length is then empty.
+std::optional<uint64_t> utf8_length(std::span<const uint8_t> units);
+std::optional<uint64_t> utf8_length(std::span<const uint16_t> units);
+std::optional<uint64_t> utf8_length(std::span<const uint32_t> units);
+// Appends the encoding; the units must have a length (no lone surrogates).
+void append_utf8(std::string& out, std::span<const uint8_t> units);
+void append_utf8(std::string& out, std::span<const uint16_t> units);
+void append_utf8(std::string& out, std::span<const uint32_t> units);
 
 }  // namespace kogane

@@ -1,6 +1,7 @@
 #include "encoding/decode.hpp"
 
 #include <cstdint>
+#include <cstring>
 
 namespace kogane {
 
@@ -11,7 +12,14 @@ bool is_valid_utf8(std::string_view s) {
     while (i < n) {
         unsigned char c = p[i];
         if (c < 0x80) {
+            // ASCII runs, eight bytes at a time.
             ++i;
+            while (i + 8 <= n) {
+                uint64_t block;
+                std::memcpy(&block, p + i, 8);
+                if (block & 0x8080808080808080ull) break;
+                i += 8;
+            }
             continue;
         }
         size_t len;

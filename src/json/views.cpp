@@ -66,7 +66,14 @@ std::string diagnostics_json(const Diagnostics& diagnostics) {
         w.string_field("severity", severity_name(d.severity()));
         w.string_field("source", d.origin());
         w.span_field("span", d.span);
-        if (d.tag == DiagTag::SourceContainsPua) w.number_field("codepoint", d.codepoint);
+        if (d.tag == DiagTag::SourceContainsPua || d.tag == DiagTag::SourceContainsControl)
+            w.number_field("codepoint", d.codepoint);
+        if (d.tag == DiagTag::DiagnosticsDropped) {
+            const char* of = d.dropped_code();
+            const char* of_kind = std::strrchr(of, ':');
+            w.string_field("of", of_kind ? of_kind + 1 : of);
+            w.number_field("count", d.dropped_count);
+        }
         w.end_entry();
     }
     return w.finish();

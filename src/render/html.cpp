@@ -3,6 +3,7 @@
 #include <cstring>
 #include <vector>
 
+#include "collections/safe_output.hpp"
 #include "render/html_nodes.hpp"
 
 namespace kogane {
@@ -17,7 +18,11 @@ void append_escaped(std::string& out, std::string_view text) {
             case '>': rep = "&gt;"; break;
             case '"': rep = "&quot;"; break;
             case '\'': rep = "&#x27;"; break;
-            default: continue;
+            default:
+                // C0 controls other than tab and line feed never reach the
+                // HTML raw (the parse reported them).
+                if (!is_unsafe_control(static_cast<unsigned char>(text[i]))) continue;
+                rep = "\xEF\xBF\xBD";
         }
         out.append(text.data() + run, i - run);
         out += rep;

@@ -1,5 +1,6 @@
 #include "render/html_nodes.hpp"
 
+#include "collections/safe_output.hpp"
 #include "collections/utf8.hpp"
 
 #include <charconv>
@@ -457,8 +458,31 @@ void NodeWriter::heading_hint(const HeadingHintNode& h) {
 }
 
 void NodeWriter::illustration(const IllustrationNode& il) {
+    auto caption = [&] {
+        if (!il.has_caption) return;
+        out_ += "<figcaption>";
+        if (il.caption.tag == SegmentTag::Text) {
+            text_or_fragment(store_.resolve(il.caption.a));
+        } else {
+            uint32_t open_spans = 0;
+            items(il.caption, open_spans);
+            for (; open_spans > 0; --open_spans) out_ += "</span>";
+        }
+        out_ += "</figcaption>";
+    };
+    const std::string_view path = store_.resolve(il.path);
+    if (!is_relative_path(path)) {
+        // Not an image source we may hand a browser: the name stays
+        // readable as text (the parse reported it).
+        out_ += "<figure class=\"kogane-illustration\"><span class=\"kogane-illustration-name\">";
+        text(path);
+        out_ += "</span>";
+        caption();
+        out_ += "</figure>";
+        return;
+    }
     out_ += "<figure class=\"kogane-illustration\"><img src=\"";
-    text(store_.resolve(il.path));
+    text(path);
     out_ += '"';
     if (il.size != kNoId) {
         // 横W×縦H with ASCII digits.
@@ -482,17 +506,7 @@ void NodeWriter::illustration(const IllustrationNode& il) {
     out_ += " alt=\"";
     if (il.alt != kNoId) text(store_.resolve(il.alt));
     out_ += "\" />";
-    if (il.has_caption) {
-        out_ += "<figcaption>";
-        if (il.caption.tag == SegmentTag::Text) {
-            text_or_fragment(store_.resolve(il.caption.a));
-        } else {
-            uint32_t open_spans = 0;
-            items(il.caption, open_spans);
-            for (; open_spans > 0; --open_spans) out_ += "</span>";
-        }
-        out_ += "</figcaption>";
-    }
+    caption();
     out_ += "</figure>";
 }
 

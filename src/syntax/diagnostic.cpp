@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 
 namespace kogane {
 
@@ -28,7 +29,12 @@ const char* const kCodes[] = {
     "kogane::lex::internal",  // tag 17 names its check instead
     "kogane::lex::indent_replaced",
     "kogane::lex::forward_target_not_found",
+    "kogane::lex::diagnostics_dropped",
+    "kogane::lex::source_contains_control",
+    "kogane::lex::illustration_path_not_relative",
 };
+static_assert(std::size(kCodes) == static_cast<size_t>(DiagTag::IllustrationPathNotRelative) + 1,
+              "one code per tag, in tag order");
 
 const char* const kInternalCodes[] = {
     "kogane::lex::residual_annotation_marker",
@@ -36,6 +42,11 @@ const char* const kInternalCodes[] = {
     "kogane::lex::registry_out_of_order",
     "kogane::lex::registry_position_mismatch",
 };
+
+const char* code_of(DiagTag tag, InternalCheck check) {
+    if (tag == DiagTag::Internal) return kInternalCodes[static_cast<uint8_t>(check) & 3];
+    return kCodes[static_cast<uint8_t>(tag)];
+}
 
 }  // namespace
 
@@ -48,10 +59,9 @@ const char* severity_name(Severity s) {
     return "error";
 }
 
-const char* Diagnostic::code() const {
-    if (tag == DiagTag::Internal) return kInternalCodes[static_cast<uint8_t>(check) & 3];
-    return kCodes[static_cast<uint8_t>(tag)];
-}
+const char* Diagnostic::code() const { return code_of(tag, check); }
+
+const char* Diagnostic::dropped_code() const { return code_of(dropped_tag, check); }
 
 Severity Diagnostic::severity() const {
     switch (tag) {
@@ -65,6 +75,9 @@ Severity Diagnostic::severity() const {
         case DiagTag::ForwardTargetNotFound:
         case DiagTag::BreakInSingleLineContainer:
         case DiagTag::KaeritenOutsideKanbun:
+        case DiagTag::DiagnosticsDropped:
+        case DiagTag::SourceContainsControl:
+        case DiagTag::IllustrationPathNotRelative:
             return Severity::Warning;
         case DiagTag::AccentDecompositionApplied:
         case DiagTag::IndentReplaced:
@@ -117,14 +130,14 @@ std::string Diagnostic::message() const {
             return "gaiji reference resolved to neither Unicode nor JIS X 0213";
         case DiagTag::MismatchedContainerClose:
             m = "container opened as `";
-            m += opened;
+            m += opened();
             m += "` closed by a `";
-            m += closed;
+            m += closed();
             m += "` closer";
             return m;
         case DiagTag::NonCanonicalDirective:
             m = "non-canonical directive; the canonical form is `";
-            m += canonical;
+            m += canonical();
             m += '`';
             return m;
         case DiagTag::EmptyRubyReading:
@@ -143,7 +156,7 @@ std::string Diagnostic::message() const {
             return "forward-reference target not found in the preceding text";
         case DiagTag::BreakInSingleLineContainer:
             m = "page/section break inside a single-line `";
-            m += opened;
+            m += opened();
             m += "` container";
             return m;
         case DiagTag::BracketedKaeritenNoPair:
@@ -152,15 +165,30 @@ std::string Diagnostic::message() const {
             return "kaeriten outside a 漢文-like context";
         case DiagTag::MismatchedBoutenContainer:
             m = "傍点 range opened as `";
-            m += opened;
+            m += opened();
             m += "` closed by a `";
-            m += closed;
+            m += closed();
             m += "` closer";
             return m;
         case DiagTag::Internal:
             m = "internal kogane pipeline check failed: ";
             m += code();
             return m;
+        case DiagTag::DiagnosticsDropped:
+            m = std::to_string(dropped_count);
+            m += " further `";
+            m += dropped_code();
+            m += "` diagnostics counted but not listed (at most ";
+            m += std::to_string(kMaxDiagnosticsPerCode);
+            m += " of one code are kept per document)";
+            return m;
+        case DiagTag::SourceContainsControl:
+            m = "source contains control character '";
+            append_unicode_escape(m, codepoint);
+            m += "'; HTML shows it as U+FFFD";
+            return m;
+        case DiagTag::IllustrationPathNotRelative:
+            return "illustration file name is not a relative path; it is not used as an image source";
     }
     return m;
 }
@@ -174,6 +202,12 @@ Diagnostic Diagnostic::simple(DiagTag tag, Span span) {
 
 Diagnostic Diagnostic::source_contains_pua(Span span, uint32_t cp) {
     Diagnostic d = simple(DiagTag::SourceContainsPua, span);
+    d.codepoint = cp;
+    return d;
+}
+
+Diagnostic Diagnostic::source_contains_control(Span span, uint32_t cp) {
+    Diagnostic d = simple(DiagTag::SourceContainsControl, span);
     d.codepoint = cp;
     return d;
 }
@@ -192,27 +226,26 @@ Diagnostic Diagnostic::unmatched_close(PairKind kind, Span span) {
 
 Diagnostic Diagnostic::mismatched_container_close(Span span, const char* o, const char* c) {
     Diagnostic d = simple(DiagTag::MismatchedContainerClose, span);
-    d.opened = o;
-    d.closed = c;
+    d.text_.names = {o, c};
     return d;
 }
 
 Diagnostic Diagnostic::mismatched_bouten_container(Span span, const char* o, const char* c) {
     Diagnostic d = simple(DiagTag::MismatchedBoutenContainer, span);
-    d.opened = o;
-    d.closed = c;
+    d.text_.names = {o, c};
     return d;
 }
 
 Diagnostic Diagnostic::break_in_single_line_container(Span span, const char* container) {
     Diagnostic d = simple(DiagTag::BreakInSingleLineContainer, span);
-    d.opened = container;
+    d.text_.names = {container, ""};
     return d;
 }
 
 Diagnostic Diagnostic::non_canonical_directive(Span span, std::string canonical) {
     Diagnostic d = simple(DiagTag::NonCanonicalDirective, span);
-    d.canonical = std::move(canonical);
+    d.text_.canonical = new std::string(std::move(canonical));
+    d.owns_text_ = true;
     return d;
 }
 
@@ -222,12 +255,138 @@ Diagnostic Diagnostic::internal(Span span, InternalCheck check) {
     return d;
 }
 
+static_assert(sizeof(Diagnostic) == 32, "a diagnostic stays a few words");
+
+Diagnostic Diagnostic::dropped(const Diagnostic& first, uint32_t count) {
+    Diagnostic d = simple(DiagTag::DiagnosticsDropped, first.span);
+    d.dropped_tag = first.tag;
+    d.check = first.check;
+    d.dropped_count = count;
+    return d;
+}
+
+// The text payload: static names are shared, the canonical spelling of tag 6
+// is owned and copied with the diagnostic.
+Diagnostic::Diagnostic(const Diagnostic& other)
+    : tag(other.tag), check(other.check), span(other.span) {
+    pair = other.pair;
+    codepoint = other.codepoint;
+    copy_text_from(other);
+}
+
+Diagnostic::Diagnostic(Diagnostic&& other) noexcept
+    : tag(other.tag), check(other.check), span(other.span) {
+    pair = other.pair;
+    codepoint = other.codepoint;
+    text_ = other.text_;
+    owns_text_ = other.owns_text_;
+    other.owns_text_ = false;
+}
+
+Diagnostic& Diagnostic::operator=(const Diagnostic& other) {
+    if (this != &other) *this = Diagnostic(other);
+    return *this;
+}
+
+Diagnostic& Diagnostic::operator=(Diagnostic&& other) noexcept {
+    if (this == &other) return *this;
+    release();
+    tag = other.tag;
+    pair = other.pair;
+    check = other.check;
+    span = other.span;
+    codepoint = other.codepoint;
+    text_ = other.text_;
+    owns_text_ = other.owns_text_;
+    other.owns_text_ = false;
+    return *this;
+}
+
+void Diagnostic::release() {
+    if (owns_text_) delete text_.canonical;
+    owns_text_ = false;
+    text_.names = {"", ""};
+}
+
+void Diagnostic::copy_text_from(const Diagnostic& other) {
+    if (other.owns_text_) {
+        text_.canonical = new std::string(*other.text_.canonical);
+        owns_text_ = true;
+    } else {
+        text_ = other.text_;
+    }
+}
+
+std::string_view Diagnostic::canonical() const {
+    if (!owns_text_) return {};
+    return *text_.canonical;
+}
+
+// ---------------------------------------------------------------------------
+// Diagnostics
+
+Diagnostics::Diagnostics(std::initializer_list<Diagnostic> list) {
+    for (const Diagnostic& d : list) push_back(d);
+}
+
+size_t Diagnostics::code_index(DiagTag tag, InternalCheck check) {
+    const size_t internal = static_cast<size_t>(DiagTag::Internal);
+    if (tag == DiagTag::Internal) return internal + (static_cast<uint8_t>(check) & 3);
+    const size_t t = static_cast<uint8_t>(tag);
+    if (t < internal) return t;
+    return std::min(t + 3, kCodeCount - 1);  // after the four internal codes
+}
+
+void Diagnostics::push_back(Diagnostic d) {
+    if (d.tag == DiagTag::DiagnosticsDropped) {
+        // A summary from another list: fold its count into ours.
+        const size_t k = code_index(d.dropped_tag, d.check);
+        if (summary_[k] != 0) {
+            Diagnostic& mine = list_[summary_[k] - 1];
+            const uint64_t sum = uint64_t(mine.dropped_count) + d.dropped_count;
+            mine.dropped_count = sum > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<uint32_t>(sum);
+            return;
+        }
+        list_.push_back(std::move(d));
+        summary_[k] = static_cast<uint32_t>(list_.size());
+        return;
+    }
+    const size_t k = code_index(d.tag, d.check);
+    if (stored_[k] < limit_) {
+        ++stored_[k];
+        list_.push_back(std::move(d));
+        return;
+    }
+    if (summary_[k] != 0) {
+        Diagnostic& summary = list_[summary_[k] - 1];
+        if (summary.dropped_count != 0xFFFFFFFFu) ++summary.dropped_count;
+        return;
+    }
+    list_.push_back(Diagnostic::dropped(d, 1));
+    summary_[k] = static_cast<uint32_t>(list_.size());
+}
+
+uint64_t Diagnostics::dropped() const {
+    uint64_t n = 0;
+    for (uint32_t at : summary_)
+        if (at != 0) n += list_[at - 1].dropped_count;
+    return n;
+}
+
+void Diagnostics::reindex_summaries() {
+    if (std::all_of(summary_.begin(), summary_.end(), [](uint32_t at) { return at == 0; })) return;
+    for (size_t i = 0; i < list_.size(); ++i)
+        if (list_[i].tag == DiagTag::DiagnosticsDropped)
+            summary_[code_index(list_[i].dropped_tag, list_[i].check)] = static_cast<uint32_t>(i + 1);
+}
+
 void sort_diagnostics(Diagnostics& list) {
-    std::sort(list.begin(), list.end(), [](const Diagnostic& a, const Diagnostic& b) {
+    std::sort(list.list_.begin(), list.list_.end(), [](const Diagnostic& a, const Diagnostic& b) {
         if (a.span.start != b.span.start) return a.span.start < b.span.start;
         if (a.span.end != b.span.end) return a.span.end < b.span.end;
         return std::strcmp(a.code(), b.code()) < 0;
     });
+    list.reindex_summaries();
 }
 
 }  // namespace kogane

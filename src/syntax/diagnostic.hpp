@@ -1,11 +1,17 @@
 #pragma once
 // The diagnostic record: what every stage reports about the input instead of
-// failing. A closed set of 19 tags, each with a fixed code, severity and
+// failing. A closed set of tags, each with a fixed code, severity and
 // message.
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "collections/panic.hpp"
 
 #include "collections/span.hpp"
 #include "syntax/lexical.hpp"
@@ -33,6 +39,15 @@ enum class DiagTag : uint8_t {
     Internal = 17,
     IndentReplaced = 18,
     ForwardTargetNotFound = 19,
+    // Stands for the diagnostics of one code that were counted past the
+    // per-document limit instead of being stored.
+    DiagnosticsDropped = 20,
+    // A C0 control other than tab and line feed in the source; the text
+    // keeps it, the HTML shows U+FFFD.
+    SourceContainsControl = 21,
+    // An illustration whose file name is not a relative path (it has a URL
+    // scheme or starts with / or \); it is not used as an image source.
+    IllustrationPathNotRelative = 22,
 };
 
 enum class InternalCheck : uint8_t {
@@ -46,16 +61,42 @@ enum class Severity : uint8_t { Error, Warning, Note };
 
 const char* severity_name(Severity s);
 
+// Diagnostics of one code stored per document; past it they are counted in
+// one DiagnosticsDropped summary, so a hostile text cannot make the list
+// outgrow the input by much (a diagnostic costs 32 bytes).
+inline constexpr uint32_t kMaxDiagnosticsPerCode = 1'000'000;
+
+// 32 bytes; the few that own a text (a canonical spelling) add that text.
 struct Diagnostic {
     DiagTag tag = DiagTag::Internal;
-    Span span;
-    // Payloads; which ones are meaningful depends on the tag.
-    uint32_t codepoint = 0;              // SourceContainsPua
-    PairKind pair = PairKind::Bracket;   // UnclosedBracket, UnmatchedClose
+    union {
+        PairKind pair = PairKind::Bracket;  // UnclosedBracket, UnmatchedClose
+        DiagTag dropped_tag;                // DiagnosticsDropped: the tag counted (with `check`)
+    };
     InternalCheck check = InternalCheck::ResidualAnnotationMarker;
-    const char* opened = "";             // tags 5 and 16; container name for 13
-    const char* closed = "";             // tags 5 and 16
-    std::string canonical;               // NonCanonicalDirective
+
+private:
+    bool owns_text_ = false;  // text_ holds the canonical spelling
+
+public:
+    Span span;
+    union {
+        uint32_t codepoint = 0;          // SourceContainsPua, SourceContainsControl
+        uint32_t dropped_count;          // DiagnosticsDropped
+    };
+
+    Diagnostic() { text_.names = {"", ""}; }
+    Diagnostic(const Diagnostic& other);
+    Diagnostic(Diagnostic&& other) noexcept;
+    Diagnostic& operator=(const Diagnostic& other);
+    Diagnostic& operator=(Diagnostic&& other) noexcept;
+    ~Diagnostic() { release(); }
+
+    // Static texts naming containers: tags 5 and 16 (both), 13 (opened).
+    const char* opened() const { return owns_text_ ? "" : text_.names.opened; }
+    const char* closed() const { return owns_text_ ? "" : text_.names.closed; }
+    // NonCanonicalDirective: the canonical spelling.
+    std::string_view canonical() const;
 
     // The span again as a 64-bit (offset, length) pair.
     uint64_t offset() const { return span.start; }
@@ -69,6 +110,7 @@ struct Diagnostic {
 
     static Diagnostic simple(DiagTag tag, Span span);
     static Diagnostic source_contains_pua(Span span, uint32_t codepoint);
+    static Diagnostic source_contains_control(Span span, uint32_t codepoint);
     static Diagnostic unclosed_bracket(PairKind kind, Span span);
     static Diagnostic unmatched_close(PairKind kind, Span span);
     static Diagnostic mismatched_container_close(Span span, const char* opened, const char* closed);
@@ -76,9 +118,82 @@ struct Diagnostic {
     static Diagnostic break_in_single_line_container(Span span, const char* container);
     static Diagnostic non_canonical_directive(Span span, std::string canonical);
     static Diagnostic internal(Span span, InternalCheck check);
+    // The summary standing for `count` diagnostics with the code of
+    // `first`, the first one counted.
+    static Diagnostic dropped(const Diagnostic& first, uint32_t count);
+    // DiagnosticsDropped: the code of the diagnostics it counts.
+    const char* dropped_code() const;
+
+private:
+    struct Names {
+        const char* opened;
+        const char* closed;
+    };
+    // Container names and the owned canonical spelling never meet in one
+    // diagnostic, so they share the storage.
+    union Text {
+        Names names;
+        std::string* canonical;
+    } text_;
+    void release();
+    void copy_text_from(const Diagnostic& other);
 };
 
-using Diagnostics = std::vector<Diagnostic>;
+// The diagnostics of a parse. Appending goes through the per-code limit:
+// past kMaxDiagnosticsPerCode (or the limit given) diagnostics of one code
+// are counted in a single DiagnosticsDropped entry instead of being stored.
+class Diagnostics {
+public:
+    using value_type = Diagnostic;
+    using iterator = std::vector<Diagnostic>::iterator;
+    using const_iterator = std::vector<Diagnostic>::const_iterator;
+
+    Diagnostics() = default;
+    explicit Diagnostics(uint32_t limit_per_code) : limit_(limit_per_code) {}
+    Diagnostics(std::initializer_list<Diagnostic> list);
+
+    void push_back(Diagnostic d);
+    // Appends [first, last) through the limit; `pos` must be end().
+    template <typename It>
+    iterator insert(const_iterator pos, It first, It last);
+
+    void reserve(size_t n) { list_.reserve(n); }
+    size_t size() const { return list_.size(); }
+    bool empty() const { return list_.empty(); }
+    iterator begin() { return list_.begin(); }
+    iterator end() { return list_.end(); }
+    const_iterator begin() const { return list_.begin(); }
+    const_iterator end() const { return list_.end(); }
+    Diagnostic& operator[](size_t i) { return list_[i]; }
+    const Diagnostic& operator[](size_t i) const { return list_[i]; }
+    const Diagnostic& front() const { return list_.front(); }
+    const Diagnostic& back() const { return list_.back(); }
+
+    // Diagnostics counted but not stored, over all codes.
+    uint64_t dropped() const;
+
+    friend void sort_diagnostics(Diagnostics& list);
+
+private:
+    std::vector<Diagnostic> list_;
+    uint32_t limit_ = kMaxDiagnosticsPerCode;
+    // Per code (the tag, with the internal tag split by its check): how many
+    // are stored, and the index + 1 of the summary entry (0: none yet).
+    static constexpr size_t kCodeCount = 24;
+    std::array<uint32_t, kCodeCount> stored_{};
+    std::array<uint32_t, kCodeCount> summary_{};
+
+    static size_t code_index(DiagTag tag, InternalCheck check);
+    void reindex_summaries();
+};
+
+template <typename It>
+Diagnostics::iterator Diagnostics::insert(const_iterator pos, It first, It last) {
+    invariant(pos == list_.cend(), "diagnostics are only appended");
+    const size_t at = list_.size();
+    for (; first != last; ++first) push_back(*first);
+    return list_.begin() + static_cast<std::ptrdiff_t>(at);
+}
 
 // Orders by (span start, span end, code bytes). Not stable: equal keys have
 // no defined relative order.

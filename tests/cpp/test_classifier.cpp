@@ -273,7 +273,7 @@ TEST(ClassifierDispatch, KaeritenAndDiagnosticsAreCollected) {
     EXPECT_EQ(c->kaeriten[0].span, (Span{3, 15}));
     EXPECT_EQ(c->kaeriten[0].ordinal, 2);
     ASSERT_EQ(c->diagnostics.size(), 1u);
-    EXPECT_EQ(c->diagnostics[0].canonical, "レ");
+    EXPECT_EQ(c->diagnostics[0].canonical(), "レ");
 }
 
 }  // namespace

@@ -129,3 +129,85 @@ TEST(CoordinateMap, MapOffsetFollowsTheEditTable) {
     EXPECT_EQ(start(m, 15), 17u);
     EXPECT_EQ(start(m, 30), 22u);  // clamped at 20
 }
+
+namespace {
+
+// The edit table read one edit at a time, as it is documented: the indexed
+// lookup must give the same answer for every offset.
+uint32_t walk_edits(const CoordinateMap& m, uint32_t offset, Side side) {
+    uint64_t x = offset < m.clamp ? offset : m.clamp;
+    uint64_t prev_san = 0, prev_src = 0;
+    for (const CoordinateEdit& e : m.edits) {
+        if (x < e.sanitized_start) return static_cast<uint32_t>(prev_src + (x - prev_san));
+        if (x == e.sanitized_start && e.sanitized_start == e.sanitized_end) {
+            prev_san = e.sanitized_end;
+            prev_src = e.source_end;
+            continue;
+        }
+        if (x == e.sanitized_start) return static_cast<uint32_t>(e.source_start);
+        if (x < e.sanitized_end) return static_cast<uint32_t>(side == Side::Start ? e.source_start : e.source_end);
+        if (x == e.sanitized_end) return static_cast<uint32_t>(e.source_end);
+        prev_san = e.sanitized_end;
+        prev_src = e.source_end;
+    }
+    return static_cast<uint32_t>(prev_src + (x - prev_san));
+}
+
+}  // namespace
+
+TEST(CoordinateMap, IndexedLookupAgreesWithTheEditWalk) {
+    uint64_t seed = 0x9E3779B97F4A7C15ull;
+    auto next = [&](uint64_t n) {
+        seed ^= seed << 13;
+        seed ^= seed >> 7;
+        seed ^= seed << 17;
+        return seed % n;
+    };
+    for (int round = 0; round < 300; ++round) {
+        // Random sorted tables with every kind of edit: empty sanitized
+        // ranges (dropped marks), CR LF, inserted line feeds, rewrites, and
+        // edits that touch.
+        CoordinateMap m;
+        uint64_t s = 0, r = 0;
+        const uint64_t count = next(12);
+        for (uint64_t k = 0; k < count; ++k) {
+            s += next(3);
+            r += next(4);
+            const uint64_t sl = next(3), rl = next(4);
+            m.edits.push_back({s, s + sl, r, r + rl});
+            s += sl;
+            r += rl;
+        }
+        m.clamp = s + next(5);
+        for (uint32_t x = 0; x <= m.clamp + 2; ++x) {
+            for (Side side : {Side::Start, Side::End}) {
+                ASSERT_EQ(map_offset(m, x, side), walk_edits(m, x, side)) << "round " << round << " offset " << x;
+            }
+        }
+    }
+}
+
+TEST(CoordinateMap, NestedTortoisesOverCrLfKeepEveryLineExact) {
+    // Each 〔 opens a body reaching to the single 〕 that differs from the
+    // sanitized body only in its line ends; every CR LF stays its own edit.
+    std::string src, san;
+    for (int i = 0; i < 4; ++i) {
+        src += "〔a\r\n";
+        san += "〔a\n";
+    }
+    src += "〕z";
+    san += "〕z";
+    CoordinateMap m = build_coordinate_map(src, san, false);
+    ASSERT_EQ(m.edits.size(), 4u);
+    for (uint32_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(m.edits[i].sanitized_start, 5 * i + 4);
+        EXPECT_EQ(m.edits[i].source_start, 6 * i + 4);
+        EXPECT_EQ(m.edits[i].source_end, 6 * i + 6);
+    }
+    EXPECT_EQ(start(m, static_cast<uint32_t>(san.size()) - 1), src.size() - 1);  // z
+
+    // Openers without any closer, then CR LF: line ends still map.
+    std::string src2 = "〔〔〔x\r\ny", san2 = "〔〔〔x\ny";
+    CoordinateMap m2 = build_coordinate_map(src2, san2, false);
+    EXPECT_EQ(start(m2, 11), 12u);  // y
+}

@@ -106,3 +106,61 @@ TEST(DiagnosticsJson, EntryShape) {
               "{\"kind\":\"unregistered_sentinel\",\"severity\":\"error\",\"source\":\"internal\",\"span\":{\"start\":6,\"end\":6}}"
               "]}");
 }
+
+TEST(Diagnostics, PastTheLimitOneCodeIsCountedNotStored) {
+    Diagnostics list(2);
+    for (uint32_t i = 0; i < 5; ++i) list.push_back(Diagnostic::unclosed_bracket(PairKind::Bracket, {3 * i, 3 * i + 3}));
+    list.push_back(Diagnostic::simple(DiagTag::NestedRuby, {0, 1}));  // other codes keep their own room
+    list.push_back(Diagnostic::internal({0, 0}, InternalCheck::UnregisteredSentinel));
+    list.push_back(Diagnostic::internal({0, 0}, InternalCheck::RegistryOutOfOrder));
+    ASSERT_EQ(list.size(), 6u);
+    EXPECT_EQ(list.dropped(), 3u);
+    const Diagnostic& summary = list[2];
+    EXPECT_EQ(summary.tag, DiagTag::DiagnosticsDropped);
+    EXPECT_EQ(summary.span, (Span{6, 9}));  // the first one not stored
+    EXPECT_STREQ(summary.code(), "kogane::lex::diagnostics_dropped");
+    EXPECT_STREQ(summary.dropped_code(), "kogane::lex::unclosed_bracket");
+    EXPECT_EQ(summary.severity(), Severity::Warning);
+    EXPECT_EQ(summary.message(),
+              "3 further `kogane::lex::unclosed_bracket` diagnostics counted but not listed "
+              "(at most 1000000 of one code are kept per document)");
+
+    // Appending another list folds its summary into ours and its stored
+    // diagnostics go through our limit.
+    Diagnostics other(2);
+    for (uint32_t i = 0; i < 4; ++i) other.push_back(Diagnostic::unclosed_bracket(PairKind::Ruby, {90 + i, 91 + i}));
+    list.insert(list.end(), other.begin(), other.end());
+    EXPECT_EQ(list.size(), 6u);
+    EXPECT_EQ(list.dropped(), 3u + 4u);
+
+    sort_diagnostics(list);
+    list.push_back(Diagnostic::unclosed_bracket(PairKind::Bracket, {100, 103}));  // summary found after sorting
+    EXPECT_EQ(list.size(), 6u);
+    EXPECT_EQ(list.dropped(), 8u);
+    const std::string json = diagnostics_json(list);
+    EXPECT_NE(json.find("{\"kind\":\"diagnostics_dropped\",\"severity\":\"warning\",\"source\":\"source\","
+                        "\"span\":{\"start\":6,\"end\":9},\"of\":\"unclosed_bracket\",\"count\":8}"),
+              std::string::npos)
+        << json;
+    const std::string text = render_diagnostics_text(list, std::string(200, 'a'));
+    EXPECT_NE(text.find("warning [kogane::lex::diagnostics_dropped] @ 6..9: 8 further `kogane::lex::unclosed_bracket`"),
+              std::string::npos)
+        << text;
+}
+
+TEST(Diagnostics, OwnedCanonicalTextSurvivesCopiesAndMoves) {
+    Diagnostics list;
+    list.push_back(Diagnostic::non_canonical_directive({0, 3}, "ここから２字下げ"));
+    list.push_back(Diagnostic::mismatched_container_close({3, 6}, "indent", "bold"));
+    Diagnostics copy = list;
+    Diagnostics moved = std::move(list);
+    sort_diagnostics(copy);
+    EXPECT_EQ(copy[0].canonical(), "ここから２字下げ");
+    EXPECT_EQ(moved[0].canonical(), "ここから２字下げ");
+    EXPECT_STREQ(copy[1].opened(), "indent");
+    EXPECT_EQ(copy[1].canonical(), "");
+    Diagnostic plain = Diagnostic::simple(DiagTag::NonCanonicalDirective, {});  // no text at all
+    EXPECT_EQ(plain.message(), "non-canonical directive; the canonical form is ``");
+    plain = copy[0];
+    EXPECT_EQ(plain.canonical(), "ここから２字下げ");
+}

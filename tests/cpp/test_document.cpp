@@ -8,6 +8,7 @@
 
 #include "document/document.hpp"
 #include "document/lazy.hpp"
+#include "encoding/decode.hpp"
 #include "json/views.hpp"
 
 using namespace kogane;
@@ -19,6 +20,52 @@ TEST(Document, LengthLimitDecision) {
     auto r = new_document("", 0x100000000ull);  // refused before reading any byte
     ASSERT_TRUE(std::holds_alternative<LengthError>(r));
     EXPECT_EQ(std::get<LengthError>(r).length, 0x100000000ull);
+}
+
+// The limit is decided before anything is copied or decoded; a small limit
+// stands in for 4 GiB.
+TEST(Document, DecodingRefusesOverLongTextFirst) {
+    auto failure = [](std::string_view bytes, uint64_t limit) {
+        auto r = decode_auto_limited(bytes, limit);
+        return std::holds_alternative<DecodeFailure>(r) ? std::optional(std::get<DecodeFailure>(r)) : std::nullopt;
+    };
+    EXPECT_EQ(failure("abcd", 3), DecodeFailure::TooLong);  // UTF-8: its byte length
+    EXPECT_EQ(std::get<std::string>(decode_auto_limited("abc", 3)), "abc");
+    // Shift_JIS "ああ" (4 bytes, 6 decoded): the bound of 12 crosses the
+    // limit, so a counting pass decides.
+    const std::string aa = "\x82\xA0\x82\xA0";
+    EXPECT_EQ(std::get<std::string>(decode_auto_limited(aa, 6)), "ああ");
+    EXPECT_EQ(failure(aa, 5), DecodeFailure::TooLong);
+    EXPECT_EQ(failure("\x82\xA0\x85\x40", 5), DecodeFailure::Malformed);  // counted: bad bytes found first
+    EXPECT_EQ(failure("\x82\xA0\x85\x40", 3), DecodeFailure::TooLong);    // longer than the limit: not read
+    EXPECT_EQ(failure("\x82", 100), DecodeFailure::Malformed);
+    EXPECT_EQ(sjis_decoded_length("a\x80\xB1\x82\xA0\x84\x40"), 1u + 2 + 3 + 3 + 2);  // U+0410 is two bytes
+    EXPECT_FALSE(sjis_decoded_length("\x85\x40"));
+}
+
+TEST(Document, Utf8ValidationAcrossAsciiBlocks) {
+    for (size_t k = 0; k < 20; ++k) {
+        const std::string ascii(k, 'a');
+        EXPECT_TRUE(is_valid_utf8(ascii + "\xC3\xA9" + std::string(9, 'b'))) << k;
+        EXPECT_FALSE(is_valid_utf8(ascii + "\xC3" + std::string(9, 'b'))) << k;
+        EXPECT_FALSE(is_valid_utf8(ascii + "\x80")) << k;
+    }
+}
+
+TEST(Document, Utf8LengthOfHostCodeUnits) {
+    const uint8_t latin1[] = {'a', 0xE9, 0x00};
+    const uint16_t bmp[] = {'a', 0x3042, 0x07FF, 0xFFFF};
+    const uint16_t lone[] = {'a', 0xD800};
+    const uint32_t wide[] = {0x20B9F, 'x'};
+    EXPECT_EQ(utf8_length(std::span(latin1)), 4u);
+    EXPECT_EQ(utf8_length(std::span(bmp)), 1u + 3 + 2 + 3);
+    EXPECT_FALSE(utf8_length(std::span(lone)));
+    EXPECT_EQ(utf8_length(std::span(wide)), 5u);
+    std::string out;
+    append_utf8(out, std::span(latin1));
+    append_utf8(out, std::span(bmp));
+    append_utf8(out, std::span(wide));
+    EXPECT_EQ(out, std::string("a\xC3\xA9", 3) + std::string(1, '\0') + "aあ\xDF\xBF\xEF\xBF\xBF𠮟x");
 }
 
 TEST(Document, EmptySource) {

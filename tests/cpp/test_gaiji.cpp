@@ -230,7 +230,8 @@ TEST(GaijiResolve, RuleOrder) {
     EXPECT_EQ(resolved("U+3042", "あ"), "U+3042");
     // The code wins over the description when it resolves.
     EXPECT_EQ(resolved("U+3044", "火＋亢"), "U+3044");
-    EXPECT_EQ(resolved("U+1", "x y"), "U+0001");
+    EXPECT_EQ(resolved("U+1", "x y"), "<none>");  // a control is no character to show
+    EXPECT_EQ(resolved("U+9", "x y"), "U+0009");
     EXPECT_EQ(resolved("U+10FFFF", "x y"), "U+10FFFF");
     EXPECT_EQ(resolved("U+3042", "x y"), "U+3042");
     // Failing codes fall through to the description rules.

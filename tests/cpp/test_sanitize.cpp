@@ -24,6 +24,28 @@ TEST(Sanitize, CleanTextIsSharedNotCopied) {
     }
 }
 
+TEST(Sanitize, ControlsAreReportedPerRunAndKept) {
+    // Reported, not rewritten: the text stays shared.
+    const std::string text = std::string("x") + '\0' + "y\t\n\x1B\x1Fz" + std::string(70, 'a') + "\x7F\x01";
+    auto source = std::make_shared<const std::string>(text);
+    SanitizedSource out = sanitize(source, Diagnostics{});
+    EXPECT_EQ(out.text.get(), source.get());
+    ASSERT_EQ(out.diagnostics.size(), 3u);
+    EXPECT_EQ(out.diagnostics[0].tag, DiagTag::SourceContainsControl);
+    EXPECT_EQ(out.diagnostics[0].span, (Span{1, 2}));
+    EXPECT_EQ(out.diagnostics[0].codepoint, 0u);
+    EXPECT_EQ(out.diagnostics[1].span, (Span{5, 7}));  // ESC and US: one run; tab and LF are not reported
+    EXPECT_EQ(out.diagnostics[1].codepoint, 0x1Bu);
+    EXPECT_EQ(out.diagnostics[2].span, (Span{79, 80}));  // DEL is no C0 control
+    EXPECT_EQ(out.diagnostics[2].message(), "source contains control character '\\u{1}'; HTML shows it as U+FFFD");
+
+    // Spans are in the sanitized text; CR is a line end, not a control.
+    SanitizedSource crlf = run("a\r\n\x02\rb");
+    EXPECT_EQ(*crlf.text, "a\n\x02\nb");
+    ASSERT_EQ(crlf.diagnostics.size(), 1u);
+    EXPECT_EQ(crlf.diagnostics[0].span, (Span{2, 3}));
+}
+
 TEST(Sanitize, ByteOrderMarks) {
     SanitizedSource two = run("\xEF\xBB\xBF\xEF\xBB\xBF" "abc");
     EXPECT_EQ(*two.text, "abc");

@@ -115,3 +115,14 @@ def test_command_line_converts_a_sample(tmp_path):
                        env={"PYTHONPATH": env_path}, check=False)
     assert r.returncode == 1
     assert r.stderr == f"kogane: {bad}: neither UTF-8 nor Shift_JIS: undecodable byte 0x85 at offset 0\n".encode()
+
+
+
+def test_a_str_source_gets_no_utf8_copy_attached():
+    text = "日本語の本文" * 1000
+    before = sys.getsizeof(text)
+    Document(text)
+    kogane.parse_to_html(text)
+    assert sys.getsizeof(text) == before
+    assert Document("é" + text).source_byte_len() == 2 + len(text.encode())
+    assert Document("\U00020b9f\x00").source == "\U00020b9f\x00"

@@ -143,3 +143,47 @@ def test_subclass_of_document():
     assert d.source_byte_len() == 3
     # from_bytes always builds the base class
     assert type(Mine.from_bytes(b"abc")) is kogane.Document
+
+
+def _reimported():
+    """A second, independent load of the extension module."""
+    import importlib
+    import sys
+
+    saved = sys.modules.pop("kogane._kogane")
+    try:
+        return importlib.import_module("kogane._kogane")
+    finally:
+        sys.modules["kogane._kogane"] = saved
+
+
+def test_types_come_from_the_module_that_made_them():
+    fresh = _reimported()
+    assert fresh.Document is not _kogane.Document
+    d = fresh.Document.from_bytes(b"abc")
+    assert type(d) is fresh.Document
+    assert type(_kogane.Document.from_bytes(b"abc")) is _kogane.Document
+    assert type(fresh.Document("x")) is fresh.Document
+    assert fresh.PanicException is not _kogane.PanicException
+    assert fresh.parse_to_html("a") == "<p>a</p>\n"
+    # Documents of both loads live side by side.
+    assert d.to_html() == _kogane.Document("abc").to_html()
+
+
+def test_a_sub_interpreter_gets_its_own_types():
+    import sys
+
+    interpreters = pytest.importorskip("_xxsubinterpreters")
+    code = (
+        "import sys\n"
+        f"sys.path[:0] = {sys.path!r}\n"
+        "from kogane import _kogane as K\n"
+        "d = K.Document.from_bytes(b'a')\n"
+        "assert type(d) is K.Document, type(d)\n"
+        "assert d.to_html() == '<p>a</p>\\n'\n"
+    )
+    interp = interpreters.create()
+    try:
+        interpreters.run_string(interp, code)
+    finally:
+        interpreters.destroy(interp)

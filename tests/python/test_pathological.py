@@ -141,3 +141,84 @@ def test_forward_references_looking_back_over_long_dense_lines():
     assert balanced(html)
     assert html.count("<ruby>") == 400 * 30
     assert html.count("い") == 400 * 64
+
+
+# --- CR LF sources, floods of diagnostics, controls. Sizes are chosen so that
+# work growing with the square of the input would take many minutes; a
+# watchdog ends the run if one ever hangs (a guard, not a timing).
+
+HANG_LIMIT_SECONDS = 300
+
+
+@pytest.fixture
+def watchdog():
+    import faulthandler
+
+    faulthandler.dump_traceback_later(HANG_LIMIT_SECONDS, exit=True)
+    yield
+    faulthandler.cancel_dump_traceback_later()
+
+
+def test_crlf_lines_of_unclosed_brackets_map_every_offset(watchdog):
+    lines = 200_000
+    doc = Document("［\r\n" * lines)
+    data = json.loads(doc.diagnostics_json())["data"]
+    assert len(data) == lines
+    assert data[-1]["span"] == {"start": 5 * (lines - 1), "end": 5 * (lines - 1) + 3}
+    assert doc.diagnostics_text().count("\n") == 2 * lines
+    assert json.loads(doc.pairs_json())["data"] == []
+
+
+def test_crlf_book_views_are_the_lf_views_shifted(watchdog):
+    import sys
+    from pathlib import Path
+
+    sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "bench"))
+    from gen_corpus import generate
+
+    text = generate(2_000_000, seed=3)
+    lf, crlf = Document(text), Document(text.replace("\n", "\r\n"))
+    line_feeds = [i for i, b in enumerate(text.encode()) if b == 0x0A]
+
+    import bisect
+
+    def shift(offset):
+        # Every LF before the offset gained a CR (so an end just after an LF
+        # covers its CR LF, and a start at an LF is at its CR).
+        return offset + bisect.bisect_left(line_feeds, offset)
+
+    def shifted(value):
+        if isinstance(value, dict) and set(value) == {"start", "end"}:
+            return {"start": shift(value["start"]), "end": shift(value["end"])}
+        if isinstance(value, dict):
+            return {k: shifted(v) for k, v in value.items()}
+        if isinstance(value, list):
+            return [shifted(v) for v in value]
+        return value
+
+    for view in ("nodes_json", "pairs_json", "container_pairs_json", "diagnostics_json"):
+        a, b = json.loads(getattr(lf, view)())["data"], json.loads(getattr(crlf, view)())["data"]
+        assert len(a) == len(b) > 0 or view == "diagnostics_json"
+        assert b == shifted(a), view
+
+
+def test_a_flood_of_unclosed_brackets_is_counted_past_a_million(watchdog):
+    n = 1_200_000
+    doc = Document("［" * n)
+    listed = doc.diagnostics_json()
+    assert listed.count('"kind":"unclosed_bracket"') == 1_000_000
+    summary = re.findall(r'\{"kind":"diagnostics_dropped"[^}]*\}[^}]*\}', listed)
+    assert len(summary) == 1
+    assert json.loads(summary[0]) == {
+        "kind": "diagnostics_dropped", "severity": "warning", "source": "source",
+        "span": json.loads(summary[0])["span"], "of": "unclosed_bracket", "count": 200_000,
+    }
+    text = doc.diagnostics_text()
+    assert "200000 further `kogane::lex::unclosed_bracket` diagnostics counted but not listed" in text
+    assert doc.to_html() == "<p>" + "［" * n + "</p>\n"
+
+
+def test_a_megabyte_of_controls(watchdog):
+    doc = Document("\x00" * 1_000_000 + "a\x01" * 500_000)
+    assert doc.diagnostics_json().count('"kind":"source_contains_control"') == 500_001
+    assert doc.to_html() == "<p>" + "\ufffd" * 1_000_000 + "a\ufffd" * 500_000 + "</p>\n"

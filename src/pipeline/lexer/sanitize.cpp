@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "collections/panic.hpp"
+#include "collections/safe_output.hpp"
 #include "scan/trigger_scanner.hpp"
 #include "syntax/accents.hpp"
 
@@ -90,6 +91,43 @@ void replace_sentinels(std::string& text, Diagnostics& diagnostics) {
         } else {
             i += 1;
         }
+    }
+}
+
+// A C0 control other than tab, line feed and carriage return (line ends
+// are normalised, not reported).
+constexpr bool is_reported_control(unsigned char b) { return is_unsafe_control(b) && b != '\r'; }
+
+// Branch-free over 64-byte blocks so the common answer (none) costs little.
+bool has_reported_control(std::string_view text) {
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const size_t n = text.size();
+    size_t i = 0;
+    for (; i + 64 <= n; i += 64) {
+        unsigned found = 0;
+        for (size_t k = 0; k < 64; ++k) found |= is_reported_control(p[i + k]);
+        if (found) return true;
+    }
+    for (; i < n; ++i)
+        if (is_reported_control(p[i])) return true;
+    return false;
+}
+
+// One diagnostic per run of controls; the text keeps them (the HTML writer
+// substitutes U+FFFD).
+void report_controls(std::string_view text, Diagnostics& diagnostics) {
+    if (!has_reported_control(text)) return;
+    size_t i = 0;
+    while (i < text.size()) {
+        if (!is_reported_control(byte_at(text, i))) {
+            ++i;
+            continue;
+        }
+        size_t j = i + 1;
+        while (j < text.size() && is_reported_control(byte_at(text, j))) ++j;
+        diagnostics.push_back(Diagnostic::source_contains_control(
+            Span{static_cast<uint32_t>(i), static_cast<uint32_t>(j)}, byte_at(text, i)));
+        i = j;
     }
 }
 
@@ -322,6 +360,8 @@ SanitizedSource sanitize(SharedText source, Diagnostics diagnostics) {
         }
         replace_sentinels(owned, diagnostics);
     }
+
+    report_controls(current(), diagnostics);
 
     SanitizedSource out;
     out.diagnostics = std::move(diagnostics);

@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "collections/safe_output.hpp"
 #include "collections/text.hpp"
 #include "collections/utf8.hpp"
 #include "pipeline/lexer/classify/forward.hpp"
@@ -205,7 +206,9 @@ public:
             il.has_caption = 1;
             il.caption = in_.store.text_segment(caption);
         }
-        return node(Node::make_illustration(il));
+        AnnotationResult r = node(Node::make_illustration(il));
+        if (!is_relative_path(path)) r.diagnostic = Diagnostic::simple(DiagTag::IllustrationPathNotRelative, whole_);
+        return r;
     }
 
     std::optional<AnnotationResult> kaeriten(std::string_view body, bool parenthesised) const {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "collections/safe_output.hpp"
 #include "collections/small_vector.hpp"
 #include "collections/text.hpp"
 #include "collections/utf8.hpp"
@@ -223,7 +224,10 @@ private:
         if (comma != std::string_view::npos && comma + 3 < inside.size()) il.size = in_.store.intern(inside.substr(comma + 3));
         il.has_caption = 1;
         il.caption = in_.store.text_segment(target(0));
-        return classified(Node::make_illustration(il), Span{open_, end_});
+        ForwardOutcome o = classified(Node::make_illustration(il), Span{open_, end_});
+        if (!is_relative_path(path))
+            o.result.diagnostic = Diagnostic::simple(DiagTag::IllustrationPathNotRelative, Span{open_, end_});
+        return o;
     }
 
     // 「X」は縦中横、行右小書き: several decorations on one target, the

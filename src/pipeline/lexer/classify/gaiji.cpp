@@ -1,5 +1,6 @@
 #include "pipeline/lexer/classify/gaiji.hpp"
 
+#include "collections/safe_output.hpp"
 #include "collections/utf8.hpp"
 
 #include <array>
@@ -403,14 +404,15 @@ std::optional<GaijiResolution> resolve_gaiji(std::optional<std::string_view> cod
         }
         if (auto seq = gaiji_tables::lookup_jis_sequence(c)) return pair_resolution(*seq);
         if (auto cp = gaiji_tables::lookup_jis(c)) return single_resolution(*cp);
-        if (auto cp = parse_unicode(c)) return single_resolution(*cp);
+        if (auto cp = parse_unicode(c); cp && !is_unsafe_control(*cp)) return single_resolution(*cp);
     }
     if (auto chars = gaiji_tables::lookup_description_chars(description))
         return (*chars)[1] != 0 ? pair_resolution(*chars) : single_resolution((*chars)[0]);
     if (auto roman = roman_numeral(description)) return roman;
     if (!description.empty()) {
         utf8::Char d = utf8::decode(description, 0);
-        if (d.cp != utf8::kBad && d.len == description.size()) return single_resolution(d.cp);
+        if (d.cp != utf8::kBad && d.len == description.size() && !is_unsafe_control(d.cp))
+            return single_resolution(d.cp);
     }
     return std::nullopt;
 }
@@ -434,7 +436,9 @@ std::optional<GaijiResolution> resolve_gaiji_item(const GaijiItem& item, const N
         }
         case CodeKind::Unicode:
             // The designation was exactly "U+…" naming this scalar, which no
-            // JIS key can be, so resolution stops at it.
+            // JIS key can be, so resolution stops at it. A control is no
+            // character to show: the reference stays unresolved.
+            if (is_unsafe_control(item.code.value)) return std::nullopt;
             return single_resolution(item.code.value);
         case CodeKind::Text:
             return resolve_gaiji(gaiji_code_text(store.resolve(item.code.value)), description);
