@@ -130,3 +130,16 @@ TEST(Document, FragmentParse) {
     parse_fragment("caption text", snap);
     EXPECT_EQ(*snap.sanitized, "caption text");
 }
+
+// Kaeriten kept inside an explicit ruby base are queued before a forward
+// reference after them is classified again; the queue's window onto the
+// current line must be read after that, not before (it may have moved).
+TEST(Document, ForwardReferenceAfterManyKeptKaeriten) {
+    std::string text = "｜";
+    for (int i = 0; i < 40; ++i) text += "漢［＃レ］";
+    text += "字［＃「字」に傍点］";
+    auto doc = parse_document(std::make_shared<const std::string>(text));
+    const std::string nodes = nodes_json(*doc);
+    EXPECT_NE(nodes.find("{\"kind\":\"bouten\",\"span\":{\"start\":603,\"end\":633}}"), std::string::npos);
+    EXPECT_EQ(nodes.find("\"kind\":\"ruby\""), std::string::npos);
+}

@@ -483,6 +483,9 @@ struct Classifier::State {
             // for its target in the text after them.
             settle_marks();
             in.run_start = run_start;
+            // Settling queued events: the windows may have moved.
+            in.recent = out.recent();
+            in.previous_line = out.previous_line();
             r = g.classify(in);
             if (!r) return false;
         }
