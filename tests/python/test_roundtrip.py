@@ -10,7 +10,7 @@ import pytest
 from kogane import Document
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "bench"))
-from gen_corpus import generate  # noqa: E402
+from gen_corpus import generate, generate_book  # noqa: E402
 
 
 def kinds(doc):
@@ -63,6 +63,14 @@ def test_constructs_that_used_to_change(text, source):
 @pytest.mark.parametrize("seed", range(6))
 def test_generated_books_round_trip(seed):
     assert_round_trip(generate(40_000, seed=seed))
+
+
+@pytest.mark.parametrize("seed", range(8))
+def test_books_shaped_like_real_ones_round_trip(seed):
+    # Densities and annotation shapes follow the measured profile of real
+    # books: header, notation block, colophon, forward references mostly
+    # right after their targets.
+    assert_round_trip(generate_book(seed, 60_000))
 
 
 @pytest.mark.parametrize(
