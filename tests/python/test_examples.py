@@ -43,7 +43,7 @@ def test_example(example):
     assert again.to_source() == example.reemitted
 
 
-def test_every_topic_has_examples_and_titles_are_unique():
+def test_every_topic_has_examples_and_nothing_is_said_twice():
     files = corpus.corpus_files()
     assert len(files) >= 10
     for path in files:
@@ -51,6 +51,8 @@ def test_every_topic_has_examples_and_titles_are_unique():
         assert examples, path.name
         titles = [e.title for e in examples]
         assert len(set(titles)) == len(titles), [t for t in titles if titles.count(t) > 1]
+    sources = [e.source for e in EXAMPLES]
+    assert len(set(sources)) == len(sources), [e.ident for e in EXAMPLES if sources.count(e.source) > 1]
 
 
 def test_fuzz_seeds_match_the_corpus():
