@@ -1,5 +1,6 @@
 """Annotations end to end: what a user sees in the node list, container
-pairs, diagnostics, HTML and re-emitted source."""
+pairs, diagnostics, HTML and re-emitted source. Whole HTML and written-back
+source of single constructs are examples in tests/examples."""
 
 import json
 
@@ -27,10 +28,6 @@ class TestContainers:
         assert kinds(text) == ["containerOpen", "containerClose"]
         pairs = json.loads(d.container_pairs_json())["data"]
         assert pairs == [{"kind": "indent", "open": {"start": 0, "end": 33}, "close": {"start": 41, "end": 77}}]
-        assert d.to_html() == (
-            '<div class="kogane-container kogane-container-indent kogane-container-indent-2" data-amount="2">\n'
-            "<p>本文</p>\n</div>"
-        )
 
     def test_mismatched_close_is_reported_and_still_paired(self):
         text = "［＃ここから２字下げ］\nあ\n［＃ここで太字終わり］"
@@ -38,18 +35,11 @@ class TestContainers:
         assert diag_kinds(text) == ["mismatched_container_close"]
         assert "container opened as `indent` closed by a `bold` closer" in d.diagnostics_text()
         assert len(json.loads(d.container_pairs_json())["data"]) == 1
-        # the structure is not trustworthy: the source comes back as given
-        assert d.to_source() == text
-
-    def test_unclosed_container_is_closed_at_the_end(self):
-        html = parse_to_html("［＃ここから罫囲み］\nあ")
-        assert html == '<div class="kogane-container kogane-container-keigakomi">\n<p>あ</p>\n</div>\n'
 
     def test_inline_bold_collapses_to_a_format_node(self):
         text = "［＃太字］abc［＃太字終わり］"
         assert kinds(text) == ["emphasis"]
         assert Document(text).container_pairs_json() == '{"schemaVersion":3,"data":[]}'
-        assert parse_to_html(text) == '<p><b class="kogane-futoji">abc</b></p>\n'
         with_ruby = "［＃太字］a｜b《c》［＃太字終わり］"
         assert kinds(with_ruby) == ["containerOpen", "ruby", "containerClose"]
 
@@ -66,11 +56,6 @@ class TestContainers:
 
 
 class TestLayoutAndBreaks:
-    def test_page_break_between_paragraphs(self):
-        assert parse_to_html("a\n［＃改ページ］\nb") == (
-            '<p>a</p>\n<div class="kogane-page-break"></div>\n<p>b</p>\n'
-        )
-
     @pytest.mark.parametrize(
         "text, kind",
         [
@@ -97,12 +82,6 @@ class TestLayoutAndBreaks:
         assert "break_in_single_line_container" not in diag_kinds("［＃地付き］あ\n［＃改ページ］")
         warichu = "［＃割り注］あ［＃改ページ］い［＃割り注終わり］"
         assert "break_in_single_line_container" in diag_kinds(warichu)
-
-    def test_leaf_html(self):
-        assert parse_to_html("［＃２字下げ］あ") == (
-            '<p><span class="kogane-indent kogane-indent-2" data-amount="2"></span>あ</p>\n'
-        )
-        assert parse_to_html("あ［＃地付き］") == '<p>あ<span class="kogane-align-end" data-offset="0"></span></p>\n'
 
 
 class TestLint:
@@ -131,16 +110,11 @@ class TestForwardReferences:
         text = "東京［＃「東京」に傍点］"
         assert kinds(text) == ["bouten"]
         assert diag_kinds(text) == []
-        assert parse_to_html(text) == '<p><em class="kogane-bouten kogane-bouten-goma kogane-bouten-right">東京</em></p>\n'
         spans = json.loads(Document(text).nodes_json())["data"]
         assert spans[0]["span"] == {"start": 0, "end": len(text.encode())}
 
     def test_decoration_placed_inside_the_run(self):
-        text = "東京は大きい［＃「東京」に傍点］"
-        html = parse_to_html(text)
-        assert html == '<p><em class="kogane-bouten kogane-bouten-goma kogane-bouten-right">東京</em>は大きい</p>\n'
-        assert kinds(text) == ["bouten", "bouten"]
-        assert Document(text).to_source() == text
+        assert kinds("東京は大きい［＃「東京」に傍点］") == ["bouten", "bouten"]
 
     def test_ambiguous_target(self):
         assert diag_kinds("東京、東京［＃「東京」に傍点］") == ["bouten_target_ambiguous"]
@@ -157,18 +131,12 @@ class TestForwardReferences:
         assert diag_kinds("AとB［＃「A」「B」に傍点］") == ["forward_referent_not_stylable"]
 
     def test_styles(self):
-        assert parse_to_html("12［＃「12」は縦中横］") == '<p><span class="kogane-combine-upright">12</span></p>\n'
         assert kinds("あ［＃「あ」の左に「い」のルビ］") == ["ruby"]
-        assert parse_to_html("あ［＃「あ」の左に「い」のルビ］") == (
-            '<p><ruby>あ<rp>(</rp><rt class="kogane-ruby-left">い</rt><rp>)</rp></ruby></p>\n'
-        )
-        assert parse_to_html("e［＃「e」はアクサン（´）付き］") == '<p><span class="kogane-accent">é</span></p>\n'
         assert "Krṣṇa" in parse_to_html("Krsna［＃sは下ドット付き、最後のnは下ドット付き］")
 
     def test_heading_promotion(self):
         text = "第一章\n［＃「第一章」は中見出し］\n本文"
         assert kinds(text) == ["heading"]
-        assert parse_to_html(text) == '<h2 class="kogane-heading kogane-heading-medium">第一章</h2>\n<p>本文</p>\n'
         assert kinds("序\n［＃「第一章」は中見出し］") == ["directive"]
 
 
@@ -180,9 +148,6 @@ class TestKaeriten:
     def test_bracketed_mark_without_first(self):
         assert "bracketed_kaeriten_no_pair" not in diag_kinds("学［＃二］而時習［＃一］之")
         assert "bracketed_kaeriten_no_pair" in diag_kinds("有［＃二］朋")
-
-    def test_html(self):
-        assert parse_to_html("学［＃レ］") == '<p>学<sup class="kogane-kaeriten">レ</sup></p>\n'
 
 
 class TestSourceRoundTrip:
@@ -201,20 +166,6 @@ class TestSourceRoundTrip:
         assert Document(once).to_source() == once
         assert json.loads(Document(once).nodes_json())["data"] != [] or not kinds(text)
 
-    def test_numbers_become_ascii(self):
-        assert Document("［＃２字下げ］あ").to_source() == "［＃2字下げ］あ"
-
-    def test_ruby_bar_only_where_needed(self):
-        assert Document("かな｜漢字《かんじ》").to_source() == "かな漢字《かんじ》"
-        assert Document("漢｜漢字《かんじ》").to_source() == "漢｜漢字《かんじ》"
-
-    def test_plane_two_gaiji(self):
-        assert Document("※［＃火＋亢、第4水準2-79-62］").to_source() == "※［＃「火＋亢」、第4水準2-79-62］"
-
-    def test_broken_structure_returns_source(self):
-        text = "\ufeffa［b\r\n"
-        assert Document(text).to_source() == text
-
 
 def test_unclosed_inline_containers_do_not_multiply_across_paragraphs():
     text = "［＃太字］" * 1000 + "あ\n\n" * 200
@@ -228,19 +179,13 @@ def test_unclosed_inline_containers_do_not_multiply_across_paragraphs():
 
 def test_bar_before_gaiji_marks_the_ruby_base():
     text = "前｜※［＃「木＋吶のつくり」、第3水準1-85-54］※［＃「火＋亢」、第4水準2-79-62］《ぜいこう》後"
-    html = parse_to_html(text)
-    assert "｜" not in html
-    assert html.startswith('<p>前<ruby><span class="kogane-gaiji" data-codepoint="U+6798">枘</span>')
+    assert "｜" not in parse_to_html(text)
     assert kinds(text) == ["ruby"]
-    assert Document(text).to_source() == text
 
 
 def test_same_line_heading_hint_keeps_its_text():
     text = "［＃５字下げ］第一章［＃「第一章」は中見出し］"
-    d = Document(text)
     assert kinds(text) == ["indent", "headingHint"]
-    assert '<span class="kogane-heading-hint" data-level="2">第一章</span>' in d.to_html()
-    assert d.to_source() == "［＃5字下げ］第一章［＃「第一章」は中見出し］"
 
 
 def test_empty_target_is_no_forward_reference():
@@ -250,11 +195,6 @@ def test_empty_target_is_no_forward_reference():
 
 def test_margin_note_on_an_earlier_occurrence():
     text = "「ほんたうにどこまでも行かう」［＃「ほんたう」に「ママ」の注記］"
-    d = Document(text)
     assert kinds(text) == ["marginNote", "directive"]
-    assert d.to_html().startswith(
-        '<p>「<ruby>ほんたう<rp>(</rp><rt class="kogane-margin-note">ママ</rt><rp>)</rp></ruby>にどこまでも'
-    )
-    assert d.to_source() == text
     # not in the current run: nothing is placed
     assert kinds("ほんたう\n［＃「ほんたう」に「ママ」の注記］") == ["directive"]
