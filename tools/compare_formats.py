@@ -23,6 +23,7 @@ from __future__ import annotations
 import argparse
 import datetime as dt
 import hashlib
+import os
 import sys
 import tempfile
 import zipfile
@@ -73,6 +74,15 @@ def _archives(folder: Path) -> Iterator[tuple[str, Path]]:
         yield path.name, path
 
 
+def _archive_digest(path: Path) -> str:
+    """SHA-256 of the members (an archive's own bytes hold the time it was made)."""
+    digest = hashlib.sha256()
+    with zipfile.ZipFile(path) as z:
+        for info in sorted(z.infolist(), key=lambda i: i.filename):
+            digest.update(info.filename.encode() + b"\0" + hashlib.sha256(z.read(info)).digest())
+    return digest.hexdigest()
+
+
 def _sha256(data: bytes | str) -> str:
     return hashlib.sha256(data.encode("utf-8", "surrogatepass") if isinstance(data, str) else data).hexdigest()
 
@@ -92,7 +102,7 @@ def gather_books(extra: list[Path], with_books: bool, folder: Path) -> Iterator[
         yield "docs__sample-book.txt", _sha256(sample.read_bytes()), lambda: Book.from_path(sample)
     if with_books:
         for name, path in _archives(folder):
-            yield name, _sha256(path.read_bytes()), (lambda p=path: Book.from_path(p))
+            yield name, _archive_digest(path), (lambda p=path: Book.from_path(p))
 
 
 def _failure(e: BaseException) -> str:
@@ -133,24 +143,36 @@ def _outputs(make_book: Callable) -> Iterator[tuple[str, bytes]]:
             yield key + ".warnings.txt", "\n".join(warnings).encode("utf-8", "surrogatepass") + b"\n"
 
 
+def _dump_books(out: Path, extra: list[Path], with_books: bool, manifest: list[str],
+                progress: Callable[[str], None] | None) -> None:
+    for name, digest, make_book in gather_books(extra, with_books, Path(".")):
+        folder = out / name
+        folder.mkdir(parents=True, exist_ok=True)
+        for file, raw in _outputs(make_book):
+            (folder / file).write_bytes(raw)
+        manifest.append(f"input\t{name}\t{digest}")
+        if progress and (len(manifest) - 1) % 500 == 0:
+            progress(f"{len(manifest) - 1} inputs")
+
+
 def dump(out: Path, extra: list[Path], with_books: bool, progress: Callable[[str], None] | None = None) -> int:
     import kogane
 
+    out = out.resolve()
     out.mkdir(parents=True, exist_ok=True)
+    extra = [p.resolve() for p in extra]
     manifest = [f"# kogane {kogane.version()}\tname\tsha256 of the input"]
-    count = 0
+    here = os.getcwd()
     with tempfile.TemporaryDirectory() as tmp:
-        for name, digest, make_book in gather_books(extra, with_books, Path(tmp)):
-            folder = out / name
-            folder.mkdir(parents=True, exist_ok=True)
-            for file, raw in _outputs(make_book):
-                (folder / file).write_bytes(raw)
-            manifest.append(f"input\t{name}\t{digest}")
-            count += 1
-            if progress and count % 500 == 0:
-                progress(f"{count} inputs")
+        # Archives are read by a relative path, so the names in the outputs
+        # do not depend on where the temporary folder is.
+        os.chdir(tmp)
+        try:
+            _dump_books(out, extra, with_books, manifest, progress)
+        finally:
+            os.chdir(here)
     (out / "MANIFEST.tsv").write_text("\n".join(manifest) + "\n", encoding="utf-8")
-    return count
+    return len(manifest) - 1
 
 
 def main(argv: list[str]) -> int:

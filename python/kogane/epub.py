@@ -215,7 +215,9 @@ def build_epub(
             counter += 1
             anchor = f"h{counter}"
             tag = m.group("tag") or m.group("hint")
-            label = _one_line(fragment_to_text(m.group("text") or m.group("htext"))) or f"{number}"
+            # An empty heading has text "", not None: name it by its number.
+            heading = m.group("text") if m.group("tag") else m.group("htext")
+            label = _one_line(fragment_to_text(heading)) or f"{number}"
             found.append((_heading_level(m), f"{file}#{anchor}", label))
             return m.group(0).replace(f"<{tag} ", f'<{tag} id="{anchor}" ', 1)
 
