@@ -26,7 +26,7 @@ from pathlib import Path
 from typing import Callable, Iterable
 
 from .book import Book, is_safe_image_path
-from .text import strip_accent_brackets
+from .text import PLAIN_RUBY, strip_accent_brackets, sub_from_literal
 
 __all__ = ["render_page", "page", "stylesheet", "adapt_fragment", "book_parts"]
 
@@ -88,11 +88,10 @@ def walk_open_tags(segment: str, stack: list[str]) -> list[str]:
     """The open start tags after `segment`, given those open before it."""
     if "<" not in segment:
         return stack
-    segment = segment.replace("<br />", "")
-    while True:
+    segment = PLAIN_RUBY.sub("", segment.replace("<br />", ""))  # most of a book's tags
+    folded = 1
+    while folded and "<" in segment:
         segment, folded = _CLOSED_ELEMENT.subn("", segment)
-        if not folded or "<" not in segment:
-            break
     if "<" not in segment:
         return stack
     stack = list(stack)
@@ -319,18 +318,17 @@ def adapt_fragment(
         return m.group(0)
 
     # Each step looks for its literal first: most books need few of them.
-    out = _IMG.sub(image, fragment) if "<img " in fragment else fragment
+    out = sub_from_literal(_IMG, "<img ", image, fragment)
     out = strip_accent_brackets(out)
     if "kogane-ruby-left" in out:
         out = _LEFT_RUBY.sub('<ruby class="kogane-ruby-left">', out)
-    if notes and "kogane-directive" in out:
-        out = _HIDDEN_DIRECTIVE.sub(_note, out)
+    if notes:
+        out = sub_from_literal(_HIDDEN_DIRECTIVE, '<span class="kogane-directive" hidden>', _note, out)
     out = _move_layouts_onto_headings(out)
     if "<p></p>\n" in out:
         out = out.replace("<p></p>\n", "")
     out = _layout_paragraphs(out)
-    if "kogane-warichu" in out:
-        out = _WARICHU.sub(_warichu, out)
+    out = sub_from_literal(_WARICHU, '<span class="kogane-warichu">', _warichu, out)
     out = _numbers_to_properties(out)
     # hidden="hidden" reads the same in HTML and is well-formed XML too. Text
     # is escaped, so '" hidden>' can only be the end of one of our tags.
