@@ -14,11 +14,11 @@ import html
 import re
 from dataclasses import dataclass
 from functools import lru_cache
-from typing import Callable
+from typing import Callable, Iterable, Iterator
 
 from .book import Book
 
-__all__ = ["to_text", "fragment_to_text", "UNRESOLVED_GAIJI", "strip_accent_brackets", "sub_from_literal"]
+__all__ = ["to_text", "fragment_to_text", "UNRESOLVED_GAIJI", "strip_accent_brackets"]
 
 UNRESOLVED_GAIJI = "〓"  # the geta mark printers use for a missing character
 
@@ -39,27 +39,44 @@ _HAS_LATIN = re.compile(f"[{_LATIN}]")
 _TAG = re.compile(r"<[^>]*>")
 
 
-def sub_from_literal(pattern: re.Pattern[str], literal: str, repl: Callable[[re.Match[str]], str], s: str) -> str:
-    """``pattern.sub(repl, s)`` for a pattern whose every match starts with
-    `literal` (and is never empty). The places to try are found with
-    str.find, many times faster than the pattern's own scan of a long
-    fragment; a string without a match is returned as it is."""
-    pos = s.find(literal)
+def matches_from_literal(pattern: re.Pattern[str], literal: str, s: str, *, back_to: str = "") -> Iterator[re.Match[str]]:
+    """``pattern.finditer(s)`` for a pattern whose every match starts with
+    `literal` (and is never empty) or, with `back_to`, whose literal stands
+    after the last `back_to` before the start of the match. The places to
+    try are found with str.find, many times faster than the pattern's own
+    scan of a long fragment."""
+    pos = 0
+    while True:
+        at = s.find(literal, pos)
+        if at < 0:
+            return
+        start = s.rfind(back_to, pos, at) if back_to else at
+        m = pattern.match(s, start) if start >= 0 else None
+        if m is None:
+            pos = at + 1
+            continue
+        yield m
+        pos = m.end()
+
+
+def sub_matches(s: str, matches: Iterable[re.Match[str]], repl: Callable[[re.Match[str]], str]) -> str:
+    """`s` with each of the (ordered, disjoint) `matches` replaced by ``repl(match)``;
+    `s` itself when there are none."""
     out: list[str] = []
     done = 0
-    while pos >= 0:
-        m = pattern.match(s, pos)
-        if m is None:
-            pos = s.find(literal, pos + 1)
-            continue
-        out.append(s[done:pos])
+    for m in matches:
+        out.append(s[done : m.start()])
         out.append(repl(m))
         done = m.end()
-        pos = s.find(literal, done)
     if not out:
         return s
     out.append(s[done:])
     return "".join(out)
+
+
+def sub_from_literal(pattern: re.Pattern[str], literal: str, repl: Callable[[re.Match[str]], str], s: str) -> str:
+    """``pattern.sub(repl, s)`` for a pattern whose every match starts with `literal`."""
+    return sub_matches(s, matches_from_literal(pattern, literal, s), repl)
 
 
 def strip_accent_brackets(s: str, *, markup: bool = True) -> str:
