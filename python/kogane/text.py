@@ -101,7 +101,15 @@ _ATTRIBUTE = re.compile(r'([a-zA-Z_:][-a-zA-Z0-9_:.]*)(?:="([^"]*)")?')
 # line, as a line of annotations does not).
 PLAIN_RUBY = re.compile(r"<ruby>([^<]*)<rp>\(</rp><rt>([^<]*)</rt><rp>\)</rp></ruby>")
 _MARK_CANDIDATES = "\x00\x01\x02\x03\x04\x05\x06\x07\x08\x0b\x0c\x0e\x0f"
-_TAG_SPLIT = re.compile(r"(</?[a-zA-Z][^>]*>)")  # the tags _HTML_TAG matches
+# The tags _HTML_TAG matches, but for <br />: line ends stay in the text
+# around them, so runs of plain lines are written at once.
+_TAG_SPLIT = re.compile(r"(<(?!br />)/?[a-zA-Z][^>]*>)")
+
+
+@lru_cache(maxsize=None)
+def _mark_only_lines(mark: str) -> re.Pattern[str]:
+    """Lines (each ended by <br />) that hold nothing but `mark`."""
+    return re.compile(f"(?:^|(?<=<br />)){re.escape(mark)}+<br />")
 
 
 @lru_cache(maxsize=1024)
@@ -218,14 +226,6 @@ def fragment_to_text(fragment: str, *, ruby: bool = False, gaiji_descriptions: b
             out.append("\n")
             tail = 2
 
-    def br() -> None:
-        nonlocal tail, line_has_text, line_had_note
-        if not skip:
-            if line_has_text or not line_had_note:
-                out.append("\n")
-                tail = min(2, tail + 1)
-            line_has_text = line_had_note = False
-
     def end_tag(name: str) -> None:
         nonlocal skip
         # The fragment is well formed; pop to the matching element anyway so
@@ -246,32 +246,79 @@ def fragment_to_text(fragment: str, *, ruby: bool = False, gaiji_descriptions: b
             else:
                 write(end)
 
+    def line_end() -> None:  # a <br />: where a source line ended
+        nonlocal tail, line_has_text, line_had_note
+        if not skip:
+            if line_has_text or not line_had_note:
+                out.append("\n")
+                tail = min(2, tail + 1)
+            line_has_text = line_had_note = False
+
+    def text_line(data: str) -> None:  # text within one source line
+        nonlocal line_had_note
+        if mark is not None and mark in data:
+            line_had_note = True
+            data = data.replace(mark, "")
+        if "&" in data:
+            data = html.unescape(data)
+        # Line ends of the source arrive as <br />; newlines between tags
+        # are only the renderer's layout.
+        write(data.replace("\r", "").replace("\n", "") if "\n" in data or "\r" in data else data)
+
+    def text_lines(data: str) -> None:
+        """Text with <br /> in it: the lines between the first and the last
+        are written at once."""
+        nonlocal tail, line_has_text, line_had_note
+        first, _, rest = data.partition("<br />")
+        text_line(first)
+        line_end()
+        middle, sep, last = rest.rpartition("<br />")
+        if sep and not skip and "&" not in middle:
+            middle += "<br />"
+            if "\n" in middle or "\r" in middle:
+                middle = middle.replace("\r", "").replace("\n", "")
+            if mark is not None and mark in middle:
+                # A line of nothing but annotations leaves no line; such a
+                # line starts with the mark (a ruby's base comes before it).
+                if middle.startswith(mark) or "<br />" + mark in middle:
+                    middle = _mark_only_lines(mark).sub("", middle)
+                middle = middle.replace(mark, "")
+            middle = middle.replace("<br />", "\n")
+            if middle:
+                out.append(middle)
+                tail = _trailing_newlines(middle, tail)
+        elif sep:
+            for line in middle.split("<br />"):
+                text_line(line)
+                line_end()
+        text_line(last)
+
     parts.append("")  # every text is followed by a tag, the last by none
     for i in range(0, len(parts) - 1, 2):
         data = parts[i]
         if data:
-            if mark is not None and mark in data:
-                line_had_note = True
-                data = data.replace(mark, "")
-            if "&" in data:
-                data = html.unescape(data)
-            # Line ends of the source arrive as <br />; newlines between
-            # tags are only the renderer's layout.
-            if "\n" in data or "\r" in data:
-                data = data.replace("\r", "").replace("\n", "")
-            if data and not skip:
-                out.append(data)
-                tail = 0
-                line_has_text = True
+            if "<br />" in data:
+                text_lines(data)
+            elif (mark is None or mark not in data) and "&" not in data and "\n" not in data and "\r" not in data:
+                if not skip:
+                    out.append(data)
+                    tail = 0
+                    line_has_text = True
+            else:
+                text_line(data)
         tag = parts[i + 1]
         if not tag:
             break
-        if tag == "<br />":
-            if not skip:
-                if line_has_text or not line_had_note:
-                    out.append("\n")
-                    tail = min(2, tail + 1)
-                line_has_text = line_had_note = False
+        if tag == "<p>" and not skip:
+            line_break()
+            stack.append(("p", "\n\n", False))
+            continue
+        if tag == "</p>" and stack and stack[-1][0] == "p":
+            _, end, skipped = stack.pop()
+            if skipped:
+                skip -= 1
+            if end:
+                blank_line()
             continue
         if tag[1] == "/":
             end_tag(_end_tag_name(tag))
@@ -279,7 +326,7 @@ def fragment_to_text(fragment: str, *, ruby: bool = False, gaiji_descriptions: b
         role = _start_tag(tag, ruby, gaiji_descriptions)
         if role.name in ("br", "img") or (role.empty and role.name not in ("div", "span", "p")):
             if role.name == "br":
-                br()
+                line_end()
             continue
         end = role.closing
         if role.opening:
