@@ -378,7 +378,7 @@ def _note(m: re.Match[str]) -> str:
 def _header_html(book: Book, **adapt) -> str:
     if not book.header.strip():
         return ""
-    fragment = adapt_fragment(book.header_document().to_html(), **adapt)
+    fragment = adapt_fragment(book.header_html(), **adapt)
     m = _PARAGRAPH.search(fragment)
     lines = m.group(1).split(_LINE_END) if m else []
     parts = []
@@ -397,10 +397,10 @@ def book_parts(book: Book, *, notes: bool, warnings: list[str] | None, keep_imag
         warnings.extend(book.notes)  # e.g. which .txt of an archive was taken
     colophon = ""
     if book.colophon.strip():
-        colophon = adapt_fragment(book.colophon_document().to_html(), **adapt)
+        colophon = adapt_fragment(book.colophon_html(), **adapt)
     return dict(
         header=_header_html(book, **adapt),
-        body=adapt_fragment(book.body_document().to_html(), **adapt),
+        body=adapt_fragment(book.body_html(), **adapt),
         colophon=colophon,
     )
 

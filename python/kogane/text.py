@@ -358,8 +358,8 @@ def to_text(book: Book, *, ruby: bool = False, gaiji_descriptions: bool = False,
     description of a character the engine could not resolve instead of 〓.
     """
     options = dict(ruby=ruby, gaiji_descriptions=gaiji_descriptions)
-    parts = [fragment_to_text(book.body_document().to_html(), **options)]
+    parts = [fragment_to_text(book.body_html(), **options)]
     if full:
-        parts.insert(0, fragment_to_text(book.header_document().to_html(), **options))
-        parts.append(fragment_to_text(book.colophon_document().to_html(), **options))
+        parts.insert(0, fragment_to_text(book.header_html(), **options))
+        parts.append(fragment_to_text(book.colophon_html(), **options))
     return "\n".join(p for p in parts if p)
