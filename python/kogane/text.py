@@ -293,6 +293,7 @@ def fragment_to_text(fragment: str, *, ruby: bool = False, gaiji_descriptions: b
                 line_end()
         text_line(last)
 
+    roles: dict[str, _StartTag] = {}  # in front of the shared cache, for speed
     parts.append("")  # every text is followed by a tag, the last by none
     for i in range(0, len(parts) - 1, 2):
         data = parts[i]
@@ -321,9 +322,23 @@ def fragment_to_text(fragment: str, *, ruby: bool = False, gaiji_descriptions: b
                 blank_line()
             continue
         if tag[1] == "/":
-            end_tag(_end_tag_name(tag))
+            name = _end_tag_name(tag)
+            if stack and stack[-1][0] == name:  # the usual case: the innermost element ends
+                _, end, skipped = stack.pop()
+                if skipped:
+                    skip -= 1
+                if end == "\n\n":
+                    blank_line()
+                elif end == "\n":
+                    line_break()
+                elif end:
+                    write(end)
+            else:
+                end_tag(name)
             continue
-        role = _start_tag(tag, ruby, gaiji_descriptions)
+        role = roles.get(tag)
+        if role is None:
+            role = roles[tag] = _start_tag(tag, ruby, gaiji_descriptions)
         if role.name in ("br", "img") or (role.empty and role.name not in ("div", "span", "p")):
             if role.name == "br":
                 line_end()
