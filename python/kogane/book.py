@@ -123,11 +123,19 @@ class Book:
     images: Mapping[str, bytes] = field(default_factory=dict, repr=False)
     image_root: Path | None = None
     notes: tuple[str, ...] = ()
+    # The engine's HTML of each section, rendered once per Book however many
+    # formats are made from it. Strings, not Documents: a Document belongs to
+    # the thread that made it, a Book may be shared.
+    _fragments: dict[str, str] = field(default_factory=dict, init=False, repr=False, compare=False)
 
     # -- construction -------------------------------------------------------
     @classmethod
     def from_text(cls, text: str, name: str = "<text>", **extra) -> "Book":
-        return cls(name=name, text=text, **_sections(text, name), **extra)
+        sections, header_html = _sections(text, name)
+        book = cls(name=name, text=text, **sections, **extra)
+        if header_html is not None:
+            book._fragments["header"] = header_html
+        return book
 
     @classmethod
     def from_bytes(cls, data: bytes, name: str = "<stdin>", **extra) -> "Book":
@@ -199,6 +207,24 @@ class Book:
     def colophon_document(self) -> Document:
         return Document(self.colophon)
 
+    def header_html(self) -> str:
+        """The engine's HTML fragment of the header (rendered once per Book)."""
+        return self._fragment("header")
+
+    def body_html(self) -> str:
+        """The engine's HTML fragment of the body (rendered once per Book)."""
+        return self._fragment("body")
+
+    def colophon_html(self) -> str:
+        """The engine's HTML fragment of the colophon (rendered once per Book)."""
+        return self._fragment("colophon")
+
+    def _fragment(self, section: str) -> str:
+        html = self._fragments.get(section)
+        if html is None:
+            html = self._fragments[section] = Document(getattr(self, section)).to_html()
+        return html
+
     def image(self, name: str) -> bytes | None:
         """The bytes of an illustration named in the text, if the book has them."""
         if not is_safe_image_path(name):
@@ -236,16 +262,17 @@ def _is_header_line(line: str) -> bool:
     return bool(s) and len(s) <= _MAX_HEADER_LINE_CHARS and not s.startswith("［＃") and not _RULE_LINE.match(s)
 
 
-def _header_fields(header: str) -> list[str]:
+def _header_fields(header_html: str) -> list[str]:
     """The header lines as a reader sees them, as the engine renders them:
     readings and annotations left out, gaiji as their characters."""
     from .text import fragment_to_text  # the text module builds on this one
 
-    lines = fragment_to_text(Document(header).to_html()).splitlines()
+    lines = fragment_to_text(header_html).splitlines()
     return [s for s in (line.strip(" \u3000") for line in lines) if s]
 
 
-def _sections(text: str, name: str) -> dict:
+def _sections(text: str, name: str) -> tuple[dict, str | None]:
+    """The section fields of a Book, and the header's HTML when it was rendered."""
     lines = _split_lines(text)
     n = len(lines)
     pos = 0  # index of the first line not yet assigned
@@ -281,7 +308,8 @@ def _sections(text: str, name: str) -> dict:
     def join(a: int, b: int) -> str:
         return "".join(lines[a:b])
 
-    fields = _header_fields("".join(header_lines)) if header_lines else []
+    header_html = Document(join(0, header_end)).to_html() if header_lines else None
+    fields = _header_fields(header_html) if header_html is not None else []
     title = subtitle = ""
     authors: list[str] = []
     contributors: list[str] = []
@@ -293,7 +321,7 @@ def _sections(text: str, name: str) -> dict:
         if rest:
             authors.append(rest.pop())
         subtitle = "\u3000".join(rest)
-    return dict(
+    sections = dict(
         header=join(0, header_end),
         notation=join(notation_start, notation_end),
         body=join(notation_end, colophon_start),
@@ -303,3 +331,4 @@ def _sections(text: str, name: str) -> dict:
         authors=tuple(authors),
         contributors=tuple(contributors),
     )
+    return sections, header_html

@@ -19,10 +19,11 @@ import posixpath
 import re
 import uuid
 import zipfile
+from typing import Iterator
 
 from .book import Book, BookError
 from .pages import book_parts, close_tags, open_tags, stylesheet, walk_open_tags
-from .text import fragment_to_text
+from .text import fragment_to_text, matches_from_literal, sub_from_literal, sub_matches
 
 __all__ = ["build_epub", "write_epub"]
 
@@ -45,7 +46,14 @@ _HEADING = re.compile(
 _LEVELS = {"large": 1, "medium": 2, "small": 3}
 _BREAK = re.compile(r'<div class="kogane-(?:page-break|section-break)[^"]*"></div>')
 _IMG_SRC = re.compile(r'(<img src=")([^"]*)(")')
+# What a piece without text or pictures consists of, from its start.
+_TAGS_AND_SPACE = re.compile(r"(?:<[^>]*>|\s)*")
 _OPENING_LINE = re.compile(r"(?:<[a-z][^>]*>)+\n?$")
+
+
+def _headings(fragment: str) -> Iterator[re.Match[str]]:
+    """``_HEADING.finditer(fragment)``, tried only where a heading class stands."""
+    return matches_from_literal(_HEADING, 'class="kogane-heading', fragment, back_to="<")
 
 
 def _heading_level(m: re.Match[str]) -> int:
@@ -65,7 +73,7 @@ def _line_start(fragment: str, offset: int) -> int:
 
 def _split_chapters(fragment: str) -> list[str]:
     """Pieces of the fragment, each well formed, starting at the chapter lines."""
-    points = [_line_start(fragment, m.start()) for m in _HEADING.finditer(fragment) if _heading_level(m) == 1]
+    points = [_line_start(fragment, m.start()) for m in _headings(fragment) if _heading_level(m) == 1]
     if not points:
         points = [_line_start(fragment, m.start()) for m in _BREAK.finditer(fragment)]
     cuts = sorted({p for p in points if 0 < p < len(fragment)})
@@ -81,7 +89,7 @@ def _split_chapters(fragment: str) -> list[str]:
     merged: list[str] = []
     carry = ""
     for piece in pieces:
-        if re.sub(r"<[^>]*>|\s", "", piece) or "<img" in piece:
+        if _TAGS_AND_SPACE.match(piece).end() < len(piece) or "<img" in piece:
             merged.append(carry + piece)
             carry = ""
         else:
@@ -196,7 +204,7 @@ def build_epub(
             src = html.unescape(m.group(2))
             return m.group(1) + _xml_escape(images[src][0]) + m.group(3) if src in images else m.group(0)
 
-        return _IMG_SRC.sub(repl, fragment)
+        return sub_from_literal(_IMG_SRC, '<img src="', repl, fragment)
 
     title = book.display_title
     docs: list[tuple[str, str]] = []  # (file, xhtml) in reading order
@@ -215,11 +223,13 @@ def build_epub(
             counter += 1
             anchor = f"h{counter}"
             tag = m.group("tag") or m.group("hint")
-            label = _one_line(fragment_to_text(m.group("text") or m.group("htext"))) or f"{number}"
+            # An empty heading has text "", not None: name it by its number.
+            heading = m.group("text") if m.group("tag") else m.group("htext")
+            label = _one_line(fragment_to_text(heading)) or f"{number}"
             found.append((_heading_level(m), f"{file}#{anchor}", label))
             return m.group(0).replace(f"<{tag} ", f'<{tag} id="{anchor}" ', 1)
 
-        piece = _HEADING.sub(add_id, piece)
+        piece = sub_matches(piece, _headings(piece), add_id)
         if found:
             nav_entries.extend(found)
         else:

@@ -21,11 +21,12 @@ import html
 import os
 import re
 from importlib import resources
+from functools import lru_cache
 from pathlib import Path
 from typing import Callable, Iterable
 
 from .book import Book, is_safe_image_path
-from .text import strip_accent_brackets
+from .text import PLAIN_RUBY, strip_accent_brackets, sub_from_literal
 
 __all__ = ["render_page", "page", "stylesheet", "adapt_fragment", "book_parts"]
 
@@ -59,10 +60,14 @@ _LAYOUT_BEFORE_HEADING = re.compile(
 # balance the two lines by itself, so the box is given half the note's
 # length; a note with line breaks in it stays inline.
 _WARICHU = re.compile(r'<span class="kogane-warichu">((?:(?!</?span\b).)*?)</span>', re.S)
+_HEADING_AFTER_PARAGRAPH = re.compile(r'</p>\n<(h[123]|div) class="(kogane-heading[^"]*)">')
+_LAYOUT_SPAN_BEFORE_HEADING = re.compile(r'<span class="kogane-(?:indent|align-end|center)[^"]*"[^>]*></span>')
+_TAG_START = re.compile(r"<[a-z]")
 _RT = re.compile(r"<rt\b.*?</rt>|<rp>.*?</rp>", re.S)
 _LAYOUT_SPAN = re.compile(r'<span class="([^"]*)"([^>]*)></span>')
 
 
+@lru_cache(maxsize=1)
 def stylesheet() -> str:
     """The stylesheet shipped with the package (kogane.css)."""
     return resources.files(__package__).joinpath("kogane.css").read_text(encoding="utf-8")
@@ -74,8 +79,19 @@ def stylesheet() -> str:
 _TAG_PARTS = re.compile(r"<(/?)([a-zA-Z][a-zA-Z0-9]*)[^>]*?(/?)>")
 
 
+# An element with nothing but text in it leaves the open tags as they were;
+# folding such elements away (innermost first) leaves few tags to walk.
+_CLOSED_ELEMENT = re.compile(r"<([a-zA-Z][a-zA-Z0-9]*)(?:\s[^<>]*)?(?<!/)>[^<]*</\1>")
+
+
 def walk_open_tags(segment: str, stack: list[str]) -> list[str]:
     """The open start tags after `segment`, given those open before it."""
+    if "<" not in segment:
+        return stack
+    segment = PLAIN_RUBY.sub("", segment.replace("<br />", ""))  # most of a book's tags
+    folded = 1
+    while folded and "<" in segment:
+        segment, folded = _CLOSED_ELEMENT.subn("", segment)
     if "<" not in segment:
         return stack
     stack = list(stack)
@@ -145,34 +161,131 @@ def _layout_line(line: str, inherited: list[str]) -> tuple[str, list[str], bool]
     return "".join(out), stack, True
 
 
-def _layout_paragraph(m: re.Match[str]) -> str:
-    lines = m.group(1).split(_LINE_END)
-    stack: list[str] = []
+def _layout_paragraph(content: str, marker: re.Match[str]) -> str:
+    """The content of a paragraph with its single-line layouts applied;
+    `marker` is the first marker in it."""
+    sep = len(_LINE_END)
     out: list[str] = []
-    previous_wrapped = False
-    for i, line in enumerate(lines):
-        laid, stack, wrapped = _layout_line(line, stack)
-        if i:
-            # A wrapped line is a block of its own; a <br /> beside it would
-            # add an empty line.
-            out.append("\n" if wrapped or previous_wrapped else _LINE_END)
-        out.append(laid)
-        previous_wrapped = wrapped
-    return "<p>" + "".join(out) + "</p>"
+    stack: list[str] = []  # open after content[:done]
+    done = -1  # end of the last laid-out line
+    while marker is not None:
+        start = content.rfind(_LINE_END, 0, marker.start())
+        start = 0 if start < 0 else start + sep
+        end = content.find(_LINE_END, marker.start())
+        end = len(content) if end < 0 else end
+        # A laid-out line is a block of its own; the <br /> on either side of
+        # it would add an empty line.
+        if done < 0:
+            if start:
+                out.append(content[: start - sep])
+                out.append("\n")
+            stack = walk_open_tags(content[:start], stack)
+        else:
+            out.append("\n")
+            if start > done + sep:
+                out.append(content[done + sep : start - sep])
+                out.append("\n")
+            stack = walk_open_tags(content[done:start], stack)
+        line, stack, _ = _layout_line(content[start:end], stack)
+        out.append(line)
+        done = end
+        marker = _MARKER.search(content, end)
+    if done < len(content):
+        out.append("\n")
+        out.append(content[done + sep :])
+    return "".join(out)
+
+
+def _layout_paragraphs(fragment: str) -> str:
+    """Every <p>…</p> (the first </p> after each <p>) that holds a marker, laid out."""
+    marker = _MARKER.search(fragment)
+    if marker is None:
+        return fragment
+    out: list[str] = []
+    done = pos = 0
+    while True:
+        start = fragment.find("<p>", pos)
+        if start < 0:
+            break
+        end = fragment.find("</p>", start + 3)
+        if end < 0:
+            break
+        pos = end + 4
+        if marker.start() < start + 3:  # it stood outside any paragraph
+            marker = _MARKER.search(fragment, start + 3)
+            if marker is None:
+                break
+        if marker.start() < end:
+            out.append(fragment[done : start + 3])
+            content = fragment[start + 3 : end]
+            out.append(_layout_paragraph(content, _MARKER.search(content, marker.start() - start - 3)))
+            done = end
+    out.append(fragment[done:])
+    return "".join(out)
 
 
 # -- the whole fragment ---------------------------------------------------------
 
 
 def _numbers_to_properties(fragment: str) -> str:
-    def start_tag(m: re.Match[str]) -> str:
-        tag = m.group(0)
-        props = ";".join(f"--kogane-{k}:{v}" for k, v in _DATA_NUMBER.findall(tag))
-        if not props or " style=" in tag:
-            return tag
-        return tag[:-1] + f' style="{props}">'
+    """Start tags holding a data- attribute get its number as a custom property.
 
-    return re.sub(r"<[a-z][^>]* data-[^>]*>", start_tag, fragment)
+    Finds each ' data-' and the start tag around it (text holds no raw '<' or
+    '>'), rather than trying a tag pattern at every '<'."""
+    out: list[str] = []
+    done = scanned = 0  # end of what is copied / of the last tag looked at
+    at = fragment.find(" data-")
+    while at >= 0:
+        close = fragment.find(">", at)
+        if close < 0:
+            break
+        # The tag begins at the first '<' + letter after the last '>' before it.
+        region = max(fragment.rfind(">", scanned, at) + 1, scanned)
+        m = _TAG_START.search(fragment, region, at)
+        if m is None:  # ' data-' in text
+            at = fragment.find(" data-", at + 1)
+            continue
+        tag = fragment[m.start() : close + 1]
+        props = ";".join(f"--kogane-{k}:{v}" for k, v in _DATA_NUMBER.findall(tag))
+        if props and " style=" not in tag:
+            out.append(fragment[done:close])
+            out.append(f' style="{props}">')
+            done = close + 1
+        scanned = close + 1
+        at = fragment.find(" data-", scanned)
+    if not out:
+        return fragment
+    out.append(fragment[done:])
+    return "".join(out)
+
+
+def _move_layouts_onto_headings(fragment: str) -> str:
+    """`_LAYOUT_BEFORE_HEADING`, found from the heading back rather than tried
+    at every position of the fragment."""
+    out: list[str] = []
+    done = 0
+    for tail in _HEADING_AFTER_PARAGRAPH.finditer(fragment):
+        # Step back over the layout spans that end where the paragraph does.
+        start = tail.start()
+        while fragment.endswith("></span>", done, start):
+            span = fragment.rfind('<span class="kogane-', done, start)
+            if span < 0 or not _LAYOUT_SPAN_BEFORE_HEADING.fullmatch(fragment, span, start):
+                break
+            start = span
+        if start == tail.start():
+            continue
+        if fragment.endswith(_LINE_END, done, start):
+            start -= len(_LINE_END)
+        m = _LAYOUT_BEFORE_HEADING.fullmatch(fragment, start, tail.end())
+        if m is None:
+            continue
+        out.append(fragment[done:start])
+        out.append(_layout_to_heading(m))
+        done = tail.end()
+    if not out:
+        return fragment
+    out.append(fragment[done:])
+    return "".join(out)
 
 
 def adapt_fragment(
@@ -204,18 +317,22 @@ def adapt_fragment(
             return ""
         return m.group(0)
 
-    out = _IMG.sub(image, fragment)
+    # Each step looks for its literal first: most books need few of them.
+    out = sub_from_literal(_IMG, "<img ", image, fragment)
     out = strip_accent_brackets(out)
-    out = _LEFT_RUBY.sub('<ruby class="kogane-ruby-left">', out)
+    if "kogane-ruby-left" in out:
+        out = _LEFT_RUBY.sub('<ruby class="kogane-ruby-left">', out)
     if notes:
-        out = _HIDDEN_DIRECTIVE.sub(_note, out)
-    out = _LAYOUT_BEFORE_HEADING.sub(_layout_to_heading, out).replace("<p></p>\n", "")
-    out = _PARAGRAPH.sub(_layout_paragraph, out)
-    out = _WARICHU.sub(_warichu, out)
+        out = sub_from_literal(_HIDDEN_DIRECTIVE, '<span class="kogane-directive" hidden>', _note, out)
+    out = _move_layouts_onto_headings(out)
+    if "<p></p>\n" in out:
+        out = out.replace("<p></p>\n", "")
+    out = _layout_paragraphs(out)
+    out = sub_from_literal(_WARICHU, '<span class="kogane-warichu">', _warichu, out)
     out = _numbers_to_properties(out)
     # hidden="hidden" reads the same in HTML and is well-formed XML too. Text
     # is escaped, so '" hidden>' can only be the end of one of our tags.
-    return out.replace('" hidden>', '" hidden="hidden">')
+    return out.replace('" hidden>', '" hidden="hidden">') if '" hidden>' in out else out
 
 
 def _warichu(m: re.Match[str]) -> str:
@@ -261,7 +378,7 @@ def _note(m: re.Match[str]) -> str:
 def _header_html(book: Book, **adapt) -> str:
     if not book.header.strip():
         return ""
-    fragment = adapt_fragment(book.header_document().to_html(), **adapt)
+    fragment = adapt_fragment(book.header_html(), **adapt)
     m = _PARAGRAPH.search(fragment)
     lines = m.group(1).split(_LINE_END) if m else []
     parts = []
@@ -280,10 +397,10 @@ def book_parts(book: Book, *, notes: bool, warnings: list[str] | None, keep_imag
         warnings.extend(book.notes)  # e.g. which .txt of an archive was taken
     colophon = ""
     if book.colophon.strip():
-        colophon = adapt_fragment(book.colophon_document().to_html(), **adapt)
+        colophon = adapt_fragment(book.colophon_html(), **adapt)
     return dict(
         header=_header_html(book, **adapt),
-        body=adapt_fragment(book.body_document().to_html(), **adapt),
+        body=adapt_fragment(book.body_html(), **adapt),
         colophon=colophon,
     )
 

@@ -86,6 +86,32 @@ class TestSections:
         assert "kogane-indent" not in html
 
 
+class TestRenderedOnce:
+    def test_every_format_of_a_book_renders_each_section_once(self, monkeypatch):
+        import kogane.book
+        from kogane.epub import build_epub
+        from kogane.pages import render_page
+        from kogane.text import to_text
+
+        parsed = []
+        real = kogane.book.Document
+        monkeypatch.setattr(kogane.book, "Document", lambda text: (parsed.append(text), real(text))[1])
+        b = Book.from_text(full_book())
+        render_page(b)
+        to_text(b, full=True)
+        build_epub(b)
+        assert sorted(parsed) == sorted([b.header, b.body, b.colophon])
+
+    def test_a_changed_copy_does_not_reuse_the_fragments(self):
+        import dataclasses
+
+        b = Book.from_text(full_book())
+        assert "ある晩" in b.body_html()
+        changed = dataclasses.replace(b, body="　別の話。\n")
+        assert "別の話" in changed.body_html() and "ある晩" not in changed.body_html()
+        assert b == Book.from_text(full_book())  # a rendered fragment is no part of equality
+
+
 class TestReading:
     def test_shift_jis_and_utf8_files(self, tmp_path):
         sjis = tmp_path / "a.txt"

@@ -148,6 +148,11 @@ class TestChapters:
         assert '<p><span id="h3" class="kogane-heading-hint" data-level="1">第二</span><br />\nおわり</p>' in two
         assert '<a href="chapter-001.xhtml#h2">一</a>' in files["OEBPS/nav.xhtml"].decode()
 
+    def test_an_empty_heading_is_named_by_its_chapter_number(self):
+        files = entries(build_epub(Book.from_text("［＃大見出し］［＃大見出し終わり］\n本文\n"), modified=WHEN))
+        assert '<a href="chapter-001.xhtml#h1">1</a>' in files["OEBPS/nav.xhtml"].decode()
+        assert '<h1 id="h1" class="kogane-heading kogane-heading-large"></h1>' in files["OEBPS/chapter-001.xhtml"].decode()
+
     def test_without_headings_split_at_page_breaks(self):
         files = entries(build_epub(Book.from_text(UNCHAPTERED), modified=WHEN))
         chapters = sorted(n for n in files if "chapter-" in n)

@@ -66,6 +66,19 @@ class TestFragments:
     def test_escaped_markup_characters_come_back(self):
         assert fragment_to_text("<p>&lt;&amp;&gt;&quot;&#x27;</p>\n") == "<&>\"'\n"
 
+    def test_lines_of_a_paragraph(self):
+        # A reading without a base or an annotation alone on a line leaves no
+        # line, an empty line stays, escaped markup in the text is text, and
+        # a hidden note spanning a line end takes its line end with it.
+        fragment = (
+            "<p>一<br />\n<ruby><rp>(</rp><rt>よみ</rt><rp>)</rp></ruby><br />\n"
+            "&lt;br /&gt;&amp;<br />\n"
+            '<span class="kogane-directive" hidden>［＃注<br />\n］</span><br />\n'
+            "<ruby>二<rp>(</rp><rt>に</rt><rp>)</rp></ruby><br />\n<br />\n三</p>\n"
+        )
+        assert fragment_to_text(fragment) == "一\n<br />&\n二\n\n三\n"
+        assert fragment_to_text(fragment, ruby=True) == "一\n（よみ）\n<br />&\n二（に）\n\n三\n"
+
     def test_malformed_markup_keeps_its_text(self):
         # An unclosed annotation is text to the engine, so it stays.
         assert to_text(Book.from_text("本文［＃閉じない注記\n")) == "本文［＃閉じない注記\n"
