@@ -60,6 +60,12 @@ _LAYOUT_BEFORE_HEADING = re.compile(
 # balance the two lines by itself, so the box is given half the note's
 # length; a note with line breaks in it stays inline.
 _WARICHU = re.compile(r'<span class="kogane-warichu">((?:(?!</?span\b).)*?)</span>', re.S)
+# The renderer puts a line's layout written before a heading at the start of
+# the heading itself.
+_LAYOUT_INSIDE_HEADING = re.compile(
+    r'<(h[123]|div) class="(kogane-heading[^"]*)">'
+    r'((?:<span class="kogane-(?:indent|align-end|center)[^"]*"[^>]*></span>)+)'
+)
 _HEADING_AFTER_PARAGRAPH = re.compile(r'</p>\n<(h[123]|div) class="(kogane-heading[^"]*)">')
 _LAYOUT_SPAN_BEFORE_HEADING = re.compile(r'<span class="kogane-(?:indent|align-end|center)[^"]*"[^>]*></span>')
 _TAG_START = re.compile(r"<[a-z]")
@@ -261,7 +267,17 @@ def _numbers_to_properties(fragment: str) -> str:
 
 def _move_layouts_onto_headings(fragment: str) -> str:
     """`_LAYOUT_BEFORE_HEADING`, found from the heading back rather than tried
-    at every position of the fragment."""
+    at every position of the fragment; then the layouts the renderer already
+    put at the start of a heading."""
+    fragment = _move_layouts_before_headings(fragment)
+    if '"><span class="kogane-' not in fragment:
+        return fragment
+    return _LAYOUT_INSIDE_HEADING.sub(
+        lambda m: _heading_with_layouts(m.group(1), m.group(2), m.group(3))[len("</p>\n"):], fragment
+    )
+
+
+def _move_layouts_before_headings(fragment: str) -> str:
     out: list[str] = []
     done = 0
     for tail in _HEADING_AFTER_PARAGRAPH.finditer(fragment):
@@ -347,13 +363,17 @@ def _warichu(m: re.Match[str]) -> str:
 
 
 def _layout_to_heading(m: re.Match[str]) -> str:
+    return _heading_with_layouts(m.group(2), m.group(3), m.group(1))
+
+
+def _heading_with_layouts(tag: str, heading_class: str, spans: str) -> str:
     classes: list[str] = []
     data: dict[str, str] = {}  # a later layout overrides an earlier one
-    for span in _LAYOUT_SPAN.finditer(m.group(1)):
+    for span in _LAYOUT_SPAN.finditer(spans):
         classes += [c for c in span.group(1).split() if c not in classes]
         data.update(re.findall(r' (data-[a-z-]+)="([^"]*)"', span.group(2)))
     attrs = "".join(f' {k}="{v}"' for k, v in data.items())
-    return f'</p>\n<{m.group(2)} class="{m.group(3)} {" ".join(classes)}"{attrs}>'
+    return f'</p>\n<{tag} class="{heading_class} {" ".join(classes)}"{attrs}>'
 
 
 # Remarks about the text itself (sic, the printed edition read otherwise, a
