@@ -1,6 +1,5 @@
 #include "pipeline/lexer/sanitize.hpp"
 
-#include <algorithm>
 #include <cstring>
 
 #include "collections/panic.hpp"
@@ -151,22 +150,16 @@ struct LineSpan {
 
 // Walks the rule lines of a text in order. A rule line holds ten or more of
 // one rule character, hence three in a row: only lines holding such a
-// triple (found by a vector search, one cursor per character) are tested,
-// and each line at most once, so the walk stays linear.
+// triple (found by a vector search) are tested, each at most once, so the
+// walk stays linear.
 class RuleLineWalker {
 public:
     explicit RuleLineWalker(std::string_view text) : text_(text) {}
 
     // The first rule line starting at or after `from`, which starts a line.
-    bool next(size_t from, LineSpan& line) {
+    bool next(size_t from, LineSpan& line) const {
         while (from < text_.size()) {
-            size_t hit = std::string_view::npos;
-            for (size_t k = 0; k < kKinds; ++k) {
-                if (cursor_[k] != std::string_view::npos && (cursor_[k] < from || !started_))
-                    cursor_[k] = scan::find_triple(text_, from, kTriples[k]);
-                hit = std::min(hit, cursor_[k]);
-            }
-            started_ = true;
+            const size_t hit = scan::find_rule_triple(text_, from);
             if (hit == std::string_view::npos) return false;
             const size_t nl_before = hit == 0 ? std::string_view::npos : text_.rfind('\n', hit - 1);
             line.start = nl_before == std::string_view::npos ? 0 : nl_before + 1;
@@ -179,11 +172,7 @@ public:
     }
 
 private:
-    static constexpr size_t kKinds = 3;
-    static constexpr const char* kTriples[kKinds] = {"---", "===", "___"};
     std::string_view text_;
-    size_t cursor_[kKinds] = {0, 0, 0};
-    bool started_ = false;
 };
 
 }  // namespace
