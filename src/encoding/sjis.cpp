@@ -1,4 +1,5 @@
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <memory>
 
@@ -10,68 +11,116 @@ namespace {
 
 #include "sjis_table.inc"
 
-// Where decoded characters go: written out, or only counted.
+// Double-byte characters are addressed by their pointer (lead and trail
+// folded into 0..kPointerCount); each has its UTF-8 form ready, so decoding
+// one is a single table lookup and one four-byte store.
+constexpr unsigned kPointerCount = 60 * 188;  // leads 81..9F and E0..FC, 188 trails each
+
+struct EncodedChar {
+    unsigned char bytes[3];
+    uint8_t length;  // 0 when the pointer maps to nothing
+};
+static_assert(sizeof(EncodedChar) == 4);
+
+EncodedChar encode_utf8(uint32_t cp) {
+    if (cp < 0x800)
+        return {{static_cast<unsigned char>(0xC0 | (cp >> 6)), static_cast<unsigned char>(0x80 | (cp & 0x3F)), 0}, 2};
+    return {{static_cast<unsigned char>(0xE0 | (cp >> 12)), static_cast<unsigned char>(0x80 | ((cp >> 6) & 0x3F)),
+             static_cast<unsigned char>(0x80 | (cp & 0x3F))},
+            3};
+}
+
+struct DoubleByteTable {
+    EncodedChar chars[kPointerCount];
+    DoubleByteTable() {
+        for (unsigned pointer = 0; pointer < kPointerCount; ++pointer) {
+            uint32_t cp = 0;
+            if (pointer >= 8836 && pointer <= 10715) {
+                cp = 0xE000 - 8836 + pointer;  // user-defined area
+            } else if (pointer < kJis0208Size) {
+                cp = kJis0208[pointer];
+            }
+            chars[pointer] = cp == 0 ? EncodedChar{{0, 0, 0}, 0} : encode_utf8(cp);
+        }
+    }
+};
+
+const DoubleByteTable& double_byte_table() {
+    static const DoubleByteTable table;
+    return table;
+}
+
+// Where decoded characters go: written out, or only counted. The writer's
+// buffer has room for three bytes per input byte plus one, so a four-byte
+// store for a two-byte character never runs past it.
 struct Writer {
     char* out;
-    void ascii(unsigned b) { *out++ = static_cast<char>(b); }
-    void put(uint32_t cp) {
-        if (cp < 0x800) {
-            *out++ = static_cast<char>(0xC0 | (cp >> 6));
-            *out++ = static_cast<char>(0x80 | (cp & 0x3F));
-        } else {
-            *out++ = static_cast<char>(0xE0 | (cp >> 12));
-            *out++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            *out++ = static_cast<char>(0x80 | (cp & 0x3F));
-        }
+    void ascii(const unsigned char* from, size_t len) {
+        std::memcpy(out, from, len);
+        out += len;
+    }
+    void put(EncodedChar c) {
+        std::memcpy(out, &c, sizeof c);
+        out += c.length;
     }
 };
 
 struct Counter {
     uint64_t n = 0;
-    void ascii(unsigned) { ++n; }
-    void put(uint32_t cp) { n += cp < 0x800 ? 2 : 3; }
+    void ascii(const unsigned char*, size_t len) { n += len; }
+    void put(EncodedChar c) { n += c.length; }
 };
+
+// Length of the run of ASCII bytes at the start of [p, p + n), eight bytes
+// at a time.
+size_t ascii_run(const unsigned char* p, size_t n) {
+    size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        uint64_t word;
+        std::memcpy(&word, p + i, 8);
+        const uint64_t high = word & 0x8080808080808080ull;
+        if (high != 0) return i + static_cast<size_t>(__builtin_ctzll(high) / 8);
+    }
+    while (i < n && p[i] < 0x80) ++i;
+    return i;
+}
 
 // The Encoding Standard's Shift_JIS decoder with error mode "fatal": the
 // first malformed or unmapped sequence fails the whole conversion. Every
 // character is at most three bytes of UTF-8 per input byte.
 template <typename Sink>
 bool decode_into(std::string_view bytes, Sink& sink) {
+    const EncodedChar* const table = double_byte_table().chars;
     const size_t n = bytes.size();
     const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
     size_t i = 0;
     while (i < n) {
-        unsigned b = p[i];
+        const unsigned b = p[i];
         if (b < 0x80) {
-            sink.ascii(b);
-            ++i;
+            const size_t run = ascii_run(p + i, n - i);
+            sink.ascii(p + i, run);
+            i += run;
             continue;
         }
         if (b == 0x80) {
-            sink.put(0x80);
+            sink.put(encode_utf8(0x80));
             ++i;
             continue;
         }
         if (b >= 0xA1 && b <= 0xDF) {
-            sink.put(0xFF61 - 0xA1 + b);
+            sink.put(encode_utf8(0xFF61 - 0xA1 + b));
             ++i;
             continue;
         }
         if (!((b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC))) return false;
         if (i + 1 >= n) return false;  // lead byte at the end
-        unsigned t = p[i + 1];
+        const unsigned t = p[i + 1];
         if (!((t >= 0x40 && t <= 0x7E) || (t >= 0x80 && t <= 0xFC))) return false;
-        unsigned offset = t < 0x7F ? 0x40 : 0x41;
-        unsigned lead_offset = b < 0xA0 ? 0x81 : 0xC1;
-        unsigned pointer = (b - lead_offset) * 188 + t - offset;
-        uint32_t cp;
-        if (pointer >= 8836 && pointer <= 10715) {
-            cp = 0xE000 - 8836 + pointer;  // user-defined area
-        } else {
-            cp = pointer < kJis0208Size ? kJis0208[pointer] : 0;
-            if (cp == 0) return false;
-        }
-        sink.put(cp);
+        const unsigned offset = t < 0x7F ? 0x40 : 0x41;
+        const unsigned lead_offset = b < 0xA0 ? 0x81 : 0xC1;
+        const EncodedChar c = table[(b - lead_offset) * 188 + t - offset];
+        if (c.length == 0) return false;
+        sink.put(c);
         i += 2;
     }
     return true;

@@ -86,4 +86,11 @@ inline size_t scalar_find_triple(std::string_view text, size_t from, const char*
     return std::string_view::npos;
 }
 
+inline size_t scalar_find_rule_triple(std::string_view text, size_t from) {
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    for (size_t i = from; i + 3 <= text.size(); ++i)
+        if (is_rule_byte(p[i]) && p[i + 1] == p[i] && p[i + 2] == p[i]) return i;
+    return std::string_view::npos;
+}
+
 }  // namespace kogane::scan::detail

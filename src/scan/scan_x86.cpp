@@ -201,11 +201,31 @@ size_t find_triple(std::string_view text, size_t from, const char* pattern) {
     return detail::scalar_find_triple(text, i, pattern);
 }
 
+size_t find_rule_triple(std::string_view text, size_t from) {
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const size_t n = text.size();
+    const __m128i dash = _mm_set1_epi8('-'), equals = _mm_set1_epi8('='), underscore = _mm_set1_epi8('_');
+    size_t i = from;
+    for (; i + 18 <= n; i += 16) {
+        const __m128i v0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+        const __m128i v1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i + 1));
+        const __m128i v2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i + 2));
+        const __m128i rule = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v0, dash), _mm_cmpeq_epi8(v0, equals)),
+                                          _mm_cmpeq_epi8(v0, underscore));
+        const __m128i m = _mm_and_si128(rule, _mm_and_si128(_mm_cmpeq_epi8(v0, v1), _mm_cmpeq_epi8(v1, v2)));
+        const uint32_t mask = static_cast<uint32_t>(_mm_movemask_epi8(m));
+        if (mask) return i + static_cast<size_t>(__builtin_ctz(mask));
+    }
+    return detail::scalar_find_rule_triple(text, i);
+}
+
 #else  // no x86-64: the vector entry points are the scalar kernels
 
 size_t find_triple(std::string_view text, size_t from, const char* pattern) {
     return detail::scalar_find_triple(text, from, pattern);
 }
+
+size_t find_rule_triple(std::string_view text, size_t from) { return detail::scalar_find_rule_triple(text, from); }
 
 void find_hits_sse2(std::string_view text, std::vector<uint32_t>& hits) { find_hits_scalar(text, hits); }
 void find_hits_avx2(std::string_view text, std::vector<uint32_t>& hits) { find_hits_scalar(text, hits); }

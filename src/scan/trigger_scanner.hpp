@@ -62,6 +62,10 @@ SanitizeProbe probe_for_sanitize(std::string_view text);
 // the pattern (E3 for 〔 and 〕) is too common for a memchr-driven search.
 size_t find_triple(std::string_view text, size_t from, const char* pattern);
 
+// Offset of the first of three equal bytes in a row from "-", "=" or "_" at
+// or after `from`, or npos: where a rule line may stand.
+size_t find_rule_triple(std::string_view text, size_t from);
+
 // Kernels, one per path; exposed for the dispatcher, the tests and the
 // benchmarks. Calling an unavailable one is not allowed.
 void find_hits_scalar(std::string_view text, std::vector<uint32_t>& hits);

@@ -98,6 +98,11 @@ TEST(RuleLines, Isolation) {
     EXPECT_EQ(isolate_rule_lines("text\n　　----------\n"), "text\n\n　　----------\n");
     EXPECT_EQ(isolate_rule_lines("----------\ntext"), "----------\ntext");
     EXPECT_EQ(isolate_rule_lines("a\n----------\n=========="), "a\n\n----------\n\n==========");
+    // A rule after a blank line that follows a rule; a line of rule
+    // characters broken by another; a first line that is empty.
+    EXPECT_EQ(isolate_rule_lines("__________\n\n__________\nx"), "__________\n\n__________\nx");
+    EXPECT_EQ(isolate_rule_lines("x\n---===---===\n----------"), "x\n---===---===\n\n----------");
+    EXPECT_EQ(isolate_rule_lines("\n----------\n"), "\n----------\n");
     // Through the stage, together with CR LF.
     SanitizedSource out = run("title\r\n----------\r\nbody");
     EXPECT_EQ(*out.text, "title\n\n----------\nbody");

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <string>
@@ -134,6 +135,8 @@ TEST(TriggerScanner, EveryPathAgreesOnRandomTexts) {
                 for (size_t start : {size_t{0}, size_t{1}, part.size() / 2, part.size()}) {
                     ASSERT_EQ(find_triple(part, start, "〔"), part.find("〔", start));
                     ASSERT_EQ(find_triple(part, start, "〕"), part.find("〕", start));
+                    const size_t rule = std::min({part.find("---", start), part.find("===", start), part.find("___", start)});
+                    ASSERT_EQ(find_rule_triple(part, start), rule) << "from " << start;
                 }
                 const std::vector<uint32_t> expected = naive_hits(part);
                 const SanitizeProbe expected_probe = naive_probe(part);

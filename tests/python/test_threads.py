@@ -81,3 +81,36 @@ def test_drop_on_owner_thread_is_silent(monkeypatch):
     d = Document("abc")
     del d
     assert seen == []
+
+
+def test_books_parsed_side_by_side_match_one_at_a_time():
+    # The parse runs with the interpreter lock released, so these threads
+    # really overlap; each must still get exactly its own book.
+    texts = ["｜青空《あおぞら》の下で「こんにちは」［＃「こんにちは」に傍点］と言った。\r\n" * (50 + 7 * k) for k in range(6)]
+    texts += ["第%d章\n\n本文［＃「本文」は太字］。\n" % k for k in range(6)]
+    books = [t.encode("cp932") for t in texts[:6]] + [t.encode() for t in texts[6:]]
+    expected = [Document.from_bytes(b).to_html() for b in books]
+    results = [None] * len(books)
+    errors = []
+
+    def work(i):
+        try:
+            for _ in range(5):
+                html = Document.from_bytes(books[i]).to_html()
+                assert html == expected[i]
+            results[i] = Document(texts[i]).to_html()
+        except BaseException as e:  # noqa: BLE001
+            errors.append(e.with_traceback(None))
+
+    threads = [threading.Thread(target=work, args=(i,)) for i in range(len(books))]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join(timeout=120)
+    assert errors == []
+    assert results == expected
+
+
+def test_undecodable_bytes_in_a_thread_raise_value_error():
+    box = run_in_thread(lambda: Document.from_bytes(b"\x82"))
+    assert isinstance(box.get("error"), ValueError)

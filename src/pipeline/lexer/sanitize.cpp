@@ -141,44 +141,76 @@ bool is_rule_line(std::string_view line) {
     return t.find_first_not_of(c) == std::string_view::npos;
 }
 
-bool has_rule_line(std::string_view text) {
-    // Visit only lines holding a rule character; each such line is tested
-    // once, so the walk stays linear.
-    size_t pos = 0;
-    while (pos < text.size()) {
-        const size_t hit = text.find_first_of("-=_", pos);
-        if (hit == std::string_view::npos) return false;
-        const size_t nl_before = hit == 0 ? std::string_view::npos : text.rfind('\n', hit - 1);
-        const size_t line_start = nl_before == std::string_view::npos ? 0 : nl_before + 1;
-        size_t line_end = text.find('\n', hit);
-        if (line_end == std::string_view::npos) line_end = text.size();
-        if (is_rule_line(text.substr(line_start, line_end - line_start))) return true;
-        pos = line_end + 1;
+namespace {
+
+struct LineSpan {
+    size_t start;
+    size_t end;  // the line feed ending the line, or the end of the text
+};
+
+// Walks the rule lines of a text in order. A rule line holds ten or more of
+// one rule character, hence three in a row: only lines holding such a
+// triple (found by a vector search) are tested, each at most once, so the
+// walk stays linear.
+class RuleLineWalker {
+public:
+    explicit RuleLineWalker(std::string_view text) : text_(text) {}
+
+    // The first rule line starting at or after `from`, which starts a line.
+    bool next(size_t from, LineSpan& line) const {
+        while (from < text_.size()) {
+            const size_t hit = scan::find_rule_triple(text_, from);
+            if (hit == std::string_view::npos) return false;
+            const size_t nl_before = hit == 0 ? std::string_view::npos : text_.rfind('\n', hit - 1);
+            line.start = nl_before == std::string_view::npos ? 0 : nl_before + 1;
+            line.end = text_.find('\n', hit);
+            if (line.end == std::string_view::npos) line.end = text_.size();
+            if (is_rule_line(text_.substr(line.start, line.end - line.start))) return true;
+            from = line.end + 1;
+        }
+        return false;
     }
-    return false;
+
+private:
+    std::string_view text_;
+};
+
+}  // namespace
+
+bool has_rule_line(std::string_view text) {
+    LineSpan line{};
+    return RuleLineWalker(text).next(0, line);
 }
 
 std::string isolate_rule_lines(std::string_view text) {
+    // The text comes out as it went in, plus one line feed before each rule
+    // line (not the first line) whose previous line is a rule or not blank.
     std::string out;
     out.reserve(text.size() + 16);
-    size_t start = 0;
-    bool first = true;
-    bool previous_blank = true;
-    while (true) {
-        size_t end = text.find('\n', start);
-        const bool last = end == std::string_view::npos;
-        if (last) end = text.size();
-        const std::string_view line = text.substr(start, end - start);
-        // Only lines that could be rules pay for the full test.
-        const bool rule = line.find_first_of("-=_") != std::string_view::npos && is_rule_line(line);
-        if (rule && !first && !previous_blank) out.push_back('\n');
-        out.append(line);
-        if (last) break;
-        out.push_back('\n');
-        previous_blank = !rule && is_blank_line(line);
-        first = false;
-        start = end + 1;
+    RuleLineWalker walker(text);
+    LineSpan rule{};
+    size_t copied = 0;
+    size_t previous_rule_end = std::string_view::npos;
+    size_t from = 0;
+    while (walker.next(from, rule)) {
+        if (rule.start > 0) {
+            const size_t prev_end = rule.start - 1;
+            bool separate = previous_rule_end == prev_end;
+            if (!separate) {
+                const size_t nl_before = prev_end == 0 ? std::string_view::npos : text.rfind('\n', prev_end - 1);
+                const size_t prev_start = nl_before == std::string_view::npos ? 0 : nl_before + 1;
+                separate = !is_blank_line(text.substr(prev_start, prev_end - prev_start));
+            }
+            if (separate) {
+                out.append(text.substr(copied, rule.start - copied));
+                out.push_back('\n');
+                copied = rule.start;
+            }
+        }
+        previous_rule_end = rule.end;
+        from = rule.end + 1;
     }
+    out.append(text.substr(copied));
     return out;
 }
 

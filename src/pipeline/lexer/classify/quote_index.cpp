@@ -40,9 +40,15 @@ bool QuoteIndex::near_search(std::string_view target, size_t end, size_t& budget
     size_t window = std::max<size_t>(256, target.size() * 4);
     size_t hi = end;
     const size_t floor = end > kNearBytes + target.size() ? end - kNearBytes - target.size() : 0;
+    bool first = true;
     while (true) {
         const size_t lo = hi > floor + window ? hi - window : floor;
         if (!charge(budget, hi - lo)) return false;
+        // Most targets end right where the search starts: one comparison
+        // answers them, charged as the window it stands for.
+        if (first && hi - lo >= target.size() && text_.compare(hi - target.size(), target.size(), target) == 0)
+            return true;
+        first = false;
         if (find_in(text_.substr(lo, hi - lo), target) != std::string_view::npos) return true;
         if (lo == floor || lo + target.size() - 1 >= hi) return false;
         hi = lo + target.size() - 1;
