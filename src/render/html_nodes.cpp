@@ -9,6 +9,7 @@
 #include "document/document.hpp"
 #include "pipeline/lexer/classify/directive.hpp"
 #include "pipeline/lexer/classify/gaiji.hpp"
+#include "pipeline/lexer/classify/keywords.hpp"
 #include "render/html.hpp"
 #include "syntax/accents.hpp"
 
@@ -19,26 +20,6 @@ namespace {
 // Deeper fragment parses are written as escaped text, which bounds the work
 // a caption or reparsed target nested inside another can cause.
 constexpr int kMaxFragmentDepth = 8;
-
-struct SlugRow {
-    std::string_view keyword;
-    const char* slug;
-};
-
-constexpr SlugRow kSlugs[] = {
-    {"改丁", "kaicho"},         {"改段", "kaidan"},           {"改見開き", "kaimihiraki"},
-    {"改ページ", "page-break"}, {"傍点", "goma"},             {"白ゴマ傍点", "shirogoma"},
-    {"丸傍点", "maru"},         {"白丸傍点", "shiromaru"},    {"二重丸傍点", "nijumaru"},
-    {"蛇の目傍点", "janome"},   {"ばつ傍点", "batsu"},        {"白三角傍点", "shirosankaku"},
-    {"波線", "namisen"},        {"傍線", "bosen"},            {"二重傍線", "nijubosen"},
-    {"鎖線", "kusarisen"},      {"破線", "hasen"},            {"黒三角傍点", "kurosankaku"},
-    {"斜体", "shatai"},         {"太字", "futoji"},           {"ゴシック体", "goshikku"},
-    {"上付き小文字", "uwatsuki"}, {"下付き小文字", "shitatsuki"}, {"分数", "bunsu"},
-    {"特大文字", "font-extra-large"}, {"大文字", "font-large"}, {"中文字", "font-medium"},
-    {"小文字", "font-small"},   {"行右小書き", "kogaki-right"}, {"行左小書き", "kogaki-left"},
-    {"罫囲み", "keigakomi-inline"}, {"横組み", "yokogumi"},   {"キャプション", "caption"},
-};
-static_assert(sizeof(kSlugs) / sizeof(kSlugs[0]) == 33);
 
 constexpr std::string_view kSizeKeywords[4] = {"特大文字", "大文字", "中文字", "小文字"};
 constexpr std::string_view kSectionKeywords[3] = {"改丁", "改段", "改見開き"};
@@ -80,9 +61,8 @@ std::string_view strip_leading_zeros(std::string_view digits) {
 }  // namespace
 
 const char* slug(std::string_view keyword, const char* fallback) {
-    for (const SlugRow& row : kSlugs)
-        if (row.keyword == keyword) return row.slug;
-    return fallback;
+    const KeywordRow* row = find_keyword(keyword);
+    return row && row->html_class ? row->html_class : fallback;
 }
 
 bool needs_fragment_parse(std::string_view t) {
