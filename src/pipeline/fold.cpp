@@ -23,14 +23,15 @@ const char* display_name(ContainerKey key) {
 
 // Name of the single-line layout a LeafAlign puts in force, if any.
 const char* single_line_name(const LeafAlignNode& leaf) {
-    switch (leaf.sub) {
-        case 0:
-        case 1: return "indent";
-        case 2: return "align-end";
-        case 3: return "center";
-        case 4: return "line-gothic";
-        default: return nullptr;
+    switch (leaf.layout) {
+        case SingleLine::Indent:
+        case SingleLine::IndentRaised: return "indent";
+        case SingleLine::AlignEnd: return "align-end";
+        case SingleLine::Centre: return "center";
+        case SingleLine::Gothic: return "line-gothic";
+        case SingleLine::FontSize: return nullptr;
     }
+    return nullptr;
 }
 
 constexpr uint8_t kWarichuOpen = 4;

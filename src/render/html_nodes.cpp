@@ -21,11 +21,15 @@ namespace {
 // a caption or reparsed target nested inside another can cause.
 constexpr int kMaxFragmentDepth = 8;
 
-constexpr std::string_view kSizeKeywords[4] = {"特大文字", "大文字", "中文字", "小文字"};
 constexpr std::string_view kSectionKeywords[3] = {"改丁", "改段", "改見開き"};
 
+// A font-size style's parameter is a LineSize; anything else has no keyword.
+std::string_view size_keyword(uint8_t index) {
+    return index <= static_cast<uint8_t>(LineSize::Small) ? keyword_text(line_size_keyword(static_cast<LineSize>(index)))
+                                                          : std::string_view();
+}
+
 std::string_view bouten_keyword(uint8_t kind) { return kind < 14 ? kBoutenKeywords[kind] : std::string_view(); }
-std::string_view size_keyword(uint8_t index) { return index < 4 ? kSizeKeywords[index] : std::string_view(); }
 
 // The inner text of `raw` between `prefix` and `suffix`, when it has both.
 std::optional<std::string_view> between(std::string_view raw, std::string_view prefix, std::string_view suffix) {
@@ -353,45 +357,44 @@ void NodeWriter::gaiji(const GaijiItem& g) {
 }
 
 void NodeWriter::leaf_align(const LeafAlignNode& leaf) {
-    switch (leaf.sub) {
-        case 0:
+    switch (leaf.layout) {
+        case SingleLine::Indent:
             out_ += "<span class=\"kogane-indent kogane-indent-";
-            number(leaf.p2);
+            number(leaf.indent);
             out_ += "\" data-amount=\"";
-            number(leaf.p2);
+            number(leaf.indent);
             out_ += "\"></span>";
             return;
-        case 1:
+        case SingleLine::IndentRaised:
             out_ += "<span class=\"kogane-indent kogane-indent-";
-            number(leaf.p2);
+            number(leaf.indent);
             out_ += " kogane-align-end kogane-align-end-";
-            number(leaf.p1);
+            number(leaf.raise);
             out_ += "\" data-amount=\"";
-            number(leaf.p2);
+            number(leaf.indent);
             out_ += "\" data-offset=\"";
-            number(leaf.p1);
+            number(leaf.raise);
             out_ += "\"></span>";
             return;
-        case 2:
-            if (leaf.p1 == 0) {
+        case SingleLine::AlignEnd:
+            if (leaf.raise == 0) {
                 out_ += "<span class=\"kogane-align-end\" data-offset=\"0\"></span>";
                 return;
             }
             out_ += "<span class=\"kogane-align-end kogane-align-end-";
-            number(leaf.p1);
+            number(leaf.raise);
             out_ += "\" data-offset=\"";
-            number(leaf.p1);
+            number(leaf.raise);
             out_ += "\"></span>";
             return;
-        case 3: out_ += "<span class=\"kogane-center\"></span>"; return;
-        case 4: out_ += "<span class=\"kogane-line-goshikku\"></span>"; return;
-        case 5:
+        case SingleLine::Centre: out_ += "<span class=\"kogane-center\"></span>"; return;
+        case SingleLine::Gothic: out_ += "<span class=\"kogane-line-goshikku\"></span>"; return;
+        case SingleLine::FontSize:
             out_ += "<span class=\"kogane-line-";
-            out_ += slug(size_keyword(leaf.p2), "font-small");
-            if (leaf.p1 & 1) out_ += " kogane-line-futoji";
+            out_ += keyword_row(line_size_keyword(leaf.size)).html_class;
+            if (leaf.bold) out_ += " kogane-line-futoji";
             out_ += "\"></span>";
             return;
-        default: return;
     }
 }
 

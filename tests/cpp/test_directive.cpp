@@ -190,27 +190,24 @@ TEST(Directive, LeavesAndBreaks) {
 
     Node ground = node_of(classify("［＃地付き］"));
     EXPECT_EQ(ground.tag, NodeTag::LeafAlign);
-    EXPECT_EQ(ground.leaf.sub, 2);
-    EXPECT_EQ(ground.leaf.p1, 0);
+    EXPECT_EQ(ground.leaf, LeafAlignNode::aligned_end(0));
     EXPECT_EQ(remark(classify("［＃地付きで］")), (std::pair<int, std::string>{1, "地付き"}));
     Node raised = node_of(classify("［＃地から２字上げ］"));
-    EXPECT_EQ(raised.leaf.sub, 2);
-    EXPECT_EQ(raised.leaf.p1, 2);
+    EXPECT_EQ(raised.leaf, LeafAlignNode::aligned_end(2));
     Node both = node_of(classify("［＃２字下げ、地より３字上げ］"));
-    EXPECT_EQ(both.leaf.sub, 1);
-    EXPECT_EQ(both.leaf.p2, 2);
-    EXPECT_EQ(both.leaf.p1, 3);
+    EXPECT_EQ(both.leaf.layout, SingleLine::IndentRaised);
+    EXPECT_EQ(both.leaf.indent, 2);
+    EXPECT_EQ(both.leaf.raise, 3);
     EXPECT_EQ(remark(classify("［＃２字下げ、地より０字上げ］")).first, 1);
     Node indent = node_of(classify("［＃天から３字下げ］"));
-    EXPECT_EQ(indent.leaf.sub, 0);
-    EXPECT_EQ(indent.leaf.p2, 3);
-    EXPECT_EQ(node_of(classify("［＃ページの左右中央］")).leaf.p1, 1);
-    EXPECT_EQ(node_of(classify("［＃中央揃え］")).leaf.p1, 0);
-    EXPECT_EQ(node_of(classify("［＃この行はゴシック体］")).leaf.sub, 4);
+    EXPECT_EQ(indent.leaf, LeafAlignNode::indented(3));
+    EXPECT_EQ(node_of(classify("［＃字下げ］")).leaf, LeafAlignNode::indented(1));
+    EXPECT_EQ(node_of(classify("［＃ページの左右中央］")).leaf, LeafAlignNode::centred(true));
+    EXPECT_EQ(node_of(classify("［＃中央揃え］")).leaf, LeafAlignNode::centred(false));
+    EXPECT_EQ(node_of(classify("［＃この行はゴシック体］")).leaf, LeafAlignNode::gothic());
     Node size = node_of(classify("［＃中文字、太字］"));
-    EXPECT_EQ(size.leaf.sub, 5);
-    EXPECT_EQ(size.leaf.p1, 1);
-    EXPECT_EQ(size.leaf.p2, 2);
+    EXPECT_EQ(size.leaf, LeafAlignNode::sized(LineSize::Medium, true));
+    EXPECT_EQ(node_of(classify("［＃特大文字］")).leaf, LeafAlignNode::sized(LineSize::ExtraLarge, false));
 }
 
 TEST(Directive, KaeritenIllustrationsAndRemarks) {

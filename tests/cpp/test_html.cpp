@@ -105,16 +105,16 @@ TEST(Html, InlineNodes) {
               "<ruby><em class=\"kogane-bouten kogane-bouten-goma kogane-bouten-right\">漢</em><rp>(</rp><rt>かん</rt>"
               "<rp>)</rp></ruby>");
 
-    auto leaf = [](uint8_t sub, uint8_t p1, uint8_t p2) {
+    auto leaf = [](LeafAlignNode l) {
         FoldBuilder fb;
-        return inline_html(fb, Node::make_leaf(LeafAlignNode{sub, p1, p2}));
+        return inline_html(fb, Node::make_leaf(l));
     };
-    EXPECT_EQ(leaf(1, 2, 3),
+    EXPECT_EQ(leaf(LeafAlignNode::indented_raised(3, 2)),
               "<span class=\"kogane-indent kogane-indent-3 kogane-align-end kogane-align-end-2\" data-amount=\"3\" "
               "data-offset=\"2\"></span>");
-    EXPECT_EQ(leaf(2, 0, 0), "<span class=\"kogane-align-end\" data-offset=\"0\"></span>");
-    EXPECT_EQ(leaf(5, 1, 0), "<span class=\"kogane-line-font-extra-large kogane-line-futoji\"></span>");
-    EXPECT_EQ(leaf(5, 0, 9), "<span class=\"kogane-line-font-small\"></span>");
+    EXPECT_EQ(leaf(LeafAlignNode::aligned_end(0)), "<span class=\"kogane-align-end\" data-offset=\"0\"></span>");
+    EXPECT_EQ(leaf(LeafAlignNode::sized(LineSize::ExtraLarge, true)), "<span class=\"kogane-line-font-extra-large kogane-line-futoji\"></span>");
+    EXPECT_EQ(leaf(LeafAlignNode::sized(LineSize::Small, false)), "<span class=\"kogane-line-font-small\"></span>");
 
     FoldBuilder aq;
     EXPECT_EQ(inline_html(aq, Node::make_angle(aq.content("<引用>"))),

@@ -188,11 +188,40 @@ struct FormatNode {
     uint8_t suppressed = 0;  // 0 placed, 1 rendered elsewhere, 2 target not found
 };
 
-struct LeafAlignNode {
-    uint8_t sub = 0;
-    uint8_t p1 = 0;
-    uint8_t p2 = 0;
+// The layout a single-line annotation puts on its line.
+enum class SingleLine : uint8_t {
+    Indent,        // N字下げ
+    IndentRaised,  // N字下げ、地よりM字上げ
+    AlignEnd,      // 地付き, 地からN字上げ
+    Centre,        // 中央揃え, ページの左右中央
+    Gothic,        // この行はゴシック体
+    FontSize,      // 特大文字, 大文字, 中文字, 小文字
 };
+
+// The sizes of a whole line, largest first.
+enum class LineSize : uint8_t { ExtraLarge, Large, Medium, Small };
+
+struct LeafAlignNode {
+    SingleLine layout = SingleLine::Indent;
+    uint8_t indent = 0;  // Indent, IndentRaised: characters from the top
+    uint8_t raise = 0;   // IndentRaised, AlignEnd: characters raised from the end (0 = flush)
+    LineSize size = LineSize::ExtraLarge;  // FontSize
+    bool bold = false;  // FontSize: 、太字 follows the size
+    bool page = false;  // Centre: centred on the page rather than on the line
+
+    static constexpr LeafAlignNode indented(uint8_t n) { return {SingleLine::Indent, n, 0, {}, false, false}; }
+    static constexpr LeafAlignNode indented_raised(uint8_t n, uint8_t m) {
+        return {SingleLine::IndentRaised, n, m, {}, false, false};
+    }
+    static constexpr LeafAlignNode aligned_end(uint8_t m) { return {SingleLine::AlignEnd, 0, m, {}, false, false}; }
+    static constexpr LeafAlignNode centred(bool page) { return {SingleLine::Centre, 0, 0, {}, false, page}; }
+    static constexpr LeafAlignNode gothic() { return {SingleLine::Gothic, 0, 0, {}, false, false}; }
+    static constexpr LeafAlignNode sized(LineSize size, bool bold) {
+        return {SingleLine::FontSize, 0, 0, size, bold, false};
+    }
+    friend constexpr bool operator==(const LeafAlignNode&, const LeafAlignNode&) = default;
+};
+static_assert(std::is_trivially_copyable_v<LeafAlignNode> && sizeof(LeafAlignNode) == 6);
 
 struct SectionBreakNode {
     uint8_t kind = 0;  // 0 改丁, 1 改段, 2 改見開き

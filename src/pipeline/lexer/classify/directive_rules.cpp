@@ -47,9 +47,7 @@ public:
         r.span = whole_;
         return r;
     }
-    AnnotationResult leaf(uint8_t sub, uint8_t p1, uint8_t p2) const {
-        return node(Node::make_leaf(LeafAlignNode{sub, p1, p2}));
-    }
+    AnnotationResult leaf(LeafAlignNode l) const { return node(Node::make_leaf(l)); }
     AnnotationResult remark(uint8_t kind) const {
         return node(Node::make_directive(in_.store.intern(slice(in_.text, whole_)), kind));
     }
@@ -95,7 +93,7 @@ public:
         if (!consume(r, "字下げ")) return std::nullopt;
         if (r.empty()) {
             if (n_at_least_one && n->value == 0) return std::nullopt;
-            return leaf(0, 0, n->value);
+            return leaf(LeafAlignNode::indented(n->value));
         }
         consume(r, "て");
         consume(r, "、");
@@ -106,7 +104,7 @@ public:
         if (!consume(r, "字上げ") && !consume(r, "字あき")) return std::nullopt;
         if (!r.empty() && r != "で" && r != "て") return std::nullopt;
         if (n->value < 1 || m->value < 1) return std::nullopt;
-        return leaf(1, m->value, n->value);
+        return leaf(LeafAlignNode::indented_raised(n->value, m->value));
     }
 
     std::optional<AnnotationResult> font_size_open(std::string_view s) const {
@@ -350,21 +348,22 @@ std::optional<AnnotationResult> Rules::line_raised(std::string_view rest) const 
     auto n = parse_count(rest);
     if (!n || n->value < 1) return std::nullopt;
     std::string_view r = n->rest;
-    if (r == "字上げ" || r == "字上がり" || r == "字上げ揃え" || r == "字上がり揃え") return leaf(2, n->value, 0);
+    if (r == "字上げ" || r == "字上がり" || r == "字上げ揃え" || r == "字上がり揃え")
+        return leaf(LeafAlignNode::aligned_end(n->value));
     return std::nullopt;
 }
 
 std::optional<AnnotationResult> Rules::line_font_size(Keyword key, std::string_view rest) const {
     if (!rest.empty() && rest != "、太字") return std::nullopt;
-    uint8_t size = 0;
+    LineSize size = LineSize::ExtraLarge;
     switch (key) {
-        case Keyword::ExtraLargeText: size = 0; break;
-        case Keyword::LargeText: size = 1; break;
-        case Keyword::MediumText: size = 2; break;
-        case Keyword::SmallText: size = 3; break;
+        case Keyword::ExtraLargeText: size = LineSize::ExtraLarge; break;
+        case Keyword::LargeText: size = LineSize::Large; break;
+        case Keyword::MediumText: size = LineSize::Medium; break;
+        case Keyword::SmallText: size = LineSize::Small; break;
         default: return std::nullopt;
     }
-    return leaf(5, rest.empty() ? 0 : 1, size);
+    return leaf(LeafAlignNode::sized(size, !rest.empty()));
 }
 
 std::optional<AnnotationResult> Rules::bouten(std::string_view body) const {
@@ -485,9 +484,9 @@ std::optional<AnnotationResult> Rules::apply(const BodyMatch& m, std::string_vie
         case F::BodyEnd: return node(Node::make(NodeTag::BodyEnd));
         case F::ForcedBreak: return node(Node::make(NodeTag::ForcedBreak));
         case F::LineRaised: return line_raised(rest);
-        case F::LineAlignEnd: return leaf(2, 0, 0);
-        case F::LineCentre: return leaf(3, m.key == Keyword::PageCentre ? 1 : 0, 0);
-        case F::LineGothic: return leaf(4, 0, 0);
+        case F::LineAlignEnd: return leaf(LeafAlignNode::aligned_end(0));
+        case F::LineCentre: return leaf(LeafAlignNode::centred(m.key == Keyword::PageCentre));
+        case F::LineGothic: return leaf(LeafAlignNode::gothic());
         case F::LineFontSize: return line_font_size(m.key, rest);
         case F::Illustration: return illustration(body, "挿絵（");
         case F::Bouten: return bouten(body);
@@ -496,7 +495,7 @@ std::optional<AnnotationResult> Rules::apply(const BodyMatch& m, std::string_vie
         case F::KaeritenSingle: return kaeriten(body, false);
         case F::KaeritenCompound: return kaeriten(body, false);
         case F::Count: return counted(body);
-        case F::IndentOne: return leaf(0, 0, 1);  // ［＃字下げ］: one character, as ここから字下げ
+        case F::IndentOne: return leaf(LeafAlignNode::indented(1));  // ［＃字下げ］: one character, as ここから字下げ
         case F::InlineStyle: return inline_style(body);
         case F::None: return std::nullopt;
     }

@@ -8,6 +8,8 @@
 #include <span>
 #include <string_view>
 
+#include "syntax/ast/node.hpp"
+
 namespace kogane {
 
 #include "keyword_names.inc"
@@ -30,6 +32,17 @@ struct KeywordRow {
 std::span<const KeywordRow> keyword_rows();
 const KeywordRow& keyword_row(Keyword key);
 inline std::string_view keyword_text(Keyword key) { return keyword_row(key).text; }
+
+// The keyword that names a line size (特大文字 …).
+constexpr Keyword line_size_keyword(LineSize size) {
+    switch (size) {
+        case LineSize::ExtraLarge: return Keyword::ExtraLargeText;
+        case LineSize::Large: return Keyword::LargeText;
+        case LineSize::Medium: return Keyword::MediumText;
+        case LineSize::Small: return Keyword::SmallText;
+    }
+    return Keyword::SmallText;
+}
 
 // The row whose keyword is exactly `text`, or nullptr.
 const KeywordRow* find_keyword(std::string_view text);
