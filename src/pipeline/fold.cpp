@@ -34,9 +34,6 @@ const char* single_line_name(const LeafAlignNode& leaf) {
     return nullptr;
 }
 
-constexpr uint8_t kWarichuOpen = 4;
-constexpr uint8_t kWarichuClose = 5;
-
 class Folder {
 public:
     Folder(std::string_view text, size_t paired_events) : text_(text) {
@@ -200,8 +197,8 @@ private:
         if (e.node.tag == NodeTag::LeafAlign) {
             if (const char* name = single_line_name(e.node.leaf)) single_line_ = name;
         } else if (e.node.tag == NodeTag::Directive) {
-            if (e.node.directive.kind == kWarichuOpen) ++warichu_depth_;
-            if (e.node.directive.kind == kWarichuClose && warichu_depth_ > 0) --warichu_depth_;
+            if (e.node.directive.kind == RemarkKind::WarichuOpen) ++warichu_depth_;
+            if (e.node.directive.kind == RemarkKind::WarichuClose && warichu_depth_ > 0) --warichu_depth_;
         }
         record(SentinelKind::Inline, e, sentinel(SentinelKind::Inline, false));
     }

@@ -493,40 +493,40 @@ void NodeWriter::illustration(const IllustrationNode& il) {
     out_ += "</figure>";
 }
 
-void NodeWriter::directive(std::string_view raw, uint8_t kind, uint32_t& open_spans) {
+void NodeWriter::directive(std::string_view raw, RemarkKind kind, uint32_t& open_spans) {
     switch (kind) {
-        case 4:
+        case RemarkKind::WarichuOpen:
             out_ += "<span class=\"kogane-warichu\">";
             ++open_spans;
             return;
-        case 5:
+        case RemarkKind::WarichuClose:
             if (open_spans == 0) return;  // nothing of ours to close
             out_ += "</span>";
             --open_spans;
             return;
-        case 7:
+        case RemarkKind::InputterNote:
             out_ += "<sup class=\"kogane-editor-note\">注";
             text(between(raw, "［＃入力者注(", ")］").value_or(raw));
             out_ += "</sup>";
             return;
-        case 8:
-        case 9: out_ += "<sup class=\"kogane-ruby-note\">ルビ</sup>"; return;
-        case 10: out_ += "<sup class=\"kogane-ruby-note\">左ルビ</sup>"; return;
-        case 11:
+        case RemarkKind::RubyNote:
+        case RemarkKind::RubySpan: out_ += "<sup class=\"kogane-ruby-note\">ルビ</sup>"; return;
+        case RemarkKind::LeftRuby: out_ += "<sup class=\"kogane-ruby-note\">左ルビ</sup>"; return;
+        case RemarkKind::LeftRubyEnd:
             out_ += "<sup class=\"kogane-ruby-note\">左ルビ「";
             text(between(raw, "［＃左に「", "」のルビ付き終わり］").value_or(raw));
             out_ += "」</sup>";
             return;
-        case kKaeritenInBase:
+        case RemarkKind::KaeritenInBase:
             out_ += "<sup class=\"kogane-kaeriten\">";
             text_or_fragment(between(raw, "［＃", "］").value_or(raw));
             out_ += "</sup>";
             return;
-        case 12:
+        case RemarkKind::MarginNote:
             out_ += raw.starts_with("［＃左に") ? "<sup class=\"kogane-margin-note\">左注記</sup>"
                                                 : "<sup class=\"kogane-margin-note\">注記</sup>";
             return;
-        case 13: {
+        case RemarkKind::MarginNoteEnd: {
             constexpr std::string_view kSuffix = "」の注記付き終わり］";
             if (auto t = between(raw, "［＃左に「", kSuffix)) {
                 out_ += "<sup class=\"kogane-margin-note\">左注記「";

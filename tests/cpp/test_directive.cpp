@@ -90,7 +90,7 @@ std::pair<int, std::string> remark(const Classified& c) {
     if (c.result->diagnostic) diag = c.result->diagnostic->tag == DiagTag::NonCanonicalDirective
                                          ? c.result->diagnostic->canonical()
                                          : c.result->diagnostic->code();
-    return {n.directive.kind, diag};
+    return {static_cast<int>(n.directive.kind), diag};
 }
 
 }  // namespace

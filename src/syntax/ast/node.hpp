@@ -53,6 +53,27 @@ struct CodeRef {
 
 enum class ContentTag : uint8_t { Text = 0, Gaiji = 1, InlineDirective = 2 };
 
+// What a Directive node (an annotation kept as written) stands for.
+enum class RemarkKind : uint8_t {
+    Legacy = 0,        // an old spelling of a known annotation
+    Other = 1,         // not recognised
+    AsInSource = 2,    // ママ
+    SourceNote = 3,    // 底本では…
+    WarichuOpen = 4,   // ［＃割り注］
+    WarichuClose = 5,  // ［＃割り注終わり］
+    Omission = 6,      // …
+    InputterNote = 7,  // 入力者注(N)
+    RubyNote = 8,
+    RubySpan = 9,
+    LeftRuby = 10,
+    LeftRubyEnd = 11,
+    MarginNote = 12,
+    MarginNoteEnd = 13,
+    // Not a remark: a kaeriten mark kept as an inline content item inside an
+    // explicit ruby base (｜吾欲［＃レ］往《…》); its raw text is the annotation.
+    KaeritenInBase = 14,
+};
+
 inline constexpr uint8_t kGaijiSeparated = 1;  // the reference had "、" before its code
 inline constexpr uint8_t kGaijiNoMark = 2;     // written without the leading ※
 
@@ -65,7 +86,7 @@ struct GaijiItem {
 
 struct ContentItem {
     ContentTag tag = ContentTag::Text;
-    uint8_t directive_kind = 0;  // InlineDirective
+    RemarkKind directive_kind = RemarkKind::Legacy;  // InlineDirective
     StringId text = 0;           // Text: the string; InlineDirective: raw annotation text
     GaijiItem gaiji;             // Gaiji
 
@@ -81,7 +102,7 @@ struct ContentItem {
         c.gaiji = g;
         return c;
     }
-    static ContentItem make_directive(StringId raw, uint8_t kind) {
+    static ContentItem make_directive(StringId raw, RemarkKind kind) {
         ContentItem c;
         c.tag = ContentTag::InlineDirective;
         c.text = raw;
@@ -256,7 +277,7 @@ struct KaeritenNode {
 
 struct DirectiveNode {
     StringId raw = 0;  // whole annotation, brackets included
-    uint8_t kind = 0;
+    RemarkKind kind = RemarkKind::Legacy;
 };
 
 struct AngleQuoteNode {
@@ -303,7 +324,7 @@ struct Node {
     static Node make_hint(HeadingHintNode h) { Node n = make(NodeTag::HeadingHint); n.hint = h; return n; }
     static Node make_illustration(IllustrationNode i) { Node n = make(NodeTag::Illustration); n.illustration = i; return n; }
     static Node make_kaeriten(StringId mark) { Node n = make(NodeTag::Kaeriten); n.kaeriten.mark = mark; return n; }
-    static Node make_directive(StringId raw, uint8_t kind) {
+    static Node make_directive(StringId raw, RemarkKind kind) {
         Node n = make(NodeTag::Directive);
         n.directive.raw = raw;
         n.directive.kind = kind;

@@ -48,10 +48,10 @@ public:
         return r;
     }
     AnnotationResult leaf(LeafAlignNode l) const { return node(Node::make_leaf(l)); }
-    AnnotationResult remark(uint8_t kind) const {
+    AnnotationResult remark(RemarkKind kind) const {
         return node(Node::make_directive(in_.store.intern(slice(in_.text, whole_)), kind));
     }
-    AnnotationResult remark_text(std::string_view text, uint8_t kind) const {
+    AnnotationResult remark_text(std::string_view text, RemarkKind kind) const {
         return node(Node::make_directive(in_.store.intern(text), kind));
     }
     static ContainerSpec spec(ContainerKind k, uint8_t b1 = 0, uint8_t b2 = 0, uint8_t b3 = 0) {
@@ -472,8 +472,8 @@ std::optional<AnnotationResult> Rules::apply(const BodyMatch& m, std::string_vie
         case F::FramedClose: return close(ContainerSpec::of(ContainerKind::Framed));
         case F::WarichuOpen: return open(ContainerSpec::of(ContainerKind::Warichu));
         case F::WarichuClose: return close(ContainerSpec::of(ContainerKind::Warichu));
-        case F::WarichuRemarkOpen: return remark_text("［＃割り注］", kRemarkWarichuOpen);
-        case F::WarichuRemarkClose: return remark_text("［＃割り注終わり］", kRemarkWarichuClose);
+        case F::WarichuRemarkOpen: return remark_text("［＃割り注］", RemarkKind::WarichuOpen);
+        case F::WarichuRemarkClose: return remark_text("［＃割り注終わり］", RemarkKind::WarichuClose);
         case F::FromTop: return indent_leaf(rest, false);
         case F::FromTopWrap: return from_top_wrap(rest);
         case F::HereClose: return columns_close(rest);
@@ -503,24 +503,24 @@ std::optional<AnnotationResult> Rules::apply(const BodyMatch& m, std::string_vie
 }
 
 // Editorial wording recognised without keywords.
-std::optional<uint8_t> editorial_remark(std::string_view body) {
-    if (body.empty() || body == "…" || body == "（…）") return kRemarkOmission;
-    if (body == "ママ" || body.ends_with("はママ") || body == "底本のまま") return kRemarkAsInSource;
+std::optional<RemarkKind> editorial_remark(std::string_view body) {
+    if (body.empty() || body == "…" || body == "（…）") return RemarkKind::Omission;
+    if (body == "ママ" || body.ends_with("はママ") || body == "底本のまま") return RemarkKind::AsInSource;
     if (body.find("底本では") != std::string_view::npos || body.find("初出では") != std::string_view::npos)
-        return kRemarkSourceNote;
+        return RemarkKind::SourceNote;
     if (body.starts_with("入力者注(") && body.ends_with(")")) {
         std::string_view digits = body.substr(13, body.size() - 14);
         bool all = !digits.empty();
         for (char c : digits) all = all && c >= '0' && c <= '9';
-        if (all) return kRemarkInputterNote;
+        if (all) return RemarkKind::InputterNote;
     }
-    if (body.starts_with("「") && body.ends_with("」にルビ")) return kRemarkRubyNote;
-    if (body.starts_with("ルビは「") && body.ends_with("」にかかる")) return kRemarkRubySpan;
-    if (body == "左にルビ付き") return kRemarkLeftRuby;
-    if (body.starts_with("左に「") && body.ends_with("」のルビ付き終わり")) return kRemarkLeftRubyEnd;
-    if (body == "注記付き" || body == "左に注記付き") return kRemarkMarginNote;
+    if (body.starts_with("「") && body.ends_with("」にルビ")) return RemarkKind::RubyNote;
+    if (body.starts_with("ルビは「") && body.ends_with("」にかかる")) return RemarkKind::RubySpan;
+    if (body == "左にルビ付き") return RemarkKind::LeftRuby;
+    if (body.starts_with("左に「") && body.ends_with("」のルビ付き終わり")) return RemarkKind::LeftRubyEnd;
+    if (body == "注記付き" || body == "左に注記付き") return RemarkKind::MarginNote;
     if ((body.starts_with("「") || body.starts_with("左に「")) && body.ends_with("」の注記付き終わり"))
-        return kRemarkMarginNoteEnd;
+        return RemarkKind::MarginNoteEnd;
     return std::nullopt;
 }
 
@@ -646,7 +646,7 @@ std::optional<AnnotationResult> classify_directive(const AnnotationInput& in) {
         return r;
     }
 
-    AnnotationResult r = rules.remark(recognise_legacy_phrase(body) ? kRemarkLegacy : kRemarkOther);
+    AnnotationResult r = rules.remark(recognise_legacy_phrase(body) ? RemarkKind::Legacy : RemarkKind::Other);
     if (auto canonical = normalise_spelling(body))
         r.diagnostic = Diagnostic::non_canonical_directive(whole, std::move(*canonical));
     else if (fwd.status == ForwardStatus::TargetNotFound)

@@ -272,7 +272,7 @@ private:
 
     // The annotation kept as a remark, its text as written.
     Node remark_node() const {
-        return Node::make_directive(in_.store.intern(in_.text.substr(open_, end_ - open_)), kRemarkOther);
+        return Node::make_directive(in_.store.intern(in_.text.substr(open_, end_ - open_)), RemarkKind::Other);
     }
 
     // The target stands directly before the ［, inside the current run.
@@ -748,9 +748,9 @@ std::optional<std::string> node_reading(const Node& n, const NodeStore& store) {
         // What shows nothing in the line reads as nothing: hidden remarks,
         // hints that only name their target, decorations placed elsewhere.
         case NodeTag::Directive: {
-            const uint8_t k = n.directive.kind;
-            if (k == kRemarkLegacy || k == kRemarkOther || k == kRemarkAsInSource || k == kRemarkSourceNote ||
-                k == kRemarkOmission)
+            const RemarkKind k = n.directive.kind;
+            if (k == RemarkKind::Legacy || k == RemarkKind::Other || k == RemarkKind::AsInSource || k == RemarkKind::SourceNote ||
+                k == RemarkKind::Omission)
                 return std::string();
             return std::nullopt;
         }
