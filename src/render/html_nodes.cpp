@@ -167,7 +167,7 @@ void NodeWriter::node(const Node& n, uint32_t& open_spans) {
 void NodeWriter::ruby(const RubyNode& r) {
     out_ += "<ruby>";
     if (r.base_style.present())
-        styled(r.base_style, r.base, 0, kNoId);
+        styled(r.base_style, r.base, FormatMode::Plain, kNoId);
     else
         content(r.base);
     out_ += r.side == 1 ? "<rp>(</rp><rt class=\"kogane-ruby-left\">" : "<rp>(</rp><rt>";
@@ -176,17 +176,17 @@ void NodeWriter::ruby(const RubyNode& r) {
 }
 
 void NodeWriter::format(const FormatNode& f) {
-    if (f.suppressed == 1) return;  // the decoration was placed on an earlier occurrence
+    if (f.suppressed == FormatPlacement::RenderedElsewhere) return;  // the decoration was placed on an earlier occurrence
     styled(f.style, f.target, f.mode, f.spec);
 }
 
-void NodeWriter::styled(FormatStyle style, ContentRef target, uint32_t mode, StringId spec) {
+void NodeWriter::styled(FormatStyle style, ContentRef target, FormatMode mode, StringId spec) {
     std::string_view single;
     const bool is_single = store_.single_text(target, &single);
     // A reparse target is source that holds markup (a decoration over
     // rubies or gaiji): it renders as the text would.
     auto content = [&](ContentRef ref) {
-        if (mode == 1 && is_single)
+        if (mode == FormatMode::Reparse && is_single)
             text_or_fragment(single);
         else
             this->content(ref);
@@ -252,7 +252,7 @@ void NodeWriter::styled(FormatStyle style, ContentRef target, uint32_t mode, Str
             return;
         case kStyleAccentDot:
             out_ += "<span class=\"kogane-accent-dot\">";
-            if (mode == 2 && is_single) {
+            if (mode == FormatMode::DotAccent && is_single) {
                 std::optional<std::string> dotted;
                 if (spec != kNoId) dotted = apply_dot_accents(single, store_.resolve(spec));
                 text(dotted ? std::string_view(*dotted) : single);

@@ -40,7 +40,7 @@ private:
     void text_or_fragment(std::string_view t);
     void ruby(const RubyNode& r);
     void format(const FormatNode& f);
-    void styled(FormatStyle style, ContentRef target, uint32_t mode, StringId spec);
+    void styled(FormatStyle style, ContentRef target, FormatMode mode, StringId spec);
     void gaiji(const GaijiItem& g);
     void leaf_align(const LeafAlignNode& leaf);
     void heading_open(uint8_t level, uint8_t style);

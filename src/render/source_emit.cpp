@@ -259,8 +259,8 @@ private:
     // back as a quoted target (unbalanced 「」, brackets, ruby marks).
     std::optional<ContainerSpec> container_form(const FormatNode& f) const {
         std::string_view text;
-        if (f.suppressed != 0 || (f.mode != 0 && f.mode != 3) || !store_.single_text(f.target, &text) ||
-            (f.mode == 0 && quotable(text)))
+        if (f.suppressed != FormatPlacement::InPlace || (f.mode != FormatMode::Plain && f.mode != FormatMode::CollapsedContainer) || !store_.single_text(f.target, &text) ||
+            (f.mode == FormatMode::Plain && quotable(text)))
             return std::nullopt;
         ContainerSpec c;
         switch (f.style.kind) {
@@ -305,7 +305,7 @@ private:
             return;
         }
         w_.write("［＃");
-        if (f.mode == 1 && f.spec != kNoId) {
+        if (f.mode == FormatMode::Reparse && f.spec != kNoId) {
             // A decoration over markup: the target as its author wrote it.
             w_.write("「");
             w_.write(store_.resolve(f.spec));
@@ -394,8 +394,8 @@ private:
                 // 1 and 2: the target text is not here; 3: the annotation
                 // stands elsewhere (a decoration placed on an earlier
                 // occurrence), so only the target is written.
-                if (n.format.suppressed != 1 && n.format.suppressed != 2) emit_content(n.format.target);
-                if (n.format.suppressed != 3) emit_format_annotation(n.format);
+                if (n.format.suppressed != FormatPlacement::RenderedElsewhere && n.format.suppressed != FormatPlacement::TargetNotFound) emit_content(n.format.target);
+                if (n.format.suppressed != FormatPlacement::OnEarlierOccurrence) emit_format_annotation(n.format);
                 break;
             case NodeTag::Gaiji: emit_gaiji(n.gaiji); break;
             case NodeTag::LeafAlign: emit_leaf(n.leaf); break;

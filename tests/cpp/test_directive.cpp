@@ -255,19 +255,19 @@ TEST(Forward, BoutenPlacement) {
     Classified adjacent = classify("東京", "［＃「東京」に傍点］");
     Node n = node_of(adjacent);
     ASSERT_EQ(n.tag, NodeTag::Format);
-    EXPECT_EQ(n.format.suppressed, 0);
+    EXPECT_EQ(n.format.suppressed, FormatPlacement::InPlace);
     EXPECT_EQ(adjacent.result->span.start, 0u);
     EXPECT_FALSE(adjacent.result->diagnostic);
     EXPECT_EQ(adjacent.content(n.format.target), "東京");
 
     Classified in_run = classify("東京は大きい", "［＃「東京」に傍点］");
-    EXPECT_EQ(node_of(in_run).format.suppressed, 1);
+    EXPECT_EQ(node_of(in_run).format.suppressed, FormatPlacement::RenderedElsewhere);
     ASSERT_TRUE(in_run.result->placed);
     EXPECT_EQ(in_run.result->placed->span.start, 0u);
     EXPECT_EQ(in_run.result->placed->span.end, 6u);
 
     Classified twice = classify("東京、東京", "［＃「東京」に傍点］");
-    EXPECT_EQ(node_of(twice).format.suppressed, 0);
+    EXPECT_EQ(node_of(twice).format.suppressed, FormatPlacement::InPlace);
     ASSERT_TRUE(twice.result->diagnostic);
     EXPECT_EQ(twice.result->diagnostic->tag, DiagTag::BoutenTargetAmbiguous);
 
@@ -275,7 +275,7 @@ TEST(Forward, BoutenPlacement) {
     EXPECT_EQ(remark(missing), (std::pair<int, std::string>{1, "kogane::lex::forward_target_not_found"}));
 
     Classified two = classify("AとB", "［＃「A」「B」に傍点］");
-    EXPECT_EQ(node_of(two).format.suppressed, 1);
+    EXPECT_EQ(node_of(two).format.suppressed, FormatPlacement::RenderedElsewhere);
     ASSERT_TRUE(two.result->diagnostic);
     EXPECT_EQ(two.result->diagnostic->tag, DiagTag::ForwardReferentNotStylable);
 
@@ -320,6 +320,6 @@ TEST(Forward, OtherForms) {
     Node d = node_of(dot);
     ASSERT_EQ(d.tag, NodeTag::Format);
     EXPECT_EQ(d.format.style.kind, kStyleAccentDot);
-    EXPECT_EQ(d.format.mode, 2u);
+    EXPECT_EQ(d.format.mode, FormatMode::DotAccent);
     EXPECT_EQ(dot.result->span.start, 0u);
 }

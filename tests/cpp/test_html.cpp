@@ -25,7 +25,7 @@ std::string inline_html(FoldBuilder& b, const Node& n) {
     return html.substr(3, html.size() - 8);
 }
 
-Node format_node(FoldBuilder& b, FormatStyle style, std::string_view target, uint32_t mode = 0) {
+Node format_node(FoldBuilder& b, FormatStyle style, std::string_view target, FormatMode mode = FormatMode::Plain) {
     FormatNode f = b.format(style, target);
     f.mode = mode;
     return Node::make_format(f);
@@ -162,13 +162,13 @@ TEST(Html, FormatStyles) {
 
     FoldBuilder dot;
     FormatNode f = dot.format({kStyleAccentDot, 0}, "Krsna");
-    f.mode = 2;
+    f.mode = FormatMode::DotAccent;
     f.spec = dot.store().intern("sは下ドット付き");
     EXPECT_EQ(inline_html(dot, Node::make_format(f)), "<span class=\"kogane-accent-dot\">Krṣna</span>");
 
     FoldBuilder suppressed;
     FormatNode s = suppressed.format({kStyleBold, 0}, "a");
-    s.suppressed = 1;
+    s.suppressed = FormatPlacement::RenderedElsewhere;
     suppressed.text("x").node(Node::make_format(s));
     EXPECT_EQ(suppressed.html(), "<p>x</p>\n");
 }
@@ -177,10 +177,10 @@ TEST(Html, ReparsedTargetsAndCaptions) {
     // A reparsed bouten target with a markup pair goes through a fragment
     // parse (line feeds become <br />); without one it is only escaped.
     FoldBuilder re;
-    EXPECT_EQ(inline_html(re, format_node(re, {kStyleBoutenRight, 0}, "a\n《b》", 1)),
+    EXPECT_EQ(inline_html(re, format_node(re, {kStyleBoutenRight, 0}, "a\n《b》", FormatMode::Reparse)),
               "<em class=\"kogane-bouten kogane-bouten-goma kogane-bouten-right\">a<br />\n《b》</em>");
     FoldBuilder plain;
-    EXPECT_EQ(inline_html(plain, format_node(plain, {kStyleBoutenRight, 0}, "a\n<b>", 1)),
+    EXPECT_EQ(inline_html(plain, format_node(plain, {kStyleBoutenRight, 0}, "a\n<b>", FormatMode::Reparse)),
               "<em class=\"kogane-bouten kogane-bouten-goma kogane-bouten-right\">a\n&lt;b&gt;</em>");
 
     FoldBuilder fig;

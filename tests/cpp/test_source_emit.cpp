@@ -140,9 +140,9 @@ TEST(SourceEmit, FormatAnnotationsBySuppression) {
     FormatNode placed;
     placed.target = b.content("東京");
     placed.style = FormatStyle{kStyleBoutenRight, 0};
-    placed.suppressed = 0;
+    placed.suppressed = FormatPlacement::InPlace;
     FormatNode missing = placed;
-    missing.suppressed = 2;
+    missing.suppressed = FormatPlacement::TargetNotFound;
     missing.style = FormatStyle{kStyleBoutenLeft, 9};
     FormatNode bold = placed;
     bold.style = FormatStyle{kStyleBold, 0};

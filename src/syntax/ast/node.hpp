@@ -201,12 +201,28 @@ struct RubyNode {
     uint8_t side = 0;  // 1 = left-hand ruby
 };
 
+// How a format's target is read when it is rendered.
+enum class FormatMode : uint8_t {
+    Plain,               // the target as text
+    Reparse,             // the target holds markup; `spec` is its source
+    DotAccent,           // `spec` names the dotted characters of an accent decoration
+    CollapsedContainer,  // a container that closed on its own text, written back as the container
+};
+
+// Where a format's decoration and annotation stand.
+enum class FormatPlacement : uint8_t {
+    InPlace,              // on the target just before the annotation
+    RenderedElsewhere,    // moved onto an earlier occurrence; this site writes nothing
+    TargetNotFound,       // no target: only the annotation is written back
+    OnEarlierOccurrence,  // the moved decoration; its annotation stands at the other site
+};
+
 struct FormatNode {
-    uint32_t mode = 0;     // 0 plain, 1 reparse target, 2 dot-accent spec in `spec`, 3 collapsed container
+    FormatMode mode = FormatMode::Plain;
     StringId spec = kNoId;
     ContentRef target;
     FormatStyle style;
-    uint8_t suppressed = 0;  // 0 placed, 1 rendered elsewhere, 2 target not found
+    FormatPlacement suppressed = FormatPlacement::InPlace;
 };
 
 // The layout a single-line annotation puts on its line.
