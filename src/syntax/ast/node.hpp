@@ -352,6 +352,10 @@ struct Node {
 };
 
 static_assert(std::is_trivially_copyable_v<Node>);
+// Nodes are stored by value in every registry entry and content run: a
+// record that grows shows up here first.
+static_assert(sizeof(FormatNode) == 20 && sizeof(DirectiveNode) == 8 && sizeof(Node) == 36);
+static_assert(std::is_trivially_copyable_v<FormatNode> && std::is_trivially_copyable_v<DirectiveNode>);
 
 // Block leaves stand in their own paragraph; everything else is inline.
 inline constexpr bool is_block_leaf(NodeTag t) {
@@ -502,6 +506,6 @@ struct RegistryEntry {
     uint32_t position = 0;  // byte offset of the sentinel in the normalized text
 };
 
-static_assert(std::is_trivially_copyable_v<RegistryEntry>);
+static_assert(std::is_trivially_copyable_v<RegistryEntry> && sizeof(RegistryEntry) == 64);
 
 }  // namespace kogane
