@@ -23,18 +23,16 @@ const char* display_name(ContainerKey key) {
 
 // Name of the single-line layout a LeafAlign puts in force, if any.
 const char* single_line_name(const LeafAlignNode& leaf) {
-    switch (leaf.sub) {
-        case 0:
-        case 1: return "indent";
-        case 2: return "align-end";
-        case 3: return "center";
-        case 4: return "line-gothic";
-        default: return nullptr;
+    switch (leaf.layout) {
+        case SingleLine::Indent:
+        case SingleLine::IndentRaised: return "indent";
+        case SingleLine::AlignEnd: return "align-end";
+        case SingleLine::Centre: return "center";
+        case SingleLine::Gothic: return "line-gothic";
+        case SingleLine::FontSize: return nullptr;
     }
+    return nullptr;
 }
-
-constexpr uint8_t kWarichuOpen = 4;
-constexpr uint8_t kWarichuClose = 5;
 
 class Folder {
 public:
@@ -199,8 +197,8 @@ private:
         if (e.node.tag == NodeTag::LeafAlign) {
             if (const char* name = single_line_name(e.node.leaf)) single_line_ = name;
         } else if (e.node.tag == NodeTag::Directive) {
-            if (e.node.directive.kind == kWarichuOpen) ++warichu_depth_;
-            if (e.node.directive.kind == kWarichuClose && warichu_depth_ > 0) --warichu_depth_;
+            if (e.node.directive.kind == RemarkKind::WarichuOpen) ++warichu_depth_;
+            if (e.node.directive.kind == RemarkKind::WarichuClose && warichu_depth_ > 0) --warichu_depth_;
         }
         record(SentinelKind::Inline, e, sentinel(SentinelKind::Inline, false));
     }

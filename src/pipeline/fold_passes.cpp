@@ -270,11 +270,11 @@ void collapse_inline_containers(std::vector<ClassifiedEvent>& events, std::strin
             }
             if (collapse) {
                 FormatNode fmt;
-                fmt.mode = 3;  // written back as the container it was
+                fmt.mode = FormatMode::CollapsedContainer;  // written back as the container it was
                 fmt.spec = kNoId;
                 fmt.target = store.content_from_segment(store.text_segment(joined));
                 fmt.style = collapsed_style(open.spec);
-                fmt.suppressed = 0;
+                fmt.suppressed = FormatPlacement::InPlace;
                 const Span span{open.span.start, e.span.end};
                 w = f.open;
                 events[w++] = ClassifiedEvent::of_node(Node::make_format(fmt), span);

@@ -93,8 +93,6 @@ const RegistryEntry* entry_at(const SentinelRegistry& registry, size_t position,
     return e != nullptr && e->kind == kind ? e : nullptr;
 }
 
-constexpr uint8_t kWarichuOpen = 4;
-constexpr uint8_t kWarichuClose = 5;
 
 // The document walk. Besides the render state proper (open containers,
 // suspended inline containers, paragraph and heading flags, warichu spans)
@@ -187,10 +185,10 @@ private:
         }
         open_paragraph();
         heading_content();
-        if (n.tag == NodeTag::Directive && n.directive.kind == kWarichuOpen) {
+        if (n.tag == NodeTag::Directive && n.directive.kind == RemarkKind::WarichuOpen) {
             out_ += "<span class=\"kogane-warichu\">";
             push(Kind::Warichu, ContainerSpec{});
-        } else if (n.tag == NodeTag::Directive && n.directive.kind == kWarichuClose) {
+        } else if (n.tag == NodeTag::Directive && n.directive.kind == RemarkKind::WarichuClose) {
             if (!spans_.empty()) close_spans_from(spans_.back());
         } else {
             render_node(n);

@@ -9,6 +9,7 @@
 #include "document/document.hpp"
 #include "pipeline/lexer/classify/directive.hpp"
 #include "pipeline/lexer/classify/gaiji.hpp"
+#include "pipeline/lexer/classify/keywords.hpp"
 #include "render/html.hpp"
 #include "syntax/accents.hpp"
 
@@ -20,31 +21,15 @@ namespace {
 // a caption or reparsed target nested inside another can cause.
 constexpr int kMaxFragmentDepth = 8;
 
-struct SlugRow {
-    std::string_view keyword;
-    const char* slug;
-};
-
-constexpr SlugRow kSlugs[] = {
-    {"改丁", "kaicho"},         {"改段", "kaidan"},           {"改見開き", "kaimihiraki"},
-    {"改ページ", "page-break"}, {"傍点", "goma"},             {"白ゴマ傍点", "shirogoma"},
-    {"丸傍点", "maru"},         {"白丸傍点", "shiromaru"},    {"二重丸傍点", "nijumaru"},
-    {"蛇の目傍点", "janome"},   {"ばつ傍点", "batsu"},        {"白三角傍点", "shirosankaku"},
-    {"波線", "namisen"},        {"傍線", "bosen"},            {"二重傍線", "nijubosen"},
-    {"鎖線", "kusarisen"},      {"破線", "hasen"},            {"黒三角傍点", "kurosankaku"},
-    {"斜体", "shatai"},         {"太字", "futoji"},           {"ゴシック体", "goshikku"},
-    {"上付き小文字", "uwatsuki"}, {"下付き小文字", "shitatsuki"}, {"分数", "bunsu"},
-    {"特大文字", "font-extra-large"}, {"大文字", "font-large"}, {"中文字", "font-medium"},
-    {"小文字", "font-small"},   {"行右小書き", "kogaki-right"}, {"行左小書き", "kogaki-left"},
-    {"罫囲み", "keigakomi-inline"}, {"横組み", "yokogumi"},   {"キャプション", "caption"},
-};
-static_assert(sizeof(kSlugs) / sizeof(kSlugs[0]) == 33);
-
-constexpr std::string_view kSizeKeywords[4] = {"特大文字", "大文字", "中文字", "小文字"};
 constexpr std::string_view kSectionKeywords[3] = {"改丁", "改段", "改見開き"};
 
+// A font-size style's parameter is a LineSize; anything else has no keyword.
+std::string_view size_keyword(uint8_t index) {
+    return index <= static_cast<uint8_t>(LineSize::Small) ? keyword_text(line_size_keyword(static_cast<LineSize>(index)))
+                                                          : std::string_view();
+}
+
 std::string_view bouten_keyword(uint8_t kind) { return kind < 14 ? kBoutenKeywords[kind] : std::string_view(); }
-std::string_view size_keyword(uint8_t index) { return index < 4 ? kSizeKeywords[index] : std::string_view(); }
 
 // The inner text of `raw` between `prefix` and `suffix`, when it has both.
 std::optional<std::string_view> between(std::string_view raw, std::string_view prefix, std::string_view suffix) {
@@ -80,9 +65,8 @@ std::string_view strip_leading_zeros(std::string_view digits) {
 }  // namespace
 
 const char* slug(std::string_view keyword, const char* fallback) {
-    for (const SlugRow& row : kSlugs)
-        if (row.keyword == keyword) return row.slug;
-    return fallback;
+    const KeywordRow* row = find_keyword(keyword);
+    return row && row->html_class ? row->html_class : fallback;
 }
 
 bool needs_fragment_parse(std::string_view t) {
@@ -183,7 +167,7 @@ void NodeWriter::node(const Node& n, uint32_t& open_spans) {
 void NodeWriter::ruby(const RubyNode& r) {
     out_ += "<ruby>";
     if (r.base_style.present())
-        styled(r.base_style, r.base, 0, kNoId);
+        styled(r.base_style, r.base, FormatMode::Plain, kNoId);
     else
         content(r.base);
     out_ += r.side == 1 ? "<rp>(</rp><rt class=\"kogane-ruby-left\">" : "<rp>(</rp><rt>";
@@ -192,17 +176,17 @@ void NodeWriter::ruby(const RubyNode& r) {
 }
 
 void NodeWriter::format(const FormatNode& f) {
-    if (f.suppressed == 1) return;  // the decoration was placed on an earlier occurrence
+    if (f.suppressed == FormatPlacement::RenderedElsewhere) return;  // the decoration was placed on an earlier occurrence
     styled(f.style, f.target, f.mode, f.spec);
 }
 
-void NodeWriter::styled(FormatStyle style, ContentRef target, uint32_t mode, StringId spec) {
+void NodeWriter::styled(FormatStyle style, ContentRef target, FormatMode mode, StringId spec) {
     std::string_view single;
     const bool is_single = store_.single_text(target, &single);
     // A reparse target is source that holds markup (a decoration over
     // rubies or gaiji): it renders as the text would.
     auto content = [&](ContentRef ref) {
-        if (mode == 1 && is_single)
+        if (mode == FormatMode::Reparse && is_single)
             text_or_fragment(single);
         else
             this->content(ref);
@@ -268,7 +252,7 @@ void NodeWriter::styled(FormatStyle style, ContentRef target, uint32_t mode, Str
             return;
         case kStyleAccentDot:
             out_ += "<span class=\"kogane-accent-dot\">";
-            if (mode == 2 && is_single) {
+            if (mode == FormatMode::DotAccent && is_single) {
                 std::optional<std::string> dotted;
                 if (spec != kNoId) dotted = apply_dot_accents(single, store_.resolve(spec));
                 text(dotted ? std::string_view(*dotted) : single);
@@ -373,45 +357,44 @@ void NodeWriter::gaiji(const GaijiItem& g) {
 }
 
 void NodeWriter::leaf_align(const LeafAlignNode& leaf) {
-    switch (leaf.sub) {
-        case 0:
+    switch (leaf.layout) {
+        case SingleLine::Indent:
             out_ += "<span class=\"kogane-indent kogane-indent-";
-            number(leaf.p2);
+            number(leaf.indent);
             out_ += "\" data-amount=\"";
-            number(leaf.p2);
+            number(leaf.indent);
             out_ += "\"></span>";
             return;
-        case 1:
+        case SingleLine::IndentRaised:
             out_ += "<span class=\"kogane-indent kogane-indent-";
-            number(leaf.p2);
+            number(leaf.indent);
             out_ += " kogane-align-end kogane-align-end-";
-            number(leaf.p1);
+            number(leaf.raise);
             out_ += "\" data-amount=\"";
-            number(leaf.p2);
+            number(leaf.indent);
             out_ += "\" data-offset=\"";
-            number(leaf.p1);
+            number(leaf.raise);
             out_ += "\"></span>";
             return;
-        case 2:
-            if (leaf.p1 == 0) {
+        case SingleLine::AlignEnd:
+            if (leaf.raise == 0) {
                 out_ += "<span class=\"kogane-align-end\" data-offset=\"0\"></span>";
                 return;
             }
             out_ += "<span class=\"kogane-align-end kogane-align-end-";
-            number(leaf.p1);
+            number(leaf.raise);
             out_ += "\" data-offset=\"";
-            number(leaf.p1);
+            number(leaf.raise);
             out_ += "\"></span>";
             return;
-        case 3: out_ += "<span class=\"kogane-center\"></span>"; return;
-        case 4: out_ += "<span class=\"kogane-line-goshikku\"></span>"; return;
-        case 5:
+        case SingleLine::Centre: out_ += "<span class=\"kogane-center\"></span>"; return;
+        case SingleLine::Gothic: out_ += "<span class=\"kogane-line-goshikku\"></span>"; return;
+        case SingleLine::FontSize:
             out_ += "<span class=\"kogane-line-";
-            out_ += slug(size_keyword(leaf.p2), "font-small");
-            if (leaf.p1 & 1) out_ += " kogane-line-futoji";
+            out_ += keyword_row(line_size_keyword(leaf.size)).html_class;
+            if (leaf.bold) out_ += " kogane-line-futoji";
             out_ += "\"></span>";
             return;
-        default: return;
     }
 }
 
@@ -510,40 +493,40 @@ void NodeWriter::illustration(const IllustrationNode& il) {
     out_ += "</figure>";
 }
 
-void NodeWriter::directive(std::string_view raw, uint8_t kind, uint32_t& open_spans) {
+void NodeWriter::directive(std::string_view raw, RemarkKind kind, uint32_t& open_spans) {
     switch (kind) {
-        case 4:
+        case RemarkKind::WarichuOpen:
             out_ += "<span class=\"kogane-warichu\">";
             ++open_spans;
             return;
-        case 5:
+        case RemarkKind::WarichuClose:
             if (open_spans == 0) return;  // nothing of ours to close
             out_ += "</span>";
             --open_spans;
             return;
-        case 7:
+        case RemarkKind::InputterNote:
             out_ += "<sup class=\"kogane-editor-note\">注";
             text(between(raw, "［＃入力者注(", ")］").value_or(raw));
             out_ += "</sup>";
             return;
-        case 8:
-        case 9: out_ += "<sup class=\"kogane-ruby-note\">ルビ</sup>"; return;
-        case 10: out_ += "<sup class=\"kogane-ruby-note\">左ルビ</sup>"; return;
-        case 11:
+        case RemarkKind::RubyNote:
+        case RemarkKind::RubySpan: out_ += "<sup class=\"kogane-ruby-note\">ルビ</sup>"; return;
+        case RemarkKind::LeftRuby: out_ += "<sup class=\"kogane-ruby-note\">左ルビ</sup>"; return;
+        case RemarkKind::LeftRubyEnd:
             out_ += "<sup class=\"kogane-ruby-note\">左ルビ「";
             text(between(raw, "［＃左に「", "」のルビ付き終わり］").value_or(raw));
             out_ += "」</sup>";
             return;
-        case kKaeritenInBase:
+        case RemarkKind::KaeritenInBase:
             out_ += "<sup class=\"kogane-kaeriten\">";
             text_or_fragment(between(raw, "［＃", "］").value_or(raw));
             out_ += "</sup>";
             return;
-        case 12:
+        case RemarkKind::MarginNote:
             out_ += raw.starts_with("［＃左に") ? "<sup class=\"kogane-margin-note\">左注記</sup>"
                                                 : "<sup class=\"kogane-margin-note\">注記</sup>";
             return;
-        case 13: {
+        case RemarkKind::MarginNoteEnd: {
             constexpr std::string_view kSuffix = "」の注記付き終わり］";
             if (auto t = between(raw, "［＃左に「", kSuffix)) {
                 out_ += "<sup class=\"kogane-margin-note\">左注記「";

@@ -27,7 +27,7 @@ public:
     // Any node. Warichu markers (directive kinds 4 and 5) open and close
     // spans against `open_spans`, never closing one they did not open.
     void node(const Node& n, uint32_t& open_spans);
-    void directive(std::string_view raw, uint8_t kind, uint32_t& open_spans);
+    void directive(std::string_view raw, RemarkKind kind, uint32_t& open_spans);
 
     void container_open(const ContainerSpec& spec);
     void container_close(const ContainerSpec& spec);
@@ -40,7 +40,7 @@ private:
     void text_or_fragment(std::string_view t);
     void ruby(const RubyNode& r);
     void format(const FormatNode& f);
-    void styled(FormatStyle style, ContentRef target, uint32_t mode, StringId spec);
+    void styled(FormatStyle style, ContentRef target, FormatMode mode, StringId spec);
     void gaiji(const GaijiItem& g);
     void leaf_align(const LeafAlignNode& leaf);
     void heading_open(uint8_t level, uint8_t style);

@@ -7,6 +7,7 @@
 #include "collections/panic.hpp"
 #include "collections/utf8.hpp"
 #include "json/json_writer.hpp"
+#include "pipeline/lexer/classify/keywords.hpp"
 #include "pipeline/lexer/sanitize.hpp"
 #include "pipeline/lexer/classify/ruby_base.hpp"
 
@@ -14,7 +15,6 @@ namespace kogane {
 
 namespace {
 
-constexpr const char* kSizeNames[4] = {"特大文字", "大文字", "中文字", "小文字"};
 constexpr const char* kLevelNames[3] = {"大見出し", "中見出し", "小見出し"};
 constexpr const char* kPlacementWords[3] = {"", "同行", "窓"};
 
@@ -259,8 +259,8 @@ private:
     // back as a quoted target (unbalanced 「」, brackets, ruby marks).
     std::optional<ContainerSpec> container_form(const FormatNode& f) const {
         std::string_view text;
-        if (f.suppressed != 0 || (f.mode != 0 && f.mode != 3) || !store_.single_text(f.target, &text) ||
-            (f.mode == 0 && quotable(text)))
+        if (f.suppressed != FormatPlacement::InPlace || (f.mode != FormatMode::Plain && f.mode != FormatMode::CollapsedContainer) || !store_.single_text(f.target, &text) ||
+            (f.mode == FormatMode::Plain && quotable(text)))
             return std::nullopt;
         ContainerSpec c;
         switch (f.style.kind) {
@@ -305,7 +305,7 @@ private:
             return;
         }
         w_.write("［＃");
-        if (f.mode == 1 && f.spec != kNoId) {
+        if (f.mode == FormatMode::Reparse && f.spec != kNoId) {
             // A decoration over markup: the target as its author wrote it.
             w_.write("「");
             w_.write(store_.resolve(f.spec));
@@ -342,7 +342,9 @@ private:
                 w_.write(steps > 0 ? "段階大きな文字" : "段階小さな文字");
                 break;
             }
-            case kStyleFontSize: w_.write(kSizeNames[param < 4 ? param : 3]); break;
+            case kStyleFontSize:
+                w_.write(keyword_text(line_size_keyword(param < 4 ? static_cast<LineSize>(param) : LineSize::Small)));
+                break;
             case kStyleCombineUpright: w_.write("縦中横"); break;
             case kStyleFraction: w_.write("分数"); break;
             case kStyleAccent: {
@@ -392,19 +394,19 @@ private:
                 // 1 and 2: the target text is not here; 3: the annotation
                 // stands elsewhere (a decoration placed on an earlier
                 // occurrence), so only the target is written.
-                if (n.format.suppressed != 1 && n.format.suppressed != 2) emit_content(n.format.target);
-                if (n.format.suppressed != 3) emit_format_annotation(n.format);
+                if (n.format.suppressed != FormatPlacement::RenderedElsewhere && n.format.suppressed != FormatPlacement::TargetNotFound) emit_content(n.format.target);
+                if (n.format.suppressed != FormatPlacement::OnEarlierOccurrence) emit_format_annotation(n.format);
                 break;
             case NodeTag::Gaiji: emit_gaiji(n.gaiji); break;
             case NodeTag::LeafAlign: emit_leaf(n.leaf); break;
-            case NodeTag::PageBreak: w_.write("［＃改ページ］"); break;
+            case NodeTag::PageBreak: emit_keyword(Keyword::PageBreak); break;
             case NodeTag::SectionBreak: {
-                static const char* names[3] = {"［＃改丁］", "［＃改段］", "［＃改見開き］"};
-                w_.write(names[n.section.kind < 3 ? n.section.kind : 0]);
+                static constexpr Keyword kSections[3] = {Keyword::OddPage, Keyword::ColumnBreak, Keyword::SpreadBreak};
+                emit_keyword(kSections[n.section.kind < 3 ? n.section.kind : 0]);
                 break;
             }
-            case NodeTag::BodyEnd: w_.write("［＃本文終わり］"); break;
-            case NodeTag::ForcedBreak: w_.write("［＃改行］"); break;
+            case NodeTag::BodyEnd: emit_keyword(Keyword::BodyEnd); break;
+            case NodeTag::ForcedBreak: emit_keyword(Keyword::ForcedBreak); break;
             case NodeTag::Heading:
                 emit_content(n.heading.text);
                 w_.write("\n［＃");
@@ -448,41 +450,48 @@ private:
         }
     }
 
+    // ［＃keyword］ in the table's spelling.
+    void emit_keyword(Keyword key) {
+        w_.write("［＃");
+        w_.write(keyword_text(key));
+        w_.write("］");
+    }
+
     void emit_leaf(const LeafAlignNode& l) {
-        switch (l.sub) {
-            case 0:
-                if (l.p2 == 1) {
-                    w_.write("［＃字下げ］");
-                } else if (l.p2 == 0) {
+        switch (l.layout) {
+            case SingleLine::Indent:
+                if (l.indent == 1) {
+                    emit_keyword(Keyword::Indent);
+                } else if (l.indent == 0) {
                     w_.write("［＃天から0字下げ］");  // a bare 0字下げ reads as a remark
                 } else {
                     w_.write("［＃");
-                    w_.number(l.p2);
+                    w_.number(l.indent);
                     w_.write("字下げ］");
                 }
                 break;
-            case 1:
+            case SingleLine::IndentRaised:
                 w_.write("［＃");
-                w_.number(l.p2);
+                w_.number(l.indent);
                 w_.write("字下げ、地より");
-                w_.number(l.p1);
+                w_.number(l.raise);
                 w_.write("字上げで］");
                 break;
-            case 2:
-                if (l.p1 == 0) {
-                    w_.write("［＃地付き］");
+            case SingleLine::AlignEnd:
+                if (l.raise == 0) {
+                    emit_keyword(Keyword::AlignEnd);
                 } else {
                     w_.write("［＃地から");
-                    w_.number(l.p1);
+                    w_.number(l.raise);
                     w_.write("字上げ］");
                 }
                 break;
-            case 3: w_.write(l.p1 ? "［＃ページの左右中央］" : "［＃中央揃え］"); break;
-            case 4: w_.write("［＃この行はゴシック体］"); break;
-            default:
+            case SingleLine::Centre: emit_keyword(l.page ? Keyword::PageCentre : Keyword::Centre); break;
+            case SingleLine::Gothic: emit_keyword(Keyword::ThisLineGothic); break;
+            case SingleLine::FontSize:
                 w_.write("［＃");
-                w_.write(kSizeNames[l.p2 < 4 ? l.p2 : 3]);
-                if (l.p1 & 1) w_.write("、太字");
+                w_.write(keyword_text(line_size_keyword(l.size)));
+                if (l.bold) w_.write("、太字");
                 w_.write("］");
                 break;
         }

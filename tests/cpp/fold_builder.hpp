@@ -67,7 +67,7 @@ public:
     Node ruby(std::string_view base, std::string_view reading) {
         return Node::make_ruby(store().make_ruby(store().text_segment(base), store().text_segment(reading)));
     }
-    Node directive(std::string_view raw, uint8_t kind) { return Node::make_directive(store().intern(raw), kind); }
+    Node directive(std::string_view raw, RemarkKind kind) { return Node::make_directive(store().intern(raw), kind); }
 
 private:
     ParseSnapshot snap_;

@@ -112,7 +112,7 @@ TEST(ClassifierGaiji, RubyOverConsecutiveReferences) {
 TEST(ClassifierStream, RemarksAngleQuotesQuotesAndLines) {
     auto c = classify_text("前［＃覚え書き］後");
     EXPECT_EQ(show(*c), "t:前 dir[［＃覚え書き］] t:後");
-    EXPECT_EQ(c->events[1].node.directive.kind, kRemarkUnrecognised);
+    EXPECT_EQ(c->events[1].node.directive.kind, RemarkKind::Other);
     EXPECT_EQ(show("［abc］"), "t:［abc］");
     EXPECT_EQ(show("［a［＃b］c］"), "t:［a dir[［＃b］] t:c］");
     // An unclosed annotation is text, and what it held is still classified.

@@ -90,7 +90,7 @@ std::pair<int, std::string> remark(const Classified& c) {
     if (c.result->diagnostic) diag = c.result->diagnostic->tag == DiagTag::NonCanonicalDirective
                                          ? c.result->diagnostic->canonical()
                                          : c.result->diagnostic->code();
-    return {n.directive.kind, diag};
+    return {static_cast<int>(n.directive.kind), diag};
 }
 
 }  // namespace
@@ -190,27 +190,24 @@ TEST(Directive, LeavesAndBreaks) {
 
     Node ground = node_of(classify("［＃地付き］"));
     EXPECT_EQ(ground.tag, NodeTag::LeafAlign);
-    EXPECT_EQ(ground.leaf.sub, 2);
-    EXPECT_EQ(ground.leaf.p1, 0);
+    EXPECT_EQ(ground.leaf, LeafAlignNode::aligned_end(0));
     EXPECT_EQ(remark(classify("［＃地付きで］")), (std::pair<int, std::string>{1, "地付き"}));
     Node raised = node_of(classify("［＃地から２字上げ］"));
-    EXPECT_EQ(raised.leaf.sub, 2);
-    EXPECT_EQ(raised.leaf.p1, 2);
+    EXPECT_EQ(raised.leaf, LeafAlignNode::aligned_end(2));
     Node both = node_of(classify("［＃２字下げ、地より３字上げ］"));
-    EXPECT_EQ(both.leaf.sub, 1);
-    EXPECT_EQ(both.leaf.p2, 2);
-    EXPECT_EQ(both.leaf.p1, 3);
+    EXPECT_EQ(both.leaf.layout, SingleLine::IndentRaised);
+    EXPECT_EQ(both.leaf.indent, 2);
+    EXPECT_EQ(both.leaf.raise, 3);
     EXPECT_EQ(remark(classify("［＃２字下げ、地より０字上げ］")).first, 1);
     Node indent = node_of(classify("［＃天から３字下げ］"));
-    EXPECT_EQ(indent.leaf.sub, 0);
-    EXPECT_EQ(indent.leaf.p2, 3);
-    EXPECT_EQ(node_of(classify("［＃ページの左右中央］")).leaf.p1, 1);
-    EXPECT_EQ(node_of(classify("［＃中央揃え］")).leaf.p1, 0);
-    EXPECT_EQ(node_of(classify("［＃この行はゴシック体］")).leaf.sub, 4);
+    EXPECT_EQ(indent.leaf, LeafAlignNode::indented(3));
+    EXPECT_EQ(node_of(classify("［＃字下げ］")).leaf, LeafAlignNode::indented(1));
+    EXPECT_EQ(node_of(classify("［＃ページの左右中央］")).leaf, LeafAlignNode::centred(true));
+    EXPECT_EQ(node_of(classify("［＃中央揃え］")).leaf, LeafAlignNode::centred(false));
+    EXPECT_EQ(node_of(classify("［＃この行はゴシック体］")).leaf, LeafAlignNode::gothic());
     Node size = node_of(classify("［＃中文字、太字］"));
-    EXPECT_EQ(size.leaf.sub, 5);
-    EXPECT_EQ(size.leaf.p1, 1);
-    EXPECT_EQ(size.leaf.p2, 2);
+    EXPECT_EQ(size.leaf, LeafAlignNode::sized(LineSize::Medium, true));
+    EXPECT_EQ(node_of(classify("［＃特大文字］")).leaf, LeafAlignNode::sized(LineSize::ExtraLarge, false));
 }
 
 TEST(Directive, KaeritenIllustrationsAndRemarks) {
@@ -258,19 +255,19 @@ TEST(Forward, BoutenPlacement) {
     Classified adjacent = classify("東京", "［＃「東京」に傍点］");
     Node n = node_of(adjacent);
     ASSERT_EQ(n.tag, NodeTag::Format);
-    EXPECT_EQ(n.format.suppressed, 0);
+    EXPECT_EQ(n.format.suppressed, FormatPlacement::InPlace);
     EXPECT_EQ(adjacent.result->span.start, 0u);
     EXPECT_FALSE(adjacent.result->diagnostic);
     EXPECT_EQ(adjacent.content(n.format.target), "東京");
 
     Classified in_run = classify("東京は大きい", "［＃「東京」に傍点］");
-    EXPECT_EQ(node_of(in_run).format.suppressed, 1);
+    EXPECT_EQ(node_of(in_run).format.suppressed, FormatPlacement::RenderedElsewhere);
     ASSERT_TRUE(in_run.result->placed);
     EXPECT_EQ(in_run.result->placed->span.start, 0u);
     EXPECT_EQ(in_run.result->placed->span.end, 6u);
 
     Classified twice = classify("東京、東京", "［＃「東京」に傍点］");
-    EXPECT_EQ(node_of(twice).format.suppressed, 0);
+    EXPECT_EQ(node_of(twice).format.suppressed, FormatPlacement::InPlace);
     ASSERT_TRUE(twice.result->diagnostic);
     EXPECT_EQ(twice.result->diagnostic->tag, DiagTag::BoutenTargetAmbiguous);
 
@@ -278,7 +275,7 @@ TEST(Forward, BoutenPlacement) {
     EXPECT_EQ(remark(missing), (std::pair<int, std::string>{1, "kogane::lex::forward_target_not_found"}));
 
     Classified two = classify("AとB", "［＃「A」「B」に傍点］");
-    EXPECT_EQ(node_of(two).format.suppressed, 1);
+    EXPECT_EQ(node_of(two).format.suppressed, FormatPlacement::RenderedElsewhere);
     ASSERT_TRUE(two.result->diagnostic);
     EXPECT_EQ(two.result->diagnostic->tag, DiagTag::ForwardReferentNotStylable);
 
@@ -323,6 +320,6 @@ TEST(Forward, OtherForms) {
     Node d = node_of(dot);
     ASSERT_EQ(d.tag, NodeTag::Format);
     EXPECT_EQ(d.format.style.kind, kStyleAccentDot);
-    EXPECT_EQ(d.format.mode, 2u);
+    EXPECT_EQ(d.format.mode, FormatMode::DotAccent);
     EXPECT_EQ(dot.result->span.start, 0u);
 }

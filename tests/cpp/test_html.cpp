@@ -25,7 +25,7 @@ std::string inline_html(FoldBuilder& b, const Node& n) {
     return html.substr(3, html.size() - 8);
 }
 
-Node format_node(FoldBuilder& b, FormatStyle style, std::string_view target, uint32_t mode = 0) {
+Node format_node(FoldBuilder& b, FormatStyle style, std::string_view target, FormatMode mode = FormatMode::Plain) {
     FormatNode f = b.format(style, target);
     f.mode = mode;
     return Node::make_format(f);
@@ -74,16 +74,16 @@ TEST(Html, SuspendedContainersAndStrayCloses) {
 TEST(Html, WarichuSpans) {
     // Unclosed at the paragraph end; a close with nothing open writes nothing.
     FoldBuilder open;
-    open.node(open.directive("［＃割り注］", 4)).text("a\n\nb").node(open.directive("［＃割り注終わり］", 5));
+    open.node(open.directive("［＃割り注］", RemarkKind::WarichuOpen)).text("a\n\nb").node(open.directive("［＃割り注終わり］", RemarkKind::WarichuClose));
     EXPECT_EQ(open.html(), "<p><span class=\"kogane-warichu\">a</span></p>\n<p>b</p>\n");
 
     // An inline container opened inside the span is closed and reopened
     // around the span's end.
     FoldBuilder cross;
-    cross.node(cross.directive("［＃割り注］", 4))
+    cross.node(cross.directive("［＃割り注］", RemarkKind::WarichuOpen))
         .open(spec(ContainerKind::Bold))
         .text("a")
-        .node(cross.directive("［＃割り注終わり］", 5))
+        .node(cross.directive("［＃割り注終わり］", RemarkKind::WarichuClose))
         .text("b")
         .close(spec(ContainerKind::Bold));
     EXPECT_EQ(cross.html(),
@@ -105,16 +105,16 @@ TEST(Html, InlineNodes) {
               "<ruby><em class=\"kogane-bouten kogane-bouten-goma kogane-bouten-right\">漢</em><rp>(</rp><rt>かん</rt>"
               "<rp>)</rp></ruby>");
 
-    auto leaf = [](uint8_t sub, uint8_t p1, uint8_t p2) {
+    auto leaf = [](LeafAlignNode l) {
         FoldBuilder fb;
-        return inline_html(fb, Node::make_leaf(LeafAlignNode{sub, p1, p2}));
+        return inline_html(fb, Node::make_leaf(l));
     };
-    EXPECT_EQ(leaf(1, 2, 3),
+    EXPECT_EQ(leaf(LeafAlignNode::indented_raised(3, 2)),
               "<span class=\"kogane-indent kogane-indent-3 kogane-align-end kogane-align-end-2\" data-amount=\"3\" "
               "data-offset=\"2\"></span>");
-    EXPECT_EQ(leaf(2, 0, 0), "<span class=\"kogane-align-end\" data-offset=\"0\"></span>");
-    EXPECT_EQ(leaf(5, 1, 0), "<span class=\"kogane-line-font-extra-large kogane-line-futoji\"></span>");
-    EXPECT_EQ(leaf(5, 0, 9), "<span class=\"kogane-line-font-small\"></span>");
+    EXPECT_EQ(leaf(LeafAlignNode::aligned_end(0)), "<span class=\"kogane-align-end\" data-offset=\"0\"></span>");
+    EXPECT_EQ(leaf(LeafAlignNode::sized(LineSize::ExtraLarge, true)), "<span class=\"kogane-line-font-extra-large kogane-line-futoji\"></span>");
+    EXPECT_EQ(leaf(LeafAlignNode::sized(LineSize::Small, false)), "<span class=\"kogane-line-font-small\"></span>");
 
     FoldBuilder aq;
     EXPECT_EQ(inline_html(aq, Node::make_angle(aq.content("<引用>"))),
@@ -133,15 +133,15 @@ TEST(Html, InlineNodes) {
 }
 
 TEST(Html, Directives) {
-    auto d = [](std::string_view raw, uint8_t kind) {
+    auto d = [](std::string_view raw, RemarkKind kind) {
         FoldBuilder b;
         return inline_html(b, b.directive(raw, kind));
     };
-    EXPECT_EQ(d("［＃入力者注(12)］", 7), "<sup class=\"kogane-editor-note\">注12</sup>");
-    EXPECT_EQ(d("［＃入力者注（1）］", 7), "<sup class=\"kogane-editor-note\">注［＃入力者注（1）］</sup>");
-    EXPECT_EQ(d("［＃左に「あ」のルビ付き終わり］", 11), "<sup class=\"kogane-ruby-note\">左ルビ「あ」</sup>");
-    EXPECT_EQ(d("［＃左に「い」の注記付き終わり］", 13), "<sup class=\"kogane-margin-note\">左注記「い」</sup>");
-    EXPECT_EQ(d("［＃<b>］", 1), "<span class=\"kogane-directive\" hidden>［＃&lt;b&gt;］</span>");
+    EXPECT_EQ(d("［＃入力者注(12)］", RemarkKind::InputterNote), "<sup class=\"kogane-editor-note\">注12</sup>");
+    EXPECT_EQ(d("［＃入力者注（1）］", RemarkKind::InputterNote), "<sup class=\"kogane-editor-note\">注［＃入力者注（1）］</sup>");
+    EXPECT_EQ(d("［＃左に「あ」のルビ付き終わり］", RemarkKind::LeftRubyEnd), "<sup class=\"kogane-ruby-note\">左ルビ「あ」</sup>");
+    EXPECT_EQ(d("［＃左に「い」の注記付き終わり］", RemarkKind::MarginNoteEnd), "<sup class=\"kogane-margin-note\">左注記「い」</sup>");
+    EXPECT_EQ(d("［＃<b>］", RemarkKind::Other), "<span class=\"kogane-directive\" hidden>［＃&lt;b&gt;］</span>");
 }
 
 TEST(Html, FormatStyles) {
@@ -162,13 +162,13 @@ TEST(Html, FormatStyles) {
 
     FoldBuilder dot;
     FormatNode f = dot.format({kStyleAccentDot, 0}, "Krsna");
-    f.mode = 2;
+    f.mode = FormatMode::DotAccent;
     f.spec = dot.store().intern("sは下ドット付き");
     EXPECT_EQ(inline_html(dot, Node::make_format(f)), "<span class=\"kogane-accent-dot\">Krṣna</span>");
 
     FoldBuilder suppressed;
     FormatNode s = suppressed.format({kStyleBold, 0}, "a");
-    s.suppressed = 1;
+    s.suppressed = FormatPlacement::RenderedElsewhere;
     suppressed.text("x").node(Node::make_format(s));
     EXPECT_EQ(suppressed.html(), "<p>x</p>\n");
 }
@@ -177,10 +177,10 @@ TEST(Html, ReparsedTargetsAndCaptions) {
     // A reparsed bouten target with a markup pair goes through a fragment
     // parse (line feeds become <br />); without one it is only escaped.
     FoldBuilder re;
-    EXPECT_EQ(inline_html(re, format_node(re, {kStyleBoutenRight, 0}, "a\n《b》", 1)),
+    EXPECT_EQ(inline_html(re, format_node(re, {kStyleBoutenRight, 0}, "a\n《b》", FormatMode::Reparse)),
               "<em class=\"kogane-bouten kogane-bouten-goma kogane-bouten-right\">a<br />\n《b》</em>");
     FoldBuilder plain;
-    EXPECT_EQ(inline_html(plain, format_node(plain, {kStyleBoutenRight, 0}, "a\n<b>", 1)),
+    EXPECT_EQ(inline_html(plain, format_node(plain, {kStyleBoutenRight, 0}, "a\n<b>", FormatMode::Reparse)),
               "<em class=\"kogane-bouten kogane-bouten-goma kogane-bouten-right\">a\n&lt;b&gt;</em>");
 
     FoldBuilder fig;
@@ -198,7 +198,7 @@ TEST(Html, ReparsedTargetsAndCaptions) {
 
 TEST(Html, FragmentWalk) {
     FoldBuilder b;
-    b.text("a\n").node(b.ruby("b", "c")).node(b.directive("［＃割り注］", 4)).text("d\n");
+    b.text("a\n").node(b.ruby("b", "c")).node(b.directive("［＃割り注］", RemarkKind::WarichuOpen)).text("d\n");
     b.open(indent(1)).node(Node::make(NodeTag::BodyEnd));
     const ParseSnapshot& s = b.fold();
     std::string out;
@@ -291,7 +291,7 @@ TEST(Html, ContentRunsWithGaijiAndDirectives) {
     std::vector<ContentItem> items = {
         ContentItem::make_text(b.store().intern("a")),
         ContentItem::make_gaiji(g),
-        ContentItem::make_directive(b.store().intern("［＃割り注］"), 4),
+        ContentItem::make_directive(b.store().intern("［＃割り注］"), RemarkKind::WarichuOpen),
         ContentItem::make_text(b.store().intern("b")),
     };
     Segment run = b.store().segment_from_items(items);
@@ -304,7 +304,7 @@ TEST(Html, ContentRunsWithGaijiAndDirectives) {
               "<span class=\"kogane-warichu\">b</span></rt><rp>)</rp></ruby>");
 
     FoldBuilder close_only;
-    std::vector<ContentItem> lone = {ContentItem::make_directive(close_only.store().intern("［＃割り注終わり］"), 5),
+    std::vector<ContentItem> lone = {ContentItem::make_directive(close_only.store().intern("［＃割り注終わり］"), RemarkKind::WarichuClose),
                                      ContentItem::make_text(close_only.store().intern("c"))};
     EXPECT_EQ(inline_html(close_only, Node::make_angle(close_only.store().content_from_segment(
                                           close_only.store().segment_from_items(lone)))),
@@ -330,8 +330,8 @@ TEST(Html, BalancedForArbitraryEvents) {
                 case 4: b.open(s); break;
                 case 5:
                 case 6: b.close(s); break;
-                case 7: b.node(b.directive("［＃割り注］", 4)); break;
-                case 8: b.node(b.directive("［＃割り注終わり］", 5)); break;
+                case 7: b.node(b.directive("［＃割り注］", RemarkKind::WarichuOpen)); break;
+                case 8: b.node(b.directive("［＃割り注終わり］", RemarkKind::WarichuClose)); break;
                 case 9: b.node(Node::make(NodeTag::PageBreak)); break;
                 case 10: b.node(b.ruby("r", "b")); break;
                 case 11: b.node(Node::make_heading(HeadingNode{b.content("h"), 1, 0})); break;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
@@ -11,58 +12,82 @@
 using namespace kogane;
 
 namespace {
-uint32_t pattern_of(std::string_view body) {
+// The keyword an annotation body starts with, or nothing.
+std::optional<Keyword> keyword_of(std::string_view body) {
     auto m = body_pattern_search(body);
-    return m ? m->pattern : 999;
+    return m ? std::optional<Keyword>(m->key) : std::nullopt;
 }
 }  // namespace
 
-TEST(Keywords, ListShape) {
+TEST(Keywords, RowsAreNamedAndUnique) {
     std::set<std::string_view> seen;
-    for (uint32_t p = 0; p < kBodyPatternCount; ++p) {
-        EXPECT_TRUE(seen.insert(body_pattern(p).keyword).second) << p;
-        EXPECT_LE(body_pattern(p).family, 44);
+    uint32_t index = 0;
+    for (const KeywordRow& row : keyword_rows()) {
+        EXPECT_EQ(static_cast<uint32_t>(row.key), index++);
+        EXPECT_TRUE(seen.insert(row.text).second) << row.text;
+        EXPECT_FALSE(row.text.empty());
     }
-    EXPECT_EQ(body_pattern(3).keyword, "ここから地から");
-    EXPECT_EQ(body_pattern(45).keyword, "ここから地より");
-    EXPECT_EQ(body_pattern(88).keyword, "（");
-    EXPECT_EQ(body_pattern(108).keyword, "レ");
-    EXPECT_EQ(body_pattern(128).keyword, "９");
+    EXPECT_EQ(index, kKeywordCount);
+    EXPECT_EQ(keyword_text(Keyword::HereRaisedFromEnd), "ここから地から");
+    EXPECT_EQ(keyword_text(Keyword::HereRaisedFromEndAlt), "ここから地より");
+    EXPECT_EQ(keyword_text(Keyword::ParenOpen), "（");
+    EXPECT_EQ(keyword_text(Keyword::Re), "レ");
+    EXPECT_EQ(keyword_text(Keyword::WideDigit9), "９");
+    EXPECT_STREQ(keyword_row(Keyword::Goma).html_class, "goma");
+    EXPECT_EQ(keyword_row(Keyword::Ichi).html_class, nullptr);
+    ASSERT_NE(find_keyword("分数"), nullptr);
+    EXPECT_EQ(find_keyword("分数")->match, KeywordMatch::None);
+    EXPECT_EQ(find_keyword("分数 "), nullptr);
 }
 
 TEST(Keywords, LongestPrefixWins) {
-    EXPECT_EQ(pattern_of("ここから字下げ"), 0u);
-    EXPECT_EQ(pattern_of("横組み終わり"), 19u);
-    EXPECT_EQ(pattern_of("横組み"), 18u);
-    EXPECT_EQ(pattern_of("ここから２字下げ"), 4u);
+    EXPECT_EQ(keyword_of("ここから字下げ"), Keyword::HereIndent);
+    EXPECT_EQ(keyword_of("横組み終わり"), Keyword::HorizontalEnd);
+    EXPECT_EQ(keyword_of("横組み"), Keyword::Horizontal);
+    EXPECT_EQ(keyword_of("ここから２字下げ"), Keyword::Here);
     auto m = body_pattern_search("ここから２字下げ");
     ASSERT_TRUE(m);
     EXPECT_EQ(m->end, std::string_view("ここから").size());
-    EXPECT_EQ(m->family, 29);
-    EXPECT_EQ(body_pattern_search("改頁")->family, 0);
-    EXPECT_EQ(body_pattern_search("改ページ")->family, 0);
-    EXPECT_EQ(body_pattern_search("ここで")->family, 22);
-    EXPECT_EQ(body_pattern_search("ここで字下げ終わり")->family, 14);
-    EXPECT_EQ(pattern_of("一レ"), 89u);
-    EXPECT_EQ(pattern_of("１０字下げ"), 120u);
+    EXPECT_EQ(m->family, KeywordFamily::BlockOpen);
+    EXPECT_EQ(m->match, KeywordMatch::Prefix);
+    EXPECT_EQ(body_pattern_search("改頁")->family, KeywordFamily::PageBreak);
+    EXPECT_EQ(body_pattern_search("改ページ")->family, KeywordFamily::PageBreak);
+    EXPECT_EQ(body_pattern_search("ここで")->family, KeywordFamily::HereClose);
+    EXPECT_EQ(body_pattern_search("ここで字下げ終わり")->family, KeywordFamily::IndentBlockClose);
+    EXPECT_EQ(keyword_of("一レ"), Keyword::IchiRe);
+    EXPECT_EQ(keyword_of("１０字下げ"), Keyword::WideDigit1);
     EXPECT_FALSE(body_pattern_search("「本」に傍点"));
     EXPECT_FALSE(body_pattern_search(""));
-    EXPECT_FALSE(body_pattern_search("こ"));  // a keyword's prefix is no match
+    EXPECT_FALSE(body_pattern_search("こ"));   // a keyword's prefix is no match
+    EXPECT_FALSE(body_pattern_search("分数"));  // a style named only after 「…」は
 }
 
-TEST(Keywords, WholeBodyFamilies) {
-    const uint8_t whole[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 15, 16, 17, 18, 19, 20, 21,
-                             23, 24, 25, 26, 38, 39};
-    std::set<uint8_t> w(std::begin(whole), std::end(whole));
-    for (uint8_t f = 0; f < 43; ++f) EXPECT_EQ(family_requires_whole(f), w.count(f) == 1) << int(f);
+TEST(Keywords, WholeBodyKeywords) {
+    const KeywordFamily whole[] = {
+        KeywordFamily::PageBreak,          KeywordFamily::BodyEnd,           KeywordFamily::ForcedBreak,
+        KeywordFamily::SectionOddPage,     KeywordFamily::SectionColumn,     KeywordFamily::SectionSpread,
+        KeywordFamily::LineAlignEnd,       KeywordFamily::LineCentre,        KeywordFamily::LineGothic,
+        KeywordFamily::FramedOpen,         KeywordFamily::FramedClose,       KeywordFamily::IndentBlockOpen,
+        KeywordFamily::CentreBlockOpen,    KeywordFamily::AlignEndBlockOpen, KeywordFamily::AlignEndBlockClose,
+        KeywordFamily::LineWidthClose,     KeywordFamily::TableOpen,         KeywordFamily::TableClose,
+        KeywordFamily::HorizontalOpen,     KeywordFamily::HorizontalClose,   KeywordFamily::FontSizeClose,
+        KeywordFamily::WarichuRemarkOpen,  KeywordFamily::WarichuRemarkClose, KeywordFamily::KaeritenSingle,
+        KeywordFamily::KaeritenCompound,   KeywordFamily::WarichuOpen,       KeywordFamily::WarichuClose,
+        KeywordFamily::InlineStyle,        KeywordFamily::IndentOne,
+    };
+    const std::set<KeywordFamily> w(std::begin(whole), std::end(whole));
+    for (const KeywordRow& row : keyword_rows()) {
+        if (row.match == KeywordMatch::None) continue;
+        EXPECT_EQ(row.match == KeywordMatch::Whole, w.count(row.family) == 1) << row.text;
+    }
 }
 
 TEST(Keywords, ConcurrentFirstUse) {
     std::vector<std::thread> threads;
-    std::vector<uint32_t> got(4);
-    for (int i = 0; i < 4; ++i) threads.emplace_back([&, i] { got[i] = pattern_of("ここで罫囲み終わり"); });
+    std::vector<std::optional<Keyword>> got(4);
+    for (int i = 0; i < 4; ++i) threads.emplace_back([&, i] { got[i] = keyword_of("ここで罫囲み終わり"); });
     for (auto& t : threads) t.join();
-    for (uint32_t g : got) EXPECT_EQ(g, 29u);
+    for (auto g : got) EXPECT_EQ(g, Keyword::HereFramedEnd);
     prewarm_keywords();
     prewarm_keywords();
 }

@@ -17,7 +17,7 @@ ClassifiedEvent node(NodeTag tag, uint32_t a, uint32_t b) { return ClassifiedEve
 
 ClassifiedEvent placed(uint32_t a, uint32_t b) {
     ClassifiedEvent e = node(NodeTag::Format, a, b);
-    e.node.format.suppressed = 3;
+    e.node.format.suppressed = FormatPlacement::OnEarlierOccurrence;
     e.out_of_place = true;
     return e;
 }

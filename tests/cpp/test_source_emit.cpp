@@ -140,9 +140,9 @@ TEST(SourceEmit, FormatAnnotationsBySuppression) {
     FormatNode placed;
     placed.target = b.content("東京");
     placed.style = FormatStyle{kStyleBoutenRight, 0};
-    placed.suppressed = 0;
+    placed.suppressed = FormatPlacement::InPlace;
     FormatNode missing = placed;
-    missing.suppressed = 2;
+    missing.suppressed = FormatPlacement::TargetNotFound;
     missing.style = FormatStyle{kStyleBoutenLeft, 9};
     FormatNode bold = placed;
     bold.style = FormatStyle{kStyleBold, 0};
@@ -156,9 +156,11 @@ TEST(SourceEmit, FormatAnnotationsBySuppression) {
 
 TEST(SourceEmit, LeavesAndBreaks) {
     SnapshotBuilder b;
-    b.node(Node::make_leaf({0, 0, 1})).node(Node::make_leaf({0, 0, 2})).node(Node::make_leaf({1, 3, 2}));
-    b.node(Node::make_leaf({2, 0, 0})).node(Node::make_leaf({2, 4, 0})).node(Node::make_leaf({3, 1, 0}));
-    b.node(Node::make_leaf({5, 1, 0}));
+    using L = LeafAlignNode;
+    b.node(Node::make_leaf(L::indented(1))).node(Node::make_leaf(L::indented(2)));
+    b.node(Node::make_leaf(L::indented_raised(2, 3)));
+    b.node(Node::make_leaf(L::aligned_end(0))).node(Node::make_leaf(L::aligned_end(4)));
+    b.node(Node::make_leaf(L::centred(true))).node(Node::make_leaf(L::sized(LineSize::ExtraLarge, true)));
     b.text("\n\n").node(Node::make(NodeTag::PageBreak), true).text("\n\n");
     b.node(Node::make_section(2), true);
     EXPECT_EQ(b.emit(),

@@ -53,6 +53,27 @@ struct CodeRef {
 
 enum class ContentTag : uint8_t { Text = 0, Gaiji = 1, InlineDirective = 2 };
 
+// What a Directive node (an annotation kept as written) stands for.
+enum class RemarkKind : uint8_t {
+    Legacy = 0,        // an old spelling of a known annotation
+    Other = 1,         // not recognised
+    AsInSource = 2,    // ママ
+    SourceNote = 3,    // 底本では…
+    WarichuOpen = 4,   // ［＃割り注］
+    WarichuClose = 5,  // ［＃割り注終わり］
+    Omission = 6,      // …
+    InputterNote = 7,  // 入力者注(N)
+    RubyNote = 8,
+    RubySpan = 9,
+    LeftRuby = 10,
+    LeftRubyEnd = 11,
+    MarginNote = 12,
+    MarginNoteEnd = 13,
+    // Not a remark: a kaeriten mark kept as an inline content item inside an
+    // explicit ruby base (｜吾欲［＃レ］往《…》); its raw text is the annotation.
+    KaeritenInBase = 14,
+};
+
 inline constexpr uint8_t kGaijiSeparated = 1;  // the reference had "、" before its code
 inline constexpr uint8_t kGaijiNoMark = 2;     // written without the leading ※
 
@@ -65,7 +86,7 @@ struct GaijiItem {
 
 struct ContentItem {
     ContentTag tag = ContentTag::Text;
-    uint8_t directive_kind = 0;  // InlineDirective
+    RemarkKind directive_kind = RemarkKind::Legacy;  // InlineDirective
     StringId text = 0;           // Text: the string; InlineDirective: raw annotation text
     GaijiItem gaiji;             // Gaiji
 
@@ -81,7 +102,7 @@ struct ContentItem {
         c.gaiji = g;
         return c;
     }
-    static ContentItem make_directive(StringId raw, uint8_t kind) {
+    static ContentItem make_directive(StringId raw, RemarkKind kind) {
         ContentItem c;
         c.tag = ContentTag::InlineDirective;
         c.text = raw;
@@ -180,19 +201,64 @@ struct RubyNode {
     uint8_t side = 0;  // 1 = left-hand ruby
 };
 
+// How a format's target is read when it is rendered.
+enum class FormatMode : uint8_t {
+    Plain,               // the target as text
+    Reparse,             // the target holds markup; `spec` is its source
+    DotAccent,           // `spec` names the dotted characters of an accent decoration
+    CollapsedContainer,  // a container that closed on its own text, written back as the container
+};
+
+// Where a format's decoration and annotation stand.
+enum class FormatPlacement : uint8_t {
+    InPlace,              // on the target just before the annotation
+    RenderedElsewhere,    // moved onto an earlier occurrence; this site writes nothing
+    TargetNotFound,       // no target: only the annotation is written back
+    OnEarlierOccurrence,  // the moved decoration; its annotation stands at the other site
+};
+
 struct FormatNode {
-    uint32_t mode = 0;     // 0 plain, 1 reparse target, 2 dot-accent spec in `spec`, 3 collapsed container
+    FormatMode mode = FormatMode::Plain;
     StringId spec = kNoId;
     ContentRef target;
     FormatStyle style;
-    uint8_t suppressed = 0;  // 0 placed, 1 rendered elsewhere, 2 target not found
+    FormatPlacement suppressed = FormatPlacement::InPlace;
 };
 
-struct LeafAlignNode {
-    uint8_t sub = 0;
-    uint8_t p1 = 0;
-    uint8_t p2 = 0;
+// The layout a single-line annotation puts on its line.
+enum class SingleLine : uint8_t {
+    Indent,        // N字下げ
+    IndentRaised,  // N字下げ、地よりM字上げ
+    AlignEnd,      // 地付き, 地からN字上げ
+    Centre,        // 中央揃え, ページの左右中央
+    Gothic,        // この行はゴシック体
+    FontSize,      // 特大文字, 大文字, 中文字, 小文字
 };
+
+// The sizes of a whole line, largest first.
+enum class LineSize : uint8_t { ExtraLarge, Large, Medium, Small };
+
+struct LeafAlignNode {
+    SingleLine layout = SingleLine::Indent;
+    uint8_t indent = 0;  // Indent, IndentRaised: characters from the top
+    uint8_t raise = 0;   // IndentRaised, AlignEnd: characters raised from the end (0 = flush)
+    LineSize size = LineSize::ExtraLarge;  // FontSize
+    bool bold = false;  // FontSize: 、太字 follows the size
+    bool page = false;  // Centre: centred on the page rather than on the line
+
+    static constexpr LeafAlignNode indented(uint8_t n) { return {SingleLine::Indent, n, 0, {}, false, false}; }
+    static constexpr LeafAlignNode indented_raised(uint8_t n, uint8_t m) {
+        return {SingleLine::IndentRaised, n, m, {}, false, false};
+    }
+    static constexpr LeafAlignNode aligned_end(uint8_t m) { return {SingleLine::AlignEnd, 0, m, {}, false, false}; }
+    static constexpr LeafAlignNode centred(bool page) { return {SingleLine::Centre, 0, 0, {}, false, page}; }
+    static constexpr LeafAlignNode gothic() { return {SingleLine::Gothic, 0, 0, {}, false, false}; }
+    static constexpr LeafAlignNode sized(LineSize size, bool bold) {
+        return {SingleLine::FontSize, 0, 0, size, bold, false};
+    }
+    friend constexpr bool operator==(const LeafAlignNode&, const LeafAlignNode&) = default;
+};
+static_assert(std::is_trivially_copyable_v<LeafAlignNode> && sizeof(LeafAlignNode) == 6);
 
 struct SectionBreakNode {
     uint8_t kind = 0;  // 0 改丁, 1 改段, 2 改見開き
@@ -227,7 +293,7 @@ struct KaeritenNode {
 
 struct DirectiveNode {
     StringId raw = 0;  // whole annotation, brackets included
-    uint8_t kind = 0;
+    RemarkKind kind = RemarkKind::Legacy;
 };
 
 struct AngleQuoteNode {
@@ -274,7 +340,7 @@ struct Node {
     static Node make_hint(HeadingHintNode h) { Node n = make(NodeTag::HeadingHint); n.hint = h; return n; }
     static Node make_illustration(IllustrationNode i) { Node n = make(NodeTag::Illustration); n.illustration = i; return n; }
     static Node make_kaeriten(StringId mark) { Node n = make(NodeTag::Kaeriten); n.kaeriten.mark = mark; return n; }
-    static Node make_directive(StringId raw, uint8_t kind) {
+    static Node make_directive(StringId raw, RemarkKind kind) {
         Node n = make(NodeTag::Directive);
         n.directive.raw = raw;
         n.directive.kind = kind;
@@ -286,6 +352,10 @@ struct Node {
 };
 
 static_assert(std::is_trivially_copyable_v<Node>);
+// Nodes are stored by value in every registry entry and content run: a
+// record that grows shows up here first.
+static_assert(sizeof(FormatNode) == 20 && sizeof(DirectiveNode) == 8 && sizeof(Node) == 36);
+static_assert(std::is_trivially_copyable_v<FormatNode> && std::is_trivially_copyable_v<DirectiveNode>);
 
 // Block leaves stand in their own paragraph; everything else is inline.
 inline constexpr bool is_block_leaf(NodeTag t) {
@@ -436,6 +506,6 @@ struct RegistryEntry {
     uint32_t position = 0;  // byte offset of the sentinel in the normalized text
 };
 
-static_assert(std::is_trivially_copyable_v<RegistryEntry>);
+static_assert(std::is_trivially_copyable_v<RegistryEntry> && sizeof(RegistryEntry) == 64);
 
 }  // namespace kogane

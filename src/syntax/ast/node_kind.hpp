@@ -34,14 +34,15 @@ inline NodeKind node_kind_of(const RegistryEntry& e) {
             return NodeKind::Emphasis;
         case NodeTag::Gaiji: return NodeKind::Gaiji;
         case NodeTag::LeafAlign:
-            switch (n.leaf.sub) {
-                case 0:
-                case 1: return NodeKind::Indent;
-                case 2: return NodeKind::AlignEnd;
-                case 3: return NodeKind::Center;
-                case 4: return NodeKind::LineGothic;
-                default: return NodeKind::LineFontSize;
+            switch (n.leaf.layout) {
+                case SingleLine::Indent:
+                case SingleLine::IndentRaised: return NodeKind::Indent;
+                case SingleLine::AlignEnd: return NodeKind::AlignEnd;
+                case SingleLine::Centre: return NodeKind::Center;
+                case SingleLine::Gothic: return NodeKind::LineGothic;
+                case SingleLine::FontSize: return NodeKind::LineFontSize;
             }
+            return NodeKind::LineFontSize;
         case NodeTag::PageBreak: return NodeKind::PageBreak;
         case NodeTag::SectionBreak: return NodeKind::SectionBreak;
         case NodeTag::BodyEnd: return NodeKind::BodyEnd;

@@ -633,7 +633,7 @@ struct Classifier::State {
         for (const ClassifiedEvent& m : bar_marks) {
             if (m.span.start < at || m.span.end > s.end) continue;
             if (m.span.start > at) items.push_back(ContentItem::make_text(store.intern(slice(text, Span{at, m.span.start}))));
-            items.push_back(ContentItem::make_directive(store.intern(slice(text, m.span)), kKaeritenInBase));
+            items.push_back(ContentItem::make_directive(store.intern(slice(text, m.span)), RemarkKind::KaeritenInBase));
             at = m.span.end;
         }
         if (at < s.end) items.push_back(ContentItem::make_text(store.intern(slice(text, Span{at, s.end}))));

@@ -23,11 +23,6 @@ namespace kogane {
 // Partner-table entry of an event whose opener or closer is not in the group.
 inline constexpr uint32_t kNoPartner = 0xFFFFFFFFu;
 
-// Remark kinds of a Directive node that the driver and dispatcher produce.
-inline constexpr uint8_t kRemarkUnrecognised = 1;
-// Not a remark: a kaeriten mark kept as an inline content item inside an
-// explicit ruby base (｜吾欲［＃レ］往《…》); its raw text is the annotation.
-inline constexpr uint8_t kKaeritenInBase = 14;
 
 struct AnnotationInput {
     // The buffered events of the enclosing group and its partner table (one

@@ -47,13 +47,11 @@ public:
         r.span = whole_;
         return r;
     }
-    AnnotationResult leaf(uint8_t sub, uint8_t p1, uint8_t p2) const {
-        return node(Node::make_leaf(LeafAlignNode{sub, p1, p2}));
-    }
-    AnnotationResult remark(uint8_t kind) const {
+    AnnotationResult leaf(LeafAlignNode l) const { return node(Node::make_leaf(l)); }
+    AnnotationResult remark(RemarkKind kind) const {
         return node(Node::make_directive(in_.store.intern(slice(in_.text, whole_)), kind));
     }
-    AnnotationResult remark_text(std::string_view text, uint8_t kind) const {
+    AnnotationResult remark_text(std::string_view text, RemarkKind kind) const {
         return node(Node::make_directive(in_.store.intern(text), kind));
     }
     static ContainerSpec spec(ContainerKind k, uint8_t b1 = 0, uint8_t b2 = 0, uint8_t b3 = 0) {
@@ -95,7 +93,7 @@ public:
         if (!consume(r, "字下げ")) return std::nullopt;
         if (r.empty()) {
             if (n_at_least_one && n->value == 0) return std::nullopt;
-            return leaf(0, 0, n->value);
+            return leaf(LeafAlignNode::indented(n->value));
         }
         consume(r, "て");
         consume(r, "、");
@@ -106,7 +104,7 @@ public:
         if (!consume(r, "字上げ") && !consume(r, "字あき")) return std::nullopt;
         if (!r.empty() && r != "で" && r != "て") return std::nullopt;
         if (n->value < 1 || m->value < 1) return std::nullopt;
-        return leaf(1, m->value, n->value);
+        return leaf(LeafAlignNode::indented_raised(n->value, m->value));
     }
 
     std::optional<AnnotationResult> font_size_open(std::string_view s) const {
@@ -234,6 +232,42 @@ public:
         return r;
     }
 
+    std::optional<AnnotationResult> align_end_raised(std::string_view rest) const {
+        auto n = parse_count(rest);
+        if (n && n->rest == "字上げ") return open(spec(ContainerKind::AlignEnd, n->value));
+        return std::nullopt;
+    }
+    std::optional<AnnotationResult> indent_close(std::string_view rest) const {
+        if (rest.empty() || (rest.starts_with("、") && rest.ends_with("終わり")))
+            return close(ContainerSpec::of(ContainerKind::Indent));
+        return std::nullopt;
+    }
+    std::optional<AnnotationResult> from_top_wrap(std::string_view rest) const {
+        std::string_view r = rest;
+        if (!consume(r, "、折り返して")) return std::nullopt;
+        return wrap_indent(r);
+    }
+    std::optional<AnnotationResult> columns_close(std::string_view rest) const {
+        if (rest == "段組終わり" || rest == "段組み終わり") return close(ContainerSpec::of(ContainerKind::Columns));
+        return std::nullopt;
+    }
+    static ContainerSpec centred_indent() {
+        ContainerSpec c = indent(0);
+        c[2] = 1;
+        return c;
+    }
+    std::optional<AnnotationResult> block_open(std::string_view rest) const;
+    std::optional<AnnotationResult> wrap_indent(std::string_view r) const;
+    std::optional<AnnotationResult> indent_grid_close(std::string_view rest) const;
+    std::optional<AnnotationResult> small_script(Keyword key, std::string_view rest) const;
+    std::optional<AnnotationResult> caption(Keyword key, std::string_view rest) const;
+    std::optional<AnnotationResult> line_raised(std::string_view rest) const;
+    std::optional<AnnotationResult> line_font_size(Keyword key, std::string_view rest) const;
+    std::optional<AnnotationResult> bouten(std::string_view body) const;
+    std::optional<AnnotationResult> typeface(std::string_view body) const;
+    std::optional<AnnotationResult> bracketed_kaeriten(std::string_view body, std::string_view rest) const;
+    std::optional<AnnotationResult> counted(std::string_view body) const;
+    std::optional<AnnotationResult> inline_style(std::string_view body) const;
     std::optional<AnnotationResult> apply(const BodyMatch& m, std::string_view body) const;
 
     const AnnotationInput& in_;
@@ -256,223 +290,237 @@ bool is_kunten_char(uint32_t c) {
            (c >= 0x4E00 && c <= 0x9FFF) || (c >= 0xF900 && c <= 0xFAFF);
 }
 
-std::optional<AnnotationResult> Rules::apply(const BodyMatch& m, std::string_view body) const {
-    std::string_view rest = body.substr(m.end);
-    const uint32_t p = m.pattern;
-    switch (m.family) {
-        case 11: return open(indent(1));
-        case 12: {
-            ContainerSpec c = indent(0);
-            c[2] = 1;
-            return open(c);
-        }
-        case 13: return open(spec(ContainerKind::AlignEnd, 0));
-        case 30: {
-            auto n = parse_count(rest);
-            if (n && n->rest == "字上げ") return open(spec(ContainerKind::AlignEnd, n->value));
-            return std::nullopt;
-        }
-        case 29: {
-            std::string_view r = rest;
-            if (consume(r, "改行天付き、折り返して") || consume(r, "天付き、折り返して")) {
-                auto n = parse_count(r);
-                if (n && n->rest == "字下げ") {
-                    ContainerSpec c = ContainerSpec::of(ContainerKind::IndentWrap);
-                    c[1] = n->value;
-                    return open(c);
-                }
-                return std::nullopt;
-            }
-            auto n = parse_count(rest);
-            if (!n) return std::nullopt;
-            std::string_view after = n->rest;
-            if (after == "字下げ") return open(indent(n->value));
-            if (after == "字詰め" && n->value >= 1) return open(spec(ContainerKind::LineWidth, n->value));
-            if ((after == "段組み" || after == "段組") && n->value >= 1)
-                return open(spec(ContainerKind::Columns, n->value));
-            if (consume(after, "字下げ、")) return compound_indent(n->value, after);
-            return font_size_open(rest);
-        }
-        case 14:
-            if (rest.empty() || (rest.starts_with("、") && rest.ends_with("終わり")))
-                return close(ContainerSpec::of(ContainerKind::Indent));
-            return std::nullopt;
-        case 31: {
-            auto n = parse_count(rest);
-            if (!n || n->rest != "字組み終わり") {
-                size_t line = rest.find("行");
-                if (line == std::string_view::npos) return std::nullopt;
-                n = parse_count(rest.substr(line + 3));
-            }
-            if (!n || n->rest != "字組み終わり" || n->value < 1) return std::nullopt;
-            ContainerSpec c = ContainerSpec::of(ContainerKind::Indent);
-            c[9] = n->value;
-            return close(c);
-        }
-        case 15: return close(ContainerSpec::of(ContainerKind::AlignEnd));
-        case 16: return close(ContainerSpec::of(ContainerKind::LineWidth));
-        case 17: return open(ContainerSpec::of(ContainerKind::Table));
-        case 18: return close(ContainerSpec::of(ContainerKind::Table));
-        case 19: return open(ContainerSpec::of(ContainerKind::Horizontal));
-        case 20: return close(ContainerSpec::of(ContainerKind::Horizontal));
-        case 21: return close(spec(ContainerKind::FontSize, body.find("大きな") != std::string_view::npos ? 1 : 0));
-        case 36: {
-            if (!rest.empty()) return std::nullopt;
-            uint8_t side = (p == 22 || p == 23) ? 1 : 0;
-            bool closing = p == 21 || p == 23;
-            ContainerSpec c = spec(ContainerKind::SmallScript, side);
-            return closing ? close(c) : open(c);
-        }
-        case 37: {
-            if (!rest.empty()) return std::nullopt;
-            bool block = p == 26 || p == 27;
-            bool closing = p == 25 || p == 27;
-            ContainerSpec c = spec(ContainerKind::Caption, block ? 1 : 0);
-            return closing ? close(c) : open(c);
-        }
-        case 9: return open(ContainerSpec::of(ContainerKind::Framed));
-        case 10: return close(ContainerSpec::of(ContainerKind::Framed));
-        case 38: return open(ContainerSpec::of(ContainerKind::Warichu));
-        case 39: return close(ContainerSpec::of(ContainerKind::Warichu));
-        case 23: return remark_text("［＃割り注］", kRemarkWarichuOpen);
-        case 24: return remark_text("［＃割り注終わり］", kRemarkWarichuClose);
-        case 40: return indent_leaf(rest, false);
-        case 41: {
-            std::string_view r = rest;
-            if (!consume(r, "、折り返して")) return std::nullopt;
-            auto n = parse_count(r);
-            if (!n || n->rest != "字下げ") return std::nullopt;
-            ContainerSpec c = ContainerSpec::of(ContainerKind::IndentWrap);
-            c[1] = n->value;
-            return open(c);
-        }
-        case 22:
-            if (rest == "段組終わり" || rest == "段組み終わり") return close(ContainerSpec::of(ContainerKind::Columns));
-            return std::nullopt;
-        case 0: return node(Node::make(NodeTag::PageBreak));
-        case 3: return node(Node::make_section(0));
-        case 4: return node(Node::make_section(1));
-        case 5: return node(Node::make_section(2));
-        case 1: return node(Node::make(NodeTag::BodyEnd));
-        case 2: return node(Node::make(NodeTag::ForcedBreak));
-        case 27: {
-            auto n = parse_count(rest);
-            if (!n || n->value < 1) return std::nullopt;
-            std::string_view r = n->rest;
-            if (r == "字上げ" || r == "字上がり" || r == "字上げ揃え" || r == "字上がり揃え") return leaf(2, n->value, 0);
-            return std::nullopt;
-        }
-        case 6: return leaf(2, 0, 0);
-        case 7: return leaf(3, p == 52 ? 1 : 0, 0);
-        case 8: return leaf(4, 0, 0);
-        case 42: {
-            if (!rest.empty() && rest != "、太字") return std::nullopt;
-            return leaf(5, rest.empty() ? 0 : 1, static_cast<uint8_t>(p - 55));
-        }
-        case 28: return illustration(body, "挿絵（");
-        case 34: {
-            std::string_view r = body;
-            uint8_t side = consume(r, "左に") ? 1 : 0;
-            bool closing = false;
-            if (r.ends_with("終わり")) {
-                r.remove_suffix(9);
-                closing = true;
-            }
-            auto kind = parse_bouten_kind(r);
-            if (!kind) return std::nullopt;
-            ContainerSpec c = spec(ContainerKind::BoutenRange, side, *kind);
-            return closing ? close(c) : open(c);
-        }
-        case 35: {
-            struct Form {
-                std::string_view body;
-                ContainerKind kind;
-                bool closing;
-                bool block;
-            };
-            static constexpr Form kForms[] = {
-                {"太字", ContainerKind::Bold, false, false},
-                {"ゴシック体", ContainerKind::Gothic, false, false},
-                {"斜体", ContainerKind::Italic, false, false},
-                {"太字終わり", ContainerKind::Bold, true, false},
-                {"ゴシック体終わり", ContainerKind::Gothic, true, false},
-                {"斜体終わり", ContainerKind::Italic, true, false},
-                {"ここから太字", ContainerKind::Bold, false, true},
-                {"ここからゴシック体", ContainerKind::Gothic, false, true},
-                {"ここから斜体", ContainerKind::Italic, false, true},
-                {"ここで太字終わり", ContainerKind::Bold, true, true},
-                {"ここでゴシック体終わり", ContainerKind::Gothic, true, true},
-                {"ここで斜体終わり", ContainerKind::Italic, true, true},
-            };
-            for (const Form& f : kForms) {
-                if (body != f.body) continue;
-                ContainerSpec c = spec(f.kind, f.block ? 1 : 0);
-                return f.closing ? close(c) : open(c);
-            }
-            return std::nullopt;
-        }
-        case 32: {
-            // （ + 1 to 6 kana or kanji + ）; a gaiji reference counts as
-            // one character (由［＃（※［＃「低のつくり」、…］）］).
-            std::string_view r = rest;
-            if (!r.ends_with("）")) return std::nullopt;
-            r.remove_suffix(3);
-            size_t count = 0;
-            for (size_t i = 0; i < r.size();) {
-                if (const size_t gaiji = gaiji_reference_length(r.substr(i))) {
-                    i += gaiji;
-                    ++count;
-                    continue;
-                }
-                utf8::Char c = utf8::decode(r, i);
-                if (!is_kunten_char(c.cp)) return std::nullopt;
-                i += c.len;
-                ++count;
-            }
-            if (count < 1 || count > 6) return std::nullopt;
-            return kaeriten(body, true);
-        }
-        case 25:
-        case 26: return kaeriten(body, false);
-        case 33: {
-            if (auto r = indent_leaf(body, true)) return r;
-            return font_size_open(body);
-        }
-        case 44: return leaf(0, 0, 1);  // ［＃字下げ］: one character, as ここから字下げ
-        case 43: {
-            // Ranges of the styles otherwise written as 「…」は縦中横 etc.
-            std::string_view r = body;
-            const bool closing = r.ends_with("終わり");
-            if (closing) r.remove_suffix(std::string_view("終わり").size());
-            const uint8_t style = r == "上付き小文字" ? kStyleSuperscript
-                                  : r == "下付き小文字" ? kStyleSubscript
-                                                        : kStyleCombineUpright;
-            const ContainerSpec c = spec(ContainerKind::InlineStyle, style);
-            return closing ? close(c) : open(c);
-        }
+// ［＃ここから…］ not matched by a longer keyword: a count and what it counts.
+std::optional<AnnotationResult> Rules::block_open(std::string_view rest) const {
+    std::string_view r = rest;
+    if (consume(r, "改行天付き、折り返して") || consume(r, "天付き、折り返して")) return wrap_indent(r);
+    auto n = parse_count(rest);
+    if (!n) return std::nullopt;
+    std::string_view after = n->rest;
+    if (after == "字下げ") return open(indent(n->value));
+    if (after == "字詰め" && n->value >= 1) return open(spec(ContainerKind::LineWidth, n->value));
+    if ((after == "段組み" || after == "段組") && n->value >= 1) return open(spec(ContainerKind::Columns, n->value));
+    if (consume(after, "字下げ、")) return compound_indent(n->value, after);
+    return font_size_open(rest);
+}
+
+// N字下げ after 折り返して: a block whose wrapped lines are indented.
+std::optional<AnnotationResult> Rules::wrap_indent(std::string_view r) const {
+    auto n = parse_count(r);
+    if (!n || n->rest != "字下げ") return std::nullopt;
+    ContainerSpec c = ContainerSpec::of(ContainerKind::IndentWrap);
+    c[1] = n->value;
+    return open(c);
+}
+
+// ここで字下げ、…N字組み終わり (optionally M行N字組み).
+std::optional<AnnotationResult> Rules::indent_grid_close(std::string_view rest) const {
+    auto n = parse_count(rest);
+    if (!n || n->rest != "字組み終わり") {
+        size_t line = rest.find("行");
+        if (line == std::string_view::npos) return std::nullopt;
+        n = parse_count(rest.substr(line + 3));
+    }
+    if (!n || n->rest != "字組み終わり" || n->value < 1) return std::nullopt;
+    ContainerSpec c = ContainerSpec::of(ContainerKind::Indent);
+    c[9] = n->value;
+    return close(c);
+}
+
+std::optional<AnnotationResult> Rules::small_script(Keyword key, std::string_view rest) const {
+    if (!rest.empty()) return std::nullopt;
+    const bool left = key == Keyword::LeftSmallScript || key == Keyword::LeftSmallScriptEnd;
+    const bool closing = key == Keyword::RightSmallScriptEnd || key == Keyword::LeftSmallScriptEnd;
+    ContainerSpec c = spec(ContainerKind::SmallScript, left ? 1 : 0);
+    return closing ? close(c) : open(c);
+}
+
+std::optional<AnnotationResult> Rules::caption(Keyword key, std::string_view rest) const {
+    if (!rest.empty()) return std::nullopt;
+    const bool block = key == Keyword::HereCaption || key == Keyword::HereCaptionEnd;
+    const bool closing = key == Keyword::CaptionEnd || key == Keyword::HereCaptionEnd;
+    ContainerSpec c = spec(ContainerKind::Caption, block ? 1 : 0);
+    return closing ? close(c) : open(c);
+}
+
+// 地からN字上げ and its spellings: the line raised N from the end.
+std::optional<AnnotationResult> Rules::line_raised(std::string_view rest) const {
+    auto n = parse_count(rest);
+    if (!n || n->value < 1) return std::nullopt;
+    std::string_view r = n->rest;
+    if (r == "字上げ" || r == "字上がり" || r == "字上げ揃え" || r == "字上がり揃え")
+        return leaf(LeafAlignNode::aligned_end(n->value));
+    return std::nullopt;
+}
+
+std::optional<AnnotationResult> Rules::line_font_size(Keyword key, std::string_view rest) const {
+    if (!rest.empty() && rest != "、太字") return std::nullopt;
+    LineSize size = LineSize::ExtraLarge;
+    switch (key) {
+        case Keyword::ExtraLargeText: size = LineSize::ExtraLarge; break;
+        case Keyword::LargeText: size = LineSize::Large; break;
+        case Keyword::MediumText: size = LineSize::Medium; break;
+        case Keyword::SmallText: size = LineSize::Small; break;
         default: return std::nullopt;
     }
+    return leaf(LeafAlignNode::sized(size, !rest.empty()));
+}
+
+std::optional<AnnotationResult> Rules::bouten(std::string_view body) const {
+    std::string_view r = body;
+    uint8_t side = consume(r, "左に") ? 1 : 0;
+    bool closing = false;
+    if (r.ends_with("終わり")) {
+        r.remove_suffix(9);
+        closing = true;
+    }
+    auto kind = parse_bouten_kind(r);
+    if (!kind) return std::nullopt;
+    ContainerSpec c = spec(ContainerKind::BoutenRange, side, *kind);
+    return closing ? close(c) : open(c);
+}
+
+std::optional<AnnotationResult> Rules::typeface(std::string_view body) const {
+    struct Form {
+        std::string_view body;
+        ContainerKind kind;
+        bool closing;
+        bool block;
+    };
+    static constexpr Form kForms[] = {
+        {"太字", ContainerKind::Bold, false, false},
+        {"ゴシック体", ContainerKind::Gothic, false, false},
+        {"斜体", ContainerKind::Italic, false, false},
+        {"太字終わり", ContainerKind::Bold, true, false},
+        {"ゴシック体終わり", ContainerKind::Gothic, true, false},
+        {"斜体終わり", ContainerKind::Italic, true, false},
+        {"ここから太字", ContainerKind::Bold, false, true},
+        {"ここからゴシック体", ContainerKind::Gothic, false, true},
+        {"ここから斜体", ContainerKind::Italic, false, true},
+        {"ここで太字終わり", ContainerKind::Bold, true, true},
+        {"ここでゴシック体終わり", ContainerKind::Gothic, true, true},
+        {"ここで斜体終わり", ContainerKind::Italic, true, true},
+    };
+    for (const Form& f : kForms) {
+        if (body != f.body) continue;
+        ContainerSpec c = spec(f.kind, f.block ? 1 : 0);
+        return f.closing ? close(c) : open(c);
+    }
+    return std::nullopt;
+}
+
+// （ + 1 to 6 kana or kanji + ）; a gaiji reference counts as one character
+// (由［＃（※［＃「低のつくり」、…］）］).
+std::optional<AnnotationResult> Rules::bracketed_kaeriten(std::string_view body, std::string_view rest) const {
+    std::string_view r = rest;
+    if (!r.ends_with("）")) return std::nullopt;
+    r.remove_suffix(3);
+    size_t count = 0;
+    for (size_t i = 0; i < r.size();) {
+        if (const size_t gaiji = gaiji_reference_length(r.substr(i))) {
+            i += gaiji;
+            ++count;
+            continue;
+        }
+        utf8::Char c = utf8::decode(r, i);
+        if (!is_kunten_char(c.cp)) return std::nullopt;
+        i += c.len;
+        ++count;
+    }
+    if (count < 1 || count > 6) return std::nullopt;
+    return kaeriten(body, true);
+}
+
+std::optional<AnnotationResult> Rules::counted(std::string_view body) const {
+    if (auto r = indent_leaf(body, true)) return r;
+    return font_size_open(body);
+}
+
+// Ranges of the styles otherwise written as 「…」は縦中横 etc.
+std::optional<AnnotationResult> Rules::inline_style(std::string_view body) const {
+    std::string_view r = body;
+    const bool closing = r.ends_with("終わり");
+    if (closing) r.remove_suffix(std::string_view("終わり").size());
+    const uint8_t style = r == "上付き小文字" ? kStyleSuperscript
+                          : r == "下付き小文字" ? kStyleSubscript
+                                                : kStyleCombineUpright;
+    const ContainerSpec c = spec(ContainerKind::InlineStyle, style);
+    return closing ? close(c) : open(c);
+}
+
+std::optional<AnnotationResult> Rules::apply(const BodyMatch& m, std::string_view body) const {
+    const std::string_view rest = body.substr(m.end);
+    using F = KeywordFamily;
+    switch (m.family) {
+        case F::IndentBlockOpen: return open(indent(1));
+        case F::CentreBlockOpen: return open(centred_indent());
+        case F::AlignEndBlockOpen: return open(spec(ContainerKind::AlignEnd, 0));
+        case F::AlignEndBlockRaised: return align_end_raised(rest);
+        case F::BlockOpen: return block_open(rest);
+        case F::IndentBlockClose: return indent_close(rest);
+        case F::IndentGridClose: return indent_grid_close(rest);
+        case F::AlignEndBlockClose: return close(ContainerSpec::of(ContainerKind::AlignEnd));
+        case F::LineWidthClose: return close(ContainerSpec::of(ContainerKind::LineWidth));
+        case F::TableOpen: return open(ContainerSpec::of(ContainerKind::Table));
+        case F::TableClose: return close(ContainerSpec::of(ContainerKind::Table));
+        case F::HorizontalOpen: return open(ContainerSpec::of(ContainerKind::Horizontal));
+        case F::HorizontalClose: return close(ContainerSpec::of(ContainerKind::Horizontal));
+        case F::FontSizeClose: return close(spec(ContainerKind::FontSize, body.find("大きな") != std::string_view::npos ? 1 : 0));
+        case F::SmallScript: return small_script(m.key, rest);
+        case F::Caption: return caption(m.key, rest);
+        case F::FramedOpen: return open(ContainerSpec::of(ContainerKind::Framed));
+        case F::FramedClose: return close(ContainerSpec::of(ContainerKind::Framed));
+        case F::WarichuOpen: return open(ContainerSpec::of(ContainerKind::Warichu));
+        case F::WarichuClose: return close(ContainerSpec::of(ContainerKind::Warichu));
+        case F::WarichuRemarkOpen: return remark_text("［＃割り注］", RemarkKind::WarichuOpen);
+        case F::WarichuRemarkClose: return remark_text("［＃割り注終わり］", RemarkKind::WarichuClose);
+        case F::FromTop: return indent_leaf(rest, false);
+        case F::FromTopWrap: return from_top_wrap(rest);
+        case F::HereClose: return columns_close(rest);
+        case F::PageBreak: return node(Node::make(NodeTag::PageBreak));
+        case F::SectionOddPage: return node(Node::make_section(0));
+        case F::SectionColumn: return node(Node::make_section(1));
+        case F::SectionSpread: return node(Node::make_section(2));
+        case F::BodyEnd: return node(Node::make(NodeTag::BodyEnd));
+        case F::ForcedBreak: return node(Node::make(NodeTag::ForcedBreak));
+        case F::LineRaised: return line_raised(rest);
+        case F::LineAlignEnd: return leaf(LeafAlignNode::aligned_end(0));
+        case F::LineCentre: return leaf(LeafAlignNode::centred(m.key == Keyword::PageCentre));
+        case F::LineGothic: return leaf(LeafAlignNode::gothic());
+        case F::LineFontSize: return line_font_size(m.key, rest);
+        case F::Illustration: return illustration(body, "挿絵（");
+        case F::Bouten: return bouten(body);
+        case F::TypefaceStyle: return typeface(body);
+        case F::KaeritenBracketed: return bracketed_kaeriten(body, rest);
+        case F::KaeritenSingle: return kaeriten(body, false);
+        case F::KaeritenCompound: return kaeriten(body, false);
+        case F::Count: return counted(body);
+        case F::IndentOne: return leaf(LeafAlignNode::indented(1));  // ［＃字下げ］: one character, as ここから字下げ
+        case F::InlineStyle: return inline_style(body);
+        case F::None: return std::nullopt;
+    }
+    return std::nullopt;
 }
 
 // Editorial wording recognised without keywords.
-std::optional<uint8_t> editorial_remark(std::string_view body) {
-    if (body.empty() || body == "…" || body == "（…）") return kRemarkOmission;
-    if (body == "ママ" || body.ends_with("はママ") || body == "底本のまま") return kRemarkAsInSource;
+std::optional<RemarkKind> editorial_remark(std::string_view body) {
+    if (body.empty() || body == "…" || body == "（…）") return RemarkKind::Omission;
+    if (body == "ママ" || body.ends_with("はママ") || body == "底本のまま") return RemarkKind::AsInSource;
     if (body.find("底本では") != std::string_view::npos || body.find("初出では") != std::string_view::npos)
-        return kRemarkSourceNote;
+        return RemarkKind::SourceNote;
     if (body.starts_with("入力者注(") && body.ends_with(")")) {
         std::string_view digits = body.substr(13, body.size() - 14);
         bool all = !digits.empty();
         for (char c : digits) all = all && c >= '0' && c <= '9';
-        if (all) return kRemarkInputterNote;
+        if (all) return RemarkKind::InputterNote;
     }
-    if (body.starts_with("「") && body.ends_with("」にルビ")) return kRemarkRubyNote;
-    if (body.starts_with("ルビは「") && body.ends_with("」にかかる")) return kRemarkRubySpan;
-    if (body == "左にルビ付き") return kRemarkLeftRuby;
-    if (body.starts_with("左に「") && body.ends_with("」のルビ付き終わり")) return kRemarkLeftRubyEnd;
-    if (body == "注記付き" || body == "左に注記付き") return kRemarkMarginNote;
+    if (body.starts_with("「") && body.ends_with("」にルビ")) return RemarkKind::RubyNote;
+    if (body.starts_with("ルビは「") && body.ends_with("」にかかる")) return RemarkKind::RubySpan;
+    if (body == "左にルビ付き") return RemarkKind::LeftRuby;
+    if (body.starts_with("左に「") && body.ends_with("」のルビ付き終わり")) return RemarkKind::LeftRubyEnd;
+    if (body == "注記付き" || body == "左に注記付き") return RemarkKind::MarginNote;
     if ((body.starts_with("「") || body.starts_with("左に「")) && body.ends_with("」の注記付き終わり"))
-        return kRemarkMarginNoteEnd;
+        return RemarkKind::MarginNoteEnd;
     return std::nullopt;
 }
 
@@ -560,7 +608,7 @@ std::optional<AnnotationResult> classify_directive(const AnnotationInput& in) {
         if (b.empty()) return std::nullopt;
         if (auto r = rules.heading(b)) return r;
         if (auto m = body_pattern_search(b)) {
-            if (!family_requires_whole(m->family) || m->end == b.size())
+            if (m->match != KeywordMatch::Whole || m->end == b.size())
                 if (auto r = rules.apply(*m, b)) return r;
         }
         return std::nullopt;
@@ -598,7 +646,7 @@ std::optional<AnnotationResult> classify_directive(const AnnotationInput& in) {
         return r;
     }
 
-    AnnotationResult r = rules.remark(recognise_legacy_phrase(body) ? kRemarkLegacy : kRemarkOther);
+    AnnotationResult r = rules.remark(recognise_legacy_phrase(body) ? RemarkKind::Legacy : RemarkKind::Other);
     if (auto canonical = normalise_spelling(body))
         r.diagnostic = Diagnostic::non_canonical_directive(whole, std::move(*canonical));
     else if (fwd.status == ForwardStatus::TargetNotFound)

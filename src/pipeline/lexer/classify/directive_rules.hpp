@@ -12,24 +12,6 @@
 
 namespace kogane {
 
-// Remark kinds of Directive nodes.
-enum RemarkKind : uint8_t {
-    kRemarkLegacy = 0,
-    kRemarkOther = 1,  // same value as kRemarkUnrecognised
-    kRemarkAsInSource = 2,
-    kRemarkSourceNote = 3,
-    kRemarkWarichuOpen = 4,
-    kRemarkWarichuClose = 5,
-    kRemarkOmission = 6,
-    kRemarkInputterNote = 7,
-    kRemarkRubyNote = 8,
-    kRemarkRubySpan = 9,
-    kRemarkLeftRuby = 10,
-    kRemarkLeftRubyEnd = 11,
-    kRemarkMarginNote = 12,
-    kRemarkMarginNoteEnd = 13,
-};
-
 struct Count {
     uint8_t value = 0;
     std::string_view rest;

@@ -262,17 +262,17 @@ private:
             source += "］";
         }
         FormatNode f;
-        f.mode = 1;
+        f.mode = FormatMode::Reparse;
         f.target = target_content(source);
         f.style = outer;
-        f.suppressed = 0;
+        f.suppressed = FormatPlacement::InPlace;
         f.spec = in_.store.intern(raw);
         return covered(Node::make_format(f), *c);
     }
 
     // The annotation kept as a remark, its text as written.
     Node remark_node() const {
-        return Node::make_directive(in_.store.intern(in_.text.substr(open_, end_ - open_)), kRemarkOther);
+        return Node::make_directive(in_.store.intern(in_.text.substr(open_, end_ - open_)), RemarkKind::Other);
     }
 
     // The target stands directly before the ［, inside the current run.
@@ -378,9 +378,9 @@ private:
         return in_.store.content_from_segment(in_.store.text_segment(t));
     }
 
-    FormatNode format_node(std::string_view t, FormatStyle style, uint8_t suppressed) const {
+    FormatNode format_node(std::string_view t, FormatStyle style, FormatPlacement suppressed) const {
         FormatNode f;
-        f.mode = t_.nested ? 1 : 0;
+        f.mode = t_.nested ? FormatMode::Reparse : FormatMode::Plain;
         f.target = target_content(t);
         f.style = style;
         f.suppressed = suppressed;
@@ -458,10 +458,10 @@ private:
     // author wrote it is kept for writing the annotation back.
     FormatNode covering(const Cover& c, FormatStyle style) const {
         FormatNode f;
-        f.mode = c.constructs ? 1 : 0;
+        f.mode = c.constructs ? FormatMode::Reparse : FormatMode::Plain;
         f.target = target_content(in_.text.substr(c.start, open_ - c.start));
         f.style = style;
-        f.suppressed = 0;
+        f.suppressed = FormatPlacement::InPlace;
         if (c.constructs) f.spec = in_.store.intern(target(0));
         return f;
     }
@@ -510,15 +510,16 @@ private:
             return o;
         }
         if (auto at = place_earlier(reading)) {
-            ForwardOutcome o = classified(Node::make_format(format_node(raw, style, 1)), Span{open_, end_});
+            const FormatNode moved = format_node(raw, style, FormatPlacement::RenderedElsewhere);
+            ForwardOutcome o = classified(Node::make_format(moved), Span{open_, end_});
             // The decorated occurrence only writes its text back; the
             // annotation itself stays where it was written.
             const std::string_view source = in_.text.substr(at->start, at->end - at->start);
             FormatNode placed;
-            placed.mode = at->constructs ? 1 : 0;
+            placed.mode = at->constructs ? FormatMode::Reparse : FormatMode::Plain;
             placed.target = target_content(source);
             placed.style = style;
-            placed.suppressed = 3;
+            placed.suppressed = FormatPlacement::OnEarlierOccurrence;
             if (at->constructs) placed.spec = in_.store.intern(raw);
             o.result.placed = PlacedFormat{Node::make_format(placed), Span{at->start, at->end}};
             if (bouten_form && starts_earlier(source, reading, at->start))
@@ -526,7 +527,8 @@ private:
             return o;
         }
         if (!precedes(raw, reading, open_)) return missing();
-        ForwardOutcome o = classified(Node::make_format(format_node(raw, style, 1)), Span{open_, end_});
+        const FormatNode moved = format_node(raw, style, FormatPlacement::RenderedElsewhere);
+        ForwardOutcome o = classified(Node::make_format(moved), Span{open_, end_});
         o.result.diagnostic = Diagnostic::simple(DiagTag::ForwardReferentNotStylable, Span{open_, end_});
         return o;
     }
@@ -543,10 +545,10 @@ private:
         }
         auto [first, count] = in_.store.push_items(std::span<const ContentItem>(items.data(), items.size()));
         FormatNode f;
-        f.mode = t_.nested ? 1 : 0;
+        f.mode = t_.nested ? FormatMode::Reparse : FormatMode::Plain;
         f.target = in_.store.content_from_segment(Segment{SegmentTag::Run, first, count});
         f.style = style;
-        f.suppressed = 1;
+        f.suppressed = FormatPlacement::RenderedElsewhere;
         ForwardOutcome o = classified(Node::make_format(f), Span{open_, end_});
         o.result.diagnostic = Diagnostic::simple(DiagTag::ForwardReferentNotStylable, Span{open_, end_});
         return o;
@@ -567,8 +569,8 @@ private:
         if (start_target.empty() || p == std::string_view::npos) return {};
         uint32_t from = *in_.run_start + static_cast<uint32_t>(p);
         std::string_view covered = in_.text.substr(from, open_ - from);
-        FormatNode f = format_node(covered, *style, 0);
-        f.mode = 0;
+        FormatNode f = format_node(covered, *style, FormatPlacement::InPlace);
+        f.mode = FormatMode::Plain;
         return classified(Node::make_format(f), Span{from, end_});
     }
 
@@ -678,8 +680,8 @@ private:
         if (!apply_dot_accents(t, suffix)) return {};
         FormatStyle style{kStyleAccentDot, 0};
         if (!immediately_before(t)) return {};
-        FormatNode f = format_node(t, style, 0);
-        f.mode = 2;
+        FormatNode f = format_node(t, style, FormatPlacement::InPlace);
+        f.mode = FormatMode::DotAccent;
         f.spec = in_.store.intern(body_);
         return classified(Node::make_format(f), Span{open_ - static_cast<uint32_t>(t.size()), end_});
     }
@@ -701,11 +703,11 @@ private:
         std::string_view word = in_.text.substr(start, open_ - start);
         if (word.empty() || !apply_dot_accents(word, body_)) return {};
         FormatNode f;
-        f.mode = 2;
+        f.mode = FormatMode::DotAccent;
         f.spec = in_.store.intern(body_);
         f.target = target_content(word);
         f.style = FormatStyle{kStyleAccentDot, 0};
-        f.suppressed = 0;
+        f.suppressed = FormatPlacement::InPlace;
         return classified(Node::make_format(f), Span{start, end_});
     }
 
@@ -748,9 +750,9 @@ std::optional<std::string> node_reading(const Node& n, const NodeStore& store) {
         // What shows nothing in the line reads as nothing: hidden remarks,
         // hints that only name their target, decorations placed elsewhere.
         case NodeTag::Directive: {
-            const uint8_t k = n.directive.kind;
-            if (k == kRemarkLegacy || k == kRemarkOther || k == kRemarkAsInSource || k == kRemarkSourceNote ||
-                k == kRemarkOmission)
+            const RemarkKind k = n.directive.kind;
+            if (k == RemarkKind::Legacy || k == RemarkKind::Other || k == RemarkKind::AsInSource || k == RemarkKind::SourceNote ||
+                k == RemarkKind::Omission)
                 return std::string();
             return std::nullopt;
         }
@@ -759,11 +761,11 @@ std::optional<std::string> node_reading(const Node& n, const NodeStore& store) {
             return std::string();
         case NodeTag::Format: {
             std::string_view single;
-            if (n.format.suppressed == 1) return std::string();
-            if (n.format.suppressed != 0) return std::nullopt;
+            if (n.format.suppressed == FormatPlacement::RenderedElsewhere) return std::string();
+            if (n.format.suppressed != FormatPlacement::InPlace) return std::nullopt;
             // A decoration over markup reads as the target its author wrote.
-            if (n.format.mode == 1 && n.format.spec != kNoId) return target_reading(store.resolve(n.format.spec));
-            if (n.format.mode != 0 || !store.single_text(n.format.target, &single)) return std::nullopt;
+            if (n.format.mode == FormatMode::Reparse && n.format.spec != kNoId) return target_reading(store.resolve(n.format.spec));
+            if (n.format.mode != FormatMode::Plain || !store.single_text(n.format.target, &single)) return std::nullopt;
             return std::string(single);
         }
         default: return std::nullopt;

@@ -10,39 +10,7 @@ namespace kogane {
 
 namespace {
 
-constexpr BodyPattern kPatterns[kBodyPatternCount] = {
-    {"ここから字下げ", 11}, {"ここからページの左右中央", 12}, {"ここから地付き", 13},
-    {"ここから地から", 30}, {"ここから", 29}, {"ここで字下げ終わり", 14}, {"ここで字下げ、", 31},
-    {"ここで地付き終わり", 15}, {"ここで字上げ終わり", 15}, {"ここで字詰め終わり", 16},
-    {"ここから表", 17}, {"ここで表終わり", 18}, {"ここから横組み", 19}, {"ここで横組み終わり", 20},
-    {"ここで大きな文字終わり", 21}, {"ここで小さな文字終わり", 21}, {"大きな文字終わり", 21},
-    {"小さな文字終わり", 21}, {"横組み", 19}, {"横組み終わり", 20},
-    {"行右小書き", 36}, {"行右小書き終わり", 36}, {"行左小書き", 36}, {"行左小書き終わり", 36},
-    {"キャプション", 37}, {"キャプション終わり", 37}, {"ここからキャプション", 37},
-    {"ここでキャプション終わり", 37}, {"ここから罫囲み", 9}, {"ここで罫囲み終わり", 10},
-    {"ここから割り注", 38}, {"ここで割り注終わり", 39}, {"天から", 40}, {"天より", 40},
-    {"改行天付き", 41}, {"ここで", 22}, {"改ページ", 0}, {"改頁", 0}, {"改丁", 3}, {"改段", 4},
-    {"改見開き", 5}, {"本文終わり", 1}, {"改行", 2}, {"地から", 27}, {"地より", 27},
-    {"ここから地より", 30}, {"文末より", 27}, {"行末より", 27}, {"この行は行末より", 27},
-    {"地付き", 6}, {"右寄せ", 6}, {"地寄せ", 6}, {"ページの左右中央", 7}, {"中央揃え", 7},
-    {"この行はゴシック体", 8}, {"特大文字", 42}, {"大文字", 42}, {"中文字", 42}, {"小文字", 42},
-    {"挿絵", 28}, {"罫囲み終わり", 10}, {"罫囲み", 9}, {"割り注終わり", 24}, {"割り注", 23},
-    {"左に", 34}, {"白ゴマ傍点", 34}, {"白丸傍点", 34}, {"二重丸傍点", 34}, {"蛇の目傍点", 34},
-    {"ばつ傍点", 34}, {"白三角傍点", 34}, {"黒三角傍点", 34}, {"丸傍点", 34}, {"傍点", 34},
-    {"二重傍線", 34}, {"鎖線", 34}, {"破線", 34}, {"波線", 34}, {"傍線", 34},
-    {"太字", 35}, {"斜体", 35}, {"ここから太字", 35}, {"ここから斜体", 35}, {"ここで太字終わり", 35},
-    {"ここで斜体終わり", 35}, {"ゴシック体", 35}, {"ここからゴシック体", 35},
-    {"ここでゴシック体終わり", 35}, {"（", 32},
-    {"一レ", 26}, {"上レ", 26}, {"下レ", 26}, {"中レ", 26}, {"二レ", 26}, {"三レ", 26}, {"上二", 26},
-    {"下二", 26},
-    {"一", 25}, {"丁", 25}, {"三", 25}, {"上", 25}, {"下", 25}, {"中", 25}, {"丙", 25}, {"乙", 25},
-    {"二", 25}, {"四", 25}, {"甲", 25}, {"レ", 25},
-    {"0", 33}, {"1", 33}, {"2", 33}, {"3", 33}, {"4", 33}, {"5", 33}, {"6", 33}, {"7", 33}, {"8", 33},
-    {"9", 33}, {"０", 33}, {"１", 33}, {"２", 33}, {"３", 33}, {"４", 33}, {"５", 33}, {"６", 33},
-    {"７", 33}, {"８", 33}, {"９", 33},
-    {"縦中横", 43}, {"縦中横終わり", 43}, {"上付き小文字", 43}, {"上付き小文字終わり", 43},
-    {"下付き小文字", 43}, {"下付き小文字終わり", 43}, {"字下げ", 44},
-};
+#include "keyword_rows.inc"
 
 constexpr uint32_t kNoPattern = 0xFFFFFFFFu;
 
@@ -58,9 +26,11 @@ public:
             uint32_t to;
         };
         std::vector<Edge> edges;
-        for (uint32_t p = 0; p < kBodyPatternCount; ++p) {
+        for (uint32_t p = 0; p < kKeywordCount; ++p) {
+            invariant(kKeywordRows[p].key == static_cast<Keyword>(p), "keyword rows are in Keyword order");
+            if (kKeywordRows[p].match == KeywordMatch::None) continue;
             uint32_t state = 0;
-            for (unsigned char b : kPatterns[p].keyword) {
+            for (unsigned char b : kKeywordRows[p].text) {
                 uint32_t next = kNoPattern;
                 for (const Edge& e : edges)
                     if (e.from == state && e.byte == b) next = e.to;
@@ -71,7 +41,7 @@ public:
                 }
                 state = next;
             }
-            invariant(accept_[state] == kNoPattern, "BODY_PATTERNS is a static, non-empty, valid set");
+            invariant(accept_[state] == kNoPattern, "each keyword is listed once and is not empty");
             accept_[state] = p;
         }
         std::sort(edges.begin(), edges.end(), [](const Edge& a, const Edge& b) {
@@ -101,16 +71,15 @@ public:
             if (next == kNoPattern) break;
             state = next;
             if (accept_[state] != kNoPattern) {
-                uint32_t p = accept_[state];
-                invariant(p < kBodyPatternCount, "AhoCorasick::try_find is not expected to fail");
-                best = BodyMatch{p, static_cast<uint32_t>(i + 1), kPatterns[p].family};
+                const KeywordRow& row = kKeywordRows[accept_[state]];
+                best = BodyMatch{row.key, static_cast<uint32_t>(i + 1), row.family, row.match};
             }
         }
         return best;
     }
 
 private:
-    std::vector<uint32_t> accept_;      // per state: pattern ending here, or none
+    std::vector<uint32_t> accept_;      // per state: index of the keyword ending here, or none
     std::vector<uint32_t> first_edge_;  // per state: index of its first edge
     std::vector<uint8_t> bytes_;
     std::vector<uint32_t> targets_;
@@ -123,9 +92,18 @@ const KeywordTrie& trie() {
 
 }  // namespace
 
-const BodyPattern& body_pattern(uint32_t pattern) {
-    invariant(pattern < kBodyPatternCount, "AhoCorasick::try_find is not expected to fail");
-    return kPatterns[pattern];
+std::span<const KeywordRow> keyword_rows() { return kKeywordRows; }
+
+const KeywordRow& keyword_row(Keyword key) {
+    const auto index = static_cast<uint32_t>(key);
+    invariant(index < kKeywordCount, "keyword_row takes a Keyword of the table");
+    return kKeywordRows[index];
+}
+
+const KeywordRow* find_keyword(std::string_view text) {
+    for (const KeywordRow& row : kKeywordRows)
+        if (row.text == text) return &row;
+    return nullptr;
 }
 
 std::optional<BodyMatch> body_pattern_search(std::string_view body) { return trie().longest_prefix(body); }

@@ -1,36 +1,61 @@
 #pragma once
-// The annotation keyword automaton: one anchored search over the start of
-// an annotation body selects the directive rule. Built once per process.
+// The annotation keywords (data/annotation-keywords.tsv, one row each) and
+// their automaton: one anchored search over the start of an annotation body
+// selects the directive rule. Built once per process.
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string_view>
+
+#include "syntax/ast/node.hpp"
 
 namespace kogane {
 
-inline constexpr uint32_t kBodyPatternCount = 136;
+#include "keyword_names.inc"
 
-struct BodyPattern {
-    std::string_view keyword;
-    uint8_t family;
+// Whether text may follow the keyword in the body.
+enum class KeywordMatch : uint8_t {
+    Whole,   // the keyword is the entire body
+    Prefix,  // the family's rule reads what follows
+    None,    // never matched at the start of a body (a style named elsewhere)
 };
 
-// The keyword list; a keyword's pattern number is its index.
-const BodyPattern& body_pattern(uint32_t pattern);
+struct KeywordRow {
+    Keyword key;
+    std::string_view text;
+    KeywordFamily family;
+    KeywordMatch match;
+    const char* html_class;  // nullptr when the keyword has no class of its own
+};
+
+std::span<const KeywordRow> keyword_rows();
+const KeywordRow& keyword_row(Keyword key);
+inline std::string_view keyword_text(Keyword key) { return keyword_row(key).text; }
+
+// The keyword that names a line size (特大文字 …).
+constexpr Keyword line_size_keyword(LineSize size) {
+    switch (size) {
+        case LineSize::ExtraLarge: return Keyword::ExtraLargeText;
+        case LineSize::Large: return Keyword::LargeText;
+        case LineSize::Medium: return Keyword::MediumText;
+        case LineSize::Small: return Keyword::SmallText;
+    }
+    return Keyword::SmallText;
+}
+
+// The row whose keyword is exactly `text`, or nullptr.
+const KeywordRow* find_keyword(std::string_view text);
 
 struct BodyMatch {
-    uint32_t pattern = 0;
+    Keyword key{};
     uint32_t end = 0;  // byte offset in the body where the keyword ends
-    uint8_t family = 0;
+    KeywordFamily family{};
+    KeywordMatch match = KeywordMatch::Whole;
 };
 
 // The longest keyword that is a prefix of `body`, or nothing.
 std::optional<BodyMatch> body_pattern_search(std::string_view body);
-
-// Families whose keyword must be the entire body.
-constexpr bool family_requires_whole(uint8_t family) {
-    return family < 64 && ((0x18C007BFBFFFull >> family) & 1) != 0;
-}
 
 // Builds the automaton if it is not built yet.
 void prewarm_keywords();
