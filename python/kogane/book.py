@@ -222,7 +222,9 @@ class Book:
     def _fragment(self, section: str) -> str:
         html = self._fragments.get(section)
         if html is None:
-            html = self._fragments[section] = Document(getattr(self, section)).to_html()
+            # Through the section's document method, so that a subclass that
+            # keeps its documents parses each section once for every view.
+            html = self._fragments[section] = getattr(self, f"{section}_document")().to_html()
         return html
 
     def image(self, name: str) -> bytes | None:
