@@ -84,7 +84,11 @@ public:
                     const RegistryEntry* e = snap_.registry.find(static_cast<uint32_t>(p));
                     auto kind = static_cast<SentinelKind>(third - 0x81);
                     if (e != nullptr && e->kind == kind) emit_entry(*e);
-                    bar_in_run_ = false;  // every construct ends the text run it follows
+                    // Every construct ends the text run it follows, except a
+                    // gaiji: a ｜ before it still opens the base of a later
+                    // ruby when read back.
+                    const bool gaiji = e != nullptr && e->kind == SentinelKind::Inline && e->node.tag == NodeTag::Gaiji;
+                    if (!gaiji) bar_in_run_ = false;
                     i = from = p + 3;
                     continue;
                 }
