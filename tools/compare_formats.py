@@ -20,7 +20,6 @@ fixed modification time) and every warning, or the error a step raised.
 
 from __future__ import annotations
 
-import argparse
 import datetime as dt
 import hashlib
 import os
@@ -34,7 +33,7 @@ ROOT = Path(__file__).resolve().parent.parent
 sys.path.insert(0, str(ROOT / "tools"))
 sys.path.insert(0, str(ROOT / "bench"))
 
-from compare_outputs import compare, gather_inputs  # noqa: E402
+from compare_outputs import command_line, gather_inputs  # noqa: E402
 
 MODIFIED = dt.datetime(2024, 1, 2, 3, 4, 5, tzinfo=dt.timezone.utc)
 PAGE_OPTIONS = {
@@ -176,21 +175,7 @@ def dump(out: Path, extra: list[Path], with_books: bool, progress: Callable[[str
 
 
 def main(argv: list[str]) -> int:
-    ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    sub = ap.add_subparsers(dest="command", required=True)
-    d = sub.add_parser("dump", help="write every format of every input into OUTDIR")
-    d.add_argument("outdir", type=Path)
-    d.add_argument("--input", type=Path, action="append", default=[], help="extra file or folder (repeatable)")
-    d.add_argument("--no-books", action="store_true", help="leave out the generated books")
-    c = sub.add_parser("compare", help="compare two dumps")
-    c.add_argument("a", type=Path)
-    c.add_argument("b", type=Path)
-    args = ap.parse_args(argv)
-    if args.command == "dump":
-        n = dump(args.outdir, args.input, not args.no_books, progress=lambda s: print(s, file=sys.stderr))
-        print(f"dumped {n} inputs to {args.outdir}")
-        return 0
-    return compare(args.a, args.b)
+    return command_line(argv, dump, "format", __doc__)
 
 
 if __name__ == "__main__":

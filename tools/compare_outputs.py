@@ -185,9 +185,14 @@ def compare(a: Path, b: Path) -> int:
 
 
 def main(argv: list[str]) -> int:
-    ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    return command_line(argv, dump, "view", __doc__)
+
+
+def command_line(argv: list[str], dump_fn, what: str, doc: str | None) -> int:
+    """The dump / compare command of this tool and of its siblings."""
+    ap = argparse.ArgumentParser(description=doc, formatter_class=argparse.RawDescriptionHelpFormatter)
     sub = ap.add_subparsers(dest="command", required=True)
-    d = sub.add_parser("dump", help="write every view of every input into OUTDIR")
+    d = sub.add_parser("dump", help=f"write every {what} of every input into OUTDIR")
     d.add_argument("outdir", type=Path)
     d.add_argument("--input", type=Path, action="append", default=[], help="extra file or folder (repeatable)")
     d.add_argument("--no-books", action="store_true", help="leave out the generated books")
@@ -196,7 +201,7 @@ def main(argv: list[str]) -> int:
     c.add_argument("b", type=Path)
     args = ap.parse_args(argv)
     if args.command == "dump":
-        n = dump(args.outdir, args.input, not args.no_books, progress=lambda s: print(s, file=sys.stderr))
+        n = dump_fn(args.outdir, args.input, not args.no_books, progress=lambda s: print(s, file=sys.stderr))
         print(f"dumped {n} inputs to {args.outdir}")
         return 0
     return compare(args.a, args.b)
