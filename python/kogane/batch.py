@@ -15,7 +15,7 @@ from __future__ import annotations
 
 import bisect
 import enum
-import html
+import functools
 import inspect
 import json
 import multiprocessing
@@ -172,26 +172,42 @@ def _is_book_file(name: str) -> bool:
     return name.lower().endswith(_BOOK_SUFFIXES) and not name.startswith(".")
 
 
-def _walk_books(folder: Path, skip: Path | None) -> list[tuple[str, int]]:
-    """The book files under `folder` in a stable order, with their sizes."""
+def _walk_books(folder: str, skip: str | None) -> list[tuple[str, int]]:
+    """The book files under `folder` in a stable order: (path relative to
+    `folder` with '/' between its parts, size)."""
     found: list[tuple[str, int]] = []
-    skip_s = str(skip) if skip is not None else None
-    for root, dirs, files in os.walk(folder):
-        # Hidden folders and the output folder (when it lies inside the input)
-        # are not part of the library.
-        dirs[:] = sorted(
-            d for d in dirs
-            if not d.startswith(".") and (skip_s is None or os.path.realpath(os.path.join(root, d)) != skip_s)
-        )
-        for name in sorted(files):
-            if _is_book_file(name):
-                path = os.path.join(root, name)
-                found.append((path, _size(path)))
+
+    def visit(path: str, rel: str) -> None:
+        try:
+            with os.scandir(path) as it:
+                entries = sorted(it, key=lambda e: e.name)
+        except OSError:
+            return
+        subfolders = []
+        for e in entries:
+            name = e.name
+            try:
+                is_dir = e.is_dir()
+            except OSError:
+                continue
+            if is_dir:
+                if e.is_symlink():  # as os.walk: linked folders are not followed
+                    continue
+                # Hidden folders and the output folder (when it lies inside
+                # the input) are not part of the library.
+                if not name.startswith(".") and (skip is None or os.path.realpath(e.path) != skip):
+                    subfolders.append(e)
+            elif _is_book_file(name):
+                try:
+                    size = e.stat().st_size
+                except OSError:
+                    size = 0
+                found.append((rel + name, size))
+        for e in subfolders:
+            visit(e.path, rel + e.name + "/")
+
+    visit(folder, "")
     return found
-
-
-def _real(p: Path) -> Path:
-    return Path(os.path.realpath(p))
 
 
 def _size(p: str | Path) -> int:
@@ -214,36 +230,51 @@ def plan(
     in the results. Stream formats (jsonl) have no per-book target.
     """
     fmt = Format(to)
-    out_dir = Path(out) if out is not None and not fmt.is_stream else None
-    skip = _real(out_dir) if out_dir is not None else None
-    books: list[tuple[str, int, str]] = []  # (file, size, root its label is relative to)
+    out_dir = str(Path(out)) if out is not None and not fmt.is_stream else None
+    skip = os.path.realpath(out_dir) if out_dir is not None else None
+    # (file as the caller names it, size, absolute root, path below the root)
+    books: list[tuple[str, int, str, str]] = []
     for given in inputs:
         if str(given) == "-":
             raise ValueError("standard input ('-') cannot be part of a batch")
-        p = Path(given)
-        if p.is_dir():
-            books.extend((f, size, str(p)) for f, size in _walk_books(p, skip))
+        p = str(Path(given))
+        if os.path.isdir(p):
+            root = os.path.abspath(p)
+            lead = p if p.endswith("/") else p + "/"
+            books.extend((lead + rel, size, root, rel) for rel, size in _walk_books(p, skip))
         else:
-            books.append((str(p), _size(p), str(p.parent)))
+            absolute = os.path.abspath(p)
+            root, name = os.path.split(absolute)
+            books.append((p, _size(p), root, name))
     if not books:
         return []
-    base = os.path.commonpath([os.path.abspath(r) for r in {root for _, _, root in books}])
+    roots = {root for _, _, root, _ in books}
+    base = os.path.commonpath(list(roots))
+    # Labels are relative to the common root: each root's own place under it, once.
+    prefixes = {}
+    for root in roots:
+        rel = os.path.relpath(root, base).replace(os.sep, "/")
+        prefixes[root] = "" if rel == "." else rel + "/"
+    out_lead = None if out_dir is None else (out_dir if out_dir.endswith("/") else out_dir + "/")
+    suffix = fmt.suffix
 
     seen: set[str] = set()
     jobs: list[Job] = []
     targets: set[str] = set()
-    for f, size, _root in books:
-        absolute = os.path.abspath(f)
+    for f, size, root, rel in books:
+        absolute = root + rel if root.endswith("/") else root + "/" + rel
         if absolute in seen:  # named twice, or a file inside a folder also given
             continue
         seen.add(absolute)
-        label = os.path.relpath(absolute, base).replace(os.sep, "/")
+        label = prefixes[root] + rel
         target = refusal = None
-        if out_dir is not None:
-            stem, _suffix = os.path.splitext(label)
-            t = os.path.join(out_dir, stem + fmt.suffix)
+        if out_lead is not None:
+            # The suffix as os.path.splitext sees it: not a name's leading dots.
+            dot, start = label.rfind("."), label.rfind("/") + 1
+            stem = label[:dot] if dot > start and label[start:dot].strip(".") else label
+            t = out_lead + stem + suffix
             if t in targets:  # book.txt and book.zip side by side
-                t = os.path.join(out_dir, label + fmt.suffix)
+                t = out_lead + label + suffix
             if os.path.abspath(t) == absolute:
                 refusal = f"{f}: the output would overwrite the input; choose another output folder"
             targets.add(t)
@@ -290,6 +321,9 @@ class _Book(Book):
         frames, say) may hold the book until some other thread lets go."""
         for key in ("_document", "_body_document", "_colophon_document", "_header_document"):
             self.__dict__.pop(key, None)
+        close = getattr(self.images, "close", None)  # an archive kept open for its illustrations
+        if close is not None:
+            close()
 
 
 # Formats made from the book's sections (header, body, colophon) rather than
@@ -310,20 +344,6 @@ def severity_counts(book: Book, to: Format | None) -> dict[str, int]:
                 counts[sev] = counts.get(sev, 0) + n
         return counts
     return _severity_counts(book.document().diagnostics_json())
-
-
-_IMG_SRC = re.compile(rb"<img\b[^>]*?\ssrc=\"([^\"]*)\"")
-
-
-def _image_names(page: bytes) -> list[str]:
-    names: list[str] = []
-    if b"<img" not in page:  # most books have no illustration; skip the scan
-        return names
-    for raw in _IMG_SRC.findall(page):
-        name = html.unescape(raw.decode("utf-8", errors="replace"))
-        if is_safe_image_path(name) and name not in names:
-            names.append(name)
-    return names
 
 
 def _severity_counts(diagnostics_json: str) -> dict[str, int]:
@@ -359,10 +379,15 @@ def _views(doc: Document, label: str, book: Book) -> bytes:
     return "".join(parts).encode("utf-8")
 
 
+@functools.lru_cache(maxsize=None)
+def _takes_warnings(fn) -> bool:
+    return "warnings" in inspect.signature(fn).parameters
+
+
 def _with_warnings(fn, book: Book, warnings: list[str] | None, **options):
     """Call a format that may report what it left out (an unsafe image
     source, say) to a ``warnings`` list; those messages join `warnings`."""
-    if warnings is None or "warnings" not in inspect.signature(fn).parameters:
+    if warnings is None or not _takes_warnings(fn):
         return fn(book, **options)
     reported: list[str] = []
     out = fn(book, warnings=reported, **options)
@@ -376,10 +401,12 @@ def render(
     options: FormatOptions = FormatOptions(),
     label: str = "",
     warnings: list[str] | None = None,
+    images: list[str] | None = None,
 ) -> bytes:
     """The book in format `to`, as the bytes of the output file.
 
-    Messages about what the format had to leave out are appended to `warnings`.
+    Messages about what the format had to leave out are appended to `warnings`;
+    the illustrations a page refers to (paths relative to it) to `images`.
     """
     fmt = Format(to)
     if fmt is Format.HTML:
@@ -393,7 +420,10 @@ def render(
     if fmt is Format.PAGE:
         from .pages import render_page
 
-        page = _with_warnings(render_page, book, warnings, horizontal=options.horizontal, notes=options.notes)
+        reported: list[str] = []
+        page = render_page(book, horizontal=options.horizontal, notes=options.notes, warnings=reported, images=images)
+        if warnings is not None:
+            warnings.extend(w for w in reported if w not in book.notes)  # the book's notes are reported already
         return page.encode("utf-8")
     if fmt is Format.EPUB:
         from .epub import build_epub
@@ -407,19 +437,28 @@ def render(
     raise AssertionError(fmt)
 
 
+_WRITE_FLAGS = os.O_WRONLY | os.O_CREAT | os.O_TRUNC | getattr(os, "O_CLOEXEC", 0) | getattr(os, "O_BINARY", 0)
+
+
 def write_atomic(path: str | os.PathLike[str], data: bytes) -> None:
     """Write `data` to `path` through a temporary file in the same folder and a rename."""
     path = os.fspath(path)
-    folder, name = os.path.split(path)
-    tmp = os.path.join(folder, f".{name}.{os.getpid()}.part")
+    slash = path.rfind(os.sep)
+    folder = path[:slash] if slash >= 0 else ""
+    tmp = f"{path[: slash + 1]}.{path[slash + 1 :]}.{os.getpid()}.part"
     try:
+        # A bare descriptor: one output is one write, a file object would only add work.
         try:
-            f = open(tmp, "wb")
+            fd = os.open(tmp, _WRITE_FLAGS, 0o666)
         except FileNotFoundError:  # the folder is made on first use only
             os.makedirs(folder or ".", exist_ok=True)
-            f = open(tmp, "wb")
-        with f:
-            f.write(data)
+            fd = os.open(tmp, _WRITE_FLAGS, 0o666)
+        try:
+            view = memoryview(data)
+            while view:
+                view = view[os.write(fd, view) :]
+        finally:
+            os.close(fd)
         os.replace(tmp, path)
     except BaseException:
         with suppress(OSError):
@@ -512,12 +551,10 @@ def _convert_loaded(book: "_Book", job: Job, fmt: Format | None, options: Format
     r.read_seconds = t1 - t0
     try:
         opts = FormatOptions() if options is None else options
-        output = render(book, fmt, opts, job.label, warnings=r.notes) if fmt else b""
+        output = render(book, fmt, opts, job.label, warnings=r.notes, images=r.images) if fmt else b""
         r.severities = severity_counts(book, fmt)
         if collect_diagnostics:
             r.diagnostics = _collect_diagnostics(book, book.document())
-        if fmt is Format.PAGE:
-            r.images = _image_names(output)
     except ImportError as e:
         r.error = f"{job.source}: the {fmt.value if fmt else ''} format is not available: {e}"
         return r
@@ -532,19 +569,30 @@ def _convert_loaded(book: "_Book", job: Job, fmt: Format | None, options: Format
     elif fmt is not None:
         try:
             write_atomic(job.target, output)
-            folder = Path(job.target).parent
-            for name in r.images:
-                # The browser asks for the decoded path of a percent-encoded src.
-                on_disk = urllib.parse.unquote(name)
-                image = (book.image(name) or book.image(on_disk)) if is_safe_image_path(on_disk) else None
-                if image is None:
-                    r.notes.append(f"{job.source}: the illustration {name} is missing")
-                    continue
-                write_atomic(folder / on_disk, image)
+            if r.images:
+                _write_images(book, job, r)
         except OSError as e:
             r.error = f"{e.filename or job.target}: cannot write: {e.strerror or e}"
     r.write_seconds = time.perf_counter() - t2
     return r
+
+
+def _write_images(book: Book, job: Job, r: BookResult) -> None:
+    """The illustrations the page refers to, beside it."""
+    folder = os.path.dirname(job.target)
+    for name in r.images:
+        # The browser asks for the decoded path of a percent-encoded src.
+        on_disk = urllib.parse.unquote(name) if "%" in name else name
+        image = None
+        if is_safe_image_path(on_disk):
+            image = book.image(name)
+            if image is None and on_disk != name:
+                image = book.image(on_disk)
+        if image is None:
+            fault = getattr(book.images, "faults", {}).get(on_disk) or getattr(book.images, "faults", {}).get(name)
+            r.notes.append(fault or f"{job.source}: the illustration {name} is missing")
+            continue
+        write_atomic(os.path.join(folder, on_disk), image)
 
 
 # -- running on an executor ----------------------------------------------------

@@ -17,6 +17,7 @@ import os
 import posixpath
 import re
 import zipfile
+import zlib
 from dataclasses import dataclass, field
 from pathlib import Path, PurePosixPath
 from typing import Mapping
@@ -96,11 +97,6 @@ def is_safe_image_path(name: str) -> bool:
     return ".." not in PurePosixPath(name).parts
 
 
-def _split_lines(text: str) -> list[str]:
-    """Lines with their line ends kept, so joining them gives the text back."""
-    return text.splitlines(keepends=True)
-
-
 def _bare(line: str) -> str:
     return line.rstrip("\r\n")
 
@@ -147,23 +143,35 @@ class Book:
         """Read a .txt file (UTF-8 or Shift_JIS), a .zip archive holding one,
         or a folder holding one (and its illustrations)."""
         p = Path(path)
-        if p.suffix.lower() == ".zip":
+        name = str(p)
+        if name[-4:].lower() == ".zip" and p.suffix:  # not a file named just ".zip"
             return cls._from_zip(p)
-        notes: tuple[str, ...] = ()
-        if p.is_dir():
-            texts = sorted(t for t in p.iterdir() if t.suffix.lower() == ".txt" and t.is_file())
-            if not texts:
-                raise BookError(f"{p}: the folder holds no .txt file")
-            chosen = max(texts, key=lambda t: (t.stat().st_size, t.name))
-            if len(texts) > 1:
-                others = ", ".join(t.name for t in texts if t != chosen)
-                notes = (f"{p}: the folder holds {len(texts)} .txt files; took {chosen.name} (not {others})",)
-            p = chosen
+        # Opened straight away: a folder answers with an error, so a plain
+        # file (nearly every book of a library) costs no extra stat.
         try:
-            data = p.read_bytes()
+            with open(name, "rb") as f:
+                data = f.read()
+        except IsADirectoryError:
+            return cls._from_folder(p)
         except OSError as e:
-            raise BookError(f"{p}: cannot read: {e.strerror or e}") from None
-        return cls.from_bytes(data, str(p), image_root=p.parent, notes=notes)
+            raise BookError(f"{name}: cannot read: {e.strerror or e}") from None
+        return cls.from_bytes(data, name, image_root=p.parent)
+
+    @classmethod
+    def _from_folder(cls, folder: Path) -> "Book":
+        texts = sorted(t for t in folder.iterdir() if t.suffix.lower() == ".txt" and t.is_file())
+        if not texts:
+            raise BookError(f"{folder}: the folder holds no .txt file")
+        chosen = max(texts, key=lambda t: (t.stat().st_size, t.name))
+        notes: tuple[str, ...] = ()
+        if len(texts) > 1:
+            others = ", ".join(t.name for t in texts if t != chosen)
+            notes = (f"{folder}: the folder holds {len(texts)} .txt files; took {chosen.name} (not {others})",)
+        try:
+            data = chosen.read_bytes()
+        except OSError as e:
+            raise BookError(f"{chosen}: cannot read: {e.strerror or e}") from None
+        return cls.from_bytes(data, str(chosen), image_root=folder, notes=notes)
 
     @classmethod
     def _from_zip(cls, p: Path) -> "Book":
@@ -183,14 +191,14 @@ class Book:
                 notes.append(f"{p}: the archive holds {len(texts)} .txt files; took {text_name} (not {others})")
             try:
                 data = archive.read(info)
-                base = posixpath.dirname(text_name)
-                images = {}
-                for i, n in entries:
-                    if n.lower().endswith(_IMAGE_SUFFIXES):
-                        rel = posixpath.relpath(n, base) if base else n
-                        images[rel] = archive.read(i)
-            except (OSError, zipfile.BadZipFile, RuntimeError) as e:
+            except (OSError, zipfile.BadZipFile, RuntimeError, EOFError, zlib.error) as e:
                 raise BookError(f"{p}: cannot read {text_name}: {e}") from None
+        base = posixpath.dirname(text_name)
+        members = {}
+        for i, n in entries:
+            if n.lower().endswith(_IMAGE_SUFFIXES):
+                members[posixpath.relpath(n, base) if base else n] = i
+        images = _ArchiveImages(p, members) if members else {}
         return cls.from_bytes(data, f"{p}!{text_name}", images=images, notes=tuple(notes))
 
     # -- documents ----------------------------------------------------------
@@ -232,7 +240,10 @@ class Book:
         if not is_safe_image_path(name):
             return None
         if name in self.images:
-            return self.images[name]
+            try:
+                return self.images[name]
+            except KeyError:  # listed but unreadable (a damaged archive member)
+                return None
         if self.image_root is not None:
             try:
                 return (self.image_root / name).read_bytes()
@@ -246,6 +257,53 @@ class Book:
             return self.title
         stem = self.name.rsplit("!", 1)[-1]
         return PurePosixPath(stem.replace("\\", "/")).stem or "untitled"
+
+
+class _ArchiveImages(Mapping[str, bytes]):
+    """The illustrations of an archive by their path relative to its text,
+    read only when asked for: a page names few of an archive's images, or none.
+
+    The archive is opened again on the first read and kept open for the
+    next ones until `close` (or until the mapping is dropped). A member that
+    cannot be read raises KeyError, and `faults` tells why.
+    """
+
+    def __init__(self, path: Path, members: dict[str, zipfile.ZipInfo]):
+        self._path = path
+        self._members = members
+        self._read: dict[str, bytes] = {}
+        self._archive: zipfile.ZipFile | None = None
+        self.faults: dict[str, str] = {}
+
+    def __getitem__(self, name: str) -> bytes:
+        data = self._read.get(name)
+        if data is None:
+            info = self._members[name]
+            if name in self.faults:
+                raise KeyError(name)
+            try:
+                if self._archive is None:
+                    self._archive = zipfile.ZipFile(self._path)
+                data = self._archive.read(info)
+            except (OSError, zipfile.BadZipFile, RuntimeError, EOFError, zlib.error) as e:
+                self.faults[name] = f"{self._path}: cannot read {info.filename}: {e}"
+                raise KeyError(name) from None
+            self._read[name] = data
+        return data
+
+    def __contains__(self, name: object) -> bool:
+        return name in self._members
+
+    def __iter__(self):
+        return iter(self._members)
+
+    def __len__(self) -> int:
+        return len(self._members)
+
+    def close(self) -> None:
+        if self._archive is not None:
+            self._archive.close()
+            self._archive = None
 
 
 def _zip_name(info: zipfile.ZipInfo) -> str:
@@ -273,44 +331,83 @@ def _header_fields(header_html: str) -> list[str]:
     return [s for s in (line.strip(" \u3000") for line in lines) if s]
 
 
+# What str.splitlines ends a line at; the sections are found line by line
+# from the two ends of the text, so the middle is never split.
+_LINE_BREAK = re.compile("\r\n|[\n\r\v\f\x1c\x1d\x1e\x85\u2028\u2029]")
+_LINE_BREAK_CHARS = "\n\r\v\f\x1c\x1d\x1e\x85\u2028\u2029"
+
+
+def _line_end(text: str, start: int) -> int:
+    """End of the line that begins at `start`, its line break included."""
+    m = _LINE_BREAK.search(text, start)
+    return m.end() if m else len(text)
+
+
+def _is_blank(line: str) -> bool:
+    return not _bare(line).strip(" \u3000")
+
+
+def _colophon_start(text: str, lo: int) -> int:
+    """Start of the last line at or after `lo` (a line start) that begins
+    with 底本： after spaces; the text's length when there is none."""
+    hi = len(text)
+    while True:
+        at = text.rfind(_COLOPHON_START, lo, hi)
+        if at < 0:
+            return len(text)
+        k = at
+        while k > lo and text[k - 1] in " \u3000":
+            k -= 1
+        if k == lo or text[k - 1] in _LINE_BREAK_CHARS:
+            return k
+        hi = at + len(_COLOPHON_START) - 1
+
+
 def _sections(text: str, name: str) -> tuple[dict, str | None]:
     """The section fields of a Book, and the header's HTML when it was rendered."""
-    lines = _split_lines(text)
-    n = len(lines)
-    pos = 0  # index of the first line not yet assigned
+    n = len(text)
 
     # Header: up to the first blank line, when those lines look like one.
-    header_lines: list[str] = []
-    first_blank = next((i for i, l in enumerate(lines) if not _bare(l).strip(" \u3000")), None)
-    if first_blank is not None and 0 < first_blank <= _MAX_HEADER_LINES:
-        candidate = lines[:first_blank]
-        if all(_is_header_line(l) for l in candidate):
-            header_lines = candidate
-            pos = first_blank
-    # The header keeps the blank lines that end it.
-    j = pos
-    while header_lines and j < n and not _bare(lines[j]).strip(" \u3000"):
-        j += 1
-    header_end = j
+    lines: list[str] = []  # the first lines, up to a blank one
+    pos = 0
+    first_blank = None
+    while pos < n and len(lines) <= _MAX_HEADER_LINES:
+        end = _line_end(text, pos)
+        line = text[pos:end]
+        if _is_blank(line):
+            first_blank = pos
+            break
+        lines.append(line)
+        pos = end
+    header = first_blank is not None and lines and all(_is_header_line(l) for l in lines)
+    header_end = 0
+    if header:
+        # The header keeps the blank lines that end it.
+        header_end = first_blank
+        while header_end < n:
+            end = _line_end(text, header_end)
+            if not _is_blank(text[header_end:end]):
+                break
+            header_end = end
 
     # Notation block: a rule line, 【テキスト中に…】 …, a rule line.
-    notation_start = notation_end = header_end
-    if j + 1 < n and _RULE_LINE.match(_bare(lines[j])) and _bare(lines[j + 1]).lstrip(_BOM).startswith(_NOTATION_START):
-        close = next((k for k in range(j + 2, n) if _RULE_LINE.match(_bare(lines[k]))), None)
-        if close is not None:
-            notation_end = close + 1
+    notation_end = header_end
+    rule_end = _line_end(text, header_end)
+    if rule_end < n and _RULE_LINE.match(_bare(text[header_end:rule_end])):
+        second_end = _line_end(text, rule_end)
+        if _bare(text[rule_end:second_end]).lstrip(_BOM).startswith(_NOTATION_START):
+            k = second_end
+            while k < n:
+                end = _line_end(text, k)
+                if _RULE_LINE.match(_bare(text[k:end])):
+                    notation_end = end
+                    break
+                k = end
 
     # Colophon: from the last line that starts with 底本： to the end.
-    colophon_start = n
-    for k in range(n - 1, notation_end - 1, -1):
-        if _bare(lines[k]).lstrip(" \u3000").startswith(_COLOPHON_START):
-            colophon_start = k
-            break
+    colophon_start = _colophon_start(text, notation_end)
 
-    def join(a: int, b: int) -> str:
-        return "".join(lines[a:b])
-
-    header_html = Document(join(0, header_end)).to_html() if header_lines else None
+    header_html = Document(text[:header_end]).to_html() if header else None
     fields = _header_fields(header_html) if header_html is not None else []
     title = subtitle = ""
     authors: list[str] = []
@@ -324,10 +421,10 @@ def _sections(text: str, name: str) -> tuple[dict, str | None]:
             authors.append(rest.pop())
         subtitle = "\u3000".join(rest)
     sections = dict(
-        header=join(0, header_end),
-        notation=join(notation_start, notation_end),
-        body=join(notation_end, colophon_start),
-        colophon=join(colophon_start, n),
+        header=text[:header_end],
+        notation=text[header_end:notation_end],
+        body=text[notation_end:colophon_start],
+        colophon=text[colophon_start:],
         title=title,
         subtitle=subtitle,
         authors=tuple(authors),

@@ -311,12 +311,14 @@ def adapt_fragment(
     warnings: list[str] | None = None,
     source_name: str = "",
     keep_image: Callable[[str], str | None] | None = None,
+    images: list[str] | None = None,
 ) -> str:
     """The engine's fragment prepared for reading (see the module docstring).
 
     ``keep_image(path)`` may refuse an image by returning the reason (an
     EPUB can only hold what the book has); refused and unsafe sources are
-    reported to ``warnings``.
+    reported to ``warnings``. The sources kept are added to ``images``
+    (each once).
     """
     prefix = f"{source_name}: " if source_name else ""
 
@@ -331,6 +333,8 @@ def adapt_fragment(
             if warnings is not None:
                 warnings.append(f"{prefix}image {src!r} left out: {refusal}")
             return ""
+        if images is not None and src not in images:
+            images.append(src)
         return m.group(0)
 
     # Each step looks for its literal first: most books need few of them.
@@ -410,9 +414,12 @@ def _header_html(book: Book, **adapt) -> str:
     return '<header class="kogane-book-header">\n' + "\n".join(parts) + "\n</header>\n"
 
 
-def book_parts(book: Book, *, notes: bool, warnings: list[str] | None, keep_image=None) -> dict[str, str]:
-    """Header, body and colophon of `book` as adapted HTML (notation left out)."""
-    adapt = dict(notes=notes, warnings=warnings, source_name=book.name, keep_image=keep_image)
+def book_parts(
+    book: Book, *, notes: bool, warnings: list[str] | None, keep_image=None, images: list[str] | None = None
+) -> dict[str, str]:
+    """Header, body and colophon of `book` as adapted HTML (notation left out);
+    the image sources they keep are added to `images`."""
+    adapt = dict(notes=notes, warnings=warnings, source_name=book.name, keep_image=keep_image, images=images)
     if warnings is not None:
         warnings.extend(book.notes)  # e.g. which .txt of an archive was taken
     colophon = ""
@@ -436,15 +443,21 @@ def _escape(s: str) -> str:
 
 
 def render_page(
-    book: Book, *, horizontal: bool = False, notes: bool = False, warnings: list[str] | None = None
+    book: Book,
+    *,
+    horizontal: bool = False,
+    notes: bool = False,
+    warnings: list[str] | None = None,
+    images: list[str] | None = None,
 ) -> str:
     """One HTML5 document for `book`: title, metadata, body and colophon.
 
     Vertical writing unless ``horizontal``; ``notes`` shows the editorial
     notes the text keeps hidden. Messages about dropped image sources are
-    appended to ``warnings`` when a list is given.
+    appended to ``warnings`` when a list is given; the image sources the page
+    refers to (as paths relative to it) to ``images``.
     """
-    parts = book_parts(book, notes=notes, warnings=warnings)
+    parts = book_parts(book, notes=notes, warnings=warnings, images=images)
     mode = "kogane-horizontal" if horizontal else "kogane-vertical"
     head = [
         "<!DOCTYPE html>",
