@@ -14,6 +14,7 @@ folder, opening, reading and writing files, worker hand-offs.
     python3 bench/bench_library.py                 # 10,000 books (about 500 MB)
     python3 bench/bench_library.py --books 300     # a quick run
     python3 bench/bench_library.py --to html       # another format
+    python3 bench/bench_library.py --dir LIB --limit 1000   # the first 1,000 books of a library
 
 The library is kept under build/library-N-SEED and reused by later runs.
 Needs the installed package (pip install .) or PYTHONPATH pointing at a
@@ -125,6 +126,29 @@ def ensure_library(root: Path, n_books: int, seed: int) -> tuple[int, int]:
     return books, size
 
 
+def first_books(root: Path, limit: int, where: Path) -> tuple[Path, int, int]:
+    """A folder at `where` that mirrors the first `limit` books of `root` (in
+    path order) as symbolic links, so the library itself stays untouched;
+    returns (folder, books, bytes)."""
+    if where.exists():
+        shutil.rmtree(where)
+    books = size = 0
+    for folder, dirs, files in os.walk(root):
+        dirs[:] = sorted(d for d in dirs if not d.startswith("."))
+        for name in sorted(files):
+            if books >= limit:
+                return where, books, size
+            if name.startswith(".") or not name.lower().endswith((".txt", ".zip")):
+                continue
+            source = Path(folder) / name
+            link = where / source.relative_to(root)
+            link.parent.mkdir(parents=True, exist_ok=True)
+            link.symlink_to(source)
+            books += 1
+            size += source.stat().st_size
+    return where, books, size
+
+
 def _book_bytes(path: Path) -> bytes:
     if path.suffix.lower() != ".zip":
         return path.read_bytes()
@@ -153,6 +177,13 @@ def in_process(root: Path, to: str) -> dict[str, float]:
     return {"engine": engine, "conversion": conversion, "text_mb": sum(len(d) for d, _ in blobs) / 1e6}
 
 
+def start_up_cpu() -> float:
+    """CPU time of starting the command that does nothing (imports, argument parsing)."""
+    cpu = _children_cpu()
+    subprocess.run([sys.executable, "-m", "kogane", "--version"], stdout=subprocess.DEVNULL, check=True)
+    return _children_cpu() - cpu
+
+
 def _children_cpu() -> float:
     usage = resource.getrusage(resource.RUSAGE_CHILDREN)
     return usage.ru_utime + usage.ru_stime
@@ -176,13 +207,17 @@ def run_command(root: Path, out: Path, to: str, jobs: int) -> tuple[float, float
 
 
 def io_floor(root: Path, out: Path) -> dict[str, float]:
-    """CPU time of plain reads of every input and plain writes of every output:
-    what any converter pays the file system, the yardstick for the command's I/O."""
+    """CPU time of plain reads of every input (unpacking the text of an
+    archive) and plain writes of every output: what any converter pays, the
+    yardstick for the command's I/O."""
     inputs = sorted(p for p in root.rglob("*") if p.is_file() and p.name[0] != ".")
     start = time.process_time()
     for p in inputs:
-        with open(p, "rb") as f:
-            f.read()
+        if p.suffix.lower() == ".zip":
+            _book_bytes(p)
+        else:
+            with open(p, "rb") as f:
+                f.read()
     read = time.process_time() - start
     outputs = [(p.relative_to(out), p.read_bytes()) for p in sorted(out.rglob("*")) if p.is_file()]
     floor = out.parent / (out.name + "-floor")
@@ -203,34 +238,66 @@ def io_floor(root: Path, out: Path) -> dict[str, float]:
     return {"read": read, "write": write}
 
 
+def _autogroup_note(jobs1_wall: float, jobs2_wall: float) -> str | None:
+    """Why --jobs 2 may not beat --jobs 1 in wall time on a busy machine."""
+    try:
+        autogroup = Path("/proc/sys/kernel/sched_autogroup_enabled").read_text().strip() == "1"
+    except OSError:
+        autogroup = False
+    load, cores = os.getloadavg()[0], os.cpu_count() or 1
+    if jobs2_wall < jobs1_wall * 0.8 or load < cores:
+        return None
+    note = f"the machine is busy (load {load:.1f} on {cores} cores)"
+    if autogroup:
+        note += ("; the kernel groups processes by session (autogroup) and gives each session one share of "
+                 "the CPU, so the workers of --jobs 2 split the share --jobs 1 has to itself")
+    return "wall times say little here: " + note
+
+
 def main(argv: list[str]) -> int:
     ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     ap.add_argument("--books", type=int, default=10_000)
     ap.add_argument("--seed", type=int, default=1)
     ap.add_argument("--to", default="page")
     ap.add_argument("--dir", type=Path, default=None, help="where the library is kept (default build/library-N-SEED)")
+    ap.add_argument("--limit", type=int, default=None, help="convert only the first N books of the library")
     ap.add_argument("--repeat", type=int, default=2, help="runs of each measurement; the fastest counts (shared machines)")
     ap.add_argument("--out", type=Path, default=None, help="where the outputs go (default beside the library; try /dev/shm)")
     ap.add_argument("--keep-output", action="store_true")
     args = ap.parse_args(argv)
 
-    root = args.dir or HERE.parent / "build" / f"library-{args.books}-{args.seed}"
-    books, size = ensure_library(root, args.books, args.seed)
+    library = args.dir or HERE.parent / "build" / f"library-{args.books}-{args.seed}"
+    books, size = ensure_library(library, args.books, args.seed)
+    out = args.out or library.parent / (library.name + "-out")
+    root = library
+    subset = None
+    if args.limit is not None and args.limit < books:
+        subset = out.parent / (out.name + f"-first{args.limit}")
+        root, books, size = first_books(library, args.limit, subset)
     mb = size / 1e6
-    out = args.out or root.parent / (root.name + "-out")
 
     try:
         from kogane.batch import default_workers
 
-        reps = range(max(1, args.repeat))
-        jobs2 = min(run_command(root, out, args.to, 2) for _ in reps)
-        jobs1 = min(run_command(root, out, args.to, 1) for _ in reps)
+        # The measurements take turns, so that a change in the machine's load
+        # reaches all of them alike; the fastest of each counts.
+        runs: dict[str, list] = {"jobs2": [], "jobs1": [], "inner": []}
+        for _ in range(max(1, args.repeat)):
+            runs["jobs2"].append(run_command(root, out, args.to, 2))
+            runs["jobs1"].append(run_command(root, out, args.to, 1))
+            runs["inner"].append(in_process(root, args.to))
+        jobs2 = min(runs["jobs2"], key=lambda r: r[1])
+        jobs1 = min(runs["jobs1"], key=lambda r: r[1])
+        jobs2_wall = min(w for w, _ in runs["jobs2"])
+        jobs1_wall = min(w for w, _ in runs["jobs1"])
+        inner = {k: min(i[k] for i in runs["inner"]) for k in runs["inner"][0]}
+        start_up = min(start_up_cpu() for _ in range(3))
         floor = io_floor(root, out)
-        inners = [in_process(root, args.to) for _ in reps]
-        inner = {k: min(i[k] for i in inners) for k in inners[0]}
     finally:
         if not args.keep_output and out.exists():
             shutil.rmtree(out)
+        if subset is not None:
+            shutil.rmtree(subset)
 
     def line(name: str, wall: float | None, cpu: float) -> str:
         walls = f"{wall:8.2f} s wall {books / wall:7.1f} books/s {mb / wall:6.1f} MB/s" if wall else " " * 45
@@ -238,20 +305,28 @@ def main(argv: list[str]) -> int:
 
     print(f"library: {books} books, {mb:.1f} MB on disk ({inner['text_mb']:.1f} MB of text); format {args.to}; "
           f"{default_workers()} cores; load average {os.getloadavg()[0]:.1f}")
-    print(line("kogane convert --jobs 2", *jobs2))
-    print(line("kogane convert --jobs 1", *jobs1))
+    print(line("kogane convert --jobs 2", jobs2_wall, jobs2[1]))
+    print(line("kogane convert --jobs 1", jobs1_wall, jobs1[1]))
     print(line("in process: conversion, no files", None, inner["conversion"]))
     print(line("in process: engine only", None, inner["engine"]))
-    print(f"wall-time speed-up of --jobs 2 over --jobs 1: {jobs1[0] / jobs2[0]:.2f}x")
+    print(f"wall-time speed-up of --jobs 2 over --jobs 1: {jobs1_wall / jobs2_wall:.2f}x; "
+          f"CPU time of --jobs 2 over --jobs 1: {jobs2[1] / jobs1[1]:.2f}x")
+    note = _autogroup_note(jobs1_wall, jobs2_wall)
+    if note:
+        print(note)
     # CPU time, not wall time: on a shared machine the wall clock also counts other people's work.
     cpu1 = jobs1[1]
     io_cpu = floor["read"] + floor["write"]
     around = cpu1 - inner["conversion"]
-    print(f"file system floor (plain reads of the inputs, plain writes of the outputs): "
-          f"{floor['read']:.2f} + {floor['write']:.2f} s CPU")
-    print(f"--jobs 1 CPU time beyond the conversion: {100 * around / cpu1:.1f} %, of which the file system floor "
-          f"{100 * io_cpu / cpu1:.1f} % and the command's own work (start, walk, detect, hand-offs) "
-          f"{100 * (around - io_cpu) / cpu1:.1f} % (target: under 10 % in all)")
+    own = around - io_cpu
+    print(f"file system floor (plain reads of the inputs, archives unpacked; plain writes of the outputs): "
+          f"{floor['read']:.2f} + {floor['write']:.2f} s CPU; start-up of the command: {start_up:.2f} s CPU")
+    print(f"--jobs 1 CPU time beyond the conversion: {around:.2f} s = {100 * around / cpu1:.1f} % "
+          f"(file system floor {100 * io_cpu / cpu1:.1f} %, start-up {100 * start_up / cpu1:.1f} %, "
+          f"the rest of the command's own work {100 * (own - start_up) / cpu1:.1f} %)")
+    share = 100 * around / cpu1
+    verdict = "met" if share < 10 else "NOT met"
+    print(f"overhead of the command (open, detect, write, start-up) against the 10 % target: {share:.1f} % -> {verdict}")
     print(f"everything around the engine (also book sections, diagnostics counts and the {args.to} format): "
           f"{100 * (cpu1 - inner['engine']) / cpu1:.1f} %")
     return 0

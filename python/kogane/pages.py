@@ -43,7 +43,8 @@ _MARKER = re.compile(
     r'<span class="(?:kogane-indent|kogane-align-end|kogane-center|kogane-line-)[^"]*"[^>]*>'
 )
 _EMPTY_MARKER_TAIL = "</span>"
-_DATA_NUMBER = re.compile(r' data-(amount|offset|width|wrap|steps|columns|kumi-lines|kumi-width)="(\d+)"')
+_NUMBER_NAMES = ("amount", "offset", "width", "wrap", "steps", "columns", "kumi-lines", "kumi-width")
+_DATA_NUMBER = re.compile(rf' data-({"|".join(_NUMBER_NAMES)})="(\d+)"')
 _IMG = re.compile(r'<img src="([^"]*)"([^>]*?) ?/>')
 _HIDDEN_DIRECTIVE = re.compile(r'<span class="kogane-directive" hidden>(.*?)</span>', re.S)
 # ruby-position is read from the <ruby> element, so a reading on the left
@@ -242,6 +243,9 @@ def _numbers_to_properties(fragment: str) -> str:
     done = scanned = 0  # end of what is copied / of the last tag looked at
     at = fragment.find(" data-")
     while at >= 0:
+        if not fragment.startswith(_NUMBER_NAMES, at + 6):  # most are a gaiji's data-codepoint
+            at = fragment.find(" data-", at + 6)
+            continue
         close = fragment.find(">", at)
         if close < 0:
             break
@@ -472,14 +476,23 @@ def render_page(
         head.append(f'<meta name="author" content="{_escape("、".join(book.authors))}" />')
     if book.subtitle:
         head.append(f'<meta name="description" content="{_escape(book.subtitle)}" />')
-    head.append(f'<meta name="generator" content="Kogane {_escape(_version())}" />')
-    head.append("<style>\n" + stylesheet() + "</style>")
-    head.append("</head>")
-    body = ["<body>", parts["header"], '<main class="kogane-body">', parts["body"], "</main>"]
+    head.append(_page_head_end())
+    # One join for the whole page: the body is most of it.
+    head += ["<body>", parts["header"], '<main class="kogane-body">', parts["body"], "</main>"]
     if parts["colophon"]:
-        body += ['<section class="kogane-colophon">', parts["colophon"], "</section>"]
-    body.append("</body>\n</html>\n")
-    return "\n".join(head) + "\n" + "\n".join(body)
+        head += ['<section class="kogane-colophon">', parts["colophon"], "</section>"]
+    head.append("</body>\n</html>\n")
+    return "\n".join(head)
+
+
+@lru_cache(maxsize=1)
+def _page_head_end() -> str:
+    """The end of every page's head: generator, stylesheet."""
+    return "\n".join([
+        f'<meta name="generator" content="Kogane {_escape(_version())}" />',
+        "<style>\n" + stylesheet() + "</style>",
+        "</head>",
+    ])
 
 
 def _as_book(source: Book | str | bytes | os.PathLike[str]) -> Book:

@@ -113,3 +113,46 @@ def test_stopping_a_run_finishes_the_books_under_way_and_starts_no_more(tmp_path
     assert sorted(Path(r.target) for r in finished) == written  # nothing half-written beside them
     expected = html_of(lib / "b00.txt")
     assert all(p.read_bytes() == expected for p in written)
+
+
+def test_planning_skips_hidden_and_linked_folders_and_keeps_names_as_given(library, tmp_path, monkeypatch):
+    (library / ".git").mkdir()
+    (library / ".git" / "x.txt").write_text("x")
+    (library / "a" / ".draft.txt").write_text("x")
+    (library / "linked").symlink_to(library / "a", target_is_directory=True)
+    (library / "..odd.txt").write_text("x")
+    monkeypatch.chdir(tmp_path)
+    jobs = plan(["./lib/", "lib/a/two.txt", "lib/..odd.txt"], Format.HTML, "out/")
+    assert [(j.source, j.label, j.target) for j in jobs] == [
+        ("lib/one.txt", "one.txt", "out/one.html"),
+        ("lib/one.zip", "one.zip", "out/one.zip.html"),
+        ("lib/a/one.txt", "a/one.txt", "out/a/one.html"),
+        ("lib/a/two.txt", "a/two.txt", "out/a/two.html"),  # named twice, planned once
+        ("lib/..odd.txt", "..odd.txt", "out/..odd.html"),
+    ]
+    assert [j.size for j in jobs[2:4]] == [SAMPLE.stat().st_size, len("｜漢字《かんじ》\n".encode())]
+
+
+def test_an_archive_gives_up_only_the_illustrations_its_page_shows(tmp_path):
+    archive = tmp_path / "book.zip"
+    text = "題\r\n\r\n本文［＃挿絵（fig/a.png）入る］\r\n［＃挿絵（fig/b.png）入る］\r\n"
+    with zipfile.ZipFile(archive, "w") as z:  # stored, so that a member can be damaged in place
+        z.writestr("book/book.txt", text.encode("cp932"))
+        z.writestr("book/fig/a.png", b"\x89PNG a")
+        z.writestr("book/fig/b.png", b"\x89PNG bbbb")
+        z.writestr("book/fig/unused.png", b"\x89PNG unused")
+    archive.write_bytes(archive.read_bytes().replace(b"PNG bbbb", b"PNG xxxx").replace(b"PNG unused", b"PNG UNUSED"))
+
+    book = kogane.Book.from_path(archive)
+    assert sorted(book.images) == ["fig/a.png", "fig/b.png", "fig/unused.png"]
+    assert book.image("fig/a.png") == b"\x89PNG a" and book.image("fig/b.png") is None
+    assert book.images.faults == {"fig/b.png": f"{archive}: cannot read book/fig/b.png: Bad CRC-32 for file 'book/fig/b.png'"}
+
+    # A damaged illustration the page does not show costs nothing; one it
+    # shows is left out with the reason, and the page is written all the same.
+    (r,) = kogane.convert_many([archive], to="page", out=tmp_path / "site", workers=1)
+    assert r.ok and r.images == ["fig/a.png", "fig/b.png"]
+    assert r.notes == [f"{archive}: cannot read book/fig/b.png: Bad CRC-32 for file 'book/fig/b.png'"]
+    site = tmp_path / "site"
+    assert sorted(p.relative_to(site).as_posix() for p in site.rglob("*") if p.is_file()) == ["book.html", "fig/a.png"]
+    assert (site / "fig" / "a.png").read_bytes() == b"\x89PNG a"

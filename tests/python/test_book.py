@@ -192,3 +192,16 @@ def test_safe_image_paths():
     for bad in ["", "/etc/passwd", "//host/a.png", "javascript:alert(1)", "data:image/png;base64,xx",
                 "file:///a.png", "../a.png", "a/../../b.png", "C:\\a.png"]:
         assert not is_safe_image_path(bad), bad
+
+
+def test_sections_whatever_ends_the_lines():
+    for nl in ("\n", "\r\n", "\r"):
+        rule = "-" * 12
+        text = nl.join(["銀河", "宮沢賢治", "", "", rule, "【テキスト中に現れる記号について】", "《》：ルビ", rule,
+                        "本文。底本：ではない", "　底本：「前の本」", "底本：「後の本」", "入力：誰か", ""])
+        book = Book.from_text(text)
+        assert (book.title, book.authors) == ("銀河", ("宮沢賢治",)), repr(nl)
+        assert book.header == "銀河" + nl + "宮沢賢治" + nl * 3  # with the blank lines that end it
+        assert book.notation == nl.join([rule, "【テキスト中に現れる記号について】", "《》：ルビ", rule, ""])
+        assert book.body == nl.join(["本文。底本：ではない", "　底本：「前の本」", ""])
+        assert book.colophon == nl.join(["底本：「後の本」", "入力：誰か", ""])
