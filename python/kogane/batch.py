@@ -418,13 +418,13 @@ def render(
     if fmt is Format.JSONL:
         return _record(book, label or book.name, severity_counts(book, fmt))
     if fmt is Format.PAGE:
-        from .pages import render_page
+        from .pages import render_page_bytes
 
         reported: list[str] = []
-        page = render_page(book, horizontal=options.horizontal, notes=options.notes, warnings=reported, images=images)
+        page = render_page_bytes(book, horizontal=options.horizontal, notes=options.notes, warnings=reported, images=images)
         if warnings is not None:
             warnings.extend(w for w in reported if w not in book.notes)  # the book's notes are reported already
-        return page.encode("utf-8")
+        return page
     if fmt is Format.EPUB:
         from .epub import build_epub
 
@@ -628,7 +628,7 @@ def _run_task(task: _Task) -> list[BookResult]:
     return results
 
 
-_TASK_BOOKS = 16
+_TASK_BOOKS = 64
 _TASK_BYTES = 4 << 20
 
 

@@ -28,7 +28,7 @@ from typing import Callable, Iterable
 from .book import Book, is_safe_image_path
 from .text import PLAIN_RUBY, strip_accent_brackets, sub_from_literal
 
-__all__ = ["render_page", "page", "stylesheet", "adapt_fragment", "book_parts"]
+__all__ = ["render_page", "render_page_bytes", "page", "stylesheet", "adapt_fragment", "book_parts"]
 
 _CSP = (
     "default-src 'none'; img-src 'self'; style-src 'unsafe-inline'; "
@@ -461,6 +461,27 @@ def render_page(
     appended to ``warnings`` when a list is given; the image sources the page
     refers to (as paths relative to it) to ``images``.
     """
+    head, body = _page_pieces(book, horizontal, notes, warnings, images)
+    return "\n".join([*head, _page_head_end(), *body])
+
+
+def render_page_bytes(
+    book: Book,
+    *,
+    horizontal: bool = False,
+    notes: bool = False,
+    warnings: list[str] | None = None,
+    images: list[str] | None = None,
+) -> bytes:
+    """`render_page` encoded as UTF-8, made without encoding the stylesheet
+    every page shares again for each."""
+    head, body = _page_pieces(book, horizontal, notes, warnings, images)
+    return b"\n".join(["\n".join(head).encode("utf-8"), _page_head_end_bytes(), "\n".join(body).encode("utf-8")])
+
+
+def _page_pieces(book: Book, horizontal: bool, notes: bool, warnings: list[str] | None,
+                 images: list[str] | None) -> tuple[list[str], list[str]]:
+    """The lines of a page before and after the part every page shares."""
     parts = book_parts(book, notes=notes, warnings=warnings, images=images)
     mode = "kogane-horizontal" if horizontal else "kogane-vertical"
     head = [
@@ -476,13 +497,11 @@ def render_page(
         head.append(f'<meta name="author" content="{_escape("、".join(book.authors))}" />')
     if book.subtitle:
         head.append(f'<meta name="description" content="{_escape(book.subtitle)}" />')
-    head.append(_page_head_end())
-    # One join for the whole page: the body is most of it.
-    head += ["<body>", parts["header"], '<main class="kogane-body">', parts["body"], "</main>"]
+    body = ["<body>", parts["header"], '<main class="kogane-body">', parts["body"], "</main>"]
     if parts["colophon"]:
-        head += ['<section class="kogane-colophon">', parts["colophon"], "</section>"]
-    head.append("</body>\n</html>\n")
-    return "\n".join(head)
+        body += ['<section class="kogane-colophon">', parts["colophon"], "</section>"]
+    body.append("</body>\n</html>\n")
+    return head, body
 
 
 @lru_cache(maxsize=1)
@@ -493,6 +512,11 @@ def _page_head_end() -> str:
         "<style>\n" + stylesheet() + "</style>",
         "</head>",
     ])
+
+
+@lru_cache(maxsize=1)
+def _page_head_end_bytes() -> bytes:
+    return _page_head_end().encode("utf-8")
 
 
 def _as_book(source: Book | str | bytes | os.PathLike[str]) -> Book:
