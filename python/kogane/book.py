@@ -29,6 +29,7 @@ __all__ = ["Book", "BookError", "decode_book_bytes", "is_safe_image_path"]
 _NOTATION_START = "【テキスト中に現れる記号について】"
 _COLOPHON_START = "底本："
 _RULE_LINE = re.compile(r"^[-－―━─]{10,}\s*$")
+_RULE_RUN = re.compile(r"[-－―━─]{10,}")
 _CONTRIBUTOR_SUFFIXES = ("訳", "翻訳", "編", "編集", "編訳", "校訂", "校注", "訳注", "監修", "補", "解説", "選")
 _IMAGE_SUFFIXES = (".png", ".jpg", ".jpeg", ".gif", ".svg", ".webp")
 _MAX_HEADER_LINES = 6
@@ -396,13 +397,15 @@ def _sections(text: str, name: str) -> tuple[dict, str | None]:
     if rule_end < n and _RULE_LINE.match(_bare(text[header_end:rule_end])):
         second_end = _line_end(text, rule_end)
         if _bare(text[rule_end:second_end]).lstrip(_BOM).startswith(_NOTATION_START):
-            k = second_end
-            while k < n:
+            # Only lines that begin with a run of rule characters can close it.
+            for run in _RULE_RUN.finditer(text, second_end):
+                k = run.start()
+                if k > second_end and text[k - 1] not in _LINE_BREAK_CHARS:
+                    continue
                 end = _line_end(text, k)
                 if _RULE_LINE.match(_bare(text[k:end])):
                     notation_end = end
                     break
-                k = end
 
     # Colophon: from the last line that starts with 底本： to the end.
     colophon_start = _colophon_start(text, notation_end)

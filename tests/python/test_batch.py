@@ -156,3 +156,13 @@ def test_an_archive_gives_up_only_the_illustrations_its_page_shows(tmp_path):
     site = tmp_path / "site"
     assert sorted(p.relative_to(site).as_posix() for p in site.rglob("*") if p.is_file()) == ["book.html", "fig/a.png"]
     assert (site / "fig" / "a.png").read_bytes() == b"\x89PNG a"
+
+
+def test_page_bytes_are_the_page_encoded():
+    from kogane.pages import render_page, render_page_bytes
+
+    book = kogane.Book.from_text("銀河\r\n副題\r\n宮沢賢治\r\n\r\n本文［＃「本文」に傍点］\r\n底本：「本」\r\n", "b.txt")
+    for options in ({}, {"horizontal": True, "notes": True}):
+        page = render_page(book, **options)
+        assert render_page_bytes(book, **options) == page.encode("utf-8")
+        assert '<meta name="author" content="宮沢賢治" />' in page and '<section class="kogane-colophon">' in page
