@@ -577,9 +577,14 @@ def _convert_loaded(book: "_Book", job: Job, fmt: Format | None, options: Format
     return r
 
 
+_MISSING_NAMED = 5  # missing illustrations named in the one note about them
+
+
 def _write_images(book: Book, job: Job, r: BookResult) -> None:
     """The illustrations the page refers to, beside it."""
     folder = os.path.dirname(job.target)
+    faults = getattr(book.images, "faults", {})
+    missing: list[str] = []
     for name in r.images:
         # The browser asks for the decoded path of a percent-encoded src.
         on_disk = urllib.parse.unquote(name) if "%" in name else name
@@ -589,10 +594,20 @@ def _write_images(book: Book, job: Job, r: BookResult) -> None:
             if image is None and on_disk != name:
                 image = book.image(on_disk)
         if image is None:
-            fault = getattr(book.images, "faults", {}).get(on_disk) or getattr(book.images, "faults", {}).get(name)
-            r.notes.append(fault or f"{job.source}: the illustration {name} is missing")
+            fault = faults.get(on_disk) or faults.get(name)
+            if fault:
+                r.notes.append(fault)
+            else:
+                missing.append(name)
             continue
         write_atomic(os.path.join(folder, on_disk), image)
+    # One note per book: a library shipped without its illustrations would
+    # otherwise bury every other message.
+    if len(missing) == 1:
+        r.notes.append(f"{job.source}: the illustration {missing[0]} is missing")
+    elif missing:
+        named = ", ".join(missing[:_MISSING_NAMED]) + (", …" if len(missing) > _MISSING_NAMED else "")
+        r.notes.append(f"{job.source}: {len(missing)} illustrations are missing: {named}")
 
 
 # -- running on an executor ----------------------------------------------------

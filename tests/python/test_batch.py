@@ -166,3 +166,15 @@ def test_page_bytes_are_the_page_encoded():
         page = render_page(book, **options)
         assert render_page_bytes(book, **options) == page.encode("utf-8")
         assert '<meta name="author" content="宮沢賢治" />' in page and '<section class="kogane-colophon">' in page
+
+
+def test_missing_illustrations_are_one_note_per_book(tmp_path):
+    lib = tmp_path / "lib"
+    lib.mkdir()
+    (lib / "one.txt").write_text("本文［＃挿絵（a.png）入る］\n", encoding="utf-8")
+    (lib / "many.txt").write_text("".join(f"［＃挿絵（f{i}.png）入る］\n" for i in range(7)), encoding="utf-8")
+    (lib / "f3.png").write_bytes(b"\x89PNG 3")
+    many, one = kogane.convert_many([lib], to="page", out=tmp_path / "site", workers=1)
+    assert one.notes == [f"{lib / 'one.txt'}: the illustration a.png is missing"]
+    assert many.notes == [f"{lib / 'many.txt'}: 6 illustrations are missing: f0.png, f1.png, f2.png, f4.png, f5.png, …"]
+    assert (tmp_path / "site" / "f3.png").read_bytes() == b"\x89PNG 3"
