@@ -255,7 +255,10 @@ def plan(
     for root in roots:
         rel = os.path.relpath(root, base).replace(os.sep, "/")
         prefixes[root] = "" if rel == "." else rel + "/"
-    out_lead = None if out_dir is None else (out_dir if out_dir.endswith("/") else out_dir + "/")
+    out_lead = out_abs = None
+    if out_dir is not None:
+        out_lead = out_dir if out_dir.endswith("/") else out_dir + "/"
+        out_abs = os.path.join(os.path.abspath(out_dir), "")  # labels hold no '..': joined, they stay absolute
     suffix = fmt.suffix
 
     seen: set[str] = set()
@@ -272,10 +275,11 @@ def plan(
             # The suffix as os.path.splitext sees it: not a name's leading dots.
             dot, start = label.rfind("."), label.rfind("/") + 1
             stem = label[:dot] if dot > start and label[start:dot].strip(".") else label
-            t = out_lead + stem + suffix
-            if t in targets:  # book.txt and book.zip side by side
-                t = out_lead + label + suffix
-            if os.path.abspath(t) == absolute:
+            name = stem + suffix
+            if out_lead + name in targets:  # book.txt and book.zip side by side
+                name = label + suffix
+            t = out_lead + name
+            if out_abs + name == absolute:
                 refusal = f"{f}: the output would overwrite the input; choose another output folder"
             targets.add(t)
             target = t
