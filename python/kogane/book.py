@@ -198,7 +198,7 @@ class Book:
         members = {}
         for i, n in entries:
             if n.lower().endswith(_IMAGE_SUFFIXES):
-                members[posixpath.relpath(n, base) if base else n] = i
+                members[posixpath.relpath(n, base) if base else n] = (i, n)
         images = _ArchiveImages(p, members) if members else {}
         return cls.from_bytes(data, f"{p}!{text_name}", images=images, notes=tuple(notes))
 
@@ -269,7 +269,7 @@ class _ArchiveImages(Mapping[str, bytes]):
     cannot be read raises KeyError, and `faults` tells why.
     """
 
-    def __init__(self, path: Path, members: dict[str, zipfile.ZipInfo]):
+    def __init__(self, path: Path, members: dict[str, tuple[zipfile.ZipInfo, str]]):
         self._path = path
         self._members = members
         self._read: dict[str, bytes] = {}
@@ -279,7 +279,7 @@ class _ArchiveImages(Mapping[str, bytes]):
     def __getitem__(self, name: str) -> bytes:
         data = self._read.get(name)
         if data is None:
-            info = self._members[name]
+            info, member = self._members[name]
             if name in self.faults:
                 raise KeyError(name)
             try:
@@ -287,7 +287,7 @@ class _ArchiveImages(Mapping[str, bytes]):
                     self._archive = zipfile.ZipFile(self._path)
                 data = self._archive.read(info)
             except (OSError, zipfile.BadZipFile, RuntimeError, EOFError, zlib.error) as e:
-                self.faults[name] = f"{self._path}: cannot read {info.filename}: {e}"
+                self.faults[name] = f"{self._path}: cannot read {member}: {e}"
                 raise KeyError(name) from None
             self._read[name] = data
         return data
@@ -305,6 +305,10 @@ class _ArchiveImages(Mapping[str, bytes]):
         if self._archive is not None:
             self._archive.close()
             self._archive = None
+
+    def __getstate__(self) -> dict:
+        # An open archive does not travel; a copy opens its own when asked.
+        return {**self.__dict__, "_archive": None}
 
 
 def _zip_name(info: zipfile.ZipInfo) -> str:

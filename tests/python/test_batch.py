@@ -1,5 +1,6 @@
 """kogane.convert_many and the planning of targets, on local processes, threads and a Dask cluster."""
 
+import pickle
 import zipfile
 from concurrent.futures import ThreadPoolExecutor
 from pathlib import Path
@@ -147,6 +148,7 @@ def test_an_archive_gives_up_only_the_illustrations_its_page_shows(tmp_path):
     assert sorted(book.images) == ["fig/a.png", "fig/b.png", "fig/unused.png"]
     assert book.image("fig/a.png") == b"\x89PNG a" and book.image("fig/b.png") is None
     assert book.images.faults == {"fig/b.png": f"{archive}: cannot read book/fig/b.png: Bad CRC-32 for file 'book/fig/b.png'"}
+    assert pickle.loads(pickle.dumps(book.images))["fig/a.png"] == b"\x89PNG a"  # the open archive stays behind
 
     # A damaged illustration the page does not show costs nothing; one it
     # shows is left out with the reason, and the page is written all the same.
