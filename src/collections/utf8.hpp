@@ -1,7 +1,10 @@
 #pragma once
-// Small UTF-8 helpers for text the engine already knows to be valid.
+// The engine's one UTF-8 codec: decode a character (forwards or backwards),
+// encode one, validate a buffer. Decoding never overruns or stalls on bad
+// input; encoding expects a Unicode scalar value.
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -43,22 +46,61 @@ inline Char decode_before(std::string_view s, size_t end) {
     return c;
 }
 
-inline void append(std::string& out, uint32_t cp) {
+// Bytes the UTF-8 form of `cp` takes (cp at most 0x10FFFF).
+constexpr uint32_t encoded_length(uint32_t cp) { return cp < 0x80 ? 1 : cp < 0x800 ? 2 : cp < 0x10000 ? 3 : 4; }
+
+// Writes the UTF-8 form of `cp` at `out` (room for encoded_length(cp)
+// bytes) and returns its length: the one encoder every writer uses, whether
+// it appends to a string or fills a presized buffer.
+inline uint32_t encode(uint32_t cp, char* out) {
     if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
+        out[0] = static_cast<char>(cp);
+        return 1;
     }
+    if (cp < 0x800) {
+        out[0] = static_cast<char>(0xC0 | (cp >> 6));
+        out[1] = static_cast<char>(0x80 | (cp & 0x3F));
+        return 2;
+    }
+    if (cp < 0x10000) {
+        out[0] = static_cast<char>(0xE0 | (cp >> 12));
+        out[1] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out[2] = static_cast<char>(0x80 | (cp & 0x3F));
+        return 3;
+    }
+    out[0] = static_cast<char>(0xF0 | (cp >> 18));
+    out[1] = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out[2] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out[3] = static_cast<char>(0x80 | (cp & 0x3F));
+    return 4;
+}
+
+inline void append(std::string& out, uint32_t cp) {
+    char buf[4];
+    out.append(buf, encode(cp, buf));
+}
+
+// Whether all of `s` is well-formed UTF-8 (no overlong forms, surrogates or
+// values past U+10FFFF). ASCII runs are skipped eight bytes at a time.
+inline bool is_valid(std::string_view s) {
+    const size_t n = s.size();
+    size_t i = 0;
+    while (i < n) {
+        if (static_cast<unsigned char>(s[i]) < 0x80) {
+            ++i;
+            while (i + 8 <= n) {
+                uint64_t block;
+                std::memcpy(&block, s.data() + i, 8);
+                if (block & 0x8080808080808080ull) break;
+                i += 8;
+            }
+            continue;
+        }
+        const Char c = decode(s, i);
+        if (c.cp == kBad) return false;
+        i += c.len;
+    }
+    return true;
 }
 
 // The White_Space property (U+3000 ideographic space included).

@@ -3,6 +3,7 @@
 #include <array>
 #include <string>
 
+#include "encoding/designation.hpp"
 #include "pipeline/lexer/classify/gaiji.hpp"
 #include "pipeline/lexer/classify/gaiji_tables.hpp"
 
@@ -279,7 +280,7 @@ TEST(GaijiResolve, StoredItemResolvesLikeItsReference) {
             EXPECT_EQ(direct->text, stored->text) << body;
         }
     }
-    EXPECT_EQ(jis_code_text(2, 82, 4), "第4水準2-82-4");
+    EXPECT_EQ(jis_designation(2, 82, 4), "第4水準2-82-4");
 }
 
 TEST(GaijiScan, SourceReferences) {
