@@ -8,7 +8,7 @@
 
 #include "collections/panic.hpp"
 #include "encoding/designation.hpp"
-#include "pipeline/lexer/classify/gaiji_tables.hpp"
+#include "encoding/gaiji_tables.hpp"
 
 namespace kogane {
 
