@@ -17,6 +17,9 @@ struct Char {
     uint32_t len;
 };
 
+// A byte that continues a multi-byte sequence (10xxxxxx).
+constexpr bool is_continuation(unsigned char b) { return (b & 0xC0) == 0x80; }
+
 // The character starting at byte i; malformed bytes decode as kBad of
 // length 1, so callers can never overrun or stall on bad input.
 inline Char decode(std::string_view s, size_t i) {
@@ -28,7 +31,7 @@ inline Char decode(std::string_view s, size_t i) {
     uint32_t cp = b & (0x7F >> len);
     for (uint32_t k = 1; k < len; ++k) {
         uint32_t c = byte(i + k);
-        if ((c & 0xC0) != 0x80) return {kBad, 1};
+        if (!is_continuation(static_cast<unsigned char>(c))) return {kBad, 1};
         cp = cp << 6 | (c & 0x3F);
     }
     static constexpr uint32_t kMin[5] = {0, 0, 0x80, 0x800, 0x10000};
@@ -40,7 +43,7 @@ inline Char decode(std::string_view s, size_t i) {
 inline Char decode_before(std::string_view s, size_t end) {
     if (end == 0) return {kBad, 0};
     size_t i = end - 1;
-    while (i > 0 && end - i < 4 && (static_cast<unsigned char>(s[i]) & 0xC0) == 0x80) --i;
+    while (i > 0 && end - i < 4 && is_continuation(static_cast<unsigned char>(s[i]))) --i;
     Char c = decode(s, i);
     if (i + c.len != end) return {kBad, 1};
     return c;
