@@ -195,8 +195,8 @@ void BM_LexerFrontEnd(benchmark::State& state) {
 BENCHMARK(BM_Memcpy)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Sanitize)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SanitizeClean)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Scan)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Probe)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Scan)->Arg(0)->Arg(3)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Probe)->Arg(0)->Arg(3)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Tokenize)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Pair)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LexerFrontEnd)->Unit(benchmark::kMillisecond);

@@ -22,7 +22,7 @@ namespace scan_detail {
 // for every position of a pattern to meet every lane and block boundary,
 // and every length of the scalar tail.
 constexpr size_t kAlignments = 32 + 3;
-constexpr scan::ScanPath kVectorPaths[] = {scan::ScanPath::Sse2, scan::ScanPath::Avx2};
+constexpr scan::ScanPath kVectorPaths[] = {scan::ScanPath::Swar, scan::ScanPath::Sse2, scan::ScanPath::Avx2};
 
 inline std::string describe(scan::ScanPath path, const char* what, size_t offset, size_t length) {
     return std::string(scan::scan_path_name(path)) + " " + what + " differs from scalar on bytes [" +

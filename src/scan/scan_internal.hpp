@@ -98,6 +98,9 @@ inline size_t scalar_find_rule_triple(std::string_view text, size_t from) {
 
 namespace kogane::scan {
 
+// The portable vector path's table (scan_swar.cpp).
+const Kernels& swar_kernels();
+
 #if defined(__x86_64__)
 // The vector paths' tables (scan_x86.cpp). The AVX2 one may only be used
 // when the processor reports AVX2.

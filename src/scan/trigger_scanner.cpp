@@ -53,13 +53,15 @@ const char* scan_path_name(ScanPath path) {
         case ScanPath::Scalar: return "scalar";
         case ScanPath::Sse2: return "sse2";
         case ScanPath::Avx2: return "avx2";
+        case ScanPath::Swar: return "swar";
     }
     return "scalar";
 }
 
 bool scan_path_available(ScanPath path) {
     switch (path) {
-        case ScanPath::Scalar: return true;
+        case ScanPath::Scalar:
+        case ScanPath::Swar: return true;
 #if defined(__x86_64__)
         case ScanPath::Sse2: return true;
         case ScanPath::Avx2: return __builtin_cpu_supports("avx2");
@@ -90,7 +92,7 @@ constexpr Kernels kScalarKernels{ScanPath::Scalar, find_hits_scalar, probe_scala
 const Kernels& best_kernels() {
     if (scan_path_available(ScanPath::Avx2)) return kernels(ScanPath::Avx2);
     if (scan_path_available(ScanPath::Sse2)) return kernels(ScanPath::Sse2);
-    return kScalarKernels;
+    return kernels(ScanPath::Swar);
 }
 
 }  // namespace
@@ -98,6 +100,7 @@ const Kernels& best_kernels() {
 const Kernels& kernels(ScanPath path) {
     if (!scan_path_available(path)) return kScalarKernels;
     switch (path) {
+        case ScanPath::Swar: return swar_kernels();
 #if defined(__x86_64__)
         case ScanPath::Avx2: return avx2_kernels();
         case ScanPath::Sse2: return sse2_kernels();

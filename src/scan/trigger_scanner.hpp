@@ -1,7 +1,7 @@
 #pragma once
 // The process-wide trigger scanner: finds every trigger character and every
 // line feed in one pass, plus the searches the sanitize stage runs. Each
-// processor path (scalar, SSE2, AVX2) is one table of kernels giving
+// processor path (scalar, SWAR, SSE2, AVX2) is one table of kernels giving
 // identical results; the fastest table the processor supports is chosen
 // once, when the scanner is built, and every caller goes through it.
 
@@ -11,7 +11,9 @@
 
 namespace kogane::scan {
 
-enum class ScanPath : uint8_t { Scalar = 0, Sse2 = 1, Avx2 = 2 };
+// Scalar is the reference definition, one position at a time; Swar judges
+// eight positions per step in a 64-bit integer, on any processor.
+enum class ScanPath : uint8_t { Scalar = 0, Sse2 = 1, Avx2 = 2, Swar = 3 };
 
 const char* scan_path_name(ScanPath path);
 // Whether this build and this processor can run `path`.

@@ -13,7 +13,7 @@
 namespace kogane::scan {
 namespace {
 
-constexpr ScanPath kPaths[] = {ScanPath::Scalar, ScanPath::Sse2, ScanPath::Avx2};
+constexpr ScanPath kPaths[] = {ScanPath::Scalar, ScanPath::Swar, ScanPath::Sse2, ScanPath::Avx2};
 
 // Independent definition: every line feed and every occurrence of one of
 // the thirteen encodings.
@@ -108,7 +108,7 @@ TEST(TriggerScanner, BuiltOnceWithTheBestPath) {
     EXPECT_TRUE(scan_path_available(a.path()));
     const ScanPath best = scan_path_available(ScanPath::Avx2)   ? ScanPath::Avx2
                           : scan_path_available(ScanPath::Sse2) ? ScanPath::Sse2
-                                                                : ScanPath::Scalar;
+                                                                : ScanPath::Swar;
     EXPECT_EQ(a.path(), best);
 }
 
