@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "pipeline/lexer/classify/gaiji.hpp"
-#include "pipeline/lexer/classify/gaiji_tables.hpp"
+#include "encoding/gaiji_tables.hpp"
 
 namespace {
 

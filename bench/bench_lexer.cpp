@@ -143,6 +143,22 @@ void BM_Scan(benchmark::State& state) {
     finish(state, t.size());
 }
 
+// The sanitize stage's first pass alone, per kernel.
+void BM_Probe(benchmark::State& state) {
+    const auto path = static_cast<scan::ScanPath>(state.range(0));
+    if (!scan::scan_path_available(path)) {
+        state.SkipWithError("path not available on this processor");
+        return;
+    }
+    const std::string& t = text();
+    for (auto _ : state) {
+        scan::SanitizeProbe r = scan::probe_for_sanitize(path, t);
+        benchmark::DoNotOptimize(r);
+    }
+    state.SetLabel(scan::scan_path_name(path));
+    finish(state, t.size());
+}
+
 void BM_Tokenize(benchmark::State& state) {
     const std::string& t = *sanitized().text;
     for (auto _ : state) {
@@ -179,7 +195,8 @@ void BM_LexerFrontEnd(benchmark::State& state) {
 BENCHMARK(BM_Memcpy)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Sanitize)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SanitizeClean)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Scan)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Scan)->Arg(0)->Arg(3)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Probe)->Arg(0)->Arg(3)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Tokenize)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Pair)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LexerFrontEnd)->Unit(benchmark::kMillisecond);

@@ -15,7 +15,9 @@ is the bytes A0+r A0+c, plane 2 is 8F A0+r A0+c.
 
 Each table is laid out in slot order: key i of the pool sits in slot i, so a
 lookup is one hash, one displacement read, one entry read and one key
-comparison. The hash must match table_hash() in gaiji_tables.hpp.
+comparison. The hash must match table_hash() in src/encoding/gaiji_tables.hpp,
+and the JIS keys are spelled as jis_designation() in src/encoding/designation.hpp
+spells them.
 
 usage: gen_gaiji_tables.py OUTPUT DESCRIPTIONS_TSV
 """

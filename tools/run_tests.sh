@@ -69,13 +69,19 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
 echo "== fuzzing: a short run over the committed seeds"
 CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DKOGANE_BUILD_FUZZ=ON -DKOGANE_BUILD_PYTHON=OFF \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build/fuzz -j "$jobs" --target fuzz_parse
+cmake --build build/fuzz -j "$jobs" --target fuzz_parse fuzz_scan
 mkdir -p build/fuzz/corpus
 # A fixed seed keeps the pass repeatable: what fails here fails the same way
 # on the next run (KOGANE_FUZZ_SEED=0 draws a fresh one).
 build/fuzz/fuzz/fuzz_parse -max_total_time="${KOGANE_FUZZ_SECONDS:-120}" -seed="${KOGANE_FUZZ_SEED:-1}" \
   -max_len=8192 -dict=fuzz/kogane.dict -print_final_stats=1 \
   build/fuzz/corpus fuzz/seeds 2>&1 | tail -n 12
+# Every vector scanner path against the scalar one; short inputs already
+# cover every alignment.
+mkdir -p build/fuzz/corpus_scan
+build/fuzz/fuzz/fuzz_scan -max_total_time="${KOGANE_FUZZ_SCAN_SECONDS:-30}" -seed=1 \
+  -max_len=512 -dict=fuzz/kogane.dict -print_final_stats=1 \
+  build/fuzz/corpus_scan fuzz/seeds_scan 2>&1 | tail -n 12
 
 echo "== Python package"
 python3 -m pip install -q --no-build-isolation -Ccmake.define.KOGANE_WERROR=ON .

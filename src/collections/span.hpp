@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "collections/utf8.hpp"
+
 namespace kogane {
 
 // [start, end) in bytes; inside the pipeline these are sanitized-text offsets.
@@ -31,7 +33,7 @@ inline std::string_view slice(std::string_view text, Span s) {
 inline bool is_char_boundary(std::string_view text, size_t pos) {
     if (pos == 0 || pos == text.size()) return true;
     if (pos > text.size()) return false;
-    return (static_cast<unsigned char>(text[pos]) & 0xC0) != 0x80;
+    return !utf8::is_continuation(static_cast<unsigned char>(text[pos]));
 }
 
 }  // namespace kogane

@@ -1,5 +1,7 @@
 #include "encoding/decode.hpp"
 
+#include "collections/utf8.hpp"
+
 
 namespace kogane {
 
@@ -29,8 +31,6 @@ namespace {
 
 constexpr bool is_surrogate(uint32_t c) { return c >= 0xD800 && c <= 0xDFFF; }
 
-constexpr uint64_t utf8_width(uint32_t c) { return c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4; }
-
 template <typename Unit>
 std::optional<uint64_t> length_of(std::span<const Unit> units) {
     uint64_t n = 0;
@@ -38,7 +38,7 @@ std::optional<uint64_t> length_of(std::span<const Unit> units) {
         if constexpr (sizeof(Unit) > 1) {
             if (is_surrogate(u)) return std::nullopt;
         }
-        n += utf8_width(u);
+        n += utf8::encoded_length(u);
     }
     return n;
 }
@@ -47,28 +47,11 @@ template <typename Unit>
 void append_units(std::string& out, std::span<const Unit> units) {
     // Sized once, then written through a pointer: no capacity check per byte.
     uint64_t extra = 0;
-    for (Unit u : units) extra += utf8_width(u);
+    for (Unit u : units) extra += utf8::encoded_length(u);
     const size_t at = out.size();
     out.resize(at + static_cast<size_t>(extra));
     char* w = out.data() + at;
-    for (Unit u : units) {
-        const uint32_t c = u;
-        if (c < 0x80) {
-            *w++ = static_cast<char>(c);
-        } else if (c < 0x800) {
-            *w++ = static_cast<char>(0xC0 | (c >> 6));
-            *w++ = static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            *w++ = static_cast<char>(0xE0 | (c >> 12));
-            *w++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            *w++ = static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            *w++ = static_cast<char>(0xF0 | (c >> 18));
-            *w++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            *w++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            *w++ = static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
+    for (Unit u : units) w += utf8::encode(u, w);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <limits>
 #include <memory>
 
+#include "collections/utf8.hpp"
 #include "encoding/decode.hpp"
 
 namespace kogane {
@@ -22,12 +23,12 @@ struct EncodedChar {
 };
 static_assert(sizeof(EncodedChar) == 4);
 
+// Every character the table holds is in the BMP, so three bytes suffice.
 EncodedChar encode_utf8(uint32_t cp) {
-    if (cp < 0x800)
-        return {{static_cast<unsigned char>(0xC0 | (cp >> 6)), static_cast<unsigned char>(0x80 | (cp & 0x3F)), 0}, 2};
-    return {{static_cast<unsigned char>(0xE0 | (cp >> 12)), static_cast<unsigned char>(0x80 | ((cp >> 6) & 0x3F)),
-             static_cast<unsigned char>(0x80 | (cp & 0x3F))},
-            3};
+    char buf[4] = {};
+    EncodedChar e{{0, 0, 0}, static_cast<uint8_t>(utf8::encode(cp, buf))};
+    std::memcpy(e.bytes, buf, 3);
+    return e;
 }
 
 struct DoubleByteTable {

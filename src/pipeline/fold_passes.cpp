@@ -7,6 +7,7 @@
 #include "pipeline/lexer/classify/forward.hpp"
 #include "collections/panic.hpp"
 #include "collections/small_vector.hpp"
+#include "collections/utf8.hpp"
 
 namespace kogane {
 
@@ -22,28 +23,6 @@ bool is_ideograph(uint32_t cp) {
     return (cp >= 0x3400 && cp <= 0x9FFF) || (cp >= 0xF900 && cp <= 0xFAFF);
 }
 
-// Decodes the character starting at `i`; malformed input yields U+FFFD and
-// consumes one byte, so the walk always advances.
-uint32_t decode(std::string_view s, size_t i, size_t* len) {
-    unsigned char b = static_cast<unsigned char>(s[i]);
-    size_t n = b < 0x80 ? 1 : b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 0;
-    if (n == 0 || i + n > s.size()) {
-        *len = 1;
-        return 0xFFFD;
-    }
-    uint32_t cp = n == 1 ? b : b & (0x7F >> n);
-    for (size_t k = 1; k < n; ++k) {
-        unsigned char c = static_cast<unsigned char>(s[i + k]);
-        if ((c & 0xC0) != 0x80) {
-            *len = 1;
-            return 0xFFFD;
-        }
-        cp = cp << 6 | (c & 0x3F);
-    }
-    *len = n;
-    return cp;
-}
-
 struct ScriptCount {
     int kana = 0;
     int ideographs = 0;
@@ -57,17 +36,15 @@ bool kanbun_context(std::string_view text, Span mark) {
     ScriptCount count;
     size_t i = mark.start < text.size() ? mark.start : text.size();
     for (int n = 0; n < kKanbunWindow && i > 0; ++n) {
-        size_t lead = i - 1;
-        while (lead > 0 && i - lead < 4 && (static_cast<unsigned char>(text[lead]) & 0xC0) == 0x80) --lead;
-        size_t len;
-        count.add(decode(text, lead, &len));
-        i = lead;
+        const utf8::Char c = utf8::decode_before(text, i);
+        count.add(c.cp);
+        i -= c.len;
     }
     i = mark.end;
     for (int n = 0; n < kKanbunWindow && i < text.size(); ++n) {
-        size_t len;
-        count.add(decode(text, i, &len));
-        i += len;
+        const utf8::Char c = utf8::decode(text, i);
+        count.add(c.cp);
+        i += c.len;
     }
     return !(count.kana >= 2 && count.ideographs < 2);
 }

@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "document/document.hpp"
+#include "encoding/designation.hpp"
 #include "pipeline/lexer/classify/directive.hpp"
 #include "pipeline/lexer/classify/gaiji.hpp"
 #include "pipeline/lexer/classify/keywords.hpp"
@@ -38,16 +39,6 @@ std::optional<std::string_view> between(std::string_view raw, std::string_view p
     return raw.substr(prefix.size(), raw.size() - prefix.size() - suffix.size());
 }
 
-
-// "U+" and at least four uppercase hexadecimal digits.
-void append_code_point(std::string& out, uint32_t cp) {
-    char buf[8];
-    auto r = std::to_chars(buf, buf + sizeof buf, cp, 16);
-    size_t len = static_cast<size_t>(r.ptr - buf);
-    out += "U+";
-    for (size_t k = len; k < 4; ++k) out += '0';
-    for (size_t k = 0; k < len; ++k) out += static_cast<char>(buf[k] >= 'a' ? buf[k] - 'a' + 'A' : buf[k]);
-}
 
 bool all_ascii_digits(std::string_view s) {
     if (s.empty()) return false;
@@ -319,8 +310,7 @@ void NodeWriter::gaiji(const GaijiItem& g) {
     switch (g.code.kind) {
         case CodeKind::None: break;
         case CodeKind::Jis:
-            designation = "第" + std::to_string(g.code.plane() + 2) + "水準" + std::to_string(g.code.plane()) + "-" +
-                          std::to_string(g.code.row()) + "-" + std::to_string(g.code.cell());
+            append_jis_designation(designation, g.code.plane(), g.code.row(), g.code.cell());
             code = designation;
             break;
         case CodeKind::Unicode:

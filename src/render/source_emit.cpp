@@ -6,6 +6,7 @@
 
 #include "collections/panic.hpp"
 #include "collections/utf8.hpp"
+#include "encoding/designation.hpp"
 #include "json/json_writer.hpp"
 #include "pipeline/lexer/classify/keywords.hpp"
 #include "pipeline/lexer/sanitize.hpp"
@@ -227,28 +228,10 @@ private:
 
     void emit_designation(const CodeRef& code) {
         switch (code.kind) {
-            case CodeKind::Jis:
-                w_.write("第");
-                w_.number(code.plane() + 2u);
-                w_.write("水準");
-                w_.number(code.plane());
-                w_.write("-");
-                w_.number(code.row());
-                w_.write("-");
-                w_.number(code.cell());
-                break;
+            case CodeKind::Jis: w_.write(jis_designation(code.plane(), code.row(), code.cell())); break;
             case CodeKind::Unicode: {
-                static const char hex[] = "0123456789ABCDEF";
-                std::string s = "U+";
-                char buf[8];
-                int n = 0;
-                uint32_t v = code.value;
-                do {
-                    buf[n++] = hex[v & 0xF];
-                    v >>= 4;
-                } while (v != 0);
-                while (n < 4) buf[n++] = '0';
-                while (n > 0) s += buf[--n];
+                std::string s;
+                append_code_point(s, code.value);
                 w_.write(s);
                 break;
             }

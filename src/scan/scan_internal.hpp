@@ -1,7 +1,8 @@
 #pragma once
-// Pieces shared by the scanner kernels: the growing hit buffer and the
-// scalar step that finishes every vector loop, so that all kernels treat
-// the last bytes of a text in exactly the same way.
+// Pieces shared by the scanner kernels: the growing hit buffer, and the
+// scalar definitions that are both the scalar path and the step finishing
+// every vector loop, so that all paths treat the last bytes of a text in
+// exactly the same way.
 
 #include <algorithm>
 #include <cstddef>
@@ -94,3 +95,17 @@ inline size_t scalar_find_rule_triple(std::string_view text, size_t from) {
 }
 
 }  // namespace kogane::scan::detail
+
+namespace kogane::scan {
+
+// The portable vector path's table (scan_swar.cpp).
+const Kernels& swar_kernels();
+
+#if defined(__x86_64__)
+// The vector paths' tables (scan_x86.cpp). The AVX2 one may only be used
+// when the processor reports AVX2.
+const Kernels& sse2_kernels();
+const Kernels& avx2_kernels();
+#endif
+
+}  // namespace kogane::scan

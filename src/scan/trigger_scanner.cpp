@@ -36,12 +36,6 @@ static_assert([] {
     return filled == kTriggerCount;
 }(), "trigger keys must not collide");
 
-ScanPath best_path() {
-    if (scan_path_available(ScanPath::Avx2)) return ScanPath::Avx2;
-    if (scan_path_available(ScanPath::Sse2)) return ScanPath::Sse2;
-    return ScanPath::Scalar;
-}
-
 }  // namespace
 
 int classify_trigger(const unsigned char* p) {
@@ -59,13 +53,15 @@ const char* scan_path_name(ScanPath path) {
         case ScanPath::Scalar: return "scalar";
         case ScanPath::Sse2: return "sse2";
         case ScanPath::Avx2: return "avx2";
+        case ScanPath::Swar: return "swar";
     }
     return "scalar";
 }
 
 bool scan_path_available(ScanPath path) {
     switch (path) {
-        case ScanPath::Scalar: return true;
+        case ScanPath::Scalar:
+        case ScanPath::Swar: return true;
 #if defined(__x86_64__)
         case ScanPath::Sse2: return true;
         case ScanPath::Avx2: return __builtin_cpu_supports("avx2");
@@ -76,6 +72,8 @@ bool scan_path_available(ScanPath path) {
     }
     return false;
 }
+
+namespace {
 
 void find_hits_scalar(std::string_view text, std::vector<uint32_t>& hits) {
     detail::HitSink sink(hits);
@@ -88,40 +86,54 @@ SanitizeProbe probe_scalar(std::string_view text) {
     return r;
 }
 
+constexpr Kernels kScalarKernels{ScanPath::Scalar, find_hits_scalar, probe_scalar, detail::scalar_find_triple,
+                                 detail::scalar_find_rule_triple};
+
+const Kernels& best_kernels() {
+    if (scan_path_available(ScanPath::Avx2)) return kernels(ScanPath::Avx2);
+    if (scan_path_available(ScanPath::Sse2)) return kernels(ScanPath::Sse2);
+    return kernels(ScanPath::Swar);
+}
+
+}  // namespace
+
+const Kernels& kernels(ScanPath path) {
+    if (!scan_path_available(path)) return kScalarKernels;
+    switch (path) {
+        case ScanPath::Swar: return swar_kernels();
+#if defined(__x86_64__)
+        case ScanPath::Avx2: return avx2_kernels();
+        case ScanPath::Sse2: return sse2_kernels();
+#else
+        case ScanPath::Avx2:
+        case ScanPath::Sse2:
+#endif
+        case ScanPath::Scalar: break;
+    }
+    return kScalarKernels;
+}
+
 void find_hits(ScanPath path, std::string_view text, std::vector<uint32_t>& hits) {
-    switch (path) {
-        case ScanPath::Avx2: find_hits_avx2(text, hits); return;
-        case ScanPath::Sse2: find_hits_sse2(text, hits); return;
-        case ScanPath::Scalar: break;
-    }
-    find_hits_scalar(text, hits);
+    kernels(path).find_hits(text, hits);
 }
 
-SanitizeProbe probe_for_sanitize(ScanPath path, std::string_view text) {
-    switch (path) {
-        case ScanPath::Avx2: return probe_avx2(text);
-        case ScanPath::Sse2: return probe_sse2(text);
-        case ScanPath::Scalar: break;
-    }
-    return probe_scalar(text);
+SanitizeProbe probe_for_sanitize(ScanPath path, std::string_view text) { return kernels(path).probe(text); }
+
+SanitizeProbe probe_for_sanitize(std::string_view text) { return TriggerScanner::get().kernels().probe(text); }
+
+size_t find_triple(std::string_view text, size_t from, const char* pattern) {
+    return TriggerScanner::get().kernels().find_triple(text, from, pattern);
 }
 
-SanitizeProbe probe_for_sanitize(std::string_view text) {
-    return probe_for_sanitize(TriggerScanner::get().path(), text);
-}
-
-TriggerScanner::TriggerScanner(ScanPath path) : path_(path), kernel_(find_hits_scalar) {
-    if (path == ScanPath::Avx2) kernel_ = find_hits_avx2;
-    else if (path == ScanPath::Sse2) kernel_ = find_hits_sse2;
+size_t find_rule_triple(std::string_view text, size_t from) {
+    return TriggerScanner::get().kernels().find_rule_triple(text, from);
 }
 
 const TriggerScanner& TriggerScanner::get() {
     // A function-local static is initialised exactly once, other threads
     // waiting for the first.
-    static const TriggerScanner scanner(best_path());
+    static const TriggerScanner scanner(best_kernels());
     return scanner;
 }
-
-void TriggerScanner::find_hits(std::string_view text, std::vector<uint32_t>& hits) const { kernel_(text, hits); }
 
 }  // namespace kogane::scan

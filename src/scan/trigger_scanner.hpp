@@ -1,8 +1,9 @@
 #pragma once
 // The process-wide trigger scanner: finds every trigger character and every
-// line feed in one pass. Three interchangeable kernels (scalar, SSE2, AVX2)
-// give identical hit lists; the fastest one the processor supports is chosen
-// once, when the scanner is built.
+// line feed in one pass, plus the searches the sanitize stage runs. Each
+// processor path (scalar, SWAR, SSE2, AVX2) is one table of kernels giving
+// identical results; the fastest table the processor supports is chosen
+// once, when the scanner is built, and every caller goes through it.
 
 #include <cstdint>
 #include <string_view>
@@ -10,7 +11,9 @@
 
 namespace kogane::scan {
 
-enum class ScanPath : uint8_t { Scalar = 0, Sse2 = 1, Avx2 = 2 };
+// Scalar is the reference definition, one position at a time; Swar judges
+// eight positions per step in a 64-bit integer, on any processor.
+enum class ScanPath : uint8_t { Scalar = 0, Sse2 = 1, Avx2 = 2, Swar = 3 };
 
 const char* scan_path_name(ScanPath path);
 // Whether this build and this processor can run `path`.
@@ -26,25 +29,6 @@ int classify_trigger(const unsigned char* p);
 // caller has checked the length.
 void find_hits(ScanPath path, std::string_view text, std::vector<uint32_t>& hits);
 
-class TriggerScanner {
-public:
-    // Built on first use under a one-time guard, then shared read-only.
-    static const TriggerScanner& get();
-
-    ScanPath path() const { return path_; }
-    void find_hits(std::string_view text, std::vector<uint32_t>& hits) const;
-
-    TriggerScanner(const TriggerScanner&) = delete;
-    TriggerScanner& operator=(const TriggerScanner&) = delete;
-
-private:
-    using Kernel = void (*)(std::string_view, std::vector<uint32_t>&);
-    explicit TriggerScanner(ScanPath path);
-
-    ScanPath path_;
-    Kernel kernel_;
-};
-
 // What the sanitize stage needs to know before deciding to copy the text.
 struct SanitizeProbe {
     bool carriage_return = false;  // some 0x0D
@@ -53,26 +37,52 @@ struct SanitizeProbe {
     bool sentinel = false;         // some EE 80 81..84
 };
 
+// One processor path's implementation of every scanning routine.
+struct Kernels {
+    ScanPath path;
+    // See find_hits below.
+    void (*find_hits)(std::string_view text, std::vector<uint32_t>& hits);
+    SanitizeProbe (*probe)(std::string_view text);
+    // See find_triple and find_rule_triple below.
+    size_t (*find_triple)(std::string_view text, size_t from, const char* pattern);
+    size_t (*find_rule_triple)(std::string_view text, size_t from);
+};
+
+// The kernels of `path`; the scalar ones when this processor cannot run it.
+const Kernels& kernels(ScanPath path);
+
+class TriggerScanner {
+public:
+    // Built on first use under a one-time guard, then shared read-only: the
+    // one place the path is chosen.
+    static const TriggerScanner& get();
+
+    ScanPath path() const { return kernels_.path; }
+    const Kernels& kernels() const { return kernels_; }
+    void find_hits(std::string_view text, std::vector<uint32_t>& hits) const { kernels_.find_hits(text, hits); }
+
+    TriggerScanner(const TriggerScanner&) = delete;
+    TriggerScanner& operator=(const TriggerScanner&) = delete;
+
+private:
+    explicit TriggerScanner(const Kernels& kernels) : kernels_(kernels) {}
+
+    const Kernels& kernels_;
+};
+
 SanitizeProbe probe_for_sanitize(ScanPath path, std::string_view text);
 // Uses the path of the process-wide scanner.
 SanitizeProbe probe_for_sanitize(std::string_view text);
 
 // Offset of the first occurrence of the three bytes `pattern` at or after
-// `from`, or npos. A vector search on x86-64; used where the first byte of
-// the pattern (E3 for 〔 and 〕) is too common for a memchr-driven search.
+// `from`, or npos. A vector search where the processor has one; used where
+// the first byte of the pattern (E3 for 〔 and 〕) is too common for a
+// memchr-driven search.
 size_t find_triple(std::string_view text, size_t from, const char* pattern);
 
 // Offset of the first of three equal bytes in a row from "-", "=" or "_" at
 // or after `from`, or npos: where a rule line may stand.
 size_t find_rule_triple(std::string_view text, size_t from);
-
-// Kernels, one per path; exposed for the dispatcher, the tests and the
-// benchmarks. Calling an unavailable one is not allowed.
-void find_hits_scalar(std::string_view text, std::vector<uint32_t>& hits);
-void find_hits_sse2(std::string_view text, std::vector<uint32_t>& hits);
-void find_hits_avx2(std::string_view text, std::vector<uint32_t>& hits);
-SanitizeProbe probe_scalar(std::string_view text);
-SanitizeProbe probe_sse2(std::string_view text);
-SanitizeProbe probe_avx2(std::string_view text);
+// (Both use the path of the process-wide scanner.)
 
 }  // namespace kogane::scan

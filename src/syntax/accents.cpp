@@ -137,15 +137,6 @@ static_assert([] {
     return n == 11;
 }());
 
-// Length of the UTF-8 sequence introduced by lead byte `b`; stray
-// continuation bytes count as one so the walk always advances.
-inline size_t utf8_len(unsigned char b) {
-    if (b < 0xC0) return 1;
-    if (b < 0xE0) return 2;
-    if (b < 0xF0) return 3;
-    return 4;
-}
-
 constexpr std::string_view kDotSuffix = "ドット付き";
 constexpr std::string_view kHa = "は";
 constexpr std::string_view kTomoni = "ともに";
@@ -261,8 +252,6 @@ int64_t find_target(std::string_view word, const DotRecord& rec) {
 
 }  // namespace
 
-void append_utf8(std::string& out, uint32_t cp) { utf8::append(out, cp); }
-
 bool is_accent_mark(char c) { return kMarkLookup[static_cast<unsigned char>(c)] >= 0; }
 
 bool has_accent_mark(std::string_view fragment) {
@@ -296,14 +285,14 @@ std::string decompose_accents(std::string_view f) {
             // Only ASCII can start a key; a ligature always ends in '&'.
             if (n + 2 < f.size() && f[n + 2] == '&') {
                 if (auto lig = lookup_ligature(f.substr(n, 3))) {
-                    append_utf8(out, *lig);
+                    utf8::append(out, *lig);
                     n += 3;
                     continue;
                 }
             }
             if (n + 1 < f.size()) {
                 if (auto cp = lookup_digraph(f[n], f[n + 1])) {
-                    append_utf8(out, *cp);
+                    utf8::append(out, *cp);
                     n += 2;
                     continue;
                 }
@@ -311,9 +300,8 @@ std::string decompose_accents(std::string_view f) {
             out.push_back(f[n]);
             n += 1;
         } else {
-            // A sequence cut short by the fragment end (only possible in
-            // malformed input) is copied as far as it goes.
-            const size_t len = std::min(utf8_len(c), f.size() - n);
+            // One whole character; a malformed byte is copied alone.
+            const size_t len = utf8::decode(f, n).len;
             out.append(f.substr(n, len));
             n += len;
         }
@@ -379,7 +367,7 @@ std::optional<std::string> apply_dot_accents(std::string_view word, std::string_
     size_t cursor = 0;
     for (const Placed& p : placed) {
         out.append(word.substr(cursor, p.pos - cursor));
-        append_utf8(out, p.cp);
+        utf8::append(out, p.cp);
         cursor = p.pos + 1;
     }
     out.append(word.substr(cursor));

@@ -54,7 +54,4 @@ std::optional<std::vector<DotRecord>> parse_dot_annotation(std::string_view body
 // not a dot annotation or does not apply to this word.
 std::optional<std::string> apply_dot_accents(std::string_view word, std::string_view body);
 
-// Appends the UTF-8 encoding of a scalar value.
-void append_utf8(std::string& out, uint32_t cp);
-
 }  // namespace kogane

@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <set>
 #include <string>
 
+#include "encoding/designation.hpp"
 #include "pipeline/lexer/classify/gaiji.hpp"
-#include "pipeline/lexer/classify/gaiji_tables.hpp"
+#include "encoding/gaiji_tables.hpp"
 
 using namespace kogane;
 namespace gt = kogane::gaiji_tables;
@@ -36,6 +38,20 @@ TEST(GaijiTables, EveryKeyIsFoundInItsOwnSlot) {
     EXPECT_EQ(gt::jis_table().size, 4329u);
     EXPECT_EQ(gt::sequence_table().size, 25u);
     EXPECT_EQ(gt::description_table().size, 9869u);
+}
+
+// The generator spells JIS keys itself; every key must be exactly what the
+// engine's formatter writes for some position, or lookups of designations
+// the engine builds would miss.
+TEST(GaijiTables, JisKeysAreSpelledAsTheFormatterSpellsThem) {
+    std::set<std::string, std::less<>> designations;
+    for (uint32_t plane = 1; plane <= 2; ++plane)
+        for (uint32_t row = 1; row <= 94; ++row)
+            for (uint32_t cell = 1; cell <= 94; ++cell) designations.insert(jis_designation(plane, row, cell));
+    size_t spelled = 0;
+    for (const gt::PhfTable* t : {&gt::jis_table(), &gt::sequence_table()})
+        for (uint32_t slot = 0; slot < t->size; ++slot) spelled += designations.count(t->key(slot));
+    EXPECT_EQ(spelled, 4329u + 25u);
 }
 
 TEST(GaijiTables, ValuesAndMisses) {
@@ -279,7 +295,7 @@ TEST(GaijiResolve, StoredItemResolvesLikeItsReference) {
             EXPECT_EQ(direct->text, stored->text) << body;
         }
     }
-    EXPECT_EQ(jis_code_text(2, 82, 4), "第4水準2-82-4");
+    EXPECT_EQ(jis_designation(2, 82, 4), "第4水準2-82-4");
 }
 
 TEST(GaijiScan, SourceReferences) {

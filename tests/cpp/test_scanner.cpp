@@ -6,13 +6,14 @@
 #include <string>
 #include <vector>
 
+#include "../../fuzz/scan_agreement.hpp"
 #include "scan/trigger_scanner.hpp"
 #include "syntax/lexical.hpp"
 
 namespace kogane::scan {
 namespace {
 
-constexpr ScanPath kPaths[] = {ScanPath::Scalar, ScanPath::Sse2, ScanPath::Avx2};
+constexpr ScanPath kPaths[] = {ScanPath::Scalar, ScanPath::Swar, ScanPath::Sse2, ScanPath::Avx2};
 
 // Independent definition: every line feed and every occurrence of one of
 // the thirteen encodings.
@@ -107,7 +108,7 @@ TEST(TriggerScanner, BuiltOnceWithTheBestPath) {
     EXPECT_TRUE(scan_path_available(a.path()));
     const ScanPath best = scan_path_available(ScanPath::Avx2)   ? ScanPath::Avx2
                           : scan_path_available(ScanPath::Sse2) ? ScanPath::Sse2
-                                                                : ScanPath::Scalar;
+                                                                : ScanPath::Swar;
     EXPECT_EQ(a.path(), best);
 }
 
@@ -170,6 +171,41 @@ TEST(TriggerScanner, DenseTextsOfNothingButTriggers) {
         EXPECT_EQ(hits_of(path, feeds), feed_hits) << scan_path_name(path);
         EXPECT_TRUE(hits_of(path, "").empty());
     }
+}
+
+// What the fuzz_scan target checks, over buffers a plain build can afford:
+// random texts of trigger fragments, random bytes, and edge cases built to
+// put a pattern across every block boundary.
+TEST(TriggerScanner, EveryVectorPathMatchesScalarAtEveryAlignment) {
+    std::vector<std::string> buffers{"", "\n", "｜", std::string(200, '\n'), std::string(200, '-'),
+                                     std::string(200, '\xE3'), std::string(97, '\xEE') + "\x80\x84"};
+    std::string dense;
+    for (int rep = 0; rep < 8; ++rep) dense += kTriggerPatterns;
+    buffers.push_back(dense);
+    // One pattern at every offset of a filler run longer than two blocks.
+    for (const char* pattern : {"〔", "※", "≫", "\xEE\x80\x82", "---", "\r"}) {
+        for (size_t at = 0; at < 70; at += 7) buffers.push_back(std::string(at, 'a') + pattern + std::string(70 - at, '\xE3'));
+    }
+    std::mt19937 rng(7);
+    for (int k = 0; k < 150; ++k) buffers.push_back(random_text(rng, 1 + rng() % 60));
+    std::uniform_int_distribution<int> byte(0, 255);
+    for (int k = 0; k < 50; ++k) {
+        std::string b(1 + rng() % 150, '\0');
+        for (char& c : b) c = static_cast<char>(byte(rng));
+        buffers.push_back(b);
+    }
+    for (const std::string& b : buffers) ASSERT_EQ(checks::check_scan_paths(b), "") << testing::PrintToString(b);
+    EXPECT_GT(buffers.size(), 250u);
+}
+
+TEST(TriggerScanner, UnavailablePathFallsBackToScalar) {
+    // The scalar table is the reference; asking for an unavailable path
+    // falls back to it rather than running code the processor lacks.
+    for (ScanPath path : kPaths) {
+        const Kernels& k = kernels(path);
+        EXPECT_EQ(k.path, scan_path_available(path) ? path : ScanPath::Scalar);
+    }
+    EXPECT_EQ(&kernels(TriggerScanner::get().path()), &TriggerScanner::get().kernels());
 }
 
 }  // namespace

@@ -7,7 +7,8 @@
 #include <string>
 
 #include "collections/panic.hpp"
-#include "pipeline/lexer/classify/gaiji_tables.hpp"
+#include "encoding/designation.hpp"
+#include "encoding/gaiji_tables.hpp"
 
 namespace kogane {
 
@@ -188,7 +189,7 @@ std::optional<CodeRef> parse_jis(std::string_view m) {
     }
     uint32_t plane = parts[0], row = parts[1], cell = parts[2];
     if (plane < 1 || plane > 2 || row < 1 || row > 94 || cell < 1 || cell > 94) return std::nullopt;
-    if (jis_code_text(uint8_t(plane), uint8_t(row), uint8_t(cell)) != m) return std::nullopt;
+    if (jis_designation(uint8_t(plane), uint8_t(row), uint8_t(cell)) != m) return std::nullopt;
     return CodeRef::jis(uint8_t(plane), uint8_t(row), uint8_t(cell));
 }
 
@@ -323,20 +324,6 @@ GaijiRef parse_plain(std::string_view b) {
 
 }  // namespace
 
-std::string jis_code_text(uint8_t plane, uint8_t row, uint8_t cell) {
-    std::string s;
-    s.reserve(24);
-    s += kLevelMark;
-    s += std::to_string(plane + 2);
-    s += kLevelWord;
-    s += std::to_string(plane);
-    s += '-';
-    s += std::to_string(row);
-    s += '-';
-    s += std::to_string(cell);
-    return s;
-}
-
 GaijiRef parse_gaiji_body(std::string_view body) {
     std::string_view b = trim(body);
     if (b.starts_with(kOpenQuote)) {
@@ -399,7 +386,7 @@ std::optional<GaijiResolution> resolve_gaiji(std::optional<std::string_view> cod
         // A bare plane-row-cell names the same position as its levelled form.
         std::string levelled;
         if (auto pos = parse_plane_row_cell(c)) {
-            levelled = jis_code_text(pos->plane, pos->row, pos->cell);
+            levelled = jis_designation(pos->plane, pos->row, pos->cell);
             c = levelled;
         }
         if (auto seq = gaiji_tables::lookup_jis_sequence(c)) return pair_resolution(*seq);
@@ -431,7 +418,7 @@ std::optional<GaijiResolution> resolve_gaiji_item(const GaijiItem& item, const N
         case CodeKind::None:
             return resolve_gaiji(std::nullopt, description);
         case CodeKind::Jis: {
-            std::string text = jis_code_text(item.code.plane(), item.code.row(), item.code.cell());
+            std::string text = jis_designation(item.code.plane(), item.code.row(), item.code.cell());
             return resolve_gaiji(std::string_view(text), description);
         }
         case CodeKind::Unicode:

@@ -51,8 +51,6 @@ std::optional<GaijiResolution> resolve_gaiji(std::optional<std::string_view> cod
                                              std::string_view description);
 std::vector<GaijiRecord> scan_source_gaiji(std::string_view source);
 
-// Canonical text of a JIS X 0213 position: "第3水準1-4-89", "第4水準2-82-4".
-std::string jis_code_text(uint8_t plane, uint8_t row, uint8_t cell);
 // The node payload for an accepted reference: interned description,
 // classified designation and the spelling flags.
 GaijiItem make_gaiji_item(const GaijiRef& ref, bool without_mark, NodeStore& store);

@@ -1,5 +1,7 @@
 #include "pipeline/lexer/classify/ruby_base.hpp"
 
+#include "collections/utf8.hpp"
+
 namespace kogane {
 
 namespace {
@@ -78,16 +80,10 @@ RubyClass ruby_base_class(uint32_t cp) {
 
 uint32_t previous_char(std::string_view text, uint32_t floor, uint32_t end, uint32_t* codepoint) {
     if (end <= floor || end > text.size()) return end;
-    uint32_t start = end - 1;
-    // Step back over at most three continuation bytes.
-    while (start > floor && end - start < 4 && (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80) --start;
-    const auto lead = static_cast<unsigned char>(text[start]);
-    uint32_t len = lead < 0x80 ? 1 : (lead & 0xE0) == 0xC0 ? 2 : (lead & 0xF0) == 0xE0 ? 3 : (lead & 0xF8) == 0xF0 ? 4 : 0;
-    if (len != end - start) return end;
-    uint32_t cp = len == 1 ? lead : len == 2 ? lead & 0x1F : len == 3 ? lead & 0x0F : lead & 0x07;
-    for (uint32_t i = start + 1; i < end; ++i) cp = cp << 6 | (static_cast<unsigned char>(text[i]) & 0x3F);
-    *codepoint = cp;
-    return start;
+    const utf8::Char c = utf8::decode_before(text.substr(floor, end - floor), end - floor);
+    if (c.cp == utf8::kBad) return end;
+    *codepoint = c.cp;
+    return end - c.len;
 }
 
 uint32_t implicit_ruby_base_start(std::string_view text, uint32_t floor, uint32_t end) {

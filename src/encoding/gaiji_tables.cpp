@@ -1,4 +1,4 @@
-#include "pipeline/lexer/classify/gaiji_tables.hpp"
+#include "encoding/gaiji_tables.hpp"
 
 namespace kogane::gaiji_tables {
 
