@@ -77,6 +77,12 @@ build/fuzz/fuzz/fuzz_parse -max_total_time="${KOGANE_FUZZ_SECONDS:-120}" -seed="
   -max_len=8192 -dict=fuzz/kogane.dict -print_final_stats=1 \
   build/fuzz/corpus fuzz/seeds 2>&1 | tail -n 12
 
+# --- binding failure modes: allocation failures walked through every engine call
+echo "== allocation failures (module built with KOGANE_FAULT_INJECTION)"
+bash tools/dev_python.sh build/fault -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKOGANE_FAULT_INJECTION=ON >/dev/null
+PYTHONPATH=build/fault/pkg python3 -m pytest -q tests/python/test_binding_memory.py
+# --- end binding failure modes
+
 echo "== Python package"
 python3 -m pip install -q --no-build-isolation -Ccmake.define.KOGANE_WERROR=ON .
 echo "== Python tests"
