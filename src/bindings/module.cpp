@@ -443,8 +443,13 @@ PyObject* fn_parse_to_html(PyObject* module, PyObject* args, PyObject* kwargs) {
             PyErr_SetString(PyExc_ValueError, kSpanLimit);
             return nullptr;
         }
-        DocPtr doc = kogane::parse_document(std::move(utf8.text));
-        return to_str(kogane::render_html(doc->snapshot()));
+        std::string html;
+        {
+            WithoutGil unlocked;
+            DocPtr doc = kogane::parse_document(std::move(utf8.text));
+            html = kogane::render_html(doc->snapshot());
+        }
+        return to_str(html);
     });
 }
 
@@ -461,7 +466,11 @@ PyObject* fn_decode_sjis(PyObject* module, PyObject* args, PyObject* kwargs) {
     if (!PyBytes_Check(data)) return wrong_type("decode_sjis", "data", data, "bytes");
     std::string_view bytes(PyBytes_AS_STRING(data), static_cast<size_t>(PyBytes_GET_SIZE(data)));
     return guarded(state_of_module(module), [&]() -> PyObject* {
-        std::optional<std::string> text = kogane::decode_sjis(bytes);
+        std::optional<std::string> text;
+        {
+            WithoutGil unlocked;  // the bytes object is immutable and held by the call
+            text = kogane::decode_sjis(bytes);
+        }
         if (!text) {
             PyErr_SetString(PyExc_ValueError, kDecodeError);
             return nullptr;
