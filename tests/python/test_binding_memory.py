@@ -112,18 +112,3 @@ def test_a_view_that_fails_is_built_afresh_on_the_next_call(view, expected):
     for name in VIEWS:
         assert getattr(docs[len(docs) // 2], name)() == expected[name]
 
-
-def test_the_hook_counts_only_the_calling_thread():
-    import threading
-
-    _kogane._fail_allocation(1)
-    try:
-        box = {}
-        t = threading.Thread(target=lambda: box.setdefault("html", kogane.parse_to_html("a")))
-        t.start()
-        t.join()
-        assert box["html"] == "<p>a</p>\n"
-        with pytest.raises(MemoryError):
-            kogane.parse_to_html("a")
-    finally:
-        _kogane._fail_allocation(0)

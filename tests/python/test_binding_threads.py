@@ -1,13 +1,12 @@
 """Module functions called from many threads at once give each thread its own exact result.
 
-parse_to_html, decode_sjis and Document.from_bytes run the engine with the
-interpreter lock released, so these calls really overlap.
+parse_to_html and decode_sjis run the engine with the interpreter lock
+released, so these calls really overlap (Document.from_bytes: test_threads.py).
 """
 
 import threading
 
 import kogane
-from kogane import Document
 
 THREADS = 6
 
@@ -57,21 +56,3 @@ def test_decode_sjis_side_by_side():
     got = run_together(lambda i: [kogane.decode_sjis(data[i]) for _ in range(4)])
     assert got == [[t] * 4 for t in texts]
 
-
-def test_every_view_of_documents_made_side_by_side():
-    views = ["to_html", "to_source", "nodes_json", "pairs_json", "container_pairs_json", "gaiji_json",
-             "diagnostics_json", "diagnostics_text"]
-    data = [book(k).encode("shift_jis") for k in range(THREADS)]
-    expected = []
-    for b in data:
-        d = Document.from_bytes(b)
-        expected.append([getattr(d, v)() for v in views])
-
-    def work(i):
-        d = Document.from_bytes(data[i])
-        # half the threads ask for the views in the opposite order
-        order = views if i % 2 == 0 else views[::-1]
-        got = {v: getattr(d, v)() for v in order}
-        return [got[v] for v in views]
-
-    assert run_together(work) == expected
