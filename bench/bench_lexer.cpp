@@ -38,7 +38,7 @@ std::string make_text() {
     t.reserve(kTargetBytes + 4096);
     int line_chars = 0;
     while (t.size() < kTargetBytes) {
-        const unsigned r = rng() % 100;
+        const auto r = static_cast<unsigned>(rng() % 100);
         if (r < 6) {
             t += "｜";
             t += words[rng() % std::size(words)];

@@ -83,6 +83,20 @@ build/fuzz/fuzz/fuzz_scan -max_total_time="${KOGANE_FUZZ_SCAN_SECONDS:-30}" -see
   -max_len=512 -dict=fuzz/kogane.dict -print_final_stats=1 \
   build/fuzz/corpus_scan fuzz/seeds_scan 2>&1 | tail -n 12
 
+# --- threads: the thread tests alone, under ThreadSanitizer
+echo "== thread tests under ThreadSanitizer"
+cmake -S . -B build/tsan -G Ninja -DKOGANE_BUILD_TESTS=ON -DKOGANE_BUILD_PYTHON=OFF -DKOGANE_WERROR=ON \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKOGANE_TSAN=ON >/dev/null
+cmake --build build/tsan -j "$jobs" --target kogane_thread_tests
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 build/tsan/kogane_thread_tests
+# --- end threads
+
+# --- binding failure modes: allocation failures walked through every engine call
+echo "== allocation failures (module built with KOGANE_FAULT_INJECTION)"
+bash tools/dev_python.sh build/fault -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKOGANE_FAULT_INJECTION=ON >/dev/null
+PYTHONPATH=build/fault/pkg python3 -m pytest -q tests/python/test_binding_memory.py
+# --- end binding failure modes
+
 echo "== Python package"
 python3 -m pip install -q --no-build-isolation -Ccmake.define.KOGANE_WERROR=ON .
 echo "== Python tests"

@@ -8,11 +8,16 @@
 #include <cstdint>
 #include <cstdlib>
 #include <new>
+#include <memory>
 #include <optional>
+#include <stdexcept>
 #include <span>
 #include <string>
 
 #include "collections/panic.hpp"
+#ifdef KOGANE_FAULT_INJECTION
+#include "bindings/fault_injection.hpp"
+#endif
 #include "diagnostics_text/report.hpp"
 #include "document/document.hpp"
 #include "document/prewarm.hpp"
@@ -71,7 +76,11 @@ PyObject* to_str(const std::string& s) {
     return PyUnicode_DecodeUTF8(s.data(), static_cast<Py_ssize_t>(s.size()), nullptr);
 }
 
-// Runs engine code, turning an internal failure into PanicException.
+// Runs engine code, turning an internal failure into PanicException and an
+// allocation that cannot be met into MemoryError. A length_error is a size
+// no container can hold (a huge input), so it is the host's MemoryError
+// too. Every C++ exception stops here: none may unwind into the
+// interpreter, which would terminate the process.
 template <typename F>
 PyObject* guarded(ModuleState* state, F&& body) {
     try {
@@ -79,9 +88,13 @@ PyObject* guarded(ModuleState* state, F&& body) {
     } catch (const kogane::InternalError& e) {
         return raise_panic(state, e.what());
     } catch (const std::bad_alloc&) {
-        std::abort();
+        return PyErr_NoMemory();
+    } catch (const std::length_error&) {
+        return PyErr_NoMemory();
     } catch (const std::exception& e) {
         return raise_panic(state, e.what());
+    } catch (...) {
+        return raise_panic(state, "unknown C++ exception");
     }
 }
 
@@ -180,10 +193,13 @@ struct DocumentObject {
 };
 
 PyObject* new_document_object(PyTypeObject* type, DocPtr doc) {
+    // The handle is allocated before the object, so a failure leaves no
+    // half-made object behind.
+    auto handle = std::make_unique<DocPtr>(std::move(doc));
     PyObject* self = type->tp_alloc(type, 0);
     if (self == nullptr) return nullptr;
     auto* o = reinterpret_cast<DocumentObject*>(self);
-    o->doc = new DocPtr(std::move(doc));
+    o->doc = handle.release();
     o->borrow = 0;
     o->owner = PyThread_get_thread_ident();
     return self;
@@ -193,14 +209,14 @@ PyObject* Document_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     PyObject* source;
     if (!parse_one(args, kwargs, "O:Document", "source", &source)) return nullptr;
     if (!PyUnicode_Check(source)) return wrong_type("Document", "source", source, "str");
-    StrSource utf8;
-    if (!str_to_source(source, utf8)) return nullptr;
-    if (utf8.too_long != 0) {
-        PyErr_Format(PyExc_ValueError, "source is %llu bytes; the parser limit is u32::MAX",
-                     static_cast<unsigned long long>(utf8.too_long));
-        return nullptr;
-    }
     return guarded(state_of_type(type), [&]() -> PyObject* {
+        StrSource utf8;
+        if (!str_to_source(source, utf8)) return nullptr;
+        if (utf8.too_long != 0) {
+            PyErr_Format(PyExc_ValueError, "source is %llu bytes; the parser limit is u32::MAX",
+                         static_cast<unsigned long long>(utf8.too_long));
+            return nullptr;
+        }
         DocPtr doc;
         {
             WithoutGil unlocked;
@@ -239,11 +255,13 @@ PyObject* with_document(PyObject* self, F&& body) {
     ModuleState* state = state_of_type(Py_TYPE(self));
     unsigned long current = PyThread_get_thread_ident();
     if (current != o->owner) {
-        std::string msg = "assertion `left == right` failed: ";
-        msg += kTypeName;
-        msg += " is unsendable, but sent to another thread\n  left: " + std::to_string(current) +
-               "\n right: " + std::to_string(o->owner);
-        return raise_panic(state, msg.c_str());
+        return guarded(state, [&]() -> PyObject* {
+            std::string msg = "assertion `left == right` failed: ";
+            msg += kTypeName;
+            msg += " is unsendable, but sent to another thread\n  left: " + std::to_string(current) +
+                   "\n right: " + std::to_string(o->owner);
+            return raise_panic(state, msg.c_str());
+        });
     }
     if (o->doc == nullptr) return raise_panic(state, "document handle is not initialised");
     if (o->borrow == -1) {
@@ -418,15 +436,20 @@ PyObject* fn_parse_to_html(PyObject* module, PyObject* args, PyObject* kwargs) {
     PyObject* source;
     if (!parse_one(args, kwargs, "O:parse_to_html", "source", &source)) return nullptr;
     if (!PyUnicode_Check(source)) return wrong_type("parse_to_html", "source", source, "str");
-    StrSource utf8;
-    if (!str_to_source(source, utf8)) return nullptr;
-    if (utf8.too_long != 0) {
-        PyErr_SetString(PyExc_ValueError, kSpanLimit);
-        return nullptr;
-    }
     return guarded(state_of_module(module), [&]() -> PyObject* {
-        DocPtr doc = kogane::parse_document(std::move(utf8.text));
-        return to_str(kogane::render_html(doc->snapshot()));
+        StrSource utf8;
+        if (!str_to_source(source, utf8)) return nullptr;
+        if (utf8.too_long != 0) {
+            PyErr_SetString(PyExc_ValueError, kSpanLimit);
+            return nullptr;
+        }
+        std::string html;
+        {
+            WithoutGil unlocked;
+            DocPtr doc = kogane::parse_document(std::move(utf8.text));
+            html = kogane::render_html(doc->snapshot());
+        }
+        return to_str(html);
     });
 }
 
@@ -443,7 +466,11 @@ PyObject* fn_decode_sjis(PyObject* module, PyObject* args, PyObject* kwargs) {
     if (!PyBytes_Check(data)) return wrong_type("decode_sjis", "data", data, "bytes");
     std::string_view bytes(PyBytes_AS_STRING(data), static_cast<size_t>(PyBytes_GET_SIZE(data)));
     return guarded(state_of_module(module), [&]() -> PyObject* {
-        std::optional<std::string> text = kogane::decode_sjis(bytes);
+        std::optional<std::string> text;
+        {
+            WithoutGil unlocked;  // the bytes object is immutable and held by the call
+            text = kogane::decode_sjis(bytes);
+        }
         if (!text) {
             PyErr_SetString(PyExc_ValueError, kDecodeError);
             return nullptr;
@@ -459,6 +486,22 @@ PyObject* fn_slugs_json(PyObject* module, PyObject*) {
 PyObject* fn_version(PyObject*, PyObject*) { return PyUnicode_FromString(KOGANE_VERSION_STRING); }
 
 PyObject* fn_schema_version(PyObject*, PyObject*) { return PyLong_FromUnsignedLong(kogane::kSchemaVersion); }
+
+#ifdef KOGANE_FAULT_INJECTION
+PyObject* fn_fail_allocation(PyObject*, PyObject* arg) {
+    const unsigned long long n = PyLong_AsUnsignedLongLong(arg);
+    if (n == static_cast<unsigned long long>(-1) && PyErr_Occurred()) return nullptr;
+    return PyLong_FromUnsignedLongLong(kogane::fault_injection::fail_allocation(n));
+}
+
+// Test-only entry points: attributes of the module, not part of __all__.
+PyMethodDef kTestFunctions[] = {
+    {"_fail_allocation", fn_fail_allocation, METH_O,
+     "_fail_allocation(n)\n--\n\n"
+     "Make the calling thread's n-th next engine allocation fail (0 disarms); returns how many\n"
+     "allocations the previous arming still had to go."},
+};
+#endif
 
 #define KOGANE_KW_FN(f) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(f))
 
@@ -549,6 +592,15 @@ int module_exec(PyObject* module) {
         Py_DECREF(fn);
         if (rc < 0 || add_to_all(module, def.ml_name) < 0) return -1;
     }
+#ifdef KOGANE_FAULT_INJECTION
+    for (PyMethodDef& def : kTestFunctions) {
+        PyObject* fn = PyCFunction_NewEx(&def, module, nullptr);
+        if (fn == nullptr) return -1;
+        int rc = PyModule_AddObjectRef(module, def.ml_name, fn);
+        Py_DECREF(fn);
+        if (rc < 0) return -1;
+    }
+#endif
     state->panic_type = PyErr_NewExceptionWithDoc(
         "kogane._kogane.PanicException",
         "Raised when native code called from Python fails an internal invariant.\n\n"

@@ -1,7 +1,9 @@
 #pragma once
 // The one error type that crosses stage boundaries: a violated internal
 // invariant. Malformed input is never reported this way; it becomes a
-// diagnostic. The binding layer turns this into PanicException.
+// diagnostic. The binding layer turns this into PanicException; running out
+// of memory is not an invariant failure (std::bad_alloc is left to unwind)
+// and becomes MemoryError there.
 
 #include <exception>
 #include <string>

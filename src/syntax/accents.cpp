@@ -81,11 +81,13 @@ using DigraphGrid = std::array<std::array<uint32_t, kLetterSpan>, kMarkCount>;
 constexpr bool digraphs_well_formed() {
     DigraphGrid seen{};
     for (const Digraph& d : kDigraphs) {
-        const int m = mark_index(static_cast<unsigned char>(d.mark));
-        if (m < 0 || !is_ascii_letter(static_cast<unsigned char>(d.letter))) return false;
+        const int mark = mark_index(static_cast<unsigned char>(d.mark));
+        if (mark < 0 || !is_ascii_letter(static_cast<unsigned char>(d.letter))) return false;
         if (d.cp < 0x00C0 || d.cp > 0x1EBD) return false;
-        if (seen[m][d.letter - kLetterBase] != 0) return false;  // duplicate key
-        seen[m][d.letter - kLetterBase] = d.cp;
+        const auto m = static_cast<size_t>(mark);
+        const auto column = static_cast<size_t>(d.letter - kLetterBase);
+        if (seen[m][column] != 0) return false;  // duplicate key
+        seen[m][column] = d.cp;
     }
     return true;
 }
@@ -93,7 +95,9 @@ static_assert(digraphs_well_formed());
 
 constexpr DigraphGrid build_grid() {
     DigraphGrid g{};
-    for (const Digraph& d : kDigraphs) g[mark_index(static_cast<unsigned char>(d.mark))][d.letter - kLetterBase] = d.cp;
+    for (const Digraph& d : kDigraphs)
+        g[static_cast<size_t>(mark_index(static_cast<unsigned char>(d.mark)))]
+         [static_cast<size_t>(d.letter - kLetterBase)] = d.cp;
     return g;
 }
 
@@ -101,7 +105,7 @@ constexpr DigraphGrid kGrid = build_grid();
 
 constexpr std::array<int8_t, 256> build_mark_lookup() {
     std::array<int8_t, 256> t{};
-    for (int c = 0; c < 256; ++c) t[c] = static_cast<int8_t>(mark_index(static_cast<unsigned char>(c)));
+    for (size_t c = 0; c < 256; ++c) t[c] = static_cast<int8_t>(mark_index(static_cast<unsigned char>(c)));
     return t;
 }
 
@@ -262,7 +266,7 @@ std::optional<uint32_t> lookup_digraph(char letter, char mark) {
     const unsigned char l = static_cast<unsigned char>(letter);
     const int m = kMarkLookup[static_cast<unsigned char>(mark)];
     if (m < 0 || !is_ascii_letter(l)) return std::nullopt;
-    const uint32_t cp = kGrid[m][l - kLetterBase];
+    const uint32_t cp = kGrid[static_cast<size_t>(m)][static_cast<size_t>(l - kLetterBase)];
     if (cp == 0) return std::nullopt;
     return cp;
 }

@@ -84,9 +84,9 @@ TEST(CoordinateMap, RewrittenAccentBody) {
     std::string src2 = "〔AE&〕《x》";
     std::string san2 = "〔Æ〕《x》";
     CoordinateMap m2 = build_coordinate_map(src2, san2, false);
-    size_t open = san2.find("《");
+    const auto open = static_cast<uint32_t>(san2.find("《"));
     EXPECT_EQ(start(m2, open), src2.find("《"));
-    EXPECT_EQ(end(m2, san2.size()), src2.size());
+    EXPECT_EQ(end(m2, static_cast<uint32_t>(san2.size())), src2.size());
 }
 
 TEST(CoordinateMap, UnclosedTortoiseWithCrLfKeepsLaterOffsetsExact) {

@@ -112,7 +112,7 @@ TEST(Lazy, ConcurrentCallersShareOneFill) {
     std::atomic<int> fills{0};
     std::vector<std::thread> threads;
     std::vector<int> seen(8);
-    for (int i = 0; i < 8; ++i)
+    for (size_t i = 0; i < 8; ++i)
         threads.emplace_back([&, i] {
             seen[i] = cell.get([&] {
                 ++fills;

@@ -263,7 +263,7 @@ TEST(Fold, LayoutSettledOnTheEventList) {
     Diagnostics diagnostics;
     settle_layout(events, "0123456", diagnostics);
     ASSERT_EQ(events.size(), 7u);
-    for (size_t i : {0, 1, 2, 3}) EXPECT_TRUE(events[i].spec.is_inline()) << i;
+    for (size_t i : {0u, 1u, 2u, 3u}) EXPECT_TRUE(events[i].spec.is_inline()) << i;
     EXPECT_FALSE(events[4].spec.is_inline());
     EXPECT_FALSE(events[6].spec.is_inline());
     EXPECT_TRUE(diagnostics.empty());

@@ -85,7 +85,7 @@ TEST(Keywords, WholeBodyKeywords) {
 TEST(Keywords, ConcurrentFirstUse) {
     std::vector<std::thread> threads;
     std::vector<std::optional<Keyword>> got(4);
-    for (int i = 0; i < 4; ++i) threads.emplace_back([&, i] { got[i] = keyword_of("ここで罫囲み終わり"); });
+    for (size_t i = 0; i < 4; ++i) threads.emplace_back([&, i] { got[i] = keyword_of("ここで罫囲み終わり"); });
     for (auto& t : threads) t.join();
     for (auto g : got) EXPECT_EQ(g, Keyword::HereFramedEnd);
     prewarm_keywords();

@@ -55,7 +55,7 @@ TEST(NodeStore, TableGrowsAtTheTwoHundredTwentyFifthString) {
     EXPECT_EQ(s.table_slots(), 512u);
     EXPECT_EQ(s.stats().growths, 1u);
     // Ids stay stable and lookups still hit after the rehash.
-    for (int i = 0; i < 225; ++i) {
+    for (size_t i = 0; i < 225; ++i) {
         EXPECT_EQ(s.intern("k" + std::to_string(i)), ids[i]);
         EXPECT_EQ(s.resolve(ids[i]), "k" + std::to_string(i));
     }

@@ -83,6 +83,6 @@ TEST(QuoteIndex, WorkIsBoundedByTheText) {
     EXPECT_EQ(q.budget_left(), 0u);
     // A target right before the offset still costs only its own window.
     QuoteIndex fresh(text);
-    for (int i = 0; i < 5000; ++i) EXPECT_TRUE(fresh.occurs_before("aaaa", 200000 - i));
+    for (uint32_t i = 0; i < 5000; ++i) EXPECT_TRUE(fresh.occurs_before("aaaa", 200000 - i));
     EXPECT_GT(fresh.budget_left(), budget - 5000 * 300);
 }

@@ -56,7 +56,7 @@ TEST(Tokenize, TokensTileTheText) {
     const std::vector<std::string> pieces = {"｜", "《", "》", "［", "＃", "］", "「", "」", "※", "\n", "あ", "x", "\xE3\x80", "〔", "〕", "≪", "≫"};
     for (int round = 0; round < 300; ++round) {
         std::string text;
-        for (int i = rng() % 60; i > 0; --i) text += pieces[rng() % pieces.size()];
+        for (auto i = static_cast<int>(rng() % 60); i > 0; --i) text += pieces[rng() % pieces.size()];
         const std::vector<Token> tokens = tokenize_text(text);
         uint32_t at = 0;
         for (size_t i = 0; i < tokens.size(); ++i) {

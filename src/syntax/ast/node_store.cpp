@@ -8,7 +8,7 @@ namespace kogane {
 
 uint64_t NodeStore::hash(std::string_view bytes) {
     uint64_t h = 0;
-    for (unsigned char b : bytes) h = (std::rotl(h, 5) ^ b) * 0x517CC1B727220A95ull;
+    for (const char c : bytes) h = (std::rotl(h, 5) ^ static_cast<unsigned char>(c)) * 0x517CC1B727220A95ull;
     return h;
 }
 

@@ -121,7 +121,7 @@ public:
         ContainerSpec c = indent(amount);
         enum { kWrap, kCentre, kWidth, kHorizontal, kFramed, kGothic, kSmall, kCount };
         std::array<bool, kCount> seen{};
-        auto once = [&](int which) {
+        auto once = [&](size_t which) {
             if (seen[which]) return false;
             seen[which] = true;
             return true;

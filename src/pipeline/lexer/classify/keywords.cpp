@@ -30,7 +30,8 @@ public:
             invariant(kKeywordRows[p].key == static_cast<Keyword>(p), "keyword rows are in Keyword order");
             if (kKeywordRows[p].match == KeywordMatch::None) continue;
             uint32_t state = 0;
-            for (unsigned char b : kKeywordRows[p].text) {
+            for (const char c : kKeywordRows[p].text) {
+                const auto b = static_cast<unsigned char>(c);
                 uint32_t next = kNoPattern;
                 for (const Edge& e : edges)
                     if (e.from == state && e.byte == b) next = e.to;

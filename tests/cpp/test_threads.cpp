@@ -1,0 +1,136 @@
+// Documents parsed and rendered from several threads at once. The shared
+// tables (trigger scanner, keyword automaton, Shift_JIS table) are built by
+// whichever thread asks first, and a document's views are built lazily by
+// whichever thread asks first; both must give every thread the result a
+// lone thread gets. Built with KOGANE_TSAN=ON these tests also let
+// ThreadSanitizer watch every access.
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <latch>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "diagnostics_text/report.hpp"
+#include "document/document.hpp"
+#include "document/prewarm.hpp"
+#include "encoding/decode.hpp"
+#include "json/views.hpp"
+#include "render/html.hpp"
+#include "render/source_emit.hpp"
+
+using namespace kogane;
+
+namespace {
+
+constexpr int kThreads = 4;
+
+// Ruby, emphasis, gaiji (resolved and not), an indented block, an accent
+// fragment, kaeriten, a page break and markup that never closes.
+std::string book(int variant) {
+    std::string s;
+    for (int i = 0; i < 40; ++i) {
+        s += "｜銀河" + std::to_string(variant) + "《ぎんが》の停車場［＃「停車場」に傍点］\n";
+        s += "　※［＃「木＋吶のつくり」、第3水準1-85-54］と※［＃「未知」、第9水準9-99-99］。\n";
+        s += "［＃ここから２字下げ］\n　〔Cafe'〕の窓。学而時習之［＃二］［＃一］\n［＃ここで字下げ終わり］\n";
+        s += "閉じない［＃「閉じない」に傍点\n《宙に浮くるび》\n";
+        if (i % 10 == 9) s += "［＃改ページ］\n";
+    }
+    return s;
+}
+
+// Every output a caller can ask of a document, in one record.
+struct Outputs {
+    std::string html, source, nodes, pairs, containers, gaiji, diagnostics, report;
+    bool operator==(const Outputs&) const = default;
+};
+
+Outputs outputs_of(const KoganeDoc& d) {
+    return Outputs{render_html(d.snapshot()), emit_source(d),          nodes_json(d),       pairs_json(d),
+                   container_pairs_json(d),   gaiji_json(d),           diagnostics_json(d),
+                   render_diagnostics_text(d.diagnostics_in_source(), d.source())};
+}
+
+// The same outputs asked in the reverse order, so two threads sharing a
+// document start its lazy views from opposite ends.
+Outputs outputs_reversed(const KoganeDoc& d) {
+    Outputs o;
+    o.report = render_diagnostics_text(d.diagnostics_in_source(), d.source());
+    o.diagnostics = diagnostics_json(d);
+    o.gaiji = gaiji_json(d);
+    o.containers = container_pairs_json(d);
+    o.pairs = pairs_json(d);
+    o.nodes = nodes_json(d);
+    o.source = emit_source(d);
+    o.html = render_html(d.snapshot());
+    return o;
+}
+
+DocPtr parse(const std::string& text) { return parse_document(std::make_shared<const std::string>(text)); }
+
+// Runs `body(i)` on kThreads threads released together.
+void run_together(const std::function<void(int)>& body) {
+    std::latch start(kThreads);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kThreads; ++i)
+        threads.emplace_back([&, i] {
+            start.arrive_and_wait();
+            body(i);
+        });
+    for (auto& t : threads) t.join();
+}
+
+}  // namespace
+
+// Listed first so that, run alone, the process-wide tables are still unbuilt
+// and the threads race to build them.
+TEST(Threads, ColdTablesAreBuiltOnceForEveryThread) {
+    std::vector<Outputs> got(kThreads);
+    run_together([&](int i) { got[static_cast<size_t>(i)] = outputs_of(*parse(book(i % 2))); });
+    const Outputs even = outputs_of(*parse(book(0)));
+    const Outputs odd = outputs_of(*parse(book(1)));
+    EXPECT_NE(even.html, odd.html);
+    for (int i = 0; i < kThreads; ++i) EXPECT_TRUE(got[static_cast<size_t>(i)] == (i % 2 ? odd : even)) << i;
+    EXPECT_NE(even.html.find("<ruby>"), std::string::npos);
+    EXPECT_NE(even.gaiji.find(R"("codepoint":26520,"resolved":"枘")"), std::string::npos);
+    EXPECT_NE(even.diagnostics, R"({"schemaVersion":3,"data":[]})");
+}
+
+TEST(Threads, OneDocumentSharedByEveryThread) {
+    prewarm();
+    const Outputs expected = outputs_of(*parse(book(2)));
+    for (int round = 0; round < 3; ++round) {
+        const DocPtr shared = parse(book(2));  // no view built yet
+        std::vector<Outputs> got(kThreads);
+        run_together([&](int i) {
+            got[static_cast<size_t>(i)] = i % 2 ? outputs_reversed(*shared) : outputs_of(*shared);
+        });
+        for (int i = 0; i < kThreads; ++i) EXPECT_TRUE(got[static_cast<size_t>(i)] == expected) << round << "/" << i;
+    }
+}
+
+TEST(Threads, DecodingSideBySide) {
+    // "｜銀河《ぎんが》の［＃「の」に傍点］駅" and a gaiji line, Shift_JIS CR LF.
+    const std::string sjis =
+        "\x81\x62\x8B\xE2\x89\xCD\x81\x73\x82\xAC\x82\xF1\x82\xAA\x81\x74\x82\xCC\x81\x6D\x81\x94\x81\x75\x82\xCC"
+        "\x81\x76\x82\xC9\x96\x54\x93\x5F\x81\x6E\x89\x77\x0D\x0A\x81\xA6\x81\x6D\x81\x94\x81\x75\x96\xD8\x81\x7B"
+        "\x99\xE3\x82\xCC\x82\xC2\x82\xAD\x82\xE8\x81\x76\x81\x41\x91\xE6\x33\x90\x85\x8F\x80\x31\x2D\x38\x35\x2D"
+        "\x35\x34\x81\x6E\x0D\x0A";
+    const std::string text = "｜銀河《ぎんが》の［＃「の」に傍点］駅\r\n※［＃「木＋吶のつくり」、第3水準1-85-54］\r\n";
+    const std::string html = render_html(parse(text)->snapshot());
+    std::vector<std::string> decoded(kThreads), rendered(kThreads);
+    run_together([&](int i) {
+        const auto k = static_cast<size_t>(i);
+        for (int n = 0; n < 50; ++n) {
+            decoded[k] = decode_sjis(sjis).value_or("(failed)");
+            auto bytes = decode_auto(sjis);
+            rendered[k] = bytes ? render_html(parse(*bytes)->snapshot()) : "(failed)";
+        }
+    });
+    for (size_t k = 0; k < kThreads; ++k) {
+        EXPECT_EQ(decoded[k], text);
+        EXPECT_EQ(rendered[k], html);
+    }
+}
