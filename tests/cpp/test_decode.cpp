@@ -109,3 +109,12 @@ TEST(Utf8Widening, RefusesWhatIsNotValidOrTooWide) {
     EXPECT_FALSE(widened<uint8_t>("\u0416"));            // needs two bytes a unit
     EXPECT_FALSE(widened<uint16_t>("\U0002000B"));       // needs four
 }
+
+TEST(ShiftJis, TrailBytesOutsideTheirRangesFail) {
+    for (int lead : {0x81, 0x9F, 0xE0, 0xFC}) {
+        for (int trail : {0x3F, 0x7F, 0xFD, 0xFF}) EXPECT_FALSE(decode_sjis(sjis({lead, trail}))) << lead << " " << trail;
+        EXPECT_FALSE(decode_sjis(sjis({0x41, lead})));  // lead byte at the end
+    }
+    EXPECT_EQ(decode_sjis(sjis({0x81, 0x40, 0x81, 0x7E, 0x81, 0x80})), "\u3000\u00d7\u00f7");  // first and last columns
+    EXPECT_EQ(decode_sjis(sjis({0x88, 0x9F, 0x0D, 0x0A, 0x82, 0xA0})), "亜\r\nあ");
+}
