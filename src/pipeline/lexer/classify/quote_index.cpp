@@ -31,8 +31,8 @@ inline size_t slot_of(uint64_t pair, unsigned shift) {
     return static_cast<size_t>((pair * 0x9E3779B97F4A7C15ull) >> shift);
 }
 
-// Slots in the pair index: about one for every sixteen bytes of text, within
-// bounds (a pair index never costs more than half the text's size).
+// Slots in the pair index: about one for every 32 bytes of text, within
+// bounds (a pair index never costs more than a quarter of the text's size).
 constexpr unsigned kMinSlotBits = 12, kMaxSlotBits = 22;
 
 size_t find_in(std::string_view hay, std::string_view needle) {
@@ -83,7 +83,7 @@ bool QuoteIndex::near_search(std::string_view target, size_t end, size_t& budget
 void QuoteIndex::index_pairs_to(size_t end) const {
     if (first_pair_.empty()) {
         unsigned bits = kMinSlotBits;
-        while (bits < kMaxSlotBits && (size_t(1) << bits) * 16 < text_.size()) ++bits;
+        while (bits < kMaxSlotBits && (size_t(1) << bits) * 32 < text_.size()) ++bits;
         slot_shift_ = 64 - bits;
         first_pair_.assign(size_t(1) << bits, kNotSeen);
     }
