@@ -72,7 +72,29 @@ PyObject* raise_panic(ModuleState* state, const char* message) {
     return nullptr;
 }
 
-PyObject* to_str(const std::string& s) {
+// A str of the engine's UTF-8 output, written straight into the str's own
+// storage at the width it needs (no intermediate decoder pass). Should the
+// bytes not be valid UTF-8, the host decoder runs instead and reports it.
+PyObject* to_str(std::string_view s) {
+    const kogane::Utf8Shape shape = kogane::utf8_shape(s);
+    if (shape.chars <= static_cast<uint64_t>(PY_SSIZE_T_MAX)) {
+        PyObject* str = PyUnicode_New(static_cast<Py_ssize_t>(shape.chars), static_cast<Py_UCS4>(shape.max_char));
+        if (str == nullptr) return nullptr;
+        bool written;
+        switch (PyUnicode_KIND(str)) {
+            case PyUnicode_1BYTE_KIND:
+                written = kogane::widen_utf8(s, PyUnicode_1BYTE_DATA(str));
+                break;
+            case PyUnicode_2BYTE_KIND:
+                written = kogane::widen_utf8(s, PyUnicode_2BYTE_DATA(str));
+                break;
+            default:
+                written = kogane::widen_utf8(s, PyUnicode_4BYTE_DATA(str));
+                break;
+        }
+        if (written) return str;
+        Py_DECREF(str);
+    }
     return PyUnicode_DecodeUTF8(s.data(), static_cast<Py_ssize_t>(s.size()), nullptr);
 }
 
@@ -312,7 +334,7 @@ PyObject* Document_from_bytes(PyObject* module, PyObject* args, PyObject* kwargs
 PyObject* Document_source(PyObject* self, void*) {
     return with_document(self, [](const KoganeDoc& d) {
         std::string_view s = d.source();
-        return PyUnicode_DecodeUTF8(s.data(), static_cast<Py_ssize_t>(s.size()), nullptr);
+        return to_str(s);
     });
 }
 

@@ -1,7 +1,14 @@
 #include "encoding/decode.hpp"
 
-#include "collections/utf8.hpp"
+#include <bit>
+#include <cstring>
+#include <limits>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "collections/utf8.hpp"
 
 namespace kogane {
 
@@ -54,7 +61,103 @@ void append_units(std::string& out, std::span<const Unit> units) {
     for (Unit u : units) w += utf8::encode(u, w);
 }
 
+// Four bytes with the first in the lowest bits: one load where that is the
+// native order.
+inline uint32_t load_first_lowest(const unsigned char* p) {
+    if constexpr (std::endian::native == std::endian::little) {
+        uint32_t w;
+        std::memcpy(&w, p, 4);
+        return w;
+    }
+    return p[0] | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+}
+
+// Valid UTF-8 into units of one, two or four bytes. Every unit written
+// stands for one lead byte, so `out` never receives more units than
+// utf8_shape counted, valid input or not.
+template <typename Unit>
+bool widen(std::string_view text, Unit* out) {
+    constexpr uint32_t kWidest = std::numeric_limits<Unit>::max() < 0x10FFFF ? std::numeric_limits<Unit>::max() : 0x10FFFF;
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const size_t n = text.size();
+    size_t i = 0;
+    // HTML of Japanese text alternates short ASCII runs (tags) with runs of
+    // three-byte characters: both are read from one four-byte load.
+    while (n - i >= 4) {
+        const uint32_t w = load_first_lowest(p + i);
+        if ((w & 0x80808080u) == 0) {
+            out[0] = static_cast<Unit>(w & 0x7F);
+            out[1] = static_cast<Unit>((w >> 8) & 0x7F);
+            out[2] = static_cast<Unit>((w >> 16) & 0x7F);
+            out[3] = static_cast<Unit>(w >> 24);
+            out += 4;
+            i += 4;
+        } else if ((w & 0x80) == 0) {
+            *out++ = static_cast<Unit>(w & 0x7F);
+            ++i;
+        } else if ((w & 0xC0C0F0u) == 0x8080E0u) {  // 1110xxxx 10xxxxxx 10xxxxxx
+            const uint32_t cp = ((w & 0x0F) << 12) | ((w >> 2) & 0x0FC0) | ((w >> 16) & 0x3F);
+            if (cp < 0x800 || is_surrogate(cp) || cp > kWidest) return false;
+            *out++ = static_cast<Unit>(cp);
+            i += 3;
+        } else {
+            const utf8::Char d = utf8::decode(text, i);
+            if (d.cp == utf8::kBad || d.cp > kWidest) return false;
+            *out++ = static_cast<Unit>(d.cp);
+            i += d.len;
+        }
+    }
+    while (i < n) {
+        const utf8::Char d = utf8::decode(text, i);
+        if (d.cp == utf8::kBad || d.cp > kWidest) return false;
+        *out++ = static_cast<Unit>(d.cp);
+        i += d.len;
+    }
+    return true;
+}
+
 }  // namespace
+
+Utf8Shape utf8_shape(std::string_view text) {
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const size_t n = text.size();
+    uint64_t continuations = 0;
+    unsigned top = 0;
+    size_t i = 0;
+#if defined(__SSE2__)
+    // Sixteen bytes at a time: continuation bytes (0x80..0xBF, below -64 as
+    // signed bytes) counted per lane, the lanes summed before they can wrap.
+    const __m128i below = _mm_set1_epi8(-64);
+    __m128i widest = _mm_setzero_si128();
+    while (n - i >= 16) {
+        __m128i lanes = _mm_setzero_si128();
+        for (int k = 0; k < 255 && n - i >= 16; ++k, i += 16) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+            lanes = _mm_sub_epi8(lanes, _mm_cmplt_epi8(v, below));
+            widest = _mm_max_epu8(widest, v);
+        }
+        const __m128i sums = _mm_sad_epu8(lanes, _mm_setzero_si128());
+        continuations += static_cast<uint64_t>(_mm_cvtsi128_si64(sums)) +
+                         static_cast<uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(sums, sums)));
+    }
+    alignas(16) unsigned char lanes_top[16];
+    _mm_store_si128(reinterpret_cast<__m128i*>(lanes_top), widest);
+    for (unsigned char b : lanes_top) top = b > top ? b : top;
+#endif
+    for (; i < n; ++i) {
+        continuations += (p[i] & 0xC0) == 0x80;
+        top = p[i] > top ? p[i] : top;
+    }
+    Utf8Shape shape;
+    shape.chars = n - continuations;
+    // Leads C2 and C3 reach U+00FF at most, E0..EF the end of the BMP.
+    shape.max_char = top < 0x80 ? 0x7F : top < 0xC4 ? 0xFF : top < 0xF0 ? 0xFFFF : 0x10FFFF;
+    return shape;
+}
+
+bool widen_utf8(std::string_view text, uint8_t* out) { return widen(text, out); }
+bool widen_utf8(std::string_view text, uint16_t* out) { return widen(text, out); }
+bool widen_utf8(std::string_view text, uint32_t* out) { return widen(text, out); }
 
 std::optional<uint64_t> utf8_length(std::span<const uint8_t> units) { return length_of(units); }
 std::optional<uint64_t> utf8_length(std::span<const uint16_t> units) { return length_of(units); }

@@ -53,4 +53,21 @@ void append_utf8(std::string& out, std::span<const uint8_t> units);
 void append_utf8(std::string& out, std::span<const uint16_t> units);
 void append_utf8(std::string& out, std::span<const uint32_t> units);
 
+// The other way: a host string built straight from UTF-8, without an
+// intermediate decoder. First its shape: the number of characters and the
+// widest unit it needs, read from the lead bytes alone (0x7F for ASCII,
+// 0xFF, 0xFFFF or 0x10FFFF), exact for valid UTF-8.
+struct Utf8Shape {
+    uint64_t chars = 0;
+    uint32_t max_char = 0x7F;
+};
+Utf8Shape utf8_shape(std::string_view text);
+// Then the characters, written into `out` (room for shape.chars units of
+// the width shape.max_char asks for). False on malformed UTF-8 or a
+// character too wide for the unit, with `out` partly written: the caller
+// falls back to a decoder that reports the fault.
+bool widen_utf8(std::string_view text, uint8_t* out);
+bool widen_utf8(std::string_view text, uint16_t* out);
+bool widen_utf8(std::string_view text, uint32_t* out);
+
 }  // namespace kogane

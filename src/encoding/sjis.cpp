@@ -31,9 +31,22 @@ EncodedChar encode_utf8(uint32_t cp) {
     return e;
 }
 
+// Marks a byte that is no lead (in `lead_row`) or no trail (in `trail_column`).
+constexpr uint8_t kNone = 0xFF;
+
 struct DoubleByteTable {
     EncodedChar chars[kPointerCount];
+    uint8_t lead_row[256];      // 81..9F -> 0..30, E0..FC -> 31..59
+    uint8_t trail_column[256];  // 40..7E -> 0..62, 80..FC -> 63..187
     DoubleByteTable() {
+        for (unsigned b = 0; b < 256; ++b) {
+            lead_row[b] = b >= 0x81 && b <= 0x9F ? static_cast<uint8_t>(b - 0x81)
+                          : b >= 0xE0 && b <= 0xFC ? static_cast<uint8_t>(b - 0xC1)
+                                                   : kNone;
+            trail_column[b] = b >= 0x40 && b <= 0x7E ? static_cast<uint8_t>(b - 0x40)
+                              : b >= 0x80 && b <= 0xFC ? static_cast<uint8_t>(b - 0x41)
+                                                       : kNone;
+        }
         for (unsigned pointer = 0; pointer < kPointerCount; ++pointer) {
             uint32_t cp = 0;
             if (pointer >= 8836 && pointer <= 10715) {
@@ -91,7 +104,8 @@ size_t ascii_run(const unsigned char* p, size_t n) {
 // character is at most three bytes of UTF-8 per input byte.
 template <typename Sink>
 bool decode_into(std::string_view bytes, Sink& sink) {
-    const EncodedChar* const table = double_byte_table().chars;
+    const DoubleByteTable& tables = double_byte_table();
+    const EncodedChar* const table = tables.chars;
     const size_t n = bytes.size();
     const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
     size_t i = 0;
@@ -101,6 +115,18 @@ bool decode_into(std::string_view bytes, Sink& sink) {
             const size_t run = ascii_run(p + i, n - i);
             sink.ascii(p + i, run);
             i += run;
+            continue;
+        }
+        // Double-byte characters first, the bulk of the text: one lookup
+        // each for the lead's row, the trail's column and the character.
+        if (const unsigned row = tables.lead_row[b]; row != kNone) {
+            if (i + 1 >= n) return false;  // lead byte at the end
+            const unsigned column = tables.trail_column[p[i + 1]];
+            if (column == kNone) return false;
+            const EncodedChar c = table[row * 188 + column];
+            if (c.length == 0) return false;
+            sink.put(c);
+            i += 2;
             continue;
         }
         if (b == 0x80) {
@@ -113,16 +139,7 @@ bool decode_into(std::string_view bytes, Sink& sink) {
             ++i;
             continue;
         }
-        if (!((b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC))) return false;
-        if (i + 1 >= n) return false;  // lead byte at the end
-        const unsigned t = p[i + 1];
-        if (!((t >= 0x40 && t <= 0x7E) || (t >= 0x80 && t <= 0xFC))) return false;
-        const unsigned offset = t < 0x7F ? 0x40 : 0x41;
-        const unsigned lead_offset = b < 0xA0 ? 0x81 : 0xC1;
-        const EncodedChar c = table[(b - lead_offset) * 188 + t - offset];
-        if (c.length == 0) return false;
-        sink.put(c);
-        i += 2;
+        return false;  // neither a character nor a lead
     }
     return true;
 }

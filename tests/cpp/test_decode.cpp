@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "encoding/decode.hpp"
 
@@ -65,4 +67,54 @@ TEST(DecodeAuto, PrefersUtf8) {
     EXPECT_EQ(decode_auto("\xEF\xBB\xBF" "x"), "\xEF\xBB\xBF" "x");  // BOM kept
     EXPECT_EQ(decode_auto(sjis({0x82, 0xA0})), "あ");
     EXPECT_FALSE(decode_auto(sjis({0x82})));
+}
+
+namespace {
+// widen_utf8 into units of the width utf8_shape asks for; nullopt when it refuses.
+template <typename Unit>
+std::optional<std::u32string> widened(std::string_view text) {
+    std::vector<Unit> units(utf8_shape(text).chars + 1, Unit(0xAB));  // one guard unit past the end
+    if (!widen_utf8(text, units.data())) return std::nullopt;
+    EXPECT_EQ(units.back(), Unit(0xAB)) << "wrote past the counted length";
+    return std::u32string(units.begin(), units.end() - 1);
+}
+}  // namespace
+
+TEST(Utf8Widening, ShapeCountsCharactersAndPicksTheWidth) {
+    const auto shape = [](std::string_view s) { return std::pair(utf8_shape(s).chars, utf8_shape(s).max_char); };
+    EXPECT_EQ(shape(""), std::pair(uint64_t(0), uint32_t(0x7F)));
+    EXPECT_EQ(shape("<p>abc</p>\n"), std::pair(uint64_t(11), uint32_t(0x7F)));
+    EXPECT_EQ(shape("caf\u00e9 \u00ff"), std::pair(uint64_t(6), uint32_t(0xFF)));
+    EXPECT_EQ(shape("\u0100"), std::pair(uint64_t(1), uint32_t(0xFFFF)));
+    // Longer than one vector block, with the wide character in the tail.
+    const std::string kana = std::string(40, 'a') + "漢字かな交じり文" + "\U0002000B";
+    EXPECT_EQ(shape(kana), std::pair(uint64_t(49), uint32_t(0x10FFFF)));
+}
+
+TEST(Utf8Widening, WritesEachWidthExactly) {
+    EXPECT_EQ(widened<uint8_t>("<rt>a</rt>"), U"<rt>a</rt>");
+    EXPECT_EQ(widened<uint8_t>("\u00e9t\u00e9"), U"\u00e9t\u00e9");
+    const std::string mixed = "<ruby><rb>漢字</rb><rt>かんじ</rt></ruby>\u00e9\u0416x";
+    EXPECT_EQ(widened<uint16_t>(mixed), U"<ruby><rb>漢字</rb><rt>かんじ</rt></ruby>\u00e9\u0416x");
+    EXPECT_EQ(widened<uint32_t>("\U0002000B\U0002000Bあ"), U"\U0002000B\U0002000Bあ");
+    // A three-byte character at the very end, where no four-byte load fits.
+    EXPECT_EQ(widened<uint16_t>("ab字"), U"ab字");
+}
+
+TEST(Utf8Widening, RefusesWhatIsNotValidOrTooWide) {
+    EXPECT_FALSE(widened<uint16_t>("\xED\xA0\x80xyz"));  // surrogate
+    EXPECT_FALSE(widened<uint16_t>("\xE0\x80\xAFxyz"));  // overlong
+    EXPECT_FALSE(widened<uint16_t>("ab\xE3\x81"));       // cut short
+    EXPECT_FALSE(widened<uint16_t>("\x80zzzz"));         // stray continuation
+    EXPECT_FALSE(widened<uint8_t>("\u0416"));            // needs two bytes a unit
+    EXPECT_FALSE(widened<uint16_t>("\U0002000B"));       // needs four
+}
+
+TEST(ShiftJis, TrailBytesOutsideTheirRangesFail) {
+    for (int lead : {0x81, 0x9F, 0xE0, 0xFC}) {
+        for (int trail : {0x3F, 0x7F, 0xFD, 0xFF}) EXPECT_FALSE(decode_sjis(sjis({lead, trail}))) << lead << " " << trail;
+        EXPECT_FALSE(decode_sjis(sjis({0x41, lead})));  // lead byte at the end
+    }
+    EXPECT_EQ(decode_sjis(sjis({0x81, 0x40, 0x81, 0x7E, 0x81, 0x80})), "\u3000\u00d7\u00f7");  // first and last columns
+    EXPECT_EQ(decode_sjis(sjis({0x88, 0x9F, 0x0D, 0x0A, 0x82, 0xA0})), "亜\r\nあ");
 }

@@ -86,3 +86,31 @@ TEST(QuoteIndex, WorkIsBoundedByTheText) {
     for (uint32_t i = 0; i < 5000; ++i) EXPECT_TRUE(fresh.occurs_before("aaaa", 200000 - i));
     EXPECT_GT(fresh.budget_left(), budget - 5000 * 300);
 }
+
+// Once plain scans from the start have read the text about twice, far and
+// missing targets cost about the distance the pairs of characters leave
+// open, not a scan of everything before the offset.
+TEST(QuoteIndex, FarSearchesStartWhereTheTargetCanFirstBe) {
+    std::string text = "序。";
+    for (int i = 0; i < 20000; ++i) text += "あいうえお";
+    const size_t late = text.size();
+    text += "東京へ行く。";
+    for (int i = 0; i < 2000; ++i) text += "かきくけこ";
+    const uint32_t end = static_cast<uint32_t>(text.size());
+    QuoteIndex q(text);
+    for (const char* missing : {"大阪", "奈良", "神戸"}) EXPECT_FALSE(q.occurs_before(missing, end));
+    const size_t full = q.budget_left();
+    // 京都 has a pair (京都) found nowhere: no scan at all.
+    EXPECT_FALSE(q.occurs_before("京都", end));
+    EXPECT_LT(full - q.budget_left(), 3 * QuoteIndex::kNearBytes);
+    // 東京 first occurs late: the scan starts there, not at the start.
+    const size_t before = q.budget_left();
+    EXPECT_TRUE(q.occurs_before("東京へ", end));
+    EXPECT_LT(before - q.budget_left(), text.size() - late + 3 * QuoteIndex::kNearBytes);
+    // The same answers at offsets before the index reaches, and straddling.
+    EXPECT_FALSE(q.occurs_before("東京へ", static_cast<uint32_t>(late + 6)));
+    EXPECT_TRUE(q.occurs_before("東京へ", static_cast<uint32_t>(late + 9)));
+    EXPECT_TRUE(q.occurs_before("おあ", end));  // pairs across repeats
+    EXPECT_FALSE(q.occurs_before("おか", static_cast<uint32_t>(late)));
+    EXPECT_TRUE(q.occurs_before("こ", end));  // a single character has no pair
+}

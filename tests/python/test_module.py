@@ -187,3 +187,20 @@ def test_a_sub_interpreter_gets_its_own_types():
         interpreters.run_string(interp, code)
     finally:
         interpreters.destroy(interp)
+
+
+@pytest.mark.parametrize(
+    "text, html",
+    [
+        ("abc", "<p>abc</p>\n"),  # ASCII only
+        ("café ÿ", "<p>café ÿ</p>\n"),  # one byte a character
+        ("漢字とŽ", "<p>漢字とŽ</p>\n"),  # two
+        ("𠀋の字é", "<p>𠀋の字é</p>\n"),  # four
+        ("", ""),
+    ],
+)
+def test_strings_come_back_at_every_width(text, html):
+    doc = kogane.Document(text)
+    assert doc.to_html() == html
+    assert doc.source == text
+    assert doc.to_source() == text

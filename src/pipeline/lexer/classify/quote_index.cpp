@@ -1,7 +1,10 @@
 #include "pipeline/lexer/classify/quote_index.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
+
+#include "encoding/decode.hpp"
 
 namespace kogane {
 
@@ -10,6 +13,27 @@ namespace {
 // Scanning allowed per byte of text, and a floor for short texts.
 constexpr size_t kBudgetPerByte = 32;
 constexpr size_t kBudgetFloor = size_t(4) << 20;
+
+// Bytes in a UTF-8 character, from its lead byte; anything that is no
+// lead counts as a character of its own.
+size_t char_bytes(unsigned char lead) { return lead < 0xC0 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4; }
+
+// The bytes of a pair of characters (at most eight) as one number, first
+// byte lowest.
+uint64_t pair_bytes(const unsigned char* p, size_t length) {
+    uint64_t bytes = 0;
+    for (size_t k = 0; k < length; ++k) bytes |= uint64_t(p[k]) << (8 * k);
+    return bytes;
+}
+
+// A pair's slot in an index of 2^(64 - shift) slots.
+inline size_t slot_of(uint64_t pair, unsigned shift) {
+    return static_cast<size_t>((pair * 0x9E3779B97F4A7C15ull) >> shift);
+}
+
+// Slots in the pair index: about one for every 32 bytes of text, within
+// bounds (a pair index never costs more than a quarter of the text's size).
+constexpr unsigned kMinSlotBits = 12, kMaxSlotBits = 22;
 
 size_t find_in(std::string_view hay, std::string_view needle) {
     if (needle.empty()) return 0;
@@ -56,6 +80,68 @@ bool QuoteIndex::near_search(std::string_view target, size_t end, size_t& budget
     }
 }
 
+void QuoteIndex::index_pairs_to(size_t end) const {
+    if (first_pair_.empty()) {
+        unsigned bits = kMinSlotBits;
+        while (bits < kMaxSlotBits && (size_t(1) << bits) * 32 < text_.size()) ++bits;
+        slot_shift_ = 64 - bits;
+        first_pair_.assign(size_t(1) << bits, kNotSeen);
+    }
+    const auto* p = reinterpret_cast<const unsigned char*>(text_.data());
+    const size_t n = text_.size();
+    uint32_t* const first_pair = first_pair_.data();
+    const unsigned shift = slot_shift_;
+    size_t at = pairs_to_;
+    // Positions only grow, so the first occurrence is the smaller one.
+    auto record = [&](uint64_t pair) {
+        uint32_t& slot = first_pair[slot_of(pair, shift)];
+        slot = std::min(slot, static_cast<uint32_t>(at));
+    };
+    const size_t loads_end = std::min(end, n >= 8 ? n - 7 : 0);
+    while (at < end) {
+        if constexpr (std::endian::native == std::endian::little) {
+            // Two three-byte characters, the bulk of Japanese text: one
+            // load a pair.
+            while (at < loads_end) {
+                uint64_t w;
+                std::memcpy(&w, p + at, 8);
+                if ((w & 0xF00000F0ull) != 0xE00000E0ull) break;
+                record(w & 0xFFFFFFFFFFFFull);
+                at += 3;
+            }
+            if (at >= end) break;
+        }
+        const size_t first = char_bytes(p[at]);
+        const size_t pair = at + first < n ? first + char_bytes(p[at + first]) : 0;
+        if (pair == 0 || at + pair > n) {  // no pair starts here or later
+            at = n;
+            break;
+        }
+        record(pair_bytes(p + at, pair));
+        at += first;
+    }
+    pairs_to_ = at;  // a character start, or the end of the text
+}
+
+uint32_t QuoteIndex::earliest_start(std::string_view target, size_t end) const {
+    const auto* t = reinterpret_cast<const unsigned char*>(target.data());
+    // Only whole characters pair up, and only valid UTF-8 is sure to match
+    // at character starts; anything else (never made by the classifiers)
+    // is left to the plain scan.
+    if (!is_valid_utf8(target)) return 0;
+    uint32_t earliest = 0;
+    for (size_t at = 0; at < target.size();) {
+        const size_t first = char_bytes(t[at]);
+        if (at + first == target.size()) break;
+        const size_t pair = first + char_bytes(t[at + first]);
+        const uint32_t seen = first_pair_[slot_of(pair_bytes(t + at, pair), slot_shift_)];
+        if (seen == kNotSeen || size_t(seen) + pair > end) return kNotSeen;
+        if (seen >= at) earliest = std::max<uint32_t>(earliest, seen - static_cast<uint32_t>(at));
+        at += first;
+    }
+    return earliest;
+}
+
 bool QuoteIndex::scan_from_start(std::string_view target, size_t end, Scans::iterator known) const {
     Scan local;
     Scan* scan = &local;
@@ -67,7 +153,24 @@ bool QuoteIndex::scan_from_start(std::string_view target, size_t end, Scans::ite
     }
     // Resume where the last scan stopped, less the bytes an occurrence
     // straddling that point could have used.
-    const size_t from = scan->scanned >= target.size() ? scan->scanned - (target.size() - 1) : 0;
+    size_t from = scan->scanned >= target.size() ? scan->scanned - (target.size() - 1) : 0;
+    // The pair index pays off once plain scans have read the text about
+    // twice over; a book with few far targets never builds it.
+    if (first_pair_.empty() && plain_scanned_ + (end - from) <= 2 * text_.size() + kNearBytes) {
+        plain_scanned_ += end - from;
+    } else {
+        if (pairs_to_ < end) index_pairs_to(end);
+        const uint32_t earliest = earliest_start(target, end);
+        if (earliest == kNotSeen) {
+            scan->scanned = std::max<uint32_t>(scan->scanned, static_cast<uint32_t>(end));
+            return false;
+        }
+        from = std::max<size_t>(from, earliest);
+    }
+    if (from + target.size() > end) {
+        scan->scanned = std::max<uint32_t>(scan->scanned, static_cast<uint32_t>(end));
+        return false;
+    }
     if (!charge(budget_, end - from)) return false;
     const size_t at = find_in(text_.substr(from, end - from), target);
     if (at == std::string_view::npos) {

@@ -9,6 +9,16 @@
 // per target text (how far it got, and where the target first showed),
 // so asking for a target again scans only text not scanned before.
 //
+// Once such scans have read about twice the text, they are narrowed by an
+// index over pairs of adjacent characters, built once as far as the
+// searches reach (so the work stays linear in the text): where
+// each pair (by a hash of it) first occurs. A target with a pair that has
+// not occurred yet is absent without any scan (the usual case for a
+// missing target), and a target cannot start before any of its pairs'
+// first occurrences less the pair's offset in the target, so the scan
+// starts there. A collision in the hash only makes a first occurrence
+// look earlier, which weakens the bound but never changes an answer.
+//
 // All scanning draws on one budget, a fixed multiple of the text length.
 // Once it is spent, a target not found yet is reported absent: work stays
 // linear in the text for any input (thousands of missing targets, quotes
@@ -22,6 +32,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 namespace kogane {
 
@@ -69,6 +80,10 @@ private:
     static bool charge(size_t& budget, size_t bytes);
     bool near_search(std::string_view target, size_t end, size_t& budget) const;
     bool scan_from_start(std::string_view target, size_t end, Scans::iterator known) const;
+    // Where the pair index says `target` can start at the earliest, or
+    // kNotSeen when it cannot occur inside text[0, end) at all.
+    uint32_t earliest_start(std::string_view target, size_t end) const;
+    void index_pairs_to(size_t end) const;
 
     std::string_view text_;
     mutable size_t budget_;
@@ -77,6 +92,13 @@ private:
     // are capped at about half the text.
     mutable Scans scans_;
     mutable size_t key_bytes_left_;
+    // First occurrence of each pair of characters by the hash of its bytes
+    // (kNotSeen for none), over the pairs that start before pairs_to_;
+    // made on the first scan from the start.
+    mutable std::vector<uint32_t> first_pair_;
+    mutable size_t pairs_to_ = 0;
+    mutable size_t plain_scanned_ = 0;  // bytes read by scans from the start before the index
+    mutable unsigned slot_shift_ = 0;
 };
 
 }  // namespace kogane
