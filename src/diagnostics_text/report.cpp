@@ -75,6 +75,23 @@ void append_quoted_literal(std::string& out, std::string_view text) {
     out += '"';
 }
 
+// A long span is quoted by its head only, followed by its full length:
+// spans inside rewritten regions can all cover the whole region, and
+// quoting each in full would make the report grow with the square of the
+// input.
+void append_excerpt(std::string& out, std::string_view text) {
+    if (text.size() <= kExcerptBytes) {
+        append_quoted_literal(out, text);
+        return;
+    }
+    size_t head = kExcerptBytes;
+    while (head > 0 && utf8::is_continuation(static_cast<unsigned char>(text[head]))) --head;
+    append_quoted_literal(out, text.substr(0, head));
+    out += "\xE2\x80\xA6 (";  // …
+    JsonWriter::number_into(out, text.size());
+    out += " bytes)";
+}
+
 std::string render_diagnostics_text(const Diagnostics& diagnostics, std::string_view source) {
     std::string out;
     for (const Diagnostic& d : diagnostics) {
@@ -92,7 +109,7 @@ std::string render_diagnostics_text(const Diagnostics& diagnostics, std::string_
         if (s.start <= s.end && s.end <= source.size() && is_char_boundary(source, s.start) &&
             is_char_boundary(source, s.end)) {
             out += "  > ";
-            append_quoted_literal(out, slice(source, s));
+            append_excerpt(out, slice(source, s));
             out += '\n';
         }
     }

@@ -1,6 +1,7 @@
 #pragma once
 // The plain-text diagnostics report: a header line per diagnostic and, when
-// the span is a valid slice of the source, the slice as a quoted literal.
+// the span is a valid slice of the source, the slice as a quoted literal
+// (only its first kExcerptBytes when longer, followed by "… (N bytes)").
 
 #include <string>
 #include <string_view>
@@ -8,6 +9,10 @@
 #include "syntax/diagnostic.hpp"
 
 namespace kogane {
+
+// Longest slice quoted whole: enough to find the place, and it keeps the
+// report linear in the input however many diagnostics share a long span.
+inline constexpr size_t kExcerptBytes = 120;
 
 std::string render_diagnostics_text(const Diagnostics& diagnostics, std::string_view source);
 

@@ -222,3 +222,19 @@ def test_a_megabyte_of_controls(watchdog):
     doc = Document("\x00" * 1_000_000 + "a\x01" * 500_000)
     assert doc.diagnostics_json().count('"kind":"source_contains_control"') == 500_001
     assert doc.to_html() == "<p>" + "\ufffd" * 1_000_000 + "a\ufffd" * 500_000 + "</p>\n"
+
+
+def test_report_quotes_only_the_head_of_long_spans(watchdog):
+    # Every 〔 inside an accent-rewritten region maps to a span over the
+    # whole region: quoting each in full grew the report with the square
+    # of the input (about 1 GB for these 60 KB).
+    k = 10_000
+    source = "〔" * k + "e'" + "x" * k + "〕"
+    report = Document(source).diagnostics_text()
+    assert report.count("\n") == 2 * k  # k - 1 unclosed 〔 and the rewrite note
+    assert len(report.encode()) < 100 * len(source.encode())  # whole spans: 10,000 times
+    lines = report.splitlines()
+    assert lines[2] == f"note [kogane::lex::accent_decomposition_applied] @ 0..{3 * k + 2 + k + 3}: accent digraph decomposed in sanitize stage"
+    assert lines[3] == '  > "' + "〔" * 40 + f'"… ({3 * k + 2 + k + 3} bytes)'
+    short = Document("〔" * 3 + "e'x〕").diagnostics_text().splitlines()
+    assert short[3] == "  > \"〔〔〔e'x〕\""
