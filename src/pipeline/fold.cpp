@@ -12,9 +12,9 @@ namespace kogane {
 namespace {
 
 // Bouten kinds 8..12 (波線 … 破線) are side lines; the rest are dots.
-bool is_line_family(uint8_t bouten_kind) { return bouten_kind >= 8 && bouten_kind <= 12; }
+bool is_line_family(BoutenKind k) { return k >= BoutenKind::Namisen && k <= BoutenKind::Hasen; }
 
-const char* family_word(uint8_t bouten_kind) { return is_line_family(bouten_kind) ? "傍線" : "傍点"; }
+const char* family_word(BoutenKind k) { return is_line_family(k) ? "傍線" : "傍点"; }
 
 const char* display_name(ContainerKey key) {
     uint8_t k = static_cast<uint8_t>(key);
@@ -238,9 +238,10 @@ private:
         if (expected != received) {
             diagnostics_.push_back(
                 Diagnostic::mismatched_container_close(e.span, display_name(expected), display_name(received)));
-        } else if (expected == ContainerKey::BoutenRange && is_line_family(open.spec[2]) != is_line_family(e.spec[2])) {
-            diagnostics_.push_back(
-                Diagnostic::mismatched_bouten_container(e.span, family_word(open.spec[2]), family_word(e.spec[2])));
+        } else if (expected == ContainerKey::BoutenRange &&
+                   is_line_family(open.spec.bouten.mark) != is_line_family(e.spec.bouten.mark)) {
+            diagnostics_.push_back(Diagnostic::mismatched_bouten_container(e.span, family_word(open.spec.bouten.mark),
+                                                                            family_word(e.spec.bouten.mark)));
         }
         pairs_.push_back(ContainerPair{open.position, at, open.spec});
     }

@@ -135,7 +135,7 @@ void NodeWriter::node(const Node& n, uint32_t& open_spans) {
         case NodeTag::ForcedBreak: out_ += "<br />"; break;
         case NodeTag::Heading:
             heading_open(n.heading.level, n.heading.style);
-            if (std::string_view line; n.heading.markup == 1 && store_.single_text(n.heading.text, &line))
+            if (std::string_view line; n.heading.markup && store_.single_text(n.heading.text, &line))
                 text_or_fragment(line);
             else
                 content(n.heading.text);
@@ -400,24 +400,28 @@ void NodeWriter::leaf_align(const LeafAlignNode& leaf) {
 
 namespace {
 
-const char* heading_element(uint8_t level, uint8_t style) {
-    if (style == 2) return "div";
-    return level == 0 ? "h1" : level == 1 ? "h2" : "h3";
+const char* heading_element(HeadingLevel level, HeadingStyle style) {
+    if (style == HeadingStyle::Window) return "div";
+    return level == HeadingLevel::Large ? "h1" : level == HeadingLevel::Medium ? "h2" : "h3";
+}
+
+const char* heading_size(HeadingLevel level) {
+    return level == HeadingLevel::Large ? "large" : level == HeadingLevel::Medium ? "medium" : "small";
 }
 
 }  // namespace
 
-void NodeWriter::heading_open(uint8_t level, uint8_t style) {
+void NodeWriter::heading_open(HeadingLevel level, HeadingStyle style) {
     out_ += '<';
     out_ += heading_element(level, style);
     out_ += " class=\"kogane-heading kogane-heading-";
-    out_ += level == 0 ? "large" : level == 1 ? "medium" : "small";
-    if (style == 1) out_ += " kogane-heading-same-line";
-    if (style == 2) out_ += " kogane-heading-window";
+    out_ += heading_size(level);
+    if (style == HeadingStyle::SameLine) out_ += " kogane-heading-same-line";
+    if (style == HeadingStyle::Window) out_ += " kogane-heading-window";
     out_ += "\">";
 }
 
-void NodeWriter::heading_close(uint8_t level, uint8_t style) {
+void NodeWriter::heading_close(HeadingLevel level, HeadingStyle style) {
     out_ += "</";
     out_ += heading_element(level, style);
     out_ += '>';
@@ -427,8 +431,8 @@ void NodeWriter::heading_hint(const HeadingHintNode& h) {
     out_ += "<span class=\"kogane-heading-hint\" data-level=\"";
     number(uint32_t(h.level) + 1);
     out_ += '"';
-    if (h.style == 1) out_ += " data-style=\"same-line\"";
-    if (h.style == 2) out_ += " data-style=\"window\"";
+    if (h.style == HeadingStyle::SameLine) out_ += " data-style=\"same-line\"";
+    if (h.style == HeadingStyle::Window) out_ += " data-style=\"window\"";
     if (h.is_inline) {
         out_ += '>';
         text(store_.resolve(h.target));
@@ -547,36 +551,37 @@ void NodeWriter::directive(std::string_view raw, RemarkKind kind, uint32_t& open
 }
 
 void NodeWriter::indent_open(const ContainerSpec& s) {
+    const IndentSpec& p = s.indent;
     const bool wrap = s.kind() == ContainerKind::IndentWrap;
-    const int8_t steps = static_cast<int8_t>(s[6]);
+    const int8_t steps = p.font_steps;
     out_ += "<div class=\"kogane-container kogane-container-indent kogane-container-indent-";
-    number(s[10]);
+    number(p.amount);
     if (wrap) out_ += " kogane-container-wrap-indent";
-    if (s[2]) out_ += " kogane-container-center";
-    if (s[7] == 1) out_ += " kogane-container-line-width";
-    if (s[7] == 2) out_ += " kogane-container-line-kumi";
-    if (s[3]) out_ += " kogane-container-goshikku";
-    if (s[4]) out_ += " kogane-container-yokogumi";
-    if (s[5]) out_ += " kogane-container-keigakomi";
+    if (p.centre) out_ += " kogane-container-center";
+    if (p.grid == LineGrid::Width) out_ += " kogane-container-line-width";
+    if (p.grid == LineGrid::Kumi) out_ += " kogane-container-line-kumi";
+    if (p.gothic) out_ += " kogane-container-goshikku";
+    if (p.horizontal) out_ += " kogane-container-yokogumi";
+    if (p.framed) out_ += " kogane-container-keigakomi";
     if (steps > 0) out_ += " kogane-container-font-larger";
     if (steps < 0) out_ += " kogane-container-font-smaller";
     out_ += "\" data-amount=\"";
-    number(s[10]);
+    number(p.amount);
     out_ += '"';
     if (wrap) {
         out_ += " data-wrap=\"";
-        number(s[1]);
+        number(p.wrap);
         out_ += '"';
     }
-    if (s[7] == 1) {
+    if (p.grid == LineGrid::Width) {
         out_ += " data-width=\"";
-        number(s[8]);
+        number(p.width);
         out_ += '"';
-    } else if (s[7] == 2) {
+    } else if (p.grid == LineGrid::Kumi) {
         out_ += " data-kumi-lines=\"";
-        number(s[8]);
+        number(p.kumi_lines);
         out_ += "\" data-kumi-width=\"";
-        number(s[9]);
+        number(p.kumi_width);
         out_ += '"';
     }
     if (steps != 0) {
@@ -605,51 +610,52 @@ void NodeWriter::container_open(const ContainerSpec& s) {
             return;
         case ContainerKind::BoutenRange:
             out_ += "<em class=\"kogane-bouten kogane-bouten-";
-            out_ += slug(bouten_keyword(s[2]), "other");
-            out_ += s[1] == 1 ? " kogane-bouten-left\">" : " kogane-bouten-right\">";
+            out_ += slug(bouten_keyword(static_cast<uint8_t>(s.bouten.mark)), "other");
+            out_ += s.bouten.side == MarkSide::Left ? " kogane-bouten-left\">" : " kogane-bouten-right\">";
             return;
         case ContainerKind::SmallScript:
-            out_ += s[1] == 1 ? "<span class=\"kogane-kogaki-left\">" : "<span class=\"kogane-kogaki-right\">";
+            out_ += s.script.side == MarkSide::Left ? "<span class=\"kogane-kogaki-left\">"
+                                                : "<span class=\"kogane-kogaki-right\">";
             return;
         case ContainerKind::InlineStyle:
-            out_ += s[1] == kStyleSuperscript ? "<sup class=\"kogane-uwatsuki\">"
-                    : s[1] == kStyleSubscript ? "<sub class=\"kogane-shitatsuki\">"
-                                              : "<span class=\"kogane-combine-upright\">";
+            out_ += s.inline_style.style == kStyleSuperscript ? "<sup class=\"kogane-uwatsuki\">"
+                    : s.inline_style.style == kStyleSubscript ? "<sub class=\"kogane-shitatsuki\">"
+                                                              : "<span class=\"kogane-combine-upright\">";
             return;
         case ContainerKind::Heading:
             if (block) {
-                heading_open(s[2], s[3]);
+                heading_open(s.heading.level, s.heading.style);
             } else {
                 // A heading that runs into the text of its line.
                 out_ += "<span class=\"kogane-heading kogane-heading-";
-                out_ += s[2] == 0 ? "large" : s[2] == 1 ? "medium" : "small";
-                out_ += s[3] == 2 ? " kogane-heading-window" : " kogane-heading-same-line";
+                out_ += heading_size(s.heading.level);
+                out_ += s.heading.style == HeadingStyle::Window ? " kogane-heading-window" : " kogane-heading-same-line";
                 out_ += "\" role=\"heading\" aria-level=\"";
-                number(uint32_t(s[2] < 3 ? s[2] : 2) + 1);
+                number(uint32_t(s.heading.level) + 1);
                 out_ += "\">";
             }
             return;
         case ContainerKind::AlignEnd:
             out_ += "<div class=\"kogane-container kogane-container-align-end\" data-offset=\"";
-            number(s[1]);
+            number(s.align_end.raise);
             out_ += "\">";
             return;
         case ContainerKind::LineWidth:
             out_ += "<div class=\"kogane-container kogane-container-line-width\" data-width=\"";
-            number(s[1]);
+            number(s.line_width.width);
             out_ += "\">";
             return;
         case ContainerKind::Table: out_ += "<div class=\"kogane-container kogane-container-table\">"; return;
         case ContainerKind::Columns:
             out_ += "<div class=\"kogane-container kogane-container-columns\" data-columns=\"";
-            number(s[1]);
+            number(s.columns.count);
             out_ += "\">";
             return;
         case ContainerKind::Horizontal:
             out_ += block ? "<div class=\"kogane-container kogane-container-yokogumi\">" : "<span class=\"kogane-yokogumi\">";
             return;
         case ContainerKind::FontSize: {
-            const int8_t steps = static_cast<int8_t>(s[1]);
+            const int8_t steps = s.font_size.steps;
             if (!block)
                 out_ += steps < 0 ? "<span class=\"kogane-font-smaller\" data-steps=\""
                                   : "<span class=\"kogane-font-larger\" data-steps=\"";
@@ -680,11 +686,13 @@ void NodeWriter::container_close(const ContainerSpec& s) {
         case ContainerKind::BoutenRange: out_ += "</em>"; return;
         case ContainerKind::SmallScript: out_ += "</span>"; return;
         case ContainerKind::InlineStyle:
-            out_ += s[1] == kStyleSuperscript ? "</sup>" : s[1] == kStyleSubscript ? "</sub>" : "</span>";
+            out_ += s.inline_style.style == kStyleSuperscript ? "</sup>"
+                    : s.inline_style.style == kStyleSubscript ? "</sub>"
+                                                              : "</span>";
             return;
         case ContainerKind::Heading:
             if (block)
-                heading_close(s[2], s[3]);
+                heading_close(s.heading.level, s.heading.style);
             else
                 out_ += "</span>";
             return;

@@ -43,8 +43,8 @@ private:
     void styled(FormatStyle style, ContentRef target, FormatMode mode, StringId spec);
     void gaiji(const GaijiItem& g);
     void leaf_align(const LeafAlignNode& leaf);
-    void heading_open(uint8_t level, uint8_t style);
-    void heading_close(uint8_t level, uint8_t style);
+    void heading_open(HeadingLevel level, HeadingStyle style);
+    void heading_close(HeadingLevel level, HeadingStyle style);
     void heading_hint(const HeadingHintNode& h);
     void illustration(const IllustrationNode& il);
     void indent_open(const ContainerSpec& spec);

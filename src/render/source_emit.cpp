@@ -18,9 +18,11 @@ namespace {
 constexpr const char* kLevelNames[3] = {"大見出し", "中見出し", "小見出し"};
 constexpr const char* kPlacementWords[3] = {"", "同行", "窓"};
 
-const char* level_name(uint8_t level) { return kLevelNames[level < 3 ? level : 0]; }
-const char* placement_word(uint8_t style) { return kPlacementWords[style < 3 ? style : 0]; }
+const char* level_name(HeadingLevel level) { return kLevelNames[static_cast<uint8_t>(level) % 3]; }
+const char* placement_word(HeadingStyle style) { return kPlacementWords[static_cast<uint8_t>(style) % 3]; }
 const char* bouten_name(uint8_t kind) { return kBoutenKeywords[kind < 14 ? kind : 0]; }
+const char* bouten_name(BoutenKind kind) { return bouten_name(static_cast<uint8_t>(kind)); }
+const char* side_word(MarkSide side) { return side == MarkSide::Left ? "左に" : ""; }
 
 // Output sink that caps runs of line feeds at two (one empty line), also
 // across pieces.
@@ -273,14 +275,12 @@ private:
             case kStyleItalic: c = ContainerSpec::of(ContainerKind::Italic); break;
             case kStyleCaption: c = ContainerSpec::of(ContainerKind::Caption); break;
             case kStyleSmallScript:
-                c = ContainerSpec::of(ContainerKind::SmallScript);
-                c[1] = f.style.param == 1 ? 1 : 0;
+                c = ContainerSpec::make_small_script(f.style.param == 1 ? MarkSide::Left : MarkSide::Right);
                 break;
             case kStyleBoutenRight:
             case kStyleBoutenLeft:
-                c = ContainerSpec::of(ContainerKind::BoutenRange);
-                c[1] = f.style.kind == kStyleBoutenLeft ? 1 : 0;
-                c[2] = f.style.param;
+                c = ContainerSpec::make_bouten(f.style.kind == kStyleBoutenLeft ? MarkSide::Left : MarkSide::Right,
+                                               static_cast<BoutenKind>(f.style.param));
                 break;
             default: return std::nullopt;
         }
@@ -529,11 +529,11 @@ private:
 
     void emit_indent_open(const ContainerSpec& c) {
         const bool wrap = c.kind() == ContainerKind::IndentWrap;
-        const uint8_t amount = c[10];
-        const bool centre = c[2] != 0, gothic = c[3] != 0, horizontal = c[4] != 0, framed = c[5] != 0;
-        const int steps = static_cast<int8_t>(c[6]);
-        const uint8_t width_mode = c[7];
-        const bool others = wrap || gothic || horizontal || framed || steps != 0 || width_mode != 0;
+        const IndentSpec& p = c.indent;
+        const uint8_t amount = p.amount;
+        const bool centre = p.centre, gothic = p.gothic, horizontal = p.horizontal, framed = p.framed;
+        const int steps = p.font_steps;
+        const bool others = wrap || gothic || horizontal || framed || steps != 0 || p.grid != LineGrid::None;
         if (centre && amount == 0 && !others) {
             w_.write("［＃ここからページの左右中央］");
             return;
@@ -547,19 +547,19 @@ private:
         w_.write("字下げ");
         if (wrap) {
             w_.write("、折り返して");
-            w_.number(c[1]);
+            w_.number(p.wrap);
             w_.write("字下げ");
         }
         if (centre) w_.write("、ページの左右中央に");
-        if (width_mode == 1) {
+        if (p.grid == LineGrid::Width) {
             w_.write("、");
-            w_.number(c[8]);
+            w_.number(p.width);
             w_.write("字詰め");
-        } else if (width_mode == 2) {
+        } else if (p.grid == LineGrid::Kumi) {
             w_.write("、");
-            w_.number(c[8]);
+            w_.number(p.kumi_lines);
             w_.write("行");
-            w_.number(c[9]);
+            w_.number(p.kumi_width);
             w_.write("字組みで");
         }
         if (gothic) w_.write("、ゴシック体");
@@ -580,58 +580,58 @@ private:
         w_.write("］");
     }
 
-    static const char* inline_style_name(uint8_t style) {
+    static const char* inline_style_name(StyleKind style) {
         return style == kStyleSuperscript ? "［＃上付き小文字" : style == kStyleSubscript ? "［＃下付き小文字" : "［＃縦中横";
     }
 
-    static const char* bouten_side_word(uint8_t side) { return side == 1 ? "左に" : side == 2 ? "両側に" : ""; }
-
     void emit_open(const ContainerSpec& c) {
         switch (c.kind()) {
-            case ContainerKind::Bold: w_.write(c[1] ? "［＃ここから太字］" : "［＃太字］"); break;
-            case ContainerKind::Gothic: w_.write(c[1] ? "［＃ここからゴシック体］" : "［＃ゴシック体］"); break;
-            case ContainerKind::Italic: w_.write(c[1] ? "［＃ここから斜体］" : "［＃斜体］"); break;
-            case ContainerKind::Caption: w_.write(c[1] ? "［＃ここからキャプション］" : "［＃キャプション］"); break;
+            case ContainerKind::Bold: w_.write(c.range.block ? "［＃ここから太字］" : "［＃太字］"); break;
+            case ContainerKind::Gothic: w_.write(c.range.block ? "［＃ここからゴシック体］" : "［＃ゴシック体］"); break;
+            case ContainerKind::Italic: w_.write(c.range.block ? "［＃ここから斜体］" : "［＃斜体］"); break;
+            case ContainerKind::Caption: w_.write(c.range.block ? "［＃ここからキャプション］" : "［＃キャプション］"); break;
             case ContainerKind::Heading:
                 w_.write("［＃");
-                if (c[1]) w_.write("ここから");
-                w_.write(placement_word(c[3]));
-                w_.write(level_name(c[2]));
+                if (c.heading.block) w_.write("ここから");
+                w_.write(placement_word(c.heading.style));
+                w_.write(level_name(c.heading.level));
                 w_.write("］");
                 break;
             case ContainerKind::BoutenRange:
                 w_.write("［＃");
-                w_.write(bouten_side_word(c[1]));
-                w_.write(bouten_name(c[2]));
+                w_.write(side_word(c.bouten.side));
+                w_.write(bouten_name(c.bouten.mark));
                 w_.write("］");
                 break;
-            case ContainerKind::SmallScript: w_.write(c[1] == 1 ? "［＃行左小書き］" : "［＃行右小書き］"); break;
-            case ContainerKind::InlineStyle: w_.write(inline_style_name(c[1])); w_.write("］"); break;
+            case ContainerKind::SmallScript:
+                w_.write(c.script.side == MarkSide::Left ? "［＃行左小書き］" : "［＃行右小書き］");
+                break;
+            case ContainerKind::InlineStyle: w_.write(inline_style_name(c.inline_style.style)); w_.write("］"); break;
             case ContainerKind::Indent:
             case ContainerKind::IndentWrap: emit_indent_open(c); break;
             case ContainerKind::AlignEnd:
-                if (c[1] == 0) {
+                if (c.align_end.raise == 0) {
                     w_.write("［＃ここから地付き］");
                 } else {
                     w_.write("［＃ここから地から");
-                    w_.number(c[1]);
+                    w_.number(c.align_end.raise);
                     w_.write("字上げ］");
                 }
                 break;
             case ContainerKind::LineWidth:
                 w_.write("［＃ここから");
-                w_.number(c[1]);
+                w_.number(c.line_width.width);
                 w_.write("字詰め］");
                 break;
             case ContainerKind::Table: w_.write("［＃ここから表］"); break;
             case ContainerKind::Columns:
                 w_.write("［＃ここから");
-                w_.number(c[1]);
+                w_.number(c.columns.count);
                 w_.write("段組み］");
                 break;
             case ContainerKind::Horizontal: w_.write("［＃ここから横組み］"); break;
             case ContainerKind::FontSize: {
-                int steps = static_cast<int8_t>(c[1]);
+                const int steps = c.font_size.steps;
                 w_.write("［＃ここから");
                 w_.number(static_cast<uint64_t>(steps < 0 ? -steps : steps));
                 w_.write(steps > 0 ? "段階大きな文字］" : "段階小さな文字］");
@@ -646,16 +646,16 @@ private:
         switch (c.kind()) {
             case ContainerKind::Heading:
                 w_.write("［＃");
-                if (c[1]) w_.write("ここで");
-                w_.write(placement_word(c[3]));
-                w_.write(level_name(c[2]));
+                if (c.heading.block) w_.write("ここで");
+                w_.write(placement_word(c.heading.style));
+                w_.write(level_name(c.heading.level));
                 w_.write("終わり］");
                 break;
             case ContainerKind::Indent:
             case ContainerKind::IndentWrap:
-                if (c[9] != 0) {
+                if (c.indent.kumi_width != 0) {
                     w_.write("［＃ここで字下げ、");
-                    w_.number(c[9]);
+                    w_.number(c.indent.kumi_width);
                     w_.write("字組み終わり］");
                 } else {
                     w_.write("［＃ここで字下げ終わり］");
@@ -667,27 +667,30 @@ private:
             case ContainerKind::LineWidth: w_.write("［＃ここで字詰め終わり］"); break;
             case ContainerKind::BoutenRange:
                 w_.write("［＃");
-                w_.write(bouten_side_word(c[1]));
-                w_.write(bouten_name(c[2]));
+                w_.write(side_word(c.bouten.side));
+                w_.write(bouten_name(c.bouten.mark));
                 w_.write("終わり］");
                 break;
-            case ContainerKind::Bold: w_.write(c[1] ? "［＃ここで太字終わり］" : "［＃太字終わり］"); break;
+            case ContainerKind::Bold: w_.write(c.range.block ? "［＃ここで太字終わり］" : "［＃太字終わり］"); break;
             case ContainerKind::Gothic:
-                w_.write(c[1] ? "［＃ここでゴシック体終わり］" : "［＃ゴシック体終わり］");
+                w_.write(c.range.block ? "［＃ここでゴシック体終わり］" : "［＃ゴシック体終わり］");
                 break;
-            case ContainerKind::Italic: w_.write(c[1] ? "［＃ここで斜体終わり］" : "［＃斜体終わり］"); break;
+            case ContainerKind::Italic: w_.write(c.range.block ? "［＃ここで斜体終わり］" : "［＃斜体終わり］"); break;
             case ContainerKind::Columns: w_.write("［＃ここで段組み終わり］"); break;
             case ContainerKind::Table: w_.write("［＃ここで表終わり］"); break;
             case ContainerKind::Horizontal: w_.write("［＃ここで横組み終わり］"); break;
             case ContainerKind::FontSize:
-                w_.write(c[1] ? "［＃ここで大きな文字終わり］" : "［＃ここで小さな文字終わり］");
+                w_.write(c.font_size.steps > 0 ? "［＃ここで大きな文字終わり］" : "［＃ここで小さな文字終わり］");
                 break;
             case ContainerKind::SmallScript:
-                w_.write(c[1] == 1 ? "［＃行左小書き終わり］" : "［＃行右小書き終わり］");
+                w_.write(c.script.side == MarkSide::Left ? "［＃行左小書き終わり］" : "［＃行右小書き終わり］");
                 break;
-            case ContainerKind::InlineStyle: w_.write(inline_style_name(c[1])); w_.write("終わり］"); break;
+            case ContainerKind::InlineStyle:
+                w_.write(inline_style_name(c.inline_style.style));
+                w_.write("終わり］");
+                break;
             case ContainerKind::Caption:
-                w_.write(c[1] ? "［＃ここでキャプション終わり］" : "［＃キャプション終わり］");
+                w_.write(c.range.block ? "［＃ここでキャプション終わり］" : "［＃キャプション終わり］");
                 break;
         }
     }

@@ -197,14 +197,13 @@ TEST(ClassifierDispatch, ContainerOpensAndCloses) {
     OverrideGuard guard([](const AnnotationInput& in) -> std::optional<AnnotationResult> {
         AnnotationResult r;
         r.span = annotation_span(in);
-        r.spec = ContainerSpec::of(ContainerKind::Indent);
-        r.spec[10] = 2;
+        r.spec = ContainerSpec::make_indent(IndentSpec{.amount = 2});
         r.outcome = body_of(in) == "open" ? AnnotationOutcome::ContainerOpen : AnnotationOutcome::ContainerClose;
         return r;
     });
     auto c = classify_text("x［＃open］y\n［＃close］");
     EXPECT_EQ(show(*c), "t:x open[［＃open］] t:y lf close[［＃close］]");
-    EXPECT_EQ(c->events[1].spec[10], 2);
+    EXPECT_EQ(c->events[1].spec.indent.amount, 2);
     EXPECT_EQ(c->events[4].spec.kind(), ContainerKind::Indent);
     // Inside a reading only remarks and gaiji become items.
     EXPECT_EQ(show("漢《か［＃open］》"), "ruby[漢《か［＃open］》](漢/か［＃open］)");

@@ -170,33 +170,19 @@ TEST(SourceEmit, LeavesAndBreaks) {
 
 TEST(SourceEmit, Containers) {
     SnapshotBuilder b;
-    ContainerSpec indent = ContainerSpec::of(ContainerKind::Indent);
-    indent[10] = 2;
-    ContainerSpec plain = ContainerSpec::of(ContainerKind::Indent);
-    plain[10] = 1;
-    ContainerSpec compound = ContainerSpec::of(ContainerKind::IndentWrap);
-    compound[1] = 3;
-    compound[10] = 1;
-    compound[2] = 1;
-    compound[7] = 2;
-    compound[8] = 10;
-    compound[9] = 20;
-    compound[3] = 1;
-    compound[6] = static_cast<uint8_t>(-1);
-    ContainerSpec centred = ContainerSpec::of(ContainerKind::Indent);
-    centred[2] = 1;
-    ContainerSpec font = ContainerSpec::of(ContainerKind::FontSize);
-    font[1] = static_cast<uint8_t>(-2);
-    ContainerSpec font_close = ContainerSpec::of(ContainerKind::FontSize);
-    ContainerSpec bouten = ContainerSpec::of(ContainerKind::BoutenRange);
-    bouten[1] = 1;
-    bouten[2] = 3;
-    ContainerSpec heading = ContainerSpec::of(ContainerKind::Heading);
-    heading[1] = 1;
-    heading[2] = 1;
-    heading[3] = 2;
-    ContainerSpec kumi_close = ContainerSpec::of(ContainerKind::Indent);
-    kumi_close[9] = 20;
+    const ContainerSpec indent = ContainerSpec::make_indent({.amount = 2});
+    const ContainerSpec plain = ContainerSpec::make_indent({.amount = 1});
+    const ContainerSpec compound = ContainerSpec::make_indent(
+        {.amount = 1, .wrap = 3, .centre = true, .gothic = true, .font_steps = -1, .grid = LineGrid::Kumi,
+         .kumi_lines = 10, .kumi_width = 20},
+        true);
+    const ContainerSpec centred = ContainerSpec::make_indent({.centre = true});
+    const ContainerSpec font = ContainerSpec::make_font_size(-2);
+    const ContainerSpec font_close = ContainerSpec::make_font_size(-1);
+    const ContainerSpec bouten = ContainerSpec::make_bouten(MarkSide::Left, BoutenKind::ShiroMaru);
+    const ContainerSpec heading =
+        ContainerSpec::make_heading({true, HeadingLevel::Medium, HeadingStyle::Window, false});
+    const ContainerSpec kumi_close = ContainerSpec::make_indent({.kumi_width = 20});
     b.open(indent).open(plain).open(compound).open(centred).open(font).close(font_close);
     b.open(bouten).close(bouten).open(heading).close(heading).close(kumi_close).close(plain);
     EXPECT_EQ(b.emit(),

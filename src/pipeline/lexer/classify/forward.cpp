@@ -62,7 +62,7 @@ std::optional<FormatStyle> bouten_suffix(std::string_view s) {
         return std::nullopt;
     auto kind = parse_bouten_kind(s);
     if (!kind) return std::nullopt;
-    return FormatStyle{side, *kind};
+    return FormatStyle{side, static_cast<uint8_t>(*kind)};
 }
 
 // The decoration named after 「X」は.
@@ -654,7 +654,7 @@ private:
         // text over; elsewhere (typically the line above, which the fold
         // may promote to a heading) the text stays and the hint only names it.
         if (std::optional<Cover> c = cover_before(reading); c && !c->constructs && reading == t) {
-            hint.is_inline = 1;
+            hint.is_inline = true;
             return covered(Node::make_hint(hint), *c);
         }
         // The line above (which the fold may promote) is read with its
@@ -664,7 +664,7 @@ private:
                                 in_.previous_line.back().span.end + 1 == open_ &&
                                 events_reading(in_.previous_line, in_.text, in_.store, &markup) == reading;
         if (!line_above && !precedes(t, reading, open_)) return missing();
-        hint.is_inline = 0;
+        hint.is_inline = false;
         return classified(Node::make_hint(hint), Span{open_, end_});
     }
 
