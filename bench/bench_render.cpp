@@ -193,7 +193,7 @@ ParseSnapshot unclosed_containers(size_t n, ContainerKind kind, std::vector<Clas
     events.clear();
     events.reserve(n * 3);
     ContainerSpec spec = ContainerSpec::of(kind);
-    spec[10] = 2;
+    if (spec.key() == ContainerKey::Indent) spec.indent.amount = 2;
     const std::string_view open = "［＃ここから２字下げ］", line = "本文です。";
     const uint32_t o = static_cast<uint32_t>(open.size()), l = static_cast<uint32_t>(line.size());
     for (size_t i = 0; i < n; ++i) {
