@@ -123,7 +123,7 @@ void BM_Fold(benchmark::State& state) {
         state.PauseTiming();
         PairedStream copy = paired;
         state.ResumeTiming();
-        benchmark::DoNotOptimize(fold(std::move(copy)));
+        benchmark::DoNotOptimize(classify_and_fold(std::move(copy)));
     }
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(t.size()));
 }
@@ -215,7 +215,7 @@ void BM_UnclosedContainers(benchmark::State& state) {
     for (auto _ : state) {
         ParseSnapshot snap;
         snap.sanitized = base.sanitized;
-        fold_events(ClassifiedStream{events, {}, {}}, snap);
+        fold(ClassifiedStream{events, {}, {}}, snap);
         benchmark::DoNotOptimize(render_html(snap));
     }
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(base.sanitized->size()));
@@ -239,7 +239,7 @@ void BM_UnclosedInlineContainersOneLine(benchmark::State& state) {
     for (auto _ : state) {
         ParseSnapshot snap;
         snap.sanitized = shared;
-        fold_events(ClassifiedStream{events, {}, {}}, snap);
+        fold(ClassifiedStream{events, {}, {}}, snap);
         benchmark::DoNotOptimize(render_html(snap));
     }
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(shared->size()));

@@ -258,7 +258,7 @@ private:
 
 }  // namespace
 
-void fold_events(ClassifiedStream stream, ParseSnapshot& snapshot, size_t paired_events) {
+void fold(ClassifiedStream stream, ParseSnapshot& snapshot, size_t paired_events) {
     const std::string_view text = snapshot.sanitized ? std::string_view(*snapshot.sanitized) : std::string_view();
     std::vector<ClassifiedEvent>& events = stream.events;
     if (paired_events == 0) paired_events = events.size();
@@ -286,27 +286,27 @@ void fold_events(ClassifiedStream stream, ParseSnapshot& snapshot, size_t paired
     snapshot.container_pairs = std::move(folder.pairs_);
 }
 
-ParseSnapshot fold(PairedStream paired) {
+ParseSnapshot begin_snapshot(PairedStream& paired) {
     ParseSnapshot snapshot;
     snapshot.diagnostics = std::move(paired.diagnostics);
     snapshot.sanitized = paired.text ? std::move(paired.text) : std::make_shared<const std::string>();
     snapshot.pair_links = std::move(paired.links);
     snapshot.sanitized_is_source = paired.sanitized_is_source;
-    const std::string_view text = *snapshot.sanitized;
+    return snapshot;
+}
 
-    ClassifiedStream stream;
-    {
-        const QuoteIndex quotes(text);
-        Classifier classifier(paired.events, text, snapshot.store, &quotes);
-        stream.events.reserve(4);
-        while (std::optional<ClassifiedEvent> e = classifier.next()) stream.events.push_back(*e);
-        stream.diagnostics = classifier.take_diagnostics();
-        stream.kaeriten = classifier.take_kaeriten();
-    }
+ClassifiedStream classify(std::span<const PairEvent> events, ParseSnapshot& snapshot) {
+    const std::string_view text = *snapshot.sanitized;
+    const QuoteIndex quotes(text);
+    return classify(events, text, snapshot.store, &quotes);
+}
+
+ParseSnapshot classify_and_fold(PairedStream paired) {
+    ParseSnapshot snapshot = begin_snapshot(paired);
+    ClassifiedStream classified = classify(paired.events, snapshot);
     const size_t paired_events = paired.events.size();
     std::vector<PairEvent>().swap(paired.events);
-
-    fold_events(std::move(stream), snapshot, paired_events);
+    fold(std::move(classified), snapshot, paired_events);
     return snapshot;
 }
 

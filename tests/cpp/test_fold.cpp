@@ -192,7 +192,7 @@ TEST(Fold, DiagnosticsMergedAndSorted) {
     stream.events = {ClassifiedEvent::text_run({0, 2})};
     stream.diagnostics.push_back(Diagnostic::simple(DiagTag::NestedRuby, {1, 2}));
     stream.kaeriten.push_back(KaeritenMark{{0, 1}, 0, 3, true, false});
-    fold_events(std::move(stream), snap);
+    fold(std::move(stream), snap);
     ASSERT_EQ(snap.diagnostics.size(), 3u);
     EXPECT_STREQ(snap.diagnostics[0].code(), "kogane::lex::bracketed_kaeriten_no_pair");
     EXPECT_STREQ(snap.diagnostics[1].code(), "kogane::lex::nested_ruby");

@@ -3,9 +3,11 @@
 // a container open or close, or a line feed, each with its sanitized span.
 
 #include <cstdint>
+#include <vector>
 
 #include "collections/span.hpp"
 #include "syntax/ast/node.hpp"
+#include "syntax/diagnostic.hpp"
 
 namespace kogane {
 
@@ -69,6 +71,14 @@ struct KaeritenMark {
     uint8_t ordinal = 0;   // position within its series, 1-based; 0 when not recognised
     bool recognised = false;
     bool bracketed = false;  // written in parentheses: ［＃（…）］
+};
+
+// What classification produces: the events in order, the kaeriten marks
+// met, and its own diagnostics.
+struct ClassifiedStream {
+    std::vector<ClassifiedEvent> events;
+    std::vector<KaeritenMark> kaeriten;
+    Diagnostics diagnostics;
 };
 
 }  // namespace kogane

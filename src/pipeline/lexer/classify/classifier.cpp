@@ -20,17 +20,14 @@ bool is_trigger(const PairEvent& e, TriggerKind k) { return e.tag == PairTag::Tr
 bool is_open(const PairEvent& e, PairKind k) { return e.tag == PairTag::Open && e.kind == uint8_t(k); }
 bool is_quote_kind(PairKind k) { return k == PairKind::Tortoise || k == PairKind::Quote; }
 
-// Output queue: one input event may complete several output events (run,
-// node, container), so they wait here; grows by doubling. It also keeps the
-// latest events of the current line, which forward references read back.
-class EventRing {
+// The classified events in order. It also keeps the latest events of the
+// current line, which forward references read back.
+class EventSink {
 public:
-    bool empty() const { return size_ == 0; }
+    explicit EventSink(std::vector<ClassifiedEvent>& events) : events_(events) {}
 
     void push(const ClassifiedEvent& e) {
-        if (size_ == slots_.size()) grow();
-        slots_[(head_ + size_) & (slots_.size() - 1)] = e;
-        ++size_;
+        events_.push_back(e);
         if (e.out_of_place) return;  // the line as read back stays in order
         if (e.tag == EventTag::LineFeed) {
             previous_line_.swap(recent_);
@@ -47,26 +44,10 @@ public:
     // The same for the line before the current one.
     std::span<const ClassifiedEvent> previous_line() const { return previous_line_; }
 
-    ClassifiedEvent pop() {
-        ClassifiedEvent e = slots_[head_];
-        head_ = (head_ + 1) & (slots_.size() - 1);
-        --size_;
-        return e;
-    }
-
 private:
-    void grow() {
-        std::vector<ClassifiedEvent> bigger(slots_.empty() ? 8 : slots_.size() * 2);
-        for (size_t i = 0; i < size_; ++i) bigger[i] = slots_[(head_ + i) & (slots_.size() - 1)];
-        slots_ = std::move(bigger);
-        head_ = 0;
-    }
-
     static constexpr size_t kRecent = 64;
 
-    std::vector<ClassifiedEvent> slots_;
-    size_t head_ = 0;
-    size_t size_ = 0;
+    std::vector<ClassifiedEvent>& events_;
     std::vector<ClassifiedEvent> recent_;
     std::vector<ClassifiedEvent> previous_line_;
 };
@@ -82,7 +63,6 @@ struct Mark {
     uint32_t start = 0;
 };
 
-}  // namespace
 
 // The group machinery works on one buffer. While a group is collected from
 // the input, its events and partner table fill the buffer.
@@ -90,12 +70,12 @@ struct Mark {
 // every bracket group nested in it is classified in place as the range
 // [opener, partner] — its events are already buffered and paired, so
 // nothing is buffered twice however deep the nesting.
-struct Classifier::State {
+struct Driver {
     enum class Mode : uint8_t { Idle, Collecting, Replaying };
 
-    State(std::span<const PairEvent> ev, std::string_view t, NodeStore& s, const QuoteIndex* q,
-          AnnotationDispatch d)
-        : events(ev), text(t), store(s), quotes(q), dispatch(std::move(d)) {}
+    Driver(std::span<const PairEvent> ev, std::string_view t, NodeStore& s, const QuoteIndex* q,
+           const AnnotationDispatch& d, std::vector<ClassifiedEvent>& sink)
+        : events(ev), text(t), store(s), quotes(q), dispatch(d), out(sink) {}
 
     std::span<const PairEvent> events;
     std::string_view text;
@@ -105,7 +85,7 @@ struct Classifier::State {
 
     size_t cursor = 0;
     bool done = false;
-    EventRing out;
+    EventSink out;
     Diagnostics diagnostics;
     std::vector<KaeritenMark> kaeriten;
 
@@ -654,22 +634,16 @@ struct Classifier::State {
     }
 };
 
-Classifier::Classifier(std::span<const PairEvent> events, std::string_view text, NodeStore& store,
-                       const QuoteIndex* quotes, AnnotationDispatch dispatch)
-    : state_(std::make_unique<State>(events, text, store, quotes, std::move(dispatch))) {}
+}  // namespace
 
-Classifier::~Classifier() = default;
-
-std::optional<ClassifiedEvent> Classifier::next() {
-    State& s = *state_;
-    while (s.out.empty()) {
-        if (s.done) return std::nullopt;
-        s.step();
-    }
-    return s.out.pop();
+ClassifiedStream classify(std::span<const PairEvent> events, std::string_view text, NodeStore& store,
+                          const QuoteIndex* quotes, const AnnotationDispatch& dispatch) {
+    ClassifiedStream result;
+    Driver driver(events, text, store, quotes, dispatch, result.events);
+    while (!driver.done) driver.step();
+    result.diagnostics = std::move(driver.diagnostics);
+    result.kaeriten = std::move(driver.kaeriten);
+    return result;
 }
-
-Diagnostics Classifier::take_diagnostics() { return std::move(state_->diagnostics); }
-std::vector<KaeritenMark> Classifier::take_kaeriten() { return std::move(state_->kaeriten); }
 
 }  // namespace kogane
