@@ -73,7 +73,7 @@ bool kanbun_context(std::string_view text, Span mark) {
 }
 
 // Recognised marks (一二三四, 上中下, 甲乙丙丁) are the ones that pair up.
-bool pairs_by_family(const KaeritenMark& m) { return m.recognised && m.series <= 2; }
+bool pairs_by_family(const KaeritenMark& m) { return m.recognised && m.series != KaeritenSeries::Other; }
 
 }  // namespace
 
@@ -83,9 +83,9 @@ void check_kaeriten(std::span<const KaeritenMark> marks, std::string_view text, 
 
     bool family_starts[3] = {false, false, false};
     for (const KaeritenMark& m : marks)
-        if (pairs_by_family(m) && m.ordinal == 1) family_starts[m.series] = true;
+        if (pairs_by_family(m) && m.ordinal == 1) family_starts[static_cast<uint8_t>(m.series)] = true;
     for (const KaeritenMark& m : marks)
-        if (pairs_by_family(m) && m.ordinal >= 2 && !family_starts[m.series])
+        if (pairs_by_family(m) && m.ordinal >= 2 && !family_starts[static_cast<uint8_t>(m.series)])
             out.push_back(Diagnostic::simple(DiagTag::BracketedKaeritenNoPair, m.span));
 }
 

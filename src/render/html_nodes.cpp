@@ -126,42 +126,53 @@ void NodeWriter::node(const Node& n, uint32_t& open_spans) {
         case NodeTag::Gaiji: gaiji(n.gaiji); break;
         case NodeTag::LeafAlign: leaf_align(n.leaf); break;
         case NodeTag::PageBreak: out_ += "<div class=\"kogane-page-break\"></div>"; break;
-        case NodeTag::SectionBreak:
-            out_ += "<div class=\"kogane-section-break kogane-section-break-";
-            out_ += n.section.kind < 3 ? slug(kSectionKeywords[n.section.kind], "other") : "other";
-            out_ += "\"></div>";
-            break;
+        case NodeTag::SectionBreak: section_break(n.section.kind); break;
         case NodeTag::BodyEnd: out_ += "<div class=\"kogane-body-end\"></div>"; break;
         case NodeTag::ForcedBreak: out_ += "<br />"; break;
-        case NodeTag::Heading:
-            heading_open(n.heading.level, n.heading.style);
-            if (std::string_view line; n.heading.markup && store_.single_text(n.heading.text, &line))
-                text_or_fragment(line);
-            else
-                content(n.heading.text);
-            heading_close(n.heading.level, n.heading.style);
-            break;
+        case NodeTag::Heading: heading(n.heading); break;
         case NodeTag::HeadingHint: heading_hint(n.hint); break;
         case NodeTag::Illustration: illustration(n.illustration); break;
-        case NodeTag::Kaeriten:
-            out_ += "<sup class=\"kogane-kaeriten\">";
-            text_or_fragment(store_.resolve(n.kaeriten.mark));  // it may hold a gaiji
-            out_ += "</sup>";
-            break;
+        case NodeTag::Kaeriten: kaeriten(n.kaeriten); break;
         case NodeTag::Directive: directive(store_.resolve(n.directive.raw), n.directive.kind, open_spans); break;
-        case NodeTag::AngleQuote:
-            out_ += "<span class=\"kogane-angle-quote\">《";
-            content(n.angle.content);
-            out_ += "》</span>";
-            break;
-        case NodeTag::MarginNote:
-            out_ += "<ruby>";
-            content(n.margin.base);
-            out_ += "<rp>(</rp><rt class=\"kogane-margin-note\">";
-            content(n.margin.note);
-            out_ += "</rt><rp>)</rp></ruby>";
-            break;
+        case NodeTag::AngleQuote: angle_quote(n.angle); break;
+        case NodeTag::MarginNote: margin_note(n.margin); break;
     }
+}
+
+void NodeWriter::section_break(SectionBreak kind) {
+    const auto k = static_cast<uint8_t>(kind);
+    out_ += "<div class=\"kogane-section-break kogane-section-break-";
+    out_ += k < 3 ? slug(kSectionKeywords[k], "other") : "other";
+    out_ += "\"></div>";
+}
+
+void NodeWriter::heading(const HeadingNode& h) {
+    heading_open(h.level, h.style);
+    if (std::string_view line; h.markup && store_.single_text(h.text, &line))
+        text_or_fragment(line);
+    else
+        content(h.text);
+    heading_close(h.level, h.style);
+}
+
+void NodeWriter::kaeriten(const KaeritenNode& k) {
+    out_ += "<sup class=\"kogane-kaeriten\">";
+    text_or_fragment(store_.resolve(k.mark));  // it may hold a gaiji
+    out_ += "</sup>";
+}
+
+void NodeWriter::angle_quote(const AngleQuoteNode& a) {
+    out_ += "<span class=\"kogane-angle-quote\">《";
+    content(a.content);
+    out_ += "》</span>";
+}
+
+void NodeWriter::margin_note(const MarginNoteNode& m) {
+    out_ += "<ruby>";
+    content(m.base);
+    out_ += "<rp>(</rp><rt class=\"kogane-margin-note\">";
+    content(m.note);
+    out_ += "</rt><rp>)</rp></ruby>";
 }
 
 void NodeWriter::ruby(const RubyNode& r) {
@@ -170,7 +181,7 @@ void NodeWriter::ruby(const RubyNode& r) {
         styled(r.base_style, r.base, FormatMode::Plain, kNoId);
     else
         content(r.base);
-    out_ += r.side == 1 ? "<rp>(</rp><rt class=\"kogane-ruby-left\">" : "<rp>(</rp><rt>";
+    out_ += r.side == MarkSide::Left ? "<rp>(</rp><rt class=\"kogane-ruby-left\">" : "<rp>(</rp><rt>";
     content(r.reading);
     out_ += "</rt><rp>)</rp></ruby>";
 }

@@ -24,7 +24,7 @@ public:
     // `depth` counts the fragment parses this writer is nested in.
     NodeWriter(std::string& out, const NodeStore& store, int depth) : out_(out), store_(store), depth_(depth) {}
 
-    // Any node. Warichu markers (directive kinds 4 and 5) open and close
+    // Any node. Warichu markers (RemarkKind::WarichuOpen, WarichuClose) open and close
     // spans against `open_spans`, never closing one they did not open.
     void node(const Node& n, uint32_t& open_spans);
     void directive(std::string_view raw, RemarkKind kind, uint32_t& open_spans);
@@ -45,7 +45,12 @@ private:
     void leaf_align(const LeafAlignNode& leaf);
     void heading_open(HeadingLevel level, HeadingStyle style);
     void heading_close(HeadingLevel level, HeadingStyle style);
+    void section_break(SectionBreak kind);
+    void heading(const HeadingNode& h);
     void heading_hint(const HeadingHintNode& h);
+    void kaeriten(const KaeritenNode& k);
+    void angle_quote(const AngleQuoteNode& a);
+    void margin_note(const MarginNoteNode& m);
     void illustration(const IllustrationNode& il);
     void indent_open(const ContainerSpec& spec);
     void number(uint32_t v);

@@ -213,7 +213,7 @@ private:
     // ---- nodes -----------------------------------------------------------
 
     void emit_gaiji(const GaijiItem& g) {
-        if (!(g.flags & kGaijiNoMark)) w_.write("※");
+        if (!g.no_mark) w_.write("※");
         w_.write("［＃");
         std::string_view desc = store_.resolve(g.description);
         bool quoted = desc.find("「") == std::string_view::npos && desc.find("」") == std::string_view::npos;
@@ -221,7 +221,7 @@ private:
         w_.write(desc);
         if (quoted) w_.write("」");
         if (g.code.kind != CodeKind::None) {
-            if (g.flags & kGaijiSeparated) w_.write("、");
+            if (g.separated) w_.write("、");
             emit_designation(g.code);
         }
         w_.write("］");
@@ -372,86 +372,105 @@ private:
 
     void emit_node(const Node& n) {
         switch (n.tag) {
-            case NodeTag::Ruby:
-                if (n.ruby.side == 1) {
-                    emit_content(n.ruby.base);
-                    w_.write("［＃「");
-                    emit_content(n.ruby.base);
-                    w_.write("」の左に「");
-                    emit_content(n.ruby.reading);
-                    w_.write("」のルビ］");
-                } else {
-                    if (ruby_needs_bar(n.ruby.base)) w_.write("｜");
-                    emit_content(n.ruby.base);
-                    w_.write("《");
-                    emit_content(n.ruby.reading);
-                    w_.write("》");
-                }
-                break;
-            case NodeTag::Format:
-                if (auto c = container_form(n.format)) {
-                    emit_open(*c);
-                    emit_content(n.format.target);
-                    emit_close(*c);
-                    break;
-                }
-                // 1 and 2: the target text is not here; 3: the annotation
-                // stands elsewhere (a decoration placed on an earlier
-                // occurrence), so only the target is written.
-                if (n.format.suppressed != FormatPlacement::RenderedElsewhere && n.format.suppressed != FormatPlacement::TargetNotFound) emit_content(n.format.target);
-                if (n.format.suppressed != FormatPlacement::OnEarlierOccurrence) emit_format_annotation(n.format);
-                break;
+            case NodeTag::Ruby: emit_ruby(n.ruby); break;
+            case NodeTag::Format: emit_format(n.format); break;
             case NodeTag::Gaiji: emit_gaiji(n.gaiji); break;
             case NodeTag::LeafAlign: emit_leaf(n.leaf); break;
             case NodeTag::PageBreak: emit_keyword(Keyword::PageBreak); break;
-            case NodeTag::SectionBreak: {
-                static constexpr Keyword kSections[3] = {Keyword::OddPage, Keyword::ColumnBreak, Keyword::SpreadBreak};
-                emit_keyword(kSections[n.section.kind < 3 ? n.section.kind : 0]);
-                break;
-            }
+            case NodeTag::SectionBreak: emit_keyword(section_keyword(n.section.kind)); break;
             case NodeTag::BodyEnd: emit_keyword(Keyword::BodyEnd); break;
             case NodeTag::ForcedBreak: emit_keyword(Keyword::ForcedBreak); break;
-            case NodeTag::Heading:
-                emit_content(n.heading.text);
-                w_.write("\n［＃");
-                emit_quoted(n.heading.text);
-                w_.write("は");
-                w_.write(placement_word(n.heading.style));
-                w_.write(level_name(n.heading.level));
-                w_.write("］");
-                break;
-            case NodeTag::HeadingHint:
-                // An inline hint took its target text over, so it writes it back.
-                if (n.hint.is_inline) w_.write(store_.resolve(n.hint.target));
-                w_.write("［＃「");
-                w_.write(store_.resolve(n.hint.target));
-                w_.write("」は");
-                w_.write(placement_word(n.hint.style));
-                w_.write(level_name(n.hint.level));
-                w_.write("］");
-                break;
+            case NodeTag::Heading: emit_heading(n.heading); break;
+            case NodeTag::HeadingHint: emit_heading_hint(n.hint); break;
             case NodeTag::Illustration: emit_illustration(n.illustration); break;
-            case NodeTag::Kaeriten:
-                w_.write("［＃");
-                w_.write(store_.resolve(n.kaeriten.mark));
-                w_.write("］");
-                break;
+            case NodeTag::Kaeriten: emit_kaeriten(n.kaeriten); break;
             case NodeTag::Directive: w_.write(store_.resolve(n.directive.raw)); break;
-            case NodeTag::AngleQuote:
-                w_.write("≪");
-                emit_content(n.angle.content);
-                w_.write("≫");
-                break;
-            case NodeTag::MarginNote:
-                emit_content(n.margin.base);
-                if (n.margin.placed) break;  // the annotation is written where it stood
-                w_.write("［＃");
-                emit_quoted(n.margin.base);
-                w_.write(n.margin.side == 1 ? "の左に「" : "に「");
-                emit_content(n.margin.note);
-                w_.write("」の注記］");
-                break;
+            case NodeTag::AngleQuote: emit_angle_quote(n.angle); break;
+            case NodeTag::MarginNote: emit_margin_note(n.margin); break;
         }
+    }
+
+    static Keyword section_keyword(SectionBreak kind) {
+        switch (kind) {
+            case SectionBreak::Column: return Keyword::ColumnBreak;
+            case SectionBreak::Spread: return Keyword::SpreadBreak;
+            default: return Keyword::OddPage;
+        }
+    }
+
+    void emit_ruby(const RubyNode& r) {
+        if (r.side == MarkSide::Left) {
+            emit_content(r.base);
+            w_.write("［＃「");
+            emit_content(r.base);
+            w_.write("」の左に「");
+            emit_content(r.reading);
+            w_.write("」のルビ］");
+            return;
+        }
+        if (ruby_needs_bar(r.base)) w_.write("｜");
+        emit_content(r.base);
+        w_.write("《");
+        emit_content(r.reading);
+        w_.write("》");
+    }
+
+    void emit_format(const FormatNode& f) {
+        if (auto c = container_form(f)) {
+            emit_open(*c);
+            emit_content(f.target);
+            emit_close(*c);
+            return;
+        }
+        // Moved elsewhere or not found: the target text is not here. On an
+        // earlier occurrence: the annotation stands at the other site, so
+        // only the target is written.
+        if (f.suppressed != FormatPlacement::RenderedElsewhere && f.suppressed != FormatPlacement::TargetNotFound)
+            emit_content(f.target);
+        if (f.suppressed != FormatPlacement::OnEarlierOccurrence) emit_format_annotation(f);
+    }
+
+    void emit_heading(const HeadingNode& h) {
+        emit_content(h.text);
+        w_.write("\n［＃");
+        emit_quoted(h.text);
+        w_.write("は");
+        w_.write(placement_word(h.style));
+        w_.write(level_name(h.level));
+        w_.write("］");
+    }
+
+    void emit_heading_hint(const HeadingHintNode& h) {
+        // An inline hint took its target text over, so it writes it back.
+        if (h.is_inline) w_.write(store_.resolve(h.target));
+        w_.write("［＃「");
+        w_.write(store_.resolve(h.target));
+        w_.write("」は");
+        w_.write(placement_word(h.style));
+        w_.write(level_name(h.level));
+        w_.write("］");
+    }
+
+    void emit_kaeriten(const KaeritenNode& k) {
+        w_.write("［＃");
+        w_.write(store_.resolve(k.mark));
+        w_.write("］");
+    }
+
+    void emit_angle_quote(const AngleQuoteNode& a) {
+        w_.write("≪");
+        emit_content(a.content);
+        w_.write("≫");
+    }
+
+    void emit_margin_note(const MarginNoteNode& m) {
+        emit_content(m.base);
+        if (m.placed) return;  // the annotation is written where it stood
+        w_.write("［＃");
+        emit_quoted(m.base);
+        w_.write(m.side == MarkSide::Left ? "の左に「" : "に「");
+        emit_content(m.note);
+        w_.write("」の注記］");
     }
 
     // ［＃keyword］ in the table's spelling.

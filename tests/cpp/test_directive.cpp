@@ -190,7 +190,7 @@ TEST(Directive, LeavesAndBreaks) {
     EXPECT_EQ(node_of(classify("［＃改頁］")).tag, NodeTag::PageBreak);
     EXPECT_EQ(node_of(classify("［＃　改ページ　］")).tag, NodeTag::PageBreak);
     EXPECT_EQ(remark(classify("［＃改ページです］")).first, 1);
-    EXPECT_EQ(node_of(classify("［＃改見開き］")).section.kind, 2);
+    EXPECT_EQ(node_of(classify("［＃改見開き］")).section.kind, SectionBreak::Spread);
     EXPECT_EQ(node_of(classify("［＃本文終わり］")).tag, NodeTag::BodyEnd);
     EXPECT_EQ(node_of(classify("［＃改行］")).tag, NodeTag::ForcedBreak);
 
@@ -221,10 +221,10 @@ TEST(Directive, KaeritenIllustrationsAndRemarks) {
     EXPECT_EQ(node_of(ichi).tag, NodeTag::Kaeriten);
     EXPECT_EQ(ichi.str(node_of(ichi).kaeriten.mark), "一レ");
     ASSERT_TRUE(ichi.result->kaeriten);
-    EXPECT_EQ(ichi.result->kaeriten->series, 0);
+    EXPECT_EQ(ichi.result->kaeriten->series, KaeritenSeries::Numbers);
     EXPECT_EQ(ichi.result->kaeriten->ordinal, 1);
     Classified ge = classify("［＃下］");
-    EXPECT_EQ(ge.result->kaeriten->series, 1);
+    EXPECT_EQ(ge.result->kaeriten->series, KaeritenSeries::UpDown);
     EXPECT_EQ(ge.result->kaeriten->ordinal, 3);
     EXPECT_FALSE(classify("［＃上二］").result->kaeriten->recognised);
     EXPECT_EQ(node_of(classify("［＃（ト）］")).tag, NodeTag::Kaeriten);
@@ -253,7 +253,7 @@ TEST(Directive, KaeritenIllustrationsAndRemarks) {
 TEST(Directive, BareGaijiDescriptions) {
     Node g = node_of(classify("［＃火＋亢、第4水準2-79-62］"));
     ASSERT_EQ(g.tag, NodeTag::Gaiji);
-    EXPECT_TRUE(g.gaiji.flags & kGaijiNoMark);
+    EXPECT_TRUE(g.gaiji.no_mark);
     EXPECT_EQ(node_of(classify("［＃二字下げ］")).tag, NodeTag::Directive);
 }
 
@@ -298,12 +298,12 @@ TEST(Forward, OtherForms) {
     Classified ruby = classify("あ", "［＃「あ」の左に「い」のルビ］");
     Node r = node_of(ruby);
     ASSERT_EQ(r.tag, NodeTag::Ruby);
-    EXPECT_EQ(r.ruby.side, 1);
+    EXPECT_EQ(r.ruby.side, MarkSide::Left);
     EXPECT_EQ(ruby.result->span.start, 0u);
 
     Node note = node_of(classify("本", "［＃「本」に「ほん」の注記］"));
     ASSERT_EQ(note.tag, NodeTag::MarginNote);
-    EXPECT_EQ(note.margin.side, 0);
+    EXPECT_EQ(note.margin.side, MarkSide::Right);
 
     Classified range = classify("XあいY", "［＃「X」～「Y」に白丸傍点］");
     Node rn = node_of(range);

@@ -191,7 +191,7 @@ TEST(Fold, DiagnosticsMergedAndSorted) {
     ClassifiedStream stream;
     stream.events = {ClassifiedEvent::text_run({0, 2})};
     stream.diagnostics.push_back(Diagnostic::simple(DiagTag::NestedRuby, {1, 2}));
-    stream.kaeriten.push_back(KaeritenMark{{0, 1}, 0, 3, true, false});
+    stream.kaeriten.push_back(KaeritenMark{{0, 1}, KaeritenSeries::Numbers, 3, true, false});
     fold(std::move(stream), snap);
     ASSERT_EQ(snap.diagnostics.size(), 3u);
     EXPECT_STREQ(snap.diagnostics[0].code(), "kogane::lex::bracketed_kaeriten_no_pair");

@@ -96,7 +96,7 @@ TEST(Html, WarichuSpans) {
 TEST(Html, InlineNodes) {
     FoldBuilder b;
     RubyNode left = b.ruby("漢", "かん").ruby;
-    left.side = 1;
+    left.side = MarkSide::Left;
     EXPECT_EQ(inline_html(b, Node::make_ruby(left)),
               "<ruby>漢<rp>(</rp><rt class=\"kogane-ruby-left\">かん</rt><rp>)</rp></ruby>");
 
@@ -190,7 +190,7 @@ TEST(Html, ReparsedTargetsAndCaptions) {
     il.path = fig.store().intern("fig1.png");
     il.size = fig.store().intern("横0640×縦480");
     il.alt = fig.store().intern("\"図\"");
-    il.has_caption = 1;
+    il.has_caption = true;
     il.caption = fig.store().text_segment("上\n下");
     fig.text("a\n").node(Node::make_illustration(il));
     EXPECT_EQ(fig.html(),
@@ -212,7 +212,7 @@ TEST(Html, FragmentWalk) {
 
 TEST(Html, BlockNodes) {
     FoldBuilder sections;
-    sections.node(Node::make_section(1)).node(Node::make_section(7)).node(Node::make(NodeTag::BodyEnd));
+    sections.node(Node::make_section(SectionBreak::Column)).node(Node::make_section(static_cast<SectionBreak>(7))).node(Node::make(NodeTag::BodyEnd));
     EXPECT_EQ(sections.html(),
               "<div class=\"kogane-section-break kogane-section-break-kaidan\"></div>\n"
               "<div class=\"kogane-section-break kogane-section-break-other\"></div>\n"

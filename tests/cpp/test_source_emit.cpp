@@ -110,11 +110,11 @@ TEST(SourceEmit, RubyBarOnlyWhereNeeded) {
 TEST(SourceEmit, LeftRubyAndMarginNote) {
     SnapshotBuilder b;
     Node r = ruby(b, "あ", "い");
-    r.ruby.side = 1;
+    r.ruby.side = MarkSide::Left;
     MarginNoteNode m;
     m.base = b.content("本");
     m.note = b.content("ほん");
-    m.side = 0;
+    m.side = MarkSide::Right;
     b.node(r).node(Node::make_margin(m));
     EXPECT_EQ(b.emit(), "あ［＃「あ」の左に「い」のルビ］本［＃「本」に「ほん」の注記］");
 }
@@ -122,12 +122,12 @@ TEST(SourceEmit, LeftRubyAndMarginNote) {
 TEST(SourceEmit, GaijiSpellings) {
     SnapshotBuilder b;
     NodeStore& s = b.store();
-    GaijiItem jis{s.intern("木＋吶のつくり"), CodeRef::jis(1, 85, 54), kGaijiSeparated};
-    GaijiItem plane2{s.intern("火＋亢"), CodeRef::jis(2, 79, 62), kGaijiSeparated};
-    GaijiItem uni{s.intern("あ"), CodeRef{CodeKind::Unicode, 0x3042}, kGaijiSeparated};
-    GaijiItem bare{s.intern("丸19"), CodeRef{}, kGaijiSeparated | kGaijiNoMark};
+    GaijiItem jis{s.intern("木＋吶のつくり"), CodeRef::jis(1, 85, 54), true};
+    GaijiItem plane2{s.intern("火＋亢"), CodeRef::jis(2, 79, 62), true};
+    GaijiItem uni{s.intern("あ"), CodeRef{CodeKind::Unicode, 0x3042}, true};
+    GaijiItem bare{s.intern("丸19"), CodeRef{}, true, true};
     GaijiItem quoted_desc{s.intern("「あ」の「い」に代えて「う」"), CodeRef{CodeKind::Text, s.intern("第3水準1-04-89")},
-                          kGaijiSeparated};
+                          true};
     b.node(Node::make_gaiji(jis)).node(Node::make_gaiji(plane2)).node(Node::make_gaiji(uni));
     b.node(Node::make_gaiji(bare)).node(Node::make_gaiji(quoted_desc));
     EXPECT_EQ(b.emit(),
@@ -162,7 +162,7 @@ TEST(SourceEmit, LeavesAndBreaks) {
     b.node(Node::make_leaf(L::aligned_end(0))).node(Node::make_leaf(L::aligned_end(4)));
     b.node(Node::make_leaf(L::centred(true))).node(Node::make_leaf(L::sized(LineSize::ExtraLarge, true)));
     b.text("\n\n").node(Node::make(NodeTag::PageBreak), true).text("\n\n");
-    b.node(Node::make_section(2), true);
+    b.node(Node::make_section(SectionBreak::Spread), true);
     EXPECT_EQ(b.emit(),
               "［＃字下げ］［＃2字下げ］［＃2字下げ、地より3字上げで］［＃地付き］［＃地から4字上げ］"
               "［＃ページの左右中央］［＃特大文字、太字］\n\n［＃改ページ］\n\n［＃改見開き］");

@@ -51,6 +51,9 @@ struct CodeRef {
     constexpr uint8_t cell() const { return uint8_t(value); }
 };
 
+// Which side of the (vertical) line a ruby, note or mark stands on.
+enum class MarkSide : uint8_t { Right, Left };
+
 enum class ContentTag : uint8_t { Text = 0, Gaiji = 1, InlineDirective = 2 };
 
 // What a Directive node (an annotation kept as written) stands for.
@@ -74,14 +77,12 @@ enum class RemarkKind : uint8_t {
     KaeritenInBase = 14,
 };
 
-inline constexpr uint8_t kGaijiSeparated = 1;  // the reference had "、" before its code
-inline constexpr uint8_t kGaijiNoMark = 2;     // written without the leading ※
-
-// One gaiji reference: description, designation and spelling flags.
+// One gaiji reference: description, designation and how it was spelt.
 struct GaijiItem {
     StringId description = 0;
     CodeRef code;
-    uint8_t flags = 0;
+    bool separated = false;  // the reference had "、" before its code
+    bool no_mark = false;    // written without the leading ※
 };
 
 struct ContentItem {
@@ -198,7 +199,7 @@ struct RubyNode {
     ContentRef base;
     ContentRef reading;
     FormatStyle base_style;
-    uint8_t side = 0;  // 1 = left-hand ruby
+    MarkSide side = MarkSide::Right;
 };
 
 // How a format's target is read when it is rendered.
@@ -260,8 +261,10 @@ struct LeafAlignNode {
 };
 static_assert(std::is_trivially_copyable_v<LeafAlignNode> && sizeof(LeafAlignNode) == 6);
 
+enum class SectionBreak : uint8_t { OddPage, Column, Spread };  // 改丁, 改段, 改見開き
+
 struct SectionBreakNode {
-    uint8_t kind = 0;  // 0 改丁, 1 改段, 2 改見開き
+    SectionBreak kind = SectionBreak::OddPage;
 };
 
 
@@ -288,7 +291,7 @@ struct IllustrationNode {
     StringId size = kNoId;     // 横W×縦H, optional
     StringId alt = kNoId;      // optional
     StringId label = kNoId;    // optional label replacing 挿絵
-    uint8_t has_caption = 0;
+    bool has_caption = false;
     Segment caption;
 };
 
@@ -308,8 +311,8 @@ struct AngleQuoteNode {
 struct MarginNoteNode {
     ContentRef base;
     ContentRef note;
-    uint8_t side = 0;    // 1 = note on the left-hand side
-    uint8_t placed = 0;  // 1 = put on an earlier occurrence; its annotation stands elsewhere
+    MarkSide side = MarkSide::Right;
+    bool placed = false;  // put on an earlier occurrence; its annotation stands elsewhere
 };
 
 struct Node {
@@ -353,7 +356,7 @@ struct Node {
     }
     static Node make_angle(ContentRef c) { Node n = make(NodeTag::AngleQuote); n.angle.content = c; return n; }
     static Node make_margin(MarginNoteNode m) { Node n = make(NodeTag::MarginNote); n.margin = m; return n; }
-    static Node make_section(uint8_t kind) { Node n = make(NodeTag::SectionBreak); n.section.kind = kind; return n; }
+    static Node make_section(SectionBreak kind) { Node n = make(NodeTag::SectionBreak); n.section.kind = kind; return n; }
 };
 
 static_assert(std::is_trivially_copyable_v<Node>);
@@ -433,9 +436,6 @@ inline constexpr ContainerKey container_key(ContainerKind k) {
     }
     return ContainerKey::Indent;
 }
-
-// Which side of the line a mark stands on.
-enum class MarkSide : uint8_t { Right, Left };
 
 // The grid a block indent sets its lines in.
 enum class LineGrid : uint8_t {

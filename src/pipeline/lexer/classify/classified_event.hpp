@@ -64,10 +64,13 @@ struct ClassifiedEvent {
     }
 };
 
+// The ordered kaeriten families; a mark of one pairs with the same family.
+enum class KaeritenSeries : uint8_t { Numbers, UpDown, Stems, Other };  // 一二三四, 上中下, 甲乙丙丁
+
 // A kaeriten mark met by the classifier, for the fold's placement checks.
 struct KaeritenMark {
     Span span;
-    uint8_t series = 3;    // 0 一二三四, 1 上中下, 2 甲乙丙丁, 3 other
+    KaeritenSeries series = KaeritenSeries::Other;
     uint8_t ordinal = 0;   // position within its series, 1-based; 0 when not recognised
     bool recognised = false;
     bool bracketed = false;  // written in parentheses: ［＃（…）］

@@ -199,7 +199,7 @@ public:
         il.path = in_.store.intern(path);
         if (comma != std::string_view::npos) il.size = in_.store.intern(rest.substr(comma + 3));
         if (has_caption) {
-            il.has_caption = 1;
+            il.has_caption = true;
             il.caption = in_.store.text_segment(caption);
         }
         AnnotationResult r = node(Node::make_illustration(il));
@@ -219,7 +219,7 @@ public:
                 for (uint8_t series = 0; series < 3; ++series)
                     for (uint8_t k = 0; k < 4; ++k)
                         if (!kKaeritenSeries[series][k].empty() && head == kKaeritenSeries[series][k]) {
-                            mark.series = series;
+                            mark.series = static_cast<KaeritenSeries>(series);
                             mark.ordinal = static_cast<uint8_t>(k + 1);
                             mark.recognised = true;
                             mark.bracketed = true;
@@ -480,9 +480,9 @@ std::optional<AnnotationResult> Rules::apply(const BodyMatch& m, std::string_vie
         case F::FromTopWrap: return from_top_wrap(rest);
         case F::HereClose: return columns_close(rest);
         case F::PageBreak: return node(Node::make(NodeTag::PageBreak));
-        case F::SectionOddPage: return node(Node::make_section(0));
-        case F::SectionColumn: return node(Node::make_section(1));
-        case F::SectionSpread: return node(Node::make_section(2));
+        case F::SectionOddPage: return node(Node::make_section(SectionBreak::OddPage));
+        case F::SectionColumn: return node(Node::make_section(SectionBreak::Column));
+        case F::SectionSpread: return node(Node::make_section(SectionBreak::Spread));
         case F::BodyEnd: return node(Node::make(NodeTag::BodyEnd));
         case F::ForcedBreak: return node(Node::make(NodeTag::ForcedBreak));
         case F::LineRaised: return line_raised(rest);
