@@ -10,6 +10,7 @@
 #include "pipeline/lexer/classify/keywords.hpp"
 #include "pipeline/lexer/sanitize.hpp"
 #include "pipeline/lexer/classify/ruby_base.hpp"
+#include "syntax/ast/sentinel_walk.hpp"
 
 namespace kogane {
 
@@ -71,36 +72,23 @@ public:
     SourceEmitter(const ParseSnapshot& snap) : snap_(snap), store_(snap.store), w_(snap.normalized.size() * 2) {}
 
     std::string run() {
-        std::string_view text = snap_.normalized;
-        invariant(text.size() <= 0xFFFFFFFFull, "normalized fits u32 per sanitize-stage cap");
-        size_t from = 0;
-        size_t i = 0;
-        while (true) {
-            const void* hit = i < text.size() ? std::memchr(text.data() + i, 0xEE, text.size() - i) : nullptr;
-            if (hit == nullptr) break;
-            size_t p = static_cast<size_t>(static_cast<const char*>(hit) - text.data());
-            if (p + 2 < text.size() && static_cast<unsigned char>(text[p + 1]) == 0x80) {
-                unsigned char third = static_cast<unsigned char>(text[p + 2]);
-                if (third >= 0x81 && third <= 0x84) {
-                    write_text(text.substr(from, p - from));
-                    const RegistryEntry* e = snap_.registry.find(static_cast<uint32_t>(p));
-                    auto kind = static_cast<SentinelKind>(third - 0x81);
-                    if (e != nullptr && e->kind == kind) emit_entry(*e);
-                    // Every construct ends the text run it follows, except a
-                    // gaiji: a ｜ before it still opens the base of a later
-                    // ruby when read back.
-                    const bool gaiji = e != nullptr && e->kind == SentinelKind::Inline && e->node.tag == NodeTag::Gaiji;
-                    if (!gaiji) bar_in_run_ = false;
-                    i = from = p + 3;
-                    continue;
-                }
-            }
-            i = p + 1;
-        }
-        write_text(text.substr(from));
+        invariant(snap_.normalized.size() <= 0xFFFFFFFFull, "normalized fits u32 per sanitize-stage cap");
+        walk_sentinels(snap_.normalized, snap_.registry, *this);
         std::string out = w_.take();
         if (has_rule_line(out)) return isolate_rule_lines(out);
         return out;
+    }
+
+    // The walk's visitor.
+    static constexpr bool kLineFeeds = false;
+    void on_text(std::string_view t) { write_text(t); }
+    void on_line_feed(size_t) {}
+    void on_sentinel(SentinelKind, const RegistryEntry* e) {
+        if (e != nullptr) emit_entry(*e);
+        // Every construct ends the text run it follows, except a gaiji: a ｜
+        // before it still opens the base of a later ruby when read back.
+        const bool gaiji = e != nullptr && e->kind == SentinelKind::Inline && e->node.tag == NodeTag::Gaiji;
+        if (!gaiji) bar_in_run_ = false;
     }
 
 private:
