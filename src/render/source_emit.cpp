@@ -597,53 +597,18 @@ private:
             case ContainerKind::Gothic: w_.write(c.range.block ? "［＃ここからゴシック体］" : "［＃ゴシック体］"); break;
             case ContainerKind::Italic: w_.write(c.range.block ? "［＃ここから斜体］" : "［＃斜体］"); break;
             case ContainerKind::Caption: w_.write(c.range.block ? "［＃ここからキャプション］" : "［＃キャプション］"); break;
-            case ContainerKind::Heading:
-                w_.write("［＃");
-                if (c.heading.block) w_.write("ここから");
-                w_.write(placement_word(c.heading.style));
-                w_.write(level_name(c.heading.level));
-                w_.write("］");
-                break;
-            case ContainerKind::BoutenRange:
-                w_.write("［＃");
-                w_.write(side_word(c.bouten.side));
-                w_.write(bouten_name(c.bouten.mark));
-                w_.write("］");
-                break;
-            case ContainerKind::SmallScript:
-                w_.write(c.script.side == MarkSide::Left ? "［＃行左小書き］" : "［＃行右小書き］");
-                break;
-            case ContainerKind::InlineStyle: w_.write(inline_style_name(c.inline_style.style)); w_.write("］"); break;
+            case ContainerKind::Heading: emit_heading_mark(c.heading, c.heading.block ? "ここから" : "", ""); break;
+            case ContainerKind::BoutenRange: emit_bouten_mark(c.bouten, ""); break;
+            case ContainerKind::SmallScript: w_.write(c.script.side == MarkSide::Left ? "［＃行左小書き］" : "［＃行右小書き］"); break;
+            case ContainerKind::InlineStyle: emit_inline_style_mark(c.inline_style, ""); break;
             case ContainerKind::Indent:
             case ContainerKind::IndentWrap: emit_indent_open(c); break;
-            case ContainerKind::AlignEnd:
-                if (c.align_end.raise == 0) {
-                    w_.write("［＃ここから地付き］");
-                } else {
-                    w_.write("［＃ここから地から");
-                    w_.number(c.align_end.raise);
-                    w_.write("字上げ］");
-                }
-                break;
-            case ContainerKind::LineWidth:
-                w_.write("［＃ここから");
-                w_.number(c.line_width.width);
-                w_.write("字詰め］");
-                break;
+            case ContainerKind::AlignEnd: emit_align_end_open(c.align_end); break;
+            case ContainerKind::LineWidth: emit_counted("［＃ここから", c.line_width.width, "字詰め］"); break;
             case ContainerKind::Table: w_.write("［＃ここから表］"); break;
-            case ContainerKind::Columns:
-                w_.write("［＃ここから");
-                w_.number(c.columns.count);
-                w_.write("段組み］");
-                break;
+            case ContainerKind::Columns: emit_counted("［＃ここから", c.columns.count, "段組み］"); break;
             case ContainerKind::Horizontal: w_.write("［＃ここから横組み］"); break;
-            case ContainerKind::FontSize: {
-                const int steps = c.font_size.steps;
-                w_.write("［＃ここから");
-                w_.number(static_cast<uint64_t>(steps < 0 ? -steps : steps));
-                w_.write(steps > 0 ? "段階大きな文字］" : "段階小さな文字］");
-                break;
-            }
+            case ContainerKind::FontSize: emit_font_size_open(c.font_size); break;
             case ContainerKind::Framed: w_.write("［＃罫囲み］"); break;
             case ContainerKind::Warichu: w_.write("［＃ここから割り注］"); break;
         }
@@ -651,55 +616,77 @@ private:
 
     void emit_close(const ContainerSpec& c) {
         switch (c.kind()) {
-            case ContainerKind::Heading:
-                w_.write("［＃");
-                if (c.heading.block) w_.write("ここで");
-                w_.write(placement_word(c.heading.style));
-                w_.write(level_name(c.heading.level));
-                w_.write("終わり］");
-                break;
+            case ContainerKind::Heading: emit_heading_mark(c.heading, c.heading.block ? "ここで" : "", "終わり"); break;
             case ContainerKind::Indent:
-            case ContainerKind::IndentWrap:
-                if (c.indent.kumi_width != 0) {
-                    w_.write("［＃ここで字下げ、");
-                    w_.number(c.indent.kumi_width);
-                    w_.write("字組み終わり］");
-                } else {
-                    w_.write("［＃ここで字下げ終わり］");
-                }
-                break;
+            case ContainerKind::IndentWrap: emit_indent_close(c.indent); break;
             case ContainerKind::Warichu: w_.write("［＃ここで割り注終わり］"); break;
             case ContainerKind::Framed: w_.write("［＃罫囲み終わり］"); break;
             case ContainerKind::AlignEnd: w_.write("［＃ここで地付き終わり］"); break;
             case ContainerKind::LineWidth: w_.write("［＃ここで字詰め終わり］"); break;
-            case ContainerKind::BoutenRange:
-                w_.write("［＃");
-                w_.write(side_word(c.bouten.side));
-                w_.write(bouten_name(c.bouten.mark));
-                w_.write("終わり］");
-                break;
+            case ContainerKind::BoutenRange: emit_bouten_mark(c.bouten, "終わり"); break;
             case ContainerKind::Bold: w_.write(c.range.block ? "［＃ここで太字終わり］" : "［＃太字終わり］"); break;
-            case ContainerKind::Gothic:
-                w_.write(c.range.block ? "［＃ここでゴシック体終わり］" : "［＃ゴシック体終わり］");
-                break;
+            case ContainerKind::Gothic: w_.write(c.range.block ? "［＃ここでゴシック体終わり］" : "［＃ゴシック体終わり］"); break;
             case ContainerKind::Italic: w_.write(c.range.block ? "［＃ここで斜体終わり］" : "［＃斜体終わり］"); break;
             case ContainerKind::Columns: w_.write("［＃ここで段組み終わり］"); break;
             case ContainerKind::Table: w_.write("［＃ここで表終わり］"); break;
             case ContainerKind::Horizontal: w_.write("［＃ここで横組み終わり］"); break;
-            case ContainerKind::FontSize:
-                w_.write(c.font_size.steps > 0 ? "［＃ここで大きな文字終わり］" : "［＃ここで小さな文字終わり］");
-                break;
-            case ContainerKind::SmallScript:
-                w_.write(c.script.side == MarkSide::Left ? "［＃行左小書き終わり］" : "［＃行右小書き終わり］");
-                break;
-            case ContainerKind::InlineStyle:
-                w_.write(inline_style_name(c.inline_style.style));
-                w_.write("終わり］");
-                break;
-            case ContainerKind::Caption:
-                w_.write(c.range.block ? "［＃ここでキャプション終わり］" : "［＃キャプション終わり］");
-                break;
+            case ContainerKind::FontSize: w_.write(c.font_size.steps > 0 ? "［＃ここで大きな文字終わり］" : "［＃ここで小さな文字終わり］"); break;
+            case ContainerKind::SmallScript: w_.write(c.script.side == MarkSide::Left ? "［＃行左小書き終わり］" : "［＃行右小書き終わり］"); break;
+            case ContainerKind::InlineStyle: emit_inline_style_mark(c.inline_style, "終わり"); break;
+            case ContainerKind::Caption: w_.write(c.range.block ? "［＃ここでキャプション終わり］" : "［＃キャプション終わり］"); break;
         }
+    }
+
+    // ［＃{prefix}{同行|窓}{大|中|小}見出し{suffix}］
+    void emit_heading_mark(const HeadingSpec& h, const char* prefix, const char* suffix) {
+        w_.write("［＃");
+        w_.write(prefix);
+        w_.write(placement_word(h.style));
+        w_.write(level_name(h.level));
+        w_.write(suffix);
+        w_.write("］");
+    }
+
+    // ［＃{左に}{kind}{suffix}］
+    void emit_bouten_mark(const BoutenRangeSpec& b, const char* suffix) {
+        w_.write("［＃");
+        w_.write(side_word(b.side));
+        w_.write(bouten_name(b.mark));
+        w_.write(suffix);
+        w_.write("］");
+    }
+
+    void emit_inline_style_mark(const InlineStyleSpec& s, const char* suffix) {
+        w_.write(inline_style_name(s.style));
+        w_.write(suffix);
+        w_.write("］");
+    }
+
+    void emit_counted(const char* before, uint8_t n, const char* after) {
+        w_.write(before);
+        w_.number(n);
+        w_.write(after);
+    }
+
+    void emit_align_end_open(const AlignEndSpec& a) {
+        if (a.raise == 0)
+            w_.write("［＃ここから地付き］");
+        else
+            emit_counted("［＃ここから地から", a.raise, "字上げ］");
+    }
+
+    void emit_font_size_open(const FontSizeSpec& f) {
+        const int steps = f.steps;
+        w_.write("［＃ここから");
+        w_.number(static_cast<uint64_t>(steps < 0 ? -steps : steps));
+        w_.write(steps > 0 ? "段階大きな文字］" : "段階小さな文字］");
+    }
+
+    void emit_indent_close(const IndentSpec& p) {
+        if (p.kumi_width != 0)
+            emit_counted("［＃ここで字下げ、", p.kumi_width, "字組み終わり］");
+        else
+            w_.write("［＃ここで字下げ終わり］");
     }
 
     const ParseSnapshot& snap_;
