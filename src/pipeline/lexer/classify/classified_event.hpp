@@ -3,6 +3,7 @@
 // a container open or close, or a line feed, each with its sanitized span.
 
 #include <cstdint>
+#include <type_traits>
 #include <vector>
 
 #include "collections/span.hpp"
@@ -66,6 +67,9 @@ struct ClassifiedEvent {
 
 // The ordered kaeriten families; a mark of one pairs with the same family.
 enum class KaeritenSeries : uint8_t { Numbers, UpDown, Stems, Other };  // 一二三四, 上中下, 甲乙丙丁
+
+// Events are copied through every pass of the fold.
+static_assert(std::is_trivially_copyable_v<ClassifiedEvent> && sizeof(ClassifiedEvent) == 64);
 
 // A kaeriten mark met by the classifier, for the fold's placement checks.
 struct KaeritenMark {
