@@ -606,85 +606,69 @@ void NodeWriter::indent_open(const ContainerSpec& s) {
 void NodeWriter::container_open(const ContainerSpec& s) {
     const bool block = !s.is_inline();
     switch (s.kind()) {
-        case ContainerKind::Bold:
-            out_ += block ? "<div class=\"kogane-container kogane-container-futoji\">" : "<b class=\"kogane-futoji\">";
-            return;
-        case ContainerKind::Gothic:
-            out_ += block ? "<div class=\"kogane-container kogane-container-goshikku\">"
-                          : "<b class=\"kogane-goshikku\">";
-            return;
-        case ContainerKind::Italic:
-            out_ += block ? "<div class=\"kogane-container kogane-container-shatai\">" : "<i class=\"kogane-shatai\">";
-            return;
-        case ContainerKind::Caption:
-            out_ += block ? "<div class=\"kogane-container kogane-caption\">" : "<span class=\"kogane-caption\">";
-            return;
-        case ContainerKind::BoutenRange:
-            out_ += "<em class=\"kogane-bouten kogane-bouten-";
-            out_ += slug(bouten_keyword(static_cast<uint8_t>(s.bouten.mark)), "other");
-            out_ += s.bouten.side == MarkSide::Left ? " kogane-bouten-left\">" : " kogane-bouten-right\">";
-            return;
-        case ContainerKind::SmallScript:
-            out_ += s.script.side == MarkSide::Left ? "<span class=\"kogane-kogaki-left\">"
-                                                : "<span class=\"kogane-kogaki-right\">";
-            return;
-        case ContainerKind::InlineStyle:
-            out_ += s.inline_style.style == kStyleSuperscript ? "<sup class=\"kogane-uwatsuki\">"
-                    : s.inline_style.style == kStyleSubscript ? "<sub class=\"kogane-shitatsuki\">"
-                                                              : "<span class=\"kogane-combine-upright\">";
-            return;
-        case ContainerKind::Heading:
-            if (block) {
-                heading_open(s.heading.level, s.heading.style);
-            } else {
-                // A heading that runs into the text of its line.
-                out_ += "<span class=\"kogane-heading kogane-heading-";
-                out_ += heading_size(s.heading.level);
-                out_ += s.heading.style == HeadingStyle::Window ? " kogane-heading-window" : " kogane-heading-same-line";
-                out_ += "\" role=\"heading\" aria-level=\"";
-                number(uint32_t(s.heading.level) + 1);
-                out_ += "\">";
-            }
-            return;
-        case ContainerKind::AlignEnd:
-            out_ += "<div class=\"kogane-container kogane-container-align-end\" data-offset=\"";
-            number(s.align_end.raise);
-            out_ += "\">";
-            return;
-        case ContainerKind::LineWidth:
-            out_ += "<div class=\"kogane-container kogane-container-line-width\" data-width=\"";
-            number(s.line_width.width);
-            out_ += "\">";
-            return;
+        case ContainerKind::Bold: out_ += block ? "<div class=\"kogane-container kogane-container-futoji\">" : "<b class=\"kogane-futoji\">"; return;
+        case ContainerKind::Gothic: out_ += block ? "<div class=\"kogane-container kogane-container-goshikku\">" : "<b class=\"kogane-goshikku\">"; return;
+        case ContainerKind::Italic: out_ += block ? "<div class=\"kogane-container kogane-container-shatai\">" : "<i class=\"kogane-shatai\">"; return;
+        case ContainerKind::Caption: out_ += block ? "<div class=\"kogane-container kogane-caption\">" : "<span class=\"kogane-caption\">"; return;
+        case ContainerKind::BoutenRange: bouten_open(s.bouten); return;
+        case ContainerKind::SmallScript: out_ += s.script.side == MarkSide::Left ? "<span class=\"kogane-kogaki-left\">" : "<span class=\"kogane-kogaki-right\">"; return;
+        case ContainerKind::InlineStyle: inline_style_open(s.inline_style); return;
+        case ContainerKind::Heading: block ? heading_open(s.heading.level, s.heading.style) : run_in_heading_open(s.heading); return;
+        case ContainerKind::AlignEnd: counted_div_open("kogane-container-align-end\" data-offset", s.align_end.raise); return;
+        case ContainerKind::LineWidth: counted_div_open("kogane-container-line-width\" data-width", s.line_width.width); return;
         case ContainerKind::Table: out_ += "<div class=\"kogane-container kogane-container-table\">"; return;
-        case ContainerKind::Columns:
-            out_ += "<div class=\"kogane-container kogane-container-columns\" data-columns=\"";
-            number(s.columns.count);
-            out_ += "\">";
-            return;
-        case ContainerKind::Horizontal:
-            out_ += block ? "<div class=\"kogane-container kogane-container-yokogumi\">" : "<span class=\"kogane-yokogumi\">";
-            return;
-        case ContainerKind::FontSize: {
-            const int8_t steps = s.font_size.steps;
-            if (!block)
-                out_ += steps < 0 ? "<span class=\"kogane-font-smaller\" data-steps=\""
-                                  : "<span class=\"kogane-font-larger\" data-steps=\"";
-            else
-                out_ += steps < 0 ? "<div class=\"kogane-container kogane-container-font-smaller\" data-steps=\""
-                                  : "<div class=\"kogane-container kogane-container-font-larger\" data-steps=\"";
-            number(static_cast<uint32_t>(steps < 0 ? -steps : steps));
-            out_ += "\">";
-            return;
-        }
+        case ContainerKind::Columns: counted_div_open("kogane-container-columns\" data-columns", s.columns.count); return;
+        case ContainerKind::Horizontal: out_ += block ? "<div class=\"kogane-container kogane-container-yokogumi\">" : "<span class=\"kogane-yokogumi\">"; return;
+        case ContainerKind::FontSize: font_size_open(s.font_size, block); return;
         case ContainerKind::Framed: out_ += "<div class=\"kogane-container kogane-container-keigakomi\">"; return;
-        case ContainerKind::Warichu:
-            out_ += block ? "<div class=\"kogane-container kogane-container-warichu\">" : "<span class=\"kogane-warichu\">";
-            return;
+        case ContainerKind::Warichu: out_ += block ? "<div class=\"kogane-container kogane-container-warichu\">" : "<span class=\"kogane-warichu\">"; return;
         case ContainerKind::Indent:
         case ContainerKind::IndentWrap:
         default: indent_open(s); return;
     }
+}
+
+void NodeWriter::bouten_open(const BoutenRangeSpec& b) {
+    out_ += "<em class=\"kogane-bouten kogane-bouten-";
+    out_ += slug(bouten_keyword(static_cast<uint8_t>(b.mark)), "other");
+    out_ += b.side == MarkSide::Left ? " kogane-bouten-left\">" : " kogane-bouten-right\">";
+}
+
+void NodeWriter::inline_style_open(const InlineStyleSpec& s) {
+    out_ += s.style == kStyleSuperscript ? "<sup class=\"kogane-uwatsuki\">"
+            : s.style == kStyleSubscript ? "<sub class=\"kogane-shitatsuki\">"
+                                         : "<span class=\"kogane-combine-upright\">";
+}
+
+// A heading that runs into the text of its line.
+void NodeWriter::run_in_heading_open(const HeadingSpec& h) {
+    out_ += "<span class=\"kogane-heading kogane-heading-";
+    out_ += heading_size(h.level);
+    out_ += h.style == HeadingStyle::Window ? " kogane-heading-window" : " kogane-heading-same-line";
+    out_ += "\" role=\"heading\" aria-level=\"";
+    number(uint32_t(h.level) + 1);
+    out_ += "\">";
+}
+
+// <div class="kogane-container {classes_and_attribute}="{n}">
+void NodeWriter::counted_div_open(std::string_view classes_and_attribute, uint32_t n) {
+    out_ += "<div class=\"kogane-container ";
+    out_ += classes_and_attribute;
+    out_ += "=\"";
+    number(n);
+    out_ += "\">";
+}
+
+void NodeWriter::font_size_open(const FontSizeSpec& f, bool block) {
+    const int8_t steps = f.steps;
+    if (!block)
+        out_ += steps < 0 ? "<span class=\"kogane-font-smaller\" data-steps=\""
+                          : "<span class=\"kogane-font-larger\" data-steps=\"";
+    else
+        out_ += steps < 0 ? "<div class=\"kogane-container kogane-container-font-smaller\" data-steps=\""
+                          : "<div class=\"kogane-container kogane-container-font-larger\" data-steps=\"";
+    number(static_cast<uint32_t>(steps < 0 ? -steps : steps));
+    out_ += "\">";
 }
 
 void NodeWriter::container_close(const ContainerSpec& s) {

@@ -53,6 +53,11 @@ private:
     void margin_note(const MarginNoteNode& m);
     void illustration(const IllustrationNode& il);
     void indent_open(const ContainerSpec& spec);
+    void bouten_open(const BoutenRangeSpec& b);
+    void inline_style_open(const InlineStyleSpec& s);
+    void run_in_heading_open(const HeadingSpec& h);
+    void counted_div_open(std::string_view classes_and_attribute, uint32_t n);
+    void font_size_open(const FontSizeSpec& f, bool block);
     void number(uint32_t v);
 
     std::string& out_;
