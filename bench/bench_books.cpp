@@ -94,7 +94,7 @@ void fold_stage(benchmark::State& state, const Book* book) {
         state.PauseTiming();
         PairedStream input = pair(tokenize(sanitize(book->utf8, Diagnostics{})));
         state.ResumeTiming();
-        benchmark::DoNotOptimize(fold(std::move(input)));
+        benchmark::DoNotOptimize(classify_and_fold(std::move(input)));
     }
     set_bytes(state, *book);
 }

@@ -123,7 +123,7 @@ void BM_Fold(benchmark::State& state) {
         state.PauseTiming();
         PairedStream copy = paired;
         state.ResumeTiming();
-        benchmark::DoNotOptimize(fold(std::move(copy)));
+        benchmark::DoNotOptimize(classify_and_fold(std::move(copy)));
     }
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(t.size()));
 }
@@ -193,7 +193,7 @@ ParseSnapshot unclosed_containers(size_t n, ContainerKind kind, std::vector<Clas
     events.clear();
     events.reserve(n * 3);
     ContainerSpec spec = ContainerSpec::of(kind);
-    spec[10] = 2;
+    if (spec.key() == ContainerKey::Indent) spec.indent.amount = 2;
     const std::string_view open = "［＃ここから２字下げ］", line = "本文です。";
     const uint32_t o = static_cast<uint32_t>(open.size()), l = static_cast<uint32_t>(line.size());
     for (size_t i = 0; i < n; ++i) {
@@ -215,7 +215,7 @@ void BM_UnclosedContainers(benchmark::State& state) {
     for (auto _ : state) {
         ParseSnapshot snap;
         snap.sanitized = base.sanitized;
-        fold_events(ClassifiedStream{events, {}, {}}, snap);
+        fold(ClassifiedStream{events, {}, {}}, snap);
         benchmark::DoNotOptimize(render_html(snap));
     }
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(base.sanitized->size()));
@@ -239,7 +239,7 @@ void BM_UnclosedInlineContainersOneLine(benchmark::State& state) {
     for (auto _ : state) {
         ParseSnapshot snap;
         snap.sanitized = shared;
-        fold_events(ClassifiedStream{events, {}, {}}, snap);
+        fold(ClassifiedStream{events, {}, {}}, snap);
         benchmark::DoNotOptimize(render_html(snap));
     }
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(shared->size()));

@@ -9,11 +9,18 @@ namespace kogane {
 
 namespace {
 
+// The stages of a parse, in order. Bytes are decoded before this
+// (decode_auto_limited), so every stage sees UTF-8.
 ParseSnapshot run_pipeline(SharedText source) {
     SanitizedSource sanitized = sanitize(std::move(source), Diagnostics{});
     TokenStream tokens = tokenize(std::move(sanitized));
     PairedStream paired = pair(std::move(tokens));
-    return fold(std::move(paired));
+    ParseSnapshot snapshot = begin_snapshot(paired);
+    ClassifiedStream classified = classify(paired.events, snapshot);
+    const size_t paired_events = paired.events.size();
+    std::vector<PairEvent>().swap(paired.events);  // the fold's peak memory need not hold them too
+    fold(std::move(classified), snapshot, paired_events);
+    return snapshot;
 }
 
 }  // namespace

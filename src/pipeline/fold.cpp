@@ -12,9 +12,9 @@ namespace kogane {
 namespace {
 
 // Bouten kinds 8..12 (波線 … 破線) are side lines; the rest are dots.
-bool is_line_family(uint8_t bouten_kind) { return bouten_kind >= 8 && bouten_kind <= 12; }
+bool is_line_family(BoutenKind k) { return k >= BoutenKind::Namisen && k <= BoutenKind::Hasen; }
 
-const char* family_word(uint8_t bouten_kind) { return is_line_family(bouten_kind) ? "傍線" : "傍点"; }
+const char* family_word(BoutenKind k) { return is_line_family(k) ? "傍線" : "傍点"; }
 
 const char* display_name(ContainerKey key) {
     uint8_t k = static_cast<uint8_t>(key);
@@ -238,9 +238,10 @@ private:
         if (expected != received) {
             diagnostics_.push_back(
                 Diagnostic::mismatched_container_close(e.span, display_name(expected), display_name(received)));
-        } else if (expected == ContainerKey::BoutenRange && is_line_family(open.spec[2]) != is_line_family(e.spec[2])) {
-            diagnostics_.push_back(
-                Diagnostic::mismatched_bouten_container(e.span, family_word(open.spec[2]), family_word(e.spec[2])));
+        } else if (expected == ContainerKey::BoutenRange &&
+                   is_line_family(open.spec.bouten.mark) != is_line_family(e.spec.bouten.mark)) {
+            diagnostics_.push_back(Diagnostic::mismatched_bouten_container(e.span, family_word(open.spec.bouten.mark),
+                                                                            family_word(e.spec.bouten.mark)));
         }
         pairs_.push_back(ContainerPair{open.position, at, open.spec});
     }
@@ -257,7 +258,7 @@ private:
 
 }  // namespace
 
-void fold_events(ClassifiedStream stream, ParseSnapshot& snapshot, size_t paired_events) {
+void fold(ClassifiedStream stream, ParseSnapshot& snapshot, size_t paired_events) {
     const std::string_view text = snapshot.sanitized ? std::string_view(*snapshot.sanitized) : std::string_view();
     std::vector<ClassifiedEvent>& events = stream.events;
     if (paired_events == 0) paired_events = events.size();
@@ -285,27 +286,27 @@ void fold_events(ClassifiedStream stream, ParseSnapshot& snapshot, size_t paired
     snapshot.container_pairs = std::move(folder.pairs_);
 }
 
-ParseSnapshot fold(PairedStream paired) {
+ParseSnapshot begin_snapshot(PairedStream& paired) {
     ParseSnapshot snapshot;
     snapshot.diagnostics = std::move(paired.diagnostics);
     snapshot.sanitized = paired.text ? std::move(paired.text) : std::make_shared<const std::string>();
     snapshot.pair_links = std::move(paired.links);
     snapshot.sanitized_is_source = paired.sanitized_is_source;
-    const std::string_view text = *snapshot.sanitized;
+    return snapshot;
+}
 
-    ClassifiedStream stream;
-    {
-        const QuoteIndex quotes(text);
-        Classifier classifier(paired.events, text, snapshot.store, &quotes);
-        stream.events.reserve(4);
-        while (std::optional<ClassifiedEvent> e = classifier.next()) stream.events.push_back(*e);
-        stream.diagnostics = classifier.take_diagnostics();
-        stream.kaeriten = classifier.take_kaeriten();
-    }
+ClassifiedStream classify(std::span<const PairEvent> events, ParseSnapshot& snapshot) {
+    const std::string_view text = *snapshot.sanitized;
+    const QuoteIndex quotes(text);
+    return classify(events, text, snapshot.store, &quotes);
+}
+
+ParseSnapshot classify_and_fold(PairedStream paired) {
+    ParseSnapshot snapshot = begin_snapshot(paired);
+    ClassifiedStream classified = classify(paired.events, snapshot);
     const size_t paired_events = paired.events.size();
     std::vector<PairEvent>().swap(paired.events);
-
-    fold_events(std::move(stream), snapshot, paired_events);
+    fold(std::move(classified), snapshot, paired_events);
     return snapshot;
 }
 

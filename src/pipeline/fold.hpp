@@ -1,7 +1,9 @@
 #pragma once
-// Last stage: folds the classified events into normalized text, the sentinel
-// registry and container pairs.
+// The last stages of a parse: classification over the snapshot that the
+// parse fills, then the fold of the classified events into normalized
+// text, the sentinel registry and container pairs.
 
+#include <span>
 #include <vector>
 
 #include "pipeline/lexer/classify/classified_event.hpp"
@@ -9,20 +11,22 @@
 
 namespace kogane {
 
-ParseSnapshot fold(PairedStream paired);
+// The parse context: a snapshot that takes over what the lexer produced and
+// the parse keeps (the sanitized text, the diagnostics so far, the pair
+// links); later stages add to it.
+ParseSnapshot begin_snapshot(PairedStream& paired);
 
-// Everything the classifier hands over once its stream has ended.
-struct ClassifiedStream {
-    std::vector<ClassifiedEvent> events;
-    std::vector<KaeritenMark> kaeriten;
-    Diagnostics diagnostics;  // the classifier's own
-};
+// Classifies the pair events of the snapshot's text into its store.
+ClassifiedStream classify(std::span<const PairEvent> events, ParseSnapshot& snapshot);
 
-// The passes after event collection. `snapshot` must already hold the
-// sanitized text and the store the events' nodes refer to; its diagnostics
-// are the earlier stages' list, which is extended and sorted here. Fills the
-// normalized text, the registry and the container pairs. `paired_events` is
-// the pair-event count, used only to size buffers.
-void fold_events(ClassifiedStream stream, ParseSnapshot& snapshot, size_t paired_events = 0);
+// Folds the classified events into the snapshot, which must already hold
+// the sanitized text and the store the events' nodes refer to. Its
+// diagnostics are extended and sorted here. Fills the normalized text, the
+// registry and the container pairs. `paired_events` is the pair-event
+// count, used only to size buffers.
+void fold(ClassifiedStream stream, ParseSnapshot& snapshot, size_t paired_events = 0);
+
+// Classify and fold, for callers that start from the lexer's output.
+ParseSnapshot classify_and_fold(PairedStream paired);
 
 }  // namespace kogane

@@ -50,7 +50,7 @@ bool kanbun_context(std::string_view text, Span mark) {
 }
 
 // Recognised marks (一二三四, 上中下, 甲乙丙丁) are the ones that pair up.
-bool pairs_by_family(const KaeritenMark& m) { return m.recognised && m.series <= 2; }
+bool pairs_by_family(const KaeritenMark& m) { return m.recognised && m.series != KaeritenSeries::Other; }
 
 }  // namespace
 
@@ -60,9 +60,9 @@ void check_kaeriten(std::span<const KaeritenMark> marks, std::string_view text, 
 
     bool family_starts[3] = {false, false, false};
     for (const KaeritenMark& m : marks)
-        if (pairs_by_family(m) && m.ordinal == 1) family_starts[m.series] = true;
+        if (pairs_by_family(m) && m.ordinal == 1) family_starts[static_cast<uint8_t>(m.series)] = true;
     for (const KaeritenMark& m : marks)
-        if (pairs_by_family(m) && m.ordinal >= 2 && !family_starts[m.series])
+        if (pairs_by_family(m) && m.ordinal >= 2 && !family_starts[static_cast<uint8_t>(m.series)])
             out.push_back(Diagnostic::simple(DiagTag::BracketedKaeritenNoPair, m.span));
 }
 
@@ -112,7 +112,7 @@ void promote_headings(std::vector<ClassifiedEvent>& events, std::string_view tex
         heading.text = store.content_from_segment(store.text_segment(line));
         heading.level = hint.level;
         heading.style = hint.style;
-        heading.markup = markup ? 1 : 0;
+        heading.markup = markup;
         e.node = Node::make_heading(heading);
         e.span.start = line_start;
     }
@@ -186,7 +186,7 @@ bool collapsible_open(const ContainerSpec& open) {
         case ContainerKind::Bold:
         case ContainerKind::Gothic:
         case ContainerKind::Italic:
-        case ContainerKind::Caption: return open[1] == 0;
+        case ContainerKind::Caption: return !open.range.block;
         case ContainerKind::BoutenRange:
         case ContainerKind::SmallScript: return true;
         default: return false;  // an inline style range stays one, so it is re-emitted as written
@@ -196,9 +196,10 @@ bool collapsible_open(const ContainerSpec& open) {
 bool close_matches(const ContainerSpec& open, const ContainerSpec& close) {
     if (open.key() != close.key()) return false;
     switch (open.kind()) {
-        case ContainerKind::BoutenRange: return open[1] == close[1] && open[2] == close[2];
-        case ContainerKind::SmallScript: return (open[1] == 1) == (close[1] == 1);
-        default: return open[1] == close[1];
+        case ContainerKind::BoutenRange:
+            return open.bouten.side == close.bouten.side && open.bouten.mark == close.bouten.mark;
+        case ContainerKind::SmallScript: return open.script.side == close.script.side;
+        default: return open.range.block == close.range.block;  // bold, gothic, italic, caption
     }
 }
 
@@ -208,8 +209,10 @@ FormatStyle collapsed_style(const ContainerSpec& open) {
         case ContainerKind::Gothic: return {kStyleGothic, 0};
         case ContainerKind::Italic: return {kStyleItalic, 0};
         case ContainerKind::Caption: return {kStyleCaption, 0};
-        case ContainerKind::SmallScript: return {kStyleSmallScript, uint8_t(open[1] == 1 ? 1 : 0)};
-        default: return {uint8_t(open[1] == 1 ? kStyleBoutenLeft : kStyleBoutenRight), open[2]};
+        case ContainerKind::SmallScript: return {kStyleSmallScript, uint8_t(open.script.side == MarkSide::Left ? 1 : 0)};
+        default:
+            return {uint8_t(open.bouten.side == MarkSide::Left ? kStyleBoutenLeft : kStyleBoutenRight),
+                    static_cast<uint8_t>(open.bouten.mark)};
     }
 }
 
@@ -281,12 +284,10 @@ bool inline_on_one_line(const ContainerSpec& s) {
 
 // A same-line (同行) or window (窓) heading in its inline form.
 bool is_run_in_candidate(const ContainerSpec& s) {
-    return s.kind() == ContainerKind::Heading && s[1] == 0 && (s[3] == 1 || s[3] == 2);
+    return s.kind() == ContainerKind::Heading && !s.heading.block && s.heading.style != HeadingStyle::Standalone;
 }
 
-void mark_inline(ClassifiedEvent& e) {
-    if (const size_t b = e.spec.inline_flag_byte()) e.spec[b] = 1;
-}
+void mark_inline(ClassifiedEvent& e) { e.spec.make_inline(); }
 
 // Something that stays on the heading's line after its close.
 bool continues_line(const ClassifiedEvent& e) {
@@ -354,7 +355,8 @@ void inline_within_lines(std::vector<ClassifiedEvent>& events) {
                     mark_inline(o);
                     mark_inline(e);
                 } else if (is_run_in_candidate(o.spec) && same_line && e.spec.kind() == ContainerKind::Heading &&
-                           e.spec[1] == 0 && e.spec[2] == o.spec[2] && e.spec[3] == o.spec[3] &&
+                           !e.spec.heading.block && e.spec.heading.level == o.spec.heading.level &&
+                           e.spec.heading.style == o.spec.heading.style &&
                            (open.text_before || (i + 1 < events.size() && continues_line(events[i + 1])))) {
                     mark_inline(o);
                     mark_inline(e);
@@ -477,21 +479,15 @@ ContainerSpec close_spec_for(const ContainerSpec& open) {
     ContainerSpec c = ContainerSpec::of(open.kind());
     switch (open.kind()) {
         case ContainerKind::Indent:
-        case ContainerKind::IndentWrap: c[9] = open[7] == 2 ? open[9] : 0; break;
-        case ContainerKind::Heading:
-            c[1] = open[1];
-            c[2] = open[2];
-            c[3] = open[3];
-            c[4] = open[4];
-            break;
-        case ContainerKind::BoutenRange:
-            c[1] = open[1];
-            c[2] = open[2];
+        case ContainerKind::IndentWrap:
+            if (open.indent.grid == LineGrid::Kumi) c.indent.kumi_width = open.indent.kumi_width;
             break;
         case ContainerKind::FontSize:
-            c[1] = static_cast<int8_t>(open[1]) > 0 ? 1 : 0;
-            c[2] = open[2];
+            c.font_size.steps = open.font_size.steps > 0 ? 1 : -1;
+            c.font_size.inline_form = open.font_size.inline_form;
             break;
+        case ContainerKind::Heading:
+        case ContainerKind::BoutenRange:
         case ContainerKind::Bold:
         case ContainerKind::Gothic:
         case ContainerKind::Italic:
@@ -499,8 +495,12 @@ ContainerSpec close_spec_for(const ContainerSpec& open) {
         case ContainerKind::SmallScript:
         case ContainerKind::InlineStyle:
         case ContainerKind::Horizontal:
-        case ContainerKind::Warichu: c[1] = open[1]; break;
-        default: break;
+        case ContainerKind::Warichu: c = open; break;  // a close names all its open did
+        case ContainerKind::AlignEnd:
+        case ContainerKind::LineWidth:
+        case ContainerKind::Columns:
+        case ContainerKind::Framed:
+        case ContainerKind::Table: break;  // closes carry no amount
     }
     return c;
 }

@@ -6,6 +6,7 @@
 
 #include "collections/safe_output.hpp"
 #include "render/html_nodes.hpp"
+#include "syntax/ast/sentinel_walk.hpp"
 
 namespace kogane {
 
@@ -55,45 +56,6 @@ void append_escaped(std::string& out, std::string_view text) {
 
 namespace {
 
-// Finds the next line feed or sentinel lead byte, remembering the last hit
-// of each memchr so every byte is searched once per kind.
-class StopScanner {
-public:
-    explicit StopScanner(std::string_view text)
-        : text_(text), newline_(find('\n', 0)), lead_(find(static_cast<char>(kSentinelLead), 0)) {}
-
-    size_t next(size_t from) {
-        if (newline_ < from) newline_ = find('\n', from);
-        if (lead_ < from) lead_ = find(static_cast<char>(kSentinelLead), from);
-        return newline_ < lead_ ? newline_ : lead_;
-    }
-
-private:
-    size_t find(char c, size_t from) const {
-        if (from >= text_.size()) return text_.size();
-        const void* p = std::memchr(text_.data() + from, c, text_.size() - from);
-        return p ? static_cast<size_t>(static_cast<const char*>(p) - text_.data()) : text_.size();
-    }
-
-    std::string_view text_;
-    size_t newline_;
-    size_t lead_;
-};
-
-// The sentinel kind at `i` (EE 80 81..84), or Absent.
-SentinelKind sentinel_at(std::string_view text, size_t i) {
-    if (i + 3 > text.size() || static_cast<unsigned char>(text[i + 1]) != 0x80) return SentinelKind::Absent;
-    const unsigned char last = static_cast<unsigned char>(text[i + 2]);
-    if (last < 0x81 || last > 0x84) return SentinelKind::Absent;
-    return static_cast<SentinelKind>(last - 0x81);
-}
-
-const RegistryEntry* entry_at(const SentinelRegistry& registry, size_t position, SentinelKind kind) {
-    const RegistryEntry* e = registry.find(static_cast<uint32_t>(position));
-    return e != nullptr && e->kind == kind ? e : nullptr;
-}
-
-
 // The document walk. Besides the render state proper (open containers,
 // suspended inline containers, paragraph and heading flags, warichu spans)
 // it keeps every element it has opened on one stack, so each close tag is
@@ -106,43 +68,33 @@ public:
     }
 
     std::string run() {
-        const std::string_view text = snap_.normalized;
-        StopScanner scanner(text);
-        size_t pending = 0;
-        size_t i = 0;
-        while ((i = scanner.next(i)) < text.size()) {
-            if (text[i] == '\n') {
-                write_text(text.substr(pending, i - pending));
-                block_insert_ = kNoBlock;
-                pending = ++i;
-                if (i < text.size()) {
-                    if (text[i] != '\n') {
-                        if (paragraph_open_) out_ += "<br />\n";
-                    } else {
-                        close_paragraph();
-                    }
-                }
-                // A heading's lines stay lines, if more of it follows.
-                if (in_heading_ && heading_text_) heading_break_ = true;
-                continue;
-            }
-            const SentinelKind kind = sentinel_at(text, i);
-            if (kind == SentinelKind::Absent) {  // a lead byte of ordinary text
-                ++i;
-                continue;
-            }
-            write_text(text.substr(pending, i - pending));
-            if (const RegistryEntry* e = entry_at(snap_.registry, i, kind)) sentinel(*e);
-            i += 3;
-            pending = i;
-        }
-        write_text(text.substr(pending));
+        walk_sentinels(snap_.normalized, snap_.registry, *this);
         close_paragraph();
         if (!elements_.empty()) {
             while (!elements_.empty()) close_top();
             out_ += '\n';
         }
         return std::move(out_);
+    }
+
+    // The walk's visitor.
+    static constexpr bool kLineFeeds = true;
+    void on_text(std::string_view t) { write_text(t); }
+    void on_line_feed(size_t at) {
+        const std::string_view text = snap_.normalized;
+        block_insert_ = kNoBlock;
+        if (at + 1 < text.size()) {
+            if (text[at + 1] != '\n') {
+                if (paragraph_open_) out_ += "<br />\n";
+            } else {
+                close_paragraph();
+            }
+        }
+        // A heading's lines stay lines, if more of it follows.
+        if (in_heading_ && heading_text_) heading_break_ = true;
+    }
+    void on_sentinel(SentinelKind, const RegistryEntry* e) {
+        if (e != nullptr) sentinel(*e);
     }
 
 private:
@@ -390,33 +342,32 @@ private:
 
 namespace html {
 
-void walk_fragment(std::string& out, const ParseSnapshot& fragment, int depth) {
-    NodeWriter writer(out, fragment.store, depth);
-    const std::string_view text = fragment.normalized;
-    StopScanner scanner(text);
+namespace {
+
+// Nodes only: a fragment's container sentinels write nothing.
+struct FragmentVisitor {
+    static constexpr bool kLineFeeds = true;
+    std::string& out;
+    std::string_view text;
+    NodeWriter writer;
     uint32_t open_spans = 0;
-    size_t pending = 0;
-    size_t i = 0;
-    while ((i = scanner.next(i)) < text.size()) {
-        if (text[i] == '\n') {
-            append_escaped(out, text.substr(pending, i - pending));
-            if (i + 1 < text.size()) out += "<br />\n";
-            pending = ++i;
-            continue;
-        }
-        const SentinelKind kind = sentinel_at(text, i);
-        if (kind == SentinelKind::Absent) {
-            ++i;
-            continue;
-        }
-        append_escaped(out, text.substr(pending, i - pending));
-        if (kind == SentinelKind::Inline || kind == SentinelKind::BlockLeaf)
-            if (const RegistryEntry* e = entry_at(fragment.registry, i, kind)) writer.node(e->node, open_spans);
-        i += 3;
-        pending = i;
+
+    void on_text(std::string_view t) { append_escaped(out, t); }
+    void on_line_feed(size_t at) {
+        if (at + 1 < text.size()) out += "<br />\n";
     }
-    append_escaped(out, text.substr(pending));
-    for (; open_spans > 0; --open_spans) out += "</span>";
+    void on_sentinel(SentinelKind kind, const RegistryEntry* e) {
+        if ((kind == SentinelKind::Inline || kind == SentinelKind::BlockLeaf) && e != nullptr)
+            writer.node(e->node, open_spans);
+    }
+};
+
+}  // namespace
+
+void walk_fragment(std::string& out, const ParseSnapshot& fragment, int depth) {
+    FragmentVisitor v{out, fragment.normalized, NodeWriter(out, fragment.store, depth)};
+    walk_sentinels(fragment.normalized, fragment.registry, v);
+    for (; v.open_spans > 0; --v.open_spans) out += "</span>";
 }
 
 }  // namespace html

@@ -117,42 +117,53 @@ void NodeWriter::node(const Node& n, uint32_t& open_spans) {
         case NodeTag::Gaiji: gaiji(n.gaiji); break;
         case NodeTag::LeafAlign: leaf_align(n.leaf); break;
         case NodeTag::PageBreak: out_ += "<div class=\"kogane-page-break\"></div>"; break;
-        case NodeTag::SectionBreak:
-            out_ += "<div class=\"kogane-section-break kogane-section-break-";
-            out_ += n.section.kind < 3 ? slug(kSectionKeywords[n.section.kind], "other") : "other";
-            out_ += "\"></div>";
-            break;
+        case NodeTag::SectionBreak: section_break(n.section.kind); break;
         case NodeTag::BodyEnd: out_ += "<div class=\"kogane-body-end\"></div>"; break;
         case NodeTag::ForcedBreak: out_ += "<br />"; break;
-        case NodeTag::Heading:
-            heading_open(n.heading.level, n.heading.style);
-            if (std::string_view line; n.heading.markup == 1 && store_.single_text(n.heading.text, &line))
-                text_or_fragment(line);
-            else
-                content(n.heading.text);
-            heading_close(n.heading.level, n.heading.style);
-            break;
+        case NodeTag::Heading: heading(n.heading); break;
         case NodeTag::HeadingHint: heading_hint(n.hint); break;
         case NodeTag::Illustration: illustration(n.illustration); break;
-        case NodeTag::Kaeriten:
-            out_ += "<sup class=\"kogane-kaeriten\">";
-            text_or_fragment(store_.resolve(n.kaeriten.mark));  // it may hold a gaiji
-            out_ += "</sup>";
-            break;
+        case NodeTag::Kaeriten: kaeriten(n.kaeriten); break;
         case NodeTag::Directive: directive(store_.resolve(n.directive.raw), n.directive.kind, open_spans); break;
-        case NodeTag::AngleQuote:
-            out_ += "<span class=\"kogane-angle-quote\">《";
-            content(n.angle.content);
-            out_ += "》</span>";
-            break;
-        case NodeTag::MarginNote:
-            out_ += "<ruby>";
-            content(n.margin.base);
-            out_ += "<rp>(</rp><rt class=\"kogane-margin-note\">";
-            content(n.margin.note);
-            out_ += "</rt><rp>)</rp></ruby>";
-            break;
+        case NodeTag::AngleQuote: angle_quote(n.angle); break;
+        case NodeTag::MarginNote: margin_note(n.margin); break;
     }
+}
+
+void NodeWriter::section_break(SectionBreak kind) {
+    const auto k = static_cast<uint8_t>(kind);
+    out_ += "<div class=\"kogane-section-break kogane-section-break-";
+    out_ += k < 3 ? slug(kSectionKeywords[k], "other") : "other";
+    out_ += "\"></div>";
+}
+
+void NodeWriter::heading(const HeadingNode& h) {
+    heading_open(h.level, h.style);
+    if (std::string_view line; h.markup && store_.single_text(h.text, &line))
+        text_or_fragment(line);
+    else
+        content(h.text);
+    heading_close(h.level, h.style);
+}
+
+void NodeWriter::kaeriten(const KaeritenNode& k) {
+    out_ += "<sup class=\"kogane-kaeriten\">";
+    text_or_fragment(store_.resolve(k.mark));  // it may hold a gaiji
+    out_ += "</sup>";
+}
+
+void NodeWriter::angle_quote(const AngleQuoteNode& a) {
+    out_ += "<span class=\"kogane-angle-quote\">《";
+    content(a.content);
+    out_ += "》</span>";
+}
+
+void NodeWriter::margin_note(const MarginNoteNode& m) {
+    out_ += "<ruby>";
+    content(m.base);
+    out_ += "<rp>(</rp><rt class=\"kogane-margin-note\">";
+    content(m.note);
+    out_ += "</rt><rp>)</rp></ruby>";
 }
 
 void NodeWriter::ruby(const RubyNode& r) {
@@ -161,7 +172,7 @@ void NodeWriter::ruby(const RubyNode& r) {
         styled(r.base_style, r.base, FormatMode::Plain, kNoId);
     else
         content(r.base);
-    out_ += r.side == 1 ? "<rp>(</rp><rt class=\"kogane-ruby-left\">" : "<rp>(</rp><rt>";
+    out_ += r.side == MarkSide::Left ? "<rp>(</rp><rt class=\"kogane-ruby-left\">" : "<rp>(</rp><rt>";
     content(r.reading);
     out_ += "</rt><rp>)</rp></ruby>";
 }
@@ -390,24 +401,28 @@ void NodeWriter::leaf_align(const LeafAlignNode& leaf) {
 
 namespace {
 
-const char* heading_element(uint8_t level, uint8_t style) {
-    if (style == 2) return "div";
-    return level == 0 ? "h1" : level == 1 ? "h2" : "h3";
+const char* heading_element(HeadingLevel level, HeadingStyle style) {
+    if (style == HeadingStyle::Window) return "div";
+    return level == HeadingLevel::Large ? "h1" : level == HeadingLevel::Medium ? "h2" : "h3";
+}
+
+const char* heading_size(HeadingLevel level) {
+    return level == HeadingLevel::Large ? "large" : level == HeadingLevel::Medium ? "medium" : "small";
 }
 
 }  // namespace
 
-void NodeWriter::heading_open(uint8_t level, uint8_t style) {
+void NodeWriter::heading_open(HeadingLevel level, HeadingStyle style) {
     out_ += '<';
     out_ += heading_element(level, style);
     out_ += " class=\"kogane-heading kogane-heading-";
-    out_ += level == 0 ? "large" : level == 1 ? "medium" : "small";
-    if (style == 1) out_ += " kogane-heading-same-line";
-    if (style == 2) out_ += " kogane-heading-window";
+    out_ += heading_size(level);
+    if (style == HeadingStyle::SameLine) out_ += " kogane-heading-same-line";
+    if (style == HeadingStyle::Window) out_ += " kogane-heading-window";
     out_ += "\">";
 }
 
-void NodeWriter::heading_close(uint8_t level, uint8_t style) {
+void NodeWriter::heading_close(HeadingLevel level, HeadingStyle style) {
     out_ += "</";
     out_ += heading_element(level, style);
     out_ += '>';
@@ -417,8 +432,8 @@ void NodeWriter::heading_hint(const HeadingHintNode& h) {
     out_ += "<span class=\"kogane-heading-hint\" data-level=\"";
     number(uint32_t(h.level) + 1);
     out_ += '"';
-    if (h.style == 1) out_ += " data-style=\"same-line\"";
-    if (h.style == 2) out_ += " data-style=\"window\"";
+    if (h.style == HeadingStyle::SameLine) out_ += " data-style=\"same-line\"";
+    if (h.style == HeadingStyle::Window) out_ += " data-style=\"window\"";
     if (h.is_inline) {
         out_ += '>';
         text(store_.resolve(h.target));
@@ -537,36 +552,37 @@ void NodeWriter::directive(std::string_view raw, RemarkKind kind, uint32_t& open
 }
 
 void NodeWriter::indent_open(const ContainerSpec& s) {
+    const IndentSpec& p = s.indent;
     const bool wrap = s.kind() == ContainerKind::IndentWrap;
-    const int8_t steps = static_cast<int8_t>(s[6]);
+    const int8_t steps = p.font_steps;
     out_ += "<div class=\"kogane-container kogane-container-indent kogane-container-indent-";
-    number(s[10]);
+    number(p.amount);
     if (wrap) out_ += " kogane-container-wrap-indent";
-    if (s[2]) out_ += " kogane-container-center";
-    if (s[7] == 1) out_ += " kogane-container-line-width";
-    if (s[7] == 2) out_ += " kogane-container-line-kumi";
-    if (s[3]) out_ += " kogane-container-goshikku";
-    if (s[4]) out_ += " kogane-container-yokogumi";
-    if (s[5]) out_ += " kogane-container-keigakomi";
+    if (p.centre) out_ += " kogane-container-center";
+    if (p.grid == LineGrid::Width) out_ += " kogane-container-line-width";
+    if (p.grid == LineGrid::Kumi) out_ += " kogane-container-line-kumi";
+    if (p.gothic) out_ += " kogane-container-goshikku";
+    if (p.horizontal) out_ += " kogane-container-yokogumi";
+    if (p.framed) out_ += " kogane-container-keigakomi";
     if (steps > 0) out_ += " kogane-container-font-larger";
     if (steps < 0) out_ += " kogane-container-font-smaller";
     out_ += "\" data-amount=\"";
-    number(s[10]);
+    number(p.amount);
     out_ += '"';
     if (wrap) {
         out_ += " data-wrap=\"";
-        number(s[1]);
+        number(p.wrap);
         out_ += '"';
     }
-    if (s[7] == 1) {
+    if (p.grid == LineGrid::Width) {
         out_ += " data-width=\"";
-        number(s[8]);
+        number(p.width);
         out_ += '"';
-    } else if (s[7] == 2) {
+    } else if (p.grid == LineGrid::Kumi) {
         out_ += " data-kumi-lines=\"";
-        number(s[8]);
+        number(p.kumi_lines);
         out_ += "\" data-kumi-width=\"";
-        number(s[9]);
+        number(p.kumi_width);
         out_ += '"';
     }
     if (steps != 0) {
@@ -580,84 +596,69 @@ void NodeWriter::indent_open(const ContainerSpec& s) {
 void NodeWriter::container_open(const ContainerSpec& s) {
     const bool block = !s.is_inline();
     switch (s.kind()) {
-        case ContainerKind::Bold:
-            out_ += block ? "<div class=\"kogane-container kogane-container-futoji\">" : "<b class=\"kogane-futoji\">";
-            return;
-        case ContainerKind::Gothic:
-            out_ += block ? "<div class=\"kogane-container kogane-container-goshikku\">"
-                          : "<b class=\"kogane-goshikku\">";
-            return;
-        case ContainerKind::Italic:
-            out_ += block ? "<div class=\"kogane-container kogane-container-shatai\">" : "<i class=\"kogane-shatai\">";
-            return;
-        case ContainerKind::Caption:
-            out_ += block ? "<div class=\"kogane-container kogane-caption\">" : "<span class=\"kogane-caption\">";
-            return;
-        case ContainerKind::BoutenRange:
-            out_ += "<em class=\"kogane-bouten kogane-bouten-";
-            out_ += slug(bouten_keyword(s[2]), "other");
-            out_ += s[1] == 1 ? " kogane-bouten-left\">" : " kogane-bouten-right\">";
-            return;
-        case ContainerKind::SmallScript:
-            out_ += s[1] == 1 ? "<span class=\"kogane-kogaki-left\">" : "<span class=\"kogane-kogaki-right\">";
-            return;
-        case ContainerKind::InlineStyle:
-            out_ += s[1] == kStyleSuperscript ? "<sup class=\"kogane-uwatsuki\">"
-                    : s[1] == kStyleSubscript ? "<sub class=\"kogane-shitatsuki\">"
-                                              : "<span class=\"kogane-combine-upright\">";
-            return;
-        case ContainerKind::Heading:
-            if (block) {
-                heading_open(s[2], s[3]);
-            } else {
-                // A heading that runs into the text of its line.
-                out_ += "<span class=\"kogane-heading kogane-heading-";
-                out_ += s[2] == 0 ? "large" : s[2] == 1 ? "medium" : "small";
-                out_ += s[3] == 2 ? " kogane-heading-window" : " kogane-heading-same-line";
-                out_ += "\" role=\"heading\" aria-level=\"";
-                number(uint32_t(s[2] < 3 ? s[2] : 2) + 1);
-                out_ += "\">";
-            }
-            return;
-        case ContainerKind::AlignEnd:
-            out_ += "<div class=\"kogane-container kogane-container-align-end\" data-offset=\"";
-            number(s[1]);
-            out_ += "\">";
-            return;
-        case ContainerKind::LineWidth:
-            out_ += "<div class=\"kogane-container kogane-container-line-width\" data-width=\"";
-            number(s[1]);
-            out_ += "\">";
-            return;
+        case ContainerKind::Bold: out_ += block ? "<div class=\"kogane-container kogane-container-futoji\">" : "<b class=\"kogane-futoji\">"; return;
+        case ContainerKind::Gothic: out_ += block ? "<div class=\"kogane-container kogane-container-goshikku\">" : "<b class=\"kogane-goshikku\">"; return;
+        case ContainerKind::Italic: out_ += block ? "<div class=\"kogane-container kogane-container-shatai\">" : "<i class=\"kogane-shatai\">"; return;
+        case ContainerKind::Caption: out_ += block ? "<div class=\"kogane-container kogane-caption\">" : "<span class=\"kogane-caption\">"; return;
+        case ContainerKind::BoutenRange: bouten_open(s.bouten); return;
+        case ContainerKind::SmallScript: out_ += s.script.side == MarkSide::Left ? "<span class=\"kogane-kogaki-left\">" : "<span class=\"kogane-kogaki-right\">"; return;
+        case ContainerKind::InlineStyle: inline_style_open(s.inline_style); return;
+        case ContainerKind::Heading: block ? heading_open(s.heading.level, s.heading.style) : run_in_heading_open(s.heading); return;
+        case ContainerKind::AlignEnd: counted_div_open("kogane-container-align-end\" data-offset", s.align_end.raise); return;
+        case ContainerKind::LineWidth: counted_div_open("kogane-container-line-width\" data-width", s.line_width.width); return;
         case ContainerKind::Table: out_ += "<div class=\"kogane-container kogane-container-table\">"; return;
-        case ContainerKind::Columns:
-            out_ += "<div class=\"kogane-container kogane-container-columns\" data-columns=\"";
-            number(s[1]);
-            out_ += "\">";
-            return;
-        case ContainerKind::Horizontal:
-            out_ += block ? "<div class=\"kogane-container kogane-container-yokogumi\">" : "<span class=\"kogane-yokogumi\">";
-            return;
-        case ContainerKind::FontSize: {
-            const int8_t steps = static_cast<int8_t>(s[1]);
-            if (!block)
-                out_ += steps < 0 ? "<span class=\"kogane-font-smaller\" data-steps=\""
-                                  : "<span class=\"kogane-font-larger\" data-steps=\"";
-            else
-                out_ += steps < 0 ? "<div class=\"kogane-container kogane-container-font-smaller\" data-steps=\""
-                                  : "<div class=\"kogane-container kogane-container-font-larger\" data-steps=\"";
-            number(static_cast<uint32_t>(steps < 0 ? -steps : steps));
-            out_ += "\">";
-            return;
-        }
+        case ContainerKind::Columns: counted_div_open("kogane-container-columns\" data-columns", s.columns.count); return;
+        case ContainerKind::Horizontal: out_ += block ? "<div class=\"kogane-container kogane-container-yokogumi\">" : "<span class=\"kogane-yokogumi\">"; return;
+        case ContainerKind::FontSize: font_size_open(s.font_size, block); return;
         case ContainerKind::Framed: out_ += "<div class=\"kogane-container kogane-container-keigakomi\">"; return;
-        case ContainerKind::Warichu:
-            out_ += block ? "<div class=\"kogane-container kogane-container-warichu\">" : "<span class=\"kogane-warichu\">";
-            return;
+        case ContainerKind::Warichu: out_ += block ? "<div class=\"kogane-container kogane-container-warichu\">" : "<span class=\"kogane-warichu\">"; return;
         case ContainerKind::Indent:
         case ContainerKind::IndentWrap:
         default: indent_open(s); return;
     }
+}
+
+void NodeWriter::bouten_open(const BoutenRangeSpec& b) {
+    out_ += "<em class=\"kogane-bouten kogane-bouten-";
+    out_ += slug(bouten_keyword(static_cast<uint8_t>(b.mark)), "other");
+    out_ += b.side == MarkSide::Left ? " kogane-bouten-left\">" : " kogane-bouten-right\">";
+}
+
+void NodeWriter::inline_style_open(const InlineStyleSpec& s) {
+    out_ += s.style == kStyleSuperscript ? "<sup class=\"kogane-uwatsuki\">"
+            : s.style == kStyleSubscript ? "<sub class=\"kogane-shitatsuki\">"
+                                         : "<span class=\"kogane-combine-upright\">";
+}
+
+// A heading that runs into the text of its line.
+void NodeWriter::run_in_heading_open(const HeadingSpec& h) {
+    out_ += "<span class=\"kogane-heading kogane-heading-";
+    out_ += heading_size(h.level);
+    out_ += h.style == HeadingStyle::Window ? " kogane-heading-window" : " kogane-heading-same-line";
+    out_ += "\" role=\"heading\" aria-level=\"";
+    number(uint32_t(h.level) + 1);
+    out_ += "\">";
+}
+
+// <div class="kogane-container {classes_and_attribute}="{n}">
+void NodeWriter::counted_div_open(std::string_view classes_and_attribute, uint32_t n) {
+    out_ += "<div class=\"kogane-container ";
+    out_ += classes_and_attribute;
+    out_ += "=\"";
+    number(n);
+    out_ += "\">";
+}
+
+void NodeWriter::font_size_open(const FontSizeSpec& f, bool block) {
+    const int8_t steps = f.steps;
+    if (!block)
+        out_ += steps < 0 ? "<span class=\"kogane-font-smaller\" data-steps=\""
+                          : "<span class=\"kogane-font-larger\" data-steps=\"";
+    else
+        out_ += steps < 0 ? "<div class=\"kogane-container kogane-container-font-smaller\" data-steps=\""
+                          : "<div class=\"kogane-container kogane-container-font-larger\" data-steps=\"";
+    number(static_cast<uint32_t>(steps < 0 ? -steps : steps));
+    out_ += "\">";
 }
 
 void NodeWriter::container_close(const ContainerSpec& s) {
@@ -670,11 +671,13 @@ void NodeWriter::container_close(const ContainerSpec& s) {
         case ContainerKind::BoutenRange: out_ += "</em>"; return;
         case ContainerKind::SmallScript: out_ += "</span>"; return;
         case ContainerKind::InlineStyle:
-            out_ += s[1] == kStyleSuperscript ? "</sup>" : s[1] == kStyleSubscript ? "</sub>" : "</span>";
+            out_ += s.inline_style.style == kStyleSuperscript ? "</sup>"
+                    : s.inline_style.style == kStyleSubscript ? "</sub>"
+                                                              : "</span>";
             return;
         case ContainerKind::Heading:
             if (block)
-                heading_close(s[2], s[3]);
+                heading_close(s.heading.level, s.heading.style);
             else
                 out_ += "</span>";
             return;

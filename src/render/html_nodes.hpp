@@ -24,7 +24,7 @@ public:
     // `depth` counts the fragment parses this writer is nested in.
     NodeWriter(std::string& out, const NodeStore& store, int depth) : out_(out), store_(store), depth_(depth) {}
 
-    // Any node. Warichu markers (directive kinds 4 and 5) open and close
+    // Any node. Warichu markers (RemarkKind::WarichuOpen, WarichuClose) open and close
     // spans against `open_spans`, never closing one they did not open.
     void node(const Node& n, uint32_t& open_spans);
     void directive(std::string_view raw, RemarkKind kind, uint32_t& open_spans);
@@ -43,11 +43,21 @@ private:
     void styled(FormatStyle style, ContentRef target, FormatMode mode, StringId spec);
     void gaiji(const GaijiItem& g);
     void leaf_align(const LeafAlignNode& leaf);
-    void heading_open(uint8_t level, uint8_t style);
-    void heading_close(uint8_t level, uint8_t style);
+    void heading_open(HeadingLevel level, HeadingStyle style);
+    void heading_close(HeadingLevel level, HeadingStyle style);
+    void section_break(SectionBreak kind);
+    void heading(const HeadingNode& h);
     void heading_hint(const HeadingHintNode& h);
+    void kaeriten(const KaeritenNode& k);
+    void angle_quote(const AngleQuoteNode& a);
+    void margin_note(const MarginNoteNode& m);
     void illustration(const IllustrationNode& il);
     void indent_open(const ContainerSpec& spec);
+    void bouten_open(const BoutenRangeSpec& b);
+    void inline_style_open(const InlineStyleSpec& s);
+    void run_in_heading_open(const HeadingSpec& h);
+    void counted_div_open(std::string_view classes_and_attribute, uint32_t n);
+    void font_size_open(const FontSizeSpec& f, bool block);
     void number(uint32_t v);
 
     std::string& out_;

@@ -11,6 +11,7 @@
 #include "pipeline/lexer/classify/keywords.hpp"
 #include "pipeline/lexer/sanitize.hpp"
 #include "pipeline/lexer/classify/ruby_base.hpp"
+#include "syntax/ast/sentinel_walk.hpp"
 
 namespace kogane {
 
@@ -19,9 +20,11 @@ namespace {
 constexpr const char* kLevelNames[3] = {"大見出し", "中見出し", "小見出し"};
 constexpr const char* kPlacementWords[3] = {"", "同行", "窓"};
 
-const char* level_name(uint8_t level) { return kLevelNames[level < 3 ? level : 0]; }
-const char* placement_word(uint8_t style) { return kPlacementWords[style < 3 ? style : 0]; }
+const char* level_name(HeadingLevel level) { return kLevelNames[static_cast<uint8_t>(level) % 3]; }
+const char* placement_word(HeadingStyle style) { return kPlacementWords[static_cast<uint8_t>(style) % 3]; }
 const char* bouten_name(uint8_t kind) { return kBoutenKeywords[kind < 14 ? kind : 0]; }
+const char* bouten_name(BoutenKind kind) { return bouten_name(static_cast<uint8_t>(kind)); }
+const char* side_word(MarkSide side) { return side == MarkSide::Left ? "左に" : ""; }
 
 // Output sink that caps runs of line feeds at two (one empty line), also
 // across pieces.
@@ -70,36 +73,23 @@ public:
     SourceEmitter(const ParseSnapshot& snap) : snap_(snap), store_(snap.store), w_(snap.normalized.size() * 2) {}
 
     std::string run() {
-        std::string_view text = snap_.normalized;
-        invariant(text.size() <= 0xFFFFFFFFull, "normalized fits u32 per sanitize-stage cap");
-        size_t from = 0;
-        size_t i = 0;
-        while (true) {
-            const void* hit = i < text.size() ? std::memchr(text.data() + i, 0xEE, text.size() - i) : nullptr;
-            if (hit == nullptr) break;
-            size_t p = static_cast<size_t>(static_cast<const char*>(hit) - text.data());
-            if (p + 2 < text.size() && static_cast<unsigned char>(text[p + 1]) == 0x80) {
-                unsigned char third = static_cast<unsigned char>(text[p + 2]);
-                if (third >= 0x81 && third <= 0x84) {
-                    write_text(text.substr(from, p - from));
-                    const RegistryEntry* e = snap_.registry.find(static_cast<uint32_t>(p));
-                    auto kind = static_cast<SentinelKind>(third - 0x81);
-                    if (e != nullptr && e->kind == kind) emit_entry(*e);
-                    // Every construct ends the text run it follows, except a
-                    // gaiji: a ｜ before it still opens the base of a later
-                    // ruby when read back.
-                    const bool gaiji = e != nullptr && e->kind == SentinelKind::Inline && e->node.tag == NodeTag::Gaiji;
-                    if (!gaiji) bar_in_run_ = false;
-                    i = from = p + 3;
-                    continue;
-                }
-            }
-            i = p + 1;
-        }
-        write_text(text.substr(from));
+        invariant(snap_.normalized.size() <= 0xFFFFFFFFull, "normalized fits u32 per sanitize-stage cap");
+        walk_sentinels(snap_.normalized, snap_.registry, *this);
         std::string out = w_.take();
         if (has_rule_line(out)) return isolate_rule_lines(out);
         return out;
+    }
+
+    // The walk's visitor.
+    static constexpr bool kLineFeeds = false;
+    void on_text(std::string_view t) { write_text(t); }
+    void on_line_feed(size_t) {}
+    void on_sentinel(SentinelKind, const RegistryEntry* e) {
+        if (e != nullptr) emit_entry(*e);
+        // Every construct ends the text run it follows, except a gaiji: a ｜
+        // before it still opens the base of a later ruby when read back.
+        const bool gaiji = e != nullptr && e->kind == SentinelKind::Inline && e->node.tag == NodeTag::Gaiji;
+        if (!gaiji) bar_in_run_ = false;
     }
 
 private:
@@ -212,7 +202,7 @@ private:
     // ---- nodes -----------------------------------------------------------
 
     void emit_gaiji(const GaijiItem& g) {
-        if (!(g.flags & kGaijiNoMark)) w_.write("※");
+        if (!g.no_mark) w_.write("※");
         w_.write("［＃");
         std::string_view desc = store_.resolve(g.description);
         bool quoted = desc.find("「") == std::string_view::npos && desc.find("」") == std::string_view::npos;
@@ -220,7 +210,7 @@ private:
         w_.write(desc);
         if (quoted) w_.write("」");
         if (g.code.kind != CodeKind::None) {
-            if (g.flags & kGaijiSeparated) w_.write("、");
+            if (g.separated) w_.write("、");
             emit_designation(g.code);
         }
         w_.write("］");
@@ -256,14 +246,12 @@ private:
             case kStyleItalic: c = ContainerSpec::of(ContainerKind::Italic); break;
             case kStyleCaption: c = ContainerSpec::of(ContainerKind::Caption); break;
             case kStyleSmallScript:
-                c = ContainerSpec::of(ContainerKind::SmallScript);
-                c[1] = f.style.param == 1 ? 1 : 0;
+                c = ContainerSpec::make_small_script(f.style.param == 1 ? MarkSide::Left : MarkSide::Right);
                 break;
             case kStyleBoutenRight:
             case kStyleBoutenLeft:
-                c = ContainerSpec::of(ContainerKind::BoutenRange);
-                c[1] = f.style.kind == kStyleBoutenLeft ? 1 : 0;
-                c[2] = f.style.param;
+                c = ContainerSpec::make_bouten(f.style.kind == kStyleBoutenLeft ? MarkSide::Left : MarkSide::Right,
+                                               static_cast<BoutenKind>(f.style.param));
                 break;
             default: return std::nullopt;
         }
@@ -355,86 +343,105 @@ private:
 
     void emit_node(const Node& n) {
         switch (n.tag) {
-            case NodeTag::Ruby:
-                if (n.ruby.side == 1) {
-                    emit_content(n.ruby.base);
-                    w_.write("［＃「");
-                    emit_content(n.ruby.base);
-                    w_.write("」の左に「");
-                    emit_content(n.ruby.reading);
-                    w_.write("」のルビ］");
-                } else {
-                    if (ruby_needs_bar(n.ruby.base)) w_.write("｜");
-                    emit_content(n.ruby.base);
-                    w_.write("《");
-                    emit_content(n.ruby.reading);
-                    w_.write("》");
-                }
-                break;
-            case NodeTag::Format:
-                if (auto c = container_form(n.format)) {
-                    emit_open(*c);
-                    emit_content(n.format.target);
-                    emit_close(*c);
-                    break;
-                }
-                // 1 and 2: the target text is not here; 3: the annotation
-                // stands elsewhere (a decoration placed on an earlier
-                // occurrence), so only the target is written.
-                if (n.format.suppressed != FormatPlacement::RenderedElsewhere && n.format.suppressed != FormatPlacement::TargetNotFound) emit_content(n.format.target);
-                if (n.format.suppressed != FormatPlacement::OnEarlierOccurrence) emit_format_annotation(n.format);
-                break;
+            case NodeTag::Ruby: emit_ruby(n.ruby); break;
+            case NodeTag::Format: emit_format(n.format); break;
             case NodeTag::Gaiji: emit_gaiji(n.gaiji); break;
             case NodeTag::LeafAlign: emit_leaf(n.leaf); break;
             case NodeTag::PageBreak: emit_keyword(Keyword::PageBreak); break;
-            case NodeTag::SectionBreak: {
-                static constexpr Keyword kSections[3] = {Keyword::OddPage, Keyword::ColumnBreak, Keyword::SpreadBreak};
-                emit_keyword(kSections[n.section.kind < 3 ? n.section.kind : 0]);
-                break;
-            }
+            case NodeTag::SectionBreak: emit_keyword(section_keyword(n.section.kind)); break;
             case NodeTag::BodyEnd: emit_keyword(Keyword::BodyEnd); break;
             case NodeTag::ForcedBreak: emit_keyword(Keyword::ForcedBreak); break;
-            case NodeTag::Heading:
-                emit_content(n.heading.text);
-                w_.write("\n［＃");
-                emit_quoted(n.heading.text);
-                w_.write("は");
-                w_.write(placement_word(n.heading.style));
-                w_.write(level_name(n.heading.level));
-                w_.write("］");
-                break;
-            case NodeTag::HeadingHint:
-                // An inline hint took its target text over, so it writes it back.
-                if (n.hint.is_inline) w_.write(store_.resolve(n.hint.target));
-                w_.write("［＃「");
-                w_.write(store_.resolve(n.hint.target));
-                w_.write("」は");
-                w_.write(placement_word(n.hint.style));
-                w_.write(level_name(n.hint.level));
-                w_.write("］");
-                break;
+            case NodeTag::Heading: emit_heading(n.heading); break;
+            case NodeTag::HeadingHint: emit_heading_hint(n.hint); break;
             case NodeTag::Illustration: emit_illustration(n.illustration); break;
-            case NodeTag::Kaeriten:
-                w_.write("［＃");
-                w_.write(store_.resolve(n.kaeriten.mark));
-                w_.write("］");
-                break;
+            case NodeTag::Kaeriten: emit_kaeriten(n.kaeriten); break;
             case NodeTag::Directive: w_.write(store_.resolve(n.directive.raw)); break;
-            case NodeTag::AngleQuote:
-                w_.write("≪");
-                emit_content(n.angle.content);
-                w_.write("≫");
-                break;
-            case NodeTag::MarginNote:
-                emit_content(n.margin.base);
-                if (n.margin.placed) break;  // the annotation is written where it stood
-                w_.write("［＃");
-                emit_quoted(n.margin.base);
-                w_.write(n.margin.side == 1 ? "の左に「" : "に「");
-                emit_content(n.margin.note);
-                w_.write("」の注記］");
-                break;
+            case NodeTag::AngleQuote: emit_angle_quote(n.angle); break;
+            case NodeTag::MarginNote: emit_margin_note(n.margin); break;
         }
+    }
+
+    static Keyword section_keyword(SectionBreak kind) {
+        switch (kind) {
+            case SectionBreak::Column: return Keyword::ColumnBreak;
+            case SectionBreak::Spread: return Keyword::SpreadBreak;
+            default: return Keyword::OddPage;
+        }
+    }
+
+    void emit_ruby(const RubyNode& r) {
+        if (r.side == MarkSide::Left) {
+            emit_content(r.base);
+            w_.write("［＃「");
+            emit_content(r.base);
+            w_.write("」の左に「");
+            emit_content(r.reading);
+            w_.write("」のルビ］");
+            return;
+        }
+        if (ruby_needs_bar(r.base)) w_.write("｜");
+        emit_content(r.base);
+        w_.write("《");
+        emit_content(r.reading);
+        w_.write("》");
+    }
+
+    void emit_format(const FormatNode& f) {
+        if (auto c = container_form(f)) {
+            emit_open(*c);
+            emit_content(f.target);
+            emit_close(*c);
+            return;
+        }
+        // Moved elsewhere or not found: the target text is not here. On an
+        // earlier occurrence: the annotation stands at the other site, so
+        // only the target is written.
+        if (f.suppressed != FormatPlacement::RenderedElsewhere && f.suppressed != FormatPlacement::TargetNotFound)
+            emit_content(f.target);
+        if (f.suppressed != FormatPlacement::OnEarlierOccurrence) emit_format_annotation(f);
+    }
+
+    void emit_heading(const HeadingNode& h) {
+        emit_content(h.text);
+        w_.write("\n［＃");
+        emit_quoted(h.text);
+        w_.write("は");
+        w_.write(placement_word(h.style));
+        w_.write(level_name(h.level));
+        w_.write("］");
+    }
+
+    void emit_heading_hint(const HeadingHintNode& h) {
+        // An inline hint took its target text over, so it writes it back.
+        if (h.is_inline) w_.write(store_.resolve(h.target));
+        w_.write("［＃「");
+        w_.write(store_.resolve(h.target));
+        w_.write("」は");
+        w_.write(placement_word(h.style));
+        w_.write(level_name(h.level));
+        w_.write("］");
+    }
+
+    void emit_kaeriten(const KaeritenNode& k) {
+        w_.write("［＃");
+        w_.write(store_.resolve(k.mark));
+        w_.write("］");
+    }
+
+    void emit_angle_quote(const AngleQuoteNode& a) {
+        w_.write("≪");
+        emit_content(a.content);
+        w_.write("≫");
+    }
+
+    void emit_margin_note(const MarginNoteNode& m) {
+        emit_content(m.base);
+        if (m.placed) return;  // the annotation is written where it stood
+        w_.write("［＃");
+        emit_quoted(m.base);
+        w_.write(m.side == MarkSide::Left ? "の左に「" : "に「");
+        emit_content(m.note);
+        w_.write("」の注記］");
     }
 
     // ［＃keyword］ in the table's spelling.
@@ -512,11 +519,11 @@ private:
 
     void emit_indent_open(const ContainerSpec& c) {
         const bool wrap = c.kind() == ContainerKind::IndentWrap;
-        const uint8_t amount = c[10];
-        const bool centre = c[2] != 0, gothic = c[3] != 0, horizontal = c[4] != 0, framed = c[5] != 0;
-        const int steps = static_cast<int8_t>(c[6]);
-        const uint8_t width_mode = c[7];
-        const bool others = wrap || gothic || horizontal || framed || steps != 0 || width_mode != 0;
+        const IndentSpec& p = c.indent;
+        const uint8_t amount = p.amount;
+        const bool centre = p.centre, gothic = p.gothic, horizontal = p.horizontal, framed = p.framed;
+        const int steps = p.font_steps;
+        const bool others = wrap || gothic || horizontal || framed || steps != 0 || p.grid != LineGrid::None;
         if (centre && amount == 0 && !others) {
             w_.write("［＃ここからページの左右中央］");
             return;
@@ -530,19 +537,19 @@ private:
         w_.write("字下げ");
         if (wrap) {
             w_.write("、折り返して");
-            w_.number(c[1]);
+            w_.number(p.wrap);
             w_.write("字下げ");
         }
         if (centre) w_.write("、ページの左右中央に");
-        if (width_mode == 1) {
+        if (p.grid == LineGrid::Width) {
             w_.write("、");
-            w_.number(c[8]);
+            w_.number(p.width);
             w_.write("字詰め");
-        } else if (width_mode == 2) {
+        } else if (p.grid == LineGrid::Kumi) {
             w_.write("、");
-            w_.number(c[8]);
+            w_.number(p.kumi_lines);
             w_.write("行");
-            w_.number(c[9]);
+            w_.number(p.kumi_width);
             w_.write("字組みで");
         }
         if (gothic) w_.write("、ゴシック体");
@@ -563,63 +570,28 @@ private:
         w_.write("］");
     }
 
-    static const char* inline_style_name(uint8_t style) {
+    static const char* inline_style_name(StyleKind style) {
         return style == kStyleSuperscript ? "［＃上付き小文字" : style == kStyleSubscript ? "［＃下付き小文字" : "［＃縦中横";
     }
 
-    static const char* bouten_side_word(uint8_t side) { return side == 1 ? "左に" : side == 2 ? "両側に" : ""; }
-
     void emit_open(const ContainerSpec& c) {
         switch (c.kind()) {
-            case ContainerKind::Bold: w_.write(c[1] ? "［＃ここから太字］" : "［＃太字］"); break;
-            case ContainerKind::Gothic: w_.write(c[1] ? "［＃ここからゴシック体］" : "［＃ゴシック体］"); break;
-            case ContainerKind::Italic: w_.write(c[1] ? "［＃ここから斜体］" : "［＃斜体］"); break;
-            case ContainerKind::Caption: w_.write(c[1] ? "［＃ここからキャプション］" : "［＃キャプション］"); break;
-            case ContainerKind::Heading:
-                w_.write("［＃");
-                if (c[1]) w_.write("ここから");
-                w_.write(placement_word(c[3]));
-                w_.write(level_name(c[2]));
-                w_.write("］");
-                break;
-            case ContainerKind::BoutenRange:
-                w_.write("［＃");
-                w_.write(bouten_side_word(c[1]));
-                w_.write(bouten_name(c[2]));
-                w_.write("］");
-                break;
-            case ContainerKind::SmallScript: w_.write(c[1] == 1 ? "［＃行左小書き］" : "［＃行右小書き］"); break;
-            case ContainerKind::InlineStyle: w_.write(inline_style_name(c[1])); w_.write("］"); break;
+            case ContainerKind::Bold: w_.write(c.range.block ? "［＃ここから太字］" : "［＃太字］"); break;
+            case ContainerKind::Gothic: w_.write(c.range.block ? "［＃ここからゴシック体］" : "［＃ゴシック体］"); break;
+            case ContainerKind::Italic: w_.write(c.range.block ? "［＃ここから斜体］" : "［＃斜体］"); break;
+            case ContainerKind::Caption: w_.write(c.range.block ? "［＃ここからキャプション］" : "［＃キャプション］"); break;
+            case ContainerKind::Heading: emit_heading_mark(c.heading, c.heading.block ? "ここから" : "", ""); break;
+            case ContainerKind::BoutenRange: emit_bouten_mark(c.bouten, ""); break;
+            case ContainerKind::SmallScript: w_.write(c.script.side == MarkSide::Left ? "［＃行左小書き］" : "［＃行右小書き］"); break;
+            case ContainerKind::InlineStyle: emit_inline_style_mark(c.inline_style, ""); break;
             case ContainerKind::Indent:
             case ContainerKind::IndentWrap: emit_indent_open(c); break;
-            case ContainerKind::AlignEnd:
-                if (c[1] == 0) {
-                    w_.write("［＃ここから地付き］");
-                } else {
-                    w_.write("［＃ここから地から");
-                    w_.number(c[1]);
-                    w_.write("字上げ］");
-                }
-                break;
-            case ContainerKind::LineWidth:
-                w_.write("［＃ここから");
-                w_.number(c[1]);
-                w_.write("字詰め］");
-                break;
+            case ContainerKind::AlignEnd: emit_align_end_open(c.align_end); break;
+            case ContainerKind::LineWidth: emit_counted("［＃ここから", c.line_width.width, "字詰め］"); break;
             case ContainerKind::Table: w_.write("［＃ここから表］"); break;
-            case ContainerKind::Columns:
-                w_.write("［＃ここから");
-                w_.number(c[1]);
-                w_.write("段組み］");
-                break;
+            case ContainerKind::Columns: emit_counted("［＃ここから", c.columns.count, "段組み］"); break;
             case ContainerKind::Horizontal: w_.write("［＃ここから横組み］"); break;
-            case ContainerKind::FontSize: {
-                int steps = static_cast<int8_t>(c[1]);
-                w_.write("［＃ここから");
-                w_.number(static_cast<uint64_t>(steps < 0 ? -steps : steps));
-                w_.write(steps > 0 ? "段階大きな文字］" : "段階小さな文字］");
-                break;
-            }
+            case ContainerKind::FontSize: emit_font_size_open(c.font_size); break;
             case ContainerKind::Framed: w_.write("［＃罫囲み］"); break;
             case ContainerKind::Warichu: w_.write("［＃ここから割り注］"); break;
         }
@@ -627,52 +599,77 @@ private:
 
     void emit_close(const ContainerSpec& c) {
         switch (c.kind()) {
-            case ContainerKind::Heading:
-                w_.write("［＃");
-                if (c[1]) w_.write("ここで");
-                w_.write(placement_word(c[3]));
-                w_.write(level_name(c[2]));
-                w_.write("終わり］");
-                break;
+            case ContainerKind::Heading: emit_heading_mark(c.heading, c.heading.block ? "ここで" : "", "終わり"); break;
             case ContainerKind::Indent:
-            case ContainerKind::IndentWrap:
-                if (c[9] != 0) {
-                    w_.write("［＃ここで字下げ、");
-                    w_.number(c[9]);
-                    w_.write("字組み終わり］");
-                } else {
-                    w_.write("［＃ここで字下げ終わり］");
-                }
-                break;
+            case ContainerKind::IndentWrap: emit_indent_close(c.indent); break;
             case ContainerKind::Warichu: w_.write("［＃ここで割り注終わり］"); break;
             case ContainerKind::Framed: w_.write("［＃罫囲み終わり］"); break;
             case ContainerKind::AlignEnd: w_.write("［＃ここで地付き終わり］"); break;
             case ContainerKind::LineWidth: w_.write("［＃ここで字詰め終わり］"); break;
-            case ContainerKind::BoutenRange:
-                w_.write("［＃");
-                w_.write(bouten_side_word(c[1]));
-                w_.write(bouten_name(c[2]));
-                w_.write("終わり］");
-                break;
-            case ContainerKind::Bold: w_.write(c[1] ? "［＃ここで太字終わり］" : "［＃太字終わり］"); break;
-            case ContainerKind::Gothic:
-                w_.write(c[1] ? "［＃ここでゴシック体終わり］" : "［＃ゴシック体終わり］");
-                break;
-            case ContainerKind::Italic: w_.write(c[1] ? "［＃ここで斜体終わり］" : "［＃斜体終わり］"); break;
+            case ContainerKind::BoutenRange: emit_bouten_mark(c.bouten, "終わり"); break;
+            case ContainerKind::Bold: w_.write(c.range.block ? "［＃ここで太字終わり］" : "［＃太字終わり］"); break;
+            case ContainerKind::Gothic: w_.write(c.range.block ? "［＃ここでゴシック体終わり］" : "［＃ゴシック体終わり］"); break;
+            case ContainerKind::Italic: w_.write(c.range.block ? "［＃ここで斜体終わり］" : "［＃斜体終わり］"); break;
             case ContainerKind::Columns: w_.write("［＃ここで段組み終わり］"); break;
             case ContainerKind::Table: w_.write("［＃ここで表終わり］"); break;
             case ContainerKind::Horizontal: w_.write("［＃ここで横組み終わり］"); break;
-            case ContainerKind::FontSize:
-                w_.write(c[1] ? "［＃ここで大きな文字終わり］" : "［＃ここで小さな文字終わり］");
-                break;
-            case ContainerKind::SmallScript:
-                w_.write(c[1] == 1 ? "［＃行左小書き終わり］" : "［＃行右小書き終わり］");
-                break;
-            case ContainerKind::InlineStyle: w_.write(inline_style_name(c[1])); w_.write("終わり］"); break;
-            case ContainerKind::Caption:
-                w_.write(c[1] ? "［＃ここでキャプション終わり］" : "［＃キャプション終わり］");
-                break;
+            case ContainerKind::FontSize: w_.write(c.font_size.steps > 0 ? "［＃ここで大きな文字終わり］" : "［＃ここで小さな文字終わり］"); break;
+            case ContainerKind::SmallScript: w_.write(c.script.side == MarkSide::Left ? "［＃行左小書き終わり］" : "［＃行右小書き終わり］"); break;
+            case ContainerKind::InlineStyle: emit_inline_style_mark(c.inline_style, "終わり"); break;
+            case ContainerKind::Caption: w_.write(c.range.block ? "［＃ここでキャプション終わり］" : "［＃キャプション終わり］"); break;
         }
+    }
+
+    // ［＃{prefix}{同行|窓}{大|中|小}見出し{suffix}］
+    void emit_heading_mark(const HeadingSpec& h, const char* prefix, const char* suffix) {
+        w_.write("［＃");
+        w_.write(prefix);
+        w_.write(placement_word(h.style));
+        w_.write(level_name(h.level));
+        w_.write(suffix);
+        w_.write("］");
+    }
+
+    // ［＃{左に}{kind}{suffix}］
+    void emit_bouten_mark(const BoutenRangeSpec& b, const char* suffix) {
+        w_.write("［＃");
+        w_.write(side_word(b.side));
+        w_.write(bouten_name(b.mark));
+        w_.write(suffix);
+        w_.write("］");
+    }
+
+    void emit_inline_style_mark(const InlineStyleSpec& s, const char* suffix) {
+        w_.write(inline_style_name(s.style));
+        w_.write(suffix);
+        w_.write("］");
+    }
+
+    void emit_counted(const char* before, uint8_t n, const char* after) {
+        w_.write(before);
+        w_.number(n);
+        w_.write(after);
+    }
+
+    void emit_align_end_open(const AlignEndSpec& a) {
+        if (a.raise == 0)
+            w_.write("［＃ここから地付き］");
+        else
+            emit_counted("［＃ここから地から", a.raise, "字上げ］");
+    }
+
+    void emit_font_size_open(const FontSizeSpec& f) {
+        const int steps = f.steps;
+        w_.write("［＃ここから");
+        w_.number(static_cast<uint64_t>(steps < 0 ? -steps : steps));
+        w_.write(steps > 0 ? "段階大きな文字］" : "段階小さな文字］");
+    }
+
+    void emit_indent_close(const IndentSpec& p) {
+        if (p.kumi_width != 0)
+            emit_counted("［＃ここで字下げ、", p.kumi_width, "字組み終わり］");
+        else
+            w_.write("［＃ここで字下げ終わり］");
     }
 
     const ParseSnapshot& snap_;

@@ -51,7 +51,7 @@ public:
 
     const ParseSnapshot& fold() {
         snap_.sanitized = std::make_shared<const std::string>(text_);
-        fold_events(ClassifiedStream{events_, {}, {}}, snap_);
+        kogane::fold(ClassifiedStream{events_, {}, {}}, snap_);
         return snap_;
     }
     std::string html() { return render_html(fold()); }
@@ -75,18 +75,16 @@ private:
     std::vector<ClassifiedEvent> events_;
 };
 
-inline ContainerSpec spec(ContainerKind k, uint8_t b1 = 0, uint8_t b2 = 0, uint8_t b3 = 0) {
-    ContainerSpec s = ContainerSpec::of(k);
-    s[1] = b1;
-    s[2] = b2;
-    s[3] = b3;
-    return s;
-}
+inline ContainerSpec spec(ContainerKind k) { return ContainerSpec::of(k); }
+
+inline ContainerSpec block_range(ContainerKind k) { return ContainerSpec::make_range(k, true); }
+
+inline ContainerSpec bouten(MarkSide side, BoutenKind mark) { return ContainerSpec::make_bouten(side, mark); }
 
 inline ContainerSpec indent(uint8_t amount) {
-    ContainerSpec s = ContainerSpec::of(ContainerKind::Indent);
-    s[10] = amount;
-    return s;
+    IndentSpec p;
+    p.amount = amount;
+    return ContainerSpec::make_indent(p);
 }
 
 }  // namespace kogane::testing

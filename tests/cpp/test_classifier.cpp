@@ -64,7 +64,8 @@ TEST(ClassifierRuby, ReadingContentKeepsGaijiAndRemarks) {
     const GaijiItem& g = c->store.items(reading.a, 2)[1].gaiji;
     EXPECT_EQ(g.code.kind, CodeKind::Unicode);
     EXPECT_EQ(g.code.value, 0x3042u);
-    EXPECT_EQ(g.flags, kGaijiSeparated);
+    EXPECT_TRUE(g.separated);
+    EXPECT_FALSE(g.no_mark);
 
     EXPECT_EQ(show("漢字《かん［＃注］じ》"), "ruby[漢字《かん［＃注］じ》](漢字/かん{d:［＃注］}じ)");
     EXPECT_EQ(show("漢《※［＃注］》"), "ruby[漢《※［＃注］》](漢/※{d:［＃注］})");
@@ -197,14 +198,13 @@ TEST(ClassifierDispatch, ContainerOpensAndCloses) {
     OverrideGuard guard([](const AnnotationInput& in) -> std::optional<AnnotationResult> {
         AnnotationResult r;
         r.span = annotation_span(in);
-        r.spec = ContainerSpec::of(ContainerKind::Indent);
-        r.spec[10] = 2;
+        r.spec = ContainerSpec::make_indent(IndentSpec{.amount = 2});
         r.outcome = body_of(in) == "open" ? AnnotationOutcome::ContainerOpen : AnnotationOutcome::ContainerClose;
         return r;
     });
     auto c = classify_text("x［＃open］y\n［＃close］");
     EXPECT_EQ(show(*c), "t:x open[［＃open］] t:y lf close[［＃close］]");
-    EXPECT_EQ(c->events[1].spec[10], 2);
+    EXPECT_EQ(c->events[1].spec.indent.amount, 2);
     EXPECT_EQ(c->events[4].spec.kind(), ContainerKind::Indent);
     // Inside a reading only remarks and gaiji become items.
     EXPECT_EQ(show("漢《か［＃open］》"), "ruby[漢《か［＃open］》](漢/か［＃open］)");
@@ -264,7 +264,7 @@ TEST(ClassifierDispatch, KaeritenAndDiagnosticsAreCollected) {
         r.span = annotation_span(in);
         r.node = Node::make_kaeriten(in.store.intern(body_of(in)));
         r.diagnostic = Diagnostic::non_canonical_directive(r.span, "レ");
-        r.kaeriten = KaeritenMark{r.span, 1, 2, true, false};
+        r.kaeriten = KaeritenMark{r.span, KaeritenSeries::UpDown, 2, true, false};
         return r;
     });
     auto c = classify_text("一［＃中］二［＃none］");

@@ -30,11 +30,10 @@ inline std::unique_ptr<Classified> classify_text(const std::string& source) {
     PairedStream p = pair(tokenize(sanitize(std::make_shared<const std::string>(source), Diagnostics{})));
     c->text = *p.text;
     const QuoteIndex quotes(c->text);
-    Classifier classifier(p.events, c->text, c->store, &quotes, test_dispatch());
-    while (std::optional<ClassifiedEvent> e = classifier.next()) c->events.push_back(*e);
-    EXPECT_FALSE(classifier.next().has_value());
-    c->diagnostics = classifier.take_diagnostics();
-    c->kaeriten = classifier.take_kaeriten();
+    ClassifiedStream out = classify(p.events, c->text, c->store, &quotes, test_dispatch());
+    c->events = std::move(out.events);
+    c->diagnostics = std::move(out.diagnostics);
+    c->kaeriten = std::move(out.kaeriten);
     return c;
 }
 

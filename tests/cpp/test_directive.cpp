@@ -109,74 +109,80 @@ TEST(ParseCount, DigitsAndLimits) {
 TEST(Directive, IndentContainers) {
     ContainerSpec two = open_spec(classify("［＃ここから２字下げ］"));
     EXPECT_EQ(two.kind(), ContainerKind::Indent);
-    EXPECT_EQ(two[10], 2);
-    EXPECT_EQ(open_spec(classify("［＃ここから字下げ］"))[10], 1);
+    EXPECT_EQ(two.indent.amount, 2);
+    EXPECT_EQ(open_spec(classify("［＃ここから字下げ］")).indent.amount, 1);
     EXPECT_EQ(close_spec(classify("［＃ここで字下げ終わり］")).kind(), ContainerKind::Indent);
     EXPECT_EQ(remark(classify("［＃ここから２５６字下げ］")),
               (std::pair<int, std::string>{1, "kogane::lex::unrecognised_container_directive"}));
 
     ContainerSpec wrap = open_spec(classify("［＃ここから改行天付き、折り返して３字下げ］"));
     EXPECT_EQ(wrap.kind(), ContainerKind::IndentWrap);
-    EXPECT_EQ(wrap[1], 3);
+    EXPECT_EQ(wrap.indent.wrap, 3);
     ContainerSpec compound = open_spec(classify("［＃ここから１字下げ、折り返して２字下げ、ゴシック体、10行20字組み］"));
     EXPECT_EQ(compound.kind(), ContainerKind::IndentWrap);
-    EXPECT_EQ(compound[10], 1);
-    EXPECT_EQ(compound[1], 2);
-    EXPECT_EQ(compound[3], 1);
-    EXPECT_EQ(compound[7], 2);
-    EXPECT_EQ(compound[8], 10);
-    EXPECT_EQ(compound[9], 20);
+    EXPECT_EQ(compound.indent.amount, 1);
+    EXPECT_EQ(compound.indent.wrap, 2);
+    EXPECT_TRUE(compound.indent.gothic);
+    EXPECT_FALSE(compound.indent.framed);
+    EXPECT_EQ(compound.indent.grid, LineGrid::Kumi);
+    EXPECT_EQ(compound.indent.kumi_lines, 10);
+    EXPECT_EQ(compound.indent.kumi_width, 20);
+    ContainerSpec width = open_spec(classify("［＃ここから３字下げ、25字詰め、小さな活字］"));
+    EXPECT_EQ(width.indent.grid, LineGrid::Width);
+    EXPECT_EQ(width.indent.width, 25);
+    EXPECT_EQ(width.indent.font_steps, -1);
     // a repeated modifier rejects the whole body
     EXPECT_EQ(remark(classify("［＃ここから１字下げ、罫囲み、罫囲み］")).first, 1);
-    EXPECT_EQ(close_spec(classify("［＃ここで字下げ、20字組み終わり］"))[9], 20);
-    EXPECT_EQ(close_spec(classify("［＃ここで字下げ、10行20字組み終わり］"))[9], 20);
+    EXPECT_EQ(close_spec(classify("［＃ここで字下げ、20字組み終わり］")).indent.kumi_width, 20);
+    EXPECT_EQ(close_spec(classify("［＃ここで字下げ、10行20字組み終わり］")).indent.kumi_width, 20);
     ContainerSpec centred = open_spec(classify("［＃ここからページの左右中央］"));
-    EXPECT_EQ(centred[2], 1);
-    EXPECT_EQ(centred[10], 0);
+    EXPECT_TRUE(centred.indent.centre);
+    EXPECT_EQ(centred.indent.amount, 0);
 }
 
 TEST(Directive, OtherContainers) {
     ContainerSpec small = open_spec(classify("［＃ここから２段階小さな文字］"));
     EXPECT_EQ(small.kind(), ContainerKind::FontSize);
-    EXPECT_EQ(static_cast<int8_t>(small[1]), -2);
-    EXPECT_EQ(close_spec(classify("［＃ここで小さな文字終わり］"))[1], 0);
-    EXPECT_EQ(close_spec(classify("［＃大きな文字終わり］"))[1], 1);
-    EXPECT_EQ(open_spec(classify("［＃ここから地から３字上げ］"))[1], 3);
-    EXPECT_EQ(open_spec(classify("［＃ここから２０字詰め］")).kind(), ContainerKind::LineWidth);
-    EXPECT_EQ(open_spec(classify("［＃ここから２段組み］")).kind(), ContainerKind::Columns);
+    EXPECT_EQ(small.font_size.steps, -2);
+    EXPECT_EQ(close_spec(classify("［＃ここで小さな文字終わり］")).font_size.steps, -1);
+    EXPECT_EQ(close_spec(classify("［＃大きな文字終わり］")).font_size.steps, 1);
+    EXPECT_EQ(open_spec(classify("［＃ここから地から３字上げ］")).align_end.raise, 3);
+    ContainerSpec width = open_spec(classify("［＃ここから２０字詰め］"));
+    EXPECT_EQ(width.kind(), ContainerKind::LineWidth);
+    EXPECT_EQ(width.line_width.width, 20);
+    ContainerSpec columns = open_spec(classify("［＃ここから２段組み］"));
+    EXPECT_EQ(columns.kind(), ContainerKind::Columns);
+    EXPECT_EQ(columns.columns.count, 2);
     EXPECT_EQ(close_spec(classify("［＃ここで段組み終わり］")).kind(), ContainerKind::Columns);
     EXPECT_EQ(open_spec(classify("［＃罫囲み］")).kind(), ContainerKind::Framed);
     EXPECT_EQ(close_spec(classify("［＃ここで罫囲み終わり］")).kind(), ContainerKind::Framed);
     EXPECT_EQ(open_spec(classify("［＃ここから割り注］")).kind(), ContainerKind::Warichu);
     EXPECT_EQ(open_spec(classify("［＃横組み］")).kind(), ContainerKind::Horizontal);
-    EXPECT_EQ(close_spec(classify("［＃行左小書き終わり］"))[1], 1);
+    EXPECT_EQ(close_spec(classify("［＃行左小書き終わり］")).script.side, MarkSide::Left);
     ContainerSpec bold = open_spec(classify("［＃ここから太字］"));
     EXPECT_EQ(bold.kind(), ContainerKind::Bold);
-    EXPECT_EQ(bold[1], 1);
-    EXPECT_EQ(close_spec(classify("［＃斜体終わり］"))[1], 0);
+    EXPECT_TRUE(bold.range.block);
+    EXPECT_FALSE(bold.is_inline());
+    EXPECT_FALSE(close_spec(classify("［＃斜体終わり］")).range.block);
     ContainerSpec left = open_spec(classify("［＃左に傍点］"));
     EXPECT_EQ(left.kind(), ContainerKind::BoutenRange);
-    EXPECT_EQ(left[1], 1);
-    EXPECT_EQ(left[2], 0);
-    EXPECT_EQ(close_spec(classify("［＃左に傍点終わり］"))[1], 1);
-    EXPECT_EQ(open_spec(classify("［＃白丸傍点］"))[2], 3);
-    EXPECT_EQ(open_spec(classify("［＃キャプション］"))[1], 0);
-    EXPECT_EQ(close_spec(classify("［＃ここでキャプション終わり］"))[1], 1);
+    EXPECT_EQ(left.bouten.side, MarkSide::Left);
+    EXPECT_EQ(left.bouten.mark, BoutenKind::Goma);
+    EXPECT_EQ(close_spec(classify("［＃左に傍点終わり］")).bouten.side, MarkSide::Left);
+    EXPECT_EQ(open_spec(classify("［＃白丸傍点］")).bouten.mark, BoutenKind::ShiroMaru);
+    EXPECT_TRUE(open_spec(classify("［＃キャプション］")).is_inline());
+    EXPECT_TRUE(close_spec(classify("［＃ここでキャプション終わり］")).range.block);
+    EXPECT_EQ(open_spec(classify("［＃上付き小文字］")).inline_style.style, kStyleSuperscript);
 }
 
 TEST(Directive, Headings) {
     ContainerSpec same_line = open_spec(classify("［＃同行中見出し］"));
     EXPECT_EQ(same_line.kind(), ContainerKind::Heading);
-    EXPECT_EQ(same_line[1], 0);
-    EXPECT_EQ(same_line[2], 1);
-    EXPECT_EQ(same_line[3], 1);
-    ContainerSpec close = close_spec(classify("［＃同行中見出し終わり］"));
-    EXPECT_EQ(close[2], 1);
-    EXPECT_EQ(close[3], 1);
+    EXPECT_EQ(same_line.heading, (HeadingSpec{false, HeadingLevel::Medium, HeadingStyle::SameLine, false}));
+    EXPECT_EQ(close_spec(classify("［＃同行中見出し終わり］")).heading, same_line.heading);
     ContainerSpec block = open_spec(classify("［＃ここから窓大見出し］"));
-    EXPECT_EQ(block[1], 1);
-    EXPECT_EQ(block[3], 2);
-    EXPECT_EQ(close_spec(classify("［＃ここで小見出し終わり］"))[2], 2);
+    EXPECT_EQ(block.heading, (HeadingSpec{true, HeadingLevel::Large, HeadingStyle::Window, false}));
+    EXPECT_EQ(close_spec(classify("［＃ここで小見出し終わり］")).heading.level, HeadingLevel::Small);
 }
 
 TEST(Directive, LeavesAndBreaks) {
@@ -184,7 +190,7 @@ TEST(Directive, LeavesAndBreaks) {
     EXPECT_EQ(node_of(classify("［＃改頁］")).tag, NodeTag::PageBreak);
     EXPECT_EQ(node_of(classify("［＃　改ページ　］")).tag, NodeTag::PageBreak);
     EXPECT_EQ(remark(classify("［＃改ページです］")).first, 1);
-    EXPECT_EQ(node_of(classify("［＃改見開き］")).section.kind, 2);
+    EXPECT_EQ(node_of(classify("［＃改見開き］")).section.kind, SectionBreak::Spread);
     EXPECT_EQ(node_of(classify("［＃本文終わり］")).tag, NodeTag::BodyEnd);
     EXPECT_EQ(node_of(classify("［＃改行］")).tag, NodeTag::ForcedBreak);
 
@@ -215,10 +221,10 @@ TEST(Directive, KaeritenIllustrationsAndRemarks) {
     EXPECT_EQ(node_of(ichi).tag, NodeTag::Kaeriten);
     EXPECT_EQ(ichi.str(node_of(ichi).kaeriten.mark), "一レ");
     ASSERT_TRUE(ichi.result->kaeriten);
-    EXPECT_EQ(ichi.result->kaeriten->series, 0);
+    EXPECT_EQ(ichi.result->kaeriten->series, KaeritenSeries::Numbers);
     EXPECT_EQ(ichi.result->kaeriten->ordinal, 1);
     Classified ge = classify("［＃下］");
-    EXPECT_EQ(ge.result->kaeriten->series, 1);
+    EXPECT_EQ(ge.result->kaeriten->series, KaeritenSeries::UpDown);
     EXPECT_EQ(ge.result->kaeriten->ordinal, 3);
     EXPECT_FALSE(classify("［＃上二］").result->kaeriten->recognised);
     EXPECT_EQ(node_of(classify("［＃（ト）］")).tag, NodeTag::Kaeriten);
@@ -247,7 +253,7 @@ TEST(Directive, KaeritenIllustrationsAndRemarks) {
 TEST(Directive, BareGaijiDescriptions) {
     Node g = node_of(classify("［＃火＋亢、第4水準2-79-62］"));
     ASSERT_EQ(g.tag, NodeTag::Gaiji);
-    EXPECT_TRUE(g.gaiji.flags & kGaijiNoMark);
+    EXPECT_TRUE(g.gaiji.no_mark);
     EXPECT_EQ(node_of(classify("［＃二字下げ］")).tag, NodeTag::Directive);
 }
 
@@ -292,12 +298,12 @@ TEST(Forward, OtherForms) {
     Classified ruby = classify("あ", "［＃「あ」の左に「い」のルビ］");
     Node r = node_of(ruby);
     ASSERT_EQ(r.tag, NodeTag::Ruby);
-    EXPECT_EQ(r.ruby.side, 1);
+    EXPECT_EQ(r.ruby.side, MarkSide::Left);
     EXPECT_EQ(ruby.result->span.start, 0u);
 
     Node note = node_of(classify("本", "［＃「本」に「ほん」の注記］"));
     ASSERT_EQ(note.tag, NodeTag::MarginNote);
-    EXPECT_EQ(note.margin.side, 0);
+    EXPECT_EQ(note.margin.side, MarkSide::Right);
 
     Classified range = classify("XあいY", "［＃「X」～「Y」に白丸傍点］");
     Node rn = node_of(range);
@@ -308,7 +314,7 @@ TEST(Forward, OtherForms) {
     Classified hint = classify("第一章\n", "［＃「第一章」は中見出し］");
     Node h = node_of(hint);
     ASSERT_EQ(h.tag, NodeTag::HeadingHint);
-    EXPECT_EQ(h.hint.level, 1);
+    EXPECT_EQ(h.hint.level, HeadingLevel::Medium);
 
     EXPECT_EQ(node_of(classify("e", "［＃「e」はアクサン（´）付き］")).format.style.kind, kStyleAccent);
     EXPECT_EQ(node_of(classify("x", "［＃「x」はアクサン（´）付き］")).tag, NodeTag::Directive);

@@ -14,6 +14,8 @@ using namespace kogane;
 using kogane::testing::FoldBuilder;
 using kogane::testing::indent;
 using kogane::testing::spec;
+using kogane::testing::bouten;
+using kogane::testing::block_range;
 
 namespace {
 
@@ -60,8 +62,8 @@ TEST(Fold, SentinelsAndRegistryPositions) {
 
     // An inline range leaves no blank lines.
     FoldBuilder inl;
-    inl.text("x").open(spec(ContainerKind::BoutenRange, 0, 2)).node(inl.ruby("y", "よ")).close(
-        spec(ContainerKind::BoutenRange, 0, 2));
+    inl.text("x").open(bouten(MarkSide::Right, BoutenKind::Maru)).node(inl.ruby("y", "よ")).close(
+        bouten(MarkSide::Right, BoutenKind::Maru));
     EXPECT_EQ(inl.fold().normalized, "x" + kOpen + kInline + kClose);
 }
 
@@ -84,8 +86,8 @@ TEST(Fold, InlineStyleAroundTextCollapsesToFormat) {
 
     // Left bouten range keeps its side and kind; small script its side.
     FoldBuilder bt;
-    bt.open(spec(ContainerKind::BoutenRange, 1, 3)).text("a").close(spec(ContainerKind::BoutenRange, 1, 3));
-    bt.open(spec(ContainerKind::SmallScript, 1)).text("b").close(spec(ContainerKind::SmallScript, 1));
+    bt.open(bouten(MarkSide::Left, BoutenKind::ShiroMaru)).text("a").close(bouten(MarkSide::Left, BoutenKind::ShiroMaru));
+    bt.open(ContainerSpec::make_small_script(MarkSide::Left)).text("b").close(ContainerSpec::make_small_script(MarkSide::Left));
     auto be = entries(bt.fold());
     ASSERT_EQ(be.size(), 2u);
     EXPECT_EQ(be[0]->node.format.style, (FormatStyle{kStyleBoutenLeft, 3}));
@@ -100,11 +102,11 @@ TEST(Fold, ContainersThatDoNotCollapse) {
     EXPECT_EQ(entries(ruby.fold()).size(), 3u);
 
     FoldBuilder block;
-    block.open(spec(ContainerKind::Bold, 1)).text("a").close(spec(ContainerKind::Bold, 1));
+    block.open(block_range(ContainerKind::Bold)).text("a").close(block_range(ContainerKind::Bold));
     EXPECT_EQ(block.fold().container_pairs.size(), 1u);
 
     FoldBuilder other_kind;
-    other_kind.open(spec(ContainerKind::BoutenRange, 0, 0)).text("a").close(spec(ContainerKind::BoutenRange, 0, 2));
+    other_kind.open(bouten(MarkSide::Right, BoutenKind::Goma)).text("a").close(bouten(MarkSide::Right, BoutenKind::Maru));
     EXPECT_EQ(other_kind.fold().container_pairs.size(), 1u);
 
     FoldBuilder empty;
@@ -130,31 +132,31 @@ TEST(Fold, ContainersThatDoNotCollapse) {
 
 TEST(Fold, HeadingHintPromotedOverThePrecedingLine) {
     FoldBuilder b;
-    HeadingHintNode hint{b.store().intern("見出し"), 1, 0, 0};
+    HeadingHintNode hint{b.store().intern("見出し"), HeadingLevel::Medium, HeadingStyle::Standalone, false};
     b.text("前\n見出し\n").node(Node::make_hint(hint), "［＃「見出し」は中見出し］").text("\n後");
     const ParseSnapshot& s = b.fold();
     EXPECT_EQ(s.normalized, "前\n\n\n" + kLeaf + "\n\n\n後");
     auto e = entries(s);
     ASSERT_EQ(e.size(), 1u);
     ASSERT_EQ(e[0]->node.tag, NodeTag::Heading);
-    EXPECT_EQ(e[0]->node.heading.level, 1);
+    EXPECT_EQ(e[0]->node.heading.level, HeadingLevel::Medium);
     std::string_view text;
     ASSERT_TRUE(s.store.single_text(e[0]->node.heading.text, &text));
     EXPECT_EQ(text, "見出し");
     EXPECT_EQ(e[0]->span.start, 4u);
 
     FoldBuilder differs;
-    HeadingHintNode other{differs.store().intern("見出し"), 1, 0, 0};
+    HeadingHintNode other{differs.store().intern("見出し"), HeadingLevel::Medium, HeadingStyle::Standalone, false};
     differs.text("別の行\n").node(Node::make_hint(other));
     EXPECT_EQ(entries(differs.fold())[0]->node.tag, NodeTag::HeadingHint);
 
     // The target must be the whole line, and at offset 0 no newline is needed before it.
     FoldBuilder partial;
-    HeadingHintNode tail{partial.store().intern("行"), 0, 0, 0};
+    HeadingHintNode tail{partial.store().intern("行"), HeadingLevel::Large, HeadingStyle::Standalone, false};
     partial.text("別の行\n").node(Node::make_hint(tail));
     EXPECT_EQ(entries(partial.fold())[0]->node.tag, NodeTag::HeadingHint);
     FoldBuilder first;
-    HeadingHintNode whole{first.store().intern("行"), 0, 0, 0};
+    HeadingHintNode whole{first.store().intern("行"), HeadingLevel::Large, HeadingStyle::Standalone, false};
     first.text("行\n").node(Node::make_hint(whole));
     EXPECT_EQ(entries(first.fold())[0]->node.tag, NodeTag::Heading);
     EXPECT_EQ(first.fold().normalized, "\n\n" + kLeaf + "\n\n");
@@ -189,8 +191,8 @@ TEST(Fold, DiagnosticsMergedAndSorted) {
     ClassifiedStream stream;
     stream.events = {ClassifiedEvent::text_run({0, 2})};
     stream.diagnostics.push_back(Diagnostic::simple(DiagTag::NestedRuby, {1, 2}));
-    stream.kaeriten.push_back(KaeritenMark{{0, 1}, 0, 3, true, false});
-    fold_events(std::move(stream), snap);
+    stream.kaeriten.push_back(KaeritenMark{{0, 1}, KaeritenSeries::Numbers, 3, true, false});
+    fold(std::move(stream), snap);
     ASSERT_EQ(snap.diagnostics.size(), 3u);
     EXPECT_STREQ(snap.diagnostics[0].code(), "kogane::lex::bracketed_kaeriten_no_pair");
     EXPECT_STREQ(snap.diagnostics[1].code(), "kogane::lex::nested_ruby");
@@ -223,16 +225,17 @@ TEST(Fold, MisalignedTextRunIsAnInternalError) {
 }
 
 TEST(Fold, CloseSpecsMatchTheirOpens) {
-    ContainerSpec kumi = indent(3);
-    kumi[7] = 2, kumi[8] = 20, kumi[9] = 30;
-    EXPECT_EQ(close_spec_for(kumi)[9], 30);  // a 字組み close names its width
-    EXPECT_EQ(close_spec_for(indent(3))[9], 0);
-    const ContainerSpec heading = spec(ContainerKind::Heading, 1, 2, 1);
-    EXPECT_EQ(std::memcmp(close_spec_for(heading).bytes, heading.bytes, sizeof heading.bytes), 0);
-    EXPECT_EQ(close_spec_for(spec(ContainerKind::FontSize, uint8_t(-2)))[1], 0);
-    EXPECT_EQ(close_spec_for(spec(ContainerKind::FontSize, 2))[1], 1);
-    EXPECT_EQ(close_spec_for(spec(ContainerKind::BoutenRange, 1, 9))[2], 9);
-    EXPECT_EQ(close_spec_for(spec(ContainerKind::AlignEnd, 4))[1], 0);  // closes carry no offset
+    IndentSpec grid;
+    grid.amount = 3, grid.grid = LineGrid::Kumi, grid.kumi_lines = 20, grid.kumi_width = 30;
+    EXPECT_EQ(close_spec_for(ContainerSpec::make_indent(grid)).indent.kumi_width, 30);  // a 字組み close names its width
+    EXPECT_EQ(close_spec_for(indent(3)).indent.kumi_width, 0);
+    const ContainerSpec heading =
+        ContainerSpec::make_heading({true, HeadingLevel::Small, HeadingStyle::SameLine, false});
+    EXPECT_EQ(close_spec_for(heading).heading, heading.heading);
+    EXPECT_EQ(close_spec_for(ContainerSpec::make_font_size(-2)).font_size.steps, -1);  // only the direction
+    EXPECT_EQ(close_spec_for(ContainerSpec::make_font_size(2)).font_size.steps, 1);
+    EXPECT_EQ(close_spec_for(bouten(MarkSide::Left, BoutenKind::Bosen)).bouten.mark, BoutenKind::Bosen);
+    EXPECT_EQ(close_spec_for(ContainerSpec::make_align_end(4)).align_end.raise, 0);  // closes carry no offset
 }
 
 TEST(Fold, LayoutSettledOnTheEventList) {
@@ -252,7 +255,7 @@ TEST(Fold, LayoutSettledOnTheEventList) {
     // One-line font size, horizontal and warichu containers become inline;
     // the same across a line feed stay blocks.
     std::vector<ClassifiedEvent> events = {
-        ClassifiedEvent::open(spec(ContainerKind::FontSize, uint8_t(-1)), {0, 1}),
+        ClassifiedEvent::open(ContainerSpec::make_font_size(-1), {0, 1}),
         ClassifiedEvent::open(spec(ContainerKind::Horizontal), {1, 2}),
         ClassifiedEvent::close(spec(ContainerKind::Horizontal), {2, 3}),
         ClassifiedEvent::close(spec(ContainerKind::FontSize), {3, 4}),

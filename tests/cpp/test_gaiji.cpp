@@ -287,7 +287,7 @@ TEST(GaijiResolve, StoredItemResolvesLikeItsReference) {
         ASSERT_TRUE(ref) << body;
         GaijiItem item = make_gaiji_item(*ref, true, store);
         EXPECT_EQ(store.resolve(item.description), ref->description);
-        EXPECT_EQ(item.flags & kGaijiNoMark, kGaijiNoMark);
+        EXPECT_TRUE(item.no_mark);
         auto direct = resolve_gaiji(gaiji_code_text(ref->mencode), ref->description);
         auto stored = resolve_gaiji_item(item, store);
         ASSERT_EQ(direct.has_value(), stored.has_value()) << body;

@@ -14,6 +14,8 @@ using namespace kogane;
 using kogane::testing::FoldBuilder;
 using kogane::testing::indent;
 using kogane::testing::spec;
+using kogane::testing::bouten;
+using kogane::testing::block_range;
 
 namespace {
 
@@ -94,7 +96,7 @@ TEST(Html, WarichuSpans) {
 TEST(Html, InlineNodes) {
     FoldBuilder b;
     RubyNode left = b.ruby("漢", "かん").ruby;
-    left.side = 1;
+    left.side = MarkSide::Left;
     EXPECT_EQ(inline_html(b, Node::make_ruby(left)),
               "<ruby>漢<rp>(</rp><rt class=\"kogane-ruby-left\">かん</rt><rp>)</rp></ruby>");
 
@@ -124,10 +126,10 @@ TEST(Html, InlineNodes) {
               "<ruby>本<rp>(</rp><rt class=\"kogane-margin-note\">注</rt><rp>)</rp></ruby>");
 
     FoldBuilder hint;
-    EXPECT_EQ(inline_html(hint, Node::make_hint(HeadingHintNode{hint.store().intern("章\""), 0, 1, 1})),
+    EXPECT_EQ(inline_html(hint, Node::make_hint(HeadingHintNode{hint.store().intern("章\""), HeadingLevel::Large, HeadingStyle::SameLine, true})),
               "<span class=\"kogane-heading-hint\" data-level=\"1\" data-style=\"same-line\">章&quot;</span>");
     FoldBuilder hidden;
-    EXPECT_EQ(inline_html(hidden, Node::make_hint(HeadingHintNode{hidden.store().intern("章"), 2, 2, 0})),
+    EXPECT_EQ(inline_html(hidden, Node::make_hint(HeadingHintNode{hidden.store().intern("章"), HeadingLevel::Small, HeadingStyle::Window, false})),
               "<span class=\"kogane-heading-hint\" data-level=\"3\" data-style=\"window\" data-target=\"章\" "
               "hidden></span>");
 }
@@ -188,7 +190,7 @@ TEST(Html, ReparsedTargetsAndCaptions) {
     il.path = fig.store().intern("fig1.png");
     il.size = fig.store().intern("横0640×縦480");
     il.alt = fig.store().intern("\"図\"");
-    il.has_caption = 1;
+    il.has_caption = true;
     il.caption = fig.store().text_segment("上\n下");
     fig.text("a\n").node(Node::make_illustration(il));
     EXPECT_EQ(fig.html(),
@@ -210,21 +212,21 @@ TEST(Html, FragmentWalk) {
 
 TEST(Html, BlockNodes) {
     FoldBuilder sections;
-    sections.node(Node::make_section(1)).node(Node::make_section(7)).node(Node::make(NodeTag::BodyEnd));
+    sections.node(Node::make_section(SectionBreak::Column)).node(Node::make_section(static_cast<SectionBreak>(7))).node(Node::make(NodeTag::BodyEnd));
     EXPECT_EQ(sections.html(),
               "<div class=\"kogane-section-break kogane-section-break-kaidan\"></div>\n"
               "<div class=\"kogane-section-break kogane-section-break-other\"></div>\n"
               "<div class=\"kogane-body-end\"></div>");
 
     FoldBuilder h;
-    h.node(Node::make_heading(HeadingNode{h.content("窓"), 0, 2})).text("\n本文");
+    h.node(Node::make_heading(HeadingNode{h.content("窓"), HeadingLevel::Large, HeadingStyle::Window})).text("\n本文");
     EXPECT_EQ(h.html(), "<div class=\"kogane-heading kogane-heading-large kogane-heading-window\">窓</div>\n<p>本文</p>\n");
 }
 
 TEST(Html, ContainerTags) {
     EXPECT_EQ(container_html(spec(ContainerKind::Gothic)),
               "<p><b class=\"kogane-goshikku\">t<ruby>a<rp>(</rp><rt>b</rt><rp>)</rp></ruby></b></p>\n");
-    EXPECT_EQ(container_html(spec(ContainerKind::BoutenRange, 1, 8)),
+    EXPECT_EQ(container_html(bouten(MarkSide::Left, BoutenKind::Namisen)),
               "<p><em class=\"kogane-bouten kogane-bouten-namisen kogane-bouten-left\">t<ruby>a<rp>(</rp><rt>b</rt>"
               "<rp>)</rp></ruby></em></p>\n");
 
@@ -233,32 +235,30 @@ TEST(Html, ContainerTags) {
         std::string html = container_html(s);
         return html.substr(0, html.find('\n'));
     };
-    EXPECT_EQ(block_open(spec(ContainerKind::AlignEnd, 2)),
+    EXPECT_EQ(block_open(ContainerSpec::make_align_end(2)),
               "<div class=\"kogane-container kogane-container-align-end\" data-offset=\"2\">");
     // Opened and closed within one line, a font size is a span.
-    EXPECT_EQ(block_open(spec(ContainerKind::FontSize, uint8_t(-2))),
+    EXPECT_EQ(block_open(ContainerSpec::make_font_size(-2)),
               "<p><span class=\"kogane-font-smaller\" data-steps=\"2\">t<ruby>a<rp>(</rp><rt>b</rt><rp>)</rp></ruby>"
               "</span></p>");
     FoldBuilder lines;
-    lines.open(spec(ContainerKind::FontSize, uint8_t(-2))).text("\nt\n").close(spec(ContainerKind::FontSize));
+    lines.open(ContainerSpec::make_font_size(-2)).text("\nt\n").close(spec(ContainerKind::FontSize));
     EXPECT_EQ(lines.html(),
               "<div class=\"kogane-container kogane-container-font-smaller\" data-steps=\"2\">\n<p>t</p>\n</div>");
-    EXPECT_EQ(block_open(spec(ContainerKind::Heading, 1, 0, 1)),
+    EXPECT_EQ(block_open(ContainerSpec::make_heading({true, HeadingLevel::Large, HeadingStyle::SameLine, false})),
               "<h1 class=\"kogane-heading kogane-heading-large kogane-heading-same-line\">t<ruby>a<rp>(</rp><rt>b</rt>"
               "<rp>)</rp></ruby></h1>");
 
-    ContainerSpec full = ContainerSpec::of(ContainerKind::IndentWrap);
-    full[1] = 1, full[2] = 1, full[3] = 1, full[4] = 1, full[5] = 1, full[6] = uint8_t(-1), full[7] = 2, full[8] = 20;
-    full[9] = 30, full[10] = 3;
-    EXPECT_EQ(block_open(full),
+    const IndentSpec full{.amount = 3, .wrap = 1, .centre = true, .gothic = true, .horizontal = true, .framed = true,
+                          .font_steps = -1, .grid = LineGrid::Kumi, .kumi_lines = 20, .kumi_width = 30};
+    EXPECT_EQ(block_open(ContainerSpec::make_indent(full, true)),
               "<div class=\"kogane-container kogane-container-indent kogane-container-indent-3 "
               "kogane-container-wrap-indent kogane-container-center kogane-container-line-kumi "
               "kogane-container-goshikku kogane-container-yokogumi kogane-container-keigakomi "
               "kogane-container-font-smaller\" data-amount=\"3\" data-wrap=\"1\" data-kumi-lines=\"20\" "
               "data-kumi-width=\"30\" data-steps=\"1\">");
-    ContainerSpec width = indent(0);
-    width[7] = 1, width[8] = 25, width[6] = 2;
-    EXPECT_EQ(block_open(width),
+    const IndentSpec width{.font_steps = 2, .grid = LineGrid::Width, .width = 25};
+    EXPECT_EQ(block_open(ContainerSpec::make_indent(width)),
               "<div class=\"kogane-container kogane-container-indent kogane-container-indent-0 "
               "kogane-container-line-width kogane-container-font-larger\" data-amount=\"0\" data-width=\"25\" "
               "data-steps=\"2\">");
@@ -311,6 +311,28 @@ TEST(Html, ContentRunsWithGaijiAndDirectives) {
               "<span class=\"kogane-angle-quote\">《c》</span>");
 }
 
+// A container of kind `k` with its two main choices (form, side, level...) set.
+ContainerSpec flagged(ContainerKind k, bool a, bool b) {
+    switch (k) {
+        case ContainerKind::Bold:
+        case ContainerKind::Italic:
+        case ContainerKind::Caption: return ContainerSpec::make_range(k, a);
+        case ContainerKind::Heading:
+            return ContainerSpec::make_heading({a, b ? HeadingLevel::Medium : HeadingLevel::Large,
+                                                a ? HeadingStyle::Standalone : HeadingStyle::SameLine, false});
+        case ContainerKind::BoutenRange:
+            return bouten(a ? MarkSide::Left : MarkSide::Right, b ? BoutenKind::ShiroGoma : BoutenKind::Goma);
+        case ContainerKind::SmallScript: return ContainerSpec::make_small_script(a ? MarkSide::Left : MarkSide::Right);
+        case ContainerKind::AlignEnd: return ContainerSpec::make_align_end(a ? 1 : 0);
+        case ContainerKind::Warichu: {
+            ContainerSpec s = spec(k);
+            if (a) s.make_inline();
+            return s;
+        }
+        default: return ContainerSpec::make_indent(IndentSpec{.amount = uint8_t(a), .centre = b});
+    }
+}
+
 // Whatever the events, every element opened is closed, in order.
 TEST(Html, BalancedForArbitraryEvents) {
     std::mt19937 rng(7);
@@ -321,7 +343,7 @@ TEST(Html, BalancedForArbitraryEvents) {
         FoldBuilder b;
         std::uniform_int_distribution<int> pick(0, 11), kind(0, 8), flag(0, 1);
         for (int n = std::uniform_int_distribution<int>(0, 30)(rng); n > 0; --n) {
-            ContainerSpec s = spec(kinds[kind(rng)], uint8_t(flag(rng)), uint8_t(flag(rng)));
+            ContainerSpec s = flagged(kinds[kind(rng)], flag(rng) != 0, flag(rng) != 0);
             switch (pick(rng)) {
                 case 0: b.text("a"); break;
                 case 1: b.text("\n"); break;
@@ -334,7 +356,7 @@ TEST(Html, BalancedForArbitraryEvents) {
                 case 8: b.node(b.directive("［＃割り注終わり］", RemarkKind::WarichuClose)); break;
                 case 9: b.node(Node::make(NodeTag::PageBreak)); break;
                 case 10: b.node(b.ruby("r", "b")); break;
-                case 11: b.node(Node::make_heading(HeadingNode{b.content("h"), 1, 0})); break;
+                case 11: b.node(Node::make_heading(HeadingNode{b.content("h"), HeadingLevel::Medium, HeadingStyle::Standalone})); break;
             }
         }
         const std::string html = b.html();

@@ -110,11 +110,11 @@ TEST(SourceEmit, RubyBarOnlyWhereNeeded) {
 TEST(SourceEmit, LeftRubyAndMarginNote) {
     SnapshotBuilder b;
     Node r = ruby(b, "あ", "い");
-    r.ruby.side = 1;
+    r.ruby.side = MarkSide::Left;
     MarginNoteNode m;
     m.base = b.content("本");
     m.note = b.content("ほん");
-    m.side = 0;
+    m.side = MarkSide::Right;
     b.node(r).node(Node::make_margin(m));
     EXPECT_EQ(b.emit(), "あ［＃「あ」の左に「い」のルビ］本［＃「本」に「ほん」の注記］");
 }
@@ -122,12 +122,12 @@ TEST(SourceEmit, LeftRubyAndMarginNote) {
 TEST(SourceEmit, GaijiSpellings) {
     SnapshotBuilder b;
     NodeStore& s = b.store();
-    GaijiItem jis{s.intern("木＋吶のつくり"), CodeRef::jis(1, 85, 54), kGaijiSeparated};
-    GaijiItem plane2{s.intern("火＋亢"), CodeRef::jis(2, 79, 62), kGaijiSeparated};
-    GaijiItem uni{s.intern("あ"), CodeRef{CodeKind::Unicode, 0x3042}, kGaijiSeparated};
-    GaijiItem bare{s.intern("丸19"), CodeRef{}, kGaijiSeparated | kGaijiNoMark};
+    GaijiItem jis{s.intern("木＋吶のつくり"), CodeRef::jis(1, 85, 54), true};
+    GaijiItem plane2{s.intern("火＋亢"), CodeRef::jis(2, 79, 62), true};
+    GaijiItem uni{s.intern("あ"), CodeRef{CodeKind::Unicode, 0x3042}, true};
+    GaijiItem bare{s.intern("丸19"), CodeRef{}, true, true};
     GaijiItem quoted_desc{s.intern("「あ」の「い」に代えて「う」"), CodeRef{CodeKind::Text, s.intern("第3水準1-04-89")},
-                          kGaijiSeparated};
+                          true};
     b.node(Node::make_gaiji(jis)).node(Node::make_gaiji(plane2)).node(Node::make_gaiji(uni));
     b.node(Node::make_gaiji(bare)).node(Node::make_gaiji(quoted_desc));
     EXPECT_EQ(b.emit(),
@@ -162,7 +162,7 @@ TEST(SourceEmit, LeavesAndBreaks) {
     b.node(Node::make_leaf(L::aligned_end(0))).node(Node::make_leaf(L::aligned_end(4)));
     b.node(Node::make_leaf(L::centred(true))).node(Node::make_leaf(L::sized(LineSize::ExtraLarge, true)));
     b.text("\n\n").node(Node::make(NodeTag::PageBreak), true).text("\n\n");
-    b.node(Node::make_section(2), true);
+    b.node(Node::make_section(SectionBreak::Spread), true);
     EXPECT_EQ(b.emit(),
               "［＃字下げ］［＃2字下げ］［＃2字下げ、地より3字上げで］［＃地付き］［＃地から4字上げ］"
               "［＃ページの左右中央］［＃特大文字、太字］\n\n［＃改ページ］\n\n［＃改見開き］");
@@ -170,33 +170,19 @@ TEST(SourceEmit, LeavesAndBreaks) {
 
 TEST(SourceEmit, Containers) {
     SnapshotBuilder b;
-    ContainerSpec indent = ContainerSpec::of(ContainerKind::Indent);
-    indent[10] = 2;
-    ContainerSpec plain = ContainerSpec::of(ContainerKind::Indent);
-    plain[10] = 1;
-    ContainerSpec compound = ContainerSpec::of(ContainerKind::IndentWrap);
-    compound[1] = 3;
-    compound[10] = 1;
-    compound[2] = 1;
-    compound[7] = 2;
-    compound[8] = 10;
-    compound[9] = 20;
-    compound[3] = 1;
-    compound[6] = static_cast<uint8_t>(-1);
-    ContainerSpec centred = ContainerSpec::of(ContainerKind::Indent);
-    centred[2] = 1;
-    ContainerSpec font = ContainerSpec::of(ContainerKind::FontSize);
-    font[1] = static_cast<uint8_t>(-2);
-    ContainerSpec font_close = ContainerSpec::of(ContainerKind::FontSize);
-    ContainerSpec bouten = ContainerSpec::of(ContainerKind::BoutenRange);
-    bouten[1] = 1;
-    bouten[2] = 3;
-    ContainerSpec heading = ContainerSpec::of(ContainerKind::Heading);
-    heading[1] = 1;
-    heading[2] = 1;
-    heading[3] = 2;
-    ContainerSpec kumi_close = ContainerSpec::of(ContainerKind::Indent);
-    kumi_close[9] = 20;
+    const ContainerSpec indent = ContainerSpec::make_indent({.amount = 2});
+    const ContainerSpec plain = ContainerSpec::make_indent({.amount = 1});
+    const ContainerSpec compound = ContainerSpec::make_indent(
+        {.amount = 1, .wrap = 3, .centre = true, .gothic = true, .font_steps = -1, .grid = LineGrid::Kumi,
+         .kumi_lines = 10, .kumi_width = 20},
+        true);
+    const ContainerSpec centred = ContainerSpec::make_indent({.centre = true});
+    const ContainerSpec font = ContainerSpec::make_font_size(-2);
+    const ContainerSpec font_close = ContainerSpec::make_font_size(-1);
+    const ContainerSpec bouten = ContainerSpec::make_bouten(MarkSide::Left, BoutenKind::ShiroMaru);
+    const ContainerSpec heading =
+        ContainerSpec::make_heading({true, HeadingLevel::Medium, HeadingStyle::Window, false});
+    const ContainerSpec kumi_close = ContainerSpec::make_indent({.kumi_width = 20});
     b.open(indent).open(plain).open(compound).open(centred).open(font).close(font_close);
     b.open(bouten).close(bouten).open(heading).close(heading).close(kumi_close).close(plain);
     EXPECT_EQ(b.emit(),

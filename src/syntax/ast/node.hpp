@@ -51,6 +51,9 @@ struct CodeRef {
     constexpr uint8_t cell() const { return uint8_t(value); }
 };
 
+// Which side of the (vertical) line a ruby, note or mark stands on.
+enum class MarkSide : uint8_t { Right, Left };
+
 enum class ContentTag : uint8_t { Text = 0, Gaiji = 1, InlineDirective = 2 };
 
 // What a Directive node (an annotation kept as written) stands for.
@@ -74,14 +77,12 @@ enum class RemarkKind : uint8_t {
     KaeritenInBase = 14,
 };
 
-inline constexpr uint8_t kGaijiSeparated = 1;  // the reference had "、" before its code
-inline constexpr uint8_t kGaijiNoMark = 2;     // written without the leading ※
-
-// One gaiji reference: description, designation and spelling flags.
+// One gaiji reference: description, designation and how it was spelt.
 struct GaijiItem {
     StringId description = 0;
     CodeRef code;
-    uint8_t flags = 0;
+    bool separated = false;  // the reference had "、" before its code
+    bool no_mark = false;    // written without the leading ※
 };
 
 struct ContentItem {
@@ -198,7 +199,7 @@ struct RubyNode {
     ContentRef base;
     ContentRef reading;
     FormatStyle base_style;
-    uint8_t side = 0;  // 1 = left-hand ruby
+    MarkSide side = MarkSide::Right;
 };
 
 // How a format's target is read when it is rendered.
@@ -260,22 +261,29 @@ struct LeafAlignNode {
 };
 static_assert(std::is_trivially_copyable_v<LeafAlignNode> && sizeof(LeafAlignNode) == 6);
 
+enum class SectionBreak : uint8_t { OddPage, Column, Spread };  // 改丁, 改段, 改見開き
+
 struct SectionBreakNode {
-    uint8_t kind = 0;  // 0 改丁, 1 改段, 2 改見開き
+    SectionBreak kind = SectionBreak::OddPage;
 };
+
+
+enum class HeadingLevel : uint8_t { Large, Medium, Small };  // 大, 中, 小見出し
+
+enum class HeadingStyle : uint8_t { Standalone, SameLine, Window };  // -, 同行, 窓
 
 struct HeadingNode {
     ContentRef text;
-    uint8_t level = 0;  // 0 大, 1 中, 2 小
-    uint8_t style = 0;  // 0 ordinary, 1 同行, 2 窓
-    uint8_t markup = 0;  // 1: `text` is a line's source, rubies or gaiji included, read again to render
+    HeadingLevel level = HeadingLevel::Large;
+    HeadingStyle style = HeadingStyle::Standalone;
+    bool markup = false;  // `text` is a line's source, rubies or gaiji included, read again to render
 };
 
 struct HeadingHintNode {
     StringId target = 0;
-    uint8_t level = 0;
-    uint8_t style = 0;
-    uint8_t is_inline = 0;
+    HeadingLevel level = HeadingLevel::Large;
+    HeadingStyle style = HeadingStyle::Standalone;
+    bool is_inline = false;  // the hint took over its target right before it
 };
 
 struct IllustrationNode {
@@ -283,7 +291,7 @@ struct IllustrationNode {
     StringId size = kNoId;     // 横W×縦H, optional
     StringId alt = kNoId;      // optional
     StringId label = kNoId;    // optional label replacing 挿絵
-    uint8_t has_caption = 0;
+    bool has_caption = false;
     Segment caption;
 };
 
@@ -303,8 +311,8 @@ struct AngleQuoteNode {
 struct MarginNoteNode {
     ContentRef base;
     ContentRef note;
-    uint8_t side = 0;    // 1 = note on the left-hand side
-    uint8_t placed = 0;  // 1 = put on an earlier occurrence; its annotation stands elsewhere
+    MarkSide side = MarkSide::Right;
+    bool placed = false;  // put on an earlier occurrence; its annotation stands elsewhere
 };
 
 struct Node {
@@ -348,7 +356,7 @@ struct Node {
     }
     static Node make_angle(ContentRef c) { Node n = make(NodeTag::AngleQuote); n.angle.content = c; return n; }
     static Node make_margin(MarginNoteNode m) { Node n = make(NodeTag::MarginNote); n.margin = m; return n; }
-    static Node make_section(uint8_t kind) { Node n = make(NodeTag::SectionBreak); n.section.kind = kind; return n; }
+    static Node make_section(SectionBreak kind) { Node n = make(NodeTag::SectionBreak); n.section.kind = kind; return n; }
 };
 
 static_assert(std::is_trivially_copyable_v<Node>);
@@ -429,34 +437,172 @@ inline constexpr ContainerKey container_key(ContainerKind k) {
     return ContainerKey::Indent;
 }
 
-// Byte 0 is the kind, bytes 1..10 its parameters. The same record describes
-// a close: the kind being closed and its close parameters.
-//
-//   Indent / IndentWrap: 1 wrap amount, 2 centre, 3 gothic, 4 horizontal,
-//     5 framed, 6 font steps (signed), 7 width mode (0 none, 1 N字詰め,
-//     2 N行M字組み), 8 width or line count, 9 kumi width, 10 indent amount.
-//     A close carries the kumi width in byte 9.
-//   Bold, Gothic, Italic, Caption: 1 block flag.
-//   Heading: 1 block flag, 2 level, 3 style.
-//   BoutenRange: 1 side (0 right, 1 left), 2 bouten kind.
-//   SmallScript: 1 side (1 left).
-//   AlignEnd: 1 offset. LineWidth: 1 width. Columns: 1 count.
-//   InlineStyle: 1 the FormatStyle kind (kStyleCombineUpright,
-//     kStyleSuperscript, kStyleSubscript), on the open and the close.
-//   FontSize: open 1 signed steps; close 1 direction (1 larger, 0 smaller);
-//     2 inline flag. Horizontal, Warichu: 1 inline flag. Heading: 4 inline
-//     (run-in) flag.
-struct ContainerSpec {
-    uint8_t bytes[11] = {};
+// The grid a block indent sets its lines in.
+enum class LineGrid : uint8_t {
+    None,
+    Width,  // N字詰め: N characters a line
+    Kumi,   // N行M字組み: N lines of M characters
+};
 
-    ContainerKind kind() const { return static_cast<ContainerKind>(bytes[0]); }
-    ContainerKey key() const { return container_key(kind()); }
-    uint8_t operator[](size_t i) const { return bytes[i]; }
-    uint8_t& operator[](size_t i) { return bytes[i]; }
+// The payload of each container kind. Amounts are character counts.
+struct IndentSpec {  // Indent, IndentWrap
+    uint8_t amount = 0;    // N字下げ
+    uint8_t wrap = 0;      // IndentWrap: 折り返してN字下げ
+    bool centre = false;
+    bool gothic = false;
+    bool horizontal = false;
+    bool framed = false;
+    int8_t font_steps = 0;  // negative = smaller
+    LineGrid grid = LineGrid::None;
+    uint8_t width = 0;       // LineGrid::Width
+    uint8_t kumi_lines = 0;  // LineGrid::Kumi
+    uint8_t kumi_width = 0;  // LineGrid::Kumi; a close that names its grid carries it too
+};
 
+struct RangeSpec {  // Bold, Gothic, Italic, Caption
+    bool block = false;  // opened with ここから; otherwise an inline range
+};
+
+struct HeadingSpec {
+    bool block = false;  // ここから…見出し
+    HeadingLevel level = HeadingLevel::Large;
+    HeadingStyle style = HeadingStyle::Standalone;
+    bool run_in = false;  // set by the fold: a same-line heading with text after it
+    friend constexpr bool operator==(const HeadingSpec&, const HeadingSpec&) = default;
+};
+
+struct BoutenRangeSpec {
+    MarkSide side = MarkSide::Right;
+    BoutenKind mark = BoutenKind::Goma;
+};
+
+struct SmallScriptSpec {
+    MarkSide side = MarkSide::Right;
+};
+
+struct InlineStyleSpec {  // kStyleCombineUpright, kStyleSuperscript or kStyleSubscript
+    StyleKind style = kStyleCombineUpright;
+};
+
+struct FontSizeSpec {
+    int8_t steps = 0;  // open: signed steps; close: +1 larger or -1 smaller
+    bool inline_form = false;  // set by the fold: opened and closed on one line
+};
+
+struct FlowSpec {  // Horizontal, Warichu
+    bool inline_form = false;  // set by the fold: opened and closed on one line
+};
+
+struct AlignEndSpec {
+    uint8_t raise = 0;  // an open's 地からN字上げ; closes carry none
+};
+
+struct LineWidthSpec {
+    uint8_t width = 0;
+};
+
+struct ColumnsSpec {
+    uint8_t count = 0;
+};
+
+// A container open, or a close naming the kind it closes and what its
+// annotation spelled. The payload that is live is the one of kind(); the
+// factories set both together.
+class ContainerSpec {
+public:
+    union {
+        IndentSpec indent;
+        RangeSpec range;
+        HeadingSpec heading;
+        BoutenRangeSpec bouten;
+        SmallScriptSpec script;
+        InlineStyleSpec inline_style;
+        FontSizeSpec font_size;
+        FlowSpec flow;
+        AlignEndSpec align_end;
+        LineWidthSpec line_width;
+        ColumnsSpec columns;
+    };
+
+    ContainerSpec() : indent() {}
+
+    ContainerKind kind() const { return kind_; }
+    ContainerKey key() const { return container_key(kind_); }
+
+    // The kind with its default payload.
     static ContainerSpec of(ContainerKind k) {
         ContainerSpec s;
-        s.bytes[0] = static_cast<uint8_t>(k);
+        s.kind_ = k;
+        switch (k) {
+            case ContainerKind::Indent:
+            case ContainerKind::IndentWrap: s.indent = IndentSpec{}; break;
+            case ContainerKind::Bold:
+            case ContainerKind::Gothic:
+            case ContainerKind::Italic:
+            case ContainerKind::Caption: s.range = RangeSpec{}; break;
+            case ContainerKind::Heading: s.heading = HeadingSpec{}; break;
+            case ContainerKind::BoutenRange: s.bouten = BoutenRangeSpec{}; break;
+            case ContainerKind::SmallScript: s.script = SmallScriptSpec{}; break;
+            case ContainerKind::InlineStyle: s.inline_style = InlineStyleSpec{}; break;
+            case ContainerKind::FontSize: s.font_size = FontSizeSpec{}; break;
+            case ContainerKind::Horizontal:
+            case ContainerKind::Warichu: s.flow = FlowSpec{}; break;
+            case ContainerKind::AlignEnd: s.align_end = AlignEndSpec{}; break;
+            case ContainerKind::LineWidth: s.line_width = LineWidthSpec{}; break;
+            case ContainerKind::Columns: s.columns = ColumnsSpec{}; break;
+            case ContainerKind::Framed:
+            case ContainerKind::Table: break;
+        }
+        return s;
+    }
+    static ContainerSpec make_indent(IndentSpec p, bool wrapped = false) {
+        ContainerSpec s = of(wrapped ? ContainerKind::IndentWrap : ContainerKind::Indent);
+        s.indent = p;
+        return s;
+    }
+    static ContainerSpec make_range(ContainerKind k, bool block) {
+        ContainerSpec s = of(k);
+        s.range.block = block;
+        return s;
+    }
+    static ContainerSpec make_heading(HeadingSpec p) {
+        ContainerSpec s = of(ContainerKind::Heading);
+        s.heading = p;
+        return s;
+    }
+    static ContainerSpec make_bouten(MarkSide side, BoutenKind mark) {
+        ContainerSpec s = of(ContainerKind::BoutenRange);
+        s.bouten = {side, mark};
+        return s;
+    }
+    static ContainerSpec make_small_script(MarkSide side) {
+        ContainerSpec s = of(ContainerKind::SmallScript);
+        s.script.side = side;
+        return s;
+    }
+    static ContainerSpec make_inline_style(StyleKind style) {
+        ContainerSpec s = of(ContainerKind::InlineStyle);
+        s.inline_style.style = style;
+        return s;
+    }
+    static ContainerSpec make_font_size(int8_t steps) {
+        ContainerSpec s = of(ContainerKind::FontSize);
+        s.font_size.steps = steps;
+        return s;
+    }
+    static ContainerSpec make_align_end(uint8_t raise) {
+        ContainerSpec s = of(ContainerKind::AlignEnd);
+        s.align_end.raise = raise;
+        return s;
+    }
+    static ContainerSpec make_line_width(uint8_t width) {
+        ContainerSpec s = of(ContainerKind::LineWidth);
+        s.line_width.width = width;
+        return s;
+    }
+    static ContainerSpec make_columns(uint8_t count) {
+        ContainerSpec s = of(ContainerKind::Columns);
+        s.columns.count = count;
         return s;
     }
 
@@ -464,38 +610,42 @@ struct ContainerSpec {
     // italic and caption are inline unless opened in block form. Font size,
     // horizontal and warichu containers opened and closed within one line,
     // and a same-line heading with text after it, are made inline by the
-    // fold (kInlineFlagByte of their kind).
+    // fold (make_inline).
     bool is_inline() const {
-        switch (kind()) {
+        switch (kind_) {
             case ContainerKind::BoutenRange:
             case ContainerKind::SmallScript:
             case ContainerKind::InlineStyle: return true;
             case ContainerKind::Bold:
             case ContainerKind::Gothic:
             case ContainerKind::Italic:
-            case ContainerKind::Caption: return bytes[1] == 0;
-            case ContainerKind::FontSize: return bytes[2] != 0;
+            case ContainerKind::Caption: return !range.block;
+            case ContainerKind::FontSize: return font_size.inline_form;
             case ContainerKind::Horizontal:
-            case ContainerKind::Warichu: return bytes[1] != 0;
-            case ContainerKind::Heading: return bytes[4] != 0;
+            case ContainerKind::Warichu: return flow.inline_form;
+            case ContainerKind::Heading: return heading.run_in;
             default: return false;
         }
     }
 
-    // The byte that marks a FontSize, Horizontal, Warichu or Heading
-    // container inline; 0 for kinds that have none.
-    size_t inline_flag_byte() const {
-        switch (kind()) {
-            case ContainerKind::FontSize: return 2;
+    // Marks a font size, horizontal, warichu or heading container inline;
+    // other kinds are left as they are.
+    void make_inline() {
+        switch (kind_) {
+            case ContainerKind::FontSize: font_size.inline_form = true; break;
             case ContainerKind::Horizontal:
-            case ContainerKind::Warichu: return 1;
-            case ContainerKind::Heading: return 4;
-            default: return 0;
+            case ContainerKind::Warichu: flow.inline_form = true; break;
+            case ContainerKind::Heading: heading.run_in = true; break;
+            default: break;
         }
     }
+
+private:
+    ContainerKind kind_ = ContainerKind::Indent;
 };
 
-static_assert(std::is_trivially_copyable_v<ContainerSpec>);
+static_assert(sizeof(IndentSpec) == 11 && sizeof(HeadingSpec) == 4 && sizeof(BoutenRangeSpec) == 2);
+static_assert(std::is_trivially_copyable_v<ContainerSpec> && sizeof(ContainerSpec) == 12);
 
 // One recognised construct, as the fold records it.
 struct RegistryEntry {

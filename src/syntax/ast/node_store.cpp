@@ -140,7 +140,7 @@ RubyNode NodeStore::make_ruby(Segment base, Segment reading) {
     r.base = ContentRef{i, 1};
     r.reading = ContentRef{i + 1, 1};
     r.base_style = FormatStyle::none();
-    r.side = 0;
+    r.side = MarkSide::Right;
     return r;
 }
 

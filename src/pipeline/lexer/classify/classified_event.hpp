@@ -3,9 +3,12 @@
 // a container open or close, or a line feed, each with its sanitized span.
 
 #include <cstdint>
+#include <type_traits>
+#include <vector>
 
 #include "collections/span.hpp"
 #include "syntax/ast/node.hpp"
+#include "syntax/diagnostic.hpp"
 
 namespace kogane {
 
@@ -62,13 +65,27 @@ struct ClassifiedEvent {
     }
 };
 
+// The ordered kaeriten families; a mark of one pairs with the same family.
+enum class KaeritenSeries : uint8_t { Numbers, UpDown, Stems, Other };  // 一二三四, 上中下, 甲乙丙丁
+
+// Events are copied through every pass of the fold.
+static_assert(std::is_trivially_copyable_v<ClassifiedEvent> && sizeof(ClassifiedEvent) == 64);
+
 // A kaeriten mark met by the classifier, for the fold's placement checks.
 struct KaeritenMark {
     Span span;
-    uint8_t series = 3;    // 0 一二三四, 1 上中下, 2 甲乙丙丁, 3 other
+    KaeritenSeries series = KaeritenSeries::Other;
     uint8_t ordinal = 0;   // position within its series, 1-based; 0 when not recognised
     bool recognised = false;
     bool bracketed = false;  // written in parentheses: ［＃（…）］
+};
+
+// What classification produces: the events in order, the kaeriten marks
+// met, and its own diagnostics.
+struct ClassifiedStream {
+    std::vector<ClassifiedEvent> events;
+    std::vector<KaeritenMark> kaeriten;
+    Diagnostics diagnostics;
 };
 
 }  // namespace kogane

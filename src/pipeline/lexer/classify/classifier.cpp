@@ -20,17 +20,14 @@ bool is_trigger(const PairEvent& e, TriggerKind k) { return e.tag == PairTag::Tr
 bool is_open(const PairEvent& e, PairKind k) { return e.tag == PairTag::Open && e.kind == uint8_t(k); }
 bool is_quote_kind(PairKind k) { return k == PairKind::Tortoise || k == PairKind::Quote; }
 
-// Output queue: one input event may complete several output events (run,
-// node, container), so they wait here; grows by doubling. It also keeps the
-// latest events of the current line, which forward references read back.
-class EventRing {
+// The classified events in order. It also keeps the latest events of the
+// current line, which forward references read back.
+class EventSink {
 public:
-    bool empty() const { return size_ == 0; }
+    explicit EventSink(std::vector<ClassifiedEvent>& events) : events_(events) {}
 
     void push(const ClassifiedEvent& e) {
-        if (size_ == slots_.size()) grow();
-        slots_[(head_ + size_) & (slots_.size() - 1)] = e;
-        ++size_;
+        events_.push_back(e);
         if (e.out_of_place) return;  // the line as read back stays in order
         if (e.tag == EventTag::LineFeed) {
             previous_line_.swap(recent_);
@@ -47,26 +44,10 @@ public:
     // The same for the line before the current one.
     std::span<const ClassifiedEvent> previous_line() const { return previous_line_; }
 
-    ClassifiedEvent pop() {
-        ClassifiedEvent e = slots_[head_];
-        head_ = (head_ + 1) & (slots_.size() - 1);
-        --size_;
-        return e;
-    }
-
 private:
-    void grow() {
-        std::vector<ClassifiedEvent> bigger(slots_.empty() ? 8 : slots_.size() * 2);
-        for (size_t i = 0; i < size_; ++i) bigger[i] = slots_[(head_ + i) & (slots_.size() - 1)];
-        slots_ = std::move(bigger);
-        head_ = 0;
-    }
-
     static constexpr size_t kRecent = 64;
 
-    std::vector<ClassifiedEvent> slots_;
-    size_t head_ = 0;
-    size_t size_ = 0;
+    std::vector<ClassifiedEvent>& events_;
     std::vector<ClassifiedEvent> recent_;
     std::vector<ClassifiedEvent> previous_line_;
 };
@@ -82,7 +63,144 @@ struct Mark {
     uint32_t start = 0;
 };
 
-}  // namespace
+// The plain-text run in progress, its last ｜, and the kaeriten marks met
+// in it after that ｜ (｜吾欲［＃レ］往《…》): they are part of an explicit
+// ruby base if a 《 follows, else they are emitted in place when the run ends.
+struct TextRun {
+    bool active = false;
+    uint32_t start = 0;
+    uint32_t last_bar = kNone;
+    SmallVector<ClassifiedEvent, 2> bar_marks;
+
+    void begin(uint32_t at) {
+        if (active) return;
+        active = true;
+        start = at;
+    }
+
+    bool has_bar() const { return active && last_bar != kNone && last_bar >= start; }
+
+    void bar(uint32_t at, EventSink& out) {
+        settle_marks(out);
+        begin(at);
+        last_bar = at;
+    }
+
+    // Queues the run up to `at` (when non-empty) and ends it.
+    void close(uint32_t at, EventSink& out) {
+        settle_marks(out);
+        if (active && at > start) out.push(ClassifiedEvent::text_run(Span{start, at}));
+        active = false;
+    }
+
+    // The kept kaeriten become nodes in place; the run goes on after the
+    // last of them, without its ｜ as a base marker.
+    void settle_marks(EventSink& out) {
+        if (bar_marks.empty()) return;
+        uint32_t at = start;
+        for (const ClassifiedEvent& m : bar_marks) {
+            if (m.span.start > at) out.push(ClassifiedEvent::text_run(Span{at, m.span.start}));
+            out.push(m);
+            at = m.span.end;
+        }
+        bar_marks.clear();
+        start = at;
+    }
+
+    // The text of `s` as a ruby base; the kept kaeriten inside it stay
+    // marks, as content items.
+    Segment base_segment(Span s, std::string_view text, NodeStore& store) {
+        if (bar_marks.empty()) return store.text_segment(slice(text, s));
+        SmallVector<ContentItem, 4> items;
+        uint32_t at = s.start;
+        for (const ClassifiedEvent& m : bar_marks) {
+            if (m.span.start < at || m.span.end > s.end) continue;
+            if (m.span.start > at) items.push_back(ContentItem::make_text(store.intern(slice(text, Span{at, m.span.start}))));
+            items.push_back(ContentItem::make_directive(store.intern(slice(text, m.span)), RemarkKind::KaeritenInBase));
+            at = m.span.end;
+        }
+        if (at < s.end) items.push_back(ContentItem::make_text(store.intern(slice(text, Span{at, s.end}))));
+        bar_marks.clear();
+        return store.segment_from_items(std::span<const ContentItem>(items.data(), items.size()));
+    }
+};
+
+// A ※ read at top level whose meaning waits for the next event: before a
+// ［ it may start a gaiji reference, before anything else it is text.
+struct PendingMark {
+    bool pending = false;
+    uint32_t start = 0;
+
+    void set(uint32_t at) {
+        pending = true;
+        start = at;
+    }
+    // The mark carried into a bracket group, which it then belongs to.
+    Mark take() {
+        if (!pending) return Mark{};
+        pending = false;
+        return Mark{true, start};
+    }
+};
+
+// Depth of the 「…」 or 〔…〕 quotation the text is in. A quotation opened
+// outside any other starts a run of its own.
+struct QuoteDepth {
+    bool inside = false;
+    PairKind kind = PairKind::Quote;
+    uint32_t depth = 0;
+
+    // True when `k` opens the outermost quotation.
+    bool enter(PairKind k) {
+        if (!inside) {
+            inside = true;
+            kind = k;
+            depth = 1;
+            return true;
+        }
+        if (k == kind) ++depth;
+        return false;
+    }
+
+    void leave(PairKind k) {
+        if (!inside || k != kind) return;
+        const uint32_t was = depth;
+        if (depth > 0) --depth;
+        if (was <= 1) inside = false;
+    }
+};
+
+// Gaiji nodes whose emission waits: a following ※［＃…］ or 《…》 may still
+// take them in, together with the kanji around them. The text run just
+// before them, and its last ｜ (kNone when it has none), wait too, since a
+// 《 after the gaiji may take the kanji at its end, or everything after the
+// ｜, into the base. A run active while gaiji are held started at `end`:
+// kanji after the gaiji.
+struct HeldGaiji {
+    SmallVector<ClassifiedEvent, 2> nodes;
+    uint32_t end = 0;
+    bool prefix_active = false;
+    Span prefix{};
+    uint32_t prefix_bar = kNone;
+
+    bool empty() const { return nodes.empty(); }
+
+    void clear_prefix() {
+        prefix_active = false;
+        prefix_bar = kNone;
+    }
+
+    // The run before them, then the gaiji, in order.
+    void flush(EventSink& out) {
+        if (nodes.empty()) return;
+        if (prefix_active && prefix.end > prefix.start) out.push(ClassifiedEvent::text_run(prefix));
+        clear_prefix();
+        for (const ClassifiedEvent& e : nodes) out.push(e);
+        nodes.clear();
+    }
+};
+
+enum class Collected : uint8_t { More, Complete, Abandoned };
 
 // The group machinery works on one buffer. While a group is collected from
 // the input, its events and partner table fill the buffer.
@@ -90,243 +208,90 @@ struct Mark {
 // every bracket group nested in it is classified in place as the range
 // [opener, partner] — its events are already buffered and paired, so
 // nothing is buffered twice however deep the nesting.
-struct Classifier::State {
+struct GroupBuffer {
     enum class Mode : uint8_t { Idle, Collecting, Replaying };
 
-    State(std::span<const PairEvent> ev, std::string_view t, NodeStore& s, const QuoteIndex* q,
-          AnnotationDispatch d)
-        : events(ev), text(t), store(s), quotes(q), dispatch(std::move(d)) {}
-
-    std::span<const PairEvent> events;
-    std::string_view text;
-    NodeStore& store;
-    const QuoteIndex* quotes;
-    AnnotationDispatch dispatch;
-
-    size_t cursor = 0;
-    bool done = false;
-    EventRing out;
-    Diagnostics diagnostics;
-    std::vector<KaeritenMark> kaeriten;
-
-    // Plain-text run in progress, and the last ｜ fed into it.
-    bool run_active = false;
-    uint32_t run_start = 0;
-    uint32_t last_bar = kNone;
-
-    bool mark_pending = false;
-    uint32_t mark_start = 0;
-
-    bool in_quote = false;
-    PairKind quote_kind = PairKind::Quote;
-    uint32_t quote_depth = 0;
-
-    // Group buffer, shared by collection and re-reading.
     Mode mode = Mode::Idle;
     SmallVector<PairEvent, 16> buf;
     SmallVector<uint32_t, 16> partner;
     SmallVector<StackEntry, 8> stack;
     uint32_t open_count[5] = {};  // stack entries per PairKind: skips searches that cannot succeed
-    Mark group_mark;
+    Mark mark;                    // the ※ before the group's opener
     uint32_t replay_pos = 0;
     uint32_t replay_end = 0;
     uint32_t ruby_scan = 0;  // first Open Ruby after the last ruby group examined
 
-
-    // Gaiji nodes whose emission waits: a following ※［＃…］ or 《…》 may
-    // still take them in, together with the kanji around them.
-    SmallVector<ClassifiedEvent, 2> held;
-    uint32_t held_end = 0;
-    // The text run just before the held gaiji, and its last ｜ (kNone when
-    // it has none): they wait too, since a 《 after the gaiji may take the
-    // kanji at its end, or everything after the ｜, into the base. A run
-    // active while gaiji are held started at held_end: kanji after the gaiji.
-    bool prefix_active = false;
-    Span prefix{};
-    uint32_t prefix_bar = kNone;
-
-    // Kaeriten marks inside the active run after its ｜ (｜吾欲［＃レ］往《…》):
-    // they are part of an explicit ruby base if a 《 follows, else they are
-    // emitted in place when the run ends.
-    SmallVector<ClassifiedEvent, 2> bar_marks;
-
-    // ---------------------------------------------------------------- driver
-
-    void step() {
-        if (mode == Mode::Replaying) {
-            if (replay_pos < replay_end) {
-                uint32_t i = replay_pos++;
-                const PairEvent e = buf[i];
-                if (e.tag != PairTag::Unclosed) top_level(e, i);
-                return;
-            }
-            reset_group();
-        }
-        if (cursor < events.size()) {
-            const PairEvent& e = events[cursor++];
-            if (mode == Mode::Collecting)
-                collect(e);
-            else
-                top_level(e, kNone);
-            return;
-        }
-        finish();
-    }
-
-    void finish() {
-        flush_held();
-        if (mode == Mode::Collecting) {
-            abandon_group();
-            return;
-        }
-        mark_to_text();
-        close_run(uint32_t(text.size()));
-        done = true;
-    }
-
-    // ------------------------------------------------------------ text runs
-
-    void start_run(uint32_t at) {
-        if (run_active) return;
-        run_active = true;
-        run_start = at;
-    }
-
-    // Queues the run up to `at` (when non-empty) and ends it.
-    void close_run(uint32_t at) {
-        settle_marks();
-        if (run_active && at > run_start) out.push(ClassifiedEvent::text_run(Span{run_start, at}));
-        run_active = false;
-    }
-
-    // The kaeriten kept inside the run become nodes in place; the run goes
-    // on after the last of them, without its ｜ as a base marker.
-    void settle_marks() {
-        if (bar_marks.empty()) return;
-        uint32_t at = run_start;
-        for (const ClassifiedEvent& m : bar_marks) {
-            if (m.span.start > at) out.push(ClassifiedEvent::text_run(Span{at, m.span.start}));
-            out.push(m);
-            at = m.span.end;
-        }
-        bar_marks.clear();
-        run_start = at;
-    }
-
-    bool bar_in_run() const { return run_active && last_bar != kNone && last_bar >= run_start; }
-
-    void mark_to_text() {
-        if (!mark_pending) return;
-        mark_pending = false;
-        start_run(mark_start);
-    }
-
-    void flush_held() {
-        if (held.empty()) return;
-        if (prefix_active && prefix.end > prefix.start) out.push(ClassifiedEvent::text_run(prefix));
-        prefix_active = false;
-        prefix_bar = kNone;
-        for (const ClassifiedEvent& e : held) out.push(e);
-        held.clear();
-    }
-
-    // ---------------------------------------------------- events outside groups
-
-    // `index` is the event's buffer index while re-reading, kNone otherwise.
-    void top_level(const PairEvent& e, uint32_t index) {
-        if (!held.empty()) {
-            const bool tail = run_active && run_start == held_end;  // text right after the gaiji
-            const bool keep =
-                (!tail && e.start == held_end &&
-                 (is_trigger(e, TriggerKind::RefMark) || is_open(e, PairKind::Ruby) || e.tag == PairTag::Text)) ||
-                (tail && is_open(e, PairKind::Ruby)) ||
-                (is_open(e, PairKind::Bracket) && mark_pending && mark_start == held_end);
-            if (!keep) flush_held();
-        }
-        if (mark_pending && !is_open(e, PairKind::Bracket)) mark_to_text();
-
-        switch (e.tag) {
-            case PairTag::Trigger:
-                if (e.kind == uint8_t(TriggerKind::RefMark)) {
-                    mark_pending = true;
-                    mark_start = e.start;
-                    return;
-                }
-                if (e.kind == uint8_t(TriggerKind::Bar)) {
-                    settle_marks();
-                    start_run(e.start);
-                    last_bar = e.start;
-                    return;
-                }
-                start_run(e.start);
-                return;
-            case PairTag::Text:
-            case PairTag::Unmatched: start_run(e.start); return;
-            case PairTag::Newline:
-                close_run(e.start);
-                out.push(ClassifiedEvent::line_feed(e.start));
-                return;
-            case PairTag::Close:
-                start_run(e.start);
-                leave_quote_level(e.pair_kind());
-                return;
-            case PairTag::Unclosed:
-                // Its bytes were placed when its opener was read; only the
-                // quote depth cares.
-                leave_quote_level(e.pair_kind());
-                return;
-            case PairTag::Open: break;
-        }
-
-        const PairKind kind = e.pair_kind();
-        if (is_quote_kind(kind)) {
-            if (!in_quote) {
-                close_run(e.start);
-                start_run(e.start);
-                in_quote = true;
-                quote_kind = kind;
-                quote_depth = 1;
-            } else {
-                if (kind == quote_kind) ++quote_depth;
-                start_run(e.start);
-            }
-            return;
-        }
-        Mark m;
-        if (kind == PairKind::Bracket && mark_pending) {
-            m = Mark{true, mark_start};
-            mark_pending = false;
-        }
-        if (index == kNone)
-            begin_collect(e, m);
-        else
-            reread_group(index, m);
-    }
-
-    void leave_quote_level(PairKind kind) {
-        if (!in_quote || kind != quote_kind) return;
-        const uint32_t was = quote_depth;
-        if (quote_depth > 0) --quote_depth;
-        if (was <= 1) in_quote = false;
-    }
-
-    // ------------------------------------------------------ group collection
-
-    void reset_group() {
+    void reset() {
         mode = Mode::Idle;
         buf.clear();
         partner.clear();
         stack.clear();
         std::fill(std::begin(open_count), std::end(open_count), 0u);
-        group_mark = Mark{};
+        mark = Mark{};
         replay_pos = replay_end = 0;
         ruby_scan = 0;
     }
 
+    void begin(const PairEvent& opener, Mark m) {
+        reset();
+        mode = Mode::Collecting;
+        mark = m;
+        push_open(opener.pair_kind(), buffer(opener));
+    }
+
+    // Adds an event to the group being collected. Complete: the opener's
+    // partner is the last event. Abandoned: the opener will never close,
+    // and the buffer holds what it swallowed.
+    Collected collect(const PairEvent& e) {
+        const uint32_t i = buffer(e);
+        switch (e.tag) {
+            case PairTag::Open: push_open(e.pair_kind(), i); return Collected::More;
+            case PairTag::Close: return close(e.pair_kind(), i);
+            case PairTag::Unclosed: return unclosed(e.pair_kind());
+            default: return Collected::More;
+        }
+    }
+
+    void start_replay() {
+        mode = Mode::Replaying;
+        replay_pos = 1;
+        replay_end = uint32_t(buf.size());
+    }
+
+    // Index of the first Open Ruby after `i` in the buffer. Groups are
+    // examined in buffer order, so the scan only ever moves forward.
+    uint32_t first_ruby_open_after(uint32_t i) {
+        if (ruby_scan <= i) ruby_scan = i + 1;
+        while (ruby_scan < buf.size() && !is_open(buf[ruby_scan], PairKind::Ruby)) ++ruby_scan;
+        return ruby_scan;
+    }
+
+private:
     uint32_t buffer(const PairEvent& e) {
         buf.push_back(e);
         partner.push_back(kNoPartner);
         return uint32_t(buf.size() - 1);
+    }
+
+    Collected close(PairKind kind, uint32_t i) {
+        const size_t at = find_open(kind);
+        if (at == kNotFound) return Collected::More;
+        const StackEntry entry = stack[at];
+        remove_open(at);
+        partner[entry.index] = i;
+        partner[i] = entry.index;
+        return stack.empty() ? Collected::Complete : Collected::More;
+    }
+
+    Collected unclosed(PairKind kind) {
+        const size_t at = find_open(kind);
+        if (at != kNotFound && stack[at].index == 0) {
+            buf.pop_back();
+            partner.pop_back();
+            return Collected::Abandoned;
+        }
+        if (at != kNotFound) remove_open(at);
+        return Collected::More;
     }
 
     void push_open(PairKind kind, uint32_t index) {
@@ -349,78 +314,173 @@ struct Classifier::State {
         else
             stack.erase_at(at);
     }
+};
 
-    void begin_collect(const PairEvent& e, Mark m) {
-        reset_group();
-        mode = Mode::Collecting;
-        group_mark = m;
-        push_open(e.pair_kind(), buffer(e));
+// Reads the pair events in order and drives the sub-machines above.
+struct Driver {
+    Driver(std::span<const PairEvent> ev, std::string_view t, NodeStore& s, const QuoteIndex* q,
+           const AnnotationDispatch& d, std::vector<ClassifiedEvent>& sink)
+        : events(ev), text(t), store(s), quotes(q), dispatch(d), out(sink) {}
+
+    std::span<const PairEvent> events;
+    std::string_view text;
+    NodeStore& store;
+    const QuoteIndex* quotes;
+    AnnotationDispatch dispatch;
+
+    size_t cursor = 0;
+    bool done = false;
+    EventSink out;
+    Diagnostics diagnostics;
+    std::vector<KaeritenMark> kaeriten;
+
+    TextRun run;
+    PendingMark mark;
+    QuoteDepth quote;
+    GroupBuffer group;
+    HeldGaiji held;
+
+    // ---------------------------------------------------------------- driver
+
+    void step() {
+        if (group.mode == GroupBuffer::Mode::Replaying) {
+            if (group.replay_pos < group.replay_end) {
+                const uint32_t i = group.replay_pos++;
+                const PairEvent e = group.buf[i];
+                if (e.tag != PairTag::Unclosed) top_level(e, i);
+                return;
+            }
+            group.reset();
+        }
+        if (cursor < events.size()) {
+            const PairEvent& e = events[cursor++];
+            if (group.mode == GroupBuffer::Mode::Collecting)
+                collect(e);
+            else
+                top_level(e, kNone);
+            return;
+        }
+        finish();
     }
 
-    void collect(const PairEvent& e) {
-        const uint32_t i = buffer(e);
+    void finish() {
+        held.flush(out);
+        if (group.mode == GroupBuffer::Mode::Collecting) {
+            abandon_group();
+            return;
+        }
+        mark_to_text();
+        run.close(uint32_t(text.size()), out);
+        done = true;
+    }
+
+    void mark_to_text() {
+        if (!mark.pending) return;
+        mark.pending = false;
+        run.begin(mark.start);
+    }
+
+    // ---------------------------------------------------- events outside groups
+
+    // Whether held gaiji may still be taken in by what `e` starts: a ※ or
+    // text right after them, a 《 after them or after the kanji that follow.
+    bool holds_on(const PairEvent& e) const {
+        const bool tail = run.active && run.start == held.end;  // text right after the gaiji
+        if (!tail && e.start == held.end &&
+            (is_trigger(e, TriggerKind::RefMark) || is_open(e, PairKind::Ruby) || e.tag == PairTag::Text))
+            return true;
+        if (tail && is_open(e, PairKind::Ruby)) return true;
+        return is_open(e, PairKind::Bracket) && mark.pending && mark.start == held.end;
+    }
+
+    // `index` is the event's buffer index while re-reading, kNone otherwise.
+    void top_level(const PairEvent& e, uint32_t index) {
+        if (!held.empty() && !holds_on(e)) held.flush(out);
+        if (mark.pending && !is_open(e, PairKind::Bracket)) mark_to_text();
+
         switch (e.tag) {
-            case PairTag::Open: push_open(e.pair_kind(), i); return;
-            case PairTag::Close: {
-                const size_t at = find_open(e.pair_kind());
-                if (at == kNotFound) return;
-                const StackEntry entry = stack[at];
-                remove_open(at);
-                partner[entry.index] = i;
-                partner[i] = entry.index;
-                if (stack.empty()) complete_group(i);
-                return;
-            }
-            case PairTag::Unclosed: {
-                const size_t at = find_open(e.pair_kind());
-                if (at != kNotFound && stack[at].index == 0) {
-                    buf.pop_back();
-                    partner.pop_back();
-                    abandon_group();
-                    return;
-                }
-                if (at != kNotFound) remove_open(at);
-                return;
-            }
-            default: return;
+            case PairTag::Trigger: on_trigger(e); return;
+            case PairTag::Text:
+            case PairTag::Unmatched: run.begin(e.start); return;
+            case PairTag::Newline: on_newline(e); return;
+            case PairTag::Close: on_close(e); return;
+            case PairTag::Unclosed: quote.leave(e.pair_kind()); return;  // its bytes were placed with its opener
+            case PairTag::Open: on_open(e, index); return;
+        }
+    }
+
+    void on_trigger(const PairEvent& e) {
+        if (e.kind == uint8_t(TriggerKind::RefMark))
+            mark.set(e.start);
+        else if (e.kind == uint8_t(TriggerKind::Bar))
+            run.bar(e.start, out);
+        else
+            run.begin(e.start);
+    }
+
+    void on_newline(const PairEvent& e) {
+        run.close(e.start, out);
+        out.push(ClassifiedEvent::line_feed(e.start));
+    }
+
+    void on_close(const PairEvent& e) {
+        run.begin(e.start);
+        quote.leave(e.pair_kind());
+    }
+
+    void on_open(const PairEvent& e, uint32_t index) {
+        const PairKind kind = e.pair_kind();
+        if (is_quote_kind(kind)) {
+            if (quote.enter(kind)) run.close(e.start, out);
+            run.begin(e.start);
+            return;
+        }
+        const Mark m = kind == PairKind::Bracket ? mark.take() : Mark{};
+        if (index == kNone)
+            group.begin(e, m);
+        else
+            reread_group(index, m);
+    }
+
+    // ------------------------------------------------------ group collection
+
+    void collect(const PairEvent& e) {
+        switch (group.collect(e)) {
+            case Collected::More: return;
+            case Collected::Complete: complete_group(uint32_t(group.buf.size() - 1)); return;
+            case Collected::Abandoned: abandon_group(); return;
         }
     }
 
     void complete_group(uint32_t closer) {
-        Mark m = group_mark;
+        Mark m = group.mark;
         if (classify_group(0, closer, m)) {
-            reset_group();
+            group.reset();
             return;
         }
         to_text(0, m);
-        start_replay();
+        group.start_replay();
     }
 
     // The group's own opener will never be closed: it is text, and what it
     // swallowed is read again.
     void abandon_group() {
-        Mark m = group_mark;
+        Mark m = group.mark;
         to_text(0, m);
-        start_replay();
-    }
-
-    void start_replay() {
-        mode = Mode::Replaying;
-        replay_pos = 1;
-        replay_end = uint32_t(buf.size());
+        group.start_replay();
     }
 
     // A group nested in the buffer being re-read.
     void reread_group(uint32_t i, Mark m) {
-        const uint32_t p = partner[i];
-        if (p == kNoPartner || p <= i || p >= buf.size()) {
+        const uint32_t p = group.partner[i];
+        if (p == kNoPartner || p <= i || p >= group.buf.size()) {
             // An opener that never closes is text; what follows it is read
             // by its own bracket pairs.
             to_text(i, m);
             return;
         }
         if (classify_group(i, p, m))
-            replay_pos = p + 1;
+            group.replay_pos = p + 1;
         else
             to_text(i, m);
     }
@@ -428,22 +488,22 @@ struct Classifier::State {
     // An unclassified group's opener (and a ※ carried into it) become text;
     // the caller re-reads the rest.
     void to_text(uint32_t i, Mark& m) {
-        flush_held();
-        if (m.present) start_run(m.start);
+        held.flush(out);
+        if (m.present) run.begin(m.start);
         m.present = false;
-        start_run(buf[i].start);
+        run.begin(group.buf[i].start);
     }
 
     // -------------------------------------------------------- classification
 
     GroupContext context() {
-        return GroupContext{std::span<const PairEvent>(buf.data(), buf.size()),
-                            std::span<const uint32_t>(partner.data(), partner.size()), text, store, quotes,
-                            &dispatch};
+        return GroupContext{std::span<const PairEvent>(group.buf.data(), group.buf.size()),
+                            std::span<const uint32_t>(group.partner.data(), group.partner.size()), text, store,
+                            quotes, &dispatch};
     }
 
     bool classify_group(uint32_t i, uint32_t p, Mark& m) {
-        switch (buf[i].pair_kind()) {
+        switch (group.buf[i].pair_kind()) {
             case PairKind::Bracket: return classify_bracket(i, p, m);
             case PairKind::Ruby: return classify_ruby(i, p);
             case PairKind::AngleQuote: return classify_angle(i, p);
@@ -461,77 +521,69 @@ struct Classifier::State {
                 return true;
             }
             // Not a reference: the ※ is text before an ordinary annotation.
-            flush_held();
-            start_run(m.start);
+            held.flush(out);
+            run.begin(m.start);
             m.present = false;
         }
-        flush_held();
+        held.flush(out);
         AnnotationInput in{g.events, g.partners, i, p, text, store, quotes,
-                           run_active ? std::optional<uint32_t>(run_start) : std::nullopt, out.recent(),
+                           run.active ? std::optional<uint32_t>(run.start) : std::nullopt, out.recent(),
                            out.previous_line()};
         std::optional<AnnotationResult> r = g.classify(in);
         if (!r) return false;
-        if (r->outcome == AnnotationOutcome::Node && r->node.tag == NodeTag::Kaeriten && bar_in_run() && !r->placed) {
-            // Possibly inside an explicit ruby base: the run goes on over it.
-            if (r->diagnostic) diagnostics.push_back(std::move(*r->diagnostic));
-            if (r->kaeriten) kaeriten.push_back(*r->kaeriten);
-            bar_marks.push_back(ClassifiedEvent::of_node(r->node, Span{buf[i].start, buf[p].end}));
+        if (r->outcome == AnnotationOutcome::Node && r->node.tag == NodeTag::Kaeriten && run.has_bar() && !r->placed) {
+            keep_bar_mark(*r, Span{group.buf[i].start, group.buf[p].end});
             return true;
         }
-        if (!bar_marks.empty()) {
+        if (!run.bar_marks.empty()) {
             // The kept kaeriten become nodes; a forward reference then looks
             // for its target in the text after them.
-            settle_marks();
-            in.run_start = run_start;
+            run.settle_marks(out);
+            in.run_start = run.start;
             // Settling queued events: the windows may have moved.
             in.recent = out.recent();
             in.previous_line = out.previous_line();
             r = g.classify(in);
             if (!r) return false;
         }
-        apply_annotation(*r, buf[i].start, buf[p].end);
+        apply_annotation(*r, group.buf[i].start, group.buf[p].end);
         return true;
+    }
+
+    // A kaeriten possibly inside an explicit ruby base: the run goes on over it.
+    void keep_bar_mark(AnnotationResult& r, Span span) {
+        if (r.diagnostic) diagnostics.push_back(std::move(*r.diagnostic));
+        if (r.kaeriten) kaeriten.push_back(*r.kaeriten);
+        run.bar_marks.push_back(ClassifiedEvent::of_node(r.node, span));
     }
 
     void hold_gaiji(const GaijiMatch& gaiji) {
         if (!gaiji.resolved) diagnostics.push_back(Diagnostic::simple(DiagTag::UnresolvedGaiji, gaiji.span));
-        const bool continues = !held.empty() && gaiji.span.start == held_end && !run_active;
+        const bool continues = !held.empty() && gaiji.span.start == held.end && !run.active;
         if (!continues) {
-            flush_held();
-            settle_marks();
-            if (run_active && gaiji.span.start > run_start) {
-                prefix_active = true;
-                prefix = Span{run_start, gaiji.span.start};
-                prefix_bar = bar_in_run() ? last_bar : kNone;
+            held.flush(out);
+            run.settle_marks(out);
+            if (run.active && gaiji.span.start > run.start) {
+                held.prefix_active = true;
+                held.prefix = Span{run.start, gaiji.span.start};
+                held.prefix_bar = run.has_bar() ? run.last_bar : kNone;
             }
-            run_active = false;
+            run.active = false;
         }
-        held.push_back(ClassifiedEvent::of_node(Node::make_gaiji(gaiji.item), gaiji.span));
-        held_end = gaiji.span.end;
+        held.nodes.push_back(ClassifiedEvent::of_node(Node::make_gaiji(gaiji.item), gaiji.span));
+        held.end = gaiji.span.end;
     }
 
     void apply_annotation(AnnotationResult& r, uint32_t open_start, uint32_t close_end) {
         if (r.diagnostic) diagnostics.push_back(std::move(*r.diagnostic));
         // Keep the stream gap-free and in order whatever span came back. A
         // forward reference may cover events already emitted on this line.
-        uint32_t floor = run_active ? run_start : open_start;
+        uint32_t floor = run.active ? run.start : open_start;
         if (r.reaches_back && !out.recent().empty()) floor = std::min(floor, out.recent().front().span.start);
         const Span span{std::max(floor, std::min(r.span.start, open_start)), close_end};
         std::optional<ClassifiedEvent> behind;
-        if (r.placed) {
-            const Span target = r.placed->span;
-            const uint32_t line_floor = out.recent().empty() ? floor : std::min(floor, out.recent().front().span.start);
-            const bool fits = target.start < target.end && target.end <= span.start;
-            if (fits && run_active && target.start >= run_start) {
-                close_run(target.start);
-                out.push(ClassifiedEvent::of_node(r.placed->node, target));
-                start_run(target.end);
-            } else if (fits && target.start >= line_floor) {
-                behind = ClassifiedEvent::of_node(r.placed->node, target);
-                behind->out_of_place = true;
-            }
-        }
-        close_run(span.start);
+        if (r.placed) behind = place_decoration(*r.placed, span, floor);
+        run.close(span.start, out);
         if (behind) out.push(*behind);
         switch (r.outcome) {
             case AnnotationOutcome::Node: out.push(ClassifiedEvent::of_node(r.node, span)); break;
@@ -541,16 +593,28 @@ struct Classifier::State {
         if (r.kaeriten) kaeriten.push_back(*r.kaeriten);
     }
 
-    // Index of the first Open Ruby after `i` in the buffer. Groups are
-    // examined in buffer order, so the scan only ever moves forward.
-    uint32_t first_ruby_open_after(uint32_t i) {
-        if (ruby_scan <= i) ruby_scan = i + 1;
-        while (ruby_scan < buf.size() && !is_open(buf[ruby_scan], PairKind::Ruby)) ++ruby_scan;
-        return ruby_scan;
+    // A decoration put on an earlier occurrence of its target: inside the
+    // current run it splits the run; further back on the line it follows
+    // the events already emitted, marked for the fold to move back (the
+    // returned event); anywhere else it is dropped.
+    std::optional<ClassifiedEvent> place_decoration(const PlacedFormat& placed, Span span, uint32_t floor) {
+        const Span target = placed.span;
+        const uint32_t line_floor = out.recent().empty() ? floor : std::min(floor, out.recent().front().span.start);
+        const bool fits = target.start < target.end && target.end <= span.start;
+        if (fits && run.active && target.start >= run.start) {
+            run.close(target.start, out);
+            out.push(ClassifiedEvent::of_node(placed.node, target));
+            run.begin(target.end);
+            return std::nullopt;
+        }
+        if (!fits || target.start < line_floor) return std::nullopt;
+        ClassifiedEvent behind = ClassifiedEvent::of_node(placed.node, target);
+        behind.out_of_place = true;
+        return behind;
     }
 
     Segment group_content(uint32_t i, uint32_t p) {
-        return parse_content(context(), i + 1, p, Span{buf[i].end, buf[p].start}, diagnostics);
+        return parse_content(context(), i + 1, p, Span{group.buf[i].end, group.buf[p].start}, diagnostics);
     }
 
     void queue_ruby(Segment base, Segment reading, Span span) {
@@ -561,30 +625,30 @@ struct Classifier::State {
     }
 
     bool classify_ruby(uint32_t i, uint32_t p) {
-        const PairEvent open = buf[i];
-        const PairEvent close = buf[p];
-        const uint32_t inner = first_ruby_open_after(i);
-        if (inner < p) diagnostics.push_back(Diagnostic::simple(DiagTag::NestedRuby, buf[inner].span()));
+        const PairEvent open = group.buf[i];
+        const PairEvent close = group.buf[p];
+        const uint32_t inner = group.first_ruby_open_after(i);
+        if (inner < p) diagnostics.push_back(Diagnostic::simple(DiagTag::NestedRuby, group.buf[inner].span()));
         const bool empty_reading = close.start <= open.end;
 
         if (!held.empty() && ruby_over_held(i, p, empty_reading)) return true;
-        flush_held();
-        if (!run_active) return false;
+        held.flush(out);
+        if (!run.active) return false;
 
         // Explicit base after the run's last ｜, else the same-class run of
         // characters before the 《.
-        const bool has_bar = last_bar != kNone && last_bar >= run_start && last_bar + kBarBytes <= open.start;
+        const bool has_bar = run.last_bar != kNone && run.last_bar >= run.start && run.last_bar + kBarBytes <= open.start;
         const uint32_t base_start =
-            has_bar ? last_bar + kBarBytes : implicit_ruby_base_start(text, run_start, open.start);
+            has_bar ? run.last_bar + kBarBytes : implicit_ruby_base_start(text, run.start, open.start);
         if (base_start >= open.start) return false;
         if (empty_reading) {
-            if (has_bar) diagnostics.push_back(Diagnostic::simple(DiagTag::EmptyRubyReading, Span{last_bar, close.end}));
+            if (has_bar) diagnostics.push_back(Diagnostic::simple(DiagTag::EmptyRubyReading, Span{run.last_bar, close.end}));
             return false;
         }
-        const uint32_t node_start = has_bar ? last_bar : base_start;
+        const uint32_t node_start = has_bar ? run.last_bar : base_start;
         // Kaeriten kept in the run lie inside an explicit base.
-        const Segment base = base_segment(Span{base_start, open.start});
-        close_run(node_start);
+        const Segment base = run.base_segment(Span{base_start, open.start}, text, store);
+        run.close(node_start, out);
         queue_ruby(base, group_content(i, p), Span{node_start, close.end});
         return true;
     }
@@ -593,83 +657,60 @@ struct Classifier::State {
     // base is the gaiji with the kanji next to them, or everything after a
     // ｜ before them. False when the held gaiji are not the base.
     bool ruby_over_held(uint32_t i, uint32_t p, bool empty_reading) {
-        const PairEvent open = buf[i];
-        const PairEvent close = buf[p];
-        const bool tail = run_active && run_start == held_end;
-        if (!tail && (run_active || open.start != held_end)) return false;
-        if (tail && prefix_bar == kNone && !is_kanji_word(text, run_start, open.start)) return false;
+        const PairEvent open = group.buf[i];
+        const PairEvent close = group.buf[p];
+        const bool tail = run.active && run.start == held.end;
+        if (!tail && (run.active || open.start != held.end)) return false;
+        if (tail && held.prefix_bar == kNone && !is_kanji_word(text, run.start, open.start)) return false;
         if (empty_reading) return false;
 
-        uint32_t node_start = held[0].span.start;
+        uint32_t node_start = held.nodes[0].span.start;
         uint32_t base_start = node_start;
-        if (prefix_active) {
-            if (prefix_bar != kNone) {
-                node_start = prefix_bar;
-                base_start = prefix_bar + kBarBytes;
+        if (held.prefix_active) {
+            if (held.prefix_bar != kNone) {
+                node_start = held.prefix_bar;
+                base_start = held.prefix_bar + kBarBytes;
             } else {
-                node_start = base_start = kanji_run_start(text, prefix.start, prefix.end);
+                node_start = base_start = kanji_run_start(text, held.prefix.start, held.prefix.end);
             }
-            if (node_start > prefix.start) out.push(ClassifiedEvent::text_run(Span{prefix.start, node_start}));
+            if (node_start > held.prefix.start) out.push(ClassifiedEvent::text_run(Span{held.prefix.start, node_start}));
         }
         SmallVector<ContentItem, 4> items;
-        if (prefix_active && base_start < prefix.end)
-            items.push_back(ContentItem::make_text(store.intern(slice(text, Span{base_start, prefix.end}))));
-        for (const ClassifiedEvent& h : held) items.push_back(ContentItem::make_gaiji(h.node.gaiji));
-        if (tail) items.push_back(ContentItem::make_text(store.intern(slice(text, Span{run_start, open.start}))));
+        if (held.prefix_active && base_start < held.prefix.end)
+            items.push_back(ContentItem::make_text(store.intern(slice(text, Span{base_start, held.prefix.end}))));
+        for (const ClassifiedEvent& h : held.nodes) items.push_back(ContentItem::make_gaiji(h.node.gaiji));
+        if (tail) items.push_back(ContentItem::make_text(store.intern(slice(text, Span{run.start, open.start}))));
         const Segment base = store.segment_from_items(std::span<const ContentItem>(items.data(), items.size()));
-        prefix_active = false;
-        prefix_bar = kNone;
-        held.clear();
-        run_active = false;
+        held.clear_prefix();
+        held.nodes.clear();
+        run.active = false;
         queue_ruby(base, group_content(i, p), Span{node_start, close.end});
         return true;
     }
 
-    // Base text; the kaeriten kept inside it stay marks, as content items.
-    Segment base_segment(Span s) {
-        if (bar_marks.empty()) return store.text_segment(slice(text, s));
-        SmallVector<ContentItem, 4> items;
-        uint32_t at = s.start;
-        for (const ClassifiedEvent& m : bar_marks) {
-            if (m.span.start < at || m.span.end > s.end) continue;
-            if (m.span.start > at) items.push_back(ContentItem::make_text(store.intern(slice(text, Span{at, m.span.start}))));
-            items.push_back(ContentItem::make_directive(store.intern(slice(text, m.span)), RemarkKind::KaeritenInBase));
-            at = m.span.end;
-        }
-        if (at < s.end) items.push_back(ContentItem::make_text(store.intern(slice(text, Span{at, s.end}))));
-        bar_marks.clear();
-        return store.segment_from_items(std::span<const ContentItem>(items.data(), items.size()));
-    }
-
     bool classify_angle(uint32_t i, uint32_t p) {
-        flush_held();
-        const PairEvent open = buf[i];
-        const PairEvent close = buf[p];
+        held.flush(out);
+        const PairEvent open = group.buf[i];
+        const PairEvent close = group.buf[p];
         if (close.start <= open.end) return false;
         const Segment content = group_content(i, p);
-        close_run(open.start);
+        run.close(open.start, out);
         out.push(ClassifiedEvent::of_node(Node::make_angle(store.content_from_segment(content)),
                                           Span{open.start, close.end}));
         return true;
     }
 };
 
-Classifier::Classifier(std::span<const PairEvent> events, std::string_view text, NodeStore& store,
-                       const QuoteIndex* quotes, AnnotationDispatch dispatch)
-    : state_(std::make_unique<State>(events, text, store, quotes, std::move(dispatch))) {}
+}  // namespace
 
-Classifier::~Classifier() = default;
-
-std::optional<ClassifiedEvent> Classifier::next() {
-    State& s = *state_;
-    while (s.out.empty()) {
-        if (s.done) return std::nullopt;
-        s.step();
-    }
-    return s.out.pop();
+ClassifiedStream classify(std::span<const PairEvent> events, std::string_view text, NodeStore& store,
+                          const QuoteIndex* quotes, const AnnotationDispatch& dispatch) {
+    ClassifiedStream result;
+    Driver driver(events, text, store, quotes, dispatch, result.events);
+    while (!driver.done) driver.step();
+    result.diagnostics = std::move(driver.diagnostics);
+    result.kaeriten = std::move(driver.kaeriten);
+    return result;
 }
-
-Diagnostics Classifier::take_diagnostics() { return std::move(state_->diagnostics); }
-std::vector<KaeritenMark> Classifier::take_kaeriten() { return std::move(state_->kaeriten); }
 
 }  // namespace kogane

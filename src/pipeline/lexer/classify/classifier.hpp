@@ -1,9 +1,7 @@
 #pragma once
-// The classification driver: a pull iterator from pair events to classified
-// events (text runs, line feeds, nodes, container opens and closes).
+// The classification stage: pair events to classified events (text runs,
+// line feeds, nodes, container opens and closes).
 
-#include <memory>
-#include <optional>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -17,27 +15,10 @@
 
 namespace kogane {
 
-class Classifier {
-public:
-    // `events` and `text` (the sanitized text) must outlive the classifier;
-    // nodes and their strings go into `store`. `quotes` may be null.
-    // `dispatch` replaces the annotation classifier (tests).
-    Classifier(std::span<const PairEvent> events, std::string_view text, NodeStore& store,
-               const QuoteIndex* quotes, AnnotationDispatch dispatch = {});
-    ~Classifier();
-    Classifier(const Classifier&) = delete;
-    Classifier& operator=(const Classifier&) = delete;
-
-    // The next classified event, or nothing once everything is flushed.
-    std::optional<ClassifiedEvent> next();
-
-    // Outputs read after the stream has ended.
-    Diagnostics take_diagnostics();
-    std::vector<KaeritenMark> take_kaeriten();
-
-private:
-    struct State;
-    std::unique_ptr<State> state_;
-};
+// Classifies the pair events of `text` (the sanitized text); nodes and
+// their strings go into `store`. `quotes` may be null. `dispatch` replaces
+// the annotation classifier (tests).
+ClassifiedStream classify(std::span<const PairEvent> events, std::string_view text, NodeStore& store,
+                          const QuoteIndex* quotes, const AnnotationDispatch& dispatch = {});
 
 }  // namespace kogane

@@ -38,7 +38,8 @@ std::optional<GaijiMatch> match_gaiji(const GroupContext& g, uint32_t opener, ui
     GaijiMatch m;
     m.item.description = g.store.intern(ref->description);
     m.item.code = classify_code(ref->mencode, g.store);
-    m.item.flags = uint8_t((ref->separated ? kGaijiSeparated : 0) | (no_mark ? kGaijiNoMark : 0));
+    m.item.separated = ref->separated;
+    m.item.no_mark = no_mark;
     m.span = Span{start, close.end};
     m.closer = *closer;
     m.resolved = resolve_gaiji(gaiji_code_text(ref->mencode), ref->description).has_value();

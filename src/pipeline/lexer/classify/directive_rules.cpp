@@ -54,33 +54,29 @@ public:
     AnnotationResult remark_text(std::string_view text, RemarkKind kind) const {
         return node(Node::make_directive(in_.store.intern(text), kind));
     }
-    static ContainerSpec spec(ContainerKind k, uint8_t b1 = 0, uint8_t b2 = 0, uint8_t b3 = 0) {
-        ContainerSpec c = ContainerSpec::of(k);
-        c[1] = b1;
-        c[2] = b2;
-        c[3] = b3;
-        return c;
-    }
     static ContainerSpec indent(uint8_t amount) {
-        ContainerSpec c = ContainerSpec::of(ContainerKind::Indent);
-        c[10] = amount;
-        return c;
+        IndentSpec p;
+        p.amount = amount;
+        return ContainerSpec::make_indent(p);
+    }
+    static ContainerSpec heading_spec(bool block, HeadingKeyword h) {
+        return ContainerSpec::make_heading(HeadingSpec{block, h.level, h.style, false});
     }
 
     std::optional<AnnotationResult> heading(std::string_view body) const {
         if (body.size() > 11 && body.starts_with("ここから")) {
             if (auto h = parse_heading_keyword(body.substr(12)))
-                return open(spec(ContainerKind::Heading, 1, h->level, h->style));
+                return open(heading_spec(true, *h));
         }
         if (body.starts_with("ここで") && body.ends_with("終わり") && body.size() >= 27) {
             if (auto h = parse_heading_keyword(body.substr(9, body.size() - 18)))
-                return close(spec(ContainerKind::Heading, 1, h->level, h->style));
+                return close(heading_spec(true, *h));
         }
         if (!body.starts_with("ここで") && body.ends_with("終わり")) {
             if (auto h = parse_heading_keyword(body.substr(0, body.size() - 9)))
-                return close(spec(ContainerKind::Heading, 0, h->level, h->style));
+                return close(heading_spec(false, *h));
         }
-        if (auto h = parse_heading_keyword(body)) return open(spec(ContainerKind::Heading, 0, h->level, h->style));
+        if (auto h = parse_heading_keyword(body)) return open(heading_spec(false, *h));
         return std::nullopt;
     }
 
@@ -110,15 +106,17 @@ public:
     std::optional<AnnotationResult> font_size_open(std::string_view s) const {
         auto n = parse_count(s);
         if (!n || n->value < 1 || n->value > 127) return std::nullopt;
-        if (n->rest == "段階大きな文字") return open(spec(ContainerKind::FontSize, n->value));
+        if (n->rest == "段階大きな文字") return open(ContainerSpec::make_font_size(static_cast<int8_t>(n->value)));
         if (n->rest == "段階小さな文字")
-            return open(spec(ContainerKind::FontSize, static_cast<uint8_t>(-static_cast<int>(n->value))));
+            return open(ContainerSpec::make_font_size(static_cast<int8_t>(-static_cast<int>(n->value))));
         return std::nullopt;
     }
 
     // The modifiers after ここからN字下げ、 each may appear once.
     std::optional<AnnotationResult> compound_indent(uint8_t amount, std::string_view rest) const {
-        ContainerSpec c = indent(amount);
+        IndentSpec c;
+        c.amount = amount;
+        bool wrapped = false;
         enum { kWrap, kCentre, kWidth, kHorizontal, kFramed, kGothic, kSmall, kCount };
         std::array<bool, kCount> seen{};
         auto once = [&](size_t which) {
@@ -134,39 +132,39 @@ public:
             if (consume(it, "折り返して")) {
                 auto m = parse_count(it);
                 if (m && m->rest == "字下げ" && once(kWrap)) {
-                    c[0] = static_cast<uint8_t>(ContainerKind::IndentWrap);
-                    c[1] = m->value;
+                    wrapped = true;
+                    c.wrap = m->value;
                     ok = true;
                 }
             } else if (item == "左右中央" || item == "中央揃え" || item == "ページの左右中央" ||
                        item == "ページの左右中央に") {
-                ok = once(kCentre) && (c[2] = 1);
+                ok = once(kCentre) && (c.centre = true);
             } else if (item == "横組み" || item == "横書き") {
-                ok = once(kHorizontal) && (c[4] = 1);
+                ok = once(kHorizontal) && (c.horizontal = true);
             } else if (item == "罫囲み") {
-                ok = once(kFramed) && (c[5] = 1);
+                ok = once(kFramed) && (c.framed = true);
             } else if (item == "ゴシック体") {
-                ok = once(kGothic) && (c[3] = 1);
+                ok = once(kGothic) && (c.gothic = true);
             } else if (item == "小さな活字" || item == "小さい活字") {
                 ok = once(kSmall);
-                c[6] = static_cast<uint8_t>(-1);
+                c.font_steps = -1;
             } else if (auto n = parse_count(item)) {
                 std::string_view r = n->rest;
                 if ((r == "段階小さな文字" || r == "段階大きな文字") && n->value >= 1 && n->value <= 127 &&
                     once(kSmall)) {
                     const int steps = r == "段階小さな文字" ? -int(n->value) : int(n->value);
-                    c[6] = static_cast<uint8_t>(steps);
+                    c.font_steps = static_cast<int8_t>(steps);
                     ok = true;
                 } else if (r == "字詰め" && n->value >= 1 && once(kWidth)) {
-                    c[7] = 1;
-                    c[8] = n->value;
+                    c.grid = LineGrid::Width;
+                    c.width = n->value;
                     ok = true;
                 } else if (consume(r, "行")) {
                     auto m = parse_count(r);
                     if (m && (m->rest == "字組み" || m->rest == "字組みで") && once(kWidth)) {
-                        c[7] = 2;
-                        c[8] = n->value;
-                        c[9] = m->value;
+                        c.grid = LineGrid::Kumi;
+                        c.kumi_lines = n->value;
+                        c.kumi_width = m->value;
                         ok = true;
                     }
                 }
@@ -175,7 +173,7 @@ public:
             if (comma == std::string_view::npos) break;
             rest = rest.substr(comma + 3);
         }
-        return open(c);
+        return open(ContainerSpec::make_indent(c, wrapped));
     }
 
     std::optional<AnnotationResult> illustration(std::string_view body, std::string_view label_end) const {
@@ -201,7 +199,7 @@ public:
         il.path = in_.store.intern(path);
         if (comma != std::string_view::npos) il.size = in_.store.intern(rest.substr(comma + 3));
         if (has_caption) {
-            il.has_caption = 1;
+            il.has_caption = true;
             il.caption = in_.store.text_segment(caption);
         }
         AnnotationResult r = node(Node::make_illustration(il));
@@ -221,7 +219,7 @@ public:
                 for (uint8_t series = 0; series < 3; ++series)
                     for (uint8_t k = 0; k < 4; ++k)
                         if (!kKaeritenSeries[series][k].empty() && head == kKaeritenSeries[series][k]) {
-                            mark.series = series;
+                            mark.series = static_cast<KaeritenSeries>(series);
                             mark.ordinal = static_cast<uint8_t>(k + 1);
                             mark.recognised = true;
                             mark.bracketed = true;
@@ -234,7 +232,7 @@ public:
 
     std::optional<AnnotationResult> align_end_raised(std::string_view rest) const {
         auto n = parse_count(rest);
-        if (n && n->rest == "字上げ") return open(spec(ContainerKind::AlignEnd, n->value));
+        if (n && n->rest == "字上げ") return open(ContainerSpec::make_align_end(n->value));
         return std::nullopt;
     }
     std::optional<AnnotationResult> indent_close(std::string_view rest) const {
@@ -252,9 +250,13 @@ public:
         return std::nullopt;
     }
     static ContainerSpec centred_indent() {
-        ContainerSpec c = indent(0);
-        c[2] = 1;
-        return c;
+        IndentSpec c;
+        c.centre = true;
+        return ContainerSpec::make_indent(c);
+    }
+    AnnotationResult font_size_close(std::string_view body) const {
+        const bool larger = body.find("大きな") != std::string_view::npos;
+        return close(ContainerSpec::make_font_size(larger ? 1 : -1));
     }
     std::optional<AnnotationResult> block_open(std::string_view rest) const;
     std::optional<AnnotationResult> wrap_indent(std::string_view r) const;
@@ -298,8 +300,8 @@ std::optional<AnnotationResult> Rules::block_open(std::string_view rest) const {
     if (!n) return std::nullopt;
     std::string_view after = n->rest;
     if (after == "字下げ") return open(indent(n->value));
-    if (after == "字詰め" && n->value >= 1) return open(spec(ContainerKind::LineWidth, n->value));
-    if ((after == "段組み" || after == "段組") && n->value >= 1) return open(spec(ContainerKind::Columns, n->value));
+    if (after == "字詰め" && n->value >= 1) return open(ContainerSpec::make_line_width(n->value));
+    if ((after == "段組み" || after == "段組") && n->value >= 1) return open(ContainerSpec::make_columns(n->value));
     if (consume(after, "字下げ、")) return compound_indent(n->value, after);
     return font_size_open(rest);
 }
@@ -308,9 +310,9 @@ std::optional<AnnotationResult> Rules::block_open(std::string_view rest) const {
 std::optional<AnnotationResult> Rules::wrap_indent(std::string_view r) const {
     auto n = parse_count(r);
     if (!n || n->rest != "字下げ") return std::nullopt;
-    ContainerSpec c = ContainerSpec::of(ContainerKind::IndentWrap);
-    c[1] = n->value;
-    return open(c);
+    IndentSpec c;
+    c.wrap = n->value;
+    return open(ContainerSpec::make_indent(c, true));
 }
 
 // ここで字下げ、…N字組み終わり (optionally M行N字組み).
@@ -322,16 +324,16 @@ std::optional<AnnotationResult> Rules::indent_grid_close(std::string_view rest) 
         n = parse_count(rest.substr(line + 3));
     }
     if (!n || n->rest != "字組み終わり" || n->value < 1) return std::nullopt;
-    ContainerSpec c = ContainerSpec::of(ContainerKind::Indent);
-    c[9] = n->value;
-    return close(c);
+    IndentSpec c;
+    c.kumi_width = n->value;
+    return close(ContainerSpec::make_indent(c));
 }
 
 std::optional<AnnotationResult> Rules::small_script(Keyword key, std::string_view rest) const {
     if (!rest.empty()) return std::nullopt;
     const bool left = key == Keyword::LeftSmallScript || key == Keyword::LeftSmallScriptEnd;
     const bool closing = key == Keyword::RightSmallScriptEnd || key == Keyword::LeftSmallScriptEnd;
-    ContainerSpec c = spec(ContainerKind::SmallScript, left ? 1 : 0);
+    const ContainerSpec c = ContainerSpec::make_small_script(left ? MarkSide::Left : MarkSide::Right);
     return closing ? close(c) : open(c);
 }
 
@@ -339,7 +341,7 @@ std::optional<AnnotationResult> Rules::caption(Keyword key, std::string_view res
     if (!rest.empty()) return std::nullopt;
     const bool block = key == Keyword::HereCaption || key == Keyword::HereCaptionEnd;
     const bool closing = key == Keyword::CaptionEnd || key == Keyword::HereCaptionEnd;
-    ContainerSpec c = spec(ContainerKind::Caption, block ? 1 : 0);
+    const ContainerSpec c = ContainerSpec::make_range(ContainerKind::Caption, block);
     return closing ? close(c) : open(c);
 }
 
@@ -368,7 +370,7 @@ std::optional<AnnotationResult> Rules::line_font_size(Keyword key, std::string_v
 
 std::optional<AnnotationResult> Rules::bouten(std::string_view body) const {
     std::string_view r = body;
-    uint8_t side = consume(r, "左に") ? 1 : 0;
+    const MarkSide side = consume(r, "左に") ? MarkSide::Left : MarkSide::Right;
     bool closing = false;
     if (r.ends_with("終わり")) {
         r.remove_suffix(9);
@@ -376,7 +378,7 @@ std::optional<AnnotationResult> Rules::bouten(std::string_view body) const {
     }
     auto kind = parse_bouten_kind(r);
     if (!kind) return std::nullopt;
-    ContainerSpec c = spec(ContainerKind::BoutenRange, side, *kind);
+    const ContainerSpec c = ContainerSpec::make_bouten(side, *kind);
     return closing ? close(c) : open(c);
 }
 
@@ -403,7 +405,7 @@ std::optional<AnnotationResult> Rules::typeface(std::string_view body) const {
     };
     for (const Form& f : kForms) {
         if (body != f.body) continue;
-        ContainerSpec c = spec(f.kind, f.block ? 1 : 0);
+        const ContainerSpec c = ContainerSpec::make_range(f.kind, f.block);
         return f.closing ? close(c) : open(c);
     }
     return std::nullopt;
@@ -441,10 +443,10 @@ std::optional<AnnotationResult> Rules::inline_style(std::string_view body) const
     std::string_view r = body;
     const bool closing = r.ends_with("終わり");
     if (closing) r.remove_suffix(std::string_view("終わり").size());
-    const uint8_t style = r == "上付き小文字" ? kStyleSuperscript
-                          : r == "下付き小文字" ? kStyleSubscript
-                                                : kStyleCombineUpright;
-    const ContainerSpec c = spec(ContainerKind::InlineStyle, style);
+    const StyleKind style = r == "上付き小文字" ? kStyleSuperscript
+                            : r == "下付き小文字" ? kStyleSubscript
+                                                  : kStyleCombineUpright;
+    const ContainerSpec c = ContainerSpec::make_inline_style(style);
     return closing ? close(c) : open(c);
 }
 
@@ -454,7 +456,7 @@ std::optional<AnnotationResult> Rules::apply(const BodyMatch& m, std::string_vie
     switch (m.family) {
         case F::IndentBlockOpen: return open(indent(1));
         case F::CentreBlockOpen: return open(centred_indent());
-        case F::AlignEndBlockOpen: return open(spec(ContainerKind::AlignEnd, 0));
+        case F::AlignEndBlockOpen: return open(ContainerSpec::make_align_end(0));
         case F::AlignEndBlockRaised: return align_end_raised(rest);
         case F::BlockOpen: return block_open(rest);
         case F::IndentBlockClose: return indent_close(rest);
@@ -465,7 +467,7 @@ std::optional<AnnotationResult> Rules::apply(const BodyMatch& m, std::string_vie
         case F::TableClose: return close(ContainerSpec::of(ContainerKind::Table));
         case F::HorizontalOpen: return open(ContainerSpec::of(ContainerKind::Horizontal));
         case F::HorizontalClose: return close(ContainerSpec::of(ContainerKind::Horizontal));
-        case F::FontSizeClose: return close(spec(ContainerKind::FontSize, body.find("大きな") != std::string_view::npos ? 1 : 0));
+        case F::FontSizeClose: return font_size_close(body);
         case F::SmallScript: return small_script(m.key, rest);
         case F::Caption: return caption(m.key, rest);
         case F::FramedOpen: return open(ContainerSpec::of(ContainerKind::Framed));
@@ -478,9 +480,9 @@ std::optional<AnnotationResult> Rules::apply(const BodyMatch& m, std::string_vie
         case F::FromTopWrap: return from_top_wrap(rest);
         case F::HereClose: return columns_close(rest);
         case F::PageBreak: return node(Node::make(NodeTag::PageBreak));
-        case F::SectionOddPage: return node(Node::make_section(0));
-        case F::SectionColumn: return node(Node::make_section(1));
-        case F::SectionSpread: return node(Node::make_section(2));
+        case F::SectionOddPage: return node(Node::make_section(SectionBreak::OddPage));
+        case F::SectionColumn: return node(Node::make_section(SectionBreak::Column));
+        case F::SectionSpread: return node(Node::make_section(SectionBreak::Spread));
         case F::BodyEnd: return node(Node::make(NodeTag::BodyEnd));
         case F::ForcedBreak: return node(Node::make(NodeTag::ForcedBreak));
         case F::LineRaised: return line_raised(rest);
@@ -556,24 +558,24 @@ std::optional<Count> parse_count(std::string_view text) {
 std::optional<HeadingKeyword> parse_heading_keyword(std::string_view text) {
     HeadingKeyword h;
     if (consume(text, "同行"))
-        h.style = 1;
+        h.style = HeadingStyle::SameLine;
     else if (consume(text, "窓"))
-        h.style = 2;
+        h.style = HeadingStyle::Window;
     if (text == "大見出し")
-        h.level = 0;
+        h.level = HeadingLevel::Large;
     else if (text == "中見出し")
-        h.level = 1;
+        h.level = HeadingLevel::Medium;
     else if (text == "小見出し")
-        h.level = 2;
+        h.level = HeadingLevel::Small;
     else
         return std::nullopt;
     return h;
 }
 
-std::optional<uint8_t> parse_bouten_kind(std::string_view text) {
-    if (text == "×傍点") return static_cast<uint8_t>(BoutenKind::Batsu);
+std::optional<BoutenKind> parse_bouten_kind(std::string_view text) {
+    if (text == "×傍点") return BoutenKind::Batsu;
     for (uint8_t k = 0; k < 14; ++k)
-        if (text == kBoutenKeywords[k]) return k;
+        if (text == kBoutenKeywords[k]) return static_cast<BoutenKind>(k);
     return std::nullopt;
 }
 

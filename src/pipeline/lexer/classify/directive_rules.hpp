@@ -23,13 +23,13 @@ std::optional<Count> parse_count(std::string_view text);
 
 // Heading keyword: optional 同行 / 窓, then 大見出し, 中見出し or 小見出し.
 struct HeadingKeyword {
-    uint8_t level = 0;
-    uint8_t style = 0;
+    HeadingLevel level = HeadingLevel::Large;
+    HeadingStyle style = HeadingStyle::Standalone;
 };
 std::optional<HeadingKeyword> parse_heading_keyword(std::string_view text);
 
 // Bouten kind keyword (×傍点 included) spanning all of `text`.
-std::optional<uint8_t> parse_bouten_kind(std::string_view text);
+std::optional<BoutenKind> parse_bouten_kind(std::string_view text);
 
 // Classifies one annotation group; nothing when the group is not ［＃…］.
 std::optional<AnnotationResult> classify_directive(const AnnotationInput& in);

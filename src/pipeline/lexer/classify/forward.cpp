@@ -62,7 +62,7 @@ std::optional<FormatStyle> bouten_suffix(std::string_view s) {
         return std::nullopt;
     auto kind = parse_bouten_kind(s);
     if (!kind) return std::nullopt;
-    return FormatStyle{side, *kind};
+    return FormatStyle{side, static_cast<uint8_t>(*kind)};
 }
 
 // The decoration named after 「X」は.
@@ -222,7 +222,7 @@ private:
         IllustrationNode il;
         il.path = in_.store.intern(path);
         if (comma != std::string_view::npos && comma + 3 < inside.size()) il.size = in_.store.intern(inside.substr(comma + 3));
-        il.has_caption = 1;
+        il.has_caption = true;
         il.caption = in_.store.text_segment(target(0));
         ForwardOutcome o = classified(Node::make_illustration(il), Span{open_, end_});
         if (!is_relative_path(path))
@@ -620,8 +620,8 @@ private:
             MarginNoteNode m;
             m.base = plain_content(at->start, at->end, at->constructs);
             m.note = target_content(inner);
-            m.side = left ? 1 : 0;
-            m.placed = 1;
+            m.side = left ? MarkSide::Left : MarkSide::Right;
+            m.placed = true;
             ForwardOutcome o = classified(remark_node(), Span{open_, end_});
             o.result.placed = PlacedFormat{Node::make_margin(m), Span{at->start, at->end}};
             return o;
@@ -632,13 +632,13 @@ private:
             r.base = base;
             r.reading = target_content(inner);
             r.base_style = FormatStyle::none();
-            r.side = 1;
+            r.side = MarkSide::Left;
             return covered(Node::make_ruby(r), *c);
         }
         MarginNoteNode m;
         m.base = base;
         m.note = target_content(inner);
-        m.side = left ? 1 : 0;
+        m.side = left ? MarkSide::Left : MarkSide::Right;
         return covered(Node::make_margin(m), *c);
     }
 
@@ -654,7 +654,7 @@ private:
         // text over; elsewhere (typically the line above, which the fold
         // may promote to a heading) the text stays and the hint only names it.
         if (std::optional<Cover> c = cover_before(reading); c && !c->constructs && reading == t) {
-            hint.is_inline = 1;
+            hint.is_inline = true;
             return covered(Node::make_hint(hint), *c);
         }
         // The line above (which the fold may promote) is read with its
@@ -664,7 +664,7 @@ private:
                                 in_.previous_line.back().span.end + 1 == open_ &&
                                 events_reading(in_.previous_line, in_.text, in_.store, &markup) == reading;
         if (!line_above && !precedes(t, reading, open_)) return missing();
-        hint.is_inline = 0;
+        hint.is_inline = false;
         return classified(Node::make_hint(hint), Span{open_, end_});
     }
 
@@ -743,7 +743,7 @@ std::string content_reading(ContentRef ref, const NodeStore& store) {
 std::optional<std::string> node_reading(const Node& n, const NodeStore& store) {
     switch (n.tag) {
         case NodeTag::Ruby:
-            if (n.ruby.side != 0) return std::nullopt;
+            if (n.ruby.side != MarkSide::Right) return std::nullopt;
             return content_reading(n.ruby.base, store);
         case NodeTag::Gaiji: return std::string("※");
         case NodeTag::Kaeriten: return std::string();

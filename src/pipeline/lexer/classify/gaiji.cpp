@@ -408,7 +408,8 @@ GaijiItem make_gaiji_item(const GaijiRef& ref, bool without_mark, NodeStore& sto
     GaijiItem item;
     item.description = store.intern(ref.description);
     item.code = classify_code(ref.mencode, store);
-    item.flags = uint8_t((ref.separated ? kGaijiSeparated : 0) | (without_mark ? kGaijiNoMark : 0));
+    item.separated = ref.separated;
+    item.no_mark = without_mark;
     return item;
 }
 
