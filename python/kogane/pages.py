@@ -43,6 +43,7 @@ _MARKER = re.compile(
     r'<span class="(?:kogane-indent|kogane-align-end|kogane-center|kogane-line-)[^"]*"[^>]*>'
 )
 _EMPTY_MARKER_TAIL = "</span>"
+_ONLY_EMPTY_MARKERS = re.compile(rf"(?:{_MARKER.pattern}{_EMPTY_MARKER_TAIL})+")
 _NUMBER_NAMES = ("amount", "offset", "width", "wrap", "steps", "columns", "kumi-lines", "kumi-width")
 _DATA_NUMBER = re.compile(rf' data-({"|".join(_NUMBER_NAMES)})="(\d+)"')
 _IMG = re.compile(r'<img src="([^"]*)"([^>]*?) ?/>')
@@ -180,27 +181,41 @@ def _layout_paragraph(content: str, marker: re.Match[str]) -> str:
         start = 0 if start < 0 else start + sep
         end = content.find(_LINE_END, marker.start())
         end = len(content) if end < 0 else end
+        if _ONLY_EMPTY_MARKERS.fullmatch(content, start, end):
+            # Nothing to lay out: the line stays an (empty) line of the text.
+            marker = _MARKER.search(content, end)
+            continue
         # A laid-out line is a block of its own; the <br /> on either side of
-        # it would add an empty line.
+        # it would add an empty line, except after a line that is empty.
         if done < 0:
             if start:
-                out.append(content[: start - sep])
-                out.append("\n")
+                out.append(_lines_before_block(content[: start - sep]))
             stack = walk_open_tags(content[:start], stack)
         else:
             out.append("\n")
             if start > done + sep:
-                out.append(content[done + sep : start - sep])
-                out.append("\n")
+                out.append(_lines_before_block(content[done + sep : start - sep]))
             stack = walk_open_tags(content[done:start], stack)
         line, stack, _ = _layout_line(content[start:end], stack)
         out.append(line)
         done = end
         marker = _MARKER.search(content, end)
+    if done < 0:  # only lines with nothing to lay out
+        return content
     if done < len(content):
         out.append("\n")
         out.append(content[done + sep :])
     return "".join(out)
+
+
+def _lines_before_block(lines: str) -> str:
+    """Lines that a laid-out line follows: their last <br /> goes, unless
+    the last line is empty, which would then take no room."""
+    last = lines.rfind(_LINE_END)
+    last = 0 if last < 0 else last + len(_LINE_END)
+    if last == len(lines) or _ONLY_EMPTY_MARKERS.fullmatch(lines, last):
+        return lines + _LINE_END
+    return lines + "\n"
 
 
 def _layout_paragraphs(fragment: str) -> str:

@@ -108,6 +108,17 @@ class TestLineLayouts:
             "後の行</p>\n"
         )
 
+    def test_a_layout_on_an_empty_line_keeps_the_empty_line(self):
+        # As a block of its own an empty laid-out line would take no room.
+        indent = '<span class="kogane-indent kogane-indent-3" data-amount="3" style="--kogane-amount:3"></span>'
+        assert adapt_fragment(kogane.parse_to_html("あ\n［＃３字下げ］\nい")) == f"<p>あ<br />\n{indent}<br />\nい</p>\n"
+        # Before a laid-out line, the empty line keeps the <br /> that ends it.
+        assert adapt_fragment(kogane.parse_to_html("あ\n［＃３字下げ］\n［＃３字下げ］う")) == (
+            f"<p>あ<br />\n{indent}<br />\n"
+            '<span class="kogane-line"><span class="kogane-indent kogane-indent-3" data-amount="3"'
+            ' style="--kogane-amount:3">う</span></span></p>\n'
+        )
+
     def test_inline_elements_across_a_laid_out_line_stay_balanced(self):
         html = kogane.parse_to_html("前［＃太字］あ\n［＃地付き］い［＃太字終わり］う\n後")
         assert adapt_fragment(html) == (
