@@ -86,10 +86,12 @@ public:
     void on_line_feed(size_t) {}
     void on_sentinel(SentinelKind, const RegistryEntry* e) {
         if (e != nullptr) emit_entry(*e);
-        // Every construct ends the text run it follows, except a gaiji: a ｜
-        // before it still opens the base of a later ruby when read back.
-        const bool gaiji = e != nullptr && e->kind == SentinelKind::Inline && e->node.tag == NodeTag::Gaiji;
-        if (!gaiji) bar_in_run_ = false;
+        // Every construct ends the text run it follows, except a gaiji or a
+        // kaeriten: a ｜ before either still opens the base of a later ruby
+        // when read back.
+        const bool inline_mark = e != nullptr && e->kind == SentinelKind::Inline &&
+                                 (e->node.tag == NodeTag::Gaiji || e->node.tag == NodeTag::Kaeriten);
+        if (!inline_mark) bar_in_run_ = false;
     }
 
 private:
