@@ -17,9 +17,8 @@ ParseSnapshot run_pipeline(SharedText source) {
     PairedStream paired = pair(std::move(tokens));
     ParseSnapshot snapshot = begin_snapshot(paired);
     ClassifiedStream classified = classify(paired.events, snapshot);
-    const size_t paired_events = paired.events.size();
     std::vector<PairEvent>().swap(paired.events);  // the fold's peak memory need not hold them too
-    fold(std::move(classified), snapshot, paired_events);
+    fold(std::move(classified), snapshot);
     return snapshot;
 }
 

@@ -36,10 +36,17 @@ const char* single_line_name(const LeafAlignNode& leaf) {
 
 class Folder {
 public:
-    Folder(std::string_view text, size_t paired_events) : text_(text) {
+    Folder(std::string_view text, const std::vector<ClassifiedEvent>& events) : text_(text) {
         out_.reserve(text.size());
-        registry_.reserve(paired_events);
-        const size_t containers = paired_events / 40;
+        // One registry entry per construct, one pair per container opened:
+        // counted, not guessed from the pair events, which a text of
+        // unclosed brackets has by the million without a single construct.
+        size_t constructs = 0, containers = 0;
+        for (const ClassifiedEvent& e : events) {
+            constructs += e.tag != EventTag::TextRun && e.tag != EventTag::LineFeed;
+            containers += e.tag == EventTag::ContainerOpen;
+        }
+        registry_.reserve(constructs);
         stack_.reserve(containers);
         pairs_.reserve(containers);
     }
@@ -258,10 +265,9 @@ private:
 
 }  // namespace
 
-void fold(ClassifiedStream stream, ParseSnapshot& snapshot, size_t paired_events) {
+void fold(ClassifiedStream stream, ParseSnapshot& snapshot) {
     const std::string_view text = snapshot.sanitized ? std::string_view(*snapshot.sanitized) : std::string_view();
     std::vector<ClassifiedEvent>& events = stream.events;
-    if (paired_events == 0) paired_events = events.size();
 
     Diagnostics fold_diagnostics;
     check_kaeriten(stream.kaeriten, text, fold_diagnostics);
@@ -271,7 +277,7 @@ void fold(ClassifiedStream stream, ParseSnapshot& snapshot, size_t paired_events
     collapse_inline_containers(events, text, snapshot.store);
     settle_layout(events, text, fold_diagnostics);
 
-    Folder folder(text, paired_events);
+    Folder folder(text, events);
     folder.run(events);
 
     Diagnostics& all = snapshot.diagnostics;
@@ -304,9 +310,8 @@ ClassifiedStream classify(std::span<const PairEvent> events, ParseSnapshot& snap
 ParseSnapshot classify_and_fold(PairedStream paired) {
     ParseSnapshot snapshot = begin_snapshot(paired);
     ClassifiedStream classified = classify(paired.events, snapshot);
-    const size_t paired_events = paired.events.size();
     std::vector<PairEvent>().swap(paired.events);
-    fold(std::move(classified), snapshot, paired_events);
+    fold(std::move(classified), snapshot);
     return snapshot;
 }
 

@@ -22,9 +22,8 @@ ClassifiedStream classify(std::span<const PairEvent> events, ParseSnapshot& snap
 // Folds the classified events into the snapshot, which must already hold
 // the sanitized text and the store the events' nodes refer to. Its
 // diagnostics are extended and sorted here. Fills the normalized text, the
-// registry and the container pairs. `paired_events` is the pair-event
-// count, used only to size buffers.
-void fold(ClassifiedStream stream, ParseSnapshot& snapshot, size_t paired_events = 0);
+// registry and the container pairs.
+void fold(ClassifiedStream stream, ParseSnapshot& snapshot);
 
 // Classify and fold, for callers that start from the lexer's output.
 ParseSnapshot classify_and_fold(PairedStream paired);
