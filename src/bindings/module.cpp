@@ -315,13 +315,11 @@ PyObject* Document_from_bytes(PyObject* module, PyObject* args, PyObject* kwargs
         DocPtr doc;
         {
             WithoutGil unlocked;
-            auto decoded = kogane::decode_auto_limited(bytes);
-            if (auto* f = std::get_if<kogane::DecodeFailure>(&decoded)) {
+            auto parsed = kogane::parse_bytes(bytes);
+            if (auto* f = std::get_if<kogane::DecodeFailure>(&parsed))
                 failure = *f;
-            } else {
-                auto shared = std::make_shared<const std::string>(std::move(std::get<std::string>(decoded)));
-                doc = kogane::parse_document(std::move(shared));
-            }
+            else
+                doc = std::move(std::get<DocPtr>(parsed));
         }
         if (failure) {
             PyErr_SetString(PyExc_ValueError, *failure == kogane::DecodeFailure::TooLong ? kSpanLimit : kDecodeError);

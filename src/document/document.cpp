@@ -1,5 +1,6 @@
 #include "document/document.hpp"
 
+#include "encoding/decode.hpp"
 #include "pipeline/fold.hpp"
 #include "pipeline/lexer/pair.hpp"
 #include "pipeline/lexer/sanitize.hpp"
@@ -9,8 +10,8 @@ namespace kogane {
 
 namespace {
 
-// The stages of a parse, in order. Bytes are decoded before this
-// (decode_auto_limited), so every stage sees UTF-8.
+// The stages of a parse after decoding (parse_bytes), in order; every stage
+// sees UTF-8.
 ParseSnapshot run_pipeline(SharedText source) {
     SanitizedSource sanitized = sanitize(std::move(source), Diagnostics{});
     TokenStream tokens = tokenize(std::move(sanitized));
@@ -27,6 +28,12 @@ ParseSnapshot run_pipeline(SharedText source) {
 DocPtr parse_document(SharedText source) {
     ParseSnapshot snap = run_pipeline(source);
     return std::make_shared<const KoganeDoc>(std::move(snap), std::move(source));
+}
+
+std::variant<DocPtr, DecodeFailure> parse_bytes(std::string_view bytes) {
+    auto decoded = decode_auto_limited(bytes);
+    if (auto* failure = std::get_if<DecodeFailure>(&decoded)) return *failure;
+    return parse_document(std::make_shared<const std::string>(std::move(std::get<std::string>(decoded))));
 }
 
 std::variant<DocPtr, LengthError> new_document(const char* bytes, uint64_t length) {

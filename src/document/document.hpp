@@ -11,6 +11,7 @@
 
 #include "document/coordinate_map.hpp"
 #include "document/lazy.hpp"
+#include "encoding/decode.hpp"
 #include "pipeline/lexer/classify/gaiji.hpp"
 #include "pipeline/snapshot.hpp"
 #include "syntax/ast/node_kind.hpp"
@@ -73,6 +74,10 @@ using DocPtr = std::shared_ptr<const KoganeDoc>;
 
 // `source` must be at most 4,294,967,295 bytes.
 DocPtr parse_document(SharedText source);
+
+// The first stage too: UTF-8 or Shift_JIS bytes decoded (refused before
+// any copy when the text would pass the limit), then parsed.
+std::variant<DocPtr, DecodeFailure> parse_bytes(std::string_view bytes);
 
 struct LengthError {
     uint64_t length;

@@ -10,6 +10,7 @@
 #include "document/lazy.hpp"
 #include "encoding/decode.hpp"
 #include "json/views.hpp"
+#include "render/html.hpp"
 
 using namespace kogane;
 
@@ -20,6 +21,19 @@ TEST(Document, LengthLimitDecision) {
     auto r = new_document("", 0x100000000ull);  // refused before reading any byte
     ASSERT_TRUE(std::holds_alternative<LengthError>(r));
     EXPECT_EQ(std::get<LengthError>(r).length, 0x100000000ull);
+}
+
+// Raw bytes go through every stage: Shift_JIS CR LF decoded, then parsed;
+// bytes that are neither encoding are refused with no document.
+TEST(Document, ParseBytesDecodesFirst) {
+    auto parsed = parse_bytes("\x8A\xBF\x8E\x9A\x81\x73\x82\xA9\x82\xF1\x82\xB6\x81\x74\r\n");  // 漢字《かんじ》
+    ASSERT_TRUE(std::holds_alternative<DocPtr>(parsed));
+    const KoganeDoc& doc = *std::get<DocPtr>(parsed);
+    EXPECT_EQ(doc.source(), "漢字《かんじ》\r\n");
+    EXPECT_EQ(render_html(doc.snapshot()), "<p><ruby>漢字<rp>(</rp><rt>かんじ</rt><rp>)</rp></ruby></p>\n");
+    auto bad = parse_bytes("\x82");
+    ASSERT_TRUE(std::holds_alternative<DecodeFailure>(bad));
+    EXPECT_EQ(std::get<DecodeFailure>(bad), DecodeFailure::Malformed);
 }
 
 // The limit is decided before anything is copied or decoded; a small limit
