@@ -57,13 +57,7 @@ def _reset_peak() -> bool:
         return False
 
 
-def measure(fn, budget: float = 1.0, min_runs: int = 3) -> tuple[float, int]:
-    """Best wall time of `fn` and the peak resident growth of one call."""
-    gc.collect()
-    base = _read_status("VmRSS:")
-    can_reset = _reset_peak()
-    fn()
-    peak = _read_status("VmHWM:") - base if can_reset else 0
+def _best_time(fn, budget: float, min_runs: int = 3) -> float:
     best = float("inf")
     runs = 0
     start = time.perf_counter()
@@ -74,7 +68,17 @@ def measure(fn, budget: float = 1.0, min_runs: int = 3) -> tuple[float, int]:
         runs += 1
         if runs >= 200:
             break
-    return best, max(peak, 0)
+    return best
+
+
+def measure(fn, budget: float = 1.0, min_runs: int = 3) -> tuple[float, int]:
+    """Best wall time of `fn` and the peak resident growth of one call."""
+    gc.collect()
+    base = _read_status("VmRSS:")
+    can_reset = _reset_peak()
+    fn()
+    peak = _read_status("VmHWM:") - base if can_reset else 0
+    return _best_time(fn, budget, min_runs), max(peak, 0)
 
 
 def stages(text: str, sjis: bytes):
@@ -126,20 +130,6 @@ def run_sizes(sizes: list[tuple[str, int]], budget: float, dense: bool = False) 
 
 # ---------------------------------------------------------------------------
 # Books that look like real books
-
-
-def _best_time(fn, budget: float, min_runs: int = 3) -> float:
-    best = float("inf")
-    runs = 0
-    start = time.perf_counter()
-    while runs < min_runs or time.perf_counter() - start < budget:
-        t0 = time.perf_counter()
-        fn()
-        best = min(best, time.perf_counter() - t0)
-        runs += 1
-        if runs >= 200:
-            break
-    return best
 
 
 _PEAK_CHILD = r"""

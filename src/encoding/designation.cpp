@@ -3,6 +3,8 @@
 #include <charconv>
 #include <string_view>
 
+#include "collections/hex.hpp"
+
 namespace kogane {
 
 namespace {
@@ -34,16 +36,8 @@ std::string jis_designation(uint32_t plane, uint32_t row, uint32_t cell) {
 }
 
 void append_code_point(std::string& out, uint32_t cp) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    char buf[8];
-    int n = 0;
-    do {
-        buf[n++] = kHex[cp & 0xF];
-        cp >>= 4;
-    } while (cp != 0);
-    while (n < 4) buf[n++] = '0';
     out += "U+";
-    while (n > 0) out += buf[--n];
+    append_hex(out, cp, 4, true);
 }
 
 }  // namespace kogane

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <iterator>
 
+#include "collections/hex.hpp"
+
 namespace kogane {
 
 namespace {
@@ -92,15 +94,8 @@ const char* Diagnostic::origin() const {
 }
 
 void append_unicode_escape(std::string& out, uint32_t cp) {
-    static const char hex[] = "0123456789abcdef";
     out += "\\u{";
-    char buf[8];
-    int n = 0;
-    do {
-        buf[n++] = hex[cp & 0xF];
-        cp >>= 4;
-    } while (cp != 0);
-    while (n > 0) out += buf[--n];
+    append_hex(out, cp, 1, false);
     out += '}';
 }
 
