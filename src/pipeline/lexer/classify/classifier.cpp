@@ -203,7 +203,9 @@ struct HeldGaiji {
 enum class Collected : uint8_t { More, Complete, Abandoned };
 
 // The group machinery works on one buffer. While a group is collected from
-// the input, its events and partner table fill the buffer.
+// the input, its events and partner table fill the buffer. The events of a
+// group are a contiguous run of the input's, so the buffer is a window onto
+// them rather than a copy: a line of unclosed brackets is collected whole.
 // When it ends unclassified, the same buffer is re-read from a cursor, and
 // every bracket group nested in it is classified in place as the range
 // [opener, partner] — its events are already buffered and paired, so
@@ -211,8 +213,13 @@ enum class Collected : uint8_t { More, Complete, Abandoned };
 struct GroupBuffer {
     enum class Mode : uint8_t { Idle, Collecting, Replaying };
 
+    explicit GroupBuffer(std::span<const PairEvent> input) : input_(input) {}
+
     Mode mode = Mode::Idle;
-    SmallVector<PairEvent, 16> buf;
+    // The collected events: input_[base_, base_ + count_).
+    std::span<const PairEvent> buf() const { return input_.subspan(base_, count_); }
+    const PairEvent& at(uint32_t i) const { return input_[base_ + i]; }
+    uint32_t size() const { return count_; }
     SmallVector<uint32_t, 16> partner;
     SmallVector<StackEntry, 8> stack;
     uint32_t open_count[5] = {};  // stack entries per PairKind: skips searches that cannot succeed
@@ -223,7 +230,7 @@ struct GroupBuffer {
 
     void reset() {
         mode = Mode::Idle;
-        buf.clear();
+        count_ = 0;
         partner.clear();
         stack.clear();
         std::fill(std::begin(open_count), std::end(open_count), 0u);
@@ -234,6 +241,9 @@ struct GroupBuffer {
 
     void begin(const PairEvent& opener, Mark m) {
         reset();
+        invariant(&opener >= input_.data() && &opener < input_.data() + input_.size(),
+                  "a bracket group opens at an input event");
+        base_ = uint32_t(&opener - input_.data());
         mode = Mode::Collecting;
         mark = m;
         push_open(opener.pair_kind(), buffer(opener));
@@ -255,22 +265,26 @@ struct GroupBuffer {
     void start_replay() {
         mode = Mode::Replaying;
         replay_pos = 1;
-        replay_end = uint32_t(buf.size());
+        replay_end = count_;
     }
 
     // Index of the first Open Ruby after `i` in the buffer. Groups are
     // examined in buffer order, so the scan only ever moves forward.
     uint32_t first_ruby_open_after(uint32_t i) {
         if (ruby_scan <= i) ruby_scan = i + 1;
-        while (ruby_scan < buf.size() && !is_open(buf[ruby_scan], PairKind::Ruby)) ++ruby_scan;
+        while (ruby_scan < count_ && !is_open(at(ruby_scan), PairKind::Ruby)) ++ruby_scan;
         return ruby_scan;
     }
 
 private:
+    std::span<const PairEvent> input_;
+    uint32_t base_ = 0;
+    uint32_t count_ = 0;
+
     uint32_t buffer(const PairEvent& e) {
-        buf.push_back(e);
+        invariant(&e == input_.data() + base_ + count_, "a bracket group collects consecutive input events");
         partner.push_back(kNoPartner);
-        return uint32_t(buf.size() - 1);
+        return count_++;
     }
 
     Collected close(PairKind kind, uint32_t i) {
@@ -286,7 +300,7 @@ private:
     Collected unclosed(PairKind kind) {
         const size_t at = find_open(kind);
         if (at != kNotFound && stack[at].index == 0) {
-            buf.pop_back();
+            --count_;
             partner.pop_back();
             return Collected::Abandoned;
         }
@@ -320,7 +334,7 @@ private:
 struct Driver {
     Driver(std::span<const PairEvent> ev, std::string_view t, NodeStore& s, const QuoteIndex* q,
            const AnnotationDispatch& d, std::vector<ClassifiedEvent>& sink)
-        : events(ev), text(t), store(s), quotes(q), dispatch(d), out(sink) {}
+        : events(ev), text(t), store(s), quotes(q), dispatch(d), out(sink), group(ev) {}
 
     std::span<const PairEvent> events;
     std::string_view text;
@@ -346,7 +360,7 @@ struct Driver {
         if (group.mode == GroupBuffer::Mode::Replaying) {
             if (group.replay_pos < group.replay_end) {
                 const uint32_t i = group.replay_pos++;
-                const PairEvent e = group.buf[i];
+                const PairEvent e = group.at(i);
                 if (e.tag != PairTag::Unclosed) top_level(e, i);
                 return;
             }
@@ -447,7 +461,7 @@ struct Driver {
     void collect(const PairEvent& e) {
         switch (group.collect(e)) {
             case Collected::More: return;
-            case Collected::Complete: complete_group(uint32_t(group.buf.size() - 1)); return;
+            case Collected::Complete: complete_group(uint32_t(group.size() - 1)); return;
             case Collected::Abandoned: abandon_group(); return;
         }
     }
@@ -473,7 +487,7 @@ struct Driver {
     // A group nested in the buffer being re-read.
     void reread_group(uint32_t i, Mark m) {
         const uint32_t p = group.partner[i];
-        if (p == kNoPartner || p <= i || p >= group.buf.size()) {
+        if (p == kNoPartner || p <= i || p >= group.size()) {
             // An opener that never closes is text; what follows it is read
             // by its own bracket pairs.
             to_text(i, m);
@@ -491,19 +505,19 @@ struct Driver {
         held.flush(out);
         if (m.present) run.begin(m.start);
         m.present = false;
-        run.begin(group.buf[i].start);
+        run.begin(group.at(i).start);
     }
 
     // -------------------------------------------------------- classification
 
     GroupContext context() {
-        return GroupContext{std::span<const PairEvent>(group.buf.data(), group.buf.size()),
+        return GroupContext{group.buf(),
                             std::span<const uint32_t>(group.partner.data(), group.partner.size()), text, store,
                             quotes, &dispatch};
     }
 
     bool classify_group(uint32_t i, uint32_t p, Mark& m) {
-        switch (group.buf[i].pair_kind()) {
+        switch (group.at(i).pair_kind()) {
             case PairKind::Bracket: return classify_bracket(i, p, m);
             case PairKind::Ruby: return classify_ruby(i, p);
             case PairKind::AngleQuote: return classify_angle(i, p);
@@ -532,7 +546,7 @@ struct Driver {
         std::optional<AnnotationResult> r = g.classify(in);
         if (!r) return false;
         if (r->outcome == AnnotationOutcome::Node && r->node.tag == NodeTag::Kaeriten && run.has_bar() && !r->placed) {
-            keep_bar_mark(*r, Span{group.buf[i].start, group.buf[p].end});
+            keep_bar_mark(*r, Span{group.at(i).start, group.at(p).end});
             return true;
         }
         if (!run.bar_marks.empty()) {
@@ -546,7 +560,7 @@ struct Driver {
             r = g.classify(in);
             if (!r) return false;
         }
-        apply_annotation(*r, group.buf[i].start, group.buf[p].end);
+        apply_annotation(*r, group.at(i).start, group.at(p).end);
         return true;
     }
 
@@ -614,7 +628,7 @@ struct Driver {
     }
 
     Segment group_content(uint32_t i, uint32_t p) {
-        return parse_content(context(), i + 1, p, Span{group.buf[i].end, group.buf[p].start}, diagnostics);
+        return parse_content(context(), i + 1, p, Span{group.at(i).end, group.at(p).start}, diagnostics);
     }
 
     void queue_ruby(Segment base, Segment reading, Span span) {
@@ -625,10 +639,10 @@ struct Driver {
     }
 
     bool classify_ruby(uint32_t i, uint32_t p) {
-        const PairEvent open = group.buf[i];
-        const PairEvent close = group.buf[p];
+        const PairEvent open = group.at(i);
+        const PairEvent close = group.at(p);
         const uint32_t inner = group.first_ruby_open_after(i);
-        if (inner < p) diagnostics.push_back(Diagnostic::simple(DiagTag::NestedRuby, group.buf[inner].span()));
+        if (inner < p) diagnostics.push_back(Diagnostic::simple(DiagTag::NestedRuby, group.at(inner).span()));
         const bool empty_reading = close.start <= open.end;
 
         if (!held.empty() && ruby_over_held(i, p, empty_reading)) return true;
@@ -657,8 +671,8 @@ struct Driver {
     // base is the gaiji with the kanji next to them, or everything after a
     // ｜ before them. False when the held gaiji are not the base.
     bool ruby_over_held(uint32_t i, uint32_t p, bool empty_reading) {
-        const PairEvent open = group.buf[i];
-        const PairEvent close = group.buf[p];
+        const PairEvent open = group.at(i);
+        const PairEvent close = group.at(p);
         const bool tail = run.active && run.start == held.end;
         if (!tail && (run.active || open.start != held.end)) return false;
         if (tail && held.prefix_bar == kNone && !is_kanji_word(text, run.start, open.start)) return false;
@@ -690,8 +704,8 @@ struct Driver {
 
     bool classify_angle(uint32_t i, uint32_t p) {
         held.flush(out);
-        const PairEvent open = group.buf[i];
-        const PairEvent close = group.buf[p];
+        const PairEvent open = group.at(i);
+        const PairEvent close = group.at(p);
         if (close.start <= open.end) return false;
         const Segment content = group_content(i, p);
         run.close(open.start, out);
