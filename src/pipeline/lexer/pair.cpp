@@ -66,8 +66,10 @@ bool PairIterator::next_slow(PairEvent& event) {
 PairedStream pair(TokenStream input) {
     PairedStream out;
     PairIterator it(input.tokens);
-    // Every token yields one event; only unclosed openers add more.
-    out.events.reserve(input.tokens.size());
+    // Every token yields one event and an unclosed opener one more. Reserved
+    // at that bound so the stream never grows by copying; pages past those
+    // written are never touched, so the bound costs address space only.
+    out.events.reserve(input.tokens.size() * 2);
     PairEvent e;
     while (it.next(e)) out.events.push_back(e);
     out.links = it.take_links();

@@ -720,6 +720,10 @@ struct Driver {
 ClassifiedStream classify(std::span<const PairEvent> events, std::string_view text, NodeStore& store,
                           const QuoteIndex* quotes, const AnnotationDispatch& dispatch) {
     ClassifiedStream result;
+    // Most pair events give at most one classified event; reserving that many
+    // spares the stream its copies while it grows (untouched pages cost
+    // nothing).
+    result.events.reserve(events.size() + 16);
     Driver driver(events, text, store, quotes, dispatch, result.events);
     while (!driver.done) driver.step();
     result.diagnostics = std::move(driver.diagnostics);
