@@ -358,6 +358,25 @@ def run_hostile_sources(scale: float = 1.0) -> None:
     report_peak = _peak_growth(lambda: holder["doc"].diagnostics_text())
     print(f"  unclosed [ line, {size / 1e6:.0f} MB: parse peak {parse_peak / size:5.1f}x input, "
           f"diagnostics_text peak {report_peak / size:5.1f}x input")
+    del holder
+
+    # Peak memory per input byte is worst where a record is made for every
+    # few bytes of input and no per-document limit applies yet: floods of
+    # short lines and of brackets at a few MB.
+    floods = [
+        ("unclosed [", "［"),
+        ("unclosed [ lines", "［\n"),
+        ("lines of one letter", "x\n"),
+        ("empty lines", "\n"),
+        ("unclosed 《", "《"),
+        ("unmatched ]", "］"),
+    ]
+    n = 3_000_000
+    for name, unit in floods:
+        text = unit * (n // len(unit.encode("utf-8")))
+        size = len(text.encode("utf-8"))
+        peak = _peak_growth(lambda: kogane.Document(text))
+        print(f"  {name:26} {size / 1e6:5.1f} MB: parse peak {peak / size:5.1f}x input")
 
 
 def main() -> int:
