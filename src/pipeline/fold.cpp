@@ -36,7 +36,8 @@ const char* single_line_name(const LeafAlignNode& leaf) {
 
 class Folder {
 public:
-    Folder(std::string_view text, const std::vector<ClassifiedEvent>& events) : text_(text) {
+    Folder(std::string_view text, const std::vector<ClassifiedEvent>& events, Diagnostics& diagnostics)
+        : diagnostics_(diagnostics), text_(text) {
         out_.reserve(text.size());
         // One registry entry per construct, one pair per container opened:
         // counted, not guessed from the pair events, which a text of
@@ -118,7 +119,7 @@ public:
     std::string out_;
     std::vector<RegistryEntry> registry_;
     std::vector<ContainerPair> pairs_;
-    Diagnostics diagnostics_;
+    Diagnostics& diagnostics_;
 
 private:
     struct OpenContainer {
@@ -269,50 +270,27 @@ void fold(ClassifiedStream stream, ParseSnapshot& snapshot) {
     const std::string_view text = snapshot.sanitized ? std::string_view(*snapshot.sanitized) : std::string_view();
     std::vector<ClassifiedEvent>& events = stream.events;
 
-    Diagnostics fold_diagnostics;
-    check_kaeriten(stream.kaeriten, text, fold_diagnostics);
+    Diagnostics& diagnostics = snapshot.diagnostics;
+    check_kaeriten(stream.kaeriten, text, diagnostics);
     place_decorations(events);
     promote_headings(events, text, snapshot.store);
     normalise_overlaps(events);
     collapse_inline_containers(events, text, snapshot.store);
-    settle_layout(events, text, fold_diagnostics);
+    settle_layout(events, text, diagnostics);
 
-    Folder folder(text, events);
+    Folder folder(text, events, diagnostics);
     folder.run(events);
-
-    Diagnostics& all = snapshot.diagnostics;
-    all.reserve(all.size() + stream.diagnostics.size() + fold_diagnostics.size() + folder.diagnostics_.size());
-    for (Diagnostic& d : stream.diagnostics) all.push_back(std::move(d));
-    for (Diagnostic& d : fold_diagnostics) all.push_back(std::move(d));
-    for (Diagnostic& d : folder.diagnostics_) all.push_back(std::move(d));
-    sort_diagnostics(all);
+    sort_diagnostics(diagnostics);
 
     snapshot.normalized = std::move(folder.out_);
     snapshot.registry = SentinelRegistry::build(std::move(folder.registry_));
     snapshot.container_pairs = std::move(folder.pairs_);
 }
 
-ParseSnapshot begin_snapshot(PairedStream& paired) {
-    ParseSnapshot snapshot;
-    snapshot.diagnostics = std::move(paired.diagnostics);
-    snapshot.sanitized = paired.text ? std::move(paired.text) : std::make_shared<const std::string>();
-    snapshot.pair_links = std::move(paired.links);
-    snapshot.sanitized_is_source = paired.sanitized_is_source;
-    return snapshot;
-}
-
 ClassifiedStream classify(std::span<const PairEvent> events, ParseSnapshot& snapshot) {
     const std::string_view text = *snapshot.sanitized;
     const QuoteIndex quotes(text);
-    return classify(events, text, snapshot.store, &quotes);
-}
-
-ParseSnapshot classify_and_fold(PairedStream paired) {
-    ParseSnapshot snapshot = begin_snapshot(paired);
-    ClassifiedStream classified = classify(paired.events, snapshot);
-    std::vector<PairEvent>().swap(paired.events);
-    fold(std::move(classified), snapshot);
-    return snapshot;
+    return classify(events, text, snapshot.store, snapshot.diagnostics, &quotes);
 }
 
 }  // namespace kogane

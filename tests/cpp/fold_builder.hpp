@@ -51,7 +51,7 @@ public:
 
     const ParseSnapshot& fold() {
         snap_.sanitized = std::make_shared<const std::string>(text_);
-        kogane::fold(ClassifiedStream{events_, {}, {}}, snap_);
+        kogane::fold(ClassifiedStream{events_, {}}, snap_);
         return snap_;
     }
     std::string html() { return render_html(fold()); }

@@ -8,6 +8,7 @@
 
 #include "pipeline/lexer/classify/classifier.hpp"
 #include "pipeline/lexer/pair.hpp"
+#include "pipeline/lexer/sanitize.hpp"
 
 namespace kogane::classifier_test {
 
@@ -27,12 +28,14 @@ inline AnnotationDispatch& test_dispatch() {
 
 inline std::unique_ptr<Classified> classify_text(const std::string& source) {
     auto c = std::make_unique<Classified>();
-    PairedStream p = pair(tokenize(sanitize(std::make_shared<const std::string>(source), Diagnostics{})));
-    c->text = *p.text;
+    // Only the classifier's own diagnostics are kept.
+    Diagnostics lexer_diagnostics;
+    const SharedText sanitized = sanitize(std::make_shared<const std::string>(source), lexer_diagnostics);
+    const PairedEvents p = pair(tokenize(*sanitized), lexer_diagnostics);
+    c->text = *sanitized;
     const QuoteIndex quotes(c->text);
-    ClassifiedStream out = classify(p.events, c->text, c->store, &quotes, test_dispatch());
+    ClassifiedStream out = classify(p.events, c->text, c->store, c->diagnostics, &quotes, test_dispatch());
     c->events = std::move(out.events);
-    c->diagnostics = std::move(out.diagnostics);
     c->kaeriten = std::move(out.kaeriten);
     return c;
 }

@@ -38,7 +38,9 @@ struct Classified {
 Classified classify(const std::string& before, const std::string& annotation) {
     Classified c;
     c.text = before + annotation;
-    PairedStream p = pair(tokenize(sanitize(std::make_shared<const std::string>(c.text), {})));
+    Diagnostics diagnostics;
+    const SharedText sanitized = sanitize(std::make_shared<const std::string>(c.text), diagnostics);
+    PairedEvents p = pair(tokenize(*sanitized), diagnostics);
     std::vector<uint32_t> partners(p.events.size(), kNoPartner);
     std::vector<uint32_t> stack;
     uint32_t opener = 0, closer = 0;
@@ -56,7 +58,7 @@ Classified classify(const std::string& before, const std::string& annotation) {
             }
         }
     }
-    AnnotationInput in{p.events, partners, opener, closer, *p.text, c.store, nullptr,
+    AnnotationInput in{p.events, partners, opener, closer, *sanitized, c.store, nullptr,
                        before.empty() ? std::nullopt : std::optional<uint32_t>(0), {}, {}};
     c.result = classify_directive(in);
     return c;

@@ -188,9 +188,9 @@ TEST(Fold, DiagnosticsMergedAndSorted) {
     ParseSnapshot snap;
     snap.sanitized = std::make_shared<const std::string>("ab［＃閉］");
     snap.diagnostics.push_back(Diagnostic::simple(DiagTag::UnmatchedClose, {5, 8}));
+    snap.diagnostics.push_back(Diagnostic::simple(DiagTag::NestedRuby, {1, 2}));
     ClassifiedStream stream;
     stream.events = {ClassifiedEvent::text_run({0, 2})};
-    stream.diagnostics.push_back(Diagnostic::simple(DiagTag::NestedRuby, {1, 2}));
     stream.kaeriten.push_back(KaeritenMark{{0, 1}, KaeritenSeries::Numbers, 3, true, false});
     fold(std::move(stream), snap);
     ASSERT_EQ(snap.diagnostics.size(), 3u);

@@ -51,7 +51,8 @@ public:
     std::string emit(std::string source = "") {
         snap_.registry = SentinelRegistry::build(entries_);
         snap_.sanitized = std::make_shared<const std::string>(source);
-        KoganeDoc doc(std::move(snap_), std::make_shared<const std::string>(source));
+        snap_.source = std::make_shared<const std::string>(source);
+        KoganeDoc doc(std::move(snap_));
         return emit_source(doc);
     }
     ContentRef content(std::string_view t) { return snap_.store.content_from_segment(snap_.store.text_segment(t)); }

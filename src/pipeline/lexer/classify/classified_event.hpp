@@ -80,12 +80,11 @@ struct KaeritenMark {
     bool bracketed = false;  // written in parentheses: ［＃（…）］
 };
 
-// What classification produces: the events in order, the kaeriten marks
-// met, and its own diagnostics.
+// What classification produces: the events in order and the kaeriten
+// marks met (its diagnostics go to the parse's).
 struct ClassifiedStream {
     std::vector<ClassifiedEvent> events;
     std::vector<KaeritenMark> kaeriten;
-    Diagnostics diagnostics;
 };
 
 }  // namespace kogane

@@ -318,9 +318,9 @@ private:
 
 // Reads the pair events in order and drives the sub-machines above.
 struct Driver {
-    Driver(std::span<const PairEvent> ev, std::string_view t, NodeStore& s, const QuoteIndex* q,
+    Driver(std::span<const PairEvent> ev, std::string_view t, NodeStore& s, Diagnostics& diags, const QuoteIndex* q,
            const AnnotationDispatch& d, std::vector<ClassifiedEvent>& sink)
-        : events(ev), text(t), store(s), quotes(q), dispatch(d), out(sink) {}
+        : events(ev), text(t), store(s), quotes(q), dispatch(d), out(sink), diagnostics(diags) {}
 
     std::span<const PairEvent> events;
     std::string_view text;
@@ -331,7 +331,7 @@ struct Driver {
     size_t cursor = 0;
     bool done = false;
     EventSink out;
-    Diagnostics diagnostics;
+    Diagnostics& diagnostics;
     std::vector<KaeritenMark> kaeriten;
 
     TextRun run;
@@ -704,11 +704,10 @@ struct Driver {
 }  // namespace
 
 ClassifiedStream classify(std::span<const PairEvent> events, std::string_view text, NodeStore& store,
-                          const QuoteIndex* quotes, const AnnotationDispatch& dispatch) {
+                          Diagnostics& diagnostics, const QuoteIndex* quotes, const AnnotationDispatch& dispatch) {
     ClassifiedStream result;
-    Driver driver(events, text, store, quotes, dispatch, result.events);
+    Driver driver(events, text, store, diagnostics, quotes, dispatch, result.events);
     while (!driver.done) driver.step();
-    result.diagnostics = std::move(driver.diagnostics);
     result.kaeriten = std::move(driver.kaeriten);
     return result;
 }
