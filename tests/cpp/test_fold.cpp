@@ -165,14 +165,15 @@ TEST(Fold, HeadingHintPromotedOverThePrecedingLine) {
 TEST(Fold, OverlapNormalisation) {
     // A node placed over the tail of the run before it shortens the run;
     // events strictly inside a later one go; an equal span stays.
+    EventPool pool;
     std::vector<ClassifiedEvent> ev = {
         ClassifiedEvent::text_run({0, 8}),
-        ClassifiedEvent::of_node(Node::make(NodeTag::ForcedBreak), {2, 20}),
+        pool.of_node(Node::make(NodeTag::ForcedBreak), {2, 20}),
         ClassifiedEvent::text_run({20, 23}),
-        ClassifiedEvent::of_node(Node::make(NodeTag::ForcedBreak), {21, 22}),
+        pool.of_node(Node::make(NodeTag::ForcedBreak), {21, 22}),
         ClassifiedEvent::text_run({21, 22}),
         ClassifiedEvent::line_feed(23),
-        ClassifiedEvent::of_node(Node::make(NodeTag::PageBreak), {23, 30}),
+        pool.of_node(Node::make(NodeTag::PageBreak), {23, 30}),
     };
     normalise_overlaps(ev);
     ASSERT_EQ(ev.size(), 6u);
@@ -181,7 +182,7 @@ TEST(Fold, OverlapNormalisation) {
     EXPECT_EQ(ev[2].span, (Span{20, 21}));
     EXPECT_EQ(ev[3].span, (Span{21, 22}));
     EXPECT_EQ(ev[4].tag, EventTag::TextRun);
-    EXPECT_EQ(ev[5].node.tag, NodeTag::PageBreak);
+    EXPECT_EQ(pool.node(ev[5]).tag, NodeTag::PageBreak);
 }
 
 TEST(Fold, DiagnosticsMergedAndSorted) {
@@ -254,20 +255,21 @@ TEST(Fold, LayoutSettledOnTheEventList) {
 
     // One-line font size, horizontal and warichu containers become inline;
     // the same across a line feed stay blocks.
+    EventPool pool;
     std::vector<ClassifiedEvent> events = {
-        ClassifiedEvent::open(ContainerSpec::make_font_size(-1), {0, 1}),
-        ClassifiedEvent::open(spec(ContainerKind::Horizontal), {1, 2}),
-        ClassifiedEvent::close(spec(ContainerKind::Horizontal), {2, 3}),
-        ClassifiedEvent::close(spec(ContainerKind::FontSize), {3, 4}),
-        ClassifiedEvent::open(spec(ContainerKind::Warichu), {4, 5}),
+        pool.open(ContainerSpec::make_font_size(-1), {0, 1}),
+        pool.open(spec(ContainerKind::Horizontal), {1, 2}),
+        pool.close(spec(ContainerKind::Horizontal), {2, 3}),
+        pool.close(spec(ContainerKind::FontSize), {3, 4}),
+        pool.open(spec(ContainerKind::Warichu), {4, 5}),
         ClassifiedEvent::line_feed(5),
-        ClassifiedEvent::close(spec(ContainerKind::Warichu), {6, 7}),
+        pool.close(spec(ContainerKind::Warichu), {6, 7}),
     };
     Diagnostics diagnostics;
-    settle_layout(events, "0123456", diagnostics);
+    settle_layout(events, pool, "0123456", diagnostics);
     ASSERT_EQ(events.size(), 7u);
-    for (size_t i : {0u, 1u, 2u, 3u}) EXPECT_TRUE(events[i].spec.is_inline()) << i;
-    EXPECT_FALSE(events[4].spec.is_inline());
-    EXPECT_FALSE(events[6].spec.is_inline());
+    for (size_t i : {0u, 1u, 2u, 3u}) EXPECT_TRUE(pool.spec(events[i]).is_inline()) << i;
+    EXPECT_FALSE(pool.spec(events[4]).is_inline());
+    EXPECT_FALSE(pool.spec(events[6]).is_inline());
     EXPECT_TRUE(diagnostics.empty());
 }

@@ -328,9 +328,9 @@ private:
                 continue;
             }
             std::optional<std::string> r;
-            if (e.tag == EventTag::Node) r = node_reading(e.node, in_.store);
+            if (e.tag == EventTag::Node) r = node_reading(in_.pool->node(e), in_.store);
             if (!r) break;
-            pieces.push_back(Piece{e.span.start, e.span.end, 0, std::move(*r), false, e.node.tag == NodeTag::Gaiji});
+            pieces.push_back(Piece{e.span.start, e.span.end, 0, std::move(*r), false, in_.pool->node(e).tag == NodeTag::Gaiji});
             cursor = e.span.start;
         }
         std::reverse(pieces.begin(), pieces.end());
@@ -421,13 +421,13 @@ private:
                 continue;
             }
             if (e.tag != EventTag::Node) return std::nullopt;
-            std::optional<std::string> r = node_reading(e.node, in_.store);
+            std::optional<std::string> r = node_reading(in_.pool->node(e), in_.store);
             if (!r || r->size() > left || reading.substr(left - r->size(), r->size()) != *r)
                 return std::nullopt;
             left -= r->size();
             cursor = e.span.start;
             constructs = true;
-            only_gaiji = only_gaiji && e.node.tag == NodeTag::Gaiji;
+            only_gaiji = only_gaiji && in_.pool->node(e).tag == NodeTag::Gaiji;
         }
         if (left > 0 || !is_char_boundary(in_.text, cursor) || too_deep(cursor, open_)) return std::nullopt;
         return Cover{cursor, constructs, only_gaiji};
@@ -446,7 +446,9 @@ private:
         for (const ClassifiedEvent& e : in_.recent) {
             if (e.span.end <= start || e.span.start >= end) continue;
             if (e.tag == EventTag::TextRun) text(e.span.start, e.span.end);
-            if (e.tag == EventTag::Node && e.node.tag == NodeTag::Gaiji) items.push_back(ContentItem::make_gaiji(e.node.gaiji));
+            if (e.tag != EventTag::Node) continue;
+            const Node& n = in_.pool->node(e);
+            if (n.tag == NodeTag::Gaiji) items.push_back(ContentItem::make_gaiji(n.gaiji));
         }
         if (in_.run_start) text(*in_.run_start, open_);
         return in_.store.content_from_segment(
@@ -662,7 +664,7 @@ private:
         bool markup = false;
         const bool line_above = open_ > 0 && in_.text[open_ - 1] == '\n' && !in_.previous_line.empty() &&
                                 in_.previous_line.back().span.end + 1 == open_ &&
-                                events_reading(in_.previous_line, in_.text, in_.store, &markup) == reading;
+                                events_reading(in_.previous_line, *in_.pool, in_.text, in_.store, &markup) == reading;
         if (!line_above && !precedes(t, reading, open_)) return missing();
         hint.is_inline = false;
         return classified(Node::make_hint(hint), Span{open_, end_});
@@ -772,8 +774,8 @@ std::optional<std::string> node_reading(const Node& n, const NodeStore& store) {
     }
 }
 
-std::optional<std::string> events_reading(std::span<const ClassifiedEvent> events, std::string_view text,
-                                          const NodeStore& store, bool* markup) {
+std::optional<std::string> events_reading(std::span<const ClassifiedEvent> events, const EventPool& pool,
+                                          std::string_view text, const NodeStore& store, bool* markup) {
     std::string out;
     for (size_t i = 0; i < events.size(); ++i) {
         const ClassifiedEvent& e = events[i];
@@ -783,7 +785,7 @@ std::optional<std::string> events_reading(std::span<const ClassifiedEvent> event
             continue;
         }
         std::optional<std::string> r;
-        if (e.tag == EventTag::Node) r = node_reading(e.node, store);
+        if (e.tag == EventTag::Node) r = node_reading(pool.node(e), store);
         if (!r) return std::nullopt;
         out += *r;
         *markup = true;
