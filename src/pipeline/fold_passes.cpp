@@ -207,14 +207,14 @@ bool close_matches(const ContainerSpec& open, const ContainerSpec& close) {
 
 FormatStyle collapsed_style(const ContainerSpec& open) {
     switch (open.kind()) {
-        case ContainerKind::Bold: return {kStyleBold, 0};
-        case ContainerKind::Gothic: return {kStyleGothic, 0};
-        case ContainerKind::Italic: return {kStyleItalic, 0};
-        case ContainerKind::Caption: return {kStyleCaption, 0};
-        case ContainerKind::SmallScript: return {kStyleSmallScript, uint8_t(open.script.side == MarkSide::Left ? 1 : 0)};
+        case ContainerKind::Bold: return FormatStyle::of(StyleKind::Bold);
+        case ContainerKind::Gothic: return FormatStyle::of(StyleKind::Gothic);
+        case ContainerKind::Italic: return FormatStyle::of(StyleKind::Italic);
+        case ContainerKind::Caption: return FormatStyle::of(StyleKind::Caption);
+        case ContainerKind::SmallScript: return FormatStyle::small_script(open.script.side);
         default:
-            return {uint8_t(open.bouten.side == MarkSide::Left ? kStyleBoutenLeft : kStyleBoutenRight),
-                    static_cast<uint8_t>(open.bouten.mark)};
+            return FormatStyle::bouten(open.bouten.side == MarkSide::Left ? StyleKind::BoutenLeft : StyleKind::BoutenRight,
+                                       open.bouten.mark);
     }
 }
 

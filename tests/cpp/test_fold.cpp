@@ -77,7 +77,7 @@ TEST(Fold, InlineStyleAroundTextCollapsesToFormat) {
     ASSERT_EQ(e.size(), 1u);
     ASSERT_EQ(e[0]->node.tag, NodeTag::Format);
     const FormatNode& f = e[0]->node.format;
-    EXPECT_EQ(f.style, (FormatStyle{kStyleBold, 0}));
+    EXPECT_EQ(f.style, FormatStyle::of(StyleKind::Bold));
     std::string_view target;
     ASSERT_TRUE(s.store.single_text(f.target, &target));
     EXPECT_EQ(target, "abc");
@@ -90,8 +90,8 @@ TEST(Fold, InlineStyleAroundTextCollapsesToFormat) {
     bt.open(ContainerSpec::make_small_script(MarkSide::Left)).text("b").close(ContainerSpec::make_small_script(MarkSide::Left));
     auto be = entries(bt.fold());
     ASSERT_EQ(be.size(), 2u);
-    EXPECT_EQ(be[0]->node.format.style, (FormatStyle{kStyleBoutenLeft, 3}));
-    EXPECT_EQ(be[1]->node.format.style, (FormatStyle{kStyleSmallScript, 1}));
+    EXPECT_EQ(be[0]->node.format.style, FormatStyle::bouten(StyleKind::BoutenLeft, BoutenKind::ShiroMaru));
+    EXPECT_EQ(be[1]->node.format.style, FormatStyle::small_script(MarkSide::Left));
 }
 
 TEST(Fold, ContainersThatDoNotCollapse) {
@@ -122,7 +122,7 @@ TEST(Fold, ContainersThatDoNotCollapse) {
         .close(spec(ContainerKind::Bold));
     const ParseSnapshot& n = nested.fold();
     EXPECT_EQ(n.normalized, kOpen + kInline + kClose);
-    EXPECT_EQ(entries(n)[1]->node.format.style.kind, kStyleItalic);
+    EXPECT_EQ(entries(n)[1]->node.format.style.kind(), StyleKind::Italic);
 
     // Opens left unclosed stay in place, in order.
     FoldBuilder unclosed;
