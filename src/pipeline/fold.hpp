@@ -11,12 +11,13 @@
 
 namespace kogane {
 
-// Classifies the pair events of the snapshot's sanitized text: nodes and
-// their strings go into its store, diagnostics into its diagnostics.
+// Classifies the pair events of the snapshot's sanitized text: the events
+// come back with their payloads; the strings and content the payloads name
+// go into the snapshot's store, diagnostics into its diagnostics.
 ClassifiedStream classify(std::span<const PairEvent> events, ParseSnapshot& snapshot);
 
 // Folds the classified events into the snapshot, which must already hold
-// the sanitized text and the store the events' nodes refer to. Sorts its
+// the sanitized text and the store their payloads refer to. Sorts its
 // diagnostics once the fold's own are added. Fills the normalized text,
 // the registry and the container pairs.
 void fold(ClassifiedStream stream, ParseSnapshot& snapshot);

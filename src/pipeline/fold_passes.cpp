@@ -77,8 +77,10 @@ std::optional<size_t> line_events_start(const std::vector<ClassifiedEvent>& even
     while (k > 0) {
         const ClassifiedEvent& e = events[k - 1];
         if (e.tag == EventTag::LineFeed) break;
-        if (e.tag == EventTag::Node && (pool.node(e).tag == NodeTag::PageBreak || pool.node(e).tag == NodeTag::SectionBreak))
-            break;
+        if (e.tag == EventTag::Node) {
+            const NodeTag tag = pool.node(e).tag;
+            if (tag == NodeTag::PageBreak || tag == NodeTag::SectionBreak) break;
+        }
         --k;
     }
     if (k == end) return std::nullopt;
@@ -93,7 +95,9 @@ std::optional<size_t> line_events_start(const std::vector<ClassifiedEvent>& even
 void promote_headings(std::vector<ClassifiedEvent>& events, EventPool& pool, std::string_view text, NodeStore& store) {
     for (size_t h = 0; h < events.size(); ++h) {
         ClassifiedEvent& e = events[h];
-        if (e.tag != EventTag::Node || pool.node(e).tag != NodeTag::HeadingHint || pool.node(e).hint.is_inline) continue;
+        if (e.tag != EventTag::Node) continue;
+        const Node& n = pool.node(e);
+        if (n.tag != NodeTag::HeadingHint || n.hint.is_inline) continue;
         // The hint stands at the start of a line, right after a line feed.
         if (h == 0 || events[h - 1].tag != EventTag::LineFeed || events[h - 1].span.end != e.span.start) continue;
         const std::optional<size_t> first = line_events_start(events, pool, h - 1);
@@ -213,8 +217,8 @@ FormatStyle collapsed_style(const ContainerSpec& open) {
         case ContainerKind::Caption: return FormatStyle::of(StyleKind::Caption);
         case ContainerKind::SmallScript: return FormatStyle::small_script(open.script.side);
         default:
-            return FormatStyle::bouten(open.bouten.side == MarkSide::Left ? StyleKind::BoutenLeft : StyleKind::BoutenRight,
-                                       open.bouten.mark);
+            return FormatStyle::bouten(
+                open.bouten.side == MarkSide::Left ? StyleKind::BoutenLeft : StyleKind::BoutenRight, open.bouten.mark);
     }
 }
 

@@ -272,8 +272,8 @@ private:
             case StyleKind::SmallScript: c = ContainerSpec::make_small_script(f.style.side()); break;
             case StyleKind::BoutenRight:
             case StyleKind::BoutenLeft:
-                c = ContainerSpec::make_bouten(f.style.kind() == StyleKind::BoutenLeft ? MarkSide::Left : MarkSide::Right,
-                                               f.style.bouten_mark());
+                c = ContainerSpec::make_bouten(
+                    f.style.kind() == StyleKind::BoutenLeft ? MarkSide::Left : MarkSide::Right, f.style.bouten_mark());
                 break;
             default: return std::nullopt;
         }
@@ -335,9 +335,11 @@ private:
                 w_.write(steps > 0 ? "段階大きな文字" : "段階小さな文字");
                 break;
             }
-            case StyleKind::FontSize:
-                w_.write(keyword_text(line_size_keyword(style.size() <= LineSize::Small ? style.size() : LineSize::Small)));
+            case StyleKind::FontSize: {
+                const LineSize size = style.size() <= LineSize::Small ? style.size() : LineSize::Small;
+                w_.write(keyword_text(line_size_keyword(size)));
                 break;
+            }
             case StyleKind::CombineUpright: w_.write("縦中横"); break;
             case StyleKind::Fraction: w_.write("分数"); break;
             case StyleKind::Accent: w_.write(accent_name(style.accent())); break;

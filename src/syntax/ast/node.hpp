@@ -190,8 +190,12 @@ public:
     static constexpr FormatStyle bouten(StyleKind placement, BoutenKind mark) {
         return {placement, static_cast<uint8_t>(mark)};
     }
-    static constexpr FormatStyle small_script(MarkSide side) { return {StyleKind::SmallScript, static_cast<uint8_t>(side)}; }
-    static constexpr FormatStyle enclosure(Enclosure frame) { return {StyleKind::Enclosure, static_cast<uint8_t>(frame)}; }
+    static constexpr FormatStyle small_script(MarkSide side) {
+        return {StyleKind::SmallScript, static_cast<uint8_t>(side)};
+    }
+    static constexpr FormatStyle enclosure(Enclosure frame) {
+        return {StyleKind::Enclosure, static_cast<uint8_t>(frame)};
+    }
     // Positive: larger by that many steps; negative: smaller.
     static constexpr FormatStyle font_steps(int8_t steps) {
         return {StyleKind::FontSteps, static_cast<uint8_t>(steps)};

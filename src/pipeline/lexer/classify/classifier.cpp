@@ -320,7 +320,8 @@ private:
 struct Driver {
     Driver(std::span<const PairEvent> ev, std::string_view t, NodeStore& s, Diagnostics& diags, const QuoteIndex* q,
            const AnnotationDispatch& d, ClassifiedStream& sink)
-        : events(ev), text(t), store(s), quotes(q), dispatch(d), out(sink.events), pool(sink.pool), diagnostics(diags) {}
+        : events(ev), text(t), store(s), quotes(q), dispatch(d), out(sink.events), pool(sink.pool),
+          diagnostics(diags) {}
 
     std::span<const PairEvent> events;
     std::string_view text;

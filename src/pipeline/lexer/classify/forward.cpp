@@ -330,7 +330,8 @@ private:
             std::optional<std::string> r;
             if (e.tag == EventTag::Node) r = node_reading(in_.pool->node(e), in_.store);
             if (!r) break;
-            pieces.push_back(Piece{e.span.start, e.span.end, 0, std::move(*r), false, in_.pool->node(e).tag == NodeTag::Gaiji});
+            const bool gaiji = in_.pool->node(e).tag == NodeTag::Gaiji;
+            pieces.push_back(Piece{e.span.start, e.span.end, 0, std::move(*r), false, gaiji});
             cursor = e.span.start;
         }
         std::reverse(pieces.begin(), pieces.end());
