@@ -64,27 +64,45 @@ void decode(benchmark::State& state, const Book* book) {
 }
 
 void sanitize_stage(benchmark::State& state, const Book* book) {
-    for (auto _ : state) benchmark::DoNotOptimize(sanitize(book->utf8, Diagnostics{}));
-    set_bytes(state, *book);
-}
-
-// Each later stage is timed alone: its input is made outside the timing.
-void tokenize_stage(benchmark::State& state, const Book* book) {
     for (auto _ : state) {
-        state.PauseTiming();
-        SanitizedSource input = sanitize(book->utf8, Diagnostics{});
-        state.ResumeTiming();
-        benchmark::DoNotOptimize(tokenize(std::move(input)));
+        Diagnostics diagnostics;
+        benchmark::DoNotOptimize(sanitize(book->utf8, diagnostics));
     }
     set_bytes(state, *book);
 }
 
+// What the stages before classification leave: the parse context holding
+// the sanitized text and their diagnostics, and the pair events.
+struct Lexed {
+    ParseSnapshot context;
+    std::vector<PairEvent> events;
+};
+
+Lexed lex(const SharedText& source) {
+    Lexed out;
+    out.context.source = source;
+    out.context.sanitized = sanitize(source, out.context.diagnostics);
+    out.context.sanitized_is_source = out.context.sanitized == source;
+    PairedEvents paired = pair(tokenize(*out.context.sanitized), out.context.diagnostics);
+    out.context.pair_links = std::move(paired.links);
+    out.events = std::move(paired.events);
+    return out;
+}
+
+// Each later stage is timed alone: its input is made outside the timing.
+void tokenize_stage(benchmark::State& state, const Book* book) {
+    Diagnostics diagnostics;
+    const SharedText input = sanitize(book->utf8, diagnostics);
+    for (auto _ : state) benchmark::DoNotOptimize(tokenize(*input));
+    set_bytes(state, *book);
+}
+
 void pair_stage(benchmark::State& state, const Book* book) {
+    Diagnostics sanitized;
+    const std::vector<Token> input = tokenize(*sanitize(book->utf8, sanitized));
     for (auto _ : state) {
-        state.PauseTiming();
-        TokenStream input = tokenize(sanitize(book->utf8, Diagnostics{}));
-        state.ResumeTiming();
-        benchmark::DoNotOptimize(pair(std::move(input)));
+        Diagnostics diagnostics;
+        benchmark::DoNotOptimize(pair(input, diagnostics));
     }
     set_bytes(state, *book);
 }
@@ -92,9 +110,11 @@ void pair_stage(benchmark::State& state, const Book* book) {
 void fold_stage(benchmark::State& state, const Book* book) {
     for (auto _ : state) {
         state.PauseTiming();
-        PairedStream input = pair(tokenize(sanitize(book->utf8, Diagnostics{})));
+        Lexed input = lex(book->utf8);
         state.ResumeTiming();
-        benchmark::DoNotOptimize(classify_and_fold(std::move(input)));
+        ClassifiedStream classified = classify(input.events, input.context);
+        fold(std::move(classified), input.context);
+        benchmark::DoNotOptimize(input.context.normalized.data());
     }
     set_bytes(state, *book);
 }

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "pipeline/lexer/pair.hpp"
+#include "pipeline/lexer/sanitize.hpp"
 #include "scan/trigger_scanner.hpp"
 
 namespace {
@@ -82,8 +83,11 @@ const SharedText& shared_text() {
     return t;
 }
 
-const SanitizedSource& sanitized() {
-    static const SanitizedSource s = sanitize(shared_text(), Diagnostics{});
+const SharedText& sanitized() {
+    static const SharedText s = [] {
+        Diagnostics diagnostics;
+        return sanitize(shared_text(), diagnostics);
+    }();
     return s;
 }
 
@@ -104,8 +108,9 @@ void BM_Memcpy(benchmark::State& state) {
 
 void BM_Sanitize(benchmark::State& state) {
     for (auto _ : state) {
-        SanitizedSource s = sanitize(shared_text(), Diagnostics{});
-        benchmark::DoNotOptimize(s.text->data());
+        Diagnostics diagnostics;
+        SharedText s = sanitize(shared_text(), diagnostics);
+        benchmark::DoNotOptimize(s->data());
     }
     finish(state, text().size());
 }
@@ -114,15 +119,16 @@ void BM_Sanitize(benchmark::State& state) {
 // the probe alone.
 void BM_SanitizeClean(benchmark::State& state) {
     static const SharedText clean = [] {
-        std::string t = *sanitized().text;
+        std::string t = *sanitized();
         for (size_t at = t.find("〔"); at != std::string::npos; at = t.find("〔", at)) t.replace(at, 3, "（");
         return std::make_shared<const std::string>(std::move(t));
     }();
+    Diagnostics diagnostics;
     for (auto _ : state) {
-        SanitizedSource s = sanitize(clean, Diagnostics{});
-        benchmark::DoNotOptimize(s.text->data());
+        SharedText s = sanitize(clean, diagnostics);
+        benchmark::DoNotOptimize(s->data());
     }
-    state.SetLabel(sanitize(clean, Diagnostics{}).sanitized_is_source ? "shared" : "copied");
+    state.SetLabel(sanitize(clean, diagnostics) == clean ? "shared" : "copied");
     finish(state, clean->size());
 }
 
@@ -132,7 +138,7 @@ void BM_Scan(benchmark::State& state) {
         state.SkipWithError("path not available on this processor");
         return;
     }
-    const std::string& t = *sanitized().text;
+    const std::string& t = *sanitized();
     std::vector<uint32_t> hits;
     for (auto _ : state) {
         hits.clear();
@@ -160,9 +166,9 @@ void BM_Probe(benchmark::State& state) {
 }
 
 void BM_Tokenize(benchmark::State& state) {
-    const std::string& t = *sanitized().text;
+    const std::string& t = *sanitized();
     for (auto _ : state) {
-        std::vector<Token> tokens = tokenize_text(t);
+        std::vector<Token> tokens = tokenize(t);
         benchmark::DoNotOptimize(tokens.data());
     }
     state.SetLabel(scan::scan_path_name(scan::TriggerScanner::get().path()));
@@ -170,23 +176,21 @@ void BM_Tokenize(benchmark::State& state) {
 }
 
 void BM_Pair(benchmark::State& state) {
-    const TokenStream tokens = tokenize(sanitized());
+    const std::vector<Token> tokens = tokenize(*sanitized());
     for (auto _ : state) {
-        // The stage consumes its input; the copy is not timed.
-        state.PauseTiming();
-        TokenStream input = tokens;
-        state.ResumeTiming();
-        PairedStream p = pair(std::move(input));
+        Diagnostics diagnostics;
+        PairedEvents p = pair(tokens, diagnostics);
         benchmark::DoNotOptimize(p.events.data());
         benchmark::DoNotOptimize(p.links.data());
     }
-    state.counters["tokens"] = static_cast<double>(tokens.tokens.size());
-    finish(state, tokens.text->size());
+    state.counters["tokens"] = static_cast<double>(tokens.size());
+    finish(state, sanitized()->size());
 }
 
 void BM_LexerFrontEnd(benchmark::State& state) {
     for (auto _ : state) {
-        PairedStream p = pair(tokenize(sanitize(shared_text(), Diagnostics{})));
+        Diagnostics diagnostics;
+        PairedEvents p = pair(tokenize(*sanitize(shared_text(), diagnostics)), diagnostics);
         benchmark::DoNotOptimize(p.events.data());
     }
     finish(state, text().size());

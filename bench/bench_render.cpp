@@ -101,8 +101,22 @@ const std::string& book() {
     return t;
 }
 
-PairedStream lex(const std::string& text) {
-    return pair(tokenize(sanitize(std::make_shared<const std::string>(text), Diagnostics{})));
+// What the stages before classification leave: the parse context holding
+// the sanitized text and their diagnostics, and the pair events.
+struct Lexed {
+    ParseSnapshot context;
+    std::vector<PairEvent> events;
+};
+
+Lexed lex(const std::string& text) {
+    Lexed out;
+    out.context.source = std::make_shared<const std::string>(text);
+    out.context.sanitized = sanitize(out.context.source, out.context.diagnostics);
+    out.context.sanitized_is_source = out.context.sanitized == out.context.source;
+    PairedEvents paired = pair(tokenize(*out.context.sanitized), out.context.diagnostics);
+    out.context.pair_links = std::move(paired.links);
+    out.events = std::move(paired.events);
+    return out;
 }
 
 void BM_ParseAndRender(benchmark::State& state) {
@@ -118,12 +132,14 @@ BENCHMARK(BM_ParseAndRender)->Unit(benchmark::kMillisecond);
 // The fold alone: quote index, classification pull and the passes.
 void BM_Fold(benchmark::State& state) {
     const std::string& t = book();
-    const PairedStream paired = lex(t);
+    const Lexed lexed = lex(t);
     for (auto _ : state) {
         state.PauseTiming();
-        PairedStream copy = paired;
+        ParseSnapshot context = lexed.context;
         state.ResumeTiming();
-        benchmark::DoNotOptimize(classify_and_fold(std::move(copy)));
+        ClassifiedStream classified = classify(lexed.events, context);
+        fold(std::move(classified), context);
+        benchmark::DoNotOptimize(context.normalized.data());
     }
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(t.size()));
 }
@@ -186,10 +202,11 @@ BENCHMARK(BM_ForwardReferencesParse)->Arg(10000)->Arg(20000)->Unit(benchmark::kM
 
 // n container opens without a close, each followed by a line of text, fed
 // to the fold as events (independent of how far classification has come).
-ParseSnapshot unclosed_containers(size_t n, ContainerKind kind, std::vector<ClassifiedEvent>& events) {
+ParseSnapshot unclosed_containers(size_t n, ContainerKind kind, ClassifiedStream& stream) {
     ParseSnapshot snap;
     std::string text;
     text.reserve(n * 40);
+    std::vector<ClassifiedEvent>& events = stream.events;
     events.clear();
     events.reserve(n * 3);
     ContainerSpec spec = ContainerSpec::of(kind);
@@ -199,7 +216,7 @@ ParseSnapshot unclosed_containers(size_t n, ContainerKind kind, std::vector<Clas
     for (size_t i = 0; i < n; ++i) {
         const uint32_t at = static_cast<uint32_t>(text.size());
         text.append(open).append("\n").append(line).append("\n");
-        events.push_back(ClassifiedEvent::open(spec, Span{at, at + o}));
+        events.push_back(stream.pool.open(spec, Span{at, at + o}));
         events.push_back(ClassifiedEvent::line_feed(at + o));
         events.push_back(ClassifiedEvent::text_run(Span{at + o + 1, at + o + 1 + l}));
         events.push_back(ClassifiedEvent::line_feed(at + o + 1 + l));
@@ -210,12 +227,12 @@ ParseSnapshot unclosed_containers(size_t n, ContainerKind kind, std::vector<Clas
 
 void BM_UnclosedContainers(benchmark::State& state) {
     const size_t n = static_cast<size_t>(state.range(0));
-    std::vector<ClassifiedEvent> events;
-    const ParseSnapshot base = unclosed_containers(n, ContainerKind::Indent, events);
+    ClassifiedStream stream;
+    const ParseSnapshot base = unclosed_containers(n, ContainerKind::Indent, stream);
     for (auto _ : state) {
         ParseSnapshot snap;
         snap.sanitized = base.sanitized;
-        fold(ClassifiedStream{events, {}, {}}, snap);
+        fold(stream, snap);
         benchmark::DoNotOptimize(render_html(snap));
     }
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(base.sanitized->size()));
@@ -226,20 +243,20 @@ BENCHMARK(BM_UnclosedContainers)->Arg(100000)->Arg(200000)->Unit(benchmark::kMil
 void BM_UnclosedInlineContainersOneLine(benchmark::State& state) {
     const size_t n = static_cast<size_t>(state.range(0));
     std::string text;
-    std::vector<ClassifiedEvent> events;
+    ClassifiedStream stream;
     const std::string_view open = "［＃太字］", ch = "字";
     const uint32_t o = static_cast<uint32_t>(open.size()), c = static_cast<uint32_t>(ch.size());
     for (size_t i = 0; i < n; ++i) {
         const uint32_t at = static_cast<uint32_t>(text.size());
         text.append(open).append(ch);
-        events.push_back(ClassifiedEvent::open(ContainerSpec::of(ContainerKind::Bold), Span{at, at + o}));
-        events.push_back(ClassifiedEvent::text_run(Span{at + o, at + o + c}));
+        stream.events.push_back(stream.pool.open(ContainerSpec::of(ContainerKind::Bold), Span{at, at + o}));
+        stream.events.push_back(ClassifiedEvent::text_run(Span{at + o, at + o + c}));
     }
     auto shared = std::make_shared<const std::string>(std::move(text));
     for (auto _ : state) {
         ParseSnapshot snap;
         snap.sanitized = shared;
-        fold(ClassifiedStream{events, {}, {}}, snap);
+        fold(stream, snap);
         benchmark::DoNotOptimize(render_html(snap));
     }
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(shared->size()));

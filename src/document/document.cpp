@@ -11,23 +11,25 @@ namespace kogane {
 namespace {
 
 // The stages of a parse after decoding (parse_bytes), in order; every stage
-// sees UTF-8.
+// sees UTF-8. The snapshot is the parse's context: it owns the texts and
+// the diagnostics, and each stage hands back only what it makes.
 ParseSnapshot run_pipeline(SharedText source) {
-    SanitizedSource sanitized = sanitize(std::move(source), Diagnostics{});
-    TokenStream tokens = tokenize(std::move(sanitized));
-    PairedStream paired = pair(std::move(tokens));
-    ParseSnapshot snapshot = begin_snapshot(paired);
-    ClassifiedStream classified = classify(paired.events, snapshot);
+    ParseSnapshot context;
+    context.source = std::move(source);
+    context.sanitized = sanitize(context.source, context.diagnostics);
+    context.sanitized_is_source = context.sanitized == context.source;
+    PairedEvents paired = pair(tokenize(*context.sanitized), context.diagnostics);
+    context.pair_links = std::move(paired.links);
+    ClassifiedStream classified = classify(paired.events, context);
     std::vector<PairEvent>().swap(paired.events);  // the fold's peak memory need not hold them too
-    fold(std::move(classified), snapshot);
-    return snapshot;
+    fold(std::move(classified), context);
+    return context;
 }
 
 }  // namespace
 
 DocPtr parse_document(SharedText source) {
-    ParseSnapshot snap = run_pipeline(source);
-    return std::make_shared<const KoganeDoc>(std::move(snap), std::move(source));
+    return std::make_shared<const KoganeDoc>(run_pipeline(std::move(source)));
 }
 
 std::variant<DocPtr, DecodeFailure> parse_bytes(std::string_view bytes) {
@@ -48,7 +50,7 @@ void parse_fragment(std::string_view text, ParseSnapshot& output) {
 
 const CoordinateMap& KoganeDoc::coordinate_map() const {
     return map_.get([&] {
-        return build_coordinate_map(*source_, *snapshot_.sanitized, snapshot_.sanitized_is_source);
+        return build_coordinate_map(*snapshot_.source, *snapshot_.sanitized, snapshot_.sanitized_is_source);
     });
 }
 
@@ -73,7 +75,7 @@ const Diagnostics& KoganeDoc::diagnostics_in_source() const {
 }
 
 const std::vector<GaijiRecord>& KoganeDoc::gaiji_list() const {
-    return gaiji_.get([&] { return scan_source_gaiji(*source_); });
+    return gaiji_.get([&] { return scan_source_gaiji(*snapshot_.source); });
 }
 
 const std::vector<SourcePair>& KoganeDoc::pair_list() const {

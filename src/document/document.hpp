@@ -1,6 +1,6 @@
 #pragma once
-// The parsed document: the caller's source beside the immutable parse
-// snapshot, plus views in source coordinates built once on first use.
+// The parsed document: the immutable parse snapshot (which holds the
+// caller's source), plus views in source coordinates built once on first use.
 
 #include <cstdint>
 #include <memory>
@@ -39,12 +39,12 @@ struct SourceContainerPair {
 
 class KoganeDoc {
 public:
-    KoganeDoc(ParseSnapshot snapshot, SharedText source)
-        : snapshot_(std::move(snapshot)), source_(std::move(source)) {}
+    // The snapshot of a finished parse; it holds the source.
+    explicit KoganeDoc(ParseSnapshot snapshot) : snapshot_(std::move(snapshot)) {}
 
     const ParseSnapshot& snapshot() const { return snapshot_; }
-    std::string_view source() const { return *source_; }
-    const SharedText& shared_source() const { return source_; }
+    std::string_view source() const { return *snapshot_.source; }
+    const SharedText& shared_source() const { return snapshot_.source; }
 
     const Diagnostics& diagnostics_in_source() const;
     const std::vector<GaijiRecord>& gaiji_list() const;
@@ -61,7 +61,6 @@ public:
 
 private:
     ParseSnapshot snapshot_;
-    SharedText source_;
     Lazy<Diagnostics> diagnostics_;
     Lazy<std::vector<GaijiRecord>> gaiji_;
     Lazy<std::vector<SourcePair>> pairs_;

@@ -36,7 +36,9 @@ const char* single_line_name(const LeafAlignNode& leaf) {
 
 class Folder {
 public:
-    Folder(std::string_view text, const std::vector<ClassifiedEvent>& events) : text_(text) {
+    Folder(std::string_view text, const std::vector<ClassifiedEvent>& events, const EventPool& pool,
+           Diagnostics& diagnostics)
+        : diagnostics_(diagnostics), text_(text), pool_(pool) {
         out_.reserve(text.size());
         // One registry entry per construct, one pair per container opened:
         // counted, not guessed from the pair events, which a text of
@@ -56,7 +58,7 @@ public:
             const ClassifiedEvent& e = events[i];
             const bool after_block = after_block_leaf_;
             after_block_leaf_ = false;
-            if (after_block && e.tag == EventTag::Node && e.node.tag == NodeTag::LeafAlign && ends_line(events, i)) {
+            if (after_block && e.tag == EventTag::Node && node(e).tag == NodeTag::LeafAlign && ends_line(events, i)) {
                 // A single-line layout after a heading or illustration,
                 // last on their line, is carried by that block too.
                 out_.resize(out_.size() - 2);
@@ -79,14 +81,14 @@ public:
                     line_leaves_.clear();
                     break;
                 case EventTag::Node:
-                    if (is_block_leaf(e.node.tag)) {
+                    if (is_block_leaf(node(e).tag)) {
                         write_carried();
-                        const bool carries = e.node.tag == NodeTag::Heading || e.node.tag == NodeTag::Illustration;
+                        const bool carries = node(e).tag == NodeTag::Heading || node(e).tag == NodeTag::Illustration;
                         if (carries && !line_leaves_.empty()) carry_line_leaves();
                         line_leaves_.clear();
                         block_leaf(e);
                         after_block_leaf_ = carries;
-                    } else if (e.node.tag == NodeTag::LeafAlign && carried_.empty() &&
+                    } else if (node(e).tag == NodeTag::LeafAlign && carried_.empty() &&
                                (!line_leaves_.empty() || out_.empty() || out_.back() == '\n')) {
                         // Possibly the layout of a block opening next on this line.
                         line_leaves_.push_back(LineLeaf{e, static_cast<uint32_t>(out_.size())});
@@ -98,9 +100,9 @@ public:
                     }
                     break;
                 case EventTag::ContainerOpen:
-                    if (!e.spec.is_inline() && !line_leaves_.empty())
+                    if (!spec(e).is_inline() && !line_leaves_.empty())
                         carry_line_leaves();
-                    else if (e.spec.is_inline())
+                    else if (spec(e).is_inline())
                         write_carried();
                     line_leaves_.clear();
                     container_open(e);
@@ -118,9 +120,12 @@ public:
     std::string out_;
     std::vector<RegistryEntry> registry_;
     std::vector<ContainerPair> pairs_;
-    Diagnostics diagnostics_;
+    Diagnostics& diagnostics_;
 
 private:
+    const Node& node(const ClassifiedEvent& e) const { return pool_.node(e); }
+    const ContainerSpec& spec(const ClassifiedEvent& e) const { return pool_.spec(e); }
+
     struct OpenContainer {
         uint32_t position;
         ContainerSpec spec;
@@ -155,7 +160,7 @@ private:
                 return true;
             }
             if (e.tag == EventTag::TextRun && e.span.end == e.span.start) continue;
-            if (e.tag != EventTag::Node || e.node.tag != NodeTag::LeafAlign) return false;
+            if (e.tag != EventTag::Node || node(e).tag != NodeTag::LeafAlign) return false;
         }
         layouts_end_line_until_ = events.size();
         return true;
@@ -192,20 +197,20 @@ private:
         RegistryEntry entry;
         entry.kind = kind;
         if (kind == SentinelKind::BlockOpen || kind == SentinelKind::BlockClose)
-            entry.spec = e.spec;
+            entry.spec = spec(e);
         else
-            entry.node = e.node;
+            entry.node = node(e);
         entry.span = e.span;
         entry.position = at;
         registry_.push_back(entry);
     }
 
     void inline_node(const ClassifiedEvent& e) {
-        if (e.node.tag == NodeTag::LeafAlign) {
-            if (const char* name = single_line_name(e.node.leaf)) single_line_ = name;
-        } else if (e.node.tag == NodeTag::Directive) {
-            if (e.node.directive.kind == RemarkKind::WarichuOpen) ++warichu_depth_;
-            if (e.node.directive.kind == RemarkKind::WarichuClose && warichu_depth_ > 0) --warichu_depth_;
+        if (node(e).tag == NodeTag::LeafAlign) {
+            if (const char* name = single_line_name(node(e).leaf)) single_line_ = name;
+        } else if (node(e).tag == NodeTag::Directive) {
+            if (node(e).directive.kind == RemarkKind::WarichuOpen) ++warichu_depth_;
+            if (node(e).directive.kind == RemarkKind::WarichuClose && warichu_depth_ > 0) --warichu_depth_;
         }
         record(SentinelKind::Inline, e, sentinel(SentinelKind::Inline, false));
     }
@@ -213,7 +218,7 @@ private:
     // Single-line layouts carried into a heading or illustration follow its
     // sentinel directly, inside its blank-line frame.
     void block_leaf(const ClassifiedEvent& e) {
-        if (e.node.tag == NodeTag::PageBreak || e.node.tag == NodeTag::SectionBreak) {
+        if (node(e).tag == NodeTag::PageBreak || node(e).tag == NodeTag::SectionBreak) {
             if (single_line_ != nullptr)
                 diagnostics_.push_back(Diagnostic::break_in_single_line_container(e.span, single_line_));
             else if (warichu_depth_ > 0)
@@ -229,31 +234,32 @@ private:
     }
 
     void container_open(const ClassifiedEvent& e) {
-        const uint32_t at = sentinel(SentinelKind::BlockOpen, !e.spec.is_inline());
+        const uint32_t at = sentinel(SentinelKind::BlockOpen, !spec(e).is_inline());
         record(SentinelKind::BlockOpen, e, at);
-        stack_.push_back(OpenContainer{at, e.spec});
+        stack_.push_back(OpenContainer{at, spec(e)});
     }
 
     void container_close(const ClassifiedEvent& e) {
-        const uint32_t at = sentinel(SentinelKind::BlockClose, !e.spec.is_inline());
+        const uint32_t at = sentinel(SentinelKind::BlockClose, !spec(e).is_inline());
         record(SentinelKind::BlockClose, e, at);
         if (stack_.empty()) return;
         const OpenContainer open = stack_.back();
         stack_.pop_back();
         const ContainerKey expected = open.spec.key();
-        const ContainerKey received = e.spec.key();
+        const ContainerKey received = spec(e).key();
         if (expected != received) {
             diagnostics_.push_back(
                 Diagnostic::mismatched_container_close(e.span, display_name(expected), display_name(received)));
         } else if (expected == ContainerKey::BoutenRange &&
-                   is_line_family(open.spec.bouten.mark) != is_line_family(e.spec.bouten.mark)) {
+                   is_line_family(open.spec.bouten.mark) != is_line_family(spec(e).bouten.mark)) {
             diagnostics_.push_back(Diagnostic::mismatched_bouten_container(e.span, family_word(open.spec.bouten.mark),
-                                                                            family_word(e.spec.bouten.mark)));
+                                                                            family_word(spec(e).bouten.mark)));
         }
         pairs_.push_back(ContainerPair{open.position, at, open.spec});
     }
 
     std::string_view text_;
+    const EventPool& pool_;
     std::vector<OpenContainer> stack_;
     std::vector<LineLeaf> line_leaves_;
     std::vector<ClassifiedEvent> carried_;
@@ -269,50 +275,27 @@ void fold(ClassifiedStream stream, ParseSnapshot& snapshot) {
     const std::string_view text = snapshot.sanitized ? std::string_view(*snapshot.sanitized) : std::string_view();
     std::vector<ClassifiedEvent>& events = stream.events;
 
-    Diagnostics fold_diagnostics;
-    check_kaeriten(stream.kaeriten, text, fold_diagnostics);
+    Diagnostics& diagnostics = snapshot.diagnostics;
+    check_kaeriten(stream.kaeriten, text, diagnostics);
     place_decorations(events);
-    promote_headings(events, text, snapshot.store);
+    promote_headings(events, stream.pool, text, snapshot.store);
     normalise_overlaps(events);
-    collapse_inline_containers(events, text, snapshot.store);
-    settle_layout(events, text, fold_diagnostics);
+    collapse_inline_containers(events, stream.pool, text, snapshot.store);
+    settle_layout(events, stream.pool, text, diagnostics);
 
-    Folder folder(text, events);
+    Folder folder(text, events, stream.pool, diagnostics);
     folder.run(events);
-
-    Diagnostics& all = snapshot.diagnostics;
-    all.reserve(all.size() + stream.diagnostics.size() + fold_diagnostics.size() + folder.diagnostics_.size());
-    for (Diagnostic& d : stream.diagnostics) all.push_back(std::move(d));
-    for (Diagnostic& d : fold_diagnostics) all.push_back(std::move(d));
-    for (Diagnostic& d : folder.diagnostics_) all.push_back(std::move(d));
-    sort_diagnostics(all);
+    sort_diagnostics(diagnostics);
 
     snapshot.normalized = std::move(folder.out_);
     snapshot.registry = SentinelRegistry::build(std::move(folder.registry_));
     snapshot.container_pairs = std::move(folder.pairs_);
 }
 
-ParseSnapshot begin_snapshot(PairedStream& paired) {
-    ParseSnapshot snapshot;
-    snapshot.diagnostics = std::move(paired.diagnostics);
-    snapshot.sanitized = paired.text ? std::move(paired.text) : std::make_shared<const std::string>();
-    snapshot.pair_links = std::move(paired.links);
-    snapshot.sanitized_is_source = paired.sanitized_is_source;
-    return snapshot;
-}
-
 ClassifiedStream classify(std::span<const PairEvent> events, ParseSnapshot& snapshot) {
     const std::string_view text = *snapshot.sanitized;
     const QuoteIndex quotes(text);
-    return classify(events, text, snapshot.store, &quotes);
-}
-
-ParseSnapshot classify_and_fold(PairedStream paired) {
-    ParseSnapshot snapshot = begin_snapshot(paired);
-    ClassifiedStream classified = classify(paired.events, snapshot);
-    std::vector<PairEvent>().swap(paired.events);
-    fold(std::move(classified), snapshot);
-    return snapshot;
+    return classify(events, text, snapshot.store, snapshot.diagnostics, &quotes);
 }
 
 }  // namespace kogane

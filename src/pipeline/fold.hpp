@@ -11,21 +11,15 @@
 
 namespace kogane {
 
-// The parse context: a snapshot that takes over what the lexer produced and
-// the parse keeps (the sanitized text, the diagnostics so far, the pair
-// links); later stages add to it.
-ParseSnapshot begin_snapshot(PairedStream& paired);
-
-// Classifies the pair events of the snapshot's text into its store.
+// Classifies the pair events of the snapshot's sanitized text: the events
+// come back with their payloads; the strings and content the payloads name
+// go into the snapshot's store, diagnostics into its diagnostics.
 ClassifiedStream classify(std::span<const PairEvent> events, ParseSnapshot& snapshot);
 
 // Folds the classified events into the snapshot, which must already hold
-// the sanitized text and the store the events' nodes refer to. Its
-// diagnostics are extended and sorted here. Fills the normalized text, the
-// registry and the container pairs.
+// the sanitized text and the store their payloads refer to. Sorts its
+// diagnostics once the fold's own are added. Fills the normalized text,
+// the registry and the container pairs.
 void fold(ClassifiedStream stream, ParseSnapshot& snapshot);
-
-// Classify and fold, for callers that start from the lexer's output.
-ParseSnapshot classify_and_fold(PairedStream paired);
 
 }  // namespace kogane

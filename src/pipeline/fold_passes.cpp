@@ -72,12 +72,15 @@ namespace {
 // heading can be read off it: index of its first event, or nothing. The
 // line begins after the previous line feed, after a page or section break
 // standing on it, or at the start of the text.
-std::optional<size_t> line_events_start(const std::vector<ClassifiedEvent>& events, size_t end) {
+std::optional<size_t> line_events_start(const std::vector<ClassifiedEvent>& events, const EventPool& pool, size_t end) {
     size_t k = end;
     while (k > 0) {
         const ClassifiedEvent& e = events[k - 1];
         if (e.tag == EventTag::LineFeed) break;
-        if (e.tag == EventTag::Node && (e.node.tag == NodeTag::PageBreak || e.node.tag == NodeTag::SectionBreak)) break;
+        if (e.tag == EventTag::Node) {
+            const NodeTag tag = pool.node(e).tag;
+            if (tag == NodeTag::PageBreak || tag == NodeTag::SectionBreak) break;
+        }
         --k;
     }
     if (k == end) return std::nullopt;
@@ -89,19 +92,22 @@ std::optional<size_t> line_events_start(const std::vector<ClassifiedEvent>& even
 
 }  // namespace
 
-void promote_headings(std::vector<ClassifiedEvent>& events, std::string_view text, NodeStore& store) {
+void promote_headings(std::vector<ClassifiedEvent>& events, EventPool& pool, std::string_view text, NodeStore& store) {
     for (size_t h = 0; h < events.size(); ++h) {
         ClassifiedEvent& e = events[h];
-        if (e.tag != EventTag::Node || e.node.tag != NodeTag::HeadingHint || e.node.hint.is_inline) continue;
+        if (e.tag != EventTag::Node) continue;
+        const Node& n = pool.node(e);
+        if (n.tag != NodeTag::HeadingHint || n.hint.is_inline) continue;
         // The hint stands at the start of a line, right after a line feed.
         if (h == 0 || events[h - 1].tag != EventTag::LineFeed || events[h - 1].span.end != e.span.start) continue;
-        const std::optional<size_t> first = line_events_start(events, h - 1);
+        const std::optional<size_t> first = line_events_start(events, pool, h - 1);
         if (!first) continue;
         // The line above must read as the target does, markup aside.
         bool markup = false;
         const std::optional<std::string> line_reading =
-            events_reading(std::span<const ClassifiedEvent>(events.data() + *first, h - 1 - *first), text, store, &markup);
-        const HeadingHintNode hint = e.node.hint;
+            events_reading(std::span<const ClassifiedEvent>(events.data() + *first, h - 1 - *first), pool, text, store,
+                           &markup);
+        const HeadingHintNode hint = pool.node(e).hint;
         if (!line_reading || line_reading->empty() || *line_reading != target_reading(store.resolve(hint.target)))
             continue;
 
@@ -113,7 +119,7 @@ void promote_headings(std::vector<ClassifiedEvent>& events, std::string_view tex
         heading.level = hint.level;
         heading.style = hint.style;
         heading.markup = markup;
-        e.node = Node::make_heading(heading);
+        pool.node(e) = Node::make_heading(heading);
         e.span.start = line_start;
     }
 }
@@ -205,14 +211,14 @@ bool close_matches(const ContainerSpec& open, const ContainerSpec& close) {
 
 FormatStyle collapsed_style(const ContainerSpec& open) {
     switch (open.kind()) {
-        case ContainerKind::Bold: return {kStyleBold, 0};
-        case ContainerKind::Gothic: return {kStyleGothic, 0};
-        case ContainerKind::Italic: return {kStyleItalic, 0};
-        case ContainerKind::Caption: return {kStyleCaption, 0};
-        case ContainerKind::SmallScript: return {kStyleSmallScript, uint8_t(open.script.side == MarkSide::Left ? 1 : 0)};
+        case ContainerKind::Bold: return FormatStyle::of(StyleKind::Bold);
+        case ContainerKind::Gothic: return FormatStyle::of(StyleKind::Gothic);
+        case ContainerKind::Italic: return FormatStyle::of(StyleKind::Italic);
+        case ContainerKind::Caption: return FormatStyle::of(StyleKind::Caption);
+        case ContainerKind::SmallScript: return FormatStyle::small_script(open.script.side);
         default:
-            return {uint8_t(open.bouten.side == MarkSide::Left ? kStyleBoutenLeft : kStyleBoutenRight),
-                    static_cast<uint8_t>(open.bouten.mark)};
+            return FormatStyle::bouten(
+                open.bouten.side == MarkSide::Left ? StyleKind::BoutenLeft : StyleKind::BoutenRight, open.bouten.mark);
     }
 }
 
@@ -225,7 +231,8 @@ void append_run(std::string& out, std::string_view text, Span s) {
 
 }  // namespace
 
-void collapse_inline_containers(std::vector<ClassifiedEvent>& events, std::string_view text, NodeStore& store) {
+void collapse_inline_containers(std::vector<ClassifiedEvent>& events, EventPool& pool, std::string_view text,
+                                NodeStore& store) {
     // Frames name the index of their open event in the compacted output,
     // so an enclosing frame never copies the events of an inner one.
     struct Frame {
@@ -242,7 +249,9 @@ void collapse_inline_containers(std::vector<ClassifiedEvent>& events, std::strin
             frames.pop_back();
             const ClassifiedEvent& open = events[f.open];
             const size_t inner = w - f.open - 1;
-            bool collapse = f.only_text && inner > 0 && collapsible_open(open.spec) && close_matches(open.spec, e.spec);
+            const ContainerSpec& open_spec = pool.spec(open);
+            bool collapse =
+                f.only_text && inner > 0 && collapsible_open(open_spec) && close_matches(open_spec, pool.spec(e));
             if (collapse) {
                 joined.clear();
                 for (size_t i = f.open + 1; i < w; ++i) append_run(joined, text, events[i].span);
@@ -253,11 +262,11 @@ void collapse_inline_containers(std::vector<ClassifiedEvent>& events, std::strin
                 fmt.mode = FormatMode::CollapsedContainer;  // written back as the container it was
                 fmt.spec = kNoId;
                 fmt.target = store.content_from_segment(store.text_segment(joined));
-                fmt.style = collapsed_style(open.spec);
+                fmt.style = collapsed_style(open_spec);
                 fmt.suppressed = FormatPlacement::InPlace;
                 const Span span{open.span.start, e.span.end};
                 w = f.open;
-                events[w++] = ClassifiedEvent::of_node(Node::make_format(fmt), span);
+                events[w++] = pool.of_node(Node::make_format(fmt), span);
             } else {
                 events[w++] = e;
             }
@@ -287,14 +296,12 @@ bool is_run_in_candidate(const ContainerSpec& s) {
     return s.kind() == ContainerKind::Heading && !s.heading.block && s.heading.style != HeadingStyle::Standalone;
 }
 
-void mark_inline(ClassifiedEvent& e) { e.spec.make_inline(); }
-
 // Something that stays on the heading's line after its close.
-bool continues_line(const ClassifiedEvent& e) {
+bool continues_line(const ClassifiedEvent& e, const EventPool& pool) {
     switch (e.tag) {
         case EventTag::TextRun: return e.span.end > e.span.start;
-        case EventTag::Node: return !is_block_leaf(e.node.tag);
-        case EventTag::ContainerOpen: return e.spec.is_inline();
+        case EventTag::Node: return !is_block_leaf(pool.node(e).tag);
+        case EventTag::ContainerOpen: return pool.spec(e).is_inline();
         default: return false;
     }
 }
@@ -306,7 +313,7 @@ bool continues_line(const ClassifiedEvent& e) {
 // candidate pair inside that stays a block. Text before a run-in heading
 // counts only when no container stands between them, as one that stays a
 // block would set the heading on a line of its own.
-void inline_within_lines(std::vector<ClassifiedEvent>& events) {
+void inline_within_lines(std::vector<ClassifiedEvent>& events, EventPool& pool) {
     struct Open {
         size_t index;
         uint32_t breaks;           // line breaks seen before the open
@@ -320,48 +327,52 @@ void inline_within_lines(std::vector<ClassifiedEvent>& events) {
         line_has_text = false;
     };
     for (size_t i = 0; i < events.size(); ++i) {
-        ClassifiedEvent& e = events[i];
+        const ClassifiedEvent& e = events[i];
         switch (e.tag) {
             case EventTag::LineFeed: line_break(); break;
             case EventTag::TextRun:
+                line_has_text = line_has_text || continues_line(e, pool);
+                break;
             case EventTag::Node:
-                if (e.tag == EventTag::Node && is_block_leaf(e.node.tag)) {
+                if (is_block_leaf(pool.node(e).tag)) {
                     line_break();
-                } else if (e.tag == EventTag::TextRun || e.node.tag != NodeTag::LeafAlign) {
+                } else if (pool.node(e).tag != NodeTag::LeafAlign) {
                     // A single-line layout before a heading is its own (the
                     // fold moves it inside), so it is no text before it.
-                    line_has_text = line_has_text || continues_line(e);
+                    line_has_text = line_has_text || continues_line(e, pool);
                 }
                 break;
             case EventTag::ContainerOpen: {
-                const bool candidate = inline_on_one_line(e.spec) || is_run_in_candidate(e.spec);
+                const ContainerSpec& spec = pool.spec(e);
+                const bool candidate = inline_on_one_line(spec) || is_run_in_candidate(spec);
                 stack.push_back(Open{i, breaks, line_has_text});
-                if (!e.spec.is_inline()) {
+                if (!spec.is_inline()) {
                     if (!candidate) ++breaks;
                     line_has_text = false;
                 }
                 break;
             }
             case EventTag::ContainerClose: {
+                ContainerSpec& close = pool.spec(e);
                 if (stack.empty()) {
-                    if (!e.spec.is_inline()) line_break();
+                    if (!close.is_inline()) line_break();
                     break;
                 }
                 const Open open = stack.back();
                 stack.pop_back();
-                ClassifiedEvent& o = events[open.index];
+                ContainerSpec& o = pool.spec(events[open.index]);
                 const bool same_line = open.breaks == breaks;
-                if (inline_on_one_line(o.spec) && same_line && o.spec.kind() == e.spec.kind()) {
-                    mark_inline(o);
-                    mark_inline(e);
-                } else if (is_run_in_candidate(o.spec) && same_line && e.spec.kind() == ContainerKind::Heading &&
-                           !e.spec.heading.block && e.spec.heading.level == o.spec.heading.level &&
-                           e.spec.heading.style == o.spec.heading.style &&
-                           (open.text_before || (i + 1 < events.size() && continues_line(events[i + 1])))) {
-                    mark_inline(o);
-                    mark_inline(e);
+                if (inline_on_one_line(o) && same_line && o.kind() == close.kind()) {
+                    o.make_inline();
+                    close.make_inline();
+                } else if (is_run_in_candidate(o) && same_line && close.kind() == ContainerKind::Heading &&
+                           !close.heading.block && close.heading.level == o.heading.level &&
+                           close.heading.style == o.heading.style &&
+                           (open.text_before || (i + 1 < events.size() && continues_line(events[i + 1], pool)))) {
+                    o.make_inline();
+                    close.make_inline();
                 }
-                if (!o.spec.is_inline() || !e.spec.is_inline()) line_break();
+                if (!o.is_inline() || !close.is_inline()) line_break();
                 break;
             }
         }
@@ -376,7 +387,7 @@ constexpr std::string_view kNotationTitle = "【テキスト中に現れる記�
 // no text leave a line's text as it is.
 class VisualLines {
 public:
-    explicit VisualLines(std::string_view text) : text_(text) {}
+    VisualLines(std::string_view text, const EventPool& pool) : text_(text), pool_(pool) {}
 
     // Feeds one event; true when it ended a line, which can then be read.
     bool feed(const ClassifiedEvent& e) {
@@ -385,14 +396,14 @@ public:
             case EventTag::TextRun:
                 if (e.span.end > e.span.start) add_text(e.span);
                 return false;
-            case EventTag::Node:
-                if (is_block_leaf(e.node.tag)) return end_line();
-                if (e.node.tag != NodeTag::LeafAlign && e.node.tag != NodeTag::Directive &&
-                    e.node.tag != NodeTag::Kaeriten)
-                    other_ = true;
+            case EventTag::Node: {
+                const NodeTag tag = pool_.node(e).tag;
+                if (is_block_leaf(tag)) return end_line();
+                if (tag != NodeTag::LeafAlign && tag != NodeTag::Directive && tag != NodeTag::Kaeriten) other_ = true;
                 return false;
+            }
             case EventTag::ContainerOpen:
-            case EventTag::ContainerClose: return e.spec.is_inline() ? false : end_line();
+            case EventTag::ContainerClose: return pool_.spec(e).is_inline() ? false : end_line();
         }
         return false;
     }
@@ -437,6 +448,7 @@ private:
     }
 
     std::string_view text_;
+    const EventPool& pool_;
     std::string text_kept_, last_text_;
     uint32_t start_ = 0, last_start_ = 0;
     bool has_text_ = false, other_ = false, last_other_ = false;
@@ -446,11 +458,11 @@ private:
 // line beginning 【テキスト中に現れる記号について】) to its closing rule line,
 // each taken at its first hyphen; an empty span when the book has none
 // near its top.
-Span notation_block(const std::vector<ClassifiedEvent>& events, std::string_view text) {
+Span notation_block(const std::vector<ClassifiedEvent>& events, const EventPool& pool, std::string_view text) {
     // Books open with it, after the title and author lines.
     constexpr uint32_t kSearched = 32 * 1024;
     if (text.substr(0, kSearched).find(kNotationTitle) == std::string_view::npos) return Span{};
-    VisualLines lines(text);
+    VisualLines lines(text, pool);
     bool inside = false;
     bool after_rule = false;
     uint32_t open = 0;
@@ -505,13 +517,13 @@ ContainerSpec close_spec_for(const ContainerSpec& open) {
     return c;
 }
 
-void settle_layout(std::vector<ClassifiedEvent>& events, std::string_view text, Diagnostics& out) {
-    inline_within_lines(events);
+void settle_layout(std::vector<ClassifiedEvent>& events, EventPool& pool, std::string_view text, Diagnostics& out) {
+    inline_within_lines(events, pool);
 
-    const Span notes = notation_block(events, text);
+    const Span notes = notation_block(events, pool, text);
     size_t indents = 0;
     for (const ClassifiedEvent& e : events)
-        indents += e.tag == EventTag::ContainerOpen && is_block_indent(e.spec);
+        indents += e.tag == EventTag::ContainerOpen && is_block_indent(pool.spec(e));
     if (indents < 2 && notes.end == 0) return;
 
     // Mirrors the fold's container stack: a close ends the innermost open.
@@ -523,7 +535,7 @@ void settle_layout(std::vector<ClassifiedEvent>& events, std::string_view text, 
     bool notes_done = notes.end == 0;
     auto close_notes = [&] {
         while (stack.size() > notes_depth) {
-            result.push_back(ClassifiedEvent::close(close_spec_for(stack.back()), Span{notes.end, notes.end}));
+            result.push_back(pool.close(close_spec_for(stack.back()), Span{notes.end, notes.end}));
             stack.pop_back();
         }
         notes_done = true;
@@ -534,13 +546,14 @@ void settle_layout(std::vector<ClassifiedEvent>& events, std::string_view text, 
             if (notes_depth != kNotStarted && e.span.start >= notes.end) close_notes();
         }
         if (e.tag == EventTag::ContainerOpen) {
-            if (is_block_indent(e.spec) && !stack.empty() && is_block_indent(stack.back())) {
+            const ContainerSpec spec = pool.spec(e);
+            if (is_block_indent(spec) && !stack.empty() && is_block_indent(stack.back())) {
                 const Span at{e.span.start, e.span.start};
-                result.push_back(ClassifiedEvent::close(close_spec_for(stack.back()), at));
+                result.push_back(pool.close(close_spec_for(stack.back()), at));
                 stack.pop_back();
                 out.push_back(Diagnostic::simple(DiagTag::IndentReplaced, e.span));
             }
-            stack.push_back(e.spec);
+            stack.push_back(spec);
         } else if (e.tag == EventTag::ContainerClose && !stack.empty()) {
             stack.pop_back();
         }

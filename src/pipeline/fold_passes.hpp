@@ -1,6 +1,7 @@
 #pragma once
 // The passes the fold runs over the collected event list before writing
-// the normalized text. Each works in place and in one forward walk.
+// the normalized text. Each works in place and in one forward walk; the
+// payloads of the events are read and added through their pool.
 
 #include <span>
 #include <string_view>
@@ -23,7 +24,7 @@ void place_decorations(std::vector<ClassifiedEvent>& events);
 
 // Turns a HeadingHint whose target reads as the preceding line (markup
 // aside) into a Heading spanning that line.
-void promote_headings(std::vector<ClassifiedEvent>& events, std::string_view text, NodeStore& store);
+void promote_headings(std::vector<ClassifiedEvent>& events, EventPool& pool, std::string_view text, NodeStore& store);
 
 // Drops events that lie strictly inside a later event's span and trims a
 // text run that reaches into the next event.
@@ -38,12 +39,13 @@ void normalise_overlaps(std::vector<ClassifiedEvent>& events);
 // - nothing opened inside the notation block at the top of a book (between
 //   two rule lines, beginning 【テキスト中に現れる記号について】) stays open
 //   past its closing rule line.
-void settle_layout(std::vector<ClassifiedEvent>& events, std::string_view text, Diagnostics& out);
+void settle_layout(std::vector<ClassifiedEvent>& events, EventPool& pool, std::string_view text, Diagnostics& out);
 
 // The close that ends a container opened with `open`.
 ContainerSpec close_spec_for(const ContainerSpec& open);
 
 // Replaces an inline style container holding only text with one Format node.
-void collapse_inline_containers(std::vector<ClassifiedEvent>& events, std::string_view text, NodeStore& store);
+void collapse_inline_containers(std::vector<ClassifiedEvent>& events, EventPool& pool, std::string_view text,
+                                NodeStore& store);
 
 }  // namespace kogane

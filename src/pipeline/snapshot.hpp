@@ -1,5 +1,7 @@
 #pragma once
-// The result of one parse, in sanitized-text coordinates.
+// One parse: its context while the stages run, and its result once the
+// fold has run. It owns the texts and every diagnostic, so the stages
+// return only what they produce. Spans are sanitized-text offsets.
 
 #include <cstdint>
 #include <string>
@@ -21,15 +23,17 @@ struct ContainerPair {
 };
 
 struct ParseSnapshot {
-    Diagnostics diagnostics;  // sorted
-    SharedText sanitized;
+    SharedText source;     // the caller's text, as given
+    SharedText sanitized;  // the source itself when sanitizing changed nothing
+    bool sanitized_is_source = false;
+    // Every stage appends its own; the fold sorts them.
+    Diagnostics diagnostics;
     // Sanitized text with every recognised construct replaced by one
     // sentinel (U+E001..U+E004).
     std::string normalized;
     SentinelRegistry registry;
     std::vector<PairLink> pair_links;
     std::vector<ContainerPair> container_pairs;
-    bool sanitized_is_source = false;
     NodeStore store;
 };
 

@@ -25,12 +25,28 @@ constexpr int kMaxFragmentDepth = 8;
 constexpr std::string_view kSectionKeywords[3] = {"改丁", "改段", "改見開き"};
 
 // A font-size style's parameter is a LineSize; anything else has no keyword.
-std::string_view size_keyword(uint8_t index) {
-    return index <= static_cast<uint8_t>(LineSize::Small) ? keyword_text(line_size_keyword(static_cast<LineSize>(index)))
-                                                          : std::string_view();
+// Empty for a value out of the enum's range.
+std::string_view size_keyword(LineSize size) {
+    return size <= LineSize::Small ? keyword_text(line_size_keyword(size)) : std::string_view();
 }
 
-std::string_view bouten_keyword(uint8_t kind) { return kind < 14 ? kBoutenKeywords[kind] : std::string_view(); }
+std::string_view bouten_keyword(BoutenKind kind) {
+    const auto k = static_cast<uint8_t>(kind);
+    return k < std::size(kBoutenKeywords) ? kBoutenKeywords[k] : std::string_view();
+}
+
+// The class of an enclosure drawn by its own element; the plain ruled box
+// (and a value out of range) is written as a keyword style instead.
+const char* enclosure_class(Enclosure frame) {
+    switch (frame) {
+        case Enclosure::Square: return "kogane-keigakomi-box";
+        case Enclosure::Circle: return "kogane-enclosure-circle";
+        case Enclosure::DottedCircle: return "kogane-enclosure-circle-dotted";
+        case Enclosure::DoubleRuled: return "kogane-enclosure-double-rule";
+        case Enclosure::Ruled: break;
+    }
+    return nullptr;
+}
 
 // The inner text of `raw` between `prefix` and `suffix`, when it has both.
 std::optional<std::string_view> between(std::string_view raw, std::string_view prefix, std::string_view suffix) {
@@ -193,38 +209,35 @@ void NodeWriter::styled(FormatStyle style, ContentRef target, FormatMode mode, S
         else
             this->content(ref);
     };
-    switch (style.kind) {
-        case kStyleBoutenRight:
-        case kStyleBoutenLeft:
-        case kStyleBoutenBoth:
-        case kStyleBoutenBothAlt:
+    switch (style.kind()) {
+        case StyleKind::BoutenRight:
+        case StyleKind::BoutenLeft:
+        case StyleKind::BoutenBoth:
             out_ += "<em class=\"kogane-bouten kogane-bouten-";
-            out_ += slug(bouten_keyword(style.param), "other");
-            out_ += style.kind == kStyleBoutenRight  ? " kogane-bouten-right\">"
-                    : style.kind == kStyleBoutenLeft ? " kogane-bouten-left\">"
-                                                     : " kogane-bouten-both\">";
+            out_ += slug(bouten_keyword(style.bouten_mark()), "other");
+            out_ += style.kind() == StyleKind::BoutenRight  ? " kogane-bouten-right\">"
+                    : style.kind() == StyleKind::BoutenLeft ? " kogane-bouten-left\">"
+                                                            : " kogane-bouten-both\">";
             content(target);
             out_ += "</em>";
             return;
-        case kStyleCombineUpright:
+        case StyleKind::CombineUpright:
             out_ += "<span class=\"kogane-combine-upright\">";
             content(target);
             out_ += "</span>";
             return;
-        case kStyleEnclosure: {
-            static constexpr const char* kEnclosures[5] = {
-                nullptr, "kogane-keigakomi-box", "kogane-enclosure-circle", "kogane-enclosure-circle-dotted",
-                "kogane-enclosure-double-rule"};
-            if (style.param < 1 || style.param > 4) break;  // the plain ruled box is a keyword style
+        case StyleKind::Enclosure: {
+            const char* frame = enclosure_class(style.frame());
+            if (frame == nullptr) break;
             out_ += "<span class=\"";
-            out_ += kEnclosures[style.param];
+            out_ += frame;
             out_ += "\">";
             content(target);
             out_ += "</span>";
             return;
         }
-        case kStyleFontSteps: {
-            const int8_t steps = static_cast<int8_t>(style.param);
+        case StyleKind::FontSteps: {
+            const int8_t steps = style.steps();
             out_ += steps < 0 ? "<span class=\"kogane-font-smaller\" data-steps=\""
                               : "<span class=\"kogane-font-larger\" data-steps=\"";
             number(static_cast<uint32_t>(steps < 0 ? -steps : steps));
@@ -233,7 +246,7 @@ void NodeWriter::styled(FormatStyle style, ContentRef target, FormatMode mode, S
             out_ += "</span>";
             return;
         }
-        case kStyleFraction:
+        case StyleKind::Fraction:
             out_ += "<span class=\"kogane-bunsu\">";
             if (is_single) {
                 size_t slash = std::min(single.find('/'), single.find("／"));
@@ -252,7 +265,7 @@ void NodeWriter::styled(FormatStyle style, ContentRef target, FormatMode mode, S
             }
             out_ += "</span>";
             return;
-        case kStyleAccentDot:
+        case StyleKind::AccentDot:
             out_ += "<span class=\"kogane-accent-dot\">";
             if (mode == FormatMode::DotAccent && is_single) {
                 std::optional<std::string> dotted;
@@ -263,11 +276,11 @@ void NodeWriter::styled(FormatStyle style, ContentRef target, FormatMode mode, S
             }
             out_ += "</span>";
             return;
-        case kStyleAccent:
+        case StyleKind::Accent:
             out_ += "<span class=\"kogane-accent\">";
             if (is_single) {
                 std::optional<uint32_t> composed;
-                if (!single.empty()) composed = compose_accent(utf8::decode(single, 0).cp, style.param);
+                if (!single.empty()) composed = compose_accent(utf8::decode(single, 0).cp, style.accent());
                 if (composed)
                     utf8::append(out_, *composed);
                 else
@@ -277,9 +290,9 @@ void NodeWriter::styled(FormatStyle style, ContentRef target, FormatMode mode, S
             }
             out_ += "</span>";
             return;
-        case kStyleAlignEndRun:
+        case StyleKind::AlignEndRun:
             out_ += "<span class=\"kogane-align-end\" data-offset=\"";
-            number(style.param);
+            number(style.raise());
             out_ += "\">";
             content(target);
             out_ += "</span>";
@@ -290,17 +303,17 @@ void NodeWriter::styled(FormatStyle style, ContentRef target, FormatMode mode, S
     // Keyword styles: the element and the slug of the style's keyword.
     std::string_view keyword;
     const char* element = "span";
-    switch (style.kind) {
-        case kStyleBold: keyword = "太字", element = "b"; break;
-        case kStyleGothic: keyword = "ゴシック体", element = "b"; break;
-        case kStyleItalic: keyword = "斜体", element = "i"; break;
-        case kStyleSuperscript: keyword = "上付き小文字", element = "sup"; break;
-        case kStyleSubscript: keyword = "下付き小文字", element = "sub"; break;
-        case kStyleSmallScript: keyword = style.param == 1 ? "行左小書き" : "行右小書き"; break;
-        case kStyleEnclosure: keyword = "罫囲み"; break;
-        case kStyleHorizontal: keyword = "横組み"; break;
-        case kStyleCaption: keyword = "キャプション"; break;
-        case kStyleFontSize: keyword = size_keyword(style.param); break;
+    switch (style.kind()) {
+        case StyleKind::Bold: keyword = "太字", element = "b"; break;
+        case StyleKind::Gothic: keyword = "ゴシック体", element = "b"; break;
+        case StyleKind::Italic: keyword = "斜体", element = "i"; break;
+        case StyleKind::Superscript: keyword = "上付き小文字", element = "sup"; break;
+        case StyleKind::Subscript: keyword = "下付き小文字", element = "sub"; break;
+        case StyleKind::SmallScript: keyword = style.side() == MarkSide::Left ? "行左小書き" : "行右小書き"; break;
+        case StyleKind::Enclosure: keyword = "罫囲み"; break;
+        case StyleKind::Horizontal: keyword = "横組み"; break;
+        case StyleKind::Caption: keyword = "キャプション"; break;
+        case StyleKind::FontSize: keyword = size_keyword(style.size()); break;
         default: break;
     }
     out_ += '<';
@@ -620,13 +633,13 @@ void NodeWriter::container_open(const ContainerSpec& s) {
 
 void NodeWriter::bouten_open(const BoutenRangeSpec& b) {
     out_ += "<em class=\"kogane-bouten kogane-bouten-";
-    out_ += slug(bouten_keyword(static_cast<uint8_t>(b.mark)), "other");
+    out_ += slug(bouten_keyword(b.mark), "other");
     out_ += b.side == MarkSide::Left ? " kogane-bouten-left\">" : " kogane-bouten-right\">";
 }
 
 void NodeWriter::inline_style_open(const InlineStyleSpec& s) {
-    out_ += s.style == kStyleSuperscript ? "<sup class=\"kogane-uwatsuki\">"
-            : s.style == kStyleSubscript ? "<sub class=\"kogane-shitatsuki\">"
+    out_ += s.style == StyleKind::Superscript ? "<sup class=\"kogane-uwatsuki\">"
+            : s.style == StyleKind::Subscript ? "<sub class=\"kogane-shitatsuki\">"
                                          : "<span class=\"kogane-combine-upright\">";
 }
 
@@ -671,8 +684,8 @@ void NodeWriter::container_close(const ContainerSpec& s) {
         case ContainerKind::BoutenRange: out_ += "</em>"; return;
         case ContainerKind::SmallScript: out_ += "</span>"; return;
         case ContainerKind::InlineStyle:
-            out_ += s.inline_style.style == kStyleSuperscript ? "</sup>"
-                    : s.inline_style.style == kStyleSubscript ? "</sub>"
+            out_ += s.inline_style.style == StyleKind::Superscript ? "</sup>"
+                    : s.inline_style.style == StyleKind::Subscript ? "</sub>"
                                                               : "</span>";
             return;
         case ContainerKind::Heading:

@@ -22,8 +22,30 @@ constexpr const char* kPlacementWords[3] = {"", "同行", "窓"};
 
 const char* level_name(HeadingLevel level) { return kLevelNames[static_cast<uint8_t>(level) % 3]; }
 const char* placement_word(HeadingStyle style) { return kPlacementWords[static_cast<uint8_t>(style) % 3]; }
-const char* bouten_name(uint8_t kind) { return kBoutenKeywords[kind < 14 ? kind : 0]; }
-const char* bouten_name(BoutenKind kind) { return bouten_name(static_cast<uint8_t>(kind)); }
+const char* bouten_name(BoutenKind kind) {
+    const auto k = static_cast<uint8_t>(kind);
+    return kBoutenKeywords[k < std::size(kBoutenKeywords) ? k : 0];
+}
+
+const char* enclosure_name(Enclosure frame) {
+    switch (frame) {
+        case Enclosure::Ruled: break;
+        case Enclosure::Square: return "「□」囲み";
+        case Enclosure::Circle: return "○付き文字";
+        case Enclosure::DottedCircle: return "点線丸囲み";
+        case Enclosure::DoubleRuled: return "二重罫囲み";
+    }
+    return "罫囲み";
+}
+
+const char* accent_name(AccentKind accent) {
+    switch (accent) {
+        case AccentKind::Acute: break;
+        case AccentKind::Diaeresis: return "ウムラウト（¨）付き";
+        case AccentKind::Grave: return "アクサン（｀）付き";
+    }
+    return "アクサン（´）付き";
+}
 const char* side_word(MarkSide side) { return side == MarkSide::Left ? "左に" : ""; }
 
 // Output sink that caps runs of line feeds at two (one empty line), also
@@ -242,18 +264,16 @@ private:
             (f.mode == FormatMode::Plain && quotable(text)))
             return std::nullopt;
         ContainerSpec c;
-        switch (f.style.kind) {
-            case kStyleBold: c = ContainerSpec::of(ContainerKind::Bold); break;
-            case kStyleGothic: c = ContainerSpec::of(ContainerKind::Gothic); break;
-            case kStyleItalic: c = ContainerSpec::of(ContainerKind::Italic); break;
-            case kStyleCaption: c = ContainerSpec::of(ContainerKind::Caption); break;
-            case kStyleSmallScript:
-                c = ContainerSpec::make_small_script(f.style.param == 1 ? MarkSide::Left : MarkSide::Right);
-                break;
-            case kStyleBoutenRight:
-            case kStyleBoutenLeft:
-                c = ContainerSpec::make_bouten(f.style.kind == kStyleBoutenLeft ? MarkSide::Left : MarkSide::Right,
-                                               static_cast<BoutenKind>(f.style.param));
+        switch (f.style.kind()) {
+            case StyleKind::Bold: c = ContainerSpec::of(ContainerKind::Bold); break;
+            case StyleKind::Gothic: c = ContainerSpec::of(ContainerKind::Gothic); break;
+            case StyleKind::Italic: c = ContainerSpec::of(ContainerKind::Italic); break;
+            case StyleKind::Caption: c = ContainerSpec::of(ContainerKind::Caption); break;
+            case StyleKind::SmallScript: c = ContainerSpec::make_small_script(f.style.side()); break;
+            case StyleKind::BoutenRight:
+            case StyleKind::BoutenLeft:
+                c = ContainerSpec::make_bouten(
+                    f.style.kind() == StyleKind::BoutenLeft ? MarkSide::Left : MarkSide::Right, f.style.bouten_mark());
                 break;
             default: return std::nullopt;
         }
@@ -273,9 +293,9 @@ private:
     }
 
     void emit_format_annotation(const FormatNode& f) {
-        const uint8_t kind = f.style.kind;
-        const uint8_t param = f.style.param;
-        if (kind == kStyleAccentDot) {
+        const FormatStyle style = f.style;
+        const StyleKind kind = style.kind();
+        if (kind == StyleKind::AccentDot) {
             w_.write("［＃");
             if (f.spec != kNoId) w_.write(store_.resolve(f.spec));
             w_.write("］");
@@ -287,52 +307,46 @@ private:
             w_.write("「");
             w_.write(store_.resolve(f.spec));
             w_.write("」");
-        } else if (is_bouten_style(kind)) {
+        } else if (style.is_bouten()) {
             emit_quoted_targets(f.target);
         } else {
             emit_quoted(f.target);
         }
-        if (is_bouten_style(kind)) {
-            w_.write(kind == kStyleBoutenLeft ? "の左に" : kind == kStyleBoutenRight ? "に" : "の両側に");
-            w_.write(bouten_name(param));
+        if (style.is_bouten()) {
+            w_.write(kind == StyleKind::BoutenLeft ? "の左に" : kind == StyleKind::BoutenRight ? "に" : "の両側に");
+            w_.write(bouten_name(style.bouten_mark()));
             w_.write("］");
             return;
         }
         w_.write("は");
         switch (kind) {
-            case kStyleBold: w_.write("太字"); break;
-            case kStyleGothic: w_.write("ゴシック体"); break;
-            case kStyleItalic: w_.write("斜体"); break;
-            case kStyleSuperscript: w_.write("上付き小文字"); break;
-            case kStyleSubscript: w_.write("下付き小文字"); break;
-            case kStyleSmallScript: w_.write(param == 1 ? "行左小書き" : "行右小書き"); break;
-            case kStyleEnclosure: {
-                static const char* forms[5] = {"罫囲み", "「□」囲み", "○付き文字", "点線丸囲み", "二重罫囲み"};
-                w_.write(forms[param < 5 ? param : 0]);
-                break;
-            }
-            case kStyleHorizontal: w_.write("横組み"); break;
-            case kStyleCaption: w_.write("キャプション"); break;
-            case kStyleFontSteps: {
-                int steps = static_cast<int8_t>(param);
+            case StyleKind::Bold: w_.write("太字"); break;
+            case StyleKind::Gothic: w_.write("ゴシック体"); break;
+            case StyleKind::Italic: w_.write("斜体"); break;
+            case StyleKind::Superscript: w_.write("上付き小文字"); break;
+            case StyleKind::Subscript: w_.write("下付き小文字"); break;
+            case StyleKind::SmallScript: w_.write(style.side() == MarkSide::Left ? "行左小書き" : "行右小書き"); break;
+            case StyleKind::Enclosure: w_.write(enclosure_name(style.frame())); break;
+            case StyleKind::Horizontal: w_.write("横組み"); break;
+            case StyleKind::Caption: w_.write("キャプション"); break;
+            case StyleKind::FontSteps: {
+                const int steps = style.steps();
                 w_.number(static_cast<uint64_t>(steps < 0 ? -steps : steps));
                 w_.write(steps > 0 ? "段階大きな文字" : "段階小さな文字");
                 break;
             }
-            case kStyleFontSize:
-                w_.write(keyword_text(line_size_keyword(param < 4 ? static_cast<LineSize>(param) : LineSize::Small)));
-                break;
-            case kStyleCombineUpright: w_.write("縦中横"); break;
-            case kStyleFraction: w_.write("分数"); break;
-            case kStyleAccent: {
-                static const char* marks[3] = {"アクサン（´）付き", "ウムラウト（¨）付き", "アクサン（｀）付き"};
-                w_.write(marks[param < 3 ? param : 0]);
+            case StyleKind::FontSize: {
+                const LineSize size = style.size() <= LineSize::Small ? style.size() : LineSize::Small;
+                w_.write(keyword_text(line_size_keyword(size)));
                 break;
             }
-            case kStyleAlignEndRun:
-                if (param != 0) {
+            case StyleKind::CombineUpright: w_.write("縦中横"); break;
+            case StyleKind::Fraction: w_.write("分数"); break;
+            case StyleKind::Accent: w_.write(accent_name(style.accent())); break;
+            case StyleKind::AlignEndRun:
+                if (style.raise() != 0) {
                     w_.write("文末より");
-                    w_.number(param);
+                    w_.number(style.raise());
                     w_.write("字上げ揃え");
                 } else {
                     w_.write("地付き");
@@ -573,7 +587,9 @@ private:
     }
 
     static const char* inline_style_name(StyleKind style) {
-        return style == kStyleSuperscript ? "［＃上付き小文字" : style == kStyleSubscript ? "［＃下付き小文字" : "［＃縦中横";
+        return style == StyleKind::Superscript ? "［＃上付き小文字"
+               : style == StyleKind::Subscript ? "［＃下付き小文字"
+                                               : "［＃縦中横";
     }
 
     void emit_open(const ContainerSpec& c) {

@@ -314,10 +314,11 @@ std::string decompose_accents(std::string_view f) {
     return out;
 }
 
-std::optional<uint32_t> compose_accent(uint32_t ch, uint8_t kind) {
-    static constexpr char kKindMarks[] = {'\'', ':', '`'};
-    if (kind > 2 || ch > 0x7F || !is_ascii_letter(static_cast<unsigned char>(ch))) return std::nullopt;
-    return lookup_digraph(static_cast<char>(ch), kKindMarks[kind]);
+std::optional<uint32_t> compose_accent(uint32_t ch, AccentKind accent) {
+    static constexpr char kKindMarks[] = {'\'', ':', '`'};  // by AccentKind
+    const auto k = static_cast<uint8_t>(accent);
+    if (k >= std::size(kKindMarks) || ch > 0x7F || !is_ascii_letter(static_cast<unsigned char>(ch))) return std::nullopt;
+    return lookup_digraph(static_cast<char>(ch), kKindMarks[k]);
 }
 
 std::optional<uint32_t> lookup_dot(char letter, uint8_t below) {

@@ -29,9 +29,8 @@ std::optional<uint32_t> lookup_ligature(std::string_view key);
 // left to right, ligatures before digraphs, everything else copied.
 std::string decompose_accents(std::string_view fragment);
 
-// The precomposed letter for an ASCII letter and an accent kind (0 acute,
-// 1 diaeresis, 2 grave), or nullopt.
-std::optional<uint32_t> compose_accent(uint32_t ch, uint8_t kind);
+// The precomposed letter for an ASCII letter and an accent, or nullopt.
+std::optional<uint32_t> compose_accent(uint32_t ch, AccentKind accent);
 
 // Dot annotations ("…ドット付き").
 enum class DotMode : uint8_t { First = 0, Nth = 1, Last = 2 };

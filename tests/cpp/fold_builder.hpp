@@ -30,15 +30,15 @@ public:
     }
     // A node standing for `source` in the text.
     FoldBuilder& node(const Node& n, std::string_view source = "［＃注］") {
-        events_.push_back(ClassifiedEvent::of_node(n, append(source)));
+        events_.push_back(pool_.of_node(n, append(source)));
         return *this;
     }
     FoldBuilder& open(ContainerSpec s, std::string_view source = "［＃開］") {
-        events_.push_back(ClassifiedEvent::open(s, append(source)));
+        events_.push_back(pool_.open(s, append(source)));
         return *this;
     }
     FoldBuilder& close(ContainerSpec s, std::string_view source = "［＃閉］") {
-        events_.push_back(ClassifiedEvent::close(s, append(source)));
+        events_.push_back(pool_.close(s, append(source)));
         return *this;
     }
     // Raw access for events whose spans do not follow the text order.
@@ -51,7 +51,7 @@ public:
 
     const ParseSnapshot& fold() {
         snap_.sanitized = std::make_shared<const std::string>(text_);
-        kogane::fold(ClassifiedStream{events_, {}, {}}, snap_);
+        kogane::fold(ClassifiedStream{events_, pool_, {}}, snap_);
         return snap_;
     }
     std::string html() { return render_html(fold()); }
@@ -73,6 +73,7 @@ private:
     ParseSnapshot snap_;
     std::string text_;
     std::vector<ClassifiedEvent> events_;
+    EventPool pool_;
 };
 
 inline ContainerSpec spec(ContainerKind k) { return ContainerSpec::of(k); }

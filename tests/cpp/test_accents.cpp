@@ -67,15 +67,15 @@ TEST(DecomposeAccents, RewritesGreedilyLeftToRight) {
 }
 
 TEST(ComposeAccent, MapsKindsToMarks) {
-    EXPECT_EQ(compose_accent('e', 0), 0x00E9u);
-    EXPECT_EQ(compose_accent('e', 1), 0x00EBu);
-    EXPECT_EQ(compose_accent('e', 2), 0x00E8u);
-    EXPECT_EQ(compose_accent('y', 1), 0x00FFu);
-    EXPECT_FALSE(compose_accent('Y', 1));
-    EXPECT_FALSE(compose_accent('b', 0));
-    EXPECT_FALSE(compose_accent(0xFF45, 0));  // ｅ
-    EXPECT_FALSE(compose_accent('e', 3));
-    EXPECT_FALSE(compose_accent('\'', 0));
+    EXPECT_EQ(compose_accent('e', AccentKind::Acute), 0x00E9u);
+    EXPECT_EQ(compose_accent('e', AccentKind::Diaeresis), 0x00EBu);
+    EXPECT_EQ(compose_accent('e', AccentKind::Grave), 0x00E8u);
+    EXPECT_EQ(compose_accent('y', AccentKind::Diaeresis), 0x00FFu);
+    EXPECT_FALSE(compose_accent('Y', AccentKind::Diaeresis));
+    EXPECT_FALSE(compose_accent('b', AccentKind::Acute));
+    EXPECT_FALSE(compose_accent(0xFF45, AccentKind::Acute));  // ｅ
+    EXPECT_FALSE(compose_accent('e', static_cast<AccentKind>(3)));
+    EXPECT_FALSE(compose_accent('\'', AccentKind::Acute));
 }
 
 TEST(DotAccents, ClausesPrefixesAndPositions) {

@@ -58,7 +58,7 @@ TEST(ClassifierRuby, NestedOpener) {
 TEST(ClassifierRuby, ReadingContentKeepsGaijiAndRemarks) {
     auto c = classify_text("漢《か" + kG2 + "》");
     EXPECT_EQ(show(*c), "ruby[漢《か" + kG2 + "》](漢/か{g:あ})");
-    const Segment& reading = c->store.segments(c->events[0].node.ruby.reading)[0];
+    const Segment& reading = c->store.segments(c->pool.node(c->events[0]).ruby.reading)[0];
     ASSERT_EQ(reading.tag, SegmentTag::Run);
     ASSERT_EQ(reading.b, 2u);
     const GaijiItem& g = c->store.items(reading.a, 2)[1].gaiji;
@@ -77,7 +77,7 @@ TEST(ClassifierRuby, ReadingContentKeepsGaijiAndRemarks) {
 TEST(ClassifierGaiji, References) {
     auto c = classify_text("a" + kG1 + "b");
     EXPECT_EQ(show(*c), "t:a gaiji[" + kG1 + "](木＋吶のつくり) t:b");
-    EXPECT_EQ(c->events[1].node.gaiji.code.value, CodeRef::jis(1, 85, 54).value);
+    EXPECT_EQ(c->pool.node(c->events[1]).gaiji.code.value, CodeRef::jis(1, 85, 54).value);
     EXPECT_EQ(show_diagnostics(*c), "");
     c = classify_text("※［＃「xyzzy」］");
     EXPECT_EQ(show(*c), "gaiji[※［＃「xyzzy」］](xyzzy)");
@@ -113,7 +113,7 @@ TEST(ClassifierGaiji, RubyOverConsecutiveReferences) {
 TEST(ClassifierStream, RemarksAngleQuotesQuotesAndLines) {
     auto c = classify_text("前［＃覚え書き］後");
     EXPECT_EQ(show(*c), "t:前 dir[［＃覚え書き］] t:後");
-    EXPECT_EQ(c->events[1].node.directive.kind, RemarkKind::Other);
+    EXPECT_EQ(c->pool.node(c->events[1]).directive.kind, RemarkKind::Other);
     EXPECT_EQ(show("［abc］"), "t:［abc］");
     EXPECT_EQ(show("［a［＃b］c］"), "t:［a dir[［＃b］] t:c］");
     // An unclosed annotation is text, and what it held is still classified.
@@ -204,8 +204,8 @@ TEST(ClassifierDispatch, ContainerOpensAndCloses) {
     });
     auto c = classify_text("x［＃open］y\n［＃close］");
     EXPECT_EQ(show(*c), "t:x open[［＃open］] t:y lf close[［＃close］]");
-    EXPECT_EQ(c->events[1].spec.indent.amount, 2);
-    EXPECT_EQ(c->events[4].spec.kind(), ContainerKind::Indent);
+    EXPECT_EQ(c->pool.spec(c->events[1]).indent.amount, 2);
+    EXPECT_EQ(c->pool.spec(c->events[4]).kind(), ContainerKind::Indent);
     // Inside a reading only remarks and gaiji become items.
     EXPECT_EQ(show("漢《か［＃open］》"), "ruby[漢《か［＃open］》](漢/か［＃open］)");
 }

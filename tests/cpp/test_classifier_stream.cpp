@@ -78,8 +78,8 @@ TEST(ClassifierStream, DeepNestingStillClassifiesWhatItCan) {
 
     c = classify_text(repeat("≪", n) + "x" + repeat("≫", n));
     ASSERT_EQ(c->events.size(), 1u);
-    EXPECT_EQ(c->events[0].node.tag, NodeTag::AngleQuote);
-    EXPECT_EQ(classifier_test::content(c->store, c->events[0].node.angle.content),
+    EXPECT_EQ(c->pool.node(c->events[0]).tag, NodeTag::AngleQuote);
+    EXPECT_EQ(classifier_test::content(c->store, c->pool.node(c->events[0]).angle.content),
               repeat("≪", n - 1) + "x" + repeat("≫", n - 1));
 }
 

@@ -8,6 +8,7 @@
 
 #include "pipeline/lexer/classify/classifier.hpp"
 #include "pipeline/lexer/pair.hpp"
+#include "pipeline/lexer/sanitize.hpp"
 
 namespace kogane::classifier_test {
 
@@ -15,6 +16,7 @@ struct Classified {
     std::string text;  // sanitized
     NodeStore store;
     std::vector<ClassifiedEvent> events;
+    EventPool pool;
     Diagnostics diagnostics;
     std::vector<KaeritenMark> kaeriten;
 };
@@ -27,12 +29,15 @@ inline AnnotationDispatch& test_dispatch() {
 
 inline std::unique_ptr<Classified> classify_text(const std::string& source) {
     auto c = std::make_unique<Classified>();
-    PairedStream p = pair(tokenize(sanitize(std::make_shared<const std::string>(source), Diagnostics{})));
-    c->text = *p.text;
+    // Only the classifier's own diagnostics are kept.
+    Diagnostics lexer_diagnostics;
+    const SharedText sanitized = sanitize(std::make_shared<const std::string>(source), lexer_diagnostics);
+    const PairedEvents p = pair(tokenize(*sanitized), lexer_diagnostics);
+    c->text = *sanitized;
     const QuoteIndex quotes(c->text);
-    ClassifiedStream out = classify(p.events, c->text, c->store, &quotes, test_dispatch());
+    ClassifiedStream out = classify(p.events, c->text, c->store, c->diagnostics, &quotes, test_dispatch());
     c->events = std::move(out.events);
-    c->diagnostics = std::move(out.diagnostics);
+    c->pool = std::move(out.pool);
     c->kaeriten = std::move(out.kaeriten);
     return c;
 }
@@ -69,7 +74,7 @@ inline std::string show(const Classified& c) {
             case EventTag::ContainerClose: s += "close" + at; continue;
             case EventTag::Node: break;
         }
-        const Node& n = e.node;
+        const Node& n = c.pool.node(e);
         switch (n.tag) {
             case NodeTag::Ruby:
                 s += "ruby" + at + "(" + content(c.store, n.ruby.base) + "/" + content(c.store, n.ruby.reading) + ")";
@@ -112,13 +117,13 @@ inline std::string check_tiling(const Classified& c) {
         if (e.tag == EventTag::LineFeed && c.text[e.span.start] != '\n') return where + " is not a line feed";
         if (e.tag == EventTag::TextRun && slice(c.text, e.span).find('\n') != std::string_view::npos)
             return where + " runs across a line feed";
-        if (e.tag == EventTag::Node && e.node.tag == NodeTag::Ruby &&
-            (content(c.store, e.node.ruby.base).empty() || content(c.store, e.node.ruby.reading).empty()))
-            return where + " is a ruby with an empty base or reading";
-        if (e.tag == EventTag::Node && e.node.tag == NodeTag::Directive &&
-            c.store.resolve(e.node.directive.raw) != slice(c.text, e.span))
-            return where + " is a remark whose text is not its span";
         pos = e.span.end;
+        if (e.tag != EventTag::Node) continue;
+        const Node& n = c.pool.node(e);
+        if (n.tag == NodeTag::Ruby && (content(c.store, n.ruby.base).empty() || content(c.store, n.ruby.reading).empty()))
+            return where + " is a ruby with an empty base or reading";
+        if (n.tag == NodeTag::Directive && c.store.resolve(n.directive.raw) != slice(c.text, e.span))
+            return where + " is a remark whose text is not its span";
     }
     if (pos != c.text.size()) return "stream ends at " + std::to_string(pos) + " of " + std::to_string(c.text.size());
     return "";

@@ -38,7 +38,9 @@ struct Classified {
 Classified classify(const std::string& before, const std::string& annotation) {
     Classified c;
     c.text = before + annotation;
-    PairedStream p = pair(tokenize(sanitize(std::make_shared<const std::string>(c.text), {})));
+    Diagnostics diagnostics;
+    const SharedText sanitized = sanitize(std::make_shared<const std::string>(c.text), diagnostics);
+    PairedEvents p = pair(tokenize(*sanitized), diagnostics);
     std::vector<uint32_t> partners(p.events.size(), kNoPartner);
     std::vector<uint32_t> stack;
     uint32_t opener = 0, closer = 0;
@@ -56,7 +58,7 @@ Classified classify(const std::string& before, const std::string& annotation) {
             }
         }
     }
-    AnnotationInput in{p.events, partners, opener, closer, *p.text, c.store, nullptr,
+    AnnotationInput in{p.events, partners, opener, closer, *sanitized, c.store, nullptr,
                        before.empty() ? std::nullopt : std::optional<uint32_t>(0), {}, {}};
     c.result = classify_directive(in);
     return c;
@@ -172,7 +174,7 @@ TEST(Directive, OtherContainers) {
     EXPECT_EQ(open_spec(classify("［＃白丸傍点］")).bouten.mark, BoutenKind::ShiroMaru);
     EXPECT_TRUE(open_spec(classify("［＃キャプション］")).is_inline());
     EXPECT_TRUE(close_spec(classify("［＃ここでキャプション終わり］")).range.block);
-    EXPECT_EQ(open_spec(classify("［＃上付き小文字］")).inline_style.style, kStyleSuperscript);
+    EXPECT_EQ(open_spec(classify("［＃上付き小文字］")).inline_style.style, StyleKind::Superscript);
 }
 
 TEST(Directive, Headings) {
@@ -286,14 +288,13 @@ TEST(Forward, BoutenPlacement) {
     EXPECT_EQ(two.result->diagnostic->tag, DiagTag::ForwardReferentNotStylable);
 
     Classified left = classify("東京", "［＃「東京」の左に傍線］");
-    EXPECT_EQ(node_of(left).format.style.kind, kStyleBoutenLeft);
-    EXPECT_EQ(node_of(left).format.style.param, 9);
+    EXPECT_EQ(node_of(left).format.style, FormatStyle::bouten(StyleKind::BoutenLeft, BoutenKind::Bosen));
 }
 
 TEST(Forward, OtherForms) {
     Classified tcy = classify("［＃「12」は縦中横］");
     EXPECT_EQ(remark(tcy), (std::pair<int, std::string>{1, "kogane::lex::tcy_target_not_found"}));
-    EXPECT_EQ(node_of(classify("12", "［＃「12」は縦中横］")).format.style.kind, kStyleCombineUpright);
+    EXPECT_EQ(node_of(classify("12", "［＃「12」は縦中横］")).format.style.kind(), StyleKind::CombineUpright);
 
     Classified ruby = classify("あ", "［＃「あ」の左に「い」のルビ］");
     Node r = node_of(ruby);
@@ -316,16 +317,15 @@ TEST(Forward, OtherForms) {
     ASSERT_EQ(h.tag, NodeTag::HeadingHint);
     EXPECT_EQ(h.hint.level, HeadingLevel::Medium);
 
-    EXPECT_EQ(node_of(classify("e", "［＃「e」はアクサン（´）付き］")).format.style.kind, kStyleAccent);
+    EXPECT_EQ(node_of(classify("e", "［＃「e」はアクサン（´）付き］")).format.style, FormatStyle::accent(AccentKind::Acute));
     EXPECT_EQ(node_of(classify("x", "［＃「x」はアクサン（´）付き］")).tag, NodeTag::Directive);
     Node steps = node_of(classify("大", "［＃「大」は２段階大きな文字］"));
-    EXPECT_EQ(steps.format.style.kind, kStyleFontSteps);
-    EXPECT_EQ(steps.format.style.param, 2);
+    EXPECT_EQ(steps.format.style, FormatStyle::font_steps(2));
 
     Classified dot = classify("Krsna", "［＃sは下ドット付き、最後のnは下ドット付き］");
     Node d = node_of(dot);
     ASSERT_EQ(d.tag, NodeTag::Format);
-    EXPECT_EQ(d.format.style.kind, kStyleAccentDot);
+    EXPECT_EQ(d.format.style.kind(), StyleKind::AccentDot);
     EXPECT_EQ(d.format.mode, FormatMode::DotAccent);
     EXPECT_EQ(dot.result->span.start, 0u);
 }

@@ -102,6 +102,28 @@ TEST(Document, SourceIsSharedNotCopied) {
     DocPtr d = parse_document(text);
     EXPECT_EQ(d->shared_source().get(), text.get());
     EXPECT_EQ(&d->source()[0], text->data());
+    // Nothing to sanitize: the sanitized text is the same buffer.
+    EXPECT_EQ(d->snapshot().sanitized.get(), text.get());
+    EXPECT_TRUE(d->snapshot().sanitized_is_source);
+}
+
+// The snapshot is the parse's context: it holds the caller's text, the
+// sanitized one, and what every stage reported (sanitize, pair, classify,
+// fold), sorted, in sanitized coordinates.
+TEST(Document, SnapshotHoldsTheTextsAndEveryStagesDiagnostics) {
+    auto text = std::make_shared<const std::string>(
+        "〔e'〕》\r\n漢《か《ん》》\r\n［＃ここから２字下げ］\r\n［＃ここから３字下げ］\r\n");
+    DocPtr d = parse_document(text);
+    const ParseSnapshot& s = d->snapshot();
+    EXPECT_EQ(s.source.get(), text.get());
+    EXPECT_FALSE(s.sanitized_is_source);
+    EXPECT_EQ(*s.sanitized, "〔é〕》\n漢《か《ん》》\n［＃ここから２字下げ］\n［＃ここから３字下げ］\n");
+    std::string got;
+    for (const Diagnostic& g : s.diagnostics)
+        got += std::string(g.code()) + "@" + std::to_string(g.span.start) + "-" + std::to_string(g.span.end) + " ";
+    EXPECT_EQ(got,
+              "kogane::lex::accent_decomposition_applied@0-8 kogane::lex::unmatched_close@8-11 "
+              "kogane::lex::nested_ruby@21-24 kogane::lex::indent_replaced@68-101 ");
 }
 
 TEST(Document, ViewsAreBuiltOnce) {

@@ -77,7 +77,7 @@ TEST(Fold, InlineStyleAroundTextCollapsesToFormat) {
     ASSERT_EQ(e.size(), 1u);
     ASSERT_EQ(e[0]->node.tag, NodeTag::Format);
     const FormatNode& f = e[0]->node.format;
-    EXPECT_EQ(f.style, (FormatStyle{kStyleBold, 0}));
+    EXPECT_EQ(f.style, FormatStyle::of(StyleKind::Bold));
     std::string_view target;
     ASSERT_TRUE(s.store.single_text(f.target, &target));
     EXPECT_EQ(target, "abc");
@@ -90,8 +90,8 @@ TEST(Fold, InlineStyleAroundTextCollapsesToFormat) {
     bt.open(ContainerSpec::make_small_script(MarkSide::Left)).text("b").close(ContainerSpec::make_small_script(MarkSide::Left));
     auto be = entries(bt.fold());
     ASSERT_EQ(be.size(), 2u);
-    EXPECT_EQ(be[0]->node.format.style, (FormatStyle{kStyleBoutenLeft, 3}));
-    EXPECT_EQ(be[1]->node.format.style, (FormatStyle{kStyleSmallScript, 1}));
+    EXPECT_EQ(be[0]->node.format.style, FormatStyle::bouten(StyleKind::BoutenLeft, BoutenKind::ShiroMaru));
+    EXPECT_EQ(be[1]->node.format.style, FormatStyle::small_script(MarkSide::Left));
 }
 
 TEST(Fold, ContainersThatDoNotCollapse) {
@@ -122,7 +122,7 @@ TEST(Fold, ContainersThatDoNotCollapse) {
         .close(spec(ContainerKind::Bold));
     const ParseSnapshot& n = nested.fold();
     EXPECT_EQ(n.normalized, kOpen + kInline + kClose);
-    EXPECT_EQ(entries(n)[1]->node.format.style.kind, kStyleItalic);
+    EXPECT_EQ(entries(n)[1]->node.format.style.kind(), StyleKind::Italic);
 
     // Opens left unclosed stay in place, in order.
     FoldBuilder unclosed;
@@ -165,14 +165,15 @@ TEST(Fold, HeadingHintPromotedOverThePrecedingLine) {
 TEST(Fold, OverlapNormalisation) {
     // A node placed over the tail of the run before it shortens the run;
     // events strictly inside a later one go; an equal span stays.
+    EventPool pool;
     std::vector<ClassifiedEvent> ev = {
         ClassifiedEvent::text_run({0, 8}),
-        ClassifiedEvent::of_node(Node::make(NodeTag::ForcedBreak), {2, 20}),
+        pool.of_node(Node::make(NodeTag::ForcedBreak), {2, 20}),
         ClassifiedEvent::text_run({20, 23}),
-        ClassifiedEvent::of_node(Node::make(NodeTag::ForcedBreak), {21, 22}),
+        pool.of_node(Node::make(NodeTag::ForcedBreak), {21, 22}),
         ClassifiedEvent::text_run({21, 22}),
         ClassifiedEvent::line_feed(23),
-        ClassifiedEvent::of_node(Node::make(NodeTag::PageBreak), {23, 30}),
+        pool.of_node(Node::make(NodeTag::PageBreak), {23, 30}),
     };
     normalise_overlaps(ev);
     ASSERT_EQ(ev.size(), 6u);
@@ -181,16 +182,16 @@ TEST(Fold, OverlapNormalisation) {
     EXPECT_EQ(ev[2].span, (Span{20, 21}));
     EXPECT_EQ(ev[3].span, (Span{21, 22}));
     EXPECT_EQ(ev[4].tag, EventTag::TextRun);
-    EXPECT_EQ(ev[5].node.tag, NodeTag::PageBreak);
+    EXPECT_EQ(pool.node(ev[5]).tag, NodeTag::PageBreak);
 }
 
 TEST(Fold, DiagnosticsMergedAndSorted) {
     ParseSnapshot snap;
     snap.sanitized = std::make_shared<const std::string>("ab［＃閉］");
     snap.diagnostics.push_back(Diagnostic::simple(DiagTag::UnmatchedClose, {5, 8}));
+    snap.diagnostics.push_back(Diagnostic::simple(DiagTag::NestedRuby, {1, 2}));
     ClassifiedStream stream;
     stream.events = {ClassifiedEvent::text_run({0, 2})};
-    stream.diagnostics.push_back(Diagnostic::simple(DiagTag::NestedRuby, {1, 2}));
     stream.kaeriten.push_back(KaeritenMark{{0, 1}, KaeritenSeries::Numbers, 3, true, false});
     fold(std::move(stream), snap);
     ASSERT_EQ(snap.diagnostics.size(), 3u);
@@ -254,20 +255,21 @@ TEST(Fold, LayoutSettledOnTheEventList) {
 
     // One-line font size, horizontal and warichu containers become inline;
     // the same across a line feed stay blocks.
+    EventPool pool;
     std::vector<ClassifiedEvent> events = {
-        ClassifiedEvent::open(ContainerSpec::make_font_size(-1), {0, 1}),
-        ClassifiedEvent::open(spec(ContainerKind::Horizontal), {1, 2}),
-        ClassifiedEvent::close(spec(ContainerKind::Horizontal), {2, 3}),
-        ClassifiedEvent::close(spec(ContainerKind::FontSize), {3, 4}),
-        ClassifiedEvent::open(spec(ContainerKind::Warichu), {4, 5}),
+        pool.open(ContainerSpec::make_font_size(-1), {0, 1}),
+        pool.open(spec(ContainerKind::Horizontal), {1, 2}),
+        pool.close(spec(ContainerKind::Horizontal), {2, 3}),
+        pool.close(spec(ContainerKind::FontSize), {3, 4}),
+        pool.open(spec(ContainerKind::Warichu), {4, 5}),
         ClassifiedEvent::line_feed(5),
-        ClassifiedEvent::close(spec(ContainerKind::Warichu), {6, 7}),
+        pool.close(spec(ContainerKind::Warichu), {6, 7}),
     };
     Diagnostics diagnostics;
-    settle_layout(events, "0123456", diagnostics);
+    settle_layout(events, pool, "0123456", diagnostics);
     ASSERT_EQ(events.size(), 7u);
-    for (size_t i : {0u, 1u, 2u, 3u}) EXPECT_TRUE(events[i].spec.is_inline()) << i;
-    EXPECT_FALSE(events[4].spec.is_inline());
-    EXPECT_FALSE(events[6].spec.is_inline());
+    for (size_t i : {0u, 1u, 2u, 3u}) EXPECT_TRUE(pool.spec(events[i]).is_inline()) << i;
+    EXPECT_FALSE(pool.spec(events[4]).is_inline());
+    EXPECT_FALSE(pool.spec(events[6]).is_inline());
     EXPECT_TRUE(diagnostics.empty());
 }

@@ -102,7 +102,7 @@ TEST(Html, InlineNodes) {
 
     FoldBuilder styled;
     RubyNode r = styled.ruby("漢", "かん").ruby;
-    r.base_style = FormatStyle{kStyleBoutenRight, 0};
+    r.base_style = FormatStyle::bouten(StyleKind::BoutenRight, BoutenKind::Goma);
     EXPECT_EQ(inline_html(styled, Node::make_ruby(r)),
               "<ruby><em class=\"kogane-bouten kogane-bouten-goma kogane-bouten-right\">漢</em><rp>(</rp><rt>かん</rt>"
               "<rp>)</rp></ruby>");
@@ -147,29 +147,29 @@ TEST(Html, Directives) {
 }
 
 TEST(Html, FormatStyles) {
-    EXPECT_EQ(style_html({kStyleBoutenLeft, 13}, "字"),
+    EXPECT_EQ(style_html(FormatStyle::bouten(StyleKind::BoutenLeft, BoutenKind::KuroSankaku), "字"),
               "<em class=\"kogane-bouten kogane-bouten-kurosankaku kogane-bouten-left\">字</em>");
-    EXPECT_EQ(style_html({kStyleBoutenBoth, 40}, "字"),
+    EXPECT_EQ(style_html(FormatStyle::bouten(StyleKind::BoutenBoth, static_cast<BoutenKind>(40)), "字"),
               "<em class=\"kogane-bouten kogane-bouten-other kogane-bouten-both\">字</em>");
-    EXPECT_EQ(style_html({kStyleEnclosure, 0}, "a"), "<span class=\"kogane-keigakomi-inline\">a</span>");
-    EXPECT_EQ(style_html({kStyleFontSteps, uint8_t(-3)}, "a"),
+    EXPECT_EQ(style_html(FormatStyle::enclosure(Enclosure::Ruled), "a"), "<span class=\"kogane-keigakomi-inline\">a</span>");
+    EXPECT_EQ(style_html(FormatStyle::font_steps(-3), "a"),
               "<span class=\"kogane-font-smaller\" data-steps=\"3\">a</span>");
-    EXPECT_EQ(style_html({kStyleFraction, 0}, "1/2"), "<span class=\"kogane-bunsu\"><sup>1</sup>⁄<sub>2</sub></span>");
-    EXPECT_EQ(style_html({kStyleFraction, 0}, "π／"), "<span class=\"kogane-bunsu\"><sup>π</sup>⁄<sub></sub></span>");
-    EXPECT_EQ(style_html({kStyleAccent, 0}, "e"), "<span class=\"kogane-accent\">é</span>");
-    EXPECT_EQ(style_html({kStyleAccent, 2}, "b"), "<span class=\"kogane-accent\">b</span>");
-    EXPECT_EQ(style_html({kStyleAlignEndRun, 3}, "a"), "<span class=\"kogane-align-end\" data-offset=\"3\">a</span>");
-    EXPECT_EQ(style_html({kStyleItalic, 0}, "a"), "<i class=\"kogane-shatai\">a</i>");
-    EXPECT_EQ(style_html({kStyleFontSize, 7}, "a"), "<span class=\"kogane-futoji\">a</span>");
+    EXPECT_EQ(style_html(FormatStyle::of(StyleKind::Fraction), "1/2"), "<span class=\"kogane-bunsu\"><sup>1</sup>⁄<sub>2</sub></span>");
+    EXPECT_EQ(style_html(FormatStyle::of(StyleKind::Fraction), "π／"), "<span class=\"kogane-bunsu\"><sup>π</sup>⁄<sub></sub></span>");
+    EXPECT_EQ(style_html(FormatStyle::accent(AccentKind::Acute), "e"), "<span class=\"kogane-accent\">é</span>");
+    EXPECT_EQ(style_html(FormatStyle::accent(AccentKind::Grave), "b"), "<span class=\"kogane-accent\">b</span>");
+    EXPECT_EQ(style_html(FormatStyle::align_end_run(3), "a"), "<span class=\"kogane-align-end\" data-offset=\"3\">a</span>");
+    EXPECT_EQ(style_html(FormatStyle::of(StyleKind::Italic), "a"), "<i class=\"kogane-shatai\">a</i>");
+    EXPECT_EQ(style_html(FormatStyle::font_size(static_cast<LineSize>(7)), "a"), "<span class=\"kogane-futoji\">a</span>");
 
     FoldBuilder dot;
-    FormatNode f = dot.format({kStyleAccentDot, 0}, "Krsna");
+    FormatNode f = dot.format(FormatStyle::of(StyleKind::AccentDot), "Krsna");
     f.mode = FormatMode::DotAccent;
     f.spec = dot.store().intern("sは下ドット付き");
     EXPECT_EQ(inline_html(dot, Node::make_format(f)), "<span class=\"kogane-accent-dot\">Krṣna</span>");
 
     FoldBuilder suppressed;
-    FormatNode s = suppressed.format({kStyleBold, 0}, "a");
+    FormatNode s = suppressed.format(FormatStyle::of(StyleKind::Bold), "a");
     s.suppressed = FormatPlacement::RenderedElsewhere;
     suppressed.text("x").node(Node::make_format(s));
     EXPECT_EQ(suppressed.html(), "<p>x</p>\n");
@@ -179,10 +179,10 @@ TEST(Html, ReparsedTargetsAndCaptions) {
     // A reparsed bouten target with a markup pair goes through a fragment
     // parse (line feeds become <br />); without one it is only escaped.
     FoldBuilder re;
-    EXPECT_EQ(inline_html(re, format_node(re, {kStyleBoutenRight, 0}, "a\n《b》", FormatMode::Reparse)),
+    EXPECT_EQ(inline_html(re, format_node(re, FormatStyle::bouten(StyleKind::BoutenRight, BoutenKind::Goma), "a\n《b》", FormatMode::Reparse)),
               "<em class=\"kogane-bouten kogane-bouten-goma kogane-bouten-right\">a<br />\n《b》</em>");
     FoldBuilder plain;
-    EXPECT_EQ(inline_html(plain, format_node(plain, {kStyleBoutenRight, 0}, "a\n<b>", FormatMode::Reparse)),
+    EXPECT_EQ(inline_html(plain, format_node(plain, FormatStyle::bouten(StyleKind::BoutenRight, BoutenKind::Goma), "a\n<b>", FormatMode::Reparse)),
               "<em class=\"kogane-bouten kogane-bouten-goma kogane-bouten-right\">a\n&lt;b&gt;</em>");
 
     FoldBuilder fig;

@@ -4,12 +4,25 @@
 #include <vector>
 
 #include "pipeline/lexer/pair.hpp"
+#include "pipeline/lexer/sanitize.hpp"
 
 namespace kogane {
 namespace {
 
-PairedStream pair_text(const std::string& text) {
-    return pair(tokenize(sanitize(std::make_shared<const std::string>(text), Diagnostics{})));
+// The stage's product beside every diagnostic so far (sanitizing first).
+struct Paired {
+    std::vector<PairEvent> events;
+    std::vector<PairLink> links;
+    Diagnostics diagnostics;
+};
+
+Paired pair_text(const std::string& text) {
+    Paired out;
+    const SharedText sanitized = sanitize(std::make_shared<const std::string>(text), out.diagnostics);
+    PairedEvents p = pair(tokenize(*sanitized), out.diagnostics);
+    out.events = std::move(p.events);
+    out.links = std::move(p.links);
+    return out;
 }
 
 const char* kind_letter(PairKind k) {
@@ -61,7 +74,7 @@ TEST(Pair, RecoveryRules) {
 }
 
 TEST(Pair, LinksAndDiagnostics) {
-    PairedStream p = pair_text("《「〔x〕」》");
+    Paired p = pair_text("《「〔x〕」》");
     ASSERT_EQ(p.links.size(), 3u);
     EXPECT_EQ(p.links[0].kind, PairKind::Tortoise);
     EXPECT_EQ(p.links[1].kind, PairKind::Quote);
@@ -96,21 +109,23 @@ TEST(Pair, LinksAndDiagnostics) {
 }
 
 TEST(Pair, NewlineEventCarriesItsOffset) {
-    PairedStream p = pair_text("［\n");
+    Paired p = pair_text("［\n");
     ASSERT_EQ(p.events.size(), 3u);  // Open, Unclosed, Newline
     EXPECT_EQ(p.events[2].tag, PairTag::Newline);
     EXPECT_EQ(p.events[2].start, 3u);
 }
 
-TEST(Pair, IteratorEndsAndStaysEnded) {
-    std::vector<Token> tokens = tokenize_text("「");
-    PairIterator it(tokens);
-    PairEvent e;
-    ASSERT_TRUE(it.next(e));
-    ASSERT_TRUE(it.next(e));
-    EXPECT_EQ(e.tag, PairTag::Unclosed);
-    EXPECT_FALSE(it.next(e));
-    EXPECT_FALSE(it.next(e));
+TEST(Pair, OpenersLeftAtTheEndAreReportedInnermostFirst) {
+    Diagnostics diagnostics;
+    const std::vector<Token> tokens = tokenize("「《a");
+    PairedEvents p = pair(tokens, diagnostics);
+    EXPECT_EQ(show(p.events), "Open(Q) Open(R) Text Unclosed(R) Unclosed(Q)");
+    EXPECT_EQ(p.events[3].start, 3u);
+    EXPECT_EQ(p.events[4].start, 0u);
+    ASSERT_EQ(diagnostics.size(), 2u);
+    EXPECT_EQ(diagnostics[0].span, (Span{3, 6}));
+    EXPECT_EQ(diagnostics[1].span, (Span{0, 3}));
+    EXPECT_TRUE(p.links.empty());
 }
 
 TEST(Pair, DeepNestingBeyondTheInPlaceStack) {
@@ -120,7 +135,7 @@ TEST(Pair, DeepNestingBeyondTheInPlaceStack) {
     for (int i = 0; i < 20; ++i) text += "〔";
     text += "］";  // closes the ［, reporting the 20 〔 above it
     for (int i = 49; i >= 0; --i) text += i % 2 ? "」" : "》";
-    PairedStream p = pair_text(text);
+    Paired p = pair_text(text);
     EXPECT_EQ(p.links.size(), 51u);
     EXPECT_EQ(p.diagnostics.size(), 20u);
     // The 〔 entries are reported innermost first, before the bracket closes.
@@ -139,7 +154,7 @@ TEST(Pair, ManyOpenersThenManyStrayBrackets) {
     std::string text;
     for (int i = 0; i < n; ++i) text += "「";
     for (int i = 0; i < n; ++i) text += "］";
-    PairedStream p = pair_text(text);
+    Paired p = pair_text(text);
     ASSERT_EQ(p.events.size(), 3u * n);
     EXPECT_EQ(p.events[n].tag, PairTag::Unmatched);
     EXPECT_EQ(p.events[2 * n - 1].tag, PairTag::Unmatched);
@@ -153,7 +168,7 @@ TEST(Pair, ManyOpenersThenManyStrayBrackets) {
 TEST(Pair, NothingButTriggers) {
     std::string text;
     for (int i = 0; i < 30; ++i) text += kTriggerPatterns;
-    PairedStream p = pair_text(text);
+    Paired p = pair_text(text);
     // Per repetition ｜《》≪≫［］＃※〔〕「」: five pairs close in place.
     EXPECT_EQ(p.links.size(), 30u * 5);
     EXPECT_TRUE(p.diagnostics.empty());

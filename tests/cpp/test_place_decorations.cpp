@@ -13,11 +13,17 @@ namespace {
 
 ClassifiedEvent run(uint32_t a, uint32_t b) { return ClassifiedEvent::text_run(Span{a, b}); }
 
-ClassifiedEvent node(NodeTag tag, uint32_t a, uint32_t b) { return ClassifiedEvent::of_node(Node::make(tag), Span{a, b}); }
+// The payloads of every event these tests make.
+EventPool& pool() {
+    static EventPool p;
+    return p;
+}
+
+ClassifiedEvent node(NodeTag tag, uint32_t a, uint32_t b) { return pool().of_node(Node::make(tag), Span{a, b}); }
 
 ClassifiedEvent placed(uint32_t a, uint32_t b) {
     ClassifiedEvent e = node(NodeTag::Format, a, b);
-    e.node.format.suppressed = FormatPlacement::OnEarlierOccurrence;
+    pool().node(e).format.suppressed = FormatPlacement::OnEarlierOccurrence;
     e.out_of_place = true;
     return e;
 }
@@ -33,7 +39,7 @@ std::vector<Shape> shapes(const std::vector<ClassifiedEvent>& events) {
     std::vector<Shape> out;
     for (const ClassifiedEvent& e : events) {
         EXPECT_FALSE(e.out_of_place);
-        out.push_back(Shape{e.tag, e.tag == EventTag::Node ? e.node.tag : NodeTag::PageBreak, e.span.start, e.span.end});
+        out.push_back(Shape{e.tag, e.tag == EventTag::Node ? pool().node(e).tag : NodeTag::PageBreak, e.span.start, e.span.end});
     }
     return out;
 }

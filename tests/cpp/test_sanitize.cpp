@@ -7,19 +7,30 @@
 namespace kogane {
 namespace {
 
-SanitizedSource run(const std::string& text) {
-    return sanitize(std::make_shared<const std::string>(text), Diagnostics{});
+// The stage's product beside the diagnostics it appended.
+struct Sanitized {
+    SharedText source;
+    SharedText text;
+    Diagnostics diagnostics;
+    bool shared() const { return text == source; }
+};
+
+Sanitized run(SharedText source) {
+    Sanitized out;
+    out.source = std::move(source);
+    out.text = sanitize(out.source, out.diagnostics);
+    return out;
 }
+
+Sanitized run(const std::string& text) { return run(std::make_shared<const std::string>(text)); }
 
 std::string sanitized(const std::string& text) { return *run(text).text; }
 
 TEST(Sanitize, CleanTextIsSharedNotCopied) {
     for (const std::string text : {"", "abc", "｜漢字《かんじ》", "ー－＿", "- = _ -=_-=_-=_", "\xEF\xBF\xBD\xEE\x80\x80\xEE\x80\x85"}) {
         auto source = std::make_shared<const std::string>(text);
-        SanitizedSource out = sanitize(source, Diagnostics{});
+        Sanitized out = run(source);
         EXPECT_EQ(out.text.get(), source.get()) << text;
-        EXPECT_EQ(out.source.get(), source.get());
-        EXPECT_TRUE(out.sanitized_is_source);
         EXPECT_TRUE(out.diagnostics.empty());
     }
 }
@@ -28,7 +39,7 @@ TEST(Sanitize, ControlsAreReportedPerRunAndKept) {
     // Reported, not rewritten: the text stays shared.
     const std::string text = std::string("x") + '\0' + "y\t\n\x1B\x1Fz" + std::string(70, 'a') + "\x7F\x01";
     auto source = std::make_shared<const std::string>(text);
-    SanitizedSource out = sanitize(source, Diagnostics{});
+    Sanitized out = run(source);
     EXPECT_EQ(out.text.get(), source.get());
     ASSERT_EQ(out.diagnostics.size(), 3u);
     EXPECT_EQ(out.diagnostics[0].tag, DiagTag::SourceContainsControl);
@@ -40,20 +51,20 @@ TEST(Sanitize, ControlsAreReportedPerRunAndKept) {
     EXPECT_EQ(out.diagnostics[2].message(), "source contains control character '\\u{1}'; HTML shows it as U+FFFD");
 
     // Spans are in the sanitized text; CR is a line end, not a control.
-    SanitizedSource crlf = run("a\r\n\x02\rb");
+    Sanitized crlf = run("a\r\n\x02\rb");
     EXPECT_EQ(*crlf.text, "a\n\x02\nb");
     ASSERT_EQ(crlf.diagnostics.size(), 1u);
     EXPECT_EQ(crlf.diagnostics[0].span, (Span{2, 3}));
 }
 
 TEST(Sanitize, ByteOrderMarks) {
-    SanitizedSource two = run("\xEF\xBB\xBF\xEF\xBB\xBF" "abc");
+    Sanitized two = run("\xEF\xBB\xBF\xEF\xBB\xBF" "abc");
     EXPECT_EQ(*two.text, "abc");
-    EXPECT_FALSE(two.sanitized_is_source);
+    EXPECT_FALSE(two.shared());
     EXPECT_EQ(sanitized("\xEF\xBB\xBF"), "");
-    EXPECT_FALSE(run("\xEF\xBB\xBF").sanitized_is_source);
+    EXPECT_FALSE(run("\xEF\xBB\xBF").shared());
     EXPECT_EQ(sanitized("a\xEF\xBB\xBF"), "a\xEF\xBB\xBF");  // only leading marks go
-    EXPECT_TRUE(run("a\xEF\xBB\xBF").sanitized_is_source);
+    EXPECT_TRUE(run("a\xEF\xBB\xBF").shared());
 }
 
 TEST(Sanitize, LineTerminators) {
@@ -104,17 +115,17 @@ TEST(RuleLines, Isolation) {
     EXPECT_EQ(isolate_rule_lines("x\n---===---===\n----------"), "x\n---===---===\n\n----------");
     EXPECT_EQ(isolate_rule_lines("\n----------\n"), "\n----------\n");
     // Through the stage, together with CR LF.
-    SanitizedSource out = run("title\r\n----------\r\nbody");
+    Sanitized out = run("title\r\n----------\r\nbody");
     EXPECT_EQ(*out.text, "title\n\n----------\nbody");
-    EXPECT_FALSE(out.sanitized_is_source);
+    EXPECT_FALSE(out.shared());
     // A rule line that needs no inserted line feed leaves the text shared.
-    SanitizedSource kept = run("\n----------\n");
+    Sanitized kept = run("\n----------\n");
     EXPECT_EQ(*kept.text, "\n----------\n");
-    EXPECT_TRUE(kept.sanitized_is_source);
+    EXPECT_TRUE(kept.shared());
 }
 
 TEST(Sanitize, AccentFragments) {
-    SanitizedSource out = run("〔e'〕");
+    Sanitized out = run("〔e'〕");
     EXPECT_EQ(*out.text, "〔é〕");
     ASSERT_EQ(out.diagnostics.size(), 1u);
     EXPECT_EQ(out.diagnostics[0].tag, DiagTag::AccentDecompositionApplied);
@@ -123,10 +134,10 @@ TEST(Sanitize, AccentFragments) {
     // No mark, or a mark with no table entry: unchanged, no diagnostic,
     // and the source buffer is shared rather than copied.
     for (const std::string text : {"〔abc〕", "〔x'〕"}) {
-        SanitizedSource same = run(text);
+        Sanitized same = run(text);
         EXPECT_EQ(*same.text, text);
         EXPECT_TRUE(same.diagnostics.empty());
-        EXPECT_TRUE(same.sanitized_is_source);
+        EXPECT_TRUE(same.shared());
     }
 
     // Spans are in output coordinates, after earlier rewrites shrank the text.
@@ -146,7 +157,7 @@ TEST(Sanitize, AccentFragments) {
 }
 
 TEST(Sanitize, SentinelCodePoints) {
-    SanitizedSource out = run("a\xEE\x80\x82" "b");
+    Sanitized out = run("a\xEE\x80\x82" "b");
     EXPECT_EQ(*out.text, "a\xEF\xBF\xBD" "b");
     ASSERT_EQ(out.diagnostics.size(), 1u);
     EXPECT_EQ(out.diagnostics[0].tag, DiagTag::SourceContainsPua);
@@ -154,8 +165,8 @@ TEST(Sanitize, SentinelCodePoints) {
     EXPECT_EQ(out.diagnostics[0].span, (Span{1, 4}));
     EXPECT_EQ(out.diagnostics[0].message(), "source contains lexer PUA sentinel codepoint '\\u{e002}'");
 
-    EXPECT_TRUE(run("\xEE\x80\x80\xEE\x80\x85").sanitized_is_source);  // U+E000, U+E005
-    EXPECT_TRUE(run("\xEE\x80").sanitized_is_source);                  // cut short
+    EXPECT_TRUE(run("\xEE\x80\x80\xEE\x80\x85").shared());  // U+E000, U+E005
+    EXPECT_TRUE(run("\xEE\x80").shared());                  // cut short
 
     // Accent notes come first, then the sentinel warnings, each in text order.
     out = run("\xEE\x80\x84〔e'〕\xEE\x80\x81");
@@ -168,17 +179,18 @@ TEST(Sanitize, SentinelCodePoints) {
     EXPECT_EQ(out.diagnostics[2].span, (Span{11, 14}));
 }
 
-TEST(Sanitize, KeepsIncomingDiagnostics) {
-    Diagnostics incoming{Diagnostic::simple(DiagTag::UnresolvedGaiji, Span{0, 1})};
-    SanitizedSource out = sanitize(std::make_shared<const std::string>("〔e'〕"), std::move(incoming));
-    ASSERT_EQ(out.diagnostics.size(), 2u);
-    EXPECT_EQ(out.diagnostics[0].tag, DiagTag::UnresolvedGaiji);
-    EXPECT_EQ(out.diagnostics[1].tag, DiagTag::AccentDecompositionApplied);
+TEST(Sanitize, AppendsToTheDiagnosticsGiven) {
+    Diagnostics diagnostics{Diagnostic::simple(DiagTag::UnresolvedGaiji, Span{0, 1})};
+    const SharedText text = sanitize(std::make_shared<const std::string>("〔e'〕"), diagnostics);
+    EXPECT_EQ(*text, "〔é〕");
+    ASSERT_EQ(diagnostics.size(), 2u);
+    EXPECT_EQ(diagnostics[0].tag, DiagTag::UnresolvedGaiji);
+    EXPECT_EQ(diagnostics[1].tag, DiagTag::AccentDecompositionApplied);
 }
 
 TEST(Sanitize, AllStepsTogether) {
     const std::string src = "\xEF\xBB\xBFtitle\r\n==========\r〔o/〕\xEE\x80\x83\r\n";
-    SanitizedSource out = run(src);
+    Sanitized out = run(src);
     EXPECT_EQ(*out.text, "title\n\n==========\n〔ø〕\xEF\xBF\xBD\n");
     ASSERT_EQ(out.diagnostics.size(), 2u);
     EXPECT_EQ(out.diagnostics[0].span, (Span{18, 26}));

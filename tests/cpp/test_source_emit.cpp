@@ -51,7 +51,8 @@ public:
     std::string emit(std::string source = "") {
         snap_.registry = SentinelRegistry::build(entries_);
         snap_.sanitized = std::make_shared<const std::string>(source);
-        KoganeDoc doc(std::move(snap_), std::make_shared<const std::string>(source));
+        snap_.source = std::make_shared<const std::string>(source);
+        KoganeDoc doc(std::move(snap_));
         return emit_source(doc);
     }
     ContentRef content(std::string_view t) { return snap_.store.content_from_segment(snap_.store.text_segment(t)); }
@@ -139,15 +140,15 @@ TEST(SourceEmit, FormatAnnotationsBySuppression) {
     SnapshotBuilder b;
     FormatNode placed;
     placed.target = b.content("東京");
-    placed.style = FormatStyle{kStyleBoutenRight, 0};
+    placed.style = FormatStyle::bouten(StyleKind::BoutenRight, BoutenKind::Goma);
     placed.suppressed = FormatPlacement::InPlace;
     FormatNode missing = placed;
     missing.suppressed = FormatPlacement::TargetNotFound;
-    missing.style = FormatStyle{kStyleBoutenLeft, 9};
+    missing.style = FormatStyle::bouten(StyleKind::BoutenLeft, BoutenKind::Bosen);
     FormatNode bold = placed;
-    bold.style = FormatStyle{kStyleBold, 0};
+    bold.style = FormatStyle::of(StyleKind::Bold);
     FormatNode steps = placed;
-    steps.style = FormatStyle{kStyleFontSteps, static_cast<uint8_t>(-2)};
+    steps.style = FormatStyle::font_steps(-2);
     b.node(Node::make_format(placed)).text("、").node(Node::make_format(missing)).text("。");
     b.node(Node::make_format(bold)).node(Node::make_format(steps));
     EXPECT_EQ(b.emit(),

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "collections/panic.hpp"
+#include "pipeline/lexer/sanitize.hpp"
 #include "pipeline/lexer/tokenize.hpp"
 
 namespace kogane {
@@ -26,7 +27,7 @@ std::string show(const std::vector<Token>& tokens) {
     return s;
 }
 
-std::string tok(std::string_view text) { return show(tokenize_text(text)); }
+std::string tok(std::string_view text) { return show(tokenize(text)); }
 
 TEST(Tokenize, BasicShapes) {
     EXPECT_EQ(tok(""), "");
@@ -57,7 +58,7 @@ TEST(Tokenize, TokensTileTheText) {
     for (int round = 0; round < 300; ++round) {
         std::string text;
         for (auto i = static_cast<int>(rng() % 60); i > 0; --i) text += pieces[rng() % pieces.size()];
-        const std::vector<Token> tokens = tokenize_text(text);
+        const std::vector<Token> tokens = tokenize(text);
         uint32_t at = 0;
         for (size_t i = 0; i < tokens.size(); ++i) {
             const Token& t = tokens[i];
@@ -75,14 +76,11 @@ TEST(Tokenize, TokensTileTheText) {
     }
 }
 
-TEST(Tokenize, StageCarriesItsInputThrough) {
-    auto source = std::make_shared<const std::string>("\r\n」");
-    SanitizedSource s = sanitize(source, Diagnostics{});
-    TokenStream t = tokenize(std::move(s));
-    EXPECT_EQ(*t.text, "\n」");
-    EXPECT_EQ(t.source.get(), source.get());
-    EXPECT_FALSE(t.sanitized_is_source);
-    EXPECT_EQ(show(t.tokens), "N@0 G12[1,4)");
+TEST(Tokenize, OffsetsAreInTheSanitizedText) {
+    Diagnostics diagnostics;
+    const SharedText text = sanitize(std::make_shared<const std::string>("\r\n」"), diagnostics);
+    EXPECT_EQ(*text, "\n」");
+    EXPECT_EQ(show(tokenize(*text)), "N@0 G12[1,4)");
 }
 
 TEST(Tokenize, SpanLimit) {

@@ -1,5 +1,9 @@
 #include "pipeline/lexer/pair.hpp"
 
+#include <array>
+
+#include "collections/small_vector.hpp"
+
 namespace kogane {
 
 namespace {
@@ -9,81 +13,109 @@ inline PairEvent make_event(PairTag tag, PairKind kind, Span s) {
     return make_event(tag, static_cast<uint8_t>(kind), s);
 }
 
+// One pass over the tokens, writing the events in order: every token gives
+// one, and an opener left unclosed gives one more where it is given up (at
+// a ］ reaching past it, at a line end for ［, or at the end of the text).
+class Pairer {
+public:
+    Pairer(std::vector<PairEvent>& events, std::vector<PairLink>& links, Diagnostics& diagnostics)
+        : events_(events), links_(links), diagnostics_(diagnostics) {}
+
+    void token(const Token& t) {
+        if (t.tag == TokenTag::Text) {
+            events_.push_back(PairEvent{PairTag::Text, 0, t.start, t.end});
+            return;
+        }
+        if (t.tag == TokenTag::Newline) {
+            on_newline(t.start);
+            return;
+        }
+        const TriggerRole role = kTriggerRoles[t.kind < kTriggerCount ? t.kind : 0];
+        if (role.opens) {
+            push_open(role.kind, t.span());
+            events_.push_back(make_event(PairTag::Open, role.kind, t.span()));
+        } else if (role.closes) {
+            on_close(role.kind, t.span());
+        } else {
+            events_.push_back(PairEvent{PairTag::Trigger, t.kind, t.start, t.end});
+        }
+    }
+
+    // Input exhausted: report what is still open, innermost first.
+    void finish() {
+        while (!stack_.empty()) unclosed(pop_open());
+    }
+
+private:
+    struct OpenEntry {
+        PairKind kind;
+        Span span;
+    };
+
+    void push_open(PairKind kind, Span span) {
+        stack_.push_back(OpenEntry{kind, span});
+        ++open_count_[static_cast<uint8_t>(kind)];
+    }
+    OpenEntry pop_open() {
+        const OpenEntry top = stack_.back();
+        stack_.pop_back();
+        --open_count_[static_cast<uint8_t>(top.kind)];
+        return top;
+    }
+
+    void unclosed(OpenEntry entry) {
+        diagnostics_.push_back(Diagnostic::unclosed_bracket(entry.kind, entry.span));
+        events_.push_back(make_event(PairTag::Unclosed, entry.kind, entry.span));
+    }
+
+    void on_close(PairKind kind, Span span) {
+        if (!stack_.empty() && stack_.back().kind == kind) {
+            const OpenEntry top = pop_open();
+            links_.push_back(PairLink{top.span, span, kind});
+            events_.push_back(make_event(PairTag::Close, kind, span));
+            return;
+        }
+        close_with_recovery(kind, span);
+    }
+
+    void close_with_recovery(PairKind kind, Span span) {
+        // Only ］ reaches past other open entries, and only when a ［ is open.
+        if (kind == PairKind::Bracket && open_count_[static_cast<uint8_t>(PairKind::Bracket)] > 0) {
+            while (stack_.back().kind != PairKind::Bracket) unclosed(pop_open());
+            const OpenEntry opener = pop_open();
+            links_.push_back(PairLink{opener.span, span, kind});
+            events_.push_back(make_event(PairTag::Close, kind, span));
+            return;
+        }
+        diagnostics_.push_back(Diagnostic::unmatched_close(kind, span));
+        events_.push_back(make_event(PairTag::Unmatched, kind, span));
+    }
+
+    void on_newline(uint32_t offset) {
+        // An annotation bracket never spans a line end; other pairs may.
+        while (!stack_.empty() && stack_.back().kind == PairKind::Bracket) unclosed(pop_open());
+        events_.push_back(make_event(PairTag::Newline, uint8_t{0}, Span{offset, offset + 1}));
+    }
+
+    std::vector<PairEvent>& events_;
+    std::vector<PairLink>& links_;
+    Diagnostics& diagnostics_;
+    SmallVector<OpenEntry, 8> stack_;
+    // Open entries per PairKind, so a ］ search that cannot succeed is skipped.
+    std::array<uint32_t, 5> open_count_{};
+};
+
 }  // namespace
 
-bool PairIterator::pop_queued(PairEvent& event) {
-    if (queue_head_ == queue_.size()) return false;
-    event = queue_[queue_head_++];
-    // Drained: rewind so the in-place slots are reused.
-    if (queue_head_ == queue_.size()) {
-        queue_.clear();
-        queue_head_ = 0;
-    }
-    return true;
-}
-
-PairEvent PairIterator::unclosed(OpenEntry entry) {
-    diagnostics_.push_back(Diagnostic::unclosed_bracket(entry.kind, entry.span));
-    return make_event(PairTag::Unclosed, entry.kind, entry.span);
-}
-
-PairEvent PairIterator::close_with_recovery(PairKind kind, Span span) {
-    // Only ］ reaches past other open entries, and only when a ［ is open.
-    if (kind == PairKind::Bracket && open_count_[static_cast<uint8_t>(PairKind::Bracket)] > 0) {
-        while (stack_.back().kind != PairKind::Bracket) queue(unclosed(pop_open()));
-        const OpenEntry opener = pop_open();
-        links_.push_back(PairLink{opener.span, span, kind});
-        queue(make_event(PairTag::Close, kind, span));
-        PairEvent first;
-        pop_queued(first);
-        return first;
-    }
-    diagnostics_.push_back(Diagnostic::unmatched_close(kind, span));
-    return make_event(PairTag::Unmatched, kind, span);
-}
-
-PairEvent PairIterator::newline_closing_brackets(uint32_t offset) {
-    while (!stack_.empty() && stack_.back().kind == PairKind::Bracket) queue(unclosed(pop_open()));
-    queue(make_event(PairTag::Newline, uint8_t{0}, Span{offset, offset + 1}));
-    PairEvent first;
-    pop_queued(first);
-    return first;
-}
-
-bool PairIterator::next_slow(PairEvent& event) {
-    if (finished_) return false;
-    if (pop_queued(event)) return true;
-    if (cursor_ < tokens_.size()) return next(event);
-    // Input exhausted: report what is still open, innermost first.
-    if (!stack_.empty()) {
-        event = unclosed(pop_open());
-        return true;
-    }
-    finished_ = true;
-    return false;
-}
-
-PairedStream pair(TokenStream input) {
-    PairedStream out;
-    PairIterator it(input.tokens);
+PairedEvents pair(std::span<const Token> tokens, Diagnostics& diagnostics) {
+    PairedEvents out;
     // Every token yields one event and an unclosed opener one more. Reserved
     // at that bound so the stream never grows by copying; pages past those
     // written are never touched, so the bound costs address space only.
-    out.events.reserve(input.tokens.size() * 2);
-    PairEvent e;
-    while (it.next(e)) out.events.push_back(e);
-    out.links = it.take_links();
-    Diagnostics mine = it.take_diagnostics();
-    out.diagnostics = std::move(input.diagnostics);
-    if (out.diagnostics.empty()) {
-        out.diagnostics = std::move(mine);
-    } else {
-        out.diagnostics.insert(out.diagnostics.end(), std::make_move_iterator(mine.begin()),
-                               std::make_move_iterator(mine.end()));
-    }
-    out.text = std::move(input.text);
-    out.sanitized_is_source = input.sanitized_is_source;
-    out.source = std::move(input.source);
+    out.events.reserve(tokens.size() * 2);
+    Pairer pairer(out.events, out.links, diagnostics);
+    for (const Token& t : tokens) pairer.token(t);
+    pairer.finish();
     return out;
 }
 

@@ -346,7 +346,7 @@ std::string rewrite_accent_fragments(std::string_view text, Diagnostics& diagnos
     return out;
 }
 
-SanitizedSource sanitize(SharedText source, Diagnostics diagnostics) {
+SharedText sanitize(const SharedText& source, Diagnostics& diagnostics) {
     std::string_view view = *source;
     while (view.starts_with(kBom)) view.remove_prefix(kBom.size());
     const bool lost_bom = view.size() != source->size();
@@ -395,18 +395,9 @@ SanitizedSource sanitize(SharedText source, Diagnostics diagnostics) {
 
     report_controls(current(), diagnostics);
 
-    SanitizedSource out;
-    out.diagnostics = std::move(diagnostics);
-    if (have_owned || lost_bom) {
-        if (!have_owned) owned.assign(view);
-        out.text = std::make_shared<const std::string>(std::move(owned));
-        out.sanitized_is_source = false;
-    } else {
-        out.text = source;
-        out.sanitized_is_source = true;
-    }
-    out.source = std::move(source);
-    return out;
+    if (!have_owned && !lost_bom) return source;
+    if (!have_owned) owned.assign(view);
+    return std::make_shared<const std::string>(std::move(owned));
 }
 
 }  // namespace kogane

@@ -10,14 +10,10 @@
 
 namespace kogane {
 
-struct SanitizedSource {
-    Diagnostics diagnostics;
-    SharedText text;    // the sanitized text; may be the source buffer itself
-    SharedText source;  // the caller's text, as given
-    bool sanitized_is_source = false;
-};
-
-SanitizedSource sanitize(SharedText source, Diagnostics diagnostics);
+// Returns the sanitized text: `source` itself when nothing needs
+// rewriting (compare the pointers), else a new buffer. This stage's
+// diagnostics, in sanitized coordinates, are appended to `diagnostics`.
+SharedText sanitize(const SharedText& source, Diagnostics& diagnostics);
 
 // Rule lines: a line of ten or more bytes of one repeated "-", "=" or "_"
 // (surrounding white space ignored).

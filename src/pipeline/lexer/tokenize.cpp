@@ -12,7 +12,7 @@ void check_span_limit(uint64_t length) {
         panic("source too long for u32 span offsets (" + std::to_string(length) + " bytes)");
 }
 
-std::vector<Token> tokenize_text(std::string_view text) {
+std::vector<Token> tokenize(std::string_view text) {
     check_span_limit(text.size());
     const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
     const uint32_t length = static_cast<uint32_t>(text.size());
@@ -41,16 +41,6 @@ std::vector<Token> tokenize_text(std::string_view text) {
     }
     if (cursor < length) tokens.push_back(Token{TokenTag::Text, 0, cursor, length});
     return tokens;
-}
-
-TokenStream tokenize(SanitizedSource input) {
-    TokenStream out;
-    out.tokens = tokenize_text(*input.text);
-    out.diagnostics = std::move(input.diagnostics);
-    out.text = std::move(input.text);
-    out.sanitized_is_source = input.sanitized_is_source;
-    out.source = std::move(input.source);
-    return out;
 }
 
 }  // namespace kogane

@@ -3,9 +3,10 @@
 // characters and line feeds.
 
 #include <cstdint>
+#include <string_view>
 #include <vector>
 
-#include "pipeline/lexer/sanitize.hpp"
+#include "collections/span.hpp"
 #include "syntax/lexical.hpp"
 
 namespace kogane {
@@ -22,19 +23,9 @@ struct Token {
     TriggerKind trigger() const { return static_cast<TriggerKind>(kind); }
 };
 
-struct TokenStream {
-    Diagnostics diagnostics;
-    std::vector<Token> tokens;
-    SharedText text;
-    bool sanitized_is_source = false;
-    SharedText source;
-};
-
-TokenStream tokenize(SanitizedSource input);
-
-// Cuts `text` into tokens with the process-wide scanner. Panics when the
-// text is too long for u32 offsets.
-std::vector<Token> tokenize_text(std::string_view text);
+// Cuts `text` (the sanitized text) into tokens with the process-wide
+// scanner. Panics when the text is too long for u32 offsets.
+std::vector<Token> tokenize(std::string_view text);
 
 // Fails with "source too long for u32 span offsets (N bytes)" above
 // 0xFFFFFFFF bytes.

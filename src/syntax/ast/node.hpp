@@ -8,6 +8,7 @@
 #include <type_traits>
 
 #include "collections/span.hpp"
+#include "syntax/accents.hpp"
 #include "syntax/lexical.hpp"
 
 namespace kogane {
@@ -115,41 +116,29 @@ struct ContentItem {
 // ---------------------------------------------------------------------------
 // Styles.
 
-// {kind, parameter}. Kinds 0..2 are bouten on the right, left, both sides
-// (parameter = BoutenKind); 14 is bouten on both sides as well.
-struct FormatStyle {
-    uint8_t kind = 0xFF;
-    uint8_t param = 0;
-
-    constexpr bool present() const { return kind != 0xFF; }
-    static constexpr FormatStyle none() { return {0xFF, 0}; }
-    friend constexpr bool operator==(FormatStyle, FormatStyle) = default;
+// The decoration a format puts on its target.
+enum class StyleKind : uint8_t {
+    BoutenRight,     // 傍点, 傍線 … on the right
+    BoutenLeft,      // … の左に
+    BoutenBoth,      // … の両側に
+    Bold,            // 太字
+    Gothic,          // ゴシック体
+    Italic,          // 斜体
+    Superscript,     // 上付き小文字
+    Subscript,       // 下付き小文字
+    SmallScript,     // 行右小書き, 行左小書き
+    Enclosure,       // 罫囲み, ○付き文字 …
+    Horizontal,      // 横組み
+    Caption,         // キャプション
+    FontSteps,       // N段階大きな文字, N段階小さな文字
+    FontSize,        // 特大文字, 大文字, 中文字, 小文字
+    CombineUpright,  // 縦中横
+    Fraction,        // 分数
+    AccentDot,       // …ドット付き
+    Accent,          // アクサン（´）付き …
+    AlignEndRun,     // 地付き, 地からN字上げ, over a run
+    None = 0xFF,
 };
-
-enum StyleKind : uint8_t {
-    kStyleBoutenRight = 0,
-    kStyleBoutenLeft = 1,
-    kStyleBoutenBoth = 2,
-    kStyleBold = 3,
-    kStyleGothic = 4,
-    kStyleItalic = 5,
-    kStyleSuperscript = 6,
-    kStyleSubscript = 7,
-    kStyleSmallScript = 8,
-    kStyleEnclosure = 9,
-    kStyleHorizontal = 10,
-    kStyleCaption = 11,
-    kStyleFontSteps = 12,
-    kStyleFontSize = 13,
-    kStyleBoutenBothAlt = 14,
-    kStyleCombineUpright = 15,
-    kStyleFraction = 16,
-    kStyleAccentDot = 17,
-    kStyleAccent = 18,
-    kStyleAlignEndRun = 19,
-};
-
-inline constexpr bool is_bouten_style(uint8_t kind) { return kind <= 2 || kind == 14; }
 
 // The fourteen emphasis-mark and side-line kinds.
 enum class BoutenKind : uint8_t {
@@ -173,6 +162,72 @@ inline constexpr const char* kBoutenKeywords[14] = {
     "傍点", "白ゴマ傍点", "丸傍点", "白丸傍点", "二重丸傍点", "蛇の目傍点", "ばつ傍点",
     "白三角傍点", "波線", "傍線", "二重傍線", "鎖線", "破線", "黒三角傍点",
 };
+
+
+// The sizes of a whole line, largest first.
+enum class LineSize : uint8_t { ExtraLarge, Large, Medium, Small };
+
+// The frames an enclosure draws around its target.
+enum class Enclosure : uint8_t {
+    Ruled,         // 罫囲み
+    Square,        // 「□」囲み
+    Circle,        // ○付き文字
+    DottedCircle,  // 点線丸囲み
+    DoubleRuled,   // 二重罫囲み
+};
+
+// A decoration: its kind and the one parameter some kinds take, set by the
+// factory of the kind and read by the accessor of the kind. A parameter
+// read with another kind's accessor means nothing; values out of an enum's
+// range are kept (renderers fall back on a default for them).
+class FormatStyle {
+public:
+    constexpr FormatStyle() = default;
+    static constexpr FormatStyle none() { return {}; }
+    // A kind that takes no parameter.
+    static constexpr FormatStyle of(StyleKind kind) { return {kind, 0}; }
+    // `placement` is BoutenRight, BoutenLeft or BoutenBoth.
+    static constexpr FormatStyle bouten(StyleKind placement, BoutenKind mark) {
+        return {placement, static_cast<uint8_t>(mark)};
+    }
+    static constexpr FormatStyle small_script(MarkSide side) {
+        return {StyleKind::SmallScript, static_cast<uint8_t>(side)};
+    }
+    static constexpr FormatStyle enclosure(Enclosure frame) {
+        return {StyleKind::Enclosure, static_cast<uint8_t>(frame)};
+    }
+    // Positive: larger by that many steps; negative: smaller.
+    static constexpr FormatStyle font_steps(int8_t steps) {
+        return {StyleKind::FontSteps, static_cast<uint8_t>(steps)};
+    }
+    static constexpr FormatStyle font_size(LineSize size) { return {StyleKind::FontSize, static_cast<uint8_t>(size)}; }
+    static constexpr FormatStyle accent(AccentKind accent) { return {StyleKind::Accent, static_cast<uint8_t>(accent)}; }
+    // Characters raised from the line end (0: flush).
+    static constexpr FormatStyle align_end_run(uint8_t raise) { return {StyleKind::AlignEndRun, raise}; }
+
+    constexpr StyleKind kind() const { return kind_; }
+    constexpr bool present() const { return kind_ != StyleKind::None; }
+    constexpr bool is_bouten() const {
+        return kind_ == StyleKind::BoutenRight || kind_ == StyleKind::BoutenLeft || kind_ == StyleKind::BoutenBoth;
+    }
+
+    constexpr BoutenKind bouten_mark() const { return static_cast<BoutenKind>(param_); }
+    constexpr MarkSide side() const { return static_cast<MarkSide>(param_); }  // SmallScript
+    constexpr Enclosure frame() const { return static_cast<Enclosure>(param_); }
+    constexpr int8_t steps() const { return static_cast<int8_t>(param_); }
+    constexpr LineSize size() const { return static_cast<LineSize>(param_); }
+    constexpr AccentKind accent() const { return static_cast<AccentKind>(param_); }
+    constexpr uint8_t raise() const { return param_; }  // AlignEndRun
+
+    friend constexpr bool operator==(FormatStyle, FormatStyle) = default;
+
+private:
+    constexpr FormatStyle(StyleKind kind, uint8_t param) : kind_(kind), param_(param) {}
+
+    StyleKind kind_ = StyleKind::None;
+    uint8_t param_ = 0;
+};
+static_assert(std::is_trivially_copyable_v<FormatStyle> && sizeof(FormatStyle) == 2);
 
 // ---------------------------------------------------------------------------
 // Nodes.
@@ -235,9 +290,6 @@ enum class SingleLine : uint8_t {
     Gothic,        // この行はゴシック体
     FontSize,      // 特大文字, 大文字, 中文字, 小文字
 };
-
-// The sizes of a whole line, largest first.
-enum class LineSize : uint8_t { ExtraLarge, Large, Medium, Small };
 
 struct LeafAlignNode {
     SingleLine layout = SingleLine::Indent;
@@ -480,8 +532,8 @@ struct SmallScriptSpec {
     MarkSide side = MarkSide::Right;
 };
 
-struct InlineStyleSpec {  // kStyleCombineUpright, kStyleSuperscript or kStyleSubscript
-    StyleKind style = kStyleCombineUpright;
+struct InlineStyleSpec {  // CombineUpright, Superscript or Subscript
+    StyleKind style = StyleKind::CombineUpright;
 };
 
 struct FontSizeSpec {

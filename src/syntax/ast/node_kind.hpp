@@ -29,8 +29,8 @@ inline NodeKind node_kind_of(const RegistryEntry& e) {
     switch (n.tag) {
         case NodeTag::Ruby: return NodeKind::Ruby;
         case NodeTag::Format:
-            if (is_bouten_style(n.format.style.kind)) return NodeKind::Bouten;
-            if (n.format.style.kind == kStyleCombineUpright) return NodeKind::CombineUpright;
+            if (n.format.style.is_bouten()) return NodeKind::Bouten;
+            if (n.format.style.kind() == StyleKind::CombineUpright) return NodeKind::CombineUpright;
             return NodeKind::Emphasis;
         case NodeTag::Gaiji: return NodeKind::Gaiji;
         case NodeTag::LeafAlign:

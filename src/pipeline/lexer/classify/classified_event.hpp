@@ -20,15 +20,16 @@ enum class EventTag : uint8_t {
     LineFeed = 4,
 };
 
+// Sixteen bytes whatever the payload: a node or a container spec lives in
+// the EventPool of the stream, named by `payload`.
 struct ClassifiedEvent {
     EventTag tag = EventTag::TextRun;
-    Node node;           // Node
-    ContainerSpec spec;  // ContainerOpen, ContainerClose (the kind being closed)
-    Span span;
     // A decoration put on an earlier occurrence of its target, over events
     // already emitted: it follows them in the stream, and the fold moves
     // it back to where its span starts.
     bool out_of_place = false;
+    uint32_t payload = 0;  // Node: index of its node; ContainerOpen / ContainerClose: of its spec
+    Span span;
 
     static ClassifiedEvent text_run(Span s) {
         ClassifiedEvent e;
@@ -42,34 +43,54 @@ struct ClassifiedEvent {
         e.span = Span{at, at + 1};
         return e;
     }
-    static ClassifiedEvent of_node(const Node& n, Span s) {
+};
+
+// Events are copied through every pass of the fold.
+static_assert(std::is_trivially_copyable_v<ClassifiedEvent> && sizeof(ClassifiedEvent) == 16);
+
+// The payloads of classified events: nodes and container specs, appended
+// when an event is made and read through the event. Nothing is removed, so
+// an event keeps its payload however the fold moves or copies it; a pass
+// that changes a payload in place changes it for that one event.
+class EventPool {
+public:
+    ClassifiedEvent of_node(const Node& n, Span s) { return make(EventTag::Node, push(nodes_, n), s); }
+    // `c` is the kind being closed, for a close.
+    ClassifiedEvent open(const ContainerSpec& c, Span s) { return make(EventTag::ContainerOpen, push(specs_, c), s); }
+    ClassifiedEvent close(const ContainerSpec& c, Span s) { return make(EventTag::ContainerClose, push(specs_, c), s); }
+
+    // `e` must be a Node event.
+    const Node& node(const ClassifiedEvent& e) const { return nodes_[e.payload]; }
+    Node& node(const ClassifiedEvent& e) { return nodes_[e.payload]; }
+    // `e` must be a ContainerOpen or ContainerClose event.
+    const ContainerSpec& spec(const ClassifiedEvent& e) const { return specs_[e.payload]; }
+    ContainerSpec& spec(const ClassifiedEvent& e) { return specs_[e.payload]; }
+
+    size_t node_count() const { return nodes_.size(); }
+    size_t spec_count() const { return specs_.size(); }
+
+private:
+    template <typename T>
+    static uint32_t push(std::vector<T>& pool, const T& value) {
+        // Fewer payloads than bytes of text, whose length fits in 32 bits.
+        const auto at = static_cast<uint32_t>(pool.size());
+        pool.push_back(value);
+        return at;
+    }
+    static ClassifiedEvent make(EventTag tag, uint32_t payload, Span s) {
         ClassifiedEvent e;
-        e.tag = EventTag::Node;
-        e.node = n;
+        e.tag = tag;
+        e.payload = payload;
         e.span = s;
         return e;
     }
-    static ClassifiedEvent open(ContainerSpec c, Span s) {
-        ClassifiedEvent e;
-        e.tag = EventTag::ContainerOpen;
-        e.spec = c;
-        e.span = s;
-        return e;
-    }
-    static ClassifiedEvent close(ContainerSpec c, Span s) {
-        ClassifiedEvent e;
-        e.tag = EventTag::ContainerClose;
-        e.spec = c;
-        e.span = s;
-        return e;
-    }
+
+    std::vector<Node> nodes_;
+    std::vector<ContainerSpec> specs_;
 };
 
 // The ordered kaeriten families; a mark of one pairs with the same family.
 enum class KaeritenSeries : uint8_t { Numbers, UpDown, Stems, Other };  // 一二三四, 上中下, 甲乙丙丁
-
-// Events are copied through every pass of the fold.
-static_assert(std::is_trivially_copyable_v<ClassifiedEvent> && sizeof(ClassifiedEvent) == 64);
 
 // A kaeriten mark met by the classifier, for the fold's placement checks.
 struct KaeritenMark {
@@ -80,12 +101,13 @@ struct KaeritenMark {
     bool bracketed = false;  // written in parentheses: ［＃（…）］
 };
 
-// What classification produces: the events in order, the kaeriten marks
-// met, and its own diagnostics.
+// What classification produces: the events in order with their payloads,
+// and the kaeriten marks met (its diagnostics go to the parse's). The fold
+// consumes it, so the payloads live no longer than the parse.
 struct ClassifiedStream {
     std::vector<ClassifiedEvent> events;
+    EventPool pool;
     std::vector<KaeritenMark> kaeriten;
-    Diagnostics diagnostics;
 };
 
 }  // namespace kogane

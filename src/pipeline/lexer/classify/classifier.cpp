@@ -332,9 +332,10 @@ private:
 
 // Reads the pair events in order and drives the sub-machines above.
 struct Driver {
-    Driver(std::span<const PairEvent> ev, std::string_view t, NodeStore& s, const QuoteIndex* q,
-           const AnnotationDispatch& d, std::vector<ClassifiedEvent>& sink)
-        : events(ev), text(t), store(s), quotes(q), dispatch(d), out(sink), group(ev) {}
+    Driver(std::span<const PairEvent> ev, std::string_view t, NodeStore& s, Diagnostics& diags, const QuoteIndex* q,
+           const AnnotationDispatch& d, ClassifiedStream& sink)
+        : events(ev), text(t), store(s), quotes(q), dispatch(d), out(sink.events), pool(sink.pool),
+          diagnostics(diags), group(ev) {}
 
     std::span<const PairEvent> events;
     std::string_view text;
@@ -345,7 +346,8 @@ struct Driver {
     size_t cursor = 0;
     bool done = false;
     EventSink out;
-    Diagnostics diagnostics;
+    EventPool& pool;
+    Diagnostics& diagnostics;
     std::vector<KaeritenMark> kaeriten;
 
     TextRun run;
@@ -542,7 +544,7 @@ struct Driver {
         held.flush(out);
         AnnotationInput in{g.events, g.partners, i, p, text, store, quotes,
                            run.active ? std::optional<uint32_t>(run.start) : std::nullopt, out.recent(),
-                           out.previous_line()};
+                           out.previous_line(), &pool};
         std::optional<AnnotationResult> r = g.classify(in);
         if (!r) return false;
         if (r->outcome == AnnotationOutcome::Node && r->node.tag == NodeTag::Kaeriten && run.has_bar() && !r->placed) {
@@ -568,7 +570,7 @@ struct Driver {
     void keep_bar_mark(AnnotationResult& r, Span span) {
         if (r.diagnostic) diagnostics.push_back(std::move(*r.diagnostic));
         if (r.kaeriten) kaeriten.push_back(*r.kaeriten);
-        run.bar_marks.push_back(ClassifiedEvent::of_node(r.node, span));
+        run.bar_marks.push_back(pool.of_node(r.node, span));
     }
 
     void hold_gaiji(const GaijiMatch& gaiji) {
@@ -584,7 +586,7 @@ struct Driver {
             }
             run.active = false;
         }
-        held.nodes.push_back(ClassifiedEvent::of_node(Node::make_gaiji(gaiji.item), gaiji.span));
+        held.nodes.push_back(pool.of_node(Node::make_gaiji(gaiji.item), gaiji.span));
         held.end = gaiji.span.end;
     }
 
@@ -600,9 +602,9 @@ struct Driver {
         run.close(span.start, out);
         if (behind) out.push(*behind);
         switch (r.outcome) {
-            case AnnotationOutcome::Node: out.push(ClassifiedEvent::of_node(r.node, span)); break;
-            case AnnotationOutcome::ContainerOpen: out.push(ClassifiedEvent::open(r.spec, span)); break;
-            case AnnotationOutcome::ContainerClose: out.push(ClassifiedEvent::close(r.spec, span)); break;
+            case AnnotationOutcome::Node: out.push(pool.of_node(r.node, span)); break;
+            case AnnotationOutcome::ContainerOpen: out.push(pool.open(r.spec, span)); break;
+            case AnnotationOutcome::ContainerClose: out.push(pool.close(r.spec, span)); break;
         }
         if (r.kaeriten) kaeriten.push_back(*r.kaeriten);
     }
@@ -617,12 +619,12 @@ struct Driver {
         const bool fits = target.start < target.end && target.end <= span.start;
         if (fits && run.active && target.start >= run.start) {
             run.close(target.start, out);
-            out.push(ClassifiedEvent::of_node(placed.node, target));
+            out.push(pool.of_node(placed.node, target));
             run.begin(target.end);
             return std::nullopt;
         }
         if (!fits || target.start < line_floor) return std::nullopt;
-        ClassifiedEvent behind = ClassifiedEvent::of_node(placed.node, target);
+        ClassifiedEvent behind = pool.of_node(placed.node, target);
         behind.out_of_place = true;
         return behind;
     }
@@ -635,7 +637,7 @@ struct Driver {
         invariant(!(base.tag == SegmentTag::Run && base.b == 0), "classify stage must emit Ruby with non-empty base");
         invariant(!(reading.tag == SegmentTag::Run && reading.b == 0),
                   "classify stage must emit Ruby with non-empty reading");
-        out.push(ClassifiedEvent::of_node(Node::make_ruby(store.make_ruby(base, reading)), span));
+        out.push(pool.of_node(Node::make_ruby(store.make_ruby(base, reading)), span));
     }
 
     bool classify_ruby(uint32_t i, uint32_t p) {
@@ -692,7 +694,7 @@ struct Driver {
         SmallVector<ContentItem, 4> items;
         if (held.prefix_active && base_start < held.prefix.end)
             items.push_back(ContentItem::make_text(store.intern(slice(text, Span{base_start, held.prefix.end}))));
-        for (const ClassifiedEvent& h : held.nodes) items.push_back(ContentItem::make_gaiji(h.node.gaiji));
+        for (const ClassifiedEvent& h : held.nodes) items.push_back(ContentItem::make_gaiji(pool.node(h).gaiji));
         if (tail) items.push_back(ContentItem::make_text(store.intern(slice(text, Span{run.start, open.start}))));
         const Segment base = store.segment_from_items(std::span<const ContentItem>(items.data(), items.size()));
         held.clear_prefix();
@@ -709,7 +711,7 @@ struct Driver {
         if (close.start <= open.end) return false;
         const Segment content = group_content(i, p);
         run.close(open.start, out);
-        out.push(ClassifiedEvent::of_node(Node::make_angle(store.content_from_segment(content)),
+        out.push(pool.of_node(Node::make_angle(store.content_from_segment(content)),
                                           Span{open.start, close.end}));
         return true;
     }
@@ -718,15 +720,14 @@ struct Driver {
 }  // namespace
 
 ClassifiedStream classify(std::span<const PairEvent> events, std::string_view text, NodeStore& store,
-                          const QuoteIndex* quotes, const AnnotationDispatch& dispatch) {
+                          Diagnostics& diagnostics, const QuoteIndex* quotes, const AnnotationDispatch& dispatch) {
     ClassifiedStream result;
     // Most pair events give at most one classified event; reserving that many
     // spares the stream its copies while it grows (untouched pages cost
     // nothing).
     result.events.reserve(events.size() + 16);
-    Driver driver(events, text, store, quotes, dispatch, result.events);
+    Driver driver(events, text, store, diagnostics, quotes, dispatch, result);
     while (!driver.done) driver.step();
-    result.diagnostics = std::move(driver.diagnostics);
     result.kaeriten = std::move(driver.kaeriten);
     return result;
 }

@@ -16,9 +16,10 @@
 namespace kogane {
 
 // Classifies the pair events of `text` (the sanitized text); nodes and
-// their strings go into `store`. `quotes` may be null. `dispatch` replaces
-// the annotation classifier (tests).
+// their strings go into `store`, this stage's diagnostics are appended to
+// `diagnostics`. `quotes` may be null. `dispatch` replaces the annotation
+// classifier (tests).
 ClassifiedStream classify(std::span<const PairEvent> events, std::string_view text, NodeStore& store,
-                          const QuoteIndex* quotes, const AnnotationDispatch& dispatch = {});
+                          Diagnostics& diagnostics, const QuoteIndex* quotes, const AnnotationDispatch& dispatch = {});
 
 }  // namespace kogane

@@ -46,6 +46,8 @@ struct AnnotationInput {
     std::span<const ClassifiedEvent> recent;
     // The same for the line before (headings named on the line below).
     std::span<const ClassifiedEvent> previous_line;
+    // The payloads of those events; may be null when both are empty.
+    const EventPool* pool = nullptr;
 };
 
 enum class AnnotationOutcome : uint8_t { Node, ContainerOpen, ContainerClose };

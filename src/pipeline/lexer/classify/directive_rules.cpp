@@ -443,9 +443,9 @@ std::optional<AnnotationResult> Rules::inline_style(std::string_view body) const
     std::string_view r = body;
     const bool closing = r.ends_with("終わり");
     if (closing) r.remove_suffix(std::string_view("終わり").size());
-    const StyleKind style = r == "上付き小文字" ? kStyleSuperscript
-                            : r == "下付き小文字" ? kStyleSubscript
-                                                  : kStyleCombineUpright;
+    const StyleKind style = r == "上付き小文字" ? StyleKind::Superscript
+                            : r == "下付き小文字" ? StyleKind::Subscript
+                                                  : StyleKind::CombineUpright;
     const ContainerSpec c = ContainerSpec::make_inline_style(style);
     return closing ? close(c) : open(c);
 }

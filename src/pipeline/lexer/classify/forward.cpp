@@ -51,18 +51,18 @@ struct Decoration {
 
 // Side and kind of a bouten suffix: に|の左に|の両側に + kind keyword.
 std::optional<FormatStyle> bouten_suffix(std::string_view s) {
-    uint8_t side;
+    StyleKind placement;
     if (consume(s, "の左に"))
-        side = kStyleBoutenLeft;
+        placement = StyleKind::BoutenLeft;
     else if (consume(s, "の両側に"))
-        side = kStyleBoutenBoth;
+        placement = StyleKind::BoutenBoth;
     else if (consume(s, "に"))
-        side = kStyleBoutenRight;
+        placement = StyleKind::BoutenRight;
     else
         return std::nullopt;
     auto kind = parse_bouten_kind(s);
     if (!kind) return std::nullopt;
-    return FormatStyle{side, static_cast<uint8_t>(*kind)};
+    return FormatStyle::bouten(placement, *kind);
 }
 
 // The decoration named after 「X」は.
@@ -72,39 +72,39 @@ std::optional<FormatStyle> style_keyword(std::string_view s) {
         FormatStyle style;
     };
     static constexpr Entry kStyles[] = {
-        {"太字", {kStyleBold, 0}},
-        {"ゴシック体", {kStyleGothic, 0}},
-        {"ゴチック", {kStyleGothic, 0}},
-        {"斜体", {kStyleItalic, 0}},
-        {"上付き小文字", {kStyleSuperscript, 0}},
-        {"下付き小文字", {kStyleSubscript, 0}},
-        {"行右小書き", {kStyleSmallScript, 0}},
-        {"行左小書き", {kStyleSmallScript, 1}},
-        {"小書き", {kStyleSmallScript, 0}},  // small kana sit on the right in vertical text
-        {"罫囲み", {kStyleEnclosure, 0}},
-        {"○付き文字", {kStyleEnclosure, 2}},
-        {"点線丸囲み", {kStyleEnclosure, 3}},
-        {"二重罫囲み", {kStyleEnclosure, 4}},
-        {"横組み", {kStyleHorizontal, 0}},
-        {"キャプション", {kStyleCaption, 0}},
-        {"特大文字", {kStyleFontSize, 0}},
-        {"大文字", {kStyleFontSize, 1}},
-        {"中文字", {kStyleFontSize, 2}},
-        {"小文字", {kStyleFontSize, 3}},
-        {"縦中横", {kStyleCombineUpright, 0}},
-        {"分数", {kStyleFraction, 0}},
-        {"アクサン（´）付き", {kStyleAccent, 0}},
-        {"ウムラウト（¨）付き", {kStyleAccent, 1}},
-        {"アクサン（｀）付き", {kStyleAccent, 2}},
-        {"地付き", {kStyleAlignEndRun, 0}},
+        {"太字", FormatStyle::of(StyleKind::Bold)},
+        {"ゴシック体", FormatStyle::of(StyleKind::Gothic)},
+        {"ゴチック", FormatStyle::of(StyleKind::Gothic)},
+        {"斜体", FormatStyle::of(StyleKind::Italic)},
+        {"上付き小文字", FormatStyle::of(StyleKind::Superscript)},
+        {"下付き小文字", FormatStyle::of(StyleKind::Subscript)},
+        {"行右小書き", FormatStyle::small_script(MarkSide::Right)},
+        {"行左小書き", FormatStyle::small_script(MarkSide::Left)},
+        {"小書き", FormatStyle::small_script(MarkSide::Right)},  // small kana sit on the right in vertical text
+        {"罫囲み", FormatStyle::enclosure(Enclosure::Ruled)},
+        {"○付き文字", FormatStyle::enclosure(Enclosure::Circle)},
+        {"点線丸囲み", FormatStyle::enclosure(Enclosure::DottedCircle)},
+        {"二重罫囲み", FormatStyle::enclosure(Enclosure::DoubleRuled)},
+        {"横組み", FormatStyle::of(StyleKind::Horizontal)},
+        {"キャプション", FormatStyle::of(StyleKind::Caption)},
+        {"特大文字", FormatStyle::font_size(LineSize::ExtraLarge)},
+        {"大文字", FormatStyle::font_size(LineSize::Large)},
+        {"中文字", FormatStyle::font_size(LineSize::Medium)},
+        {"小文字", FormatStyle::font_size(LineSize::Small)},
+        {"縦中横", FormatStyle::of(StyleKind::CombineUpright)},
+        {"分数", FormatStyle::of(StyleKind::Fraction)},
+        {"アクサン（´）付き", FormatStyle::accent(AccentKind::Acute)},
+        {"ウムラウト（¨）付き", FormatStyle::accent(AccentKind::Diaeresis)},
+        {"アクサン（｀）付き", FormatStyle::accent(AccentKind::Grave)},
+        {"地付き", FormatStyle::align_end_run(0)},
     };
     for (const Entry& e : kStyles)
         if (s == e.keyword) return e.style;
     if (auto n = parse_count(s)) {
         if (n->value >= 1 && n->value <= 127) {
-            if (n->rest == "段階大きな文字") return FormatStyle{kStyleFontSteps, n->value};
-            if (n->rest == "段階小さな文字")
-                return FormatStyle{kStyleFontSteps, static_cast<uint8_t>(-static_cast<int>(n->value))};
+            const auto steps = static_cast<int8_t>(n->value);
+            if (n->rest == "段階大きな文字") return FormatStyle::font_steps(steps);
+            if (n->rest == "段階小さな文字") return FormatStyle::font_steps(static_cast<int8_t>(-steps));
         }
         return std::nullopt;
     }
@@ -114,7 +114,7 @@ std::optional<FormatStyle> style_keyword(std::string_view s) {
         auto n = parse_count(r);
         if (n && n->value >= 1 &&
             (n->rest == "字上げ" || n->rest == "字上がり" || n->rest == "字上げ揃え" || n->rest == "字上がり揃え"))
-            return FormatStyle{kStyleAlignEndRun, n->value};
+            return FormatStyle::align_end_run(n->value);
         return std::nullopt;
     }
     return std::nullopt;
@@ -170,7 +170,7 @@ public:
             if (consume(s, "～「") || consume(s, "〜「")) return bouten_range(s);
             if (auto r = left_ruby_or_note(suffix)) return *r;
             if (suffix == "は縦中横") {
-                ForwardOutcome o = format(FormatStyle{kStyleCombineUpright, 0}, false);
+                ForwardOutcome o = format(FormatStyle::of(StyleKind::CombineUpright), false);
                 o.missing = DiagTag::TcyTargetNotFound;
                 return o;
             }
@@ -178,9 +178,9 @@ public:
         std::string_view s = suffix;
         if (consume(s, "は")) {
             if (auto h = parse_heading_keyword(s); h && single) return heading_hint(*h);
-            if (single && s == "「□」囲み") return format(FormatStyle{kStyleEnclosure, 1}, false);
+            if (single && s == "「□」囲み") return format(FormatStyle::enclosure(Enclosure::Square), false);
             if (auto style = style_keyword(s); style && single) {
-                if (style->kind == kStyleAccent && !accent_composes(style->param)) return {};
+                if (style->kind() == StyleKind::Accent && !accent_composes(style->accent())) return {};
                 return format(*style, false);
             }
             if (single && s.find("、") != std::string_view::npos) return layered_styles(s);
@@ -243,7 +243,7 @@ private:
             if (comma == std::string_view::npos) comma = list.size();
             const std::string_view keyword = list.substr(from, comma - from);
             auto style = style_keyword(keyword);
-            if (!style || style->kind == kStyleAccent || keywords.size() == 4) return {};
+            if (!style || style->kind() == StyleKind::Accent || keywords.size() == 4) return {};
             keywords.push_back(keyword);
             outer = *style;
             from = comma + 3;
@@ -328,9 +328,10 @@ private:
                 continue;
             }
             std::optional<std::string> r;
-            if (e.tag == EventTag::Node) r = node_reading(e.node, in_.store);
+            if (e.tag == EventTag::Node) r = node_reading(in_.pool->node(e), in_.store);
             if (!r) break;
-            pieces.push_back(Piece{e.span.start, e.span.end, 0, std::move(*r), false, e.node.tag == NodeTag::Gaiji});
+            const bool gaiji = in_.pool->node(e).tag == NodeTag::Gaiji;
+            pieces.push_back(Piece{e.span.start, e.span.end, 0, std::move(*r), false, gaiji});
             cursor = e.span.start;
         }
         std::reverse(pieces.begin(), pieces.end());
@@ -421,13 +422,13 @@ private:
                 continue;
             }
             if (e.tag != EventTag::Node) return std::nullopt;
-            std::optional<std::string> r = node_reading(e.node, in_.store);
+            std::optional<std::string> r = node_reading(in_.pool->node(e), in_.store);
             if (!r || r->size() > left || reading.substr(left - r->size(), r->size()) != *r)
                 return std::nullopt;
             left -= r->size();
             cursor = e.span.start;
             constructs = true;
-            only_gaiji = only_gaiji && e.node.tag == NodeTag::Gaiji;
+            only_gaiji = only_gaiji && in_.pool->node(e).tag == NodeTag::Gaiji;
         }
         if (left > 0 || !is_char_boundary(in_.text, cursor) || too_deep(cursor, open_)) return std::nullopt;
         return Cover{cursor, constructs, only_gaiji};
@@ -446,7 +447,9 @@ private:
         for (const ClassifiedEvent& e : in_.recent) {
             if (e.span.end <= start || e.span.start >= end) continue;
             if (e.tag == EventTag::TextRun) text(e.span.start, e.span.end);
-            if (e.tag == EventTag::Node && e.node.tag == NodeTag::Gaiji) items.push_back(ContentItem::make_gaiji(e.node.gaiji));
+            if (e.tag != EventTag::Node) continue;
+            const Node& n = in_.pool->node(e);
+            if (n.tag == NodeTag::Gaiji) items.push_back(ContentItem::make_gaiji(n.gaiji));
         }
         if (in_.run_start) text(*in_.run_start, open_);
         return in_.store.content_from_segment(
@@ -662,23 +665,23 @@ private:
         bool markup = false;
         const bool line_above = open_ > 0 && in_.text[open_ - 1] == '\n' && !in_.previous_line.empty() &&
                                 in_.previous_line.back().span.end + 1 == open_ &&
-                                events_reading(in_.previous_line, in_.text, in_.store, &markup) == reading;
+                                events_reading(in_.previous_line, *in_.pool, in_.text, in_.store, &markup) == reading;
         if (!line_above && !precedes(t, reading, open_)) return missing();
         hint.is_inline = false;
         return classified(Node::make_hint(hint), Span{open_, end_});
     }
 
-    bool accent_composes(uint8_t kind) const {
+    bool accent_composes(AccentKind accent) const {
         std::string_view t = target(0);
         if (t.empty()) return false;
         utf8::Char c = utf8::decode(t, 0);
-        return c.len == t.size() && compose_accent(c.cp, kind).has_value();
+        return c.len == t.size() && compose_accent(c.cp, accent).has_value();
     }
 
     ForwardOutcome dot_accent(std::string_view suffix) const {
         std::string_view t = target(0);
         if (!apply_dot_accents(t, suffix)) return {};
-        FormatStyle style{kStyleAccentDot, 0};
+        const FormatStyle style = FormatStyle::of(StyleKind::AccentDot);
         if (!immediately_before(t)) return {};
         FormatNode f = format_node(t, style, FormatPlacement::InPlace);
         f.mode = FormatMode::DotAccent;
@@ -706,7 +709,7 @@ private:
         f.mode = FormatMode::DotAccent;
         f.spec = in_.store.intern(body_);
         f.target = target_content(word);
-        f.style = FormatStyle{kStyleAccentDot, 0};
+        f.style = FormatStyle::of(StyleKind::AccentDot);
         f.suppressed = FormatPlacement::InPlace;
         return classified(Node::make_format(f), Span{start, end_});
     }
@@ -772,8 +775,8 @@ std::optional<std::string> node_reading(const Node& n, const NodeStore& store) {
     }
 }
 
-std::optional<std::string> events_reading(std::span<const ClassifiedEvent> events, std::string_view text,
-                                          const NodeStore& store, bool* markup) {
+std::optional<std::string> events_reading(std::span<const ClassifiedEvent> events, const EventPool& pool,
+                                          std::string_view text, const NodeStore& store, bool* markup) {
     std::string out;
     for (size_t i = 0; i < events.size(); ++i) {
         const ClassifiedEvent& e = events[i];
@@ -783,7 +786,7 @@ std::optional<std::string> events_reading(std::span<const ClassifiedEvent> event
             continue;
         }
         std::optional<std::string> r;
-        if (e.tag == EventTag::Node) r = node_reading(e.node, store);
+        if (e.tag == EventTag::Node) r = node_reading(pool.node(e), store);
         if (!r) return std::nullopt;
         out += *r;
         *markup = true;

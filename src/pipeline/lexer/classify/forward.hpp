@@ -30,8 +30,8 @@ std::optional<std::string> node_reading(const Node& n, const NodeStore& store);
 
 // How consecutive events read (text runs as written, nodes as above), or
 // nothing when one cannot be read or they leave a gap.
-std::optional<std::string> events_reading(std::span<const ClassifiedEvent> events, std::string_view text,
-                                          const NodeStore& store, bool* markup);
+std::optional<std::string> events_reading(std::span<const ClassifiedEvent> events, const EventPool& pool,
+                                          std::string_view text, const NodeStore& store, bool* markup);
 
 // `target` as it reads: ruby readings and ｜ left out, each gaiji reference
 // read as ※, other annotations inside it read as nothing; a target that
