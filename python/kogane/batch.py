@@ -342,17 +342,12 @@ def severity_counts(book: Book, to: Format | None) -> dict[str, int]:
         docs = [book.body_document(), book.colophon_document()]
         if hasattr(book, "header_document"):
             docs.append(book.header_document())
-        counts: dict[str, int] = {}
+        counts = {s.value: 0 for s in Severity}
         for doc in docs:
-            for sev, n in _severity_counts(doc.diagnostics_json()).items():
-                counts[sev] = counts.get(sev, 0) + n
+            for sev, n in doc.severity_counts().items():
+                counts[sev] += n
         return counts
-    return _severity_counts(book.document().diagnostics_json())
-
-
-def _severity_counts(diagnostics_json: str) -> dict[str, int]:
-    # Counting the fields avoids decoding what may be thousands of records.
-    return {s.value: diagnostics_json.count(f'"severity":"{s.value}"') for s in Severity}
+    return book.document().severity_counts()
 
 
 def _record(book: Book, label: str, counts: dict[str, int]) -> bytes:

@@ -1,5 +1,6 @@
 """kogane.convert_many and the planning of targets, on local processes, threads and a Dask cluster."""
 
+import json
 import pickle
 import zipfile
 from concurrent.futures import ThreadPoolExecutor
@@ -8,7 +9,8 @@ from pathlib import Path
 import pytest
 
 import kogane
-from kogane.batch import Format, plan
+from kogane.batch import Format, plan, severity_counts
+from kogane.book import Book
 
 ROOT = Path(__file__).resolve().parents[2]
 SAMPLE = ROOT / "examples" / "sample-sjis.txt"
@@ -180,3 +182,17 @@ def test_missing_illustrations_are_one_note_per_book(tmp_path):
     assert one.notes == [f"{lib / 'one.txt'}: the illustration a.png is missing"]
     assert many.notes == [f"{lib / 'many.txt'}: 6 illustrations are missing: f0.png, f1.png, f2.png, f4.png, f5.png, …"]
     assert (tmp_path / "site" / "f3.png").read_bytes() == b"\x89PNG 3"
+
+
+def test_severity_counts_are_the_severity_fields_of_the_diagnostics():
+    text = "あ《\n［＃「x」に傍点］\n〔Cafe'〕\n" + "い《\n" * 3
+    doc = kogane.Document(text)
+    fields = [d["severity"] for d in json.loads(doc.diagnostics_json())["data"]]
+    counts = doc.severity_counts()
+    assert counts == {"error": 4, "warning": 1, "note": 1}
+    assert counts == {s: fields.count(s) for s in ("error", "warning", "note")}
+    assert kogane.Document("").severity_counts() == {"error": 0, "warning": 0, "note": 0}
+    # A book's page counts its sections' diagnostics; the json view counts the whole file's.
+    book = Book.from_text("題\n著者\n\n" + text + "\n底本：「x」《\n")
+    assert severity_counts(book, Format.PAGE) == {"error": 5, "warning": 1, "note": 1}
+    assert severity_counts(book, Format.JSON) == {"error": 5, "warning": 1, "note": 1}
