@@ -372,13 +372,15 @@ PyObject* Document_diagnostics_json(PyObject* self, PyObject*) {
 }
 
 // What a batch summary needs from the diagnostics, without building their
-// JSON only to count a field in it.
+// JSON only to count a field in it. Counted on the parse's own list: the
+// source-coordinate list holds the same diagnostics, only their spans are
+// mapped (and that mapping is most of the cost of asking for it).
 PyObject* Document_severity_counts(PyObject* self, PyObject*) {
     return with_document(self, [](const KoganeDoc& d) -> PyObject* {
         constexpr kogane::Severity kOrder[] = {kogane::Severity::Error, kogane::Severity::Warning,
                                                kogane::Severity::Note};
         unsigned long long counts[std::size(kOrder)] = {};
-        for (const kogane::Diagnostic& diag : d.diagnostics_in_source()) ++counts[static_cast<uint8_t>(diag.severity())];
+        for (const kogane::Diagnostic& diag : d.snapshot().diagnostics) ++counts[static_cast<uint8_t>(diag.severity())];
         PyObject* dict = PyDict_New();
         if (dict == nullptr) return nullptr;
         for (kogane::Severity s : kOrder) {
