@@ -319,6 +319,9 @@ class _Book(Book):
         def header_document(self) -> Document:
             return self._cached("_header_document", super().header_document)
 
+    def _parsed_header(self, document: Document) -> None:
+        self.__dict__["_header_document"] = document
+
     def release(self) -> None:
         """Drop the documents now, on this thread: a document is pinned to the
         thread that made it, and an executor's bookkeeping (a profiler sampling

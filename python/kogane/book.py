@@ -131,11 +131,16 @@ class Book:
     # -- construction -------------------------------------------------------
     @classmethod
     def from_text(cls, text: str, name: str = "<text>", **extra) -> "Book":
-        sections, header_html = _sections(text, name)
+        sections, header_document, header_html = _sections(text, name)
         book = cls(name=name, text=text, **sections, **extra)
         if header_html is not None:
             book._fragments["header"] = header_html
+            book._parsed_header(header_document)
         return book
+
+    def _parsed_header(self, document: Document) -> None:
+        """The header's document, parsed while the sections were found. A
+        Book keeps strings only; a subclass that keeps its documents takes it."""
 
     @classmethod
     def from_bytes(cls, data: bytes, name: str = "<stdin>", **extra) -> "Book":
@@ -505,8 +510,8 @@ def _colophon_start(text: str, lo: int) -> int:
         hi = at + len(_COLOPHON_START) - 1
 
 
-def _sections(text: str, name: str) -> tuple[dict, str | None]:
-    """The section fields of a Book, and the header's HTML when it was rendered."""
+def _sections(text: str, name: str) -> tuple[dict, Document | None, str | None]:
+    """The section fields of a Book, and the header's document and HTML when it was parsed."""
     n = len(text)
 
     # Header: up to the first blank line, when those lines look like one.
@@ -551,7 +556,8 @@ def _sections(text: str, name: str) -> tuple[dict, str | None]:
     # Colophon: from the last line that starts with 底本： to the end.
     colophon_start = _colophon_start(text, notation_end)
 
-    header_html = Document(text[:header_end]).to_html() if header else None
+    header_document = Document(text[:header_end]) if header else None
+    header_html = header_document.to_html() if header_document is not None else None
     fields = _header_fields(header_html) if header_html is not None else []
     title = subtitle = ""
     authors: list[str] = []
@@ -574,4 +580,4 @@ def _sections(text: str, name: str) -> tuple[dict, str | None]:
         authors=tuple(authors),
         contributors=tuple(contributors),
     )
-    return sections, header_html
+    return sections, header_document, header_html

@@ -9,7 +9,7 @@ from pathlib import Path
 import pytest
 
 import kogane
-from kogane.batch import Format, plan, severity_counts
+from kogane.batch import Format, _Book, plan, severity_counts
 from kogane.book import Book
 
 ROOT = Path(__file__).resolve().parents[2]
@@ -194,9 +194,11 @@ def test_severity_counts_are_the_severity_fields_of_the_diagnostics():
     assert counts == {s: fields.count(s) for s in ("error", "warning", "note")}
     assert kogane.Document("").severity_counts() == {"error": 0, "warning": 0, "note": 0}
     # A book's page counts its sections' diagnostics; the json view counts the whole file's.
-    book = Book.from_text("題\n著者\n\n" + text + "\n底本：「x」《\n")
-    assert severity_counts(book, Format.PAGE) == {"error": 5, "warning": 1, "note": 1}
-    assert severity_counts(book, Format.JSON) == {"error": 5, "warning": 1, "note": 1}
+    for cls in (Book, _Book):  # _Book keeps the documents it parsed for the sections
+        book = cls.from_text("題《\n著者\n\n" + text + "\n底本：「x」《\n")
+        assert book.header == "題《\n著者\n\n"
+        assert severity_counts(book, Format.PAGE) == {"error": 6, "warning": 1, "note": 1}
+        assert severity_counts(book, Format.JSON) == {"error": 6, "warning": 1, "note": 1}
 
 
 class _ShiftJisNamed(zipfile.ZipInfo):
