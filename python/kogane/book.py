@@ -337,12 +337,14 @@ def _read_file(name: str) -> bytes:
             while chunk := os.read(fd, 1 << 16):
                 chunks.append(chunk)
             return b"".join(chunks)
-        # One byte more than the size: a short read is the end of the file.
+        # One byte more than the size, so that the whole file usually comes
+        # in one call. Anything but exactly the size (a file that grew or
+        # shrank, a single read capped at 2 GiB) is read on to its end.
         data = os.read(fd, st.st_size + 1)
-        if len(data) <= st.st_size:
+        if len(data) == st.st_size:
             return data
-        chunks = [data]  # the file grew while being read
-        while chunk := os.read(fd, 1 << 16):
+        chunks = [data]
+        while chunk := os.read(fd, 1 << 20):
             chunks.append(chunk)
         return b"".join(chunks)
     finally:

@@ -279,3 +279,27 @@ def test_archives_read_directly_as_zipfile_reads_them(tmp_path, monkeypatch):
         assert _plain_archive_text(data) is None, label
         direct, through_zipfile = _read_both_ways(path, monkeypatch)
         assert direct == through_zipfile and direct[0] == "BookError", label
+
+
+def test_a_book_is_read_whole_however_the_reads_come(tmp_path, monkeypatch):
+    import os
+    import threading
+
+    data = SAMPLE.read_bytes()
+    expected = Book.from_bytes(data).text
+    path = tmp_path / "b.txt"
+    path.write_bytes(data)
+    zipped = _archive(tmp_path / "b.zip", [("b/b.txt", data)])
+    real_read = os.read
+    with monkeypatch.context() as m:  # reads cut short, as a 2 GiB file's first read is
+        m.setattr(os, "read", lambda fd, n: real_read(fd, min(n, 7)))
+        assert Book.from_path(path).text == expected
+        assert Book.from_path(zipped).text == expected
+    fifo = tmp_path / "pipe.txt"
+    os.mkfifo(fifo)
+    writer = threading.Thread(target=fifo.write_bytes, args=(data,))
+    writer.start()
+    try:
+        assert Book.from_path(fifo).text == expected
+    finally:
+        writer.join(timeout=10)
