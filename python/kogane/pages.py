@@ -116,12 +116,15 @@ def walk_open_tags(segment: str, stack: list[str]) -> list[str]:
     return stack
 
 
+@lru_cache(maxsize=1024)  # a book opens few distinct tags, over and over
 def _tag_name(start_tag: str) -> str:
     m = _TAG_PARTS.match(start_tag)
     return m.group(2).lower() if m else ""
 
 
 def close_tags(stack: Iterable[str]) -> str:
+    if not stack:  # nearly every line
+        return ""
     return "".join(f"</{_tag_name(t)}>" for t in reversed(list(stack)))
 
 
