@@ -494,7 +494,9 @@ def render_page_bytes(
     """`render_page` encoded as UTF-8, made without encoding the stylesheet
     every page shares again for each."""
     head, body = _page_pieces(book, horizontal, notes, warnings, images)
-    return b"\n".join(["\n".join(head).encode("utf-8"), _page_head_end_bytes(), "\n".join(body).encode("utf-8")])
+    # Each piece encoded on its own and joined once: the body is not copied
+    # into a joined string first.
+    return b"\n".join(["\n".join(head).encode("utf-8"), _page_head_end_bytes(), *(piece.encode("utf-8") for piece in body)])
 
 
 def _page_pieces(book: Book, horizontal: bool, notes: bool, warnings: list[str] | None,
