@@ -16,7 +16,6 @@ the inputs, writing the outputs.
     python3 bench/bench_library.py --books 300     # a quick run
     python3 bench/bench_library.py --to html       # another format
     python3 bench/bench_library.py --dir LIB --limit 1000   # the first 1,000 books of a library
-    python3 bench/bench_library.py --parts 10      # only the command's overhead, part by part
 
 The library is kept under build/library-N-SEED and reused by later runs.
 Needs the installed package (pip install .) or PYTHONPATH pointing at a
@@ -199,68 +198,11 @@ def conversion_cpu(blobs: list[tuple[bytes, str]], to: str) -> float:
     return time.process_time() - start
 
 
-def interleaved_overhead(library: Path, out: Path, to: str, parts: int, repeat: int) -> None:
-    """The command's share of --jobs 1 CPU time, measured part by part.
-
-    The library is cut into `parts` runs of books; each is converted by the
-    command and then in process, back to back, `repeat` rounds, and the
-    fastest of each counts. A burst of other work on a shared machine then
-    spoils one part of one round, not a whole measurement. Each command run
-    starts the program once; all but one start-up (measured as a command
-    converting one short book) are taken off the sum.
-    """
-    books = _book_files(library)
-    bounds = [len(books) * k // parts for k in range(parts + 1)]
-    folders, blobs = [], []
-    for k in range(parts):
-        chunk = books[bounds[k] : bounds[k + 1]]
-        folders.append(_mirror(chunk, library, out.parent / f"{out.name}-part{k}")[0])
-        blobs.append([(_book_bytes(p), str(p)) for p in chunk])
-    command = [[] for _ in range(parts)]
-    conversion = [[] for _ in range(parts)]
-    try:
-        for _ in range(max(1, repeat)):
-            for k in range(parts):
-                command[k].append(run_command(folders[k], out, to, 1)[1])
-                conversion[k].append(conversion_cpu(blobs[k], to))
-    finally:
-        for folder in folders:
-            shutil.rmtree(folder, ignore_errors=True)
-        shutil.rmtree(out, ignore_errors=True)
-    start_up = min(first_book_cpu(to, out) for _ in range(5))
-    cpu = sum(min(c) for c in command) - (parts - 1) * start_up
-    conv = sum(min(c) for c in conversion)
-    share = 100 * (cpu - conv) / cpu
-    print(f"{len(books)} books in {parts} parts, fastest of {max(1, repeat)} rounds each; format {to}; "
-          f"load average {os.getloadavg()[0]:.1f}")
-    print(f"kogane convert --jobs 1: {cpu:.2f} s CPU ({parts - 1} start-ups of {start_up:.2f} s taken off); "
-          f"in process: conversion, no files: {conv:.2f} s CPU")
-    print(f"overhead of the command (open, detect, write, start-up) against the 10 % target: {share:.1f} % -> "
-          f"{'met' if share < 10 else 'NOT met'}")
-
-
 def start_up_cpu() -> float:
     """CPU time of starting the command that does nothing (imports, argument parsing)."""
     cpu = _children_cpu()
     subprocess.run([sys.executable, "-m", "kogane", "--version"], stdout=subprocess.DEVNULL, check=True)
     return _children_cpu() - cpu
-
-
-SAMPLE = HERE.parent / "examples" / "sample-sjis.txt"
-
-
-def first_book_cpu(to: str, out: Path) -> float:
-    """CPU time of a command converting one short book: start-up and what
-    the first book of a run costs once (stylesheet, patterns)."""
-    if not SAMPLE.exists():
-        return start_up_cpu()
-    target = out.parent / f"{out.name}-sample"
-    cpu = _children_cpu()
-    subprocess.run([sys.executable, "-m", "kogane", "convert", str(SAMPLE), "--to", to, "-o", str(target), "-q"],
-                   stdout=subprocess.DEVNULL, check=True)
-    cpu = _children_cpu() - cpu
-    shutil.rmtree(target, ignore_errors=True) if target.is_dir() else target.unlink(missing_ok=True)
-    return cpu
 
 
 def _children_cpu() -> float:
@@ -347,9 +289,6 @@ def main(argv: list[str]) -> int:
     ap.add_argument("--repeat", type=int, default=2, help="runs of each measurement; the fastest counts (shared machines)")
     ap.add_argument("--out", type=Path, default=None, help="where the outputs go (default beside the library; try /dev/shm)")
     ap.add_argument("--keep-output", action="store_true")
-    ap.add_argument("--parts", type=int, default=None,
-                    help="only the command's overhead share, measured over this many parts of the library in turn "
-                         "(steadier on a shared machine)")
     args = ap.parse_args(argv)
 
     library = args.dir or HERE.parent / "build" / f"library-{args.books}-{args.seed}"
@@ -366,13 +305,6 @@ def main(argv: list[str]) -> int:
     from kogane import batch
 
     getattr(batch, "keep_freed_memory", lambda: False)()
-    if args.parts:
-        try:
-            interleaved_overhead(root, out, args.to, args.parts, args.repeat)
-        finally:
-            if subset is not None:
-                shutil.rmtree(subset)
-        return 0
 
     try:
         from kogane.batch import default_workers
