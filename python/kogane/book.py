@@ -13,9 +13,12 @@ holds: whatever cannot be identified stays in the body, nothing is dropped.
 
 from __future__ import annotations
 
+import errno
 import os
 import posixpath
 import re
+import stat
+import struct
 import zipfile
 import zlib
 from dataclasses import dataclass, field
@@ -128,11 +131,16 @@ class Book:
     # -- construction -------------------------------------------------------
     @classmethod
     def from_text(cls, text: str, name: str = "<text>", **extra) -> "Book":
-        sections, header_html = _sections(text, name)
+        sections, header_document, header_html = _sections(text, name)
         book = cls(name=name, text=text, **sections, **extra)
         if header_html is not None:
             book._fragments["header"] = header_html
+            book._parsed_header(header_document)
         return book
+
+    def _parsed_header(self, document: Document) -> None:
+        """The header's document, parsed while the sections were found. A
+        Book keeps strings only; a subclass that keeps its documents takes it."""
 
     @classmethod
     def from_bytes(cls, data: bytes, name: str = "<stdin>", **extra) -> "Book":
@@ -147,11 +155,8 @@ class Book:
         name = str(p)
         if name[-4:].lower() == ".zip" and p.suffix:  # not a file named just ".zip"
             return cls._from_zip(p)
-        # Opened straight away: a folder answers with an error, so a plain
-        # file (nearly every book of a library) costs no extra stat.
         try:
-            with open(name, "rb") as f:
-                data = f.read()
+            data = _read_file(name)
         except IsADirectoryError:
             return cls._from_folder(p)
         except OSError as e:
@@ -176,6 +181,14 @@ class Book:
 
     @classmethod
     def _from_zip(cls, p: Path) -> "Book":
+        try:
+            found = _plain_archive_text(_read_file(str(p)))
+        except OSError:
+            found = None  # zipfile names the fault below
+        if found is not None:
+            text_name, data, notes = found
+            notes = tuple(f"{p}: {note}" for note in notes)
+            return cls.from_bytes(data, f"{p}!{text_name}", images={}, notes=notes)
         try:
             archive = zipfile.ZipFile(p)
         except (OSError, zipfile.BadZipFile) as e:
@@ -311,6 +324,137 @@ class _ArchiveImages(Mapping[str, bytes]):
         return {**self.__dict__, "_archive": None}
 
 
+def _read_file(name: str) -> bytes:
+    """The whole file in as few system calls as the file allows; a folder
+    raises IsADirectoryError."""
+    fd = os.open(name, _READ_FLAGS)
+    try:
+        st = os.fstat(fd)
+        if stat.S_ISDIR(st.st_mode):
+            raise IsADirectoryError(errno.EISDIR, os.strerror(errno.EISDIR), name)
+        if not stat.S_ISREG(st.st_mode):  # a pipe or device: its size says nothing
+            chunks = []
+            while chunk := os.read(fd, 1 << 16):
+                chunks.append(chunk)
+            return b"".join(chunks)
+        # One byte more than the size, so that the whole file usually comes
+        # in one call. Anything but exactly the size (a file that grew or
+        # shrank, a single read capped at 2 GiB) is read on to its end.
+        data = os.read(fd, st.st_size + 1)
+        if len(data) == st.st_size:
+            return data
+        chunks = [data]
+        while chunk := os.read(fd, 1 << 20):
+            chunks.append(chunk)
+        return b"".join(chunks)
+    finally:
+        os.close(fd)
+
+
+_READ_FLAGS = os.O_RDONLY | getattr(os, "O_CLOEXEC", 0) | getattr(os, "O_BINARY", 0)
+
+# The records of a zip archive that a plain one (no encryption, no ZIP64, no
+# comment, deflated or stored members) is read from.
+_END_RECORD = struct.Struct("<4s4H2LH")
+_CENTRAL_RECORD = struct.Struct("<4s6H3L5H2L")
+_LOCAL_RECORD = struct.Struct("<4s5H3L2H")
+_END_SIGNATURE = b"PK\x05\x06"
+_CENTRAL_SIGNATURE = b"PK\x01\x02"
+_LOCAL_SIGNATURE = b"PK\x03\x04"
+_UTF8_NAME_FLAG = 0x800
+_UNSUPPORTED_FLAGS = 0x1 | 0x20 | 0x40  # encrypted, patched data, strong encryption
+_NAME_EXTRAS = frozenset({0x0001, 0x7075})  # ZIP64 sizes, a Unicode name: zipfile reads those
+
+
+def _plain_archive_text(data: bytes) -> tuple[str, bytes, list[str]] | None:
+    """(name, bytes, notes) of the largest .txt of an archive as distributed
+    (one text, no illustrations), read straight from the archive's bytes:
+    zipfile's objects and seeks cost more than inflating a short book.
+
+    None for anything else, including any damage: zipfile then reads the
+    archive, or names what is wrong with it.
+    """
+    size = len(data)
+    if size < _END_RECORD.size:
+        return None
+    sig, disk, cd_disk, on_disk, entries, cd_size, cd_offset, comment = _END_RECORD.unpack_from(data, size - _END_RECORD.size)
+    if (sig != _END_SIGNATURE or comment or disk or cd_disk or on_disk != entries
+            or cd_offset + cd_size != size - _END_RECORD.size):
+        return None
+    texts: list[tuple[int, str, tuple[int, int, int, int, bytes]]] = []
+    pos = cd_offset
+    for _ in range(entries):
+        if pos + _CENTRAL_RECORD.size > cd_offset + cd_size:
+            return None
+        (sig, _made, _needed, flags, method, _time, _date, crc, csize, usize,
+         name_len, extra_len, comment_len, _disk, _internal, _external, offset) = _CENTRAL_RECORD.unpack_from(data, pos)
+        start = pos + _CENTRAL_RECORD.size
+        raw = data[start : start + name_len]
+        extra_at = start + name_len
+        pos = extra_at + extra_len + comment_len
+        if sig != _CENTRAL_SIGNATURE or flags & _UNSUPPORTED_FLAGS or b"\x00" in raw or pos > cd_offset + cd_size:
+            return None
+        k = extra_at
+        while k + 4 <= extra_at + extra_len:
+            tag, length = struct.unpack_from("<2H", data, k)
+            if tag in _NAME_EXTRAS:
+                return None
+            k += 4 + length
+        try:
+            name = _member_name(raw, flags)
+        except UnicodeDecodeError:
+            return None
+        if name.endswith("/"):
+            continue
+        lowered = name.lower()
+        if lowered.endswith(_IMAGE_SUFFIXES):
+            return None  # illustrations are served from the archive later
+        if lowered.endswith(".txt") and "__MACOSX" not in name:
+            texts.append((usize, name, (method, crc, csize, offset, raw)))
+    if not texts or pos != cd_offset + cd_size:
+        return None
+    usize, text_name, (method, crc, csize, offset, raw) = max(texts, key=lambda t: (t[0], t[1]))
+    if offset + _LOCAL_RECORD.size > cd_offset:
+        return None
+    sig, _needed, _flags, _method, _time, _date, _crc, _csize, _usize, name_len, extra_len = _LOCAL_RECORD.unpack_from(data, offset)
+    start = offset + _LOCAL_RECORD.size
+    if sig != _LOCAL_SIGNATURE or data[start : start + name_len] != raw:
+        return None
+    start += name_len + extra_len
+    if start + csize > cd_offset:
+        return None
+    packed = data[start : start + csize]
+    if method == zipfile.ZIP_STORED:
+        text = packed
+    elif method == zipfile.ZIP_DEFLATED:
+        inflater = zlib.decompressobj(-15)
+        try:
+            text = inflater.decompress(packed, usize + 1) if usize else inflater.flush()
+        except zlib.error:
+            return None
+        if usize and not inflater.eof:
+            return None
+    else:
+        return None
+    if len(text) != usize or zlib.crc32(text) != crc:
+        return None
+    notes = []
+    if len(texts) > 1:
+        others = ", ".join(n for _, n, _ in texts if n != text_name)
+        notes.append(f"the archive holds {len(texts)} .txt files; took {text_name} (not {others})")
+    return text_name, text, notes
+
+
+def _member_name(raw: bytes, flags: int) -> str:
+    """A member's name as `_zip_name` gives it for zipfile's reading of the same bytes."""
+    if flags & _UTF8_NAME_FLAG:
+        return raw.decode("utf-8")  # a fault here sends the archive to zipfile
+    try:
+        return raw.decode("cp932")
+    except UnicodeDecodeError:
+        return raw.decode("cp437")
+
+
 def _zip_name(info: zipfile.ZipInfo) -> str:
     # Archives made on Japanese systems store Shift_JIS names without the
     # UTF-8 flag; zipfile then reads them as code page 437.
@@ -368,8 +512,8 @@ def _colophon_start(text: str, lo: int) -> int:
         hi = at + len(_COLOPHON_START) - 1
 
 
-def _sections(text: str, name: str) -> tuple[dict, str | None]:
-    """The section fields of a Book, and the header's HTML when it was rendered."""
+def _sections(text: str, name: str) -> tuple[dict, Document | None, str | None]:
+    """The section fields of a Book, and the header's document and HTML when it was parsed."""
     n = len(text)
 
     # Header: up to the first blank line, when those lines look like one.
@@ -414,7 +558,8 @@ def _sections(text: str, name: str) -> tuple[dict, str | None]:
     # Colophon: from the last line that starts with 底本： to the end.
     colophon_start = _colophon_start(text, notation_end)
 
-    header_html = Document(text[:header_end]).to_html() if header else None
+    header_document = Document(text[:header_end]) if header else None
+    header_html = header_document.to_html() if header_document is not None else None
     fields = _header_fields(header_html) if header_html is not None else []
     title = subtitle = ""
     authors: list[str] = []
@@ -437,4 +582,4 @@ def _sections(text: str, name: str) -> tuple[dict, str | None]:
         authors=tuple(authors),
         contributors=tuple(contributors),
     )
-    return sections, header_html
+    return sections, header_document, header_html

@@ -34,6 +34,7 @@ from .batch import (
     Severity,
     convert_book,
     default_workers,
+    keep_freed_memory,
     plan,
 )
 
@@ -235,6 +236,7 @@ def _run(
     results: list[BookResult] = []
     interrupted = False
     start = time.perf_counter()
+    keep_freed_memory()  # this process and the workers forked from it only convert
     run = BatchRun(jobs, to, options, workers=workers, collect_diagnostics=collect_diagnostics)
     bar = _Progress(progress, len(jobs))  # after the workers are forked: the bar runs a thread
 

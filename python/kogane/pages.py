@@ -116,12 +116,15 @@ def walk_open_tags(segment: str, stack: list[str]) -> list[str]:
     return stack
 
 
+@lru_cache(maxsize=1024)  # a book opens few distinct tags, over and over
 def _tag_name(start_tag: str) -> str:
     m = _TAG_PARTS.match(start_tag)
     return m.group(2).lower() if m else ""
 
 
 def close_tags(stack: Iterable[str]) -> str:
+    if not stack:  # nearly every line
+        return ""
     return "".join(f"</{_tag_name(t)}>" for t in reversed(list(stack)))
 
 
@@ -491,7 +494,9 @@ def render_page_bytes(
     """`render_page` encoded as UTF-8, made without encoding the stylesheet
     every page shares again for each."""
     head, body = _page_pieces(book, horizontal, notes, warnings, images)
-    return b"\n".join(["\n".join(head).encode("utf-8"), _page_head_end_bytes(), "\n".join(body).encode("utf-8")])
+    # Each piece encoded on its own and joined once: the body is not copied
+    # into a joined string first.
+    return b"\n".join(["\n".join(head).encode("utf-8"), _page_head_end_bytes(), *(piece.encode("utf-8") for piece in body)])
 
 
 def _page_pieces(book: Book, horizontal: bool, notes: bool, warnings: list[str] | None,

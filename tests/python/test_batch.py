@@ -1,5 +1,6 @@
 """kogane.convert_many and the planning of targets, on local processes, threads and a Dask cluster."""
 
+import json
 import pickle
 import zipfile
 from concurrent.futures import ThreadPoolExecutor
@@ -8,7 +9,8 @@ from pathlib import Path
 import pytest
 
 import kogane
-from kogane.batch import Format, plan
+from kogane.batch import Format, _Book, plan, severity_counts
+from kogane.book import Book
 
 ROOT = Path(__file__).resolve().parents[2]
 SAMPLE = ROOT / "examples" / "sample-sjis.txt"
@@ -180,3 +182,124 @@ def test_missing_illustrations_are_one_note_per_book(tmp_path):
     assert one.notes == [f"{lib / 'one.txt'}: the illustration a.png is missing"]
     assert many.notes == [f"{lib / 'many.txt'}: 6 illustrations are missing: f0.png, f1.png, f2.png, f4.png, f5.png, …"]
     assert (tmp_path / "site" / "f3.png").read_bytes() == b"\x89PNG 3"
+
+
+def test_severity_counts_are_the_severity_fields_of_the_diagnostics():
+    # Line ends and an accent fragment that the parse rewrites: the counts hold for the source as given.
+    text = "あ《\r\n［＃「x」に傍点］\r\n〔Cafe'〕\n" + "い《\r\n" * 3
+    doc = kogane.Document(text)
+    fields = [d["severity"] for d in json.loads(doc.diagnostics_json())["data"]]
+    counts = doc.severity_counts()
+    assert counts == {"error": 4, "warning": 1, "note": 1}
+    assert counts == {s: fields.count(s) for s in ("error", "warning", "note")}
+    assert kogane.Document("").severity_counts() == {"error": 0, "warning": 0, "note": 0}
+    # A book's page counts its sections' diagnostics; the json view counts the whole file's.
+    for cls in (Book, _Book):  # _Book keeps the documents it parsed for the sections
+        book = cls.from_text("題《\n著者\n\n" + text + "\n底本：「x」《\n")
+        assert book.header == "題《\n著者\n\n"
+        assert severity_counts(book, Format.PAGE) == {"error": 6, "warning": 1, "note": 1}
+        assert severity_counts(book, Format.JSON) == {"error": 6, "warning": 1, "note": 1}
+
+
+class _ShiftJisNamed(zipfile.ZipInfo):
+    """A member named as archivers on Japanese systems name them: Shift_JIS, no UTF-8 flag."""
+
+    def _encodeFilenameFlags(self):
+        return self.filename.encode("cp932"), self.flag_bits & ~0x800
+
+
+def _archive(path, members, *, comment=b"", compression=zipfile.ZIP_DEFLATED, sjis_names=False):
+    with zipfile.ZipFile(path, "w", compression) as z:
+        for name, data in members:
+            info = (_ShiftJisNamed if sjis_names else zipfile.ZipInfo)(name)
+            info.compress_type = compression
+            z.writestr(info, data)
+        z.comment = comment
+    return path
+
+
+def _read_both_ways(path, monkeypatch):
+    """Book.from_path of an archive, read directly and through zipfile: (fields or error) each."""
+    from kogane import book as book_module
+
+    def outcome():
+        try:
+            b = Book.from_path(path)
+        except Exception as e:  # noqa: BLE001 - the error is the outcome
+            return type(e).__name__, str(e)
+        return b.name, b.text, b.encoding, b.notes, sorted(b.images)
+
+    direct = outcome()
+    with monkeypatch.context() as m:
+        m.setattr(book_module, "_plain_archive_text", lambda data: None)
+        through_zipfile = outcome()
+    return direct, through_zipfile
+
+
+def test_archives_read_directly_as_zipfile_reads_them(tmp_path, monkeypatch):
+    from kogane.book import _plain_archive_text
+
+    sjis = SAMPLE.read_bytes()
+    cases = {
+        "plain": dict(members=[("book/book.txt", sjis)]),
+        "stored": dict(members=[("a.txt", "｜漢字《かんじ》\n".encode())], compression=zipfile.ZIP_STORED),
+        "two texts": dict(members=[("d/", b""), ("__MACOSX/._big.txt", sjis * 2), ("small.txt", b"x\n"), ("big.txt", sjis)]),
+        "empty text": dict(members=[("e.txt", b"")]),
+        "sjis names": dict(members=[("作品/銀河.txt", sjis), ("作品/注.txt", b"a\n")], sjis_names=True),
+        "comment": dict(members=[("c.txt", sjis)], comment=b"distributed with a comment"),
+        "illustration": dict(members=[("i/i.txt", sjis), ("i/fig.png", b"png")]),
+        "no text": dict(members=[("readme.md", b"x")]),
+    }
+    direct_ones = set()
+    for label, spec in cases.items():
+        path = _archive(tmp_path / f"{label}.zip", **spec)
+        if _plain_archive_text(path.read_bytes()) is not None:
+            direct_ones.add(label)
+        direct, through_zipfile = _read_both_ways(path, monkeypatch)
+        assert direct == through_zipfile, label
+    # Archives as distributed take the direct way; the unusual ones are left to zipfile.
+    assert direct_ones == {"plain", "stored", "two texts", "empty text", "sjis names"}
+    assert Book.from_path(tmp_path / "sjis names.zip").notes == (
+        f"{tmp_path / 'sjis names.zip'}: the archive holds 2 .txt files; took 作品/銀河.txt (not 作品/注.txt)",
+    )
+
+    # Damage anywhere gives what zipfile says about it (the direct way never guesses).
+    good = (tmp_path / "plain.zip").read_bytes()
+    text_at = good.index(b"book/book.txt") + len("book/book.txt")
+    damaged = {
+        "crc": good[:text_at] + bytes([good[text_at] ^ 0xFF]) + good[text_at + 1 :],
+        "truncated": good[: len(good) // 2],
+        "no end record": good[:-22],
+        "central record": good.replace(b"PK\x01\x02", b"PK\x01\x09"),
+        "sizes": good[:-6] + (len(good) + 5).to_bytes(4, "little") + b"\x00\x00",
+    }
+    for label, data in damaged.items():
+        path = tmp_path / f"{label}.zip"
+        path.write_bytes(data)
+        assert _plain_archive_text(data) is None, label
+        direct, through_zipfile = _read_both_ways(path, monkeypatch)
+        assert direct == through_zipfile and direct[0] == "BookError", label
+
+
+def test_a_book_is_read_whole_however_the_reads_come(tmp_path, monkeypatch):
+    import os
+    import threading
+
+    data = SAMPLE.read_bytes()
+    expected = Book.from_bytes(data).text
+    path = tmp_path / "b.txt"
+    path.write_bytes(data)
+    zipped = _archive(tmp_path / "b.zip", [("b/b.txt", data)])
+    real_read = os.read
+    with monkeypatch.context() as m:  # reads cut short, as a 2 GiB file's first read is
+        m.setattr(os, "read", lambda fd, n: real_read(fd, min(n, 7)))
+        assert Book.from_path(path).text == expected
+        assert Book.from_path(zipped).text == expected
+    fifo = tmp_path / "pipe.txt"
+    os.mkfifo(fifo)
+    writer = threading.Thread(target=fifo.write_bytes, args=(data,))
+    writer.start()
+    try:
+        assert Book.from_path(fifo).text == expected
+    finally:
+        writer.join(timeout=10)
