@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "encoding/decode.hpp"
+#include "pipeline/lexer/classify/target_batch.hpp"
 
 namespace kogane {
 
@@ -43,11 +44,48 @@ size_t find_in(std::string_view hay, std::string_view needle) {
 
 }  // namespace
 
-QuoteIndex::QuoteIndex(std::string_view text)
+QuoteIndex::QuoteIndex(std::string_view text, TargetLister targets)
     : text_(text),
+      lister_(std::move(targets)),
       budget_(text.size() * kBudgetPerByte + kBudgetFloor),
       near_budget_(text.size() * kBudgetPerByte + kBudgetFloor),
       key_bytes_left_(text.size() / 2 + 65536) {}
+
+QuoteIndex::~QuoteIndex() = default;
+
+int QuoteIndex::batch_answer(std::string_view target, size_t end) const {
+    if (!batch_made_) {
+        batch_made_ = true;
+        if (!lister_) return -1;
+        // Listed targets take at most about the text's size again; nesting
+        // beyond that (annotations inside annotations' targets, each
+        // repeating the one within) is left to the budgeted searches.
+        batch_ = std::make_unique<TargetBatch>(text_.size() + 65536);
+        size_t near_budget = text_.size() * kBudgetPerByte + kBudgetFloor;
+        size_t limit = 0;
+        lister_([&](std::string_view t, uint32_t offset) {
+            const size_t at = std::min<size_t>(offset, text_.size());
+            // A target right before its annotation is answered by one
+            // comparison, and one close by is only noted: the pass looks
+            // for the far and missing ones alone.
+            if (t.size() <= at && text_.compare(at - t.size(), t.size(), t) == 0) return true;
+            if (t.size() <= at && near_search(t, at, near_budget))
+                return batch_->note_before(t, static_cast<uint32_t>(at));
+            if (!batch_->add(t)) return false;
+            limit = std::max(limit, at);
+            return true;
+        });
+        batch_->run(text_, limit);
+    }
+    if (!batch_) return -1;
+    const TargetBatch::Answer a = batch_->find(target);
+    if (a.searched) {
+        if (a.first != TargetBatch::kNotSeen) return a.first + target.size() <= end ? 1 : 0;
+        if (end <= batch_->scanned_to()) return 0;
+    }
+    if (a.before != TargetBatch::kNotSeen && a.before <= end) return 1;
+    return -1;
+}
 
 bool QuoteIndex::charge(size_t& budget, size_t bytes) {
     if (bytes > budget) {
@@ -159,6 +197,10 @@ bool QuoteIndex::scan_from_start(std::string_view target, size_t end, Scans::ite
     if (first_pair_.empty() && plain_scanned_ + (end - from) <= 2 * text_.size() + kNearBytes) {
         plain_scanned_ += end - from;
     } else {
+        if (const int listed = batch_answer(target, end); listed >= 0) {
+            if (listed == 0) scan->scanned = std::max<uint32_t>(scan->scanned, static_cast<uint32_t>(end));
+            return listed == 1;
+        }
         if (pairs_to_ < end) index_pairs_to(end);
         const uint32_t earliest = earliest_start(target, end);
         if (earliest == kNotSeen) {
@@ -182,10 +224,24 @@ bool QuoteIndex::scan_from_start(std::string_view target, size_t end, Scans::ite
 }
 
 bool QuoteIndex::occurs_before(std::string_view target, uint32_t offset) const {
+    if (search_before(target, offset)) return true;
+    // Searches that ran out of budget say "absent"; the batch, where it
+    // knows the target, answers regardless of what the budget paid for.
+    if (budget_ == 0 && lister_) {
+        const size_t end = offset < text_.size() ? offset : text_.size();
+        if (const int listed = batch_answer(target, end); listed >= 0) return listed == 1;
+    }
+    return false;
+}
+
+bool QuoteIndex::search_before(std::string_view target, uint32_t offset) const {
     const size_t end = offset < text_.size() ? offset : text_.size();
     if (target.empty()) return true;
     if (target.size() > end) return false;
     if (target.size() > kFreeLookupBytes && !charge(budget_, target.size())) return false;
+    // Right before the offset, where nearly every target stands: one
+    // comparison, whatever is left of the budget.
+    if (text_.compare(end - target.size(), target.size(), target) == 0) return true;
     const auto known = scans_.find(target);
     if (known != scans_.end()) {
         const Scan& s = known->second;
