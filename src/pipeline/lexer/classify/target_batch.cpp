@@ -26,7 +26,10 @@ inline bool is_continuation(unsigned char b) { return (b & 0xC0) == 0x80; }
 }  // namespace
 
 TargetBatch::TargetBatch(size_t max_bytes)
-    : head3_(size_t(1) << (kFilterBits - 6), 0), head6_(size_t(1) << (kFilterBits - 6), 0), bytes_left_(max_bytes) {}
+    : head3_(size_t(1) << (kFilterBits - 6), 0),
+      head6_(size_t(1) << (kFilterBits - 6), 0),
+      keys_(size_t(1) << (kFilterBits - 6), 0),
+      bytes_left_(max_bytes) {}
 
 uint32_t TargetBatch::id_of(std::string_view target) {
     if (const auto it = ids_.find(target); it != ids_.end()) return it->second;
@@ -214,32 +217,33 @@ size_t TargetBatch::key_at(std::string_view target, size_t length) {
     return k;
 }
 
+// A key of `length` bytes (at most six) as one number, its length folded
+// in so that keys of different lengths fall apart.
+inline uint64_t key_bits(uint64_t bytes, size_t length) { return bytes ^ (uint64_t(length) << 56); }
+
 void TargetBatch::build_keys() {
-    first_byte_.fill(false);
-    std::fill(head3_.begin(), head3_.end(), 0);
-    std::fill(head6_.begin(), head6_.end(), 0);
+    std::fill(keys_.begin(), keys_.end(), 0);
     buckets_.clear();
+    key_lengths_.clear();
+    wide_key_lengths_.clear();
     live_ = recorded_ = 0;
     for (uint32_t id = 0; id < targets_.size(); ++id) {
         if (!entries_[id].searched || entries_[id].first != kNotSeen) continue;
         ++live_;
         const std::string_view target = targets_[id];
         const auto* t = reinterpret_cast<const unsigned char*>(target.data());
-        const size_t length = target.size() >= 6 ? 6 : target.size() >= 3 ? 3 : 1;
+        // The tail of the target, up to six bytes: a missing target is
+        // mostly a word that does occur followed by what does not.
+        const size_t length = std::min<size_t>(target.size(), 6);
         const size_t k = key_at(target, length);
         entries_[id].key_at = static_cast<uint32_t>(k);
-        uint32_t bucket;
-        if (length == 6) {
-            bucket = static_cast<uint32_t>(filter_slot(head_bytes(t + k, 6)));
-            set_bit(head6_, bucket);
-        } else if (length == 3) {
-            bucket = static_cast<uint32_t>(filter_slot(head_bytes(t + k, 3)));
-            set_bit(head3_, bucket);
-        } else {
-            bucket = t[k];
-            first_byte_[t[k]] = true;
-        }
-        buckets_[(static_cast<uint32_t>(length) << kFilterBits) | bucket].push_back(id);
+        const auto slot = static_cast<uint32_t>(filter_slot(key_bits(head_bytes(t + k, length), length)));
+        set_bit(keys_, slot);
+        if (std::find(key_lengths_.begin(), key_lengths_.end(), length) == key_lengths_.end()) key_lengths_.push_back(length);
+        const bool three_byte_start = (t[k] & 0xF0) == 0xE0;
+        if (three_byte_start && std::find(wide_key_lengths_.begin(), wide_key_lengths_.end(), length) == wide_key_lengths_.end())
+            wide_key_lengths_.push_back(length);
+        buckets_[(static_cast<uint32_t>(length) << kFilterBits) | slot].push_back(id);
     }
 }
 
@@ -263,6 +267,15 @@ void TargetBatch::verify(std::string_view text, size_t p, uint32_t bucket, size_
 TargetBatch::Stop TargetBatch::scan_keyed(std::string_view text, size_t from, size_t limit, size_t& work) {
     const auto* t = reinterpret_cast<const unsigned char*>(text.data());
     const size_t n = text.size();
+    static constexpr uint64_t kMask[7] = {0, 0xFF, 0xFFFF, 0xFFFFFF, 0xFFFFFFFF, 0xFFFFFFFFFF, 0xFFFFFFFFFFFF};
+    // Where a three-byte character starts only keys that start with one
+    // can stand.
+    const auto& wide = wide_key_lengths_;
+    const bool six = std::find(wide.begin(), wide.end(), 6) != wide.end();
+    const bool three = std::find(wide.begin(), wide.end(), 3) != wide.end();
+    std::vector<size_t> other_lengths;
+    for (size_t length : wide)
+        if (length != 6 && length != 3) other_lengths.push_back(length);
     size_t p = from;
     while (p < limit) {
         if constexpr (std::endian::native == std::endian::little) {
@@ -270,22 +283,22 @@ TargetBatch::Stop TargetBatch::scan_keyed(std::string_view text, size_t from, si
             while (p + 8 <= n && p < limit) {
                 uint64_t w;
                 std::memcpy(&w, t + p, 8);
-                if ((w & 0xC0C0F0) != 0x8080E0 || first_byte_[w & 0xFF]) break;
-                if (has_bit(head6_, filter_slot(w & 0xFFFFFFFFFFFFull)) || has_bit(head3_, filter_slot(w & 0xFFFFFF)))
-                    break;
+                if ((w & 0xC0C0F0) != 0x8080E0) break;
+                // Keys of two and of one character, the usual ones, first.
+                if (six && has_bit(keys_, filter_slot(key_bits(w & kMask[6], 6)))) break;
+                if (three && has_bit(keys_, filter_slot(key_bits(w & kMask[3], 3)))) break;
+                bool hit = false;
+                for (size_t length : other_lengths) hit |= has_bit(keys_, filter_slot(key_bits(w & kMask[length], length)));
+                if (hit) break;
                 p += 3;
             }
             if (p >= limit) break;
         }
         if (!is_continuation(t[p])) {
-            if (first_byte_[t[p]]) verify(text, p, (1u << kFilterBits) | t[p], work);
-            if (p + 3 <= n) {
-                const size_t slot = filter_slot(head_bytes(t + p, 3));
-                if (has_bit(head3_, slot)) verify(text, p, (3u << kFilterBits) | static_cast<uint32_t>(slot), work);
-            }
-            if (p + 6 <= n) {
-                const size_t slot = filter_slot(head_bytes(t + p, 6));
-                if (has_bit(head6_, slot)) verify(text, p, (6u << kFilterBits) | static_cast<uint32_t>(slot), work);
+            for (size_t length : key_lengths_) {
+                if (p + length > n) continue;
+                const size_t slot = filter_slot(key_bits(head_bytes(t + p, length), length));
+                if (has_bit(keys_, slot)) verify(text, p, static_cast<uint32_t>(length << kFilterBits | slot), work);
             }
             if (work == 0) return Stop{p + 1, true};
             if (recorded_ != 0 && 2 * recorded_ >= live_) return Stop{p + 1, false};

@@ -110,11 +110,16 @@ private:
 
     std::vector<State> states_;
     std::array<uint32_t, 256> root_{};
-    // Filters on a target's first bytes (for the automaton) or on its key
-    // (for the keyed pass): one byte (targets under three bytes), a hash of
-    // three bytes (under six), or of six.
+    // Filters on a target's first bytes, for the automaton: one byte
+    // (targets under three bytes), a hash of three bytes (under six), or of
+    // six.
     std::array<bool, 256> first_byte_{};
     std::vector<uint64_t> head3_, head6_;
+    // The keyed pass's filter: hashes of the keys (a target's last bytes,
+    // at most six, from a character start), and the key lengths in use.
+    std::vector<uint64_t> keys_;
+    std::vector<size_t> key_lengths_;
+    std::vector<size_t> wide_key_lengths_;  // of keys that start with a three-byte character
     std::unordered_map<uint32_t, std::vector<uint32_t>> buckets_;  // key kind and slot -> targets
     size_t bytes_left_;
     size_t taken_ = 0;
