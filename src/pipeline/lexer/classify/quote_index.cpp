@@ -14,6 +14,9 @@ namespace {
 // Scanning allowed per byte of text, and a floor for short texts.
 constexpr size_t kBudgetPerByte = 32;
 constexpr size_t kBudgetFloor = size_t(4) << 20;
+// Plain scans from the start allowed before the batch is made, besides a
+// quarter of the text.
+constexpr size_t kBatchAfterBytes = size_t(2) << 20;
 
 // Bytes in a UTF-8 character, from its lead byte; anything that is no
 // lead counts as a character of its own.
@@ -193,8 +196,10 @@ bool QuoteIndex::scan_from_start(std::string_view target, size_t end, Scans::ite
     // straddling that point could have used.
     size_t from = scan->scanned >= target.size() ? scan->scanned - (target.size() - 1) : 0;
     // The pair index pays off once plain scans have read the text about
-    // twice over; a book with few far targets never builds it.
-    if (first_pair_.empty() && plain_scanned_ + (end - from) <= 2 * text_.size() + kNearBytes) {
+    // twice over, the batch (one pass, a little slower than a scan) sooner
+    // in a long text; a book with few far targets builds neither.
+    const size_t allowance = lister_ ? std::min(2 * text_.size(), text_.size() / 4 + kBatchAfterBytes) : 2 * text_.size();
+    if (first_pair_.empty() && plain_scanned_ + (end - from) <= allowance + kNearBytes) {
         plain_scanned_ += end - from;
     } else {
         if (const int listed = batch_answer(target, end); listed >= 0) {
