@@ -218,3 +218,20 @@ TEST(QuoteIndex, ListedTargetsDoNotDependOnTheBudget) {
     EXPECT_FALSE(q.occurs_before("b1", end));
     EXPECT_EQ(lists, 1);
 }
+
+// A target that nearly matches at every position (its anchor bytes are
+// everywhere): the search checks hits, then finishes by a search that
+// stays linear, and still answers exactly.
+TEST(QuoteIndex, NearlyMatchingTargets) {
+    const std::string text = std::string(60000, 'a') + "b漢字かな" + std::string(60000, 'a');
+    const std::string present = "かな" + std::string(40, 'a'), absent = "c" + std::string(40, 'a');
+    const uint32_t end = static_cast<uint32_t>(text.size());
+    const uint32_t after = static_cast<uint32_t>(text.find("かな") + present.size());
+    QuoteIndex q(text);
+    EXPECT_TRUE(q.occurs_before(present, end));
+    EXPECT_TRUE(q.occurs_before(present, after));
+    EXPECT_FALSE(q.occurs_before(present, after - 1));
+    EXPECT_FALSE(q.occurs_before(absent, end));
+    EXPECT_TRUE(q.occurs_before("漢字か", end));  // anchored on a kanji
+    EXPECT_FALSE(q.occurs_before("かな漢", end));
+}
