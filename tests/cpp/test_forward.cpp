@@ -58,6 +58,16 @@ TEST(ForwardTargets, ListsAnnotationTargets) {
     const std::vector<std::pair<std::string, uint32_t>> want = {
         {"東京", first}, {"｜吾輩《わがはい》", second}, {"吾輩", second}, {"猫", second}};
     EXPECT_EQ(got, want);
+    // Links that fit no text (the lister trusts nothing it is given).
+    const std::vector<PairLink> odd = {{Span{0, 1}, Span{1, 2}, PairKind::Quote},
+                                       {Span{9, 12}, Span{400, 403}, PairKind::Quote},
+                                       {Span{7, 2}, Span{1, 0}, PairKind::Quote}};
+    std::vector<std::string> listed;
+    list_forward_targets("［＃「東京」", odd, [&](std::string_view t, uint32_t) {
+        listed.emplace_back(t);
+        return true;
+    });
+    EXPECT_TRUE(listed.empty());
     // A full list stops the lister.
     int calls = 0;
     list_forward_targets(text, p.links, [&](std::string_view, uint32_t) { return ++calls < 2; });

@@ -854,13 +854,14 @@ void list_forward_targets(std::string_view text, std::span<const PairLink> links
         return it != quotes.end() && it->start == inner_start ? &*it : nullptr;
     };
     for (const Span& first : quotes) {
+        if (first.start < quote_open + kAnnotationOpen.size() || first.end > text.size()) continue;
         const size_t open = first.start - quote_open;
-        if (open < kAnnotationOpen.size() || text.substr(open - kAnnotationOpen.size(), kAnnotationOpen.size()) != kAnnotationOpen)
-            continue;
+        if (text.substr(open - kAnnotationOpen.size(), kAnnotationOpen.size()) != kAnnotationOpen) continue;
         const uint32_t offset = static_cast<uint32_t>(open - kAnnotationOpen.size());
         // ※［＃「…」、…］ names a character, not a target before it.
         if (offset >= kMark.size() && text.substr(offset - kMark.size(), kMark.size()) == kMark) continue;
         for (const Span* q = &first; q != nullptr; q = quote_at(static_cast<uint32_t>(q->end + quote_close + quote_open))) {
+            if (q->end > text.size()) break;
             const std::string_view raw = text.substr(q->start, q->end - q->start);
             if (raw.empty()) continue;
             if (!add(raw, offset)) return;
