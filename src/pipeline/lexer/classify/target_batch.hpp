@@ -1,15 +1,20 @@
 #pragma once
 // First occurrences of many targets in one pass over the text.
 //
-// The targets go into an Aho–Corasick automaton over their bytes. The pass
-// stays in the automaton's root wherever a small filter on the next bytes
-// says no target starts there, so it costs a few comparisons per character
-// away from the targets. Each target's first occurrence is recorded once;
-// recorded targets drop out of the output chains (with path compression),
-// and once half the targets of an automaton are recorded it is rebuilt from
-// the rest (most targets show early, and a book's common words would
-// otherwise keep the pass in the automaton), so the pass is linear in the
-// text plus the targets for any input, however the targets overlap.
+// Each target has a key, its last bytes (up to six, from a character
+// start). The pass hashes the bytes at every character start of the text
+// into a small filter of the keys (a missing target is mostly a common word
+// followed by what never follows it, so its tail is rare) and checks the
+// targets of a key that may stand there whole. Each target's first
+// occurrence is recorded once, and the filter is rebuilt from the targets
+// left whenever half of them are recorded.
+//
+// Many targets sharing a key over text full of it would make the checks
+// quadratic; past a few times the text of checking the pass hands over to
+// an Aho–Corasick automaton of the targets left, entered only where a
+// filter on their first bytes says one may start. Recorded targets drop
+// out of its output chains (with path compression), so the pass stays
+// linear in the text plus the targets for any input.
 
 #include <array>
 #include <cstdint>
