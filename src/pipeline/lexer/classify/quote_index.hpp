@@ -9,9 +9,9 @@
 // per target text (how far it got, and where the target first showed),
 // so asking for a target again scans only text not scanned before.
 //
-// Once such scans have read about twice the text, they are narrowed by an
-// index over pairs of adjacent characters, built once as far as the
-// searches reach (so the work stays linear in the text): where
+// Without a list of targets (below), once such scans have read about
+// twice the text, they are narrowed by an index over pairs of adjacent
+// characters, built once as far as the searches reach: where
 // each pair (by a hash of it) first occurs. A target with a pair that has
 // not occurred yet is absent without any scan (the usual case for a
 // missing target), and a target cannot start before any of its pairs'
@@ -22,9 +22,10 @@
 // A long book asks about many far or missing targets, and a scan for each
 // would read the book once per target. So, given a list of every target
 // the annotations of the text can ask about (a TargetLister), the first
-// such scan past the plain-scan allowance instead finds the first
-// occurrence of all listed targets in one pass (TargetBatch), and every
-// later question about a listed target is a lookup. The answer never
+// scan past the plain-scan allowance (a quarter of the text and 2 MB)
+// instead finds the first occurrence of all listed targets in one pass
+// (TargetBatch), and every later question about a listed target is a
+// lookup; unlisted ones fall back to the pair index. The answer never
 // depends on how much of the text other targets made the index read.
 //
 // All other scanning draws on one budget, a fixed multiple of the text
@@ -38,9 +39,9 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
-#include <memory>
 #include <unordered_map>
 #include <vector>
 
