@@ -5,6 +5,7 @@
 #include "collections/panic.hpp"
 #include "pipeline/fold_passes.hpp"
 #include "pipeline/lexer/classify/classifier.hpp"
+#include "pipeline/lexer/classify/forward.hpp"
 #include "pipeline/lexer/classify/quote_index.hpp"
 
 namespace kogane {
@@ -294,7 +295,8 @@ void fold(ClassifiedStream stream, ParseSnapshot& snapshot) {
 
 ClassifiedStream classify(std::span<const PairEvent> events, ParseSnapshot& snapshot) {
     const std::string_view text = *snapshot.sanitized;
-    const QuoteIndex quotes(text);
+    const std::span<const PairLink> links = snapshot.pair_links;
+    const QuoteIndex quotes(text, [text, links](const QuoteIndex::TargetSink& add) { list_forward_targets(text, links, add); });
     return classify(events, text, snapshot.store, snapshot.diagnostics, &quotes);
 }
 

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "collections/utf8.hpp"
 #include "encoding/decode.hpp"
 
 using namespace kogane;
@@ -117,4 +118,39 @@ TEST(ShiftJis, TrailBytesOutsideTheirRangesFail) {
     }
     EXPECT_EQ(decode_sjis(sjis({0x81, 0x40, 0x81, 0x7E, 0x81, 0x80})), "\u3000\u00d7\u00f7");  // first and last columns
     EXPECT_EQ(decode_sjis(sjis({0x88, 0x9F, 0x0D, 0x0A, 0x82, 0xA0})), "亜\r\nあ");
+}
+
+// The wide steps (eight ASCII bytes, two three-byte characters, ASCII up
+// to the first byte that is not) against one character at a time, at every
+// alignment, with a fault placed where a wide step reads it.
+TEST(Utf8Widening, WideStepsAgreeWithOneCharacterAtATime) {
+    const std::string pieces[] = {"<span class=\"x\">", "漢字かな交じり", "字", "a", "\u00e9", "\U0002000B", "\n"};
+    auto reference = [](std::string_view s) {
+        std::u32string out;
+        for (size_t i = 0; i < s.size();) {
+            const utf8::Char c = utf8::decode(s, i);
+            out += static_cast<char32_t>(c.cp);
+            i += c.len;
+        }
+        return out;
+    };
+    for (size_t shift = 0; shift < 8; ++shift) {
+        std::string text(shift, 'p');
+        for (int k = 0; k < 40; ++k) text += pieces[(k * 5 + shift) % 7];
+        EXPECT_EQ(widened<uint32_t>(text), reference(text)) << shift;
+        std::string bmp(shift, 'p');
+        for (int k = 0; k < 40; ++k) bmp += pieces[(k * 3 + shift) % 5];
+        EXPECT_EQ(widened<uint16_t>(bmp), reference(bmp)) << shift;
+        // A surrogate or an overlong form as the first or second character
+        // of a pair of three-byte characters.
+        for (const char* bad : {"\xED\xA0\x80", "\xE0\x80\xAF"}) {
+            for (int at : {0, 1, 2}) {
+                std::string run(shift, 'q');
+                for (int k = 0; k < 4; ++k) run += k == at ? std::string(bad) : std::string("字");
+                run += std::string(9, 'z');
+                EXPECT_FALSE(widened<uint16_t>(run)) << shift << " " << at;
+                EXPECT_FALSE(widened<uint32_t>(run)) << shift << " " << at;
+            }
+        }
+    }
 }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "pipeline/lexer/classify/quote_index.hpp"
+#include "pipeline/lexer/classify/target_batch.hpp"
 
 using namespace kogane;
 
@@ -113,4 +114,124 @@ TEST(QuoteIndex, FarSearchesStartWhereTheTargetCanFirstBe) {
     EXPECT_TRUE(q.occurs_before("おあ", end));  // pairs across repeats
     EXPECT_FALSE(q.occurs_before("おか", static_cast<uint32_t>(late)));
     EXPECT_TRUE(q.occurs_before("こ", end));  // a single character has no pair
+}
+
+// Answers of the one-pass batch against a plain search: first occurrences,
+// absent targets, targets noted as found, with texts of every kind of
+// character and targets that share keys, heads and tails.
+TEST(TargetBatch, AgreesWithPlainSearch) {
+    const std::string pieces[] = {"「", "」", "あ", "い", "東京", "x", "é", "𠮟", "ー", std::string(300, 'y')};
+    std::mt19937 rng(5);
+    for (int round = 0; round < 300; ++round) {
+        std::vector<size_t> starts;
+        std::string text;
+        for (int n = std::uniform_int_distribution<int>(0, 60)(rng); n > 0; --n) {
+            const std::string& p = pieces[std::uniform_int_distribution<size_t>(0, 9)(rng)];
+            for (size_t i = 0; i < p.size();) {
+                starts.push_back(text.size() + i);
+                const unsigned char b = static_cast<unsigned char>(p[i]);
+                i += b < 0x80 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
+            }
+            text += p;
+        }
+        starts.push_back(text.size());
+        std::vector<std::string> targets = {"不在", "あいー", "y東京", "éé", "𠮟x", "ーー"};
+        for (int k = 0; k < 10 && starts.size() > 1; ++k) {
+            size_t a = std::uniform_int_distribution<size_t>(0, starts.size() - 2)(rng);
+            size_t b = std::uniform_int_distribution<size_t>(a + 1, std::min(starts.size() - 1, a + 12))(rng);
+            targets.push_back(text.substr(starts[a], starts[b] - starts[a]));
+        }
+        const size_t limit = std::uniform_int_distribution<size_t>(0, text.size())(rng);
+        TargetBatch batch(1 << 20);
+        for (const std::string& t : targets) ASSERT_TRUE(batch.add(t));
+        ASSERT_TRUE(batch.note_before("noted", 7));
+        batch.run(text, limit);
+        for (const std::string& t : targets) {
+            const TargetBatch::Answer a = batch.find(t);
+            ASSERT_TRUE(a.listed && a.searched) << t;
+            const size_t hit = text.find(t);
+            if (a.first != TargetBatch::kNotSeen)
+                ASSERT_EQ(a.first, hit) << t << " in a text of " << text.size();
+            else  // not seen: absent from everything the pass read
+                ASSERT_TRUE(hit == std::string::npos || hit + t.size() > batch.scanned_to()) << t;
+            ASSERT_GE(batch.scanned_to(), limit);
+        }
+        const TargetBatch::Answer noted = batch.find("noted");
+        EXPECT_TRUE(noted.listed && !noted.searched);
+        EXPECT_EQ(noted.before, 7u);
+        EXPECT_FALSE(batch.find("never added").listed);
+    }
+}
+
+// Many targets sharing their last bytes over a text made of those bytes:
+// verifying them all at every position would be quadratic, so the pass
+// hands over to the automaton and still finds the late ones exactly.
+TEST(TargetBatch, SharedKeysStayLinear) {
+    std::string text(100000, 'a');
+    text += "baaaaaaa";
+    TargetBatch batch(1 << 24);
+    std::vector<std::string> targets;
+    for (int k = 6; k < 600; ++k) targets.push_back("b" + std::string(k, 'a'));
+    for (const std::string& t : targets) ASSERT_TRUE(batch.add(t));
+    batch.run(text, text.size());
+    EXPECT_EQ(batch.find(targets[0]).first, 100000u);  // "b" + 6 a
+    EXPECT_EQ(batch.find(targets[1]).first, 100000u);  // "b" + 7 a
+    EXPECT_EQ(batch.find(targets[2]).first, TargetBatch::kNotSeen);
+    EXPECT_EQ(batch.find(targets.back()).first, TargetBatch::kNotSeen);
+    EXPECT_EQ(batch.scanned_to(), text.size());
+}
+
+TEST(TargetBatch, TakesTargetsUpToItsCap) {
+    TargetBatch batch(10);
+    EXPECT_TRUE(batch.add("東京"));  // 6 bytes
+    EXPECT_TRUE(batch.add("東京"));  // the same target costs nothing again
+    EXPECT_FALSE(batch.add("大阪"));
+    EXPECT_TRUE(batch.add(""));
+    EXPECT_TRUE(batch.add("\x80x"));  // starts inside a character: left to other searches
+    batch.run("大阪と東京", 100);
+    EXPECT_EQ(batch.find("東京").first, 9u);
+    EXPECT_FALSE(batch.find("大阪").listed);
+    EXPECT_FALSE(batch.find("\x80x").listed);
+}
+
+// With the annotations' targets listed, a far target is found however much
+// of the budget other searches have spent, and missing ones cost one pass.
+TEST(QuoteIndex, ListedTargetsDoNotDependOnTheBudget) {
+    std::string text = "遠い昔の話。";
+    text += std::string(200000, 'a');
+    const uint32_t end = static_cast<uint32_t>(text.size());
+    std::vector<std::pair<std::string, uint32_t>> listed = {{"遠い昔", end}, {"近い昔", end}, {"a", end}};
+    int lists = 0;
+    QuoteIndex q(text, [&](const QuoteIndex::TargetSink& add) {
+        ++lists;
+        for (const auto& [t, at] : listed)
+            if (!add(t, at)) return;
+    });
+    // Unlisted missing targets spend the whole budget.
+    for (int i = 0; i < 5000; ++i) EXPECT_FALSE(q.occurs_before("b" + std::to_string(i), end));
+    EXPECT_EQ(q.budget_left(), 0u);
+    EXPECT_TRUE(q.occurs_before("遠い昔", end));
+    EXPECT_TRUE(q.occurs_before("遠い昔", 9));
+    EXPECT_FALSE(q.occurs_before("遠い昔", 8));  // straddles the offset
+    EXPECT_FALSE(q.occurs_before("近い昔", end));
+    EXPECT_TRUE(q.occurs_before("aaaa", end));  // right before the offset
+    EXPECT_FALSE(q.occurs_before("b1", end));
+    EXPECT_EQ(lists, 1);
+}
+
+// A target that nearly matches at every position (its anchor bytes are
+// everywhere): the search checks hits, then finishes by a search that
+// stays linear, and still answers exactly.
+TEST(QuoteIndex, NearlyMatchingTargets) {
+    const std::string text = std::string(60000, 'a') + "b漢字かな" + std::string(60000, 'a');
+    const std::string present = "かな" + std::string(40, 'a'), absent = "c" + std::string(40, 'a');
+    const uint32_t end = static_cast<uint32_t>(text.size());
+    const uint32_t after = static_cast<uint32_t>(text.find("かな") + present.size());
+    QuoteIndex q(text);
+    EXPECT_TRUE(q.occurs_before(present, end));
+    EXPECT_TRUE(q.occurs_before(present, after));
+    EXPECT_FALSE(q.occurs_before(present, after - 1));
+    EXPECT_FALSE(q.occurs_before(absent, end));
+    EXPECT_TRUE(q.occurs_before("漢字か", end));  // anchored on a kanji
+    EXPECT_FALSE(q.occurs_before("かな漢", end));
 }

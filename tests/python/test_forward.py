@@ -193,3 +193,23 @@ class TestFormsRealBooksUse:
     )
     def test_captioned_illustration_is_one_node(self, text):
         assert nodes(text) == [("illustration", 0, len(text.encode()))]
+
+
+class TestFarTargetsInLongTexts:
+    def test_a_far_target_is_found_after_many_missing_ones(self):
+        # Every pair of these characters occurs in the filler, no three in a
+        # row do: each missing target below survives any narrowing by pairs
+        # and must be looked for through the whole text before it. However
+        # much those searches read, the target named last, which does stand
+        # at the very start, is still found.
+        chars = "あいうえおかきくけこ"
+        filler = "".join(a + b + "・" for a in chars for b in chars if a != b)
+        missing = [a + b + c for a in chars for b in chars for c in chars if len({a, b, c}) == 3][:70]
+        text = (
+            "遠い昔。"
+            + filler * 250
+            + "".join(f"［＃「{t}」に傍点］" for t in missing)
+            + "［＃「遠い昔」に傍点］"
+        )
+        kinds = [k for k in diag_kinds(text) if k.startswith("forward_")]
+        assert kinds == ["forward_target_not_found"] * 70 + ["forward_referent_not_stylable"]

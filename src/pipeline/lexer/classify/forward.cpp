@@ -844,6 +844,36 @@ std::string target_reading(std::string_view t) {
     return out;
 }
 
+void list_forward_targets(std::string_view text, std::span<const PairLink> links, const QuoteIndex::TargetSink& add) {
+    constexpr std::string_view kAnnotationOpen = "［＃", kMark = "※";
+    std::vector<Span> quotes;  // inner spans of the 「…」 pairs, by start
+    for (const PairLink& l : links)
+        if (l.kind == PairKind::Quote && l.open.end <= l.close.start) quotes.push_back(Span{l.open.end, l.close.start});
+    std::sort(quotes.begin(), quotes.end(), [](const Span& a, const Span& b) { return a.start < b.start; });
+    const size_t quote_open = std::string_view("「").size(), quote_close = std::string_view("」").size();
+    auto quote_at = [&](uint32_t inner_start) -> const Span* {
+        auto it = std::lower_bound(quotes.begin(), quotes.end(), inner_start,
+                                   [](const Span& q, uint32_t at) { return q.start < at; });
+        return it != quotes.end() && it->start == inner_start ? &*it : nullptr;
+    };
+    for (const Span& first : quotes) {
+        if (first.start < quote_open + kAnnotationOpen.size() || first.end > text.size()) continue;
+        const size_t open = first.start - quote_open;
+        if (text.substr(open - kAnnotationOpen.size(), kAnnotationOpen.size()) != kAnnotationOpen) continue;
+        const uint32_t offset = static_cast<uint32_t>(open - kAnnotationOpen.size());
+        // ※［＃「…」、…］ names a character, not a target before it.
+        if (offset >= kMark.size() && text.substr(offset - kMark.size(), kMark.size()) == kMark) continue;
+        for (const Span* q = &first; q != nullptr; q = quote_at(static_cast<uint32_t>(q->end + quote_close + quote_open))) {
+            if (q->end > text.size()) break;
+            const std::string_view raw = text.substr(q->start, q->end - q->start);
+            if (raw.empty()) continue;
+            if (!add(raw, offset)) return;
+            const std::string reading = target_reading(raw);
+            if (reading != raw && !add(reading, offset)) return;
+        }
+    }
+}
+
 bool target_precedes(const AnnotationInput& in, std::string_view target, uint32_t offset) {
     if (target.empty()) return false;
     if (in.quotes != nullptr) return in.quotes->occurs_before(target, offset);

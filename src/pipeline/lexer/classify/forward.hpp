@@ -41,6 +41,13 @@ std::string target_reading(std::string_view target);
 // `body` is the trimmed annotation body.
 ForwardOutcome classify_forward(const AnnotationInput& in, std::string_view body);
 
+// Lists, for the quote index, every target an annotation of `text` may ask
+// about: the text of each 「…」 that opens an annotation body (［＃「…」,
+// and each 「…」 chained right after it) as written and as it reads, with
+// the offset of the annotation's ［. A list that holds more than the
+// annotations ask for costs only a little scanning.
+void list_forward_targets(std::string_view text, std::span<const PairLink> links, const QuoteIndex::TargetSink& add);
+
 // Whether `target` occurs in the sanitized text before `offset`.
 bool target_precedes(const AnnotationInput& in, std::string_view target, uint32_t offset);
 

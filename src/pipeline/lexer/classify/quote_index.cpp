@@ -5,6 +5,8 @@
 #include <cstring>
 
 #include "encoding/decode.hpp"
+#include "pipeline/lexer/classify/target_batch.hpp"
+#include "scan/trigger_scanner.hpp"
 
 namespace kogane {
 
@@ -13,6 +15,9 @@ namespace {
 // Scanning allowed per byte of text, and a floor for short texts.
 constexpr size_t kBudgetPerByte = 32;
 constexpr size_t kBudgetFloor = size_t(4) << 20;
+// Plain scans from the start allowed before the batch is made, besides a
+// quarter of the text.
+constexpr size_t kBatchAfterBytes = size_t(2) << 20;
 
 // Bytes in a UTF-8 character, from its lead byte; anything that is no
 // lead counts as a character of its own.
@@ -35,19 +40,93 @@ inline size_t slot_of(uint64_t pair, unsigned shift) {
 // bounds (a pair index never costs more than a quarter of the text's size).
 constexpr unsigned kMinSlotBits = 12, kMaxSlotBits = 22;
 
-size_t find_in(std::string_view hay, std::string_view needle) {
-    if (needle.empty()) return 0;
+size_t find_by_memmem(std::string_view hay, std::string_view needle) {
     const void* hit = memmem(hay.data(), hay.size(), needle.data(), needle.size());
     return hit ? static_cast<size_t>(static_cast<const char*>(hit) - hay.data()) : std::string_view::npos;
 }
 
+// Where in a target to anchor the vector search: the last character whose
+// lead byte is a kanji's (E4..E9; kana leads E3 stand at every other
+// character of Japanese text), else the target's last three bytes.
+size_t anchor_of(std::string_view target) {
+    for (size_t at = target.size() - 3 + 1; at-- > 0;) {
+        const auto b = static_cast<unsigned char>(target[at]);
+        if (b >= 0xE4 && b <= 0xE9 && (static_cast<unsigned char>(target[at + 1]) & 0xC0) == 0x80 &&
+            (static_cast<unsigned char>(target[at + 2]) & 0xC0) == 0x80)
+            return at;
+    }
+    return target.size() - 3;
+}
+
+// The first occurrence of `needle` in `hay`: a vector search for three of
+// its bytes, each hit checked whole; glibc's memmem reads Japanese text
+// several times slower. Should the checks cost more than a few times the
+// bytes passed (a needle that nearly matches everywhere), memmem finishes,
+// so the search stays linear.
+size_t find_in(std::string_view hay, std::string_view needle) {
+    if (needle.empty()) return 0;
+    if (needle.size() < 3 || hay.size() < needle.size()) return find_by_memmem(hay, needle);
+    const size_t anchor = anchor_of(needle);
+    const size_t tail = needle.size() - anchor;  // bytes from the anchor to the end
+    size_t checked = 0;
+    for (size_t from = anchor;;) {
+        const size_t hit = scan::find_triple(hay, from, needle.data() + anchor);
+        if (hit == std::string_view::npos || hit + tail > hay.size()) return std::string_view::npos;
+        const size_t start = hit - anchor;
+        if (std::memcmp(hay.data() + start, needle.data(), needle.size()) == 0) return start;
+        checked += needle.size();
+        if (checked > 4 * hit + 4096) {
+            const size_t rest = find_by_memmem(hay.substr(start + 1), needle);
+            return rest == std::string_view::npos ? rest : start + 1 + rest;
+        }
+        from = hit + 1;
+    }
+}
+
 }  // namespace
 
-QuoteIndex::QuoteIndex(std::string_view text)
+QuoteIndex::QuoteIndex(std::string_view text, TargetLister targets)
     : text_(text),
+      lister_(std::move(targets)),
       budget_(text.size() * kBudgetPerByte + kBudgetFloor),
       near_budget_(text.size() * kBudgetPerByte + kBudgetFloor),
       key_bytes_left_(text.size() / 2 + 65536) {}
+
+QuoteIndex::~QuoteIndex() = default;
+
+int QuoteIndex::batch_answer(std::string_view target, size_t end) const {
+    if (!batch_made_) {
+        batch_made_ = true;
+        if (!lister_) return -1;
+        // Listed targets take at most about the text's size again; nesting
+        // beyond that (annotations inside annotations' targets, each
+        // repeating the one within) is left to the budgeted searches.
+        batch_ = std::make_unique<TargetBatch>(text_.size() + 65536);
+        size_t near_budget = text_.size() * kBudgetPerByte + kBudgetFloor;
+        size_t limit = 0;
+        lister_([&](std::string_view t, uint32_t offset) {
+            const size_t at = std::min<size_t>(offset, text_.size());
+            // A target right before its annotation is answered by one
+            // comparison, and one close by is only noted: the pass looks
+            // for the far and missing ones alone.
+            if (t.size() <= at && text_.compare(at - t.size(), t.size(), t) == 0) return true;
+            if (t.size() <= at && near_search(t, at, near_budget))
+                return batch_->note_before(t, static_cast<uint32_t>(at));
+            if (!batch_->add(t)) return false;
+            limit = std::max(limit, at);
+            return true;
+        });
+        batch_->run(text_, limit);
+    }
+    if (!batch_) return -1;
+    const TargetBatch::Answer a = batch_->find(target);
+    if (a.searched) {
+        if (a.first != TargetBatch::kNotSeen) return a.first + target.size() <= end ? 1 : 0;
+        if (end <= batch_->scanned_to()) return 0;
+    }
+    if (a.before != TargetBatch::kNotSeen && a.before <= end) return 1;
+    return -1;
+}
 
 bool QuoteIndex::charge(size_t& budget, size_t bytes) {
     if (bytes > budget) {
@@ -155,10 +234,16 @@ bool QuoteIndex::scan_from_start(std::string_view target, size_t end, Scans::ite
     // straddling that point could have used.
     size_t from = scan->scanned >= target.size() ? scan->scanned - (target.size() - 1) : 0;
     // The pair index pays off once plain scans have read the text about
-    // twice over; a book with few far targets never builds it.
-    if (first_pair_.empty() && plain_scanned_ + (end - from) <= 2 * text_.size() + kNearBytes) {
+    // twice over, the batch (one pass, a little slower than a scan) sooner
+    // in a long text; a book with few far targets builds neither.
+    const size_t allowance = lister_ ? std::min(2 * text_.size(), text_.size() / 4 + kBatchAfterBytes) : 2 * text_.size();
+    if (first_pair_.empty() && plain_scanned_ + (end - from) <= allowance + kNearBytes) {
         plain_scanned_ += end - from;
     } else {
+        if (const int listed = batch_answer(target, end); listed >= 0) {
+            if (listed == 0) scan->scanned = std::max<uint32_t>(scan->scanned, static_cast<uint32_t>(end));
+            return listed == 1;
+        }
         if (pairs_to_ < end) index_pairs_to(end);
         const uint32_t earliest = earliest_start(target, end);
         if (earliest == kNotSeen) {
@@ -182,10 +267,24 @@ bool QuoteIndex::scan_from_start(std::string_view target, size_t end, Scans::ite
 }
 
 bool QuoteIndex::occurs_before(std::string_view target, uint32_t offset) const {
+    if (search_before(target, offset)) return true;
+    // Searches that ran out of budget say "absent"; the batch, where it
+    // knows the target, answers regardless of what the budget paid for.
+    if (budget_ == 0 && lister_) {
+        const size_t end = offset < text_.size() ? offset : text_.size();
+        if (const int listed = batch_answer(target, end); listed >= 0) return listed == 1;
+    }
+    return false;
+}
+
+bool QuoteIndex::search_before(std::string_view target, uint32_t offset) const {
     const size_t end = offset < text_.size() ? offset : text_.size();
     if (target.empty()) return true;
     if (target.size() > end) return false;
     if (target.size() > kFreeLookupBytes && !charge(budget_, target.size())) return false;
+    // Right before the offset, where nearly every target stands: one
+    // comparison, whatever is left of the budget.
+    if (text_.compare(end - target.size(), target.size(), target) == 0) return true;
     const auto known = scans_.find(target);
     if (known != scans_.end()) {
         const Scan& s = known->second;

@@ -9,9 +9,9 @@
 // per target text (how far it got, and where the target first showed),
 // so asking for a target again scans only text not scanned before.
 //
-// Once such scans have read about twice the text, they are narrowed by an
-// index over pairs of adjacent characters, built once as far as the
-// searches reach (so the work stays linear in the text): where
+// Without a list of targets (below), once such scans have read about
+// twice the text, they are narrowed by an index over pairs of adjacent
+// characters, built once as far as the searches reach: where
 // each pair (by a hash of it) first occurs. A target with a pair that has
 // not occurred yet is absent without any scan (the usual case for a
 // missing target), and a target cannot start before any of its pairs'
@@ -19,16 +19,27 @@
 // starts there. A collision in the hash only makes a first occurrence
 // look earlier, which weakens the bound but never changes an answer.
 //
-// All scanning draws on one budget, a fixed multiple of the text length.
-// Once it is spent, a target not found yet is reported absent: work stays
-// linear in the text for any input (thousands of missing targets, quotes
-// nested thousands deep), and memory stays proportional to the number of
-// distinct targets asked for. Real books stay far below the budget, and
-// even where it is spent the text is kept: an absent target only turns the
-// annotation into a remark.
+// A long book asks about many far or missing targets, and a scan for each
+// would read the book once per target. So, given a list of every target
+// the annotations of the text can ask about (a TargetLister), the first
+// scan past the plain-scan allowance (a quarter of the text and 2 MB)
+// instead finds the first occurrence of all listed targets in one pass
+// (TargetBatch), and every later question about a listed target is a
+// lookup; unlisted ones fall back to the pair index. The answer never
+// depends on how much of the text other targets made the index read.
+//
+// All other scanning draws on one budget, a fixed multiple of the text
+// length. Once it is spent, a target neither listed nor found yet is
+// reported absent: work stays linear in the text for any input (thousands
+// of missing targets, quotes nested thousands deep), and memory stays
+// proportional to the number of distinct targets asked for. Only targets
+// left out of the list (hostile nesting beyond its byte cap) can reach
+// that point, and even then the text is kept: an absent target only turns
+// the annotation into a remark.
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -36,10 +47,22 @@
 
 namespace kogane {
 
+class TargetBatch;
+
 class QuoteIndex {
 public:
+    // Receives one target an annotation may ask about and the offset it is
+    // asked at; false means the list is full and the lister should stop.
+    using TargetSink = std::function<bool(std::string_view target, uint32_t offset)>;
+    // Calls the sink for every such target; run at most once, and only when
+    // far searches get costly.
+    using TargetLister = std::function<void(const TargetSink&)>;
+
     // `text` (the sanitized text) must outlive the index.
-    explicit QuoteIndex(std::string_view text);
+    explicit QuoteIndex(std::string_view text, TargetLister targets = {});
+    ~QuoteIndex();
+    QuoteIndex(const QuoteIndex&) = delete;
+    QuoteIndex& operator=(const QuoteIndex&) = delete;
 
     // True when `target` occurs entirely inside text[0, offset); offsets
     // past the end of the text clamp to it. The empty target occurs
@@ -78,14 +101,21 @@ private:
     static constexpr size_t kFreeLookupBytes = 256;
 
     static bool charge(size_t& budget, size_t bytes);
+    bool search_before(std::string_view target, uint32_t offset) const;
     bool near_search(std::string_view target, size_t end, size_t& budget) const;
     bool scan_from_start(std::string_view target, size_t end, Scans::iterator known) const;
     // Where the pair index says `target` can start at the earliest, or
     // kNotSeen when it cannot occur inside text[0, end) at all.
     uint32_t earliest_start(std::string_view target, size_t end) const;
     void index_pairs_to(size_t end) const;
+    // The batch's answer for `target` before `end`: 1 present, 0 absent,
+    // -1 when the batch does not know (not listed, or asked beyond its pass).
+    int batch_answer(std::string_view target, size_t end) const;
 
     std::string_view text_;
+    TargetLister lister_;
+    mutable std::unique_ptr<TargetBatch> batch_;  // made on first need
+    mutable bool batch_made_ = false;
     mutable size_t budget_;
     mutable size_t near_budget_;
     // Remembered scans, keyed by an owned copy of the target; their bytes
