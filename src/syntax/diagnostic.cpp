@@ -230,6 +230,7 @@ Diagnostic Diagnostic::simple(DiagTag tag, Span span) {
     Diagnostic d;
     d.tag = tag;
     d.span = span;
+    if (tag == DiagTag::NonCanonicalDirective) d.text = kNoText;
     return d;
 }
 
@@ -275,11 +276,7 @@ Diagnostic Diagnostic::break_in_single_line_container(Span span, DiagName contai
     return d;
 }
 
-Diagnostic Diagnostic::non_canonical_directive(Span span) {
-    Diagnostic d = simple(DiagTag::NonCanonicalDirective, span);
-    d.text = kNoText;
-    return d;
-}
+Diagnostic Diagnostic::non_canonical_directive(Span span) { return simple(DiagTag::NonCanonicalDirective, span); }
 
 Diagnostic Diagnostic::internal(Span span, InternalCheck check) {
     Diagnostic d = simple(DiagTag::Internal, span);

@@ -86,8 +86,6 @@ const char* diag_name_text(DiagName name);
 // Unknown keys read as indent, the first container.
 DiagName container_name(ContainerKey key);
 
-class Diagnostics;
-
 // 16 bytes and trivially copyable. A NonCanonicalDirective's canonical
 // spelling is not in the record: the Diagnostics list that stores it keeps
 // the text, and the record holds its index there.
@@ -112,7 +110,9 @@ struct Diagnostic {
         NamePair names;          // MismatchedContainerClose, MismatchedBoutenContainer, BreakInSingleLineContainer
     };
 
-    // Container names: tags 5 and 16 (both), 13 (opened); "" otherwise.
+    // The names quoted by MismatchedContainerClose and
+    // MismatchedBoutenContainer (both) and BreakInSingleLineContainer
+    // (opened); "" otherwise.
     const char* opened() const;
     const char* closed() const;
 

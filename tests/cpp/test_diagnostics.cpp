@@ -221,4 +221,5 @@ TEST(Diagnostics, CanonicalTextsLiveInTheListAndFollowItsEntries) {
     Diagnostic stray = Diagnostic::non_canonical_directive({});
     stray.text = 7;
     EXPECT_EQ(copy.canonical(stray), "");
+    EXPECT_EQ(copy.canonical(Diagnostic::simple(DiagTag::NonCanonicalDirective, {})), "");
 }
