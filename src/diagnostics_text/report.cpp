@@ -103,7 +103,7 @@ std::string render_diagnostics_text(const Diagnostics& diagnostics, std::string_
         out += "..";
         JsonWriter::number_into(out, d.span.end);
         out += ": ";
-        out += d.message();
+        out += diagnostics.message(d);
         out += '\n';
         const Span s = d.span;
         if (s.start <= s.end && s.end <= source.size() && is_char_boundary(source, s.start) &&

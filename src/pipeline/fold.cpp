@@ -15,24 +15,20 @@ namespace {
 // Bouten kinds 8..12 (波線 … 破線) are side lines; the rest are dots.
 bool is_line_family(BoutenKind k) { return k >= BoutenKind::Namisen && k <= BoutenKind::Hasen; }
 
-const char* family_word(BoutenKind k) { return is_line_family(k) ? "傍線" : "傍点"; }
+DiagName family_word(BoutenKind k) { return is_line_family(k) ? DiagName::BoutenLines : DiagName::BoutenDots; }
 
-const char* display_name(ContainerKey key) {
-    uint8_t k = static_cast<uint8_t>(key);
-    return k < std::size(kContainerDisplayNames) ? kContainerDisplayNames[k] : "indent";
-}
-
-// Name of the single-line layout a LeafAlign puts in force, if any.
-const char* single_line_name(const LeafAlignNode& leaf) {
+// Name of the single-line layout a LeafAlign puts in force; None when it
+// puts none in force.
+DiagName single_line_name(const LeafAlignNode& leaf) {
     switch (leaf.layout) {
         case SingleLine::Indent:
-        case SingleLine::IndentRaised: return "indent";
-        case SingleLine::AlignEnd: return "align-end";
-        case SingleLine::Centre: return "center";
-        case SingleLine::Gothic: return "line-gothic";
-        case SingleLine::FontSize: return nullptr;
+        case SingleLine::IndentRaised: return DiagName::Indent;
+        case SingleLine::AlignEnd: return DiagName::AlignEnd;
+        case SingleLine::Centre: return DiagName::Centre;
+        case SingleLine::Gothic: return DiagName::LineGothic;
+        case SingleLine::FontSize: return DiagName::None;
     }
-    return nullptr;
+    return DiagName::None;
 }
 
 class Folder {
@@ -78,7 +74,7 @@ public:
                     break;
                 case EventTag::LineFeed:
                     out_ += '\n';
-                    single_line_ = nullptr;
+                    single_line_ = DiagName::None;
                     line_leaves_.clear();
                     break;
                 case EventTag::Node:
@@ -208,7 +204,7 @@ private:
 
     void inline_node(const ClassifiedEvent& e) {
         if (node(e).tag == NodeTag::LeafAlign) {
-            if (const char* name = single_line_name(node(e).leaf)) single_line_ = name;
+            if (const DiagName name = single_line_name(node(e).leaf); name != DiagName::None) single_line_ = name;
         } else if (node(e).tag == NodeTag::Directive) {
             if (node(e).directive.kind == RemarkKind::WarichuOpen) ++warichu_depth_;
             if (node(e).directive.kind == RemarkKind::WarichuClose && warichu_depth_ > 0) --warichu_depth_;
@@ -220,10 +216,10 @@ private:
     // sentinel directly, inside its blank-line frame.
     void block_leaf(const ClassifiedEvent& e) {
         if (node(e).tag == NodeTag::PageBreak || node(e).tag == NodeTag::SectionBreak) {
-            if (single_line_ != nullptr)
+            if (single_line_ != DiagName::None)
                 diagnostics_.push_back(Diagnostic::break_in_single_line_container(e.span, single_line_));
             else if (warichu_depth_ > 0)
-                diagnostics_.push_back(Diagnostic::break_in_single_line_container(e.span, "warichu"));
+                diagnostics_.push_back(Diagnostic::break_in_single_line_container(e.span, DiagName::Warichu));
         }
         record(SentinelKind::BlockLeaf, e, sentinel(SentinelKind::BlockLeaf, true));
         if (carried_.empty()) return;
@@ -250,7 +246,7 @@ private:
         const ContainerKey received = spec(e).key();
         if (expected != received) {
             diagnostics_.push_back(
-                Diagnostic::mismatched_container_close(e.span, display_name(expected), display_name(received)));
+                Diagnostic::mismatched_container_close(e.span, expected, received));
         } else if (expected == ContainerKey::BoutenRange &&
                    is_line_family(open.spec.bouten.mark) != is_line_family(spec(e).bouten.mark)) {
             diagnostics_.push_back(Diagnostic::mismatched_bouten_container(e.span, family_word(open.spec.bouten.mark),
@@ -266,7 +262,7 @@ private:
     std::vector<ClassifiedEvent> carried_;
     bool after_block_leaf_ = false;  // the last thing written is a heading or illustration
     size_t layouts_end_line_until_ = 0;
-    const char* single_line_ = nullptr;
+    DiagName single_line_ = DiagName::None;
     uint32_t warichu_depth_ = 0;
 };
 

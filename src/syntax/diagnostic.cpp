@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "collections/hex.hpp"
+#include "syntax/ast/node.hpp"
 
 namespace kogane {
 
@@ -50,7 +51,44 @@ const char* code_of(DiagTag tag, InternalCheck check) {
     return kCodes[static_cast<uint8_t>(tag)];
 }
 
+static_assert(std::size(kContainerDisplayNames) == static_cast<size_t>(DiagName::BoutenDots),
+              "the container names come first, in ContainerKey order");
+
 }  // namespace
+
+const char* diag_name_text(DiagName name) {
+    const size_t n = static_cast<uint8_t>(name);
+    if (n < std::size(kContainerDisplayNames)) return kContainerDisplayNames[n];
+    switch (name) {
+        case DiagName::BoutenDots: return "傍点";
+        case DiagName::BoutenLines: return "傍線";
+        case DiagName::Centre: return "center";
+        case DiagName::LineGothic: return "line-gothic";
+        default: return "";
+    }
+}
+
+DiagName container_name(ContainerKey key) {
+    const size_t k = static_cast<uint8_t>(key);
+    return k < std::size(kContainerDisplayNames) ? static_cast<DiagName>(k) : DiagName::Indent;
+}
+
+const char* Diagnostic::opened() const {
+    switch (tag) {
+        case DiagTag::MismatchedContainerClose:
+        case DiagTag::MismatchedBoutenContainer:
+        case DiagTag::BreakInSingleLineContainer: return diag_name_text(names.opened);
+        default: return "";
+    }
+}
+
+const char* Diagnostic::closed() const {
+    switch (tag) {
+        case DiagTag::MismatchedContainerClose:
+        case DiagTag::MismatchedBoutenContainer: return diag_name_text(names.closed);
+        default: return "";
+    }
+}
 
 const char* severity_name(Severity s) {
     switch (s) {
@@ -99,7 +137,7 @@ void append_unicode_escape(std::string& out, uint32_t cp) {
     out += '}';
 }
 
-std::string Diagnostic::message() const {
+std::string Diagnostic::message(std::string_view canonical) const {
     std::string m;
     switch (tag) {
         case DiagTag::SourceContainsPua:
@@ -132,7 +170,7 @@ std::string Diagnostic::message() const {
             return m;
         case DiagTag::NonCanonicalDirective:
             m = "non-canonical directive; the canonical form is `";
-            m += canonical();
+            m += canonical;
             m += '`';
             return m;
         case DiagTag::EmptyRubyReading:
@@ -192,6 +230,7 @@ Diagnostic Diagnostic::simple(DiagTag tag, Span span) {
     Diagnostic d;
     d.tag = tag;
     d.span = span;
+    if (tag == DiagTag::NonCanonicalDirective) d.text = kNoText;
     return d;
 }
 
@@ -219,30 +258,25 @@ Diagnostic Diagnostic::unmatched_close(PairKind kind, Span span) {
     return d;
 }
 
-Diagnostic Diagnostic::mismatched_container_close(Span span, const char* o, const char* c) {
+Diagnostic Diagnostic::mismatched_container_close(Span span, ContainerKey o, ContainerKey c) {
     Diagnostic d = simple(DiagTag::MismatchedContainerClose, span);
-    d.text_.names = {o, c};
+    d.names = {container_name(o), container_name(c)};
     return d;
 }
 
-Diagnostic Diagnostic::mismatched_bouten_container(Span span, const char* o, const char* c) {
+Diagnostic Diagnostic::mismatched_bouten_container(Span span, DiagName o, DiagName c) {
     Diagnostic d = simple(DiagTag::MismatchedBoutenContainer, span);
-    d.text_.names = {o, c};
+    d.names = {o, c};
     return d;
 }
 
-Diagnostic Diagnostic::break_in_single_line_container(Span span, const char* container) {
+Diagnostic Diagnostic::break_in_single_line_container(Span span, DiagName container) {
     Diagnostic d = simple(DiagTag::BreakInSingleLineContainer, span);
-    d.text_.names = {container, ""};
+    d.names = {container, DiagName::None};
     return d;
 }
 
-Diagnostic Diagnostic::non_canonical_directive(Span span, std::string canonical) {
-    Diagnostic d = simple(DiagTag::NonCanonicalDirective, span);
-    d.text_.canonical = new std::string(std::move(canonical));
-    d.owns_text_ = true;
-    return d;
-}
+Diagnostic Diagnostic::non_canonical_directive(Span span) { return simple(DiagTag::NonCanonicalDirective, span); }
 
 Diagnostic Diagnostic::internal(Span span, InternalCheck check) {
     Diagnostic d = simple(DiagTag::Internal, span);
@@ -250,71 +284,12 @@ Diagnostic Diagnostic::internal(Span span, InternalCheck check) {
     return d;
 }
 
-static_assert(sizeof(Diagnostic) == 32, "a diagnostic stays a few words");
-
 Diagnostic Diagnostic::dropped(const Diagnostic& first, uint32_t count) {
     Diagnostic d = simple(DiagTag::DiagnosticsDropped, first.span);
     d.dropped_tag = first.tag;
     d.check = first.check;
     d.dropped_count = count;
     return d;
-}
-
-// The text payload: static names are shared, the canonical spelling of tag 6
-// is owned and copied with the diagnostic.
-Diagnostic::Diagnostic(const Diagnostic& other)
-    : tag(other.tag), check(other.check), span(other.span) {
-    pair = other.pair;
-    codepoint = other.codepoint;
-    copy_text_from(other);
-}
-
-Diagnostic::Diagnostic(Diagnostic&& other) noexcept
-    : tag(other.tag), check(other.check), span(other.span) {
-    pair = other.pair;
-    codepoint = other.codepoint;
-    text_ = other.text_;
-    owns_text_ = other.owns_text_;
-    other.owns_text_ = false;
-}
-
-Diagnostic& Diagnostic::operator=(const Diagnostic& other) {
-    if (this != &other) *this = Diagnostic(other);
-    return *this;
-}
-
-Diagnostic& Diagnostic::operator=(Diagnostic&& other) noexcept {
-    if (this == &other) return *this;
-    release();
-    tag = other.tag;
-    pair = other.pair;
-    check = other.check;
-    span = other.span;
-    codepoint = other.codepoint;
-    text_ = other.text_;
-    owns_text_ = other.owns_text_;
-    other.owns_text_ = false;
-    return *this;
-}
-
-void Diagnostic::release() {
-    if (owns_text_) delete text_.canonical;
-    owns_text_ = false;
-    text_.names = {"", ""};
-}
-
-void Diagnostic::copy_text_from(const Diagnostic& other) {
-    if (other.owns_text_) {
-        text_.canonical = new std::string(*other.text_.canonical);
-        owns_text_ = true;
-    } else {
-        text_ = other.text_;
-    }
-}
-
-std::string_view Diagnostic::canonical() const {
-    if (!owns_text_) return {};
-    return *text_.canonical;
 }
 
 // ---------------------------------------------------------------------------
@@ -332,24 +307,34 @@ size_t Diagnostics::code_index(DiagTag tag, InternalCheck check) {
     return std::min(t + 3, kCodeCount - 1);  // after the four internal codes
 }
 
-void Diagnostics::push_back(Diagnostic d) {
+void Diagnostics::fold_summary(const Diagnostic& d) {
+    const size_t k = code_index(d.dropped_tag, d.check);
+    if (summary_[k] == 0) {
+        list_.push_back(d);
+        summary_[k] = static_cast<uint32_t>(list_.size());
+        return;
+    }
+    Diagnostic& mine = list_[summary_[k] - 1];
+    const uint64_t sum = uint64_t(mine.dropped_count) + d.dropped_count;
+    mine.dropped_count = sum > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<uint32_t>(sum);
+}
+
+void Diagnostics::push_back(Diagnostic d, std::string_view text) {
     if (d.tag == DiagTag::DiagnosticsDropped) {
         // A summary from another list: fold its count into ours.
-        const size_t k = code_index(d.dropped_tag, d.check);
-        if (summary_[k] != 0) {
-            Diagnostic& mine = list_[summary_[k] - 1];
-            const uint64_t sum = uint64_t(mine.dropped_count) + d.dropped_count;
-            mine.dropped_count = sum > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<uint32_t>(sum);
-            return;
-        }
-        list_.push_back(std::move(d));
-        summary_[k] = static_cast<uint32_t>(list_.size());
+        fold_summary(d);
         return;
     }
     const size_t k = code_index(d.tag, d.check);
     if (stored_[k] < limit_) {
         ++stored_[k];
-        list_.push_back(std::move(d));
+        if (d.tag == DiagTag::NonCanonicalDirective) {
+            // The list holds fewer than 2^32 entries, so neither does the pool.
+            d.text = static_cast<uint32_t>(text_starts_.size());
+            text_starts_.push_back(text_bytes_.size());
+            text_bytes_.append(text);
+        }
+        list_.push_back(d);
         return;
     }
     if (summary_[k] != 0) {
@@ -357,11 +342,24 @@ void Diagnostics::push_back(Diagnostic d) {
         if (summary.dropped_count != 0xFFFFFFFFu) ++summary.dropped_count;
         return;
     }
-    // Copied from a named local: GCC 12 at -O3 misreads a moved-from
-    // temporary here as owning a text (a false -Warray-bounds).
-    const Diagnostic summary = Diagnostic::dropped(d, 1);
-    list_.push_back(summary);
+    list_.push_back(Diagnostic::dropped(d, 1));
     summary_[k] = static_cast<uint32_t>(list_.size());
+}
+
+void Diagnostics::append(const Diagnostics& other) {
+    if (&other == this) {
+        const Diagnostics copy = other;
+        append(copy);
+        return;
+    }
+    for (const Diagnostic& d : other) push_back(d, other.canonical(d));
+}
+
+std::string_view Diagnostics::canonical(const Diagnostic& d) const {
+    if (d.tag != DiagTag::NonCanonicalDirective || d.text >= text_starts_.size()) return {};
+    const size_t start = text_starts_[d.text];
+    const size_t end = d.text + 1 < text_starts_.size() ? text_starts_[d.text + 1] : text_bytes_.size();
+    return std::string_view(text_bytes_).substr(start, end - start);
 }
 
 uint64_t Diagnostics::dropped() const {

@@ -9,6 +9,7 @@
 #include <initializer_list>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "collections/panic.hpp"
@@ -63,10 +64,31 @@ const char* severity_name(Severity s);
 
 // Diagnostics of one code stored per document; past it they are counted in
 // one DiagnosticsDropped summary, so a hostile text cannot make the list
-// outgrow the input by much (a diagnostic costs 32 bytes).
+// outgrow the input by much (a diagnostic costs 16 bytes).
 inline constexpr uint32_t kMaxDiagnosticsPerCode = 1'000'000;
 
-// 32 bytes; the few that own a text (a canonical spelling) add that text.
+enum class ContainerKey : uint8_t;
+
+// The names a diagnostic can quote. The first seventeen are the container
+// display names in ContainerKey order; then the bouten families and the
+// single-line layouts that are not containers of their own.
+enum class DiagName : uint8_t {
+    Indent = 0, Warichu, Framed, AlignEnd, LineWidth, BoutenRange, Bold, Gothic, Italic,
+    Heading, Columns, Table, Horizontal, FontSize, SmallScript, Caption, InlineStyle,
+    BoutenDots,   // 傍点
+    BoutenLines,  // 傍線
+    Centre,       // center
+    LineGothic,   // line-gothic
+    None,
+};
+
+const char* diag_name_text(DiagName name);
+// Unknown keys read as indent, the first container.
+DiagName container_name(ContainerKey key);
+
+// 16 bytes and trivially copyable. A NonCanonicalDirective's canonical
+// spelling is not in the record: the Diagnostics list that stores it keeps
+// the text, and the record holds its index there.
 struct Diagnostic {
     DiagTag tag = DiagTag::Internal;
     union {
@@ -74,29 +96,25 @@ struct Diagnostic {
         DiagTag dropped_tag;                // DiagnosticsDropped: the tag counted (with `check`)
     };
     InternalCheck check = InternalCheck::ResidualAnnotationMarker;
-
-private:
-    bool owns_text_ = false;  // text_ holds the canonical spelling
-
-public:
     Span span;
+
+    struct NamePair {
+        DiagName opened;
+        DiagName closed;
+    };
+    static constexpr uint32_t kNoText = 0xFFFFFFFFu;
     union {
-        uint32_t codepoint = 0;          // SourceContainsPua, SourceContainsControl
-        uint32_t dropped_count;          // DiagnosticsDropped
+        uint32_t codepoint = 0;  // SourceContainsPua, SourceContainsControl
+        uint32_t dropped_count;  // DiagnosticsDropped
+        uint32_t text;           // NonCanonicalDirective: index in the owning list's texts, or kNoText
+        NamePair names;          // MismatchedContainerClose, MismatchedBoutenContainer, BreakInSingleLineContainer
     };
 
-    Diagnostic() { text_.names = {"", ""}; }
-    Diagnostic(const Diagnostic& other);
-    Diagnostic(Diagnostic&& other) noexcept;
-    Diagnostic& operator=(const Diagnostic& other);
-    Diagnostic& operator=(Diagnostic&& other) noexcept;
-    ~Diagnostic() { release(); }
-
-    // Static texts naming containers: tags 5 and 16 (both), 13 (opened).
-    const char* opened() const { return owns_text_ ? "" : text_.names.opened; }
-    const char* closed() const { return owns_text_ ? "" : text_.names.closed; }
-    // NonCanonicalDirective: the canonical spelling.
-    std::string_view canonical() const;
+    // The names quoted by MismatchedContainerClose and
+    // MismatchedBoutenContainer (both) and BreakInSingleLineContainer
+    // (opened); "" otherwise.
+    const char* opened() const;
+    const char* closed() const;
 
     // The span again as a 64-bit (offset, length) pair.
     uint64_t offset() const { return span.start; }
@@ -106,42 +124,36 @@ public:
     Severity severity() const;
     // "internal" for tag 17, "source" otherwise.
     const char* origin() const;
-    std::string message() const;
+    // A NonCanonicalDirective quotes `canonical`, which only the list holding
+    // it knows: prefer Diagnostics::message for stored diagnostics.
+    std::string message(std::string_view canonical = {}) const;
 
     static Diagnostic simple(DiagTag tag, Span span);
     static Diagnostic source_contains_pua(Span span, uint32_t codepoint);
     static Diagnostic source_contains_control(Span span, uint32_t codepoint);
     static Diagnostic unclosed_bracket(PairKind kind, Span span);
     static Diagnostic unmatched_close(PairKind kind, Span span);
-    static Diagnostic mismatched_container_close(Span span, const char* opened, const char* closed);
-    static Diagnostic mismatched_bouten_container(Span span, const char* opened, const char* closed);
-    static Diagnostic break_in_single_line_container(Span span, const char* container);
-    static Diagnostic non_canonical_directive(Span span, std::string canonical);
+    static Diagnostic mismatched_container_close(Span span, ContainerKey opened, ContainerKey closed);
+    static Diagnostic mismatched_bouten_container(Span span, DiagName opened, DiagName closed);
+    static Diagnostic break_in_single_line_container(Span span, DiagName container);
+    // The canonical spelling goes in with Diagnostics::push_back(d, text).
+    static Diagnostic non_canonical_directive(Span span);
     static Diagnostic internal(Span span, InternalCheck check);
     // The summary standing for `count` diagnostics with the code of
     // `first`, the first one counted.
     static Diagnostic dropped(const Diagnostic& first, uint32_t count);
     // DiagnosticsDropped: the code of the diagnostics it counts.
     const char* dropped_code() const;
-
-private:
-    struct Names {
-        const char* opened;
-        const char* closed;
-    };
-    // Container names and the owned canonical spelling never meet in one
-    // diagnostic, so they share the storage.
-    union Text {
-        Names names;
-        std::string* canonical;
-    } text_;
-    void release();
-    void copy_text_from(const Diagnostic& other);
 };
+
+static_assert(sizeof(Diagnostic) == 16, "a diagnostic costs sixteen bytes");
+static_assert(std::is_trivially_copyable_v<Diagnostic>);
 
 // The diagnostics of a parse. Appending goes through the per-code limit:
 // past kMaxDiagnosticsPerCode (or the limit given) diagnostics of one code
 // are counted in a single DiagnosticsDropped entry instead of being stored.
+// The list also keeps the canonical spellings its NonCanonicalDirective
+// entries quote.
 class Diagnostics {
 public:
     using value_type = Diagnostic;
@@ -152,10 +164,14 @@ public:
     explicit Diagnostics(uint32_t limit_per_code) : limit_(limit_per_code) {}
     Diagnostics(std::initializer_list<Diagnostic> list);
 
-    void push_back(Diagnostic d);
-    // Appends [first, last) through the limit; `pos` must be end().
-    template <typename It>
-    iterator insert(const_iterator pos, It first, It last);
+    // A record's text index means nothing outside the list that stored it,
+    // so a NonCanonicalDirective pushed here without its text has none.
+    void push_back(Diagnostic d) { push_back(d, {}); }
+    // `text`: a NonCanonicalDirective's canonical spelling, kept only when
+    // the diagnostic is stored; ignored for other tags.
+    void push_back(Diagnostic d, std::string_view text);
+    // Appends every entry of `other` (texts included) through the limit.
+    void append(const Diagnostics& other);
 
     void reserve(size_t n) { list_.reserve(n); }
     size_t size() const { return list_.size(); }
@@ -169,6 +185,10 @@ public:
     const Diagnostic& front() const { return list_.front(); }
     const Diagnostic& back() const { return list_.back(); }
 
+    // NonCanonicalDirective: the canonical spelling; "" for other tags.
+    std::string_view canonical(const Diagnostic& d) const;
+    std::string message(const Diagnostic& d) const { return d.message(canonical(d)); }
+
     // Diagnostics counted but not stored, over all codes.
     uint64_t dropped() const;
 
@@ -176,6 +196,9 @@ public:
 
 private:
     std::vector<Diagnostic> list_;
+    // The canonical spellings, end to end; text i starts at text_starts_[i].
+    std::string text_bytes_;
+    std::vector<size_t> text_starts_;
     uint32_t limit_ = kMaxDiagnosticsPerCode;
     // Per code (the tag, with the internal tag split by its check): how many
     // are stored, and the index + 1 of the summary entry (0: none yet).
@@ -184,16 +207,9 @@ private:
     std::array<uint32_t, kCodeCount> summary_{};
 
     static size_t code_index(DiagTag tag, InternalCheck check);
+    void fold_summary(const Diagnostic& d);
     void reindex_summaries();
 };
-
-template <typename It>
-Diagnostics::iterator Diagnostics::insert(const_iterator pos, It first, It last) {
-    invariant(pos == list_.cend(), "diagnostics are only appended");
-    const size_t at = list_.size();
-    for (; first != last; ++first) push_back(*first);
-    return list_.begin() + static_cast<std::ptrdiff_t>(at);
-}
 
 // Orders by (span start, span end, code bytes). Not stable: equal keys have
 // no defined relative order.

@@ -263,7 +263,8 @@ TEST(ClassifierDispatch, KaeritenAndDiagnosticsAreCollected) {
         AnnotationResult r;
         r.span = annotation_span(in);
         r.node = Node::make_kaeriten(in.store.intern(body_of(in)));
-        r.diagnostic = Diagnostic::non_canonical_directive(r.span, "レ");
+        r.diagnostic = Diagnostic::non_canonical_directive(r.span);
+        r.canonical = "レ";
         r.kaeriten = KaeritenMark{r.span, KaeritenSeries::UpDown, 2, true, false};
         return r;
     });
@@ -273,7 +274,7 @@ TEST(ClassifierDispatch, KaeritenAndDiagnosticsAreCollected) {
     EXPECT_EQ(c->kaeriten[0].span, (Span{3, 15}));
     EXPECT_EQ(c->kaeriten[0].ordinal, 2);
     ASSERT_EQ(c->diagnostics.size(), 1u);
-    EXPECT_EQ(c->diagnostics[0].canonical(), "レ");
+    EXPECT_EQ(c->diagnostics.canonical(c->diagnostics[0]), "レ");
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include "diagnostics_text/report.hpp"
 #include "json/views.hpp"
+#include "syntax/ast/node.hpp"
 #include "syntax/diagnostic.hpp"
 
 using namespace kogane;
@@ -20,15 +21,16 @@ TEST(Diagnostics, CodesSeveritiesAndMessages) {
     EXPECT_EQ(Diagnostic::unclosed_bracket(PairKind::Bracket, {0, 3}).message(), "unclosed Kogane Bracket bracket");
 
     EXPECT_EQ(Diagnostic::simple(DiagTag::AccentDecompositionApplied, {}).severity(), Severity::Note);
-    EXPECT_EQ(Diagnostic::mismatched_container_close({}, "indent", "bold").message(),
+    EXPECT_EQ(Diagnostic::mismatched_container_close({}, ContainerKey::Indent, ContainerKey::Bold).message(),
               "container opened as `indent` closed by a `bold` closer");
-    EXPECT_EQ(Diagnostic::mismatched_bouten_container({}, "傍点", "傍線").message(),
+    EXPECT_EQ(Diagnostic::mismatched_bouten_container({}, DiagName::BoutenDots, DiagName::BoutenLines).message(),
               "傍点 range opened as `傍点` closed by a `傍線` closer");
-    EXPECT_EQ(Diagnostic::break_in_single_line_container({}, "align-end").message(),
+    EXPECT_EQ(Diagnostic::break_in_single_line_container({}, DiagName::AlignEnd).message(),
               "page/section break inside a single-line `align-end` container");
-    Diagnostic lint = Diagnostic::non_canonical_directive({}, "ここから表");
-    EXPECT_STREQ(lint.code(), "kogane::lint::non_canonical_directive");
-    EXPECT_EQ(lint.message(), "non-canonical directive; the canonical form is `ここから表`");
+    Diagnostics lints;
+    lints.push_back(Diagnostic::non_canonical_directive({}), "ここから表");
+    EXPECT_STREQ(lints[0].code(), "kogane::lint::non_canonical_directive");
+    EXPECT_EQ(lints.message(lints[0]), "non-canonical directive; the canonical form is `ここから表`");
 
     Diagnostic internal = Diagnostic::internal({}, InternalCheck::RegistryOutOfOrder);
     EXPECT_STREQ(internal.code(), "kogane::lex::registry_out_of_order");
@@ -50,7 +52,7 @@ TEST(Diagnostics, CodesSeveritiesAndMessages) {
 
 TEST(Diagnostics, SortByStartEndThenCode) {
     Diagnostics list = {
-        Diagnostic::non_canonical_directive({5, 9}, "x"),
+        Diagnostic::non_canonical_directive({5, 9}),
         Diagnostic::simple(DiagTag::UnrecognisedContainerDirective, {5, 9}),
         Diagnostic::unmatched_close(PairKind::Ruby, {0, 3}),
         Diagnostic::simple(DiagTag::NestedRuby, {5, 8}),
@@ -129,7 +131,7 @@ TEST(Diagnostics, PastTheLimitOneCodeIsCountedNotStored) {
     // diagnostics go through our limit.
     Diagnostics other(2);
     for (uint32_t i = 0; i < 4; ++i) other.push_back(Diagnostic::unclosed_bracket(PairKind::Ruby, {90 + i, 91 + i}));
-    list.insert(list.end(), other.begin(), other.end());
+    list.append(other);
     EXPECT_EQ(list.size(), 6u);
     EXPECT_EQ(list.dropped(), 3u + 4u);
 
@@ -148,19 +150,76 @@ TEST(Diagnostics, PastTheLimitOneCodeIsCountedNotStored) {
         << text;
 }
 
-TEST(Diagnostics, OwnedCanonicalTextSurvivesCopiesAndMoves) {
-    Diagnostics list;
-    list.push_back(Diagnostic::non_canonical_directive({0, 3}, "ここから２字下げ"));
-    list.push_back(Diagnostic::mismatched_container_close({3, 6}, "indent", "bold"));
+TEST(Diagnostics, RecordIsSixteenPlainBytesNamingItsContainers) {
+    static_assert(sizeof(Diagnostic) == 16);
+    static_assert(std::is_trivially_copyable_v<Diagnostic>);
+    const char* const expected[] = {
+        "indent", "warichu", "framed", "align-end", "line-width", "bouten-range", "bold", "gothic", "italic",
+        "heading", "columns", "table", "horizontal", "font-size", "small-script", "caption", "inline-style",
+        "傍点", "傍線", "center", "line-gothic", "",
+    };
+    for (size_t i = 0; i < std::size(expected); ++i)
+        EXPECT_STREQ(diag_name_text(static_cast<DiagName>(i)), expected[i]) << i;
+    EXPECT_STREQ(diag_name_text(static_cast<DiagName>(200)), "");
+    for (uint8_t k = 0; k < 17; ++k)
+        EXPECT_STREQ(diag_name_text(container_name(static_cast<ContainerKey>(k))), kContainerDisplayNames[k]);
+    EXPECT_EQ(container_name(static_cast<ContainerKey>(99)), DiagName::Indent);
+
+    const Diagnostic mismatch =
+        Diagnostic::mismatched_container_close({3, 6}, ContainerKey::InlineStyle, ContainerKey::Warichu);
+    EXPECT_STREQ(mismatch.opened(), "inline-style");
+    EXPECT_STREQ(mismatch.closed(), "warichu");
+    const Diagnostic brk = Diagnostic::break_in_single_line_container({}, DiagName::LineGothic);
+    EXPECT_STREQ(brk.opened(), "line-gothic");
+    EXPECT_STREQ(brk.closed(), "");
+    // Other tags read their payload as something else, never as names.
+    const Diagnostic pua = Diagnostic::source_contains_pua({}, 0x0101);
+    EXPECT_STREQ(pua.opened(), "");
+    EXPECT_STREQ(pua.closed(), "");
+}
+
+TEST(Diagnostics, CanonicalTextsLiveInTheListAndFollowItsEntries) {
+    Diagnostics list(2);
+    list.push_back(Diagnostic::non_canonical_directive({9, 12}), "ここから２字下げ");
+    list.push_back(Diagnostic::mismatched_container_close({3, 6}, ContainerKey::Indent, ContainerKey::Bold),
+                   "ignored for other tags");
+    list.push_back(Diagnostic::non_canonical_directive({0, 3}), "ここから表");
+    list.push_back(Diagnostic::non_canonical_directive({20, 23}), "dropped, so never kept");
+    ASSERT_EQ(list.size(), 4u);  // the third lint is a summary
+    EXPECT_EQ(list.canonical(list[1]), "");
+
     Diagnostics copy = list;
     Diagnostics moved = std::move(list);
     sort_diagnostics(copy);
-    EXPECT_EQ(copy[0].canonical(), "ここから２字下げ");
-    EXPECT_EQ(moved[0].canonical(), "ここから２字下げ");
-    EXPECT_STREQ(copy[1].opened(), "indent");
-    EXPECT_EQ(copy[1].canonical(), "");
-    Diagnostic plain = Diagnostic::simple(DiagTag::NonCanonicalDirective, {});  // no text at all
-    EXPECT_EQ(plain.message(), "non-canonical directive; the canonical form is ``");
-    plain = copy[0];
-    EXPECT_EQ(plain.canonical(), "ここから２字下げ");
+    ASSERT_EQ(copy[0].span, (Span{0, 3}));
+    EXPECT_EQ(copy.canonical(copy[0]), "ここから表");
+    EXPECT_EQ(copy.canonical(copy[2]), "ここから２字下げ");
+    EXPECT_EQ(moved.canonical(moved[0]), "ここから２字下げ");
+    EXPECT_EQ(copy.message(copy[3]),
+              "1 further `kogane::lint::non_canonical_directive` diagnostics counted but not listed "
+              "(at most 1000000 of one code are kept per document)");
+
+    // Appended to another list the texts come along, re-indexed there.
+    Diagnostics other;
+    other.push_back(Diagnostic::non_canonical_directive({40, 43}), "レ");
+    other.append(copy);
+    ASSERT_EQ(other.size(), 5u);
+    EXPECT_EQ(other.canonical(other[1]), "ここから表");
+    EXPECT_EQ(other.canonical(other[3]), "ここから２字下げ");
+    other.append(other);
+    EXPECT_EQ(other.canonical(other[8]), "ここから２字下げ");
+    const std::string report = render_diagnostics_text(copy, std::string(30, 'a'));
+    EXPECT_EQ(report.substr(0, report.find('\n')),
+              "warning [kogane::lint::non_canonical_directive] @ 0..3: non-canonical directive; the canonical "
+              "form is `ここから表`");
+
+    // A record pushed without its text, or read against a list that did not
+    // store it, quotes nothing.
+    Diagnostics bare;
+    bare.push_back(copy[0]);
+    EXPECT_EQ(bare.message(bare[0]), "non-canonical directive; the canonical form is ``");
+    Diagnostic stray = Diagnostic::non_canonical_directive({});
+    stray.text = 7;
+    EXPECT_EQ(copy.canonical(stray), "");
+    EXPECT_EQ(copy.canonical(Diagnostic::simple(DiagTag::NonCanonicalDirective, {})), "");
 }

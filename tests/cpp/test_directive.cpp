@@ -90,7 +90,7 @@ std::pair<int, std::string> remark(const Classified& c) {
     if (n.tag != NodeTag::Directive) return {-1, ""};
     std::string diag;
     if (c.result->diagnostic) diag = c.result->diagnostic->tag == DiagTag::NonCanonicalDirective
-                                         ? c.result->diagnostic->canonical()
+                                         ? c.result->canonical
                                          : c.result->diagnostic->code();
     return {static_cast<int>(n.directive.kind), diag};
 }

@@ -101,6 +101,13 @@ class TestLint:
         # never re-interpreted: it stays a hidden remark
         assert '<span class="kogane-directive" hidden>' in d.to_html()
 
+    def test_non_canonical_spelling_inside_a_ruby_reading(self):
+        assert Document("漢《かん［＃字下げ終り］じ》").diagnostics_text() == (
+            "warning [kogane::lint::non_canonical_directive] @ 12..36: "
+            "non-canonical directive; the canonical form is `ここで字下げ終わり`\n"
+            '  > "［＃字下げ終り］"\n'
+        )
+
     def test_unrecognised_container(self):
         assert diag_kinds("［＃ここから２５６字下げ］") == ["unrecognised_container_directive"]
 

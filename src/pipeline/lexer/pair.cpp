@@ -1,5 +1,6 @@
 #include "pipeline/lexer/pair.hpp"
 
+#include <algorithm>
 #include <array>
 
 #include "collections/small_vector.hpp"
@@ -113,6 +114,18 @@ PairedEvents pair(std::span<const Token> tokens, Diagnostics& diagnostics) {
     // at that bound so the stream never grows by copying; pages past those
     // written are never touched, so the bound costs address space only.
     out.events.reserve(tokens.size() * 2);
+    // Each opener gives at most one unclosed report and each closer at most
+    // one unmatched report; past the per-code limit they are only counted.
+    // Reserving that bound spares the list its growth copies, which on a
+    // flood of brackets would briefly hold the diagnostics twice over.
+    size_t brackets = 0;
+    for (const Token& t : tokens) {
+        if (t.tag != TokenTag::Text && t.tag != TokenTag::Newline) {
+            const TriggerRole role = kTriggerRoles[t.kind < kTriggerCount ? t.kind : 0];
+            brackets += role.opens || role.closes;
+        }
+    }
+    diagnostics.reserve(diagnostics.size() + std::min<size_t>(brackets, 2 * (size_t{kMaxDiagnosticsPerCode} + 1)));
     Pairer pairer(out.events, out.links, diagnostics);
     for (const Token& t : tokens) pairer.token(t);
     pairer.finish();

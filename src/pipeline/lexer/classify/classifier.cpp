@@ -568,7 +568,7 @@ struct Driver {
 
     // A kaeriten possibly inside an explicit ruby base: the run goes on over it.
     void keep_bar_mark(AnnotationResult& r, Span span) {
-        if (r.diagnostic) diagnostics.push_back(std::move(*r.diagnostic));
+        if (r.diagnostic) diagnostics.push_back(*r.diagnostic, r.canonical);
         if (r.kaeriten) kaeriten.push_back(*r.kaeriten);
         run.bar_marks.push_back(pool.of_node(r.node, span));
     }
@@ -591,7 +591,7 @@ struct Driver {
     }
 
     void apply_annotation(AnnotationResult& r, uint32_t open_start, uint32_t close_end) {
-        if (r.diagnostic) diagnostics.push_back(std::move(*r.diagnostic));
+        if (r.diagnostic) diagnostics.push_back(*r.diagnostic, r.canonical);
         // Keep the stream gap-free and in order whatever span came back. A
         // forward reference may cover events already emitted on this line.
         uint32_t floor = run.active ? run.start : open_start;

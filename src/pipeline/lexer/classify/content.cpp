@@ -81,7 +81,7 @@ Segment parse_content(const GroupContext& g, uint32_t first, uint32_t last, Span
             item = ContentItem::make_gaiji(r->node.gaiji);
         else
             continue;
-        if (r->diagnostic) diagnostics.push_back(std::move(*r->diagnostic));
+        if (r->diagnostic) diagnostics.push_back(*r->diagnostic, r->canonical);
         text_until(e.start);
         items.push_back(item);
         pending = g.events[*closer].end;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <string>
 #include <span>
 #include <string_view>
 
@@ -68,6 +69,9 @@ struct AnnotationResult {
     // (nor before the ［ when no run is active); the driver clamps it there.
     Span span;
     std::optional<Diagnostic> diagnostic;
+    // The canonical spelling a NonCanonicalDirective diagnostic quotes; the
+    // diagnostics list keeps it when the diagnostic is stored.
+    std::string canonical;
     // Must lie on the current line before span.start: inside the current
     // run the driver splits the run; further back the fold moves it there.
     std::optional<PlacedFormat> placed;

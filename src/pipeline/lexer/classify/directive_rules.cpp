@@ -619,7 +619,8 @@ std::optional<AnnotationResult> classify_directive(const AnnotationInput& in) {
     // ［＃「３字下げ」］ is written for ［＃３字下げ］: read it so, and lint.
     if (auto inner = sole_quotation(body)) {
         if (auto r = keyword_rules(*inner)) {
-            r->diagnostic = Diagnostic::non_canonical_directive(whole, std::string(*inner));
+            r->diagnostic = Diagnostic::non_canonical_directive(whole);
+            r->canonical = std::string(*inner);
             return r;
         }
     }
@@ -649,12 +650,14 @@ std::optional<AnnotationResult> classify_directive(const AnnotationInput& in) {
     }
 
     AnnotationResult r = rules.remark(recognise_legacy_phrase(body) ? RemarkKind::Legacy : RemarkKind::Other);
-    if (auto canonical = normalise_spelling(body))
-        r.diagnostic = Diagnostic::non_canonical_directive(whole, std::move(*canonical));
-    else if (fwd.status == ForwardStatus::TargetNotFound)
+    if (auto canonical = normalise_spelling(body)) {
+        r.diagnostic = Diagnostic::non_canonical_directive(whole);
+        r.canonical = std::move(*canonical);
+    } else if (fwd.status == ForwardStatus::TargetNotFound) {
         r.diagnostic = Diagnostic::simple(fwd.missing, whole);
-    else if (body.starts_with("ここから"))
+    } else if (body.starts_with("ここから")) {
         r.diagnostic = Diagnostic::simple(DiagTag::UnrecognisedContainerDirective, whole);
+    }
     return r;
 }
 
