@@ -722,10 +722,12 @@ struct Driver {
 ClassifiedStream classify(std::span<const PairEvent> events, std::string_view text, NodeStore& store,
                           Diagnostics& diagnostics, const QuoteIndex* quotes, const AnnotationDispatch& dispatch) {
     ClassifiedStream result;
-    // Most pair events give at most one classified event; reserving that many
-    // spares the stream its copies while it grows (untouched pages cost
-    // nothing).
-    result.events.reserve(events.size() + 16);
+    // Most pair events give at most one classified event. In a stream as
+    // dense as a flood of short lines that bound is nearly reached, and
+    // reserving it spares the stream its growth copies, which set the peak;
+    // in a book's sparser stream the bound is far above the need and the
+    // vector grows better on its own.
+    if (events.size() > text.size() / 8) result.events.reserve(events.size() + 16);
     Driver driver(events, text, store, diagnostics, quotes, dispatch, result);
     while (!driver.done) driver.step();
     result.kaeriten = std::move(driver.kaeriten);
