@@ -69,7 +69,7 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
 echo "== fuzzing: a short run over the committed seeds"
 CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DKOGANE_BUILD_FUZZ=ON -DKOGANE_BUILD_PYTHON=OFF \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build/fuzz -j "$jobs" --target fuzz_parse fuzz_scan
+cmake --build build/fuzz -j "$jobs" --target fuzz_parse fuzz_scan fuzz_targets
 mkdir -p build/fuzz/corpus
 # A fixed seed keeps the pass repeatable: what fails here fails the same way
 # on the next run (KOGANE_FUZZ_SEED=0 draws a fresh one).
@@ -82,6 +82,10 @@ mkdir -p build/fuzz/corpus_scan
 build/fuzz/fuzz/fuzz_scan -max_total_time="${KOGANE_FUZZ_SCAN_SECONDS:-30}" -seed=1 \
   -max_len=512 -dict=fuzz/kogane.dict -print_final_stats=1 \
   build/fuzz/corpus_scan fuzz/seeds_scan 2>&1 | tail -n 12
+# The quote index's one-pass target batch against a plain search.
+mkdir -p build/fuzz/corpus_targets
+build/fuzz/fuzz/fuzz_targets -max_total_time="${KOGANE_FUZZ_TARGETS_SECONDS:-20}" -seed=1 \
+  -max_len=4096 -print_final_stats=1 build/fuzz/corpus_targets 2>&1 | tail -n 6
 
 # --- threads: the thread tests alone, under ThreadSanitizer
 echo "== thread tests under ThreadSanitizer"

@@ -61,17 +61,6 @@ void append_units(std::string& out, std::span<const Unit> units) {
     for (Unit u : units) w += utf8::encode(u, w);
 }
 
-// Four bytes with the first in the lowest bits: one load where that is the
-// native order.
-inline uint32_t load_first_lowest(const unsigned char* p) {
-    if constexpr (std::endian::native == std::endian::little) {
-        uint32_t w;
-        std::memcpy(&w, p, 4);
-        return w;
-    }
-    return p[0] | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
-
 // Two three-byte characters in the low six bytes of `w` (first byte
 // lowest): their code points, and whether both are valid (no overlong form,
 // no surrogate).
