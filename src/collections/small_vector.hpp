@@ -56,6 +56,18 @@ public:
         --size_;
     }
 
+    size_t capacity() const { return heap_.empty() ? N : heap_.capacity(); }
+    void reserve(size_t n) {
+        if (n <= capacity()) return;
+        if (heap_.empty()) {
+            heap_.reserve(n);
+            heap_.assign(inline_, inline_ + size_);
+            return;
+        }
+        if (heap_.size() > size_) heap_.resize(size_);
+        heap_.reserve(n);
+    }
+
     void truncate(size_t n) {
         if (n < size_) size_ = n;
     }

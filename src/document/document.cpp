@@ -4,7 +4,6 @@
 #include "pipeline/fold.hpp"
 #include "pipeline/lexer/pair.hpp"
 #include "pipeline/lexer/sanitize.hpp"
-#include "pipeline/lexer/tokenize.hpp"
 
 namespace kogane {
 
@@ -18,10 +17,14 @@ ParseSnapshot run_pipeline(SharedText source) {
     context.source = std::move(source);
     context.sanitized = sanitize(context.source, context.diagnostics);
     context.sanitized_is_source = context.sanitized == context.source;
-    PairedEvents paired = pair(tokenize(*context.sanitized), context.diagnostics);
-    context.pair_links = std::move(paired.links);
-    ClassifiedStream classified = classify(paired.events, context);
-    std::vector<PairEvent>().swap(paired.events);  // the fold's peak memory need not hold them too
+    ClassifiedStream classified;
+    {
+        // Tokenizing and pairing run a piece of the text at a time, as the
+        // classifier reads their events, so no stage holds every token or
+        // pair event of the text at once.
+        PairStream paired(*context.sanitized, context.diagnostics, context.pair_links);
+        classified = classify(paired, context);
+    }
     fold(std::move(classified), context);
     return context;
 }

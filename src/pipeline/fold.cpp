@@ -289,10 +289,13 @@ void fold(ClassifiedStream stream, ParseSnapshot& snapshot) {
     snapshot.container_pairs = std::move(folder.pairs_);
 }
 
-ClassifiedStream classify(std::span<const PairEvent> events, ParseSnapshot& snapshot) {
+ClassifiedStream classify(PairStream& events, ParseSnapshot& snapshot) {
     const std::string_view text = *snapshot.sanitized;
-    const std::span<const PairLink> links = snapshot.pair_links;
-    const QuoteIndex quotes(text, [text, links](const QuoteIndex::TargetSink& add) { list_forward_targets(text, links, add); });
+    // The quote index asks for the targets only when plain searches have
+    // read far, and the stream has paired only part of the text by then.
+    const QuoteIndex quotes(text, [text, &events](const QuoteIndex::TargetSink& add) {
+        list_forward_targets(text, events.all_links(), add);
+    });
     return classify(events, text, snapshot.store, snapshot.diagnostics, &quotes);
 }
 

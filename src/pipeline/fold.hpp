@@ -11,10 +11,11 @@
 
 namespace kogane {
 
-// Classifies the pair events of the snapshot's sanitized text: the events
+// Classifies the pair events of the snapshot's sanitized text as `events`
+// pairs it (with the snapshot's diagnostics and links): the events
 // come back with their payloads; the strings and content the payloads name
 // go into the snapshot's store, diagnostics into its diagnostics.
-ClassifiedStream classify(std::span<const PairEvent> events, ParseSnapshot& snapshot);
+ClassifiedStream classify(PairStream& events, ParseSnapshot& snapshot);
 
 // Folds the classified events into the snapshot, which must already hold
 // the sanitized text and the store their payloads refer to. Sorts its

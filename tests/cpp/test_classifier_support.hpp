@@ -27,15 +27,18 @@ inline AnnotationDispatch& test_dispatch() {
     return d;
 }
 
-inline std::unique_ptr<Classified> classify_text(const std::string& source) {
+// `piece_bytes`: how much text the lexer reads at a time.
+inline std::unique_ptr<Classified> classify_text(const std::string& source,
+                                                 uint32_t piece_bytes = Tokenizer::kPieceBytes) {
     auto c = std::make_unique<Classified>();
     // Only the classifier's own diagnostics are kept.
     Diagnostics lexer_diagnostics;
     const SharedText sanitized = sanitize(std::make_shared<const std::string>(source), lexer_diagnostics);
-    const PairedEvents p = pair(tokenize(*sanitized), lexer_diagnostics);
     c->text = *sanitized;
+    std::vector<PairLink> links;
+    PairStream events(c->text, lexer_diagnostics, links, piece_bytes);
     const QuoteIndex quotes(c->text);
-    ClassifiedStream out = classify(p.events, c->text, c->store, c->diagnostics, &quotes, test_dispatch());
+    ClassifiedStream out = classify(events, c->text, c->store, c->diagnostics, &quotes, test_dispatch());
     c->events = std::move(out.events);
     c->pool = std::move(out.pool);
     c->kaeriten = std::move(out.kaeriten);

@@ -40,7 +40,7 @@ Classified classify(const std::string& before, const std::string& annotation) {
     c.text = before + annotation;
     Diagnostics diagnostics;
     const SharedText sanitized = sanitize(std::make_shared<const std::string>(c.text), diagnostics);
-    PairedEvents p = pair(tokenize(*sanitized), diagnostics);
+    PairedEvents p = pair(*sanitized, diagnostics);
     std::vector<uint32_t> partners(p.events.size(), kNoPartner);
     std::vector<uint32_t> stack;
     uint32_t opener = 0, closer = 0;

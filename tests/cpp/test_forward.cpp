@@ -48,7 +48,7 @@ TEST(ForwardTargets, ListsAnnotationTargets) {
         "猫［＃「｜吾輩《わがはい》」「猫」に傍点］［＃「」に傍点］";
     Diagnostics diagnostics;
     const SharedText sanitized = sanitize(std::make_shared<const std::string>(source), diagnostics);
-    const PairedEvents p = pair(tokenize(*sanitized), diagnostics);
+    const PairedEvents p = pair(*sanitized, diagnostics);
     const std::string_view text = *sanitized;
     std::vector<std::pair<std::string, uint32_t>> got;
     list_forward_targets(text, p.links, [&](std::string_view t, uint32_t at) {

@@ -19,7 +19,7 @@ struct Paired {
 Paired pair_text(const std::string& text) {
     Paired out;
     const SharedText sanitized = sanitize(std::make_shared<const std::string>(text), out.diagnostics);
-    PairedEvents p = pair(tokenize(*sanitized), out.diagnostics);
+    PairedEvents p = pair(*sanitized, out.diagnostics);
     out.events = std::move(p.events);
     out.links = std::move(p.links);
     return out;
@@ -117,8 +117,7 @@ TEST(Pair, NewlineEventCarriesItsOffset) {
 
 TEST(Pair, OpenersLeftAtTheEndAreReportedInnermostFirst) {
     Diagnostics diagnostics;
-    const std::vector<Token> tokens = tokenize("「《a");
-    PairedEvents p = pair(tokens, diagnostics);
+    PairedEvents p = pair("「《a", diagnostics);
     EXPECT_EQ(show(p.events), "Open(Q) Open(R) Text Unclosed(R) Unclosed(Q)");
     EXPECT_EQ(p.events[3].start, 3u);
     EXPECT_EQ(p.events[4].start, 0u);

@@ -1,9 +1,9 @@
 #include "pipeline/lexer/pair.hpp"
 
 #include <algorithm>
-#include <array>
 
-#include "collections/small_vector.hpp"
+#include "collections/growth.hpp"
+#include "scan/trigger_scanner.hpp"
 
 namespace kogane {
 
@@ -14,121 +14,159 @@ inline PairEvent make_event(PairTag tag, PairKind kind, Span s) {
     return make_event(tag, static_cast<uint8_t>(kind), s);
 }
 
-// One pass over the tokens, writing the events in order: every token gives
-// one, and an opener left unclosed gives one more where it is given up (at
-// a ］ reaching past it, at a line end for ［, or at the end of the text).
-class Pairer {
-public:
-    Pairer(std::vector<PairEvent>& events, std::vector<PairLink>& links, Diagnostics& diagnostics)
-        : events_(events), links_(links), diagnostics_(diagnostics) {}
-
-    void token(const Token& t) {
-        if (t.tag == TokenTag::Text) {
-            events_.push_back(PairEvent{PairTag::Text, 0, t.start, t.end});
-            return;
-        }
-        if (t.tag == TokenTag::Newline) {
-            on_newline(t.start);
-            return;
-        }
-        const TriggerRole role = kTriggerRoles[t.kind < kTriggerCount ? t.kind : 0];
-        if (role.opens) {
-            push_open(role.kind, t.span());
-            events_.push_back(make_event(PairTag::Open, role.kind, t.span()));
-        } else if (role.closes) {
-            on_close(role.kind, t.span());
-        } else {
-            events_.push_back(PairEvent{PairTag::Trigger, t.kind, t.start, t.end});
-        }
-    }
-
-    // Input exhausted: report what is still open, innermost first.
-    void finish() {
-        while (!stack_.empty()) unclosed(pop_open());
-    }
-
-private:
-    struct OpenEntry {
-        PairKind kind;
-        Span span;
-    };
-
-    void push_open(PairKind kind, Span span) {
-        stack_.push_back(OpenEntry{kind, span});
-        ++open_count_[static_cast<uint8_t>(kind)];
-    }
-    OpenEntry pop_open() {
-        const OpenEntry top = stack_.back();
-        stack_.pop_back();
-        --open_count_[static_cast<uint8_t>(top.kind)];
-        return top;
-    }
-
-    void unclosed(OpenEntry entry) {
-        diagnostics_.push_back(Diagnostic::unclosed_bracket(entry.kind, entry.span));
-        events_.push_back(make_event(PairTag::Unclosed, entry.kind, entry.span));
-    }
-
-    void on_close(PairKind kind, Span span) {
-        if (!stack_.empty() && stack_.back().kind == kind) {
-            const OpenEntry top = pop_open();
-            links_.push_back(PairLink{top.span, span, kind});
-            events_.push_back(make_event(PairTag::Close, kind, span));
-            return;
-        }
-        close_with_recovery(kind, span);
-    }
-
-    void close_with_recovery(PairKind kind, Span span) {
-        // Only ］ reaches past other open entries, and only when a ［ is open.
-        if (kind == PairKind::Bracket && open_count_[static_cast<uint8_t>(PairKind::Bracket)] > 0) {
-            while (stack_.back().kind != PairKind::Bracket) unclosed(pop_open());
-            const OpenEntry opener = pop_open();
-            links_.push_back(PairLink{opener.span, span, kind});
-            events_.push_back(make_event(PairTag::Close, kind, span));
-            return;
-        }
-        diagnostics_.push_back(Diagnostic::unmatched_close(kind, span));
-        events_.push_back(make_event(PairTag::Unmatched, kind, span));
-    }
-
-    void on_newline(uint32_t offset) {
-        // An annotation bracket never spans a line end; other pairs may.
-        while (!stack_.empty() && stack_.back().kind == PairKind::Bracket) unclosed(pop_open());
-        events_.push_back(make_event(PairTag::Newline, uint8_t{0}, Span{offset, offset + 1}));
-    }
-
-    std::vector<PairEvent>& events_;
-    std::vector<PairLink>& links_;
-    Diagnostics& diagnostics_;
-    SmallVector<OpenEntry, 8> stack_;
-    // Open entries per PairKind, so a ］ search that cannot succeed is skipped.
-    std::array<uint32_t, 5> open_count_{};
-};
-
 }  // namespace
 
-PairedEvents pair(std::span<const Token> tokens, Diagnostics& diagnostics) {
-    PairedEvents out;
-    // Every token yields one event and an unclosed opener one more. Reserved
-    // at that bound so the stream never grows by copying; pages past those
-    // written are never touched, so the bound costs address space only.
-    out.events.reserve(tokens.size() * 2);
+PairStream::PairStream(std::string_view text, Diagnostics& diagnostics, std::vector<PairLink>& links,
+                       uint32_t piece_bytes)
+    : text_(text), tokenizer_(text, piece_bytes), links_(links), diagnostics_(diagnostics) {
     // Each opener gives at most one unclosed report and each closer at most
-    // one unmatched report; past the per-code limit they are only counted.
-    // Reserving that bound spares the list its growth copies, which on a
-    // flood of brackets would briefly hold the diagnostics twice over.
-    size_t brackets = 0;
-    for (const Token& t : tokens) {
-        if (t.tag != TokenTag::Text && t.tag != TokenTag::Newline) {
-            const TriggerRole role = kTriggerRoles[t.kind < kTriggerCount ? t.kind : 0];
-            brackets += role.opens || role.closes;
+    // one unmatched report, and a bracket takes three bytes; past the
+    // per-code limit they are only counted. Reserving that bound spares the
+    // list its growth copies, which on a flood of brackets would briefly
+    // hold the diagnostics twice over; pages past those written are never
+    // touched, so the bound costs address space only.
+    diagnostics_.reserve(diagnostics_.size() +
+                         std::min<size_t>(text.size() / 3, 2 * (size_t{kMaxDiagnosticsPerCode} + 1)));
+}
+
+PairStream::PairStream(const PairStream& from, Diagnostics& diagnostics, std::vector<PairLink>& links)
+    : text_(from.text_),
+      tokenizer_(from.tokenizer_),
+      finished_(from.finished_),
+      first_(from.first_ + from.held_.size()),
+      links_(links),
+      diagnostics_(diagnostics),
+      stack_(from.stack_),
+      open_count_(from.open_count_) {}
+
+std::vector<PairLink> PairStream::all_links() const {
+    std::vector<PairLink> links = links_;
+    Diagnostics ignored;
+    PairStream rest(*this, ignored, links);
+    for (size_t i = rest.first_; rest.fetch(i, i); ++i) {
+    }
+    return links;
+}
+
+bool PairStream::fetch_more(size_t index, size_t keep_from) {
+    // Drop what the reader no longer needs, but only once it is at least
+    // as much as what stays, so each event is moved at most about once.
+    const size_t drop = std::min(keep_from, first_ + held_.size()) - std::min(keep_from, first_);
+    if (drop > 0 && drop * 2 >= held_.size()) {
+        held_.erase(held_.begin(), held_.begin() + static_cast<std::ptrdiff_t>(drop));
+        first_ += drop;
+    }
+    while (index >= first_ + held_.size()) {
+        if (finished_) return false;
+        const uint32_t read = tokenizer_.read();  // what the events held so far come from
+        if (tokenizer_.next(piece_)) {
+            reserve_for(2 * piece_.size(), read);
+            for (const Token& t : piece_) token(t);
+        } else {
+            reserve_for(stack_.size(), read);
+            finish();
+            finished_ = true;
         }
     }
-    diagnostics.reserve(diagnostics.size() + std::min<size_t>(brackets, 2 * (size_t{kMaxDiagnosticsPerCode} + 1)));
-    Pairer pairer(out.events, out.links, diagnostics);
-    for (const Token& t : tokens) pairer.token(t);
-    pairer.finish();
+    return true;
+}
+
+void PairStream::reserve_for(size_t more, uint32_t read) {
+    if (held_.capacity() - held_.size() >= more) return;
+    // The held events grow only while a reader keeps a long run of them (a
+    // bracket group left open across the text); predict from the density
+    // of that run, counting the event every open entry will still give
+    // when it closes or is given up.
+    const size_t from = held_.empty() ? read : std::min<size_t>(held_.front().start, read);
+    held_.reserve(std::max(held_.size() + more, predicted_capacity(held_.size() + stack_.size(), read - from,
+                                                                   tokenizer_.length() - from)));
+}
+
+// Every token gives one event, and an opener left unclosed one more where
+// it is given up (at a ］ reaching past it, at a line end for ［, or at the
+// end of the text).
+void PairStream::token(const Token& t) {
+    if (t.tag == TokenTag::Text) {
+        held_.push_back(PairEvent{PairTag::Text, 0, t.start, t.end});
+        return;
+    }
+    if (t.tag == TokenTag::Newline) {
+        on_newline(t.start);
+        return;
+    }
+    const TriggerRole role = kTriggerRoles[t.kind < kTriggerCount ? t.kind : 0];
+    if (role.opens) {
+        push_open(role.kind, t.span());
+        held_.push_back(make_event(PairTag::Open, role.kind, t.span()));
+    } else if (role.closes) {
+        on_close(role.kind, t.span());
+    } else {
+        held_.push_back(PairEvent{PairTag::Trigger, t.kind, t.start, t.end});
+    }
+}
+
+// Input exhausted: report what is still open, innermost first.
+void PairStream::finish() {
+    while (!stack_.empty()) unclosed(pop_open());
+    stack_ = {};  // a flood of openers held it large; the reader's peak is still to come
+}
+
+void PairStream::push_open(PairKind kind, Span span) {
+    stack_.push_back(OpenEntry{span.start});
+    ++open_count_[static_cast<uint8_t>(kind)];
+}
+
+PairStream::OpenEntry PairStream::pop_open() {
+    const OpenEntry top = stack_.back();
+    stack_.pop_back();
+    --open_count_[static_cast<uint8_t>(kind_of(top))];
+    return top;
+}
+
+PairKind PairStream::kind_of(OpenEntry entry) const {
+    const int trigger = scan::classify_trigger(reinterpret_cast<const unsigned char*>(text_.data()) + entry.start);
+    return kTriggerRoles[trigger >= 0 && trigger < int(kTriggerCount) ? trigger : 0].kind;
+}
+
+void PairStream::unclosed(OpenEntry entry) {
+    const PairKind kind = kind_of(entry);
+    diagnostics_.push_back(Diagnostic::unclosed_bracket(kind, entry.span()));
+    held_.push_back(make_event(PairTag::Unclosed, kind, entry.span()));
+}
+
+void PairStream::on_close(PairKind kind, Span span) {
+    if (!stack_.empty() && kind_of(stack_.back()) == kind) {
+        const OpenEntry top = pop_open();
+        links_.push_back(PairLink{top.span(), span, kind});
+        held_.push_back(make_event(PairTag::Close, kind, span));
+        return;
+    }
+    close_with_recovery(kind, span);
+}
+
+void PairStream::close_with_recovery(PairKind kind, Span span) {
+    // Only ］ reaches past other open entries, and only when a ［ is open.
+    if (kind == PairKind::Bracket && open_count_[static_cast<uint8_t>(PairKind::Bracket)] > 0) {
+        while (kind_of(stack_.back()) != PairKind::Bracket) unclosed(pop_open());
+        const OpenEntry opener = pop_open();
+        links_.push_back(PairLink{opener.span(), span, kind});
+        held_.push_back(make_event(PairTag::Close, kind, span));
+        return;
+    }
+    diagnostics_.push_back(Diagnostic::unmatched_close(kind, span));
+    held_.push_back(make_event(PairTag::Unmatched, kind, span));
+}
+
+void PairStream::on_newline(uint32_t offset) {
+    // An annotation bracket never spans a line end; other pairs may.
+    while (!stack_.empty() && kind_of(stack_.back()) == PairKind::Bracket) unclosed(pop_open());
+    held_.push_back(make_event(PairTag::Newline, uint8_t{0}, Span{offset, offset + 1}));
+}
+
+PairedEvents pair(std::string_view text, Diagnostics& diagnostics) {
+    PairedEvents out;
+    PairStream stream(text, diagnostics, out.links);
+    for (size_t i = 0; stream.fetch(i, 0); ++i) out.events.push_back(stream[i]);
     return out;
 }
 

@@ -1,9 +1,13 @@
 #pragma once
 // Third lexer stage: matches openers and closers into pair events and links.
 
+#include <array>
 #include <cstdint>
 #include <span>
+#include <string_view>
 #include <vector>
+
+#include "collections/small_vector.hpp"
 
 #include "pipeline/lexer/tokenize.hpp"
 #include "syntax/diagnostic.hpp"
@@ -36,16 +40,81 @@ struct PairLink {
     PairKind kind = PairKind::Bracket;
 };
 
-// What pairing produces: one event per token (plus one per opener left
-// unclosed), and the matched pairs.
+// Pairs the sanitized text as a reader asks for its events: the events
+// are numbered from 0 in text order, and only those from the oldest the
+// reader still needs onwards are held, so a parse never holds every event
+// of the text at once. Matched pairs go to `links` and unclosed openers and
+// unmatched closers to `diagnostics`, in event order, as the text is read.
+class PairStream {
+public:
+    PairStream(std::string_view text, Diagnostics& diagnostics, std::vector<PairLink>& links,
+               uint32_t piece_bytes = Tokenizer::kPieceBytes);
+
+    // Whether event `index` exists, pairing more of the text as needed.
+    // Events before `keep_from` (at most `index`) may be dropped; they
+    // must not be read again.
+    bool fetch(size_t index, size_t keep_from) {
+        if (index < first_ + held_.size()) return true;
+        return fetch_more(index, keep_from);
+    }
+
+    // Every link of the text: those found so far and those the rest of the
+    // text will give, found by pairing the rest apart from this stream.
+    std::vector<PairLink> all_links() const;
+
+    // How many events from `from` on the stream has room for without
+    // growing: a reader keeping a run of them can size its own tables so.
+    size_t room_from(size_t from) const { return first_ + held_.capacity() - from; }
+
+    // A held event, and a run of held events.
+    const PairEvent& operator[](size_t index) const { return held_[index - first_]; }
+    std::span<const PairEvent> window(size_t from, size_t count) const {
+        return std::span<const PairEvent>(held_).subspan(from - first_, count);
+    }
+
+private:
+    // An opener: a trigger character, three bytes at `start`, whose kind
+    // the text tells (a flood of openers is held whole, so four bytes each).
+    struct OpenEntry {
+        uint32_t start;
+        Span span() const { return Span{start, start + 3}; }
+    };
+    PairKind kind_of(OpenEntry entry) const;
+
+    // Continues `from`'s pairing with other sinks, holding no events.
+    PairStream(const PairStream& from, Diagnostics& diagnostics, std::vector<PairLink>& links);
+
+    bool fetch_more(size_t index, size_t keep_from);
+    // Room for `more` events, the text before `read` having given those held.
+    void reserve_for(size_t more, uint32_t read);
+    void token(const Token& t);
+    void finish();
+    void push_open(PairKind kind, Span span);
+    OpenEntry pop_open();
+    void unclosed(OpenEntry entry);
+    void on_close(PairKind kind, Span span);
+    void close_with_recovery(PairKind kind, Span span);
+    void on_newline(uint32_t offset);
+
+    std::string_view text_;
+    Tokenizer tokenizer_;
+    std::vector<Token> piece_;
+    bool finished_ = false;
+    std::vector<PairEvent> held_;  // events first_, first_ + 1, ...
+    size_t first_ = 0;
+    std::vector<PairLink>& links_;
+    Diagnostics& diagnostics_;
+    SmallVector<OpenEntry, 8> stack_;
+    // Open entries per PairKind, so a ］ search that cannot succeed is skipped.
+    std::array<uint32_t, 5> open_count_{};
+};
+
+// Every event and link of the text at once.
 struct PairedEvents {
     std::vector<PairEvent> events;
     std::vector<PairLink> links;
 };
-
-// Pairs the tokens of the sanitized text. Unclosed openers and unmatched
-// closers are reported to `diagnostics` in event order.
-PairedEvents pair(std::span<const Token> tokens, Diagnostics& diagnostics);
+PairedEvents pair(std::string_view text, Diagnostics& diagnostics);
 
 // What a trigger does in pairing: open or close a PairKind, or neither
 // (｜, ＃ and ※).

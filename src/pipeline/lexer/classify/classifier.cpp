@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "collections/growth.hpp"
 #include "collections/panic.hpp"
 #include "collections/small_vector.hpp"
 #include "pipeline/lexer/classify/content.hpp"
@@ -24,9 +25,11 @@ bool is_quote_kind(PairKind k) { return k == PairKind::Tortoise || k == PairKind
 // current line, which forward references read back.
 class EventSink {
 public:
-    explicit EventSink(std::vector<ClassifiedEvent>& events) : events_(events) {}
+    EventSink(std::vector<ClassifiedEvent>& events, size_t text_size) : events_(events), text_size_(text_size) {}
 
     void push(const ClassifiedEvent& e) {
+        if (events_.size() == events_.capacity()) [[unlikely]]
+            grow(e.span.start);
         events_.push_back(e);
         if (e.out_of_place) return;  // the line as read back stays in order
         if (e.tag == EventTag::LineFeed) {
@@ -47,15 +50,15 @@ public:
 private:
     static constexpr size_t kRecent = 64;
 
+    // Reads `at` as how far the text has been read.
+    void grow(uint32_t at) { events_.reserve(predicted_capacity(events_.size(), at, text_size_)); }
+
     std::vector<ClassifiedEvent>& events_;
+    size_t text_size_;
     std::vector<ClassifiedEvent> recent_;
     std::vector<ClassifiedEvent> previous_line_;
 };
 
-struct StackEntry {
-    PairKind kind = PairKind::Bracket;
-    uint32_t index = 0;  // buffer index of the opener
-};
 
 // A ※ carried into a bracket group: it may introduce a gaiji reference.
 struct Mark {
@@ -213,15 +216,17 @@ enum class Collected : uint8_t { More, Complete, Abandoned };
 struct GroupBuffer {
     enum class Mode : uint8_t { Idle, Collecting, Replaying };
 
-    explicit GroupBuffer(std::span<const PairEvent> input) : input_(input) {}
+    explicit GroupBuffer(const PairStream& input) : input_(input) {}
 
     Mode mode = Mode::Idle;
     // The collected events: input_[base_, base_ + count_).
-    std::span<const PairEvent> buf() const { return input_.subspan(base_, count_); }
+    std::span<const PairEvent> buf() const { return input_.window(base_, count_); }
     const PairEvent& at(uint32_t i) const { return input_[base_ + i]; }
     uint32_t size() const { return count_; }
+    // The oldest input event the group still needs.
+    size_t base() const { return base_; }
     SmallVector<uint32_t, 16> partner;
-    SmallVector<StackEntry, 8> stack;
+    SmallVector<uint32_t, 8> stack;  // buffer indices of the open entries; their kind is the event's
     uint32_t open_count[5] = {};  // stack entries per PairKind: skips searches that cannot succeed
     Mark mark;                    // the ※ before the group's opener
     uint32_t replay_pos = 0;
@@ -239,21 +244,21 @@ struct GroupBuffer {
         ruby_scan = 0;
     }
 
-    void begin(const PairEvent& opener, Mark m) {
+    // The group opens at input event `index`.
+    void begin(size_t index, Mark m) {
         reset();
-        invariant(&opener >= input_.data() && &opener < input_.data() + input_.size(),
-                  "a bracket group opens at an input event");
-        base_ = uint32_t(&opener - input_.data());
+        base_ = index;
         mode = Mode::Collecting;
         mark = m;
-        push_open(opener.pair_kind(), buffer(opener));
+        push_open(input_[index].pair_kind(), buffer(index));
     }
 
-    // Adds an event to the group being collected. Complete: the opener's
-    // partner is the last event. Abandoned: the opener will never close,
-    // and the buffer holds what it swallowed.
-    Collected collect(const PairEvent& e) {
-        const uint32_t i = buffer(e);
+    // Adds input event `index` to the group being collected. Complete: the
+    // opener's partner is the last event. Abandoned: the opener will never
+    // close, and the buffer holds what it swallowed.
+    Collected collect(size_t index) {
+        const uint32_t i = buffer(index);
+        const PairEvent& e = input_[index];
         switch (e.tag) {
             case PairTag::Open: push_open(e.pair_kind(), i); return Collected::More;
             case PairTag::Close: return close(e.pair_kind(), i);
@@ -277,12 +282,15 @@ struct GroupBuffer {
     }
 
 private:
-    std::span<const PairEvent> input_;
-    uint32_t base_ = 0;
+    const PairStream& input_;
+    size_t base_ = 0;
     uint32_t count_ = 0;
 
-    uint32_t buffer(const PairEvent& e) {
-        invariant(&e == input_.data() + base_ + count_, "a bracket group collects consecutive input events");
+    uint32_t buffer(size_t index) {
+        invariant(index == base_ + count_, "a bracket group collects consecutive input events");
+        // Sized with the input's own room, so that a long group's table
+        // grows when the input does rather than by doubling on its own.
+        if (partner.size() == partner.capacity()) partner.reserve(std::max(2 * partner.size(), input_.room_from(base_)));
         partner.push_back(kNoPartner);
         return count_++;
     }
@@ -290,16 +298,16 @@ private:
     Collected close(PairKind kind, uint32_t i) {
         const size_t at = find_open(kind);
         if (at == kNotFound) return Collected::More;
-        const StackEntry entry = stack[at];
+        const uint32_t opener = stack[at];
         remove_open(at);
-        partner[entry.index] = i;
-        partner[i] = entry.index;
+        partner[opener] = i;
+        partner[i] = opener;
         return stack.empty() ? Collected::Complete : Collected::More;
     }
 
     Collected unclosed(PairKind kind) {
         const size_t at = find_open(kind);
-        if (at != kNotFound && stack[at].index == 0) {
+        if (at != kNotFound && stack[at] == 0) {
             --count_;
             partner.pop_back();
             return Collected::Abandoned;
@@ -309,7 +317,7 @@ private:
     }
 
     void push_open(PairKind kind, uint32_t index) {
-        stack.push_back(StackEntry{kind, index});
+        stack.push_back(index);
         if (uint8_t(kind) < 5) ++open_count[uint8_t(kind)];
     }
 
@@ -317,27 +325,28 @@ private:
     size_t find_open(PairKind kind) const {
         if (uint8_t(kind) >= 5 || open_count[uint8_t(kind)] == 0) return kNotFound;
         for (size_t j = stack.size(); j-- > 0;)
-            if (stack[j].kind == kind) return j;
+            if (at(stack[j]).pair_kind() == kind) return j;
         return kNotFound;
     }
 
-    void remove_open(size_t at) {
-        if (uint8_t(stack[at].kind) < 5) --open_count[uint8_t(stack[at].kind)];
-        if (at + 1 == stack.size())
+    void remove_open(size_t entry) {
+        const PairKind kind = at(stack[entry]).pair_kind();
+        if (uint8_t(kind) < 5) --open_count[uint8_t(kind)];
+        if (entry + 1 == stack.size())
             stack.pop_back();
         else
-            stack.erase_at(at);
+            stack.erase_at(entry);
     }
 };
 
 // Reads the pair events in order and drives the sub-machines above.
 struct Driver {
-    Driver(std::span<const PairEvent> ev, std::string_view t, NodeStore& s, Diagnostics& diags, const QuoteIndex* q,
+    Driver(PairStream& ev, std::string_view t, NodeStore& s, Diagnostics& diags, const QuoteIndex* q,
            const AnnotationDispatch& d, ClassifiedStream& sink)
-        : events(ev), text(t), store(s), quotes(q), dispatch(d), out(sink.events), pool(sink.pool),
+        : events(ev), text(t), store(s), quotes(q), dispatch(d), out(sink.events, t.size()), pool(sink.pool),
           diagnostics(diags), group(ev) {}
 
-    std::span<const PairEvent> events;
+    PairStream& events;
     std::string_view text;
     NodeStore& store;
     const QuoteIndex* quotes;
@@ -368,12 +377,14 @@ struct Driver {
             }
             group.reset();
         }
-        if (cursor < events.size()) {
-            const PairEvent& e = events[cursor++];
+        // Only a group being collected needs input events behind the cursor.
+        const size_t keep_from = group.mode == GroupBuffer::Mode::Collecting ? group.base() : cursor;
+        if (events.fetch(cursor, keep_from)) {
+            const size_t index = cursor++;
             if (group.mode == GroupBuffer::Mode::Collecting)
-                collect(e);
+                collect(index);
             else
-                top_level(e, kNone);
+                top_level(events[index], kNone, index);
             return;
         }
         finish();
@@ -409,8 +420,9 @@ struct Driver {
         return is_open(e, PairKind::Bracket) && mark.pending && mark.start == held.end;
     }
 
-    // `index` is the event's buffer index while re-reading, kNone otherwise.
-    void top_level(const PairEvent& e, uint32_t index) {
+    // `index` is the event's buffer index while re-reading, kNone otherwise;
+    // `input` is its number in the input otherwise.
+    void top_level(const PairEvent& e, uint32_t index, size_t input = 0) {
         if (!held.empty() && !holds_on(e)) held.flush(out);
         if (mark.pending && !is_open(e, PairKind::Bracket)) mark_to_text();
 
@@ -421,7 +433,7 @@ struct Driver {
             case PairTag::Newline: on_newline(e); return;
             case PairTag::Close: on_close(e); return;
             case PairTag::Unclosed: quote.leave(e.pair_kind()); return;  // its bytes were placed with its opener
-            case PairTag::Open: on_open(e, index); return;
+            case PairTag::Open: on_open(e, index, input); return;
         }
     }
 
@@ -444,7 +456,7 @@ struct Driver {
         quote.leave(e.pair_kind());
     }
 
-    void on_open(const PairEvent& e, uint32_t index) {
+    void on_open(const PairEvent& e, uint32_t index, size_t input) {
         const PairKind kind = e.pair_kind();
         if (is_quote_kind(kind)) {
             if (quote.enter(kind)) run.close(e.start, out);
@@ -453,15 +465,15 @@ struct Driver {
         }
         const Mark m = kind == PairKind::Bracket ? mark.take() : Mark{};
         if (index == kNone)
-            group.begin(e, m);
+            group.begin(input, m);
         else
             reread_group(index, m);
     }
 
     // ------------------------------------------------------ group collection
 
-    void collect(const PairEvent& e) {
-        switch (group.collect(e)) {
+    void collect(size_t input) {
+        switch (group.collect(input)) {
             case Collected::More: return;
             case Collected::Complete: complete_group(uint32_t(group.size() - 1)); return;
             case Collected::Abandoned: abandon_group(); return;
@@ -719,15 +731,9 @@ struct Driver {
 
 }  // namespace
 
-ClassifiedStream classify(std::span<const PairEvent> events, std::string_view text, NodeStore& store,
+ClassifiedStream classify(PairStream& events, std::string_view text, NodeStore& store,
                           Diagnostics& diagnostics, const QuoteIndex* quotes, const AnnotationDispatch& dispatch) {
     ClassifiedStream result;
-    // Most pair events give at most one classified event. In a stream as
-    // dense as a flood of short lines that bound is nearly reached, and
-    // reserving it spares the stream its growth copies, which set the peak;
-    // in a book's sparser stream the bound is far above the need and the
-    // vector grows better on its own.
-    if (events.size() > text.size() / 8) result.events.reserve(events.size() + 16);
     Driver driver(events, text, store, diagnostics, quotes, dispatch, result);
     while (!driver.done) driver.step();
     result.kaeriten = std::move(driver.kaeriten);

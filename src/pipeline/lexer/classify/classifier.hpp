@@ -15,11 +15,12 @@
 
 namespace kogane {
 
-// Classifies the pair events of `text` (the sanitized text); nodes and
+// Classifies the pair events of `text` (the sanitized text), reading them
+// from `events` as it goes; nodes and
 // their strings go into `store`, this stage's diagnostics are appended to
 // `diagnostics`. `quotes` may be null. `dispatch` replaces the annotation
 // classifier (tests).
-ClassifiedStream classify(std::span<const PairEvent> events, std::string_view text, NodeStore& store,
+ClassifiedStream classify(PairStream& events, std::string_view text, NodeStore& store,
                           Diagnostics& diagnostics, const QuoteIndex* quotes, const AnnotationDispatch& dispatch = {});
 
 }  // namespace kogane

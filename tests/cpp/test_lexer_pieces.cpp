@@ -1,0 +1,135 @@
+// The lexer reads the text a piece at a time. Wherever the pieces are cut,
+// the tokens, pair events, links, diagnostics and classified events must be
+// those of the whole text read at once.
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "pipeline/lexer/pair.hpp"
+#include "pipeline/lexer/tokenize.hpp"
+#include "test_classifier_support.hpp"
+
+namespace kogane {
+namespace {
+
+using classifier_test::classify_text;
+using classifier_test::show;
+using classifier_test::show_diagnostics;
+
+std::string random_markup(std::mt19937& rng, int max_pieces) {
+    static const std::vector<std::string> pieces = {
+        "｜", "《", "》", "［", "＃", "］", "「", "」", "※", "\n", "あ", "漢字", "x", "\xE3\x80", "〔", "〕",
+        "≪", "≫", "《るび》", "［＃「漢字」に傍点］", "［＃ここから２字下げ］", "［＃ここで字下げ終わり］",
+        "※［＃「木＋世」、第3水準1-85-56］", "｜東京《とうきょう》", "〔e'〕"};
+    std::string text;
+    for (auto i = static_cast<int>(rng() % static_cast<unsigned>(max_pieces)); i > 0; --i)
+        text += pieces[rng() % pieces.size()];
+    return text;
+}
+
+bool same(const Token& a, const Token& b) {
+    return a.tag == b.tag && a.kind == b.kind && a.start == b.start && a.end == b.end;
+}
+bool same(const PairEvent& a, const PairEvent& b) {
+    return a.tag == b.tag && a.kind == b.kind && a.start == b.start && a.end == b.end;
+}
+bool same(const PairLink& a, const PairLink& b) { return a.open == b.open && a.close == b.close && a.kind == b.kind; }
+
+template <typename T>
+::testing::AssertionResult same_list(const std::vector<T>& a, const std::vector<T>& b) {
+    if (a.size() != b.size()) return ::testing::AssertionFailure() << a.size() << " vs " << b.size() << " items";
+    for (size_t i = 0; i < a.size(); ++i)
+        if (!same(a[i], b[i])) return ::testing::AssertionFailure() << "item " << i << " differs";
+    return ::testing::AssertionSuccess();
+}
+
+TEST(LexerPieces, TokensDoNotDependOnWhereThePiecesEnd) {
+    std::mt19937 rng(11);
+    for (int round = 0; round < 200; ++round) {
+        const std::string text = random_markup(rng, 40);
+        const std::vector<Token> whole = tokenize(text);
+        for (uint32_t piece = 1; piece <= 9; ++piece) {
+            std::vector<Token> joined, part;
+            Tokenizer tokenizer(text, piece);
+            while (tokenizer.next(part)) joined.insert(joined.end(), part.begin(), part.end());
+            ASSERT_TRUE(same_list(joined, whole)) << "piece " << piece << " text " << text;
+            EXPECT_EQ(tokenizer.read(), text.size());
+        }
+    }
+}
+
+TEST(LexerPieces, PairStreamGivesTheWholeTextsEventsLinksAndDiagnostics) {
+    std::mt19937 rng(12);
+    for (int round = 0; round < 200; ++round) {
+        const std::string text = random_markup(rng, 40);
+        Diagnostics whole_diagnostics;
+        const PairedEvents whole = pair(text, whole_diagnostics);
+        for (uint32_t piece : {1u, 2u, 3u, 5u, 8u}) {
+            Diagnostics diagnostics;
+            std::vector<PairLink> links;
+            std::vector<PairEvent> events;
+            std::vector<PairLink> links_midway;
+            PairStream stream(text, diagnostics, links, piece);
+            // A reader that keeps nothing behind it: the stream drops freely.
+            for (size_t i = 0; stream.fetch(i, i); ++i) {
+                events.push_back(stream[i]);
+                if (i == whole.events.size() / 2) links_midway = stream.all_links();
+            }
+            ASSERT_TRUE(same_list(events, whole.events)) << "piece " << piece << " text " << text;
+            ASSERT_TRUE(same_list(links, whole.links)) << "piece " << piece << " text " << text;
+            if (!whole.events.empty()) {
+                ASSERT_TRUE(same_list(links_midway, whole.links)) << text;
+            }
+            ASSERT_EQ(diagnostics.size(), whole_diagnostics.size()) << text;
+            for (size_t k = 0; k < diagnostics.size(); ++k) {
+                EXPECT_EQ(diagnostics[k].code(), whole_diagnostics[k].code());
+                EXPECT_EQ(diagnostics[k].span, whole_diagnostics[k].span);
+            }
+        }
+    }
+}
+
+TEST(LexerPieces, HeldRunStaysReadableWhileItsReaderKeepsIt) {
+    // A reader keeping every event from 2 on: the run from there is one
+    // contiguous window however many pieces it took.
+    const std::string text = "あ［＃ここから２字下げ］《x\n」" + std::string(200, 'y') + "》";
+    Diagnostics diagnostics;
+    std::vector<PairLink> links;
+    PairStream stream(text, diagnostics, links, 4);
+    size_t n = 0;
+    while (stream.fetch(n, n < 2 ? n : 2)) ++n;
+    Diagnostics whole_diagnostics;
+    const PairedEvents whole = pair(text, whole_diagnostics);
+    ASSERT_EQ(n, whole.events.size());
+    const std::span<const PairEvent> window = stream.window(2, n - 2);
+    for (size_t i = 2; i < n; ++i) EXPECT_TRUE(same(window[i - 2], whole.events[i])) << i;
+    EXPECT_GE(stream.room_from(2), n - 2);
+}
+
+TEST(LexerPieces, ClassifiedEventsDoNotDependOnWhereThePiecesEnd) {
+    std::mt19937 rng(13);
+    const std::vector<std::string> fixed = {
+        "｜東京《とうきょう》へ［＃「東京」に傍点］\n「《a》」",
+        "《" + std::string(100, 'a') + "\n" + "［＃「a」に傍点］》",  // a group held across many pieces
+        "※［＃「木＋世」、第3水準1-85-56］《き》［＃ここから２字下げ］\nx\n［＃ここで字下げ終わり］",
+        "［［［《《「「\n］》」",
+    };
+    std::vector<std::string> texts = fixed;
+    for (int round = 0; round < 150; ++round) texts.push_back(random_markup(rng, 30));
+    for (const std::string& text : texts) {
+        const auto whole = classify_text(text);
+        const std::string expected = show(*whole);
+        const std::string expected_diagnostics = show_diagnostics(*whole);
+        for (uint32_t piece : {1u, 2u, 3u, 7u}) {
+            const auto c = classify_text(text, piece);
+            ASSERT_EQ(show(*c), expected) << "piece " << piece << " text " << text;
+            ASSERT_EQ(show_diagnostics(*c), expected_diagnostics) << "piece " << piece << " text " << text;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace kogane
