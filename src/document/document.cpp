@@ -22,7 +22,10 @@ ParseSnapshot run_pipeline(SharedText source) {
         // Tokenizing and pairing run a piece of the text at a time, as the
         // classifier reads their events, so no stage holds every token or
         // pair event of the text at once.
-        PairStream paired(*context.sanitized, context.diagnostics, context.pair_links);
+        // The links are needed only while classifying (and for the pairs
+        // view, which pairs the text again): a document keeps none.
+        std::vector<PairLink> links;
+        PairStream paired(*context.sanitized, context.diagnostics, links);
         classified = classify(paired, context);
     }
     fold(std::move(classified), context);
@@ -84,9 +87,10 @@ const std::vector<GaijiRecord>& KoganeDoc::gaiji_list() const {
 const std::vector<SourcePair>& KoganeDoc::pair_list() const {
     return pairs_.get([&] {
         const SpanMapper to_source = source_mapper();
+        const std::vector<PairLink> links = pair_links(*snapshot_.sanitized);
         std::vector<SourcePair> out;
-        out.reserve(snapshot_.pair_links.size());
-        for (const PairLink& l : snapshot_.pair_links)
+        out.reserve(links.size());
+        for (const PairLink& l : links)
             out.push_back(SourcePair{l.kind, to_source(l.open), to_source(l.close)});
         return out;
     });

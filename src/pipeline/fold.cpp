@@ -282,6 +282,10 @@ void fold(ClassifiedStream stream, ParseSnapshot& snapshot) {
 
     Folder folder(text, events, stream.pool, diagnostics);
     folder.run(events);
+    // The events and their payloads are spent; a document dense with
+    // sentinels would otherwise hold them beside its registry.
+    std::vector<ClassifiedEvent>().swap(events);
+    stream.pool = EventPool();
     sort_diagnostics(diagnostics);
 
     snapshot.normalized = std::move(folder.out_);

@@ -32,7 +32,6 @@ struct ParseSnapshot {
     // sentinel (U+E001..U+E004).
     std::string normalized;
     SentinelRegistry registry;
-    std::vector<PairLink> pair_links;
     std::vector<ContainerPair> container_pairs;
     NodeStore store;
 };

@@ -43,9 +43,13 @@ std::vector<PairLink> PairStream::all_links() const {
     std::vector<PairLink> links = links_;
     Diagnostics ignored;
     PairStream rest(*this, ignored, links);
-    for (size_t i = rest.first_; rest.fetch(i, i); ++i) {
-    }
+    rest.drain();
     return links;
+}
+
+void PairStream::drain() {
+    for (size_t i = first_ + held_.size(); fetch(i, i); ++i) {
+    }
 }
 
 bool PairStream::fetch_more(size_t index, size_t keep_from) {
@@ -161,6 +165,14 @@ void PairStream::on_newline(uint32_t offset) {
     // An annotation bracket never spans a line end; other pairs may.
     while (!stack_.empty() && kind_of(stack_.back()) == PairKind::Bracket) unclosed(pop_open());
     held_.push_back(make_event(PairTag::Newline, uint8_t{0}, Span{offset, offset + 1}));
+}
+
+std::vector<PairLink> pair_links(std::string_view text) {
+    std::vector<PairLink> links;
+    Diagnostics ignored;
+    PairStream stream(text, ignored, links);
+    stream.drain();
+    return links;
 }
 
 PairedEvents pair(std::string_view text, Diagnostics& diagnostics) {

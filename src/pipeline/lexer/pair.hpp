@@ -46,6 +46,8 @@ struct PairLink {
 // of the text at once. Matched pairs go to `links` and unclosed openers and
 // unmatched closers to `diagnostics`, in event order, as the text is read.
 class PairStream {
+    friend std::vector<PairLink> pair_links(std::string_view text);
+
 public:
     PairStream(std::string_view text, Diagnostics& diagnostics, std::vector<PairLink>& links,
                uint32_t piece_bytes = Tokenizer::kPieceBytes);
@@ -85,6 +87,8 @@ private:
     PairStream(const PairStream& from, Diagnostics& diagnostics, std::vector<PairLink>& links);
 
     bool fetch_more(size_t index, size_t keep_from);
+    // Pairs the rest of the text for its links and diagnostics alone.
+    void drain();
     // Room for `more` events, the text before `read` having given those held.
     void reserve_for(size_t more, uint32_t read);
     void token(const Token& t);
@@ -108,6 +112,9 @@ private:
     // Open entries per PairKind, so a ］ search that cannot succeed is skipped.
     std::array<uint32_t, 5> open_count_{};
 };
+
+// Every link of the text, in the order its closers stand.
+std::vector<PairLink> pair_links(std::string_view text);
 
 // Every event and link of the text at once.
 struct PairedEvents {

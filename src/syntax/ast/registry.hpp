@@ -18,13 +18,28 @@ public:
     static SentinelRegistry build(std::vector<RegistryEntry> sorted) {
         SentinelRegistry r;
         const uint32_t n = static_cast<uint32_t>(sorted.size());
+        // Rearranged in place, cycle by cycle, so a document full of
+        // sentinels never holds its entries twice.
         std::vector<uint32_t> perm = eytzinger_order(n);
-        r.positions_.resize(n);
-        r.entries_.resize(n);
         for (uint32_t i = 0; i < n; ++i) {
-            r.positions_[i] = sorted[perm[i]].position;
-            r.entries_[i] = sorted[perm[i]];
+            if (perm[i] == i) continue;
+            const RegistryEntry first = sorted[i];
+            uint32_t slot = i;
+            while (true) {
+                const uint32_t from = perm[slot];
+                perm[slot] = slot;  // placed
+                if (from == i) {
+                    sorted[slot] = first;
+                    break;
+                }
+                sorted[slot] = sorted[from];
+                slot = from;
+            }
         }
+        std::vector<uint32_t>().swap(perm);
+        r.positions_.resize(n);
+        for (uint32_t i = 0; i < n; ++i) r.positions_[i] = sorted[i].position;
+        r.entries_ = std::move(sorted);
         return r;
     }
 
