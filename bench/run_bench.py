@@ -370,6 +370,11 @@ def run_hostile_sources(scale: float = 1.0) -> None:
         ("empty lines", "\n"),
         ("unclosed 《", "《"),
         ("unmatched ]", "］"),
+        ("unclosed 《 lines", "《\n"),
+        ("rubies x《y》", "x《y》"),
+        ("angle quotes ≪x≫", "≪x≫"),
+        ("kaeriten x［＃二］", "x［＃二］"),
+        ("tortoise accents 〔e`〕", "〔e`〕\n"),
     ]
     n = 3_000_000
     for name, unit in floods:

@@ -1,0 +1,54 @@
+"""Peak memory of a parse stays a small multiple of its input.
+
+The worst inputs per byte are floods where every few bytes make a record:
+short and empty lines, openers that never close, rubies and angle quotes.
+Each is parsed at 3 MB in a fresh interpreter, which reports the growth of
+its peak resident size. The bound is a guard against the records growing
+back (these floods peaked at 24 to 30 times their size before the lexer
+read the text in pieces), not a measurement: the benchmark reports the
+figures.
+"""
+
+import subprocess
+import sys
+from pathlib import Path
+
+import pytest
+
+import kogane
+
+PACKAGE_ROOT = str(Path(kogane.__file__).resolve().parent.parent)
+
+PROBE = """
+import gc, resource, sys
+sys.path.insert(0, sys.argv[1])
+import kogane
+unit = sys.argv[2]
+text = unit * (3_000_000 // len(unit.encode()))
+gc.collect()
+base = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+doc = kogane.Document(text)
+peak = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+print((peak - base) * 1024 / len(text.encode()))
+"""
+
+FLOODS = {
+    "empty lines": "\n",
+    "lines of one letter": "x\n",
+    "unclosed [ lines": "［\n",
+    "unclosed [ on one line": "［",
+    "unclosed 《 on one line": "《",
+    "unmatched ]": "］",
+    "rubies": "x《y》",
+    "angle quotes": "≪x≫",
+}
+
+
+@pytest.mark.skipif(not sys.platform.startswith("linux"), reason="ru_maxrss in KiB is Linux's")
+@pytest.mark.parametrize("unit", FLOODS.values(), ids=FLOODS.keys())
+def test_flood_peak_is_bounded(unit):
+    out = subprocess.run(
+        [sys.executable, "-c", PROBE, PACKAGE_ROOT, unit], capture_output=True, text=True, check=True, timeout=120
+    )
+    multiple = float(out.stdout.strip())
+    assert multiple <= 22.0, f"{unit!r} flood peaked at {multiple:.1f} times its size"
