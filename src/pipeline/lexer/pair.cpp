@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "collections/growth.hpp"
-#include "scan/trigger_scanner.hpp"
 
 namespace kogane {
 
@@ -18,7 +17,7 @@ inline PairEvent make_event(PairTag tag, PairKind kind, Span s) {
 
 PairStream::PairStream(std::string_view text, Diagnostics& diagnostics, std::vector<PairLink>& links,
                        uint32_t piece_bytes)
-    : text_(text), tokenizer_(text, piece_bytes), links_(links), diagnostics_(diagnostics) {
+    : tokenizer_(text, piece_bytes), links_(links), diagnostics_(diagnostics) {
     // Each opener gives at most one unclosed report and each closer at most
     // one unmatched report, and a bracket takes three bytes; past the
     // per-code limit they are only counted. Reserving that bound spares the
@@ -30,13 +29,13 @@ PairStream::PairStream(std::string_view text, Diagnostics& diagnostics, std::vec
 }
 
 PairStream::PairStream(const PairStream& from, Diagnostics& diagnostics, std::vector<PairLink>& links)
-    : text_(from.text_),
-      tokenizer_(from.tokenizer_),
+    : tokenizer_(from.tokenizer_),
       finished_(from.finished_),
       first_(from.first_ + from.held_.size()),
       links_(links),
       diagnostics_(diagnostics),
-      stack_(from.stack_),
+      open_starts_(from.open_starts_),
+      open_kinds_(from.open_kinds_),
       open_count_(from.open_count_) {}
 
 std::vector<PairLink> PairStream::all_links() const {
@@ -67,7 +66,7 @@ bool PairStream::fetch_more(size_t index, size_t keep_from) {
             reserve_for(2 * piece_.size(), read);
             for (const Token& t : piece_) token(t);
         } else {
-            reserve_for(stack_.size(), read);
+            reserve_for(open_starts_.size(), read);
             finish();
             finished_ = true;
         }
@@ -82,7 +81,7 @@ void PairStream::reserve_for(size_t more, uint32_t read) {
     // of that run, counting the event every open entry will still give
     // when it closes or is given up.
     const size_t from = held_.empty() ? read : std::min<size_t>(held_.front().start, read);
-    held_.reserve(std::max(held_.size() + more, predicted_capacity(held_.size() + stack_.size(), read - from,
+    held_.reserve(std::max(held_.size() + more, predicted_capacity(held_.size() + open_starts_.size(), read - from,
                                                                    tokenizer_.length() - from)));
 }
 
@@ -111,37 +110,35 @@ void PairStream::token(const Token& t) {
 
 // Input exhausted: report what is still open, innermost first.
 void PairStream::finish() {
-    while (!stack_.empty()) unclosed(pop_open());
-    stack_ = {};  // a flood of openers held it large; the reader's peak is still to come
+    while (!open_starts_.empty()) unclosed(pop_open());
+    // A flood of openers held them large; the reader's peak is still to come.
+    open_starts_ = {};
+    open_kinds_ = {};
 }
 
 void PairStream::push_open(PairKind kind, Span span) {
-    stack_.push_back(OpenEntry{span.start});
+    open_starts_.push_back(span.start);
+    open_kinds_.push_back(kind);
     ++open_count_[static_cast<uint8_t>(kind)];
 }
 
 PairStream::OpenEntry PairStream::pop_open() {
-    const OpenEntry top = stack_.back();
-    stack_.pop_back();
-    --open_count_[static_cast<uint8_t>(kind_of(top))];
+    const OpenEntry top{open_kinds_.back(), Span{open_starts_.back(), open_starts_.back() + 3}};
+    open_starts_.pop_back();
+    open_kinds_.pop_back();
+    --open_count_[static_cast<uint8_t>(top.kind)];
     return top;
 }
 
-PairKind PairStream::kind_of(OpenEntry entry) const {
-    const int trigger = scan::classify_trigger(reinterpret_cast<const unsigned char*>(text_.data()) + entry.start);
-    return kTriggerRoles[trigger >= 0 && trigger < int(kTriggerCount) ? trigger : 0].kind;
-}
-
 void PairStream::unclosed(OpenEntry entry) {
-    const PairKind kind = kind_of(entry);
-    diagnostics_.push_back(Diagnostic::unclosed_bracket(kind, entry.span()));
-    held_.push_back(make_event(PairTag::Unclosed, kind, entry.span()));
+    diagnostics_.push_back(Diagnostic::unclosed_bracket(entry.kind, entry.span));
+    held_.push_back(make_event(PairTag::Unclosed, entry.kind, entry.span));
 }
 
 void PairStream::on_close(PairKind kind, Span span) {
-    if (!stack_.empty() && kind_of(stack_.back()) == kind) {
+    if (!open_kinds_.empty() && open_kinds_.back() == kind) {
         const OpenEntry top = pop_open();
-        links_.push_back(PairLink{top.span(), span, kind});
+        links_.push_back(PairLink{top.span, span, kind});
         held_.push_back(make_event(PairTag::Close, kind, span));
         return;
     }
@@ -151,9 +148,9 @@ void PairStream::on_close(PairKind kind, Span span) {
 void PairStream::close_with_recovery(PairKind kind, Span span) {
     // Only ］ reaches past other open entries, and only when a ［ is open.
     if (kind == PairKind::Bracket && open_count_[static_cast<uint8_t>(PairKind::Bracket)] > 0) {
-        while (kind_of(stack_.back()) != PairKind::Bracket) unclosed(pop_open());
+        while (open_kinds_.back() != PairKind::Bracket) unclosed(pop_open());
         const OpenEntry opener = pop_open();
-        links_.push_back(PairLink{opener.span(), span, kind});
+        links_.push_back(PairLink{opener.span, span, kind});
         held_.push_back(make_event(PairTag::Close, kind, span));
         return;
     }
@@ -163,7 +160,7 @@ void PairStream::close_with_recovery(PairKind kind, Span span) {
 
 void PairStream::on_newline(uint32_t offset) {
     // An annotation bracket never spans a line end; other pairs may.
-    while (!stack_.empty() && kind_of(stack_.back()) == PairKind::Bracket) unclosed(pop_open());
+    while (!open_kinds_.empty() && open_kinds_.back() == PairKind::Bracket) unclosed(pop_open());
     held_.push_back(make_event(PairTag::Newline, uint8_t{0}, Span{offset, offset + 1}));
 }
 

@@ -75,13 +75,10 @@ public:
     }
 
 private:
-    // An opener: a trigger character, three bytes at `start`, whose kind
-    // the text tells (a flood of openers is held whole, so four bytes each).
     struct OpenEntry {
-        uint32_t start;
-        Span span() const { return Span{start, start + 3}; }
+        PairKind kind;
+        Span span;
     };
-    PairKind kind_of(OpenEntry entry) const;
 
     // Continues `from`'s pairing with other sinks, holding no events.
     PairStream(const PairStream& from, Diagnostics& diagnostics, std::vector<PairLink>& links);
@@ -100,7 +97,6 @@ private:
     void close_with_recovery(PairKind kind, Span span);
     void on_newline(uint32_t offset);
 
-    std::string_view text_;
     Tokenizer tokenizer_;
     std::vector<Token> piece_;
     bool finished_ = false;
@@ -108,7 +104,11 @@ private:
     size_t first_ = 0;
     std::vector<PairLink>& links_;
     Diagnostics& diagnostics_;
-    SmallVector<OpenEntry, 8> stack_;
+    // The open entries, as two stacks: where each opener starts (openers
+    // are trigger characters, three bytes long) and its kind. A flood of
+    // openers is held whole, so an entry takes five bytes.
+    SmallVector<uint32_t, 8> open_starts_;
+    SmallVector<PairKind, 8> open_kinds_;
     // Open entries per PairKind, so a ］ search that cannot succeed is skipped.
     std::array<uint32_t, 5> open_count_{};
 };
