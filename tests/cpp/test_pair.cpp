@@ -60,10 +60,12 @@ TEST(Pair, RecoveryRules) {
     EXPECT_EQ(events("《a》"), "Open(R) Text Close(R)");
     EXPECT_EQ(events("［＃x》］"), "Open(B) Trigger7 Text Unmatched(R) Close(B)");
     EXPECT_EQ(events("［a「b］"), "Open(B) Text Open(Q) Text Unclosed(Q) Close(B)");
-    EXPECT_EQ(events("「a［b」"), "Open(Q) Text Open(B) Text Unmatched(Q) Unclosed(B) Unclosed(Q)");
+    // Openers still open at the end of the text give no events (their
+    // diagnostics are below).
+    EXPECT_EQ(events("「a［b」"), "Open(Q) Text Open(B) Text Unmatched(Q)");
     EXPECT_EQ(events("［a\nb］"), "Open(B) Text Unclosed(B) Newline Text Unmatched(B)");
-    EXPECT_EQ(events("「［a\n"), "Open(Q) Open(B) Text Unclosed(B) Newline Unclosed(Q)");
-    EXPECT_EQ(events("［「a\n"), "Open(B) Open(Q) Text Newline Unclosed(Q) Unclosed(B)");
+    EXPECT_EQ(events("「［a\n"), "Open(Q) Open(B) Text Unclosed(B) Newline");
+    EXPECT_EQ(events("［「a\n"), "Open(B) Open(Q) Text Newline");
     EXPECT_EQ(events("》"), "Unmatched(R)");
     EXPECT_EQ(events(""), "");
     EXPECT_EQ(events("｜※＃"), "Trigger0 Trigger8 Trigger7");
@@ -118,9 +120,7 @@ TEST(Pair, NewlineEventCarriesItsOffset) {
 TEST(Pair, OpenersLeftAtTheEndAreReportedInnermostFirst) {
     Diagnostics diagnostics;
     PairedEvents p = pair("「《a", diagnostics);
-    EXPECT_EQ(show(p.events), "Open(Q) Open(R) Text Unclosed(R) Unclosed(Q)");
-    EXPECT_EQ(p.events[3].start, 3u);
-    EXPECT_EQ(p.events[4].start, 0u);
+    EXPECT_EQ(show(p.events), "Open(Q) Open(R) Text");
     ASSERT_EQ(diagnostics.size(), 2u);
     EXPECT_EQ(diagnostics[0].span, (Span{3, 6}));
     EXPECT_EQ(diagnostics[1].span, (Span{0, 3}));
@@ -148,19 +148,19 @@ TEST(Pair, DeepNestingBeyondTheInPlaceStack) {
 
 TEST(Pair, ManyOpenersThenManyStrayBrackets) {
     // 「 x N then ］ x N: every ］ is unmatched (no ［ is open) and every 「
-    // is reported at the end, innermost first.
+    // is reported at the end, innermost first, without events.
     const int n = 100000;
     std::string text;
     for (int i = 0; i < n; ++i) text += "「";
     for (int i = 0; i < n; ++i) text += "］";
     Paired p = pair_text(text);
-    ASSERT_EQ(p.events.size(), 3u * n);
+    ASSERT_EQ(p.events.size(), 2u * n);
     EXPECT_EQ(p.events[n].tag, PairTag::Unmatched);
     EXPECT_EQ(p.events[2 * n - 1].tag, PairTag::Unmatched);
-    EXPECT_EQ(p.events[2 * n].tag, PairTag::Unclosed);
-    EXPECT_EQ(p.events[2 * n].start, uint32_t(3 * (n - 1)));
-    EXPECT_EQ(p.events[3 * n - 1].start, 0u);
-    EXPECT_EQ(p.diagnostics.size(), 2u * n);
+    ASSERT_EQ(p.diagnostics.size(), 2u * n);
+    EXPECT_EQ(p.diagnostics[n].tag, DiagTag::UnclosedBracket);
+    EXPECT_EQ(p.diagnostics[n].span.start, uint32_t(3 * (n - 1)));
+    EXPECT_EQ(p.diagnostics[2 * n - 1].span.start, 0u);
     EXPECT_TRUE(p.links.empty());
 }
 

@@ -66,7 +66,6 @@ bool PairStream::fetch_more(size_t index, size_t keep_from) {
             reserve_for(2 * piece_.size(), read);
             for (const Token& t : piece_) token(t);
         } else {
-            reserve_for(open_starts_.size(), read);
             finish();
             finished_ = true;
         }
@@ -85,9 +84,9 @@ void PairStream::reserve_for(size_t more, uint32_t read) {
                                                                    tokenizer_.length() - from)));
 }
 
-// Every token gives one event, and an opener left unclosed one more where
-// it is given up (at a ］ reaching past it, at a line end for ［, or at the
-// end of the text).
+// Every token gives one event, and an opener given up before the end of the
+// text one more where it is given up (at a ］ reaching past it, or at a line
+// end for ［).
 void PairStream::token(const Token& t) {
     if (t.tag == TokenTag::Text) {
         held_.push_back(PairEvent{PairTag::Text, 0, t.start, t.end});
@@ -108,9 +107,14 @@ void PairStream::token(const Token& t) {
     }
 }
 
-// Input exhausted: report what is still open, innermost first.
+// Input exhausted: report what is still open, innermost first. These give
+// no events: nothing follows them for a reader to act on, and a flood of
+// openers would otherwise hold an event for each until the end.
 void PairStream::finish() {
-    while (!open_starts_.empty()) unclosed(pop_open());
+    while (!open_starts_.empty()) {
+        const OpenEntry entry = pop_open();
+        diagnostics_.push_back(Diagnostic::unclosed_bracket(entry.kind, entry.span));
+    }
     // A flood of openers held them large; the reader's peak is still to come.
     open_starts_ = {};
     open_kinds_ = {};

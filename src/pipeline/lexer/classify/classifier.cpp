@@ -268,6 +268,9 @@ struct GroupBuffer {
     }
 
     void start_replay() {
+        // Re-reading needs only the partner table. A group left open by a
+        // flood of openers holds a large stack: release it for the replay.
+        if (stack.spilled()) stack = {};
         mode = Mode::Replaying;
         replay_pos = 1;
         replay_end = count_;
@@ -391,11 +394,13 @@ struct Driver {
     }
 
     void finish() {
-        held.flush(out);
+        // The input ended inside a group: its opener never closed. Re-read
+        // the group first, as if the opener had been given up here.
         if (group.mode == GroupBuffer::Mode::Collecting) {
             abandon_group();
             return;
         }
+        held.flush(out);
         mark_to_text();
         run.close(uint32_t(text.size()), out);
         done = true;
