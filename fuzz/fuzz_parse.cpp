@@ -8,16 +8,28 @@
 #include <string>
 
 #include "encoding/decode.hpp"
+#include "json/views.hpp"
+#include "render/html.hpp"
 #include "invariants.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string_view bytes(reinterpret_cast<const char*>(data), size);
     auto text = kogane::decode_auto_limited(bytes);
     if (!std::holds_alternative<std::string>(text)) return 0;
-    kogane::DocPtr doc =
-        kogane::parse_document(std::make_shared<const std::string>(std::move(std::get<std::string>(text))));
+    const kogane::SharedText source = std::make_shared<const std::string>(std::move(std::get<std::string>(text)));
+    kogane::DocPtr doc = kogane::parse_document(source);
     std::string err = kogane::checks::check_document(*doc);
     if (err.empty()) err = kogane::checks::check_round_trip(*doc);
+    // The lexer reads the text in pieces; read in pieces of 1 to 16 bytes,
+    // the document must be the same.
+    if (err.empty() && size > 0) {
+        const kogane::DocPtr pieces = kogane::parse_document(source, 1u + data[size - 1] % 16u);
+        if (kogane::render_html(pieces->snapshot()) != kogane::render_html(doc->snapshot()) ||
+            kogane::nodes_json(*pieces) != kogane::nodes_json(*doc) ||
+            kogane::diagnostics_json(*pieces) != kogane::diagnostics_json(*doc) ||
+            kogane::pairs_json(*pieces) != kogane::pairs_json(*doc))
+            err = "the document depends on the lexer's piece size";
+    }
     if (!err.empty()) {
         std::fprintf(stderr, "invariant violated: %s\n", err.c_str());
         std::abort();

@@ -12,7 +12,7 @@ namespace {
 // The stages of a parse after decoding (parse_bytes), in order; every stage
 // sees UTF-8. The snapshot is the parse's context: it owns the texts and
 // the diagnostics, and each stage hands back only what it makes.
-ParseSnapshot run_pipeline(SharedText source) {
+ParseSnapshot run_pipeline(SharedText source, uint32_t piece_bytes) {
     ParseSnapshot context;
     context.source = std::move(source);
     context.sanitized = sanitize(context.source, context.diagnostics);
@@ -25,7 +25,7 @@ ParseSnapshot run_pipeline(SharedText source) {
         // The links are needed only while classifying (and for the pairs
         // view, which pairs the text again): a document keeps none.
         std::vector<PairLink> links;
-        PairStream paired(*context.sanitized, context.diagnostics, links);
+        PairStream paired(*context.sanitized, context.diagnostics, links, piece_bytes);
         classified = classify(paired, context);
     }
     fold(std::move(classified), context);
@@ -34,8 +34,8 @@ ParseSnapshot run_pipeline(SharedText source) {
 
 }  // namespace
 
-DocPtr parse_document(SharedText source) {
-    return std::make_shared<const KoganeDoc>(run_pipeline(std::move(source)));
+DocPtr parse_document(SharedText source, uint32_t piece_bytes) {
+    return std::make_shared<const KoganeDoc>(run_pipeline(std::move(source), piece_bytes));
 }
 
 std::variant<DocPtr, DecodeFailure> parse_bytes(std::string_view bytes) {
@@ -51,7 +51,7 @@ std::variant<DocPtr, LengthError> new_document(const char* bytes, uint64_t lengt
 }
 
 void parse_fragment(std::string_view text, ParseSnapshot& output) {
-    output = run_pipeline(std::make_shared<const std::string>(text));
+    output = run_pipeline(std::make_shared<const std::string>(text), Tokenizer::kPieceBytes);
 }
 
 const CoordinateMap& KoganeDoc::coordinate_map() const {

@@ -13,6 +13,7 @@
 #include "document/lazy.hpp"
 #include "encoding/decode.hpp"
 #include "pipeline/lexer/classify/gaiji.hpp"
+#include "pipeline/lexer/tokenize.hpp"
 #include "pipeline/snapshot.hpp"
 #include "syntax/ast/node_kind.hpp"
 
@@ -71,8 +72,10 @@ private:
 
 using DocPtr = std::shared_ptr<const KoganeDoc>;
 
-// `source` must be at most 4,294,967,295 bytes.
-DocPtr parse_document(SharedText source);
+// `source` must be at most 4,294,967,295 bytes. `piece_bytes`: how much
+// text the lexer reads at a time; the result never depends on it (tests and
+// fuzzing read in tiny pieces to cross every boundary).
+DocPtr parse_document(SharedText source, uint32_t piece_bytes = Tokenizer::kPieceBytes);
 
 // The first stage too: UTF-8 or Shift_JIS bytes decoded (refused before
 // any copy when the text would pass the limit), then parsed.
