@@ -22,10 +22,8 @@ ParseSnapshot run_pipeline(SharedText source, uint32_t piece_bytes) {
         // Tokenizing and pairing run a piece of the text at a time, as the
         // classifier reads their events, so no stage holds every token or
         // pair event of the text at once.
-        // The links are needed only while classifying (and for the pairs
-        // view, which pairs the text again): a document keeps none.
-        std::vector<PairLink> links;
-        PairStream paired(*context.sanitized, context.diagnostics, links, piece_bytes);
+        // Links are not kept: the few readers of them pair the text again.
+        PairStream paired(*context.sanitized, context.diagnostics, nullptr, piece_bytes);
         classified = classify(paired, context);
     }
     fold(std::move(classified), context);

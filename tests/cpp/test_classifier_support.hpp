@@ -35,8 +35,7 @@ inline std::unique_ptr<Classified> classify_text(const std::string& source,
     Diagnostics lexer_diagnostics;
     const SharedText sanitized = sanitize(std::make_shared<const std::string>(source), lexer_diagnostics);
     c->text = *sanitized;
-    std::vector<PairLink> links;
-    PairStream events(c->text, lexer_diagnostics, links, piece_bytes);
+    PairStream events(c->text, lexer_diagnostics, nullptr, piece_bytes);
     const QuoteIndex quotes(c->text);
     ClassifiedStream out = classify(events, c->text, c->store, c->diagnostics, &quotes, test_dispatch());
     c->events = std::move(out.events);

@@ -15,7 +15,7 @@ inline PairEvent make_event(PairTag tag, PairKind kind, Span s) {
 
 }  // namespace
 
-PairStream::PairStream(std::string_view text, Diagnostics& diagnostics, std::vector<PairLink>& links,
+PairStream::PairStream(std::string_view text, Diagnostics& diagnostics, std::vector<PairLink>* links,
                        uint32_t piece_bytes)
     : tokenizer_(text, piece_bytes), links_(links), diagnostics_(diagnostics) {
     // Each opener gives at most one unclosed report and each closer at most
@@ -26,24 +26,6 @@ PairStream::PairStream(std::string_view text, Diagnostics& diagnostics, std::vec
     // touched, so the bound costs address space only.
     diagnostics_.reserve(diagnostics_.size() +
                          std::min<size_t>(text.size() / 3, 2 * (size_t{kMaxDiagnosticsPerCode} + 1)));
-}
-
-PairStream::PairStream(const PairStream& from, Diagnostics& diagnostics, std::vector<PairLink>& links)
-    : tokenizer_(from.tokenizer_),
-      finished_(from.finished_),
-      first_(from.first_ + from.held_.size()),
-      links_(links),
-      diagnostics_(diagnostics),
-      open_starts_(from.open_starts_),
-      open_kinds_(from.open_kinds_),
-      open_count_(from.open_count_) {}
-
-std::vector<PairLink> PairStream::all_links() const {
-    std::vector<PairLink> links = links_;
-    Diagnostics ignored;
-    PairStream rest(*this, ignored, links);
-    rest.drain();
-    return links;
 }
 
 void PairStream::drain() {
@@ -142,7 +124,7 @@ void PairStream::unclosed(OpenEntry entry) {
 void PairStream::on_close(PairKind kind, Span span) {
     if (!open_kinds_.empty() && open_kinds_.back() == kind) {
         const OpenEntry top = pop_open();
-        links_.push_back(PairLink{top.span, span, kind});
+        if (links_ != nullptr) links_->push_back(PairLink{top.span, span, kind});
         held_.push_back(make_event(PairTag::Close, kind, span));
         return;
     }
@@ -154,7 +136,7 @@ void PairStream::close_with_recovery(PairKind kind, Span span) {
     if (kind == PairKind::Bracket && open_count_[static_cast<uint8_t>(PairKind::Bracket)] > 0) {
         while (open_kinds_.back() != PairKind::Bracket) unclosed(pop_open());
         const OpenEntry opener = pop_open();
-        links_.push_back(PairLink{opener.span, span, kind});
+        if (links_ != nullptr) links_->push_back(PairLink{opener.span, span, kind});
         held_.push_back(make_event(PairTag::Close, kind, span));
         return;
     }
@@ -171,14 +153,14 @@ void PairStream::on_newline(uint32_t offset) {
 std::vector<PairLink> pair_links(std::string_view text) {
     std::vector<PairLink> links;
     Diagnostics ignored;
-    PairStream stream(text, ignored, links);
+    PairStream stream(text, ignored, &links);
     stream.drain();
     return links;
 }
 
 PairedEvents pair(std::string_view text, Diagnostics& diagnostics) {
     PairedEvents out;
-    PairStream stream(text, diagnostics, out.links);
+    PairStream stream(text, diagnostics, &out.links);
     for (size_t i = 0; stream.fetch(i, 0); ++i) out.events.push_back(stream[i]);
     return out;
 }

@@ -43,13 +43,12 @@ struct PairLink {
 // Pairs the sanitized text as a reader asks for its events: the events
 // are numbered from 0 in text order, and only those from the oldest the
 // reader still needs onwards are held, so a parse never holds every event
-// of the text at once. Matched pairs go to `links` and unclosed openers and
-// unmatched closers to `diagnostics`, in event order, as the text is read.
+// of the text at once. Matched pairs go to `links` (unless null) and
+// unclosed openers and unmatched closers to `diagnostics`, in event order,
+// as the text is read.
 class PairStream {
-    friend std::vector<PairLink> pair_links(std::string_view text);
-
 public:
-    PairStream(std::string_view text, Diagnostics& diagnostics, std::vector<PairLink>& links,
+    PairStream(std::string_view text, Diagnostics& diagnostics, std::vector<PairLink>* links,
                uint32_t piece_bytes = Tokenizer::kPieceBytes);
 
     // Whether event `index` exists, pairing more of the text as needed.
@@ -60,13 +59,12 @@ public:
         return fetch_more(index, keep_from);
     }
 
-    // Every link of the text: those found so far and those the rest of the
-    // text will give, found by pairing the rest apart from this stream.
-    std::vector<PairLink> all_links() const;
-
     // How many events from `from` on the stream has room for without
     // growing: a reader keeping a run of them can size its own tables so.
     size_t room_from(size_t from) const { return first_ + held_.capacity() - from; }
+
+    // Pairs the rest of the text for its links and diagnostics alone.
+    void drain();
 
     // A held event, and a run of held events.
     const PairEvent& operator[](size_t index) const { return held_[index - first_]; }
@@ -80,12 +78,7 @@ private:
         Span span;
     };
 
-    // Continues `from`'s pairing with other sinks, holding no events.
-    PairStream(const PairStream& from, Diagnostics& diagnostics, std::vector<PairLink>& links);
-
     bool fetch_more(size_t index, size_t keep_from);
-    // Pairs the rest of the text for its links and diagnostics alone.
-    void drain();
     // Room for `more` events, the text before `read` having given those held.
     void reserve_for(size_t more, uint32_t read);
     void token(const Token& t);
@@ -102,7 +95,7 @@ private:
     bool finished_ = false;
     std::vector<PairEvent> held_;  // events first_, first_ + 1, ...
     size_t first_ = 0;
-    std::vector<PairLink>& links_;
+    std::vector<PairLink>* links_;  // null: not kept
     Diagnostics& diagnostics_;
     // The open entries, as two stacks: where each opener starts (openers
     // are trigger characters, three bytes long) and its kind. A flood of
