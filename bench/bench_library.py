@@ -4,13 +4,14 @@
 Generates a library of N books (Shift_JIS, CR LF; some as .zip archives)
 whose sizes follow those of real book files, then converts it with
 ``kogane convert --to page`` at --jobs 2 and --jobs 1 and reports books/s and
-MB/s. To see what the command costs around the engine, the same books are
-also converted in this process with their bytes already in memory: the
-engine alone (``Document.from_bytes`` + ``to_html``) and the whole
-conversion without files (the command's own per-book step, given the
-bytes). The command's own share is what its CPU time at --jobs 1 adds to
-the latter: starting, walking the folder, opening, reading and unpacking
-the inputs, writing the outputs.
+MB/s. To see what the command costs around the engine, each book is also
+converted in a separate process by the command's own per-book step twice,
+back to back: from the file to the output file, and from its bytes already
+in memory to an output kept in memory. Those pairs give the share of the
+step that files cost; the command's run itself (its per-book steps timed)
+gives what it spends around them: starting, walking the folder, handling
+the results. CPU times of whole runs made at different times differ by a
+tenth on a shared machine, too much to take the overhead as their difference.
 
     python3 bench/bench_library.py                 # 10,000 books (about 500 MB)
     python3 bench/bench_library.py --books 300     # a quick run
@@ -165,37 +166,96 @@ def _book_bytes(path: Path) -> bytes:
         return z.read(info)
 
 
-def in_process(root: Path, to: str) -> dict[str, float]:
-    """Engine alone, and the whole conversion without files, over bytes already in memory."""
-    paths = sorted(p for p in root.rglob("*") if p.suffix.lower() in (".txt", ".zip") and p.name[0] != ".")
-    blobs = [(_book_bytes(p), str(p)) for p in paths]
-    return {"engine": engine_cpu(blobs), "conversion": conversion_cpu(blobs, to),
-            "text_mb": sum(len(d) for d, _ in blobs) / 1e6}
+def paired(root: Path, out: Path, to: str, repeat: int) -> dict[str, float]:
+    """Each book converted by the command's per-book step (read the file,
+    convert, write the output atomically) and, right before or after it,
+    by the same step given the book's bytes and keeping the output (the
+    conversion without files), in a fresh process set up as the command is.
+    Both legs of a pair run within milliseconds of each other, so a change in
+    the machine's speed (other processes, a neighbour on the host) reaches
+    both alike; the order alternates so that neither always finds the caches
+    warm. Per book the fastest of `repeat` pairs counts."""
+    cmd = [sys.executable, str(Path(__file__).resolve()), "--paired-child", str(root), str(out), to, str(repeat)]
+    r = subprocess.run(cmd, stdout=subprocess.PIPE, check=True)
+    return json.loads(r.stdout)
 
 
-def engine_cpu(blobs: list[tuple[bytes, str]]) -> float:
-    from kogane import Document
+def _paired_child(root: str, out: str, to: str, repeat: int) -> None:
+    from dataclasses import replace
 
-    start = time.process_time()
-    for data, _ in blobs:
-        Document.from_bytes(data).to_html()
-    return time.process_time() - start
+    from kogane import Document, batch
+    from kogane.batch import Format, convert_book, plan
 
+    batch.keep_freed_memory()  # as the command does for itself
+    clock = time.process_time
+    written = [0.0]
+    write_atomic = batch.write_atomic
 
-def conversion_cpu(blobs: list[tuple[bytes, str]], to: str) -> float:
-    """CPU time of the command's own per-book step (`convert_book` given the
-    bytes, keeping the output in its result): what the command does for a
-    book but for opening, reading and writing files."""
-    from kogane.batch import Format, Job, convert_book
+    def timed_write(path, data):
+        t = clock()
+        try:
+            write_atomic(path, data)
+        finally:
+            written[0] += clock() - t
 
+    batch.write_atomic = timed_write
     fmt = Format(to)
-    jobs = [Job(index=i, source=name, label=name, size=len(data)) for i, (data, name) in enumerate(blobs)]
-    start = time.process_time()
-    for job, (data, _) in zip(jobs, blobs):
-        r = convert_book(job, fmt, data=data)
-        if r.error:
-            raise SystemExit(f"in-process conversion failed: {r.error}")
-    return time.process_time() - start
+    jobs = plan([root], fmt, out)
+    files = [float("inf")] * len(jobs)  # the command's step, from the file to the output file
+    memory = [float("inf")] * len(jobs)  # the same step on bytes in memory
+    writes = [0.0] * len(jobs)
+    engine = 0.0
+    for rep in range(repeat):
+        shutil.rmtree(out, ignore_errors=True)  # each round writes into an empty folder, as the command does
+        for i, job in enumerate(jobs):
+            data = _book_bytes(Path(job.source))
+            in_memory = replace(job, target=None)
+            legs = []
+            for leg in ((0, 1) if (i + rep) % 2 else (1, 0)):
+                written[0] = 0.0
+                t = clock()
+                if leg == 0:
+                    r = convert_book(job, fmt)
+                else:
+                    r = convert_book(in_memory, fmt, data=data)
+                legs.append((leg, clock() - t, written[0]))
+                if r.error:
+                    raise SystemExit(f"conversion failed: {r.error}")
+            for leg, seconds, w in legs:
+                if leg == 0 and seconds < files[i]:
+                    files[i], writes[i] = seconds, w
+                elif leg == 1:
+                    memory[i] = min(memory[i], seconds)
+            if rep == 0:
+                t = clock()
+                Document.from_bytes(data).to_html()
+                engine += clock() - t
+    json.dump({"files": sum(files), "memory": sum(memory), "write": sum(writes), "engine": engine,
+               "text_mb": sum(len(_book_bytes(Path(j.source))) for j in jobs) / 1e6}, sys.stdout)
+
+
+# Runs the command with its per-book step timed, so that what it spends
+# around that step (start-up, walking the folder, handling the results,
+# the summary) is known from the same run. Two clock reads per book.
+_TIMED_COMMAND = """
+import sys, time
+import kogane.batch as batch
+spent = 0.0
+step = batch.convert_book
+def timed(*args, **kwargs):
+    global spent
+    t = time.process_time()
+    try:
+        return step(*args, **kwargs)
+    finally:
+        spent += time.process_time() - t
+batch.convert_book = timed
+from kogane.cli import main
+status = main(sys.argv[2:])
+with open(sys.argv[1], "w") as f:
+    f.write(repr(spent))
+sys.exit(status)
+"""
 
 
 def start_up_cpu() -> float:
@@ -214,21 +274,26 @@ def _children_system() -> float:
     return resource.getrusage(resource.RUSAGE_CHILDREN).ru_stime
 
 
-def run_command(root: Path, out: Path, to: str, jobs: int) -> tuple[float, float, float]:
-    """(wall seconds, CPU seconds of the command and its workers, of which in the kernel)."""
+def run_command(root: Path, out: Path, to: str, jobs: int, timed: bool = False) -> tuple[float, float, float, float]:
+    """(wall seconds, CPU seconds of the command and its workers, of which in
+    the kernel, CPU seconds of its per-book steps when `timed`)."""
     if out.exists():
         shutil.rmtree(out)
-    cmd = [sys.executable, "-m", "kogane", "convert", str(root), "--to", to, "-o", str(out),
-           "--jobs", str(jobs), "--no-progress", "-q"]
+    args = ["convert", str(root), "--to", to, "-o", str(out), "--jobs", str(jobs), "--no-progress", "-q"]
+    steps_file = out.parent / (out.name + "-steps")
+    cmd = [sys.executable, "-c", _TIMED_COMMAND, str(steps_file)] if timed else [sys.executable, "-m", "kogane"]
     cpu, system = _children_cpu(), _children_system()
     start = time.perf_counter()
-    r = subprocess.run(cmd, stderr=subprocess.PIPE, check=False)
+    r = subprocess.run(cmd + args, stderr=subprocess.PIPE, check=False)
     seconds = time.perf_counter() - start
     cpu, system = _children_cpu() - cpu, _children_system() - system
     if r.returncode != 0:
         sys.stderr.write(r.stderr.decode("utf-8", "replace"))
         raise SystemExit(f"kogane convert failed with status {r.returncode}")
-    return seconds, cpu, system
+    steps = float(steps_file.read_text()) if timed else 0.0
+    if timed:
+        steps_file.unlink()
+    return seconds, cpu, system, steps
 
 
 def io_floor(root: Path, out: Path) -> dict[str, float]:
@@ -289,7 +354,12 @@ def main(argv: list[str]) -> int:
     ap.add_argument("--repeat", type=int, default=2, help="runs of each measurement; the fastest counts (shared machines)")
     ap.add_argument("--out", type=Path, default=None, help="where the outputs go (default beside the library; try /dev/shm)")
     ap.add_argument("--keep-output", action="store_true")
+    ap.add_argument("--paired-child", nargs=4, help=argparse.SUPPRESS)
     args = ap.parse_args(argv)
+    if args.paired_child:
+        root, out, to, repeat = args.paired_child
+        _paired_child(root, out, to, int(repeat))
+        return 0
 
     library = args.dir or HERE.parent / "build" / f"library-{args.books}-{args.seed}"
     books, size = ensure_library(library, args.books, args.seed)
@@ -300,27 +370,22 @@ def main(argv: list[str]) -> int:
         subset = out.parent / (out.name + f"-first{args.limit}")
         root, books, size = first_books(library, args.limit, subset)
     mb = size / 1e6
-    # The command keeps freed memory for the next book; the conversions
-    # measured in this process do too, so both sides do the same work.
-    from kogane import batch
-
-    getattr(batch, "keep_freed_memory", lambda: False)()
 
     try:
         from kogane.batch import default_workers
 
         # The measurements take turns, so that a change in the machine's load
         # reaches all of them alike; the fastest of each counts.
-        runs: dict[str, list] = {"jobs2": [], "jobs1": [], "inner": []}
+        runs: dict[str, list] = {"jobs2": [], "jobs1": [], "paired": []}
         for _ in range(max(1, args.repeat)):
             runs["jobs2"].append(run_command(root, out, args.to, 2))
-            runs["jobs1"].append(run_command(root, out, args.to, 1))
-            runs["inner"].append(in_process(root, args.to))
+            runs["jobs1"].append(run_command(root, out, args.to, 1, timed=True))
+            runs["paired"].append(paired(root, out, args.to, 1))
         jobs2 = min(runs["jobs2"], key=lambda r: r[1])
         jobs1 = min(runs["jobs1"], key=lambda r: r[1])
         jobs2_wall = min(r[0] for r in runs["jobs2"])
         jobs1_wall = min(r[0] for r in runs["jobs1"])
-        inner = {k: min(i[k] for i in runs["inner"]) for k in runs["inner"][0]}
+        pair = {k: min(p[k] for p in runs["paired"]) for k in runs["paired"][0]}
         start_up = min(start_up_cpu() for _ in range(3))
         floor = io_floor(root, out)
     finally:
@@ -333,33 +398,53 @@ def main(argv: list[str]) -> int:
         walls = f"{wall:8.2f} s wall {books / wall:7.1f} books/s {mb / wall:6.1f} MB/s" if wall else " " * 45
         return f"{name:<34} {walls}   {cpu:7.2f} s CPU {books / cpu:7.1f} books/s {mb / cpu:6.1f} MB/s"
 
-    print(f"library: {books} books, {mb:.1f} MB on disk ({inner['text_mb']:.1f} MB of text); format {args.to}; "
+    def spread(values) -> str:
+        return ", ".join(f"{v:.2f}" for v in values)
+
+    print(f"library: {books} books, {mb:.1f} MB on disk ({pair['text_mb']:.1f} MB of text); format {args.to}; "
           f"{default_workers()} cores; load average {os.getloadavg()[0]:.1f}")
     print(line("kogane convert --jobs 2", jobs2_wall, jobs2[1]))
     print(line("kogane convert --jobs 1", jobs1_wall, jobs1[1]))
-    print(line("in process: conversion, no files", None, inner["conversion"]))
-    print(line("in process: engine only", None, inner["engine"]))
+    print(line("in process: conversion, no files", None, pair["memory"]))
+    print(line("in process: engine only", None, pair["engine"]))
     print(f"wall-time speed-up of --jobs 2 over --jobs 1: {jobs1_wall / jobs2_wall:.2f}x; "
           f"CPU time of --jobs 2 over --jobs 1: {jobs2[1] / jobs1[1]:.2f}x")
     note = _autogroup_note(jobs1_wall, jobs2_wall)
     if note:
         print(note)
-    # CPU time, not wall time: on a shared machine the wall clock also counts other people's work.
-    cpu1 = jobs1[1]
-    io_cpu = floor["read"] + floor["write"]
-    around = cpu1 - inner["conversion"]
-    own = around - io_cpu
-    print(f"file system floor (plain reads of the inputs, archives unpacked; plain writes of the outputs): "
-          f"{floor['read']:.2f} + {floor['write']:.2f} s CPU; start-up of the command: {start_up:.2f} s CPU")
-    print(f"--jobs 1 CPU time beyond the conversion: {around:.2f} s = {100 * around / cpu1:.1f} % "
-          f"(file system floor {100 * io_cpu / cpu1:.1f} %, start-up {100 * start_up / cpu1:.1f} %, "
-          f"the rest of the command's own work {100 * (own - start_up) / cpu1:.1f} %)")
+
+    # CPU time, not wall time: on a shared machine the wall clock also counts
+    # other people's work. Even CPU time moves by a tenth from one run to the
+    # next here (caches and cores shared with others), so the command's share
+    # is not taken as the difference of two whole runs made at different
+    # times: what it spends around its per-book step comes from its own run,
+    # and what that step spends on files comes from pairs of runs of the
+    # step, with and without files, made back to back book by book.
+    cpu1, steps1 = jobs1[1], jobs1[3]
+    fixed = cpu1 - steps1  # start-up, walking the folder, results, summary
+    per_book = (pair["files"] - pair["memory"]) / pair["files"]
+    writes = pair["write"] / pair["files"]
+    around = fixed + per_book * steps1
     share = 100 * around / cpu1
-    verdict = "met" if share < 10 else "NOT met"
-    print(f"overhead of the command (open, detect, write, start-up) against the 10 % target: {share:.1f} % -> {verdict}")
+    print(f"--jobs 1: {steps1:.2f} s CPU in its per-book steps, {fixed:.2f} s around them "
+          f"(start-up of the command alone: {start_up:.2f} s)")
+    print(f"per-book step from the file to the output file vs on bytes in memory, in pairs: "
+          f"{pair['files']:.2f} vs {pair['memory']:.2f} s CPU -> files cost {100 * per_book:.1f} % of the step "
+          f"(writing {100 * writes:.1f} %, reading, unpacking and the rest {100 * (per_book - writes):.1f} %)")
+    print(f"overhead of the command (open, detect, write, start-up) in --jobs 1 CPU time: {around:.2f} s = {share:.1f} % "
+          f"(start-up {100 * start_up / cpu1:.1f} %, the rest around the steps {100 * (fixed - start_up) / cpu1:.1f} %, "
+          f"writing {100 * writes * steps1 / cpu1:.1f} %, reading and unpacking {100 * (per_book - writes) * steps1 / cpu1:.1f} %)"
+          f" -> {'met' if share < 10 else 'NOT met'} against the 10 % target")
+    io_cpu = floor["read"] + floor["write"]
+    print(f"for comparison, bare reads of the inputs (archives unpacked) and bare writes of the outputs, timed apart: "
+          f"{floor['read']:.2f} + {floor['write']:.2f} s CPU = {100 * io_cpu / cpu1:.1f} % of --jobs 1")
+    direct = [100 * (r[1] - pair["memory"]) / r[1] for r in runs["jobs1"]]
+    print(f"unpaired cross-check, whole --jobs 1 runs minus the in-memory conversion: {spread(direct)} % "
+          f"(--jobs 1 CPU per run: {spread(r[1] for r in runs['jobs1'])} s; "
+          f"in-memory conversion per run: {spread(p['memory'] for p in runs['paired'])} s)")
     print(f"--jobs 1 CPU time in the kernel (reads, writes, memory): {jobs1[2]:.2f} s = {100 * jobs1[2] / cpu1:.1f} %")
     print(f"everything around the engine (also book sections, diagnostics counts and the {args.to} format): "
-          f"{100 * (cpu1 - inner['engine']) / cpu1:.1f} %")
+          f"{100 * (cpu1 - pair['engine']) / cpu1:.1f} %")
     return 0
 
 
