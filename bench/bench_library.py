@@ -166,25 +166,24 @@ def _book_bytes(path: Path) -> bytes:
         return z.read(info)
 
 
-def paired(root: Path, out: Path, to: str, repeat: int) -> dict[str, float]:
-    """Each book converted by the command's per-book step (read the file,
-    convert, write the output atomically) and, right before or after it,
-    by the same step given the book's bytes and keeping the output (the
-    conversion without files), in a fresh process set up as the command is.
-    Both legs of a pair run within milliseconds of each other, so a change in
-    the machine's speed (other processes, a neighbour on the host) reaches
-    both alike; the order alternates so that neither always finds the caches
-    warm. Per book the fastest of `repeat` pairs counts."""
-    cmd = [sys.executable, str(Path(__file__).resolve()), "--paired-child", str(root), str(out), to, str(repeat)]
+def paired(root: Path, out: Path, to: str) -> dict[str, float]:
+    """The command's unit of work (a task: a few books read, converted and
+    written) and, right before or after it, the same books converted from
+    their bytes already in memory to outputs kept in memory, task by task in
+    a fresh process set up as the command is. Both legs of a pair run within
+    a fraction of a second of each other, so a change in the machine's speed
+    (other processes, a neighbour on the host) reaches both alike; the order
+    alternates so that neither always finds the caches warm."""
+    cmd = [sys.executable, str(Path(__file__).resolve()), "--paired-child", str(root), str(out), to]
     r = subprocess.run(cmd, stdout=subprocess.PIPE, check=True)
     return json.loads(r.stdout)
 
 
-def _paired_child(root: str, out: str, to: str, repeat: int) -> None:
+def _paired_child(root: str, out: str, to: str) -> None:
     from dataclasses import replace
 
     from kogane import Document, batch
-    from kogane.batch import Format, convert_book, plan
+    from kogane.batch import Format, FormatOptions, convert_book, plan
 
     batch.keep_freed_memory()  # as the command does for itself
     clock = time.process_time
@@ -201,55 +200,55 @@ def _paired_child(root: str, out: str, to: str, repeat: int) -> None:
     batch.write_atomic = timed_write
     fmt = Format(to)
     jobs = plan([root], fmt, out)
-    files = [float("inf")] * len(jobs)  # the command's step, from the file to the output file
-    memory = [float("inf")] * len(jobs)  # the same step on bytes in memory
-    writes = [0.0] * len(jobs)
-    engine = 0.0
-    for rep in range(repeat):
-        shutil.rmtree(out, ignore_errors=True)  # each round writes into an empty folder, as the command does
-        for i, job in enumerate(jobs):
-            data = _book_bytes(Path(job.source))
-            in_memory = replace(job, target=None)
-            legs = []
-            for leg in ((0, 1) if (i + rep) % 2 else (1, 0)):
+    shutil.rmtree(out, ignore_errors=True)  # written into an empty folder, as the command does
+    files = memory = writes = engine = 0.0
+    text = 0
+    # The tasks the command's --jobs 1 run makes.
+    for i, task in enumerate(batch._tasks(jobs, 1, fmt, FormatOptions(), False)):
+        blobs = [_book_bytes(Path(job.source)) for job in task.jobs]
+        text += sum(len(b) for b in blobs)
+        for leg in ((0, 1) if i % 2 else (1, 0)):
+            if leg == 0:
                 written[0] = 0.0
                 t = clock()
-                if leg == 0:
-                    r = convert_book(job, fmt)
-                else:
-                    r = convert_book(in_memory, fmt, data=data)
-                legs.append((leg, clock() - t, written[0]))
-                if r.error:
-                    raise SystemExit(f"conversion failed: {r.error}")
-            for leg, seconds, w in legs:
-                if leg == 0 and seconds < files[i]:
-                    files[i], writes[i] = seconds, w
-                elif leg == 1:
-                    memory[i] = min(memory[i], seconds)
-            if rep == 0:
+                results = batch._run_task(task)
+                files += clock() - t
+                writes += written[0]
+            else:
                 t = clock()
-                Document.from_bytes(data).to_html()
-                engine += clock() - t
-    json.dump({"files": sum(files), "memory": sum(memory), "write": sum(writes), "engine": engine,
-               "text_mb": sum(len(_book_bytes(Path(j.source))) for j in jobs) / 1e6}, sys.stdout)
+                results = [convert_book(replace(job, target=None), fmt, data=data)
+                           for job, data in zip(task.jobs, blobs)]
+                memory += clock() - t
+            failed = [r.error for r in results if r.error]
+            if failed:
+                raise SystemExit(f"conversion failed: {failed[0]}")
+        t = clock()
+        for data in blobs:
+            Document.from_bytes(data).to_html()
+        engine += clock() - t
+    json.dump({"files": files, "memory": memory, "write": writes, "engine": engine, "text_mb": text / 1e6}, sys.stdout)
 
 
-# Runs the command with its per-book step timed, so that what it spends
-# around that step (start-up, walking the folder, handling the results,
-# the summary) is known from the same run. Two clock reads per book.
+# Runs the command with its tasks timed, so that what it spends around them
+# (start-up, walking the folder, handling the results, the summary) is
+# known from the same run. Two clock reads per task.
 _TIMED_COMMAND = """
 import sys, time
 import kogane.batch as batch
 spent = 0.0
-step = batch.convert_book
-def timed(*args, **kwargs):
-    global spent
-    t = time.process_time()
-    try:
-        return step(*args, **kwargs)
-    finally:
-        spent += time.process_time() - t
-batch.convert_book = timed
+def timed(step):
+    def run(*args, **kwargs):
+        global spent
+        t = time.process_time()
+        try:
+            return step(*args, **kwargs)
+        finally:
+            spent += time.process_time() - t
+    return run
+# A run in one process goes through tasks, whose books do not pass through
+# convert_book; earlier versions called convert_book book by book.
+batch._run_task = timed(batch._run_task)
+batch.convert_book = timed(batch.convert_book)
 from kogane.cli import main
 status = main(sys.argv[2:])
 with open(sys.argv[1], "w") as f:
@@ -354,11 +353,10 @@ def main(argv: list[str]) -> int:
     ap.add_argument("--repeat", type=int, default=2, help="runs of each measurement; the fastest counts (shared machines)")
     ap.add_argument("--out", type=Path, default=None, help="where the outputs go (default beside the library; try /dev/shm)")
     ap.add_argument("--keep-output", action="store_true")
-    ap.add_argument("--paired-child", nargs=4, help=argparse.SUPPRESS)
+    ap.add_argument("--paired-child", nargs=3, help=argparse.SUPPRESS)
     args = ap.parse_args(argv)
     if args.paired_child:
-        root, out, to, repeat = args.paired_child
-        _paired_child(root, out, to, int(repeat))
+        _paired_child(*args.paired_child)
         return 0
 
     library = args.dir or HERE.parent / "build" / f"library-{args.books}-{args.seed}"
@@ -380,7 +378,7 @@ def main(argv: list[str]) -> int:
         for _ in range(max(1, args.repeat)):
             runs["jobs2"].append(run_command(root, out, args.to, 2))
             runs["jobs1"].append(run_command(root, out, args.to, 1, timed=True))
-            runs["paired"].append(paired(root, out, args.to, 1))
+            runs["paired"].append(paired(root, out, args.to))
         jobs2 = min(runs["jobs2"], key=lambda r: r[1])
         jobs1 = min(runs["jobs1"], key=lambda r: r[1])
         jobs2_wall = min(r[0] for r in runs["jobs2"])
