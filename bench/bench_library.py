@@ -167,13 +167,15 @@ def _book_bytes(path: Path) -> bytes:
 
 
 def paired(root: Path, out: Path, to: str) -> dict[str, float]:
-    """The command's unit of work (a task: a few books read, converted and
-    written) and, right before or after it, the same books converted from
-    their bytes already in memory to outputs kept in memory, task by task in
-    a fresh process set up as the command is. Both legs of a pair run within
-    a fraction of a second of each other, so a change in the machine's speed
-    (other processes, a neighbour on the host) reaches both alike; the order
-    alternates so that neither always finds the caches warm."""
+    """The command's units of work (tasks: a few books read, converted and
+    written) run in a fresh process set up as the command is, each task once
+    from the files to the output files and once from the books' bytes
+    already in memory to outputs kept in memory. The two ways take turns
+    task by task, every other task one way in a first round and the other
+    way in a second, so that a change in the machine's speed (other
+    processes, a neighbour on the host) reaches both alike, and no book is
+    converted right after itself (its data still in the caches), which the
+    command never does either."""
     cmd = [sys.executable, str(Path(__file__).resolve()), "--paired-child", str(root), str(out), to]
     r = subprocess.run(cmd, stdout=subprocess.PIPE, check=True)
     return json.loads(r.stdout)
@@ -201,38 +203,38 @@ def _paired_child(root: str, out: str, to: str) -> None:
     fmt = Format(to)
     jobs = plan([root], fmt, out)
     shutil.rmtree(out, ignore_errors=True)  # written into an empty folder, as the command does
-    files: list[float] = []
-    memory: list[float] = []
-    writes: list[float] = []
+    tasks = list(batch._tasks(jobs, 1, fmt, FormatOptions(), False))  # as the command's --jobs 1 run makes them
+    files, memory, writes = [0.0] * len(tasks), [0.0] * len(tasks), [0.0] * len(tasks)
     engine = 0.0
     text = 0
-    tasks = list(batch._tasks(jobs, 1, fmt, FormatOptions(), False))  # as the command's --jobs 1 run makes them
     # Lazy imports, compiled patterns and caches are paid once, before either
     # leg is timed, so that neither carries them.
     for job in tasks[0].jobs if tasks else ():
         convert_book(replace(job, target=None), fmt, data=_book_bytes(Path(job.source)))
-    for i, task in enumerate(tasks):
-        blobs = [_book_bytes(Path(job.source)) for job in task.jobs]
-        text += sum(len(b) for b in blobs)
-        for leg in ((0, 1) if i % 2 else (1, 0)):
-            if leg == 0:
+    for round_ in (0, 1):
+        for i, task in enumerate(tasks):
+            if (i + round_) % 2 == 0:
                 written[0] = 0.0
                 t = clock()
                 results = batch._run_task(task)
-                files.append(clock() - t)
-                writes.append(written[0])
+                files[i] = clock() - t
+                writes[i] = written[0]
+                blobs = [_book_bytes(Path(job.source)) for job in task.jobs] if round_ == 0 else []
             else:
+                blobs = [_book_bytes(Path(job.source)) for job in task.jobs]
                 t = clock()
                 results = [convert_book(replace(job, target=None), fmt, data=data)
                            for job, data in zip(task.jobs, blobs)]
-                memory.append(clock() - t)
+                memory[i] = clock() - t
             failed = [r.error for r in results if r.error]
             if failed:
                 raise SystemExit(f"conversion failed: {failed[0]}")
-        t = clock()
-        for data in blobs:
-            Document.from_bytes(data).to_html()
-        engine += clock() - t
+            if round_ == 0:
+                text += sum(len(b) for b in blobs)
+                t = clock()
+                for data in blobs:
+                    Document.from_bytes(data).to_html()
+                engine += clock() - t
     json.dump({"files": files, "memory": memory, "write": writes, "engine": engine, "text_mb": text / 1e6}, sys.stdout)
 
 
@@ -447,7 +449,7 @@ def main(argv: list[str]) -> int:
     share = 100 * around / cpu1
     print(f"--jobs 1: {steps1:.2f} s CPU in its tasks, {fixed:.2f} s around them "
           f"(start-up of the command alone: {start_up:.2f} s)")
-    print(f"tasks from the files to the output files vs from bytes in memory, in pairs: "
+    print(f"tasks from the files to the output files vs from bytes in memory, taking turns: "
           f"{pair['files']:.2f} vs {pair['memory']:.2f} s CPU -> files cost {100 * in_tasks:.1f} % of a task "
           f"(writing {100 * writes:.1f} %, reading, unpacking and the rest {100 * (in_tasks - writes):.1f} %)")
     print(f"overhead of the command (open, detect, write, start-up) in --jobs 1 CPU time: {around:.2f} s = {share:.1f} % "
