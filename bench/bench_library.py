@@ -4,13 +4,14 @@
 Generates a library of N books (Shift_JIS, CR LF; some as .zip archives)
 whose sizes follow those of real book files, then converts it with
 ``kogane convert --to page`` at --jobs 2 and --jobs 1 and reports books/s and
-MB/s. To see what the command costs around the engine, the same books are
-also converted in this process with their bytes already in memory: the
-engine alone (``Document.from_bytes`` + ``to_html``) and the whole
-conversion without files (the command's own per-book step, given the
-bytes). The command's own share is what its CPU time at --jobs 1 adds to
-the latter: starting, walking the folder, opening, reading and unpacking
-the inputs, writing the outputs.
+MB/s. To see what the command costs around the engine, the command's units
+of work (tasks of a few books) are also run in a separate process twice,
+back to back: from the files to the output files, and from the books' bytes
+already in memory to outputs kept in memory. Those pairs give the share of
+a task that files cost; the command's run itself (its tasks timed) gives
+what it spends around them: starting, walking the folder, handling the
+results. CPU times of whole runs made at different times differ by a
+tenth on a shared machine, too much to take the overhead as their difference.
 
     python3 bench/bench_library.py                 # 10,000 books (about 500 MB)
     python3 bench/bench_library.py --books 300     # a quick run
@@ -165,37 +166,118 @@ def _book_bytes(path: Path) -> bytes:
         return z.read(info)
 
 
-def in_process(root: Path, to: str) -> dict[str, float]:
-    """Engine alone, and the whole conversion without files, over bytes already in memory."""
-    paths = sorted(p for p in root.rglob("*") if p.suffix.lower() in (".txt", ".zip") and p.name[0] != ".")
-    blobs = [(_book_bytes(p), str(p)) for p in paths]
-    return {"engine": engine_cpu(blobs), "conversion": conversion_cpu(blobs, to),
-            "text_mb": sum(len(d) for d, _ in blobs) / 1e6}
+def paired(root: Path, out: Path, to: str) -> dict[str, float]:
+    """The command's units of work (tasks: a few books read, converted and
+    written) run in a fresh process set up as the command is, each task once
+    from the files to the output files and once from the books' bytes
+    already in memory to outputs kept in memory. The two ways take turns
+    task by task, every other task one way in a first round and the other
+    way in a second, so that a change in the machine's speed (other
+    processes, a neighbour on the host) reaches both alike, and no book is
+    converted right after itself (its data still in the caches), which the
+    command never does either."""
+    cmd = [sys.executable, str(Path(__file__).resolve()), "--paired-child", str(root), str(out), to]
+    r = subprocess.run(cmd, stdout=subprocess.PIPE, check=True)
+    return json.loads(r.stdout)
 
 
-def engine_cpu(blobs: list[tuple[bytes, str]]) -> float:
-    from kogane import Document
+def _paired_child(root: str, out: str, to: str) -> None:
+    from dataclasses import replace
 
-    start = time.process_time()
-    for data, _ in blobs:
-        Document.from_bytes(data).to_html()
-    return time.process_time() - start
+    from kogane import Document, batch
+    from kogane.batch import Format, FormatOptions, convert_book, plan
 
+    batch.keep_freed_memory()  # as the command does for itself
+    clock = time.process_time
+    written = [0.0]
+    write_atomic = batch.write_atomic
 
-def conversion_cpu(blobs: list[tuple[bytes, str]], to: str) -> float:
-    """CPU time of the command's own per-book step (`convert_book` given the
-    bytes, keeping the output in its result): what the command does for a
-    book but for opening, reading and writing files."""
-    from kogane.batch import Format, Job, convert_book
+    def timed_write(path, data):
+        t = clock()
+        try:
+            write_atomic(path, data)
+        finally:
+            written[0] += clock() - t
 
+    batch.write_atomic = timed_write
     fmt = Format(to)
-    jobs = [Job(index=i, source=name, label=name, size=len(data)) for i, (data, name) in enumerate(blobs)]
-    start = time.process_time()
-    for job, (data, _) in zip(jobs, blobs):
-        r = convert_book(job, fmt, data=data)
-        if r.error:
-            raise SystemExit(f"in-process conversion failed: {r.error}")
-    return time.process_time() - start
+    jobs = plan([root], fmt, out)
+    shutil.rmtree(out, ignore_errors=True)  # written into an empty folder, as the command does
+    tasks = list(batch._tasks(jobs, 1, fmt, FormatOptions(), False))  # as the command's --jobs 1 run makes them
+    files, memory, writes = [0.0] * len(tasks), [0.0] * len(tasks), [0.0] * len(tasks)
+    engine = 0.0
+    text = 0
+    # Lazy imports, compiled patterns and caches are paid once, before either
+    # leg is timed, so that neither carries them.
+    for job in tasks[0].jobs if tasks else ():
+        convert_book(replace(job, target=None), fmt, data=_book_bytes(Path(job.source)))
+    for round_ in (0, 1):
+        for i, task in enumerate(tasks):
+            if (i + round_) % 2 == 0:
+                written[0] = 0.0
+                t = clock()
+                results = batch._run_task(task)
+                files[i] = clock() - t
+                writes[i] = written[0]
+                blobs = [_book_bytes(Path(job.source)) for job in task.jobs] if round_ == 0 else []
+            else:
+                blobs = [_book_bytes(Path(job.source)) for job in task.jobs]
+                t = clock()
+                results = [convert_book(replace(job, target=None), fmt, data=data)
+                           for job, data in zip(task.jobs, blobs)]
+                memory[i] = clock() - t
+            failed = [r.error for r in results if r.error]
+            if failed:
+                raise SystemExit(f"conversion failed: {failed[0]}")
+            if round_ == 0:
+                text += sum(len(b) for b in blobs)
+                t = clock()
+                for data in blobs:
+                    Document.from_bytes(data).to_html()
+                engine += clock() - t
+    json.dump({"files": files, "memory": memory, "write": writes, "engine": engine, "text_mb": text / 1e6}, sys.stdout)
+
+
+def _fastest_pairs(runs: list[dict]) -> dict[str, float]:
+    """Sums over the tasks of each task's fastest leg among the runs: a burst
+    of someone else's work slows a few tasks of one run, not the same tasks
+    of every run."""
+    tasks = range(len(runs[0]["files"]))
+    return {
+        "files": sum(min(r["files"][t] for r in runs) for t in tasks),
+        "memory": sum(min(r["memory"][t] for r in runs) for t in tasks),
+        "write": sum(min(r["write"][t] for r in runs) for t in tasks),
+        "engine": min(r["engine"] for r in runs),
+        "text_mb": runs[0]["text_mb"],
+    }
+
+
+# Runs the command with its tasks timed, so that what it spends around them
+# (start-up, walking the folder, handling the results, the summary) is
+# known from the same run. Two clock reads per task.
+_TIMED_COMMAND = """
+import sys, time
+import kogane.batch as batch
+spent = 0.0
+def timed(step):
+    def run(*args, **kwargs):
+        global spent
+        t = time.process_time()
+        try:
+            return step(*args, **kwargs)
+        finally:
+            spent += time.process_time() - t
+    return run
+# A run in one process goes through tasks, whose books do not pass through
+# convert_book; earlier versions called convert_book book by book.
+batch._run_task = timed(batch._run_task)
+batch.convert_book = timed(batch.convert_book)
+from kogane.cli import main
+status = main(sys.argv[2:])
+with open(sys.argv[1], "w") as f:
+    f.write(repr(spent))
+sys.exit(status)
+"""
 
 
 def start_up_cpu() -> float:
@@ -214,21 +296,26 @@ def _children_system() -> float:
     return resource.getrusage(resource.RUSAGE_CHILDREN).ru_stime
 
 
-def run_command(root: Path, out: Path, to: str, jobs: int) -> tuple[float, float, float]:
-    """(wall seconds, CPU seconds of the command and its workers, of which in the kernel)."""
+def run_command(root: Path, out: Path, to: str, jobs: int, timed: bool = False) -> tuple[float, float, float, float]:
+    """(wall seconds, CPU seconds of the command and its workers, of which in
+    the kernel, CPU seconds of its tasks when `timed`)."""
     if out.exists():
         shutil.rmtree(out)
-    cmd = [sys.executable, "-m", "kogane", "convert", str(root), "--to", to, "-o", str(out),
-           "--jobs", str(jobs), "--no-progress", "-q"]
+    args = ["convert", str(root), "--to", to, "-o", str(out), "--jobs", str(jobs), "--no-progress", "-q"]
+    steps_file = out.parent / (out.name + "-steps")
+    cmd = [sys.executable, "-c", _TIMED_COMMAND, str(steps_file)] if timed else [sys.executable, "-m", "kogane"]
     cpu, system = _children_cpu(), _children_system()
     start = time.perf_counter()
-    r = subprocess.run(cmd, stderr=subprocess.PIPE, check=False)
+    r = subprocess.run(cmd + args, stderr=subprocess.PIPE, check=False)
     seconds = time.perf_counter() - start
     cpu, system = _children_cpu() - cpu, _children_system() - system
     if r.returncode != 0:
         sys.stderr.write(r.stderr.decode("utf-8", "replace"))
         raise SystemExit(f"kogane convert failed with status {r.returncode}")
-    return seconds, cpu, system
+    steps = float(steps_file.read_text()) if timed else 0.0
+    if timed:
+        steps_file.unlink()
+    return seconds, cpu, system, steps
 
 
 def io_floor(root: Path, out: Path) -> dict[str, float]:
@@ -289,7 +376,11 @@ def main(argv: list[str]) -> int:
     ap.add_argument("--repeat", type=int, default=2, help="runs of each measurement; the fastest counts (shared machines)")
     ap.add_argument("--out", type=Path, default=None, help="where the outputs go (default beside the library; try /dev/shm)")
     ap.add_argument("--keep-output", action="store_true")
+    ap.add_argument("--paired-child", nargs=3, help=argparse.SUPPRESS)
     args = ap.parse_args(argv)
+    if args.paired_child:
+        _paired_child(*args.paired_child)
+        return 0
 
     library = args.dir or HERE.parent / "build" / f"library-{args.books}-{args.seed}"
     books, size = ensure_library(library, args.books, args.seed)
@@ -300,27 +391,22 @@ def main(argv: list[str]) -> int:
         subset = out.parent / (out.name + f"-first{args.limit}")
         root, books, size = first_books(library, args.limit, subset)
     mb = size / 1e6
-    # The command keeps freed memory for the next book; the conversions
-    # measured in this process do too, so both sides do the same work.
-    from kogane import batch
-
-    getattr(batch, "keep_freed_memory", lambda: False)()
 
     try:
         from kogane.batch import default_workers
 
         # The measurements take turns, so that a change in the machine's load
         # reaches all of them alike; the fastest of each counts.
-        runs: dict[str, list] = {"jobs2": [], "jobs1": [], "inner": []}
+        runs: dict[str, list] = {"jobs2": [], "jobs1": [], "paired": []}
         for _ in range(max(1, args.repeat)):
             runs["jobs2"].append(run_command(root, out, args.to, 2))
-            runs["jobs1"].append(run_command(root, out, args.to, 1))
-            runs["inner"].append(in_process(root, args.to))
+            runs["jobs1"].append(run_command(root, out, args.to, 1, timed=True))
+            runs["paired"].append(paired(root, out, args.to))
         jobs2 = min(runs["jobs2"], key=lambda r: r[1])
         jobs1 = min(runs["jobs1"], key=lambda r: r[1])
         jobs2_wall = min(r[0] for r in runs["jobs2"])
         jobs1_wall = min(r[0] for r in runs["jobs1"])
-        inner = {k: min(i[k] for i in runs["inner"]) for k in runs["inner"][0]}
+        pair = _fastest_pairs(runs["paired"])
         start_up = min(start_up_cpu() for _ in range(3))
         floor = io_floor(root, out)
     finally:
@@ -333,33 +419,53 @@ def main(argv: list[str]) -> int:
         walls = f"{wall:8.2f} s wall {books / wall:7.1f} books/s {mb / wall:6.1f} MB/s" if wall else " " * 45
         return f"{name:<34} {walls}   {cpu:7.2f} s CPU {books / cpu:7.1f} books/s {mb / cpu:6.1f} MB/s"
 
-    print(f"library: {books} books, {mb:.1f} MB on disk ({inner['text_mb']:.1f} MB of text); format {args.to}; "
+    def spread(values) -> str:
+        return ", ".join(f"{v:.2f}" for v in values)
+
+    print(f"library: {books} books, {mb:.1f} MB on disk ({pair['text_mb']:.1f} MB of text); format {args.to}; "
           f"{default_workers()} cores; load average {os.getloadavg()[0]:.1f}")
     print(line("kogane convert --jobs 2", jobs2_wall, jobs2[1]))
     print(line("kogane convert --jobs 1", jobs1_wall, jobs1[1]))
-    print(line("in process: conversion, no files", None, inner["conversion"]))
-    print(line("in process: engine only", None, inner["engine"]))
+    print(line("in process: conversion, no files", None, pair["memory"]))
+    print(line("in process: engine only", None, pair["engine"]))
     print(f"wall-time speed-up of --jobs 2 over --jobs 1: {jobs1_wall / jobs2_wall:.2f}x; "
           f"CPU time of --jobs 2 over --jobs 1: {jobs2[1] / jobs1[1]:.2f}x")
     note = _autogroup_note(jobs1_wall, jobs2_wall)
     if note:
         print(note)
-    # CPU time, not wall time: on a shared machine the wall clock also counts other people's work.
-    cpu1 = jobs1[1]
-    io_cpu = floor["read"] + floor["write"]
-    around = cpu1 - inner["conversion"]
-    own = around - io_cpu
-    print(f"file system floor (plain reads of the inputs, archives unpacked; plain writes of the outputs): "
-          f"{floor['read']:.2f} + {floor['write']:.2f} s CPU; start-up of the command: {start_up:.2f} s CPU")
-    print(f"--jobs 1 CPU time beyond the conversion: {around:.2f} s = {100 * around / cpu1:.1f} % "
-          f"(file system floor {100 * io_cpu / cpu1:.1f} %, start-up {100 * start_up / cpu1:.1f} %, "
-          f"the rest of the command's own work {100 * (own - start_up) / cpu1:.1f} %)")
+
+    # CPU time, not wall time: on a shared machine the wall clock also counts
+    # other people's work. Even CPU time moves by a tenth from one run to the
+    # next here (caches and cores shared with others), so the command's share
+    # is not taken as the difference of two whole runs made at different
+    # times: what it spends around its tasks comes from its own run, and what
+    # the tasks spend on files from pairs of the same task run with and
+    # without files, back to back.
+    cpu1, steps1 = jobs1[1], jobs1[3]
+    fixed = cpu1 - steps1  # start-up, walking the folder, results, summary
+    in_tasks = (pair["files"] - pair["memory"]) / pair["files"]
+    writes = pair["write"] / pair["files"]
+    around = fixed + in_tasks * steps1
     share = 100 * around / cpu1
-    verdict = "met" if share < 10 else "NOT met"
-    print(f"overhead of the command (open, detect, write, start-up) against the 10 % target: {share:.1f} % -> {verdict}")
+    print(f"--jobs 1: {steps1:.2f} s CPU in its tasks, {fixed:.2f} s around them "
+          f"(start-up of the command alone: {start_up:.2f} s)")
+    print(f"tasks from the files to the output files vs from bytes in memory, taking turns: "
+          f"{pair['files']:.2f} vs {pair['memory']:.2f} s CPU -> files cost {100 * in_tasks:.1f} % of a task "
+          f"(writing {100 * writes:.1f} %, reading, unpacking and the rest {100 * (in_tasks - writes):.1f} %)")
+    print(f"overhead of the command (open, detect, write, start-up) in --jobs 1 CPU time: {around:.2f} s = {share:.1f} % "
+          f"(start-up {100 * start_up / cpu1:.1f} %, the rest around the tasks {100 * (fixed - start_up) / cpu1:.1f} %, "
+          f"writing {100 * writes * steps1 / cpu1:.1f} %, reading and unpacking {100 * (in_tasks - writes) * steps1 / cpu1:.1f} %)"
+          f" -> {'met' if share < 10 else 'NOT met'} against the 10 % target")
+    io_cpu = floor["read"] + floor["write"]
+    print(f"for comparison, bare reads of the inputs (archives unpacked) and bare writes of the outputs, timed apart: "
+          f"{floor['read']:.2f} + {floor['write']:.2f} s CPU = {100 * io_cpu / cpu1:.1f} % of --jobs 1")
+    direct = [100 * (r[1] - sum(p["memory"])) / r[1] for r, p in zip(runs["jobs1"], runs["paired"])]
+    print(f"unpaired cross-check, each whole --jobs 1 run minus the in-memory conversion of the same round: "
+          f"{spread(direct)} % (--jobs 1 CPU per run: {spread(r[1] for r in runs['jobs1'])} s; "
+          f"in-memory conversion per run: {spread(sum(p['memory']) for p in runs['paired'])} s)")
     print(f"--jobs 1 CPU time in the kernel (reads, writes, memory): {jobs1[2]:.2f} s = {100 * jobs1[2] / cpu1:.1f} %")
     print(f"everything around the engine (also book sections, diagnostics counts and the {args.to} format): "
-          f"{100 * (cpu1 - inner['engine']) / cpu1:.1f} %")
+          f"{100 * (cpu1 - pair['engine']) / cpu1:.1f} %")
     return 0
 
 

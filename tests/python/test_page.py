@@ -9,7 +9,7 @@ from hypothesis import strategies as st
 
 import kogane
 from kogane.book import Book, BookError
-from kogane.pages import adapt_fragment, render_page, stylesheet
+from kogane.pages import adapt_fragment, page_stylesheet, render_page, stylesheet
 from kogane.text import fragment_to_text
 
 NOTATION = (
@@ -70,7 +70,7 @@ class TestDocument:
         assert '<p class="kogane-book-byline">宮沢一郎</p>' in page
         assert '<section class="kogane-colophon">\n<p>底本：「星の本」出版社</p>' in page
         assert "テキスト中に現れる記号" not in page
-        assert page.count("<style>") == 1 and stylesheet() in page
+        assert page.count("<style>") == 1 and page_stylesheet() in page
 
     def test_security_policy_and_no_network(self):
         page = render_page(Book.from_text(RICH))
