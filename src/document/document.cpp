@@ -17,12 +17,12 @@ ParseSnapshot run_pipeline(SharedText source, uint32_t piece_bytes) {
     context.source = std::move(source);
     context.sanitized = sanitize(context.source, context.diagnostics);
     context.sanitized_is_source = context.sanitized == context.source;
+    // Tokenizing and pairing run a piece of the text at a time, as the
+    // classifier reads their events, so no stage holds every token or pair
+    // event of the text at once. The links are not kept: the few readers of
+    // them pair the text again.
     ClassifiedStream classified;
     {
-        // Tokenizing and pairing run a piece of the text at a time, as the
-        // classifier reads their events, so no stage holds every token or
-        // pair event of the text at once.
-        // Links are not kept: the few readers of them pair the text again.
         PairStream paired(*context.sanitized, context.diagnostics, nullptr, piece_bytes);
         classified = classify(paired, context);
     }
