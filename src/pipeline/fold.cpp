@@ -296,11 +296,10 @@ void fold(ClassifiedStream stream, ParseSnapshot& snapshot) {
 ClassifiedStream classify(PairStream& events, ParseSnapshot& snapshot) {
     const std::string_view text = *snapshot.sanitized;
     // The quote index asks for the targets only when plain searches have
-    // read far (books full of targets that never occur); the links they
-    // need are found then, by pairing the text again, rather than kept by
-    // every parse.
-    const QuoteIndex quotes(text, [text](const QuoteIndex::TargetSink& add) {
-        list_forward_targets(text, pair_links(text), add);
+    // read far (books full of targets that never occur), when the stream
+    // has paired only part of the text.
+    const QuoteIndex quotes(text, [text, &events](const QuoteIndex::TargetSink& add) {
+        list_forward_targets(text, events.all_links(), add);
     });
     return classify(events, text, snapshot.store, snapshot.diagnostics, &quotes);
 }

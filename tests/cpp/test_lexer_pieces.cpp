@@ -73,7 +73,25 @@ TEST(LexerPieces, PairStreamGivesTheWholeTextsEventsLinksAndDiagnostics) {
             std::vector<PairEvent> events;
             PairStream stream(text, diagnostics, &links, piece);
             // A reader that keeps nothing behind it: the stream drops freely.
-            for (size_t i = 0; stream.fetch(i, i); ++i) events.push_back(stream[i]);
+            std::vector<PairLink> links_midway, quotations_midway;
+            std::vector<PairLink> quotations;
+            Diagnostics quote_diagnostics;
+            PairStream quote_stream(text, quote_diagnostics, &quotations, piece, PairStream::kind_bit(PairKind::Quote));
+            for (size_t i = 0; stream.fetch(i, i); ++i) {
+                events.push_back(stream[i]);
+                if (i == whole.events.size() / 2) {
+                    links_midway = stream.all_links();
+                    quote_stream.fetch(i, i);
+                    quotations_midway = quote_stream.all_links();
+                }
+            }
+            if (!whole.events.empty()) {
+                ASSERT_TRUE(same_list(links_midway, whole.links)) << text;
+                std::vector<PairLink> whole_quotations;
+                for (const PairLink& l : whole.links)
+                    if (l.kind == PairKind::Quote) whole_quotations.push_back(l);
+                ASSERT_TRUE(same_list(quotations_midway, whole_quotations)) << text;
+            }
             ASSERT_TRUE(same_list(events, whole.events)) << "piece " << piece << " text " << text;
             ASSERT_TRUE(same_list(links, whole.links)) << "piece " << piece << " text " << text;
             ASSERT_TRUE(same_list(pair_links(text), whole.links)) << text;

@@ -16,8 +16,8 @@ inline PairEvent make_event(PairTag tag, PairKind kind, Span s) {
 }  // namespace
 
 PairStream::PairStream(std::string_view text, Diagnostics& diagnostics, std::vector<PairLink>* links,
-                       uint32_t piece_bytes)
-    : tokenizer_(text, piece_bytes), links_(links), diagnostics_(diagnostics) {
+                       uint32_t piece_bytes, uint8_t link_kinds)
+    : tokenizer_(text, piece_bytes), links_(links), link_kinds_(link_kinds), diagnostics_(diagnostics) {
     // Each opener gives at most one unclosed report and each closer at most
     // one unmatched report, and a bracket takes three bytes; past the
     // per-code limit they are only counted. Reserving that bound spares the
@@ -26,6 +26,25 @@ PairStream::PairStream(std::string_view text, Diagnostics& diagnostics, std::vec
     // touched, so the bound costs address space only.
     diagnostics_.reserve(diagnostics_.size() +
                          std::min<size_t>(text.size() / 3, 2 * (size_t{kMaxDiagnosticsPerCode} + 1)));
+}
+
+PairStream::PairStream(const PairStream& from, Diagnostics& diagnostics, std::vector<PairLink>* links)
+    : tokenizer_(from.tokenizer_),
+      finished_(from.finished_),
+      first_(from.first_ + from.held_.size()),
+      links_(links),
+      link_kinds_(from.link_kinds_),
+      diagnostics_(diagnostics),
+      open_starts_(from.open_starts_),
+      open_kinds_(from.open_kinds_),
+      open_count_(from.open_count_) {}
+
+std::vector<PairLink> PairStream::all_links() const {
+    std::vector<PairLink> links = links_ != nullptr ? *links_ : std::vector<PairLink>{};
+    Diagnostics ignored;
+    PairStream rest(*this, ignored, &links);
+    rest.drain();
+    return links;
 }
 
 void PairStream::drain() {
@@ -124,7 +143,7 @@ void PairStream::unclosed(OpenEntry entry) {
 void PairStream::on_close(PairKind kind, Span span) {
     if (!open_kinds_.empty() && open_kinds_.back() == kind) {
         const OpenEntry top = pop_open();
-        if (links_ != nullptr) links_->push_back(PairLink{top.span, span, kind});
+        link(kind, top.span, span);
         held_.push_back(make_event(PairTag::Close, kind, span));
         return;
     }
@@ -136,7 +155,7 @@ void PairStream::close_with_recovery(PairKind kind, Span span) {
     if (kind == PairKind::Bracket && open_count_[static_cast<uint8_t>(PairKind::Bracket)] > 0) {
         while (open_kinds_.back() != PairKind::Bracket) unclosed(pop_open());
         const OpenEntry opener = pop_open();
-        if (links_ != nullptr) links_->push_back(PairLink{opener.span, span, kind});
+        link(kind, opener.span, span);
         held_.push_back(make_event(PairTag::Close, kind, span));
         return;
     }

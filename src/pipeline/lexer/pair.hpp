@@ -48,8 +48,12 @@ struct PairLink {
 // as the text is read.
 class PairStream {
 public:
+    // `link_kinds`: the PairKinds whose links are kept, one bit each.
+    static constexpr uint8_t kAllKinds = 0x1F;
+    static constexpr uint8_t kind_bit(PairKind kind) { return uint8_t(1u << static_cast<uint8_t>(kind)); }
+
     PairStream(std::string_view text, Diagnostics& diagnostics, std::vector<PairLink>* links,
-               uint32_t piece_bytes = Tokenizer::kPieceBytes);
+               uint32_t piece_bytes = Tokenizer::kPieceBytes, uint8_t link_kinds = kAllKinds);
 
     // Whether event `index` exists, pairing more of the text as needed.
     // Events before `keep_from` (at most `index`) may be dropped; they
@@ -66,6 +70,10 @@ public:
     // Pairs the rest of the text for its links and diagnostics alone.
     void drain();
 
+    // The links (of the kept kinds) of the whole text: those found so far
+    // and those the rest of the text gives, paired apart from this stream.
+    std::vector<PairLink> all_links() const;
+
     // A held event, and a run of held events.
     const PairEvent& operator[](size_t index) const { return held_[index - first_]; }
     std::span<const PairEvent> window(size_t from, size_t count) const {
@@ -78,7 +86,13 @@ private:
         Span span;
     };
 
+    // Continues `from`'s pairing with other sinks, holding no events.
+    PairStream(const PairStream& from, Diagnostics& diagnostics, std::vector<PairLink>* links);
+
     bool fetch_more(size_t index, size_t keep_from);
+    void link(PairKind kind, Span open, Span close) {
+        if (links_ != nullptr && (link_kinds_ & kind_bit(kind)) != 0) links_->push_back(PairLink{open, close, kind});
+    }
     // Room for `more` events, the text before `read` having given those held.
     void reserve_for(size_t more, uint32_t read);
     void token(const Token& t);
@@ -96,6 +110,7 @@ private:
     std::vector<PairEvent> held_;  // events first_, first_ + 1, ...
     size_t first_ = 0;
     std::vector<PairLink>* links_;  // null: not kept
+    uint8_t link_kinds_;
     Diagnostics& diagnostics_;
     // The open entries, as two stacks: where each opener starts (openers
     // are trigger characters, three bytes long) and its kind. A flood of

@@ -45,7 +45,8 @@ ForwardOutcome classify_forward(const AnnotationInput& in, std::string_view body
 // about: the text of each 「…」 that opens an annotation body (［＃「…」,
 // and each 「…」 chained right after it) as written and as it reads, with
 // the offset of the annotation's ［. A list that holds more than the
-// annotations ask for costs only a little scanning.
+// annotations ask for costs only a little scanning. Of `links` only the
+// quotations are read.
 void list_forward_targets(std::string_view text, std::span<const PairLink> links, const QuoteIndex::TargetSink& add);
 
 // Whether `target` occurs in the sanitized text before `offset`.
