@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "collections/growth.hpp"
 #include "pipeline/lexer/pair.hpp"
 #include "pipeline/lexer/tokenize.hpp"
 #include "test_classifier_support.hpp"
@@ -44,6 +45,17 @@ template <typename T>
     for (size_t i = 0; i < a.size(); ++i)
         if (!same(a[i], b[i])) return ::testing::AssertionFailure() << "item " << i << " differs";
     return ::testing::AssertionSuccess();
+}
+
+TEST(LexerPieces, PredictedGrowth) {
+    EXPECT_EQ(predicted_capacity(0, 0, 100), 1024u);
+    EXPECT_EQ(predicted_capacity(4000, 10'000, 1'000'000), 450'000u);  // density so far, an eighth to spare
+    EXPECT_EQ(predicted_capacity(4000, 1000, 1'000'000), 6000u);       // too little read to say: half again
+    EXPECT_EQ(predicted_capacity(4000, 1'000'000, 1'000'000), 6000u);   // all read
+    // A dense start, or an event standing far back, never asks for more
+    // than two items per byte of input.
+    EXPECT_EQ(predicted_capacity(100'000, 5000, 100'000'000), 200'100'000u);
+    EXPECT_GE(predicted_capacity(2'000'000, 4096, 3'000'000), 3'000'000u);
 }
 
 TEST(LexerPieces, TokensDoNotDependOnWhereThePiecesEnd) {

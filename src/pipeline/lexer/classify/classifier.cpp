@@ -28,8 +28,10 @@ public:
     EventSink(std::vector<ClassifiedEvent>& events, size_t text_size) : events_(events), text_size_(text_size) {}
 
     void push(const ClassifiedEvent& e) {
+        // How far the text has been read: an out-of-place event stands back.
+        read_ = std::max(read_, e.span.end);
         if (events_.size() == events_.capacity()) [[unlikely]]
-            grow(e.span.start);
+            grow();
         events_.push_back(e);
         if (e.out_of_place) return;  // the line as read back stays in order
         if (e.tag == EventTag::LineFeed) {
@@ -50,11 +52,11 @@ public:
 private:
     static constexpr size_t kRecent = 64;
 
-    // Reads `at` as how far the text has been read.
-    void grow(uint32_t at) { events_.reserve(predicted_capacity(events_.size(), at, text_size_)); }
+    void grow() { events_.reserve(predicted_capacity(events_.size(), read_, text_size_)); }
 
     std::vector<ClassifiedEvent>& events_;
     size_t text_size_;
+    uint32_t read_ = 0;
     std::vector<ClassifiedEvent> recent_;
     std::vector<ClassifiedEvent> previous_line_;
 };
