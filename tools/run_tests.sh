@@ -9,6 +9,7 @@ jobs=$(nproc 2>/dev/null || echo 2)
 
 need_apt=()
 [ -f /usr/include/gtest/gtest.h ] || need_apt+=(libgtest-dev)
+[ -f /usr/include/benchmark/benchmark.h ] || need_apt+=(libbenchmark-dev)
 command -v g++ >/dev/null || need_apt+=(g++)
 command -v clang++ >/dev/null || need_apt+=(clang)
 if [ ${#need_apt[@]} -gt 0 ]; then
@@ -62,7 +63,9 @@ run_ctest() {
   ctest --test-dir "$dir" --output-on-failure -j "$jobs"
 }
 
-run_ctest build/test -DCMAKE_BUILD_TYPE=RelWithDebInfo
+# The C++ benchmarks are built here too (not run), so they keep up with
+# the engine.
+run_ctest build/test -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKOGANE_BUILD_BENCH=ON
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   run_ctest build/asan -DCMAKE_BUILD_TYPE=Debug -DKOGANE_SANITIZE=ON
 
