@@ -122,10 +122,7 @@ void BM_Fold(benchmark::State& state) {
         context.sanitized = sanitize(context.source, context.diagnostics);
         context.sanitized_is_source = context.sanitized == context.source;
         state.ResumeTiming();
-        std::vector<PairLink> quotations;
-        PairStream stream(*context.sanitized, context.diagnostics, &quotations, Tokenizer::kPieceBytes,
-                          PairStream::kind_bit(PairKind::Quote));
-        ClassifiedStream classified = classify(stream, context);
+        ClassifiedStream classified = classify(context);
         fold(std::move(classified), context);
         benchmark::DoNotOptimize(context.normalized.data());
     }

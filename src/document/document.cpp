@@ -17,18 +17,7 @@ ParseSnapshot run_pipeline(SharedText source, uint32_t piece_bytes) {
     context.source = std::move(source);
     context.sanitized = sanitize(context.source, context.diagnostics);
     context.sanitized_is_source = context.sanitized == context.source;
-    // Tokenizing and pairing run a piece of the text at a time, as the
-    // classifier reads their events, so no stage holds every token or pair
-    // event of the text at once. Of the links only the quotations are kept,
-    // while classifying (forward references name their targets in them);
-    // the pairs view pairs the text again.
-    ClassifiedStream classified;
-    {
-        std::vector<PairLink> quotations;
-        PairStream paired(*context.sanitized, context.diagnostics, &quotations, piece_bytes,
-                          PairStream::kind_bit(PairKind::Quote));
-        classified = classify(paired, context);
-    }
+    ClassifiedStream classified = classify(context, piece_bytes);
     fold(std::move(classified), context);
     return context;
 }

@@ -293,8 +293,15 @@ void fold(ClassifiedStream stream, ParseSnapshot& snapshot) {
     snapshot.container_pairs = std::move(folder.pairs_);
 }
 
-ClassifiedStream classify(PairStream& events, ParseSnapshot& snapshot) {
+ClassifiedStream classify(ParseSnapshot& snapshot, uint32_t piece_bytes) {
     const std::string_view text = *snapshot.sanitized;
+    // Tokenizing and pairing run a piece of the text at a time, as the
+    // classifier reads their events, so no stage holds every token or pair
+    // event of the text at once. Of the links only the quotations are kept,
+    // while classifying (forward references name their targets in them);
+    // the pairs view pairs the text again.
+    std::vector<PairLink> quotations;
+    PairStream events(text, snapshot.diagnostics, &quotations, piece_bytes, PairStream::kind_bit(PairKind::Quote));
     // The quote index asks for the targets only when plain searches have
     // read far (books full of targets that never occur), when the stream
     // has paired only part of the text.

@@ -7,15 +7,16 @@
 #include <vector>
 
 #include "pipeline/lexer/classify/classified_event.hpp"
+#include "pipeline/lexer/tokenize.hpp"
 #include "pipeline/snapshot.hpp"
 
 namespace kogane {
 
-// Classifies the pair events of the snapshot's sanitized text as `events`
-// pairs it (with the snapshot's diagnostics and links): the events
+// Tokenizes, pairs and classifies the snapshot's sanitized text, reading
+// it `piece_bytes` at a time (the result never depends on it): the events
 // come back with their payloads; the strings and content the payloads name
 // go into the snapshot's store, diagnostics into its diagnostics.
-ClassifiedStream classify(PairStream& events, ParseSnapshot& snapshot);
+ClassifiedStream classify(ParseSnapshot& snapshot, uint32_t piece_bytes = Tokenizer::kPieceBytes);
 
 // Folds the classified events into the snapshot, which must already hold
 // the sanitized text and the store their payloads refer to. Sorts its

@@ -78,8 +78,8 @@ void PairStream::reserve_for(size_t more, uint32_t read) {
     if (held_.capacity() - held_.size() >= more) return;
     // The held events grow only while a reader keeps a long run of them (a
     // bracket group left open across the text); predict from the density
-    // of that run, counting the event every open entry will still give
-    // when it closes or is given up.
+    // of that run, counting the event an open entry gives when it closes
+    // or is given up before the end of the text.
     const size_t from = held_.empty() ? read : std::min<size_t>(held_.front().start, read);
     held_.reserve(std::max(held_.size() + more, predicted_capacity(held_.size() + open_starts_.size(), read - from,
                                                                    tokenizer_.length() - from)));
