@@ -12,20 +12,20 @@ namespace {
 // The stages of a parse after decoding (parse_bytes), in order; every stage
 // sees UTF-8. The snapshot is the parse's context: it owns the texts and
 // the diagnostics, and each stage hands back only what it makes.
-ParseSnapshot run_pipeline(SharedText source, uint32_t piece_bytes) {
+ParseSnapshot run_pipeline(SharedText source, uint32_t piece_bytes, uint32_t long_group_events) {
     ParseSnapshot context;
     context.source = std::move(source);
     context.sanitized = sanitize(context.source, context.diagnostics);
     context.sanitized_is_source = context.sanitized == context.source;
-    ClassifiedStream classified = classify(context, piece_bytes);
+    ClassifiedStream classified = classify(context, piece_bytes, long_group_events);
     fold(std::move(classified), context);
     return context;
 }
 
 }  // namespace
 
-DocPtr parse_document(SharedText source, uint32_t piece_bytes) {
-    return std::make_shared<const KoganeDoc>(run_pipeline(std::move(source), piece_bytes));
+DocPtr parse_document(SharedText source, uint32_t piece_bytes, uint32_t long_group_events) {
+    return std::make_shared<const KoganeDoc>(run_pipeline(std::move(source), piece_bytes, long_group_events));
 }
 
 std::variant<DocPtr, DecodeFailure> parse_bytes(std::string_view bytes) {
@@ -41,7 +41,7 @@ std::variant<DocPtr, LengthError> new_document(const char* bytes, uint64_t lengt
 }
 
 void parse_fragment(std::string_view text, ParseSnapshot& output) {
-    output = run_pipeline(std::make_shared<const std::string>(text), Tokenizer::kPieceBytes);
+    output = run_pipeline(std::make_shared<const std::string>(text), Tokenizer::kPieceBytes, kLongGroupEvents);
 }
 
 const CoordinateMap& KoganeDoc::coordinate_map() const {

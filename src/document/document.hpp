@@ -12,6 +12,7 @@
 #include "document/coordinate_map.hpp"
 #include "document/lazy.hpp"
 #include "encoding/decode.hpp"
+#include "pipeline/lexer/classify/classifier.hpp"
 #include "pipeline/lexer/classify/gaiji.hpp"
 #include "pipeline/lexer/tokenize.hpp"
 #include "pipeline/snapshot.hpp"
@@ -73,9 +74,12 @@ private:
 using DocPtr = std::shared_ptr<const KoganeDoc>;
 
 // `source` must be at most 4,294,967,295 bytes. `piece_bytes`: how much
-// text the lexer reads at a time; the result never depends on it (tests and
-// fuzzing read in tiny pieces to cross every boundary).
-DocPtr parse_document(SharedText source, uint32_t piece_bytes = Tokenizer::kPieceBytes);
+// text the lexer reads at a time; `long_group_events`: how long a bracket
+// group grows before the classifier looks ahead for openers that never
+// close. The result depends on neither (tests and fuzzing make them tiny to
+// cross every boundary and take every path).
+DocPtr parse_document(SharedText source, uint32_t piece_bytes = Tokenizer::kPieceBytes,
+                      uint32_t long_group_events = kLongGroupEvents);
 
 // The first stage too: UTF-8 or Shift_JIS bytes decoded (refused before
 // any copy when the text would pass the limit), then parsed.

@@ -293,7 +293,7 @@ void fold(ClassifiedStream stream, ParseSnapshot& snapshot) {
     snapshot.container_pairs = std::move(folder.pairs_);
 }
 
-ClassifiedStream classify(ParseSnapshot& snapshot, uint32_t piece_bytes) {
+ClassifiedStream classify(ParseSnapshot& snapshot, uint32_t piece_bytes, uint32_t long_group_events) {
     const std::string_view text = *snapshot.sanitized;
     // Tokenizing and pairing run a piece of the text at a time, as the
     // classifier reads their events, so no stage holds every token or pair
@@ -308,7 +308,7 @@ ClassifiedStream classify(ParseSnapshot& snapshot, uint32_t piece_bytes) {
     const QuoteIndex quotes(text, [text, &events](const QuoteIndex::TargetSink& add) {
         list_forward_targets(text, events.all_links(), add);
     });
-    return classify(events, text, snapshot.store, snapshot.diagnostics, &quotes);
+    return classify(events, text, snapshot.store, snapshot.diagnostics, &quotes, {}, long_group_events);
 }
 
 }  // namespace kogane

@@ -29,7 +29,8 @@ inline AnnotationDispatch& test_dispatch() {
 
 // `piece_bytes`: how much text the lexer reads at a time.
 inline std::unique_ptr<Classified> classify_text(const std::string& source,
-                                                 uint32_t piece_bytes = Tokenizer::kPieceBytes) {
+                                                 uint32_t piece_bytes = Tokenizer::kPieceBytes,
+                                                 uint32_t long_group_events = kLongGroupEvents) {
     auto c = std::make_unique<Classified>();
     // Only the classifier's own diagnostics are kept.
     Diagnostics lexer_diagnostics;
@@ -37,7 +38,8 @@ inline std::unique_ptr<Classified> classify_text(const std::string& source,
     c->text = *sanitized;
     PairStream events(c->text, lexer_diagnostics, nullptr, piece_bytes);
     const QuoteIndex quotes(c->text);
-    ClassifiedStream out = classify(events, c->text, c->store, c->diagnostics, &quotes, test_dispatch());
+    ClassifiedStream out =
+        classify(events, c->text, c->store, c->diagnostics, &quotes, test_dispatch(), long_group_events);
     c->events = std::move(out.events);
     c->pool = std::move(out.pool);
     c->kaeriten = std::move(out.kaeriten);

@@ -155,5 +155,37 @@ TEST(LexerPieces, ClassifiedEventsDoNotDependOnWhereThePiecesEnd) {
     }
 }
 
+// A group bound to be re-read is given up as soon as that is known: a ［
+// not followed by ＃, a 《 with no base before it, and, once a group grows
+// long and the classifier has looked ahead, an opener that stays open to
+// the end of the text. The text it swallowed is read again as it comes.
+// Whenever the classifier looks ahead, the result is that of holding every
+// group until it ends.
+TEST(LexerPieces, ClassifiedEventsDoNotDependOnWhenTheClassifierLooksAhead) {
+    std::mt19937 rng(14);
+    const std::vector<std::string> fixed = {
+        "《" + std::string(50, '\n'),                       // a ruby opener that never closes
+        "x《a\nb\n［＃「a」に傍点］\n｜東京《とうきょう》\n",  // the same, with a base, over classified groups
+        "≪\n［＃ここから２字下げ］\nx\n［＃ここで字下げ終わり］",
+        "［＃「\n\n※［＃「木＋世」、第3水準1-85-56］\n",     // a ［ kept open by a quotation above it
+        "［《\n\n\n］《る》",                               // a long group that closes: nothing given up early
+        "《《\n《a》\n《\n」\n",                            // openers that stay open inside one that does too
+        "「《\n［a」b］\n",
+        "※《\n※［＃「木＋世」、第3水準1-85-56］",
+    };
+    std::vector<std::string> texts = fixed;
+    for (int round = 0; round < 300; ++round) texts.push_back(random_markup(rng, 40));
+    for (const std::string& text : texts) {
+        const auto held = classify_text(text, Tokenizer::kPieceBytes, kKeepEveryGroup);
+        const std::string expected = show(*held);
+        const std::string expected_diagnostics = show_diagnostics(*held);
+        for (uint32_t long_group : {2u, 3u, 4u, 6u, 11u, kLongGroupEvents}) {
+            const auto c = classify_text(text, 5, long_group);
+            ASSERT_EQ(show(*c), expected) << "looking ahead at " << long_group << " text " << text;
+            ASSERT_EQ(show_diagnostics(*c), expected_diagnostics) << "looking ahead at " << long_group << " text " << text;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace kogane

@@ -17,18 +17,18 @@ inline PairEvent make_event(PairTag tag, PairKind kind, Span s) {
 
 PairStream::PairStream(std::string_view text, Diagnostics& diagnostics, std::vector<PairLink>* links,
                        uint32_t piece_bytes, uint8_t link_kinds)
-    : tokenizer_(text, piece_bytes), links_(links), link_kinds_(link_kinds), diagnostics_(diagnostics) {
+    : tokenizer_(text, piece_bytes), links_(links), link_kinds_(link_kinds), diagnostics_(&diagnostics) {
     // Each opener gives at most one unclosed report and each closer at most
     // one unmatched report, and a bracket takes three bytes; past the
     // per-code limit they are only counted. Reserving that bound spares the
     // list its growth copies, which on a flood of brackets would briefly
     // hold the diagnostics twice over; pages past those written are never
     // touched, so the bound costs address space only.
-    diagnostics_.reserve(diagnostics_.size() +
+    diagnostics.reserve(diagnostics.size() +
                          std::min<size_t>(text.size() / 3, 2 * (size_t{kMaxDiagnosticsPerCode} + 1)));
 }
 
-PairStream::PairStream(const PairStream& from, Diagnostics& diagnostics, std::vector<PairLink>* links)
+PairStream::PairStream(const PairStream& from, Diagnostics* diagnostics, std::vector<PairLink>* links)
     : tokenizer_(from.tokenizer_),
       finished_(from.finished_),
       first_(from.first_ + from.held_.size()),
@@ -41,10 +41,18 @@ PairStream::PairStream(const PairStream& from, Diagnostics& diagnostics, std::ve
 
 std::vector<PairLink> PairStream::all_links() const {
     std::vector<PairLink> links = links_ != nullptr ? *links_ : std::vector<PairLink>{};
-    Diagnostics ignored;
-    PairStream rest(*this, ignored, &links);
+    PairStream rest(*this, nullptr, &links);
     rest.drain();
     return links;
+}
+
+std::vector<uint32_t> PairStream::open_at_end() const {
+    PairStream rest(*this, nullptr, nullptr);
+    while (!rest.finished_ && rest.tokenizer_.next(rest.piece_)) {
+        for (const Token& t : rest.piece_) rest.token(t);
+        rest.held_.clear();
+    }
+    return std::vector<uint32_t>(rest.open_starts_.begin(), rest.open_starts_.end());
 }
 
 void PairStream::drain() {
@@ -114,7 +122,7 @@ void PairStream::token(const Token& t) {
 void PairStream::finish() {
     while (!open_starts_.empty()) {
         const OpenEntry entry = pop_open();
-        diagnostics_.push_back(Diagnostic::unclosed_bracket(entry.kind, entry.span));
+        report(Diagnostic::unclosed_bracket(entry.kind, entry.span));
     }
     // A flood of openers held them large; the reader's peak is still to come.
     open_starts_ = {};
@@ -136,7 +144,7 @@ PairStream::OpenEntry PairStream::pop_open() {
 }
 
 void PairStream::unclosed(OpenEntry entry) {
-    diagnostics_.push_back(Diagnostic::unclosed_bracket(entry.kind, entry.span));
+    report(Diagnostic::unclosed_bracket(entry.kind, entry.span));
     held_.push_back(make_event(PairTag::Unclosed, entry.kind, entry.span));
 }
 
@@ -159,7 +167,7 @@ void PairStream::close_with_recovery(PairKind kind, Span span) {
         held_.push_back(make_event(PairTag::Close, kind, span));
         return;
     }
-    diagnostics_.push_back(Diagnostic::unmatched_close(kind, span));
+    report(Diagnostic::unmatched_close(kind, span));
     held_.push_back(make_event(PairTag::Unmatched, kind, span));
 }
 

@@ -74,6 +74,12 @@ public:
     // and those the rest of the text gives, paired apart from this stream.
     std::vector<PairLink> all_links() const;
 
+    // Where each opener that stays open to the end of the text starts, in
+    // text order: those open now that nothing later closes or gives up, and
+    // those the rest of the text opens so. Pairs the rest apart from this
+    // stream, holding no events and reporting nothing.
+    std::vector<uint32_t> open_at_end() const;
+
     // A held event, and a run of held events.
     const PairEvent& operator[](size_t index) const { return held_[index - first_]; }
     std::span<const PairEvent> window(size_t from, size_t count) const {
@@ -86,8 +92,9 @@ private:
         Span span;
     };
 
-    // Continues `from`'s pairing with other sinks, holding no events.
-    PairStream(const PairStream& from, Diagnostics& diagnostics, std::vector<PairLink>* links);
+    // Continues `from`'s pairing with other sinks (either may be null),
+    // holding no events.
+    PairStream(const PairStream& from, Diagnostics* diagnostics, std::vector<PairLink>* links);
 
     bool fetch_more(size_t index, size_t keep_from);
     void link(PairKind kind, Span open, Span close) {
@@ -96,6 +103,9 @@ private:
     // Room for `more` events, the text before `read` having given those held.
     void reserve_for(size_t more, uint32_t read);
     void token(const Token& t);
+    void report(const Diagnostic& d) {
+        if (diagnostics_ != nullptr) diagnostics_->push_back(d);
+    }
     void finish();
     void push_open(PairKind kind, Span span);
     OpenEntry pop_open();
@@ -111,7 +121,7 @@ private:
     size_t first_ = 0;
     std::vector<PairLink>* links_;  // null: not kept
     uint8_t link_kinds_;
-    Diagnostics& diagnostics_;
+    Diagnostics* diagnostics_;  // null: nothing is reported
     // The open entries, as two stacks: where each opener starts (openers
     // are trigger characters, three bytes long) and its kind. A flood of
     // openers is held whole, so an entry takes five bytes.

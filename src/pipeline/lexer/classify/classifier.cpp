@@ -347,9 +347,9 @@ private:
 // Reads the pair events in order and drives the sub-machines above.
 struct Driver {
     Driver(PairStream& ev, std::string_view t, NodeStore& s, Diagnostics& diags, const QuoteIndex* q,
-           const AnnotationDispatch& d, ClassifiedStream& sink)
+           const AnnotationDispatch& d, ClassifiedStream& sink, uint32_t long_group)
         : events(ev), text(t), store(s), quotes(q), dispatch(d), out(sink.events, t.size()), pool(sink.pool),
-          diagnostics(diags), group(ev) {}
+          diagnostics(diags), group(ev), long_group_events(long_group) {}
 
     PairStream& events;
     std::string_view text;
@@ -370,6 +370,32 @@ struct Driver {
     GroupBuffer group;
     HeldGaiji held;
 
+    // A group that has swallowed this many events asks, once per parse,
+    // which openers stay open to the end of the text (`open_at_end`, in
+    // text order). Such an opener's group can only be given up at the end
+    // and re-read, so it is given up at once instead: the rest of the text
+    // is then read as it comes rather than held.
+    uint32_t long_group_events;
+    bool looked_ahead = false;
+    std::vector<uint32_t> open_at_end;
+
+    // Ruby openers made text as they were read (nothing before them could
+    // be a base), innermost last, while they may still close; the last
+    // `text_rubies_awaiting_inner` have met no 《 after them yet.
+    struct TextRuby {
+        std::optional<Span> inner;
+    };
+    std::vector<TextRuby> text_rubies;
+    size_t text_rubies_awaiting_inner = 0;
+
+    // Whether groups bound to be re-read are given up as soon as that is
+    // known (always but in tests, which compare with holding them).
+    bool gives_up_early() const { return long_group_events != kKeepEveryGroup; }
+
+    bool stays_open(uint32_t opener_start) const {
+        return looked_ahead && std::binary_search(open_at_end.begin(), open_at_end.end(), opener_start);
+    }
+
     // ---------------------------------------------------------------- driver
 
     void step() {
@@ -386,10 +412,14 @@ struct Driver {
         const size_t keep_from = group.mode == GroupBuffer::Mode::Collecting ? group.base() : cursor;
         if (events.fetch(cursor, keep_from)) {
             const size_t index = cursor++;
+            const PairEvent& e = events[index];
+            if (text_rubies_awaiting_inner > 0 && is_open(e, PairKind::Ruby)) note_inner_ruby(e.span());
             if (group.mode == GroupBuffer::Mode::Collecting)
                 collect(index);
+            else if (e.tag == PairTag::Unclosed)
+                given_up(e);
             else
-                top_level(events[index], kNone, index);
+                top_level(e, kNone, index);
             return;
         }
         finish();
@@ -438,8 +468,11 @@ struct Driver {
             case PairTag::Text:
             case PairTag::Unmatched: run.begin(e.start); return;
             case PairTag::Newline: on_newline(e); return;
-            case PairTag::Close: on_close(e); return;
-            case PairTag::Unclosed: quote.leave(e.pair_kind()); return;  // its bytes were placed with its opener
+            case PairTag::Close:
+                if (index == kNone && e.pair_kind() == PairKind::Ruby) end_text_ruby(true);
+                on_close(e);
+                return;
+            case PairTag::Unclosed: return;  // never read here: see given_up
             case PairTag::Open: on_open(e, index, input); return;
         }
     }
@@ -470,18 +503,60 @@ struct Driver {
             run.begin(e.start);
             return;
         }
-        const Mark m = kind == PairKind::Bracket ? mark.take() : Mark{};
-        if (index == kNone)
-            group.begin(input, m);
-        else
+        Mark m = kind == PairKind::Bracket ? mark.take() : Mark{};
+        if (index != kNone) {
             reread_group(index, m);
+        } else if (stays_open(e.start)) {
+            opener_to_text(e.start, m);
+        } else if (kind == PairKind::Ruby && gives_up_early() && held.empty() && !run_ruby_base(e.start)) {
+            // Nothing before it can be a base, so its group would only be
+            // re-read: the 《 is text now, and what follows is read as it comes.
+            opener_to_text(e.start, m);
+            text_rubies.push_back(TextRuby{});
+            ++text_rubies_awaiting_inner;
+        } else {
+            group.begin(input, m);
+        }
+    }
+
+    // A 《 read after a ruby opener that was made text: the first one is the
+    // ruby its group would have reported as nested in it.
+    void note_inner_ruby(Span inner) {
+        for (size_t k = text_rubies.size() - text_rubies_awaiting_inner; k < text_rubies.size(); ++k)
+            text_rubies[k].inner = inner;
+        text_rubies_awaiting_inner = 0;
+    }
+
+    // The innermost ruby opener made text closes (`closed`) or is given up.
+    void end_text_ruby(bool closed) {
+        if (text_rubies.empty()) return;
+        const TextRuby r = text_rubies.back();
+        text_rubies.pop_back();
+        if (!r.inner) --text_rubies_awaiting_inner;
+        if (closed && r.inner) diagnostics.push_back(Diagnostic::simple(DiagTag::NestedRuby, *r.inner));
+    }
+
+    // An event that gives up an opener. Outside any group it comes from a
+    // ］ or a line end reaching past openers that were made text; a group
+    // re-read skips them too.
+    void given_up(const PairEvent& e) {
+        if (e.pair_kind() == PairKind::Ruby) end_text_ruby(false);
     }
 
     // ------------------------------------------------------ group collection
 
     void collect(size_t input) {
         switch (group.collect(input)) {
-            case Collected::More: return;
+            case Collected::More:
+                if (gives_up_early() && group.size() == 2 && group.at(0).pair_kind() == PairKind::Bracket &&
+                    !is_trigger(group.at(1), TriggerKind::Hash)) {
+                    // Not an annotation (see classify_bracket): its group
+                    // would only be re-read.
+                    give_up_group();
+                    return;
+                }
+                if (gives_up_early() && group.size() >= long_group_events && !looked_ahead) look_ahead();
+                return;
             case Collected::Complete: complete_group(uint32_t(group.size() - 1)); return;
             case Collected::Abandoned: abandon_group(); return;
         }
@@ -505,6 +580,24 @@ struct Driver {
         group.start_replay();
     }
 
+    void look_ahead() {
+        looked_ahead = true;
+        open_at_end = events.open_at_end();
+        // Given up now rather than at the end.
+        if (stays_open(group.at(0).start)) give_up_group();
+    }
+
+    // The group being collected will only be re-read, whether it closes or
+    // not: its opener is text, and what it swallowed is read again from the
+    // input, where the events are still held. Its nested groups are
+    // collected anew there, which classifies them as in place.
+    void give_up_group() {
+        Mark m = group.mark;
+        to_text(0, m);
+        cursor = group.base() + 1;
+        group.reset();
+    }
+
     // A group nested in the buffer being re-read.
     void reread_group(uint32_t i, Mark m) {
         const uint32_t p = group.partner[i];
@@ -522,11 +615,13 @@ struct Driver {
 
     // An unclassified group's opener (and a ※ carried into it) become text;
     // the caller re-reads the rest.
-    void to_text(uint32_t i, Mark& m) {
+    void to_text(uint32_t i, Mark& m) { opener_to_text(group.at(i).start, m); }
+
+    void opener_to_text(uint32_t opener_start, Mark& m) {
         held.flush(out);
         if (m.present) run.begin(m.start);
         m.present = false;
-        run.begin(group.at(i).start);
+        run.begin(opener_start);
     }
 
     // -------------------------------------------------------- classification
@@ -561,6 +656,8 @@ struct Driver {
             m.present = false;
         }
         held.flush(out);
+        // A bracket group is an annotation only when ＃ follows its ［.
+        if (i + 1 >= p || !is_trigger(group.at(i + 1), TriggerKind::Hash)) return false;
         AnnotationInput in{g.events, g.partners, i, p, text, store, quotes,
                            run.active ? std::optional<uint32_t>(run.start) : std::nullopt, out.recent(),
                            out.previous_line(), &pool};
@@ -659,6 +756,23 @@ struct Driver {
         out.push(pool.of_node(Node::make_ruby(store.make_ruby(base, reading)), span));
     }
 
+    struct RunBase {
+        bool has_bar = false;
+        uint32_t start = 0;
+    };
+
+    // The base the current run gives a 《 at `open_start`: what follows its
+    // last ｜, else the same-class run of characters before the 《. None
+    // when the run is empty there.
+    std::optional<RunBase> run_ruby_base(uint32_t open_start) const {
+        if (!run.active) return std::nullopt;
+        RunBase b;
+        b.has_bar = run.last_bar != kNone && run.last_bar >= run.start && run.last_bar + kBarBytes <= open_start;
+        b.start = b.has_bar ? run.last_bar + kBarBytes : implicit_ruby_base_start(text, run.start, open_start);
+        if (b.start >= open_start) return std::nullopt;
+        return b;
+    }
+
     bool classify_ruby(uint32_t i, uint32_t p) {
         const PairEvent open = group.at(i);
         const PairEvent close = group.at(p);
@@ -668,14 +782,10 @@ struct Driver {
 
         if (!held.empty() && ruby_over_held(i, p, empty_reading)) return true;
         held.flush(out);
-        if (!run.active) return false;
-
-        // Explicit base after the run's last ｜, else the same-class run of
-        // characters before the 《.
-        const bool has_bar = run.last_bar != kNone && run.last_bar >= run.start && run.last_bar + kBarBytes <= open.start;
-        const uint32_t base_start =
-            has_bar ? run.last_bar + kBarBytes : implicit_ruby_base_start(text, run.start, open.start);
-        if (base_start >= open.start) return false;
+        const std::optional<RunBase> run_base = run_ruby_base(open.start);
+        if (!run_base) return false;
+        const bool has_bar = run_base->has_bar;
+        const uint32_t base_start = run_base->start;
         if (empty_reading) {
             if (has_bar) diagnostics.push_back(Diagnostic::simple(DiagTag::EmptyRubyReading, Span{run.last_bar, close.end}));
             return false;
@@ -739,9 +849,10 @@ struct Driver {
 }  // namespace
 
 ClassifiedStream classify(PairStream& events, std::string_view text, NodeStore& store,
-                          Diagnostics& diagnostics, const QuoteIndex* quotes, const AnnotationDispatch& dispatch) {
+                          Diagnostics& diagnostics, const QuoteIndex* quotes, const AnnotationDispatch& dispatch,
+                          uint32_t long_group_events) {
     ClassifiedStream result;
-    Driver driver(events, text, store, diagnostics, quotes, dispatch, result);
+    Driver driver(events, text, store, diagnostics, quotes, dispatch, result, long_group_events);
     while (!driver.done) driver.step();
     result.kaeriten = std::move(driver.kaeriten);
     return result;
