@@ -155,7 +155,7 @@ sys.path[:0] = {path!r}
 import kogane
 from run_bench import _read_status, _reset_peak
 kogane.prewarm()
-text = {unit!r} * ({size} // len({unit!r}.encode("utf-8")))
+text = {prefix!r} + {unit!r} * ({size} // len({unit!r}.encode("utf-8"))) + {suffix!r}
 gc.collect()
 base = _read_status("VmRSS:")
 if not _reset_peak():
@@ -166,9 +166,11 @@ print(_read_status("VmHWM:") - base)
 """
 
 
-def flood_parse_peak(unit: str, size: int) -> int | None:
-    """Peak resident growth of parsing `unit` repeated to `size` bytes, in a fresh interpreter."""
-    code = _FLOOD_PEAK_CHILD.format(path=[str(Path(__file__).resolve().parent), *sys.path], unit=unit, size=size)
+def flood_parse_peak(unit: str, size: int, prefix: str = "", suffix: str = "") -> int | None:
+    """Peak resident growth of parsing `unit` repeated to `size` bytes (between `prefix`
+    and `suffix`), in a fresh interpreter."""
+    code = _FLOOD_PEAK_CHILD.format(path=[str(Path(__file__).resolve().parent), *sys.path], unit=unit, size=size,
+                                    prefix=prefix, suffix=suffix)
     out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True)
     peak = int(out.stdout.split()[-1])
     return None if peak < 0 else peak
@@ -283,6 +285,10 @@ def pathological(scale: int) -> dict[str, callable]:
         f"{n // 10} distinct quotes": (quotes, n // 10),
         f"{n} container opens": (lambda k: "［＃ここから２字下げ］\n" * k, n),
         f"{n // 10} nested quotes, missing targets": (nested_quotes_missing_targets, n // 10),
+        # An opener the rest of the text never closes, or closes only at
+        # its end, over lines: the classifier must not hold what follows.
+        f"《 then {n} lines": (lambda k: "《" + "x\n" * k, n),
+        f"［《 then {n} lines then ］": (lambda k: "［《" + "x\n" * k + "］", n),
     }
 
 
@@ -400,13 +406,21 @@ def run_hostile_sources(scale: float = 1.0) -> None:
         ("angle quotes ≪x≫", "≪x≫"),
         ("kaeriten x［＃二］", "x［＃二］"),
         ("tortoise accents 〔e`〕", "〔e`〕\n"),
+        # One opener, then lines: it never closes, or closes at the end.
+        ("《 then empty lines", "\n", "《", ""),
+        ("x《 then lines", "x\n", "x《", ""),
+        ("≪ then empty lines", "\n", "≪", ""),
+        ("［＃「 then empty lines", "\n", "［＃「", ""),
+        ("《, lines, 》", "\n", "《", "》"),
+        ("［《, lines, ］", "\n", "［《", "］"),
     ]
     # Each in a fresh interpreter: this one's heap holds memory freed by the
     # cases before, which a parse would reuse (or fragment) instead.
     n = 3_000_000
-    for name, unit in floods:
-        size = len((unit * (n // len(unit.encode("utf-8")))).encode("utf-8"))
-        peak = flood_parse_peak(unit, n)
+    for name, unit, *around in floods:
+        prefix, suffix = around or ("", "")
+        size = len((prefix + unit * (n // len(unit.encode("utf-8"))) + suffix).encode("utf-8"))
+        peak = flood_parse_peak(unit, n, prefix, suffix)
         shown = "n/a" if peak is None else f"{peak / size:5.1f}x input"
         print(f"  {name:26} {size / 1e6:5.1f} MB: parse peak {shown}")
 
