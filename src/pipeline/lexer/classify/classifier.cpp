@@ -506,17 +506,28 @@ struct Driver {
         Mark m = kind == PairKind::Bracket ? mark.take() : Mark{};
         if (index != kNone) {
             reread_group(index, m);
-        } else if (stays_open(e.start)) {
-            opener_to_text(e.start, m);
-        } else if (kind == PairKind::Ruby && gives_up_early() && held.empty() && !run_ruby_base(e.start)) {
-            // Nothing before it can be a base, so its group would only be
-            // re-read: the 《 is text now, and what follows is read as it comes.
-            opener_to_text(e.start, m);
-            text_rubies.push_back(TextRuby{});
-            ++text_rubies_awaiting_inner;
-        } else {
-            group.begin(input, m);
+            return;
         }
+        if (stays_open(e.start)) {
+            opener_to_text(e.start, m);
+            return;
+        }
+        // The run cannot change while the group is collected: its base is
+        // known now (unless held gaiji may be the base).
+        opener_base = OpenerBase{};
+        if (kind == PairKind::Ruby && held.empty()) {
+            opener_base = OpenerBase{true, run_ruby_base(e.start)};
+            if (!opener_base.base && gives_up_early()) {
+                // Nothing before it can be a base, so its group would only
+                // be re-read: the 《 is text now, and what follows is read
+                // as it comes.
+                opener_to_text(e.start, m);
+                text_rubies.push_back(TextRuby{});
+                ++text_rubies_awaiting_inner;
+                return;
+            }
+        }
+        group.begin(input, m);
     }
 
     // A 《 read after a ruby opener that was made text: the first one is the
@@ -773,6 +784,14 @@ struct Driver {
         return b;
     }
 
+    // The base the run gave the opener of the group being collected, found
+    // as the group began (`known`).
+    struct OpenerBase {
+        bool known = false;
+        std::optional<RunBase> base;
+    };
+    OpenerBase opener_base;
+
     bool classify_ruby(uint32_t i, uint32_t p) {
         const PairEvent open = group.at(i);
         const PairEvent close = group.at(p);
@@ -782,7 +801,8 @@ struct Driver {
 
         if (!held.empty() && ruby_over_held(i, p, empty_reading)) return true;
         held.flush(out);
-        const std::optional<RunBase> run_base = run_ruby_base(open.start);
+        const std::optional<RunBase> run_base =
+            i == 0 && opener_base.known ? opener_base.base : run_ruby_base(open.start);
         if (!run_base) return false;
         const bool has_bar = run_base->has_bar;
         const uint32_t base_start = run_base->start;
