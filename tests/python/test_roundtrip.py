@@ -50,3 +50,12 @@ def test_targets_spanning_lines_are_no_forward_references():
     text = "［＃ここから２字下げ］［＃「\n」に傍点］"
     assert kinds(Document(text)) == ["containerOpen", "directive"]
     assert_round_trip(text)
+
+
+def test_bar_before_a_decorated_earlier_occurrence_still_needs_the_rubys_own_bar():
+    # The bouten lands on the 燈 after the stray ｜, which is written back as
+    # bare text: without the ruby's own ｜ the stray one would take 燈カ台 as
+    # the base.
+    text = "｜燈カ｜台《き》［＃「燈」に傍点］"
+    assert kinds(Document(text)) == ["bouten", "ruby", "bouten"]
+    assert assert_round_trip(text) == text
