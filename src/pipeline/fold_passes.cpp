@@ -5,6 +5,7 @@
 #include <string>
 
 #include "pipeline/lexer/classify/forward.hpp"
+#include "collections/huge_pages.hpp"
 #include "collections/panic.hpp"
 #include "collections/small_vector.hpp"
 #include "collections/utf8.hpp"
@@ -137,7 +138,7 @@ void place_decorations(std::vector<ClassifiedEvent>& events) {
     size_t next = 0;
     std::optional<Span> under;  // the span of the latest placement
     std::vector<ClassifiedEvent> out;
-    out.reserve(events.size() + placed.size());
+    reserve_large(out, events.size() + placed.size());
     for (ClassifiedEvent e : events) {
         if (e.out_of_place) continue;
         while (next < placed.size() && placed[next].span.start < e.span.end) {
@@ -529,7 +530,7 @@ void settle_layout(std::vector<ClassifiedEvent>& events, EventPool& pool, std::s
     // Mirrors the fold's container stack: a close ends the innermost open.
     std::vector<ContainerSpec> stack;
     std::vector<ClassifiedEvent> result;
-    result.reserve(events.size() + 8);
+    reserve_large(result, events.size() + 8);
     constexpr size_t kNotStarted = SIZE_MAX;
     size_t notes_depth = kNotStarted;
     bool notes_done = notes.end == 0;

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "collections/huge_pages.hpp"
 #include "collections/safe_output.hpp"
 #include "render/html_nodes.hpp"
 #include "syntax/ast/sentinel_walk.hpp"
@@ -64,7 +65,7 @@ class DocumentRenderer {
 public:
     explicit DocumentRenderer(const ParseSnapshot& snap)
         : snap_(snap), writer_(out_, snap.store, 0) {
-        out_.reserve(snap.normalized.size() * 2);
+        reserve_large(out_, snap.normalized.size() * 2);
     }
 
     std::string run() {
