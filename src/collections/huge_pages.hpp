@@ -21,7 +21,7 @@ namespace kogane {
 inline constexpr size_t kHugePageBytes = size_t(2) << 20;
 
 // Below this a buffer gains little and would round up a larger share.
-inline constexpr size_t kHugePageMinBuffer = 4 * kHugePageBytes;
+inline constexpr size_t kHugePageMinBuffer = 2 * kHugePageBytes;
 
 // Advises the whole huge pages inside [data, data + bytes); a hint only.
 inline void prefer_huge_pages(const void* data, size_t bytes) {
