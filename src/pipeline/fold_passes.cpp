@@ -522,9 +522,10 @@ void settle_layout(std::vector<ClassifiedEvent>& events, EventPool& pool, std::s
     inline_within_lines(events, pool);
 
     const Span notes = notation_block(events, pool, text);
+    // Only whether there are two block indents matters.
     size_t indents = 0;
-    for (const ClassifiedEvent& e : events)
-        indents += e.tag == EventTag::ContainerOpen && is_block_indent(pool.spec(e));
+    for (size_t i = 0; i < events.size() && indents < 2; ++i)
+        indents += events[i].tag == EventTag::ContainerOpen && is_block_indent(pool.spec(events[i]));
     if (indents < 2 && notes.end == 0) return;
 
     // Mirrors the fold's container stack: a close ends the innermost open.
