@@ -15,7 +15,6 @@
 #include <span>
 #include <string>
 
-#include "collections/huge_pages.hpp"
 #include "collections/panic.hpp"
 #ifdef KOGANE_FAULT_INJECTION
 #include "bindings/fault_injection.hpp"
@@ -82,8 +81,6 @@ PyObject* to_str(std::string_view s) {
     if (shape.chars <= static_cast<uint64_t>(PY_SSIZE_T_MAX)) {
         PyObject* str = PyUnicode_New(static_cast<Py_ssize_t>(shape.chars), static_cast<Py_UCS4>(shape.max_char));
         if (str == nullptr) return nullptr;
-        // A book's HTML is tens of megabytes of fresh memory.
-        kogane::prefer_huge_pages(PyUnicode_DATA(str), static_cast<size_t>(shape.chars) * PyUnicode_KIND(str));
         bool written;
         switch (PyUnicode_KIND(str)) {
             case PyUnicode_1BYTE_KIND:

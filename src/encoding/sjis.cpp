@@ -4,7 +4,6 @@
 #include <limits>
 #include <memory>
 
-#include "collections/huge_pages.hpp"
 #include "collections/utf8.hpp"
 #include "encoding/decode.hpp"
 
@@ -166,7 +165,7 @@ std::optional<std::string> decode_sjis(std::string_view bytes) {
     constexpr size_t kSlice = 4096;
     char buffer[kSlice * 3 + 8];  // a four-byte store per character: room for the last one's spare byte
     std::string text;
-    reserve_large(text, n * 3);
+    text.reserve(n * 3);
     for (size_t i = 0; i < n;) {
         Writer w{buffer};
         i = decode_into(bytes, i, std::min(n, i + kSlice), w);

@@ -2,7 +2,6 @@
 
 #include <iterator>
 
-#include "collections/huge_pages.hpp"
 #include "collections/panic.hpp"
 #include "pipeline/fold_passes.hpp"
 #include "pipeline/lexer/classify/classifier.hpp"
@@ -37,7 +36,7 @@ public:
     Folder(std::string_view text, const std::vector<ClassifiedEvent>& events, const EventPool& pool,
            Diagnostics& diagnostics)
         : diagnostics_(diagnostics), text_(text), pool_(pool) {
-        reserve_large(out_, text.size());
+        out_.reserve(text.size());
         // One registry entry per construct, one pair per container opened:
         // counted, not guessed from the pair events, which a text of
         // unclosed brackets has by the million without a single construct.
@@ -46,7 +45,7 @@ public:
             constructs += e.tag != EventTag::TextRun && e.tag != EventTag::LineFeed;
             containers += e.tag == EventTag::ContainerOpen;
         }
-        reserve_large(registry_, constructs);
+        registry_.reserve(constructs);
         stack_.reserve(containers);
         pairs_.reserve(containers);
     }

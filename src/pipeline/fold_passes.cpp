@@ -5,7 +5,6 @@
 #include <string>
 
 #include "pipeline/lexer/classify/forward.hpp"
-#include "collections/huge_pages.hpp"
 #include "collections/panic.hpp"
 #include "collections/small_vector.hpp"
 #include "collections/utf8.hpp"
@@ -138,7 +137,7 @@ void place_decorations(std::vector<ClassifiedEvent>& events) {
     size_t next = 0;
     std::optional<Span> under;  // the span of the latest placement
     std::vector<ClassifiedEvent> out;
-    reserve_large(out, events.size() + placed.size());
+    out.reserve(events.size() + placed.size());
     for (ClassifiedEvent e : events) {
         if (e.out_of_place) continue;
         while (next < placed.size() && placed[next].span.start < e.span.end) {

@@ -4,7 +4,6 @@
 #include <cstring>
 #include <vector>
 
-#include "collections/huge_pages.hpp"
 #include "collections/safe_output.hpp"
 #include "render/html_nodes.hpp"
 #include "syntax/ast/sentinel_walk.hpp"
@@ -65,7 +64,7 @@ class DocumentRenderer {
 public:
     explicit DocumentRenderer(const ParseSnapshot& snap)
         : snap_(snap), writer_(out_, snap.store, 0) {
-        reserve_large(out_, snap.normalized.size() * 2);
+        out_.reserve(snap.normalized.size() * 2);
     }
 
     std::string run() {

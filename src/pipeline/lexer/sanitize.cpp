@@ -3,7 +3,6 @@
 #include <cstring>
 #include <vector>
 
-#include "collections/huge_pages.hpp"
 #include "collections/panic.hpp"
 #include "collections/safe_output.hpp"
 #include "scan/trigger_scanner.hpp"
@@ -236,7 +235,7 @@ std::string isolate_rule_lines(std::string_view text) {
     // The text comes out as it went in, plus the line feeds.
     const std::vector<size_t> breaks = rule_line_breaks(text);
     std::string out;
-    reserve_large(out, text.size() + breaks.size());
+    out.reserve(text.size() + breaks.size());
     size_t copied = 0;
     for (const size_t at : breaks) {
         out.append(text.substr(copied, at - copied));
@@ -249,7 +248,7 @@ std::string isolate_rule_lines(std::string_view text) {
 
 std::string normalize_line_ends(std::string_view text) {
     std::string out;
-    reserve_large(out, text.size());
+    out.reserve(text.size());
     const char* const base = text.data();
     const size_t n = text.size();
     size_t i = 0;
@@ -344,7 +343,7 @@ void rewrite_accent_fragments_in_place(std::string& text, Diagnostics& diagnosti
         const size_t out_len = (body - pos) + (changed ? rewritten.size() : fragment.size()) + kTortoiseClose.size();
         if (w + out_len > next) {
             std::string out;
-            reserve_large(out, n + n / 64 + 16);
+            out.reserve(n + n / 64 + 16);
             out.append(base, w);
             append_rewritten(view, pos, out, diagnostics);
             text = std::move(out);
@@ -374,7 +373,7 @@ void rewrite_accent_fragments_in_place(std::string& text, Diagnostics& diagnosti
 
 std::string rewrite_accent_fragments(std::string_view text, Diagnostics& diagnostics) {
     std::string out;
-    reserve_large(out, text.size());
+    out.reserve(text.size());
     append_rewritten(text, 0, out, diagnostics);
     return out;
 }
