@@ -338,7 +338,16 @@ PyObject* Document_source(PyObject* self, void*) {
 }
 
 PyObject* Document_to_html(PyObject* self, PyObject*) {
-    return with_document(self, [](const KoganeDoc& d) { return to_str(kogane::render_html(d.snapshot())); });
+    return with_document(self, [](const KoganeDoc& d) {
+        // Rendering reads only the parsed snapshot, which the call holds:
+        // threads of a batch render their books side by side.
+        std::string html;
+        {
+            WithoutGil unlocked;
+            html = kogane::render_html(d.snapshot());
+        }
+        return to_str(html);
+    });
 }
 
 PyObject* Document_to_source(PyObject* self, PyObject*) {

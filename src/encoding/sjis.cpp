@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -99,20 +100,27 @@ size_t ascii_run(const unsigned char* p, size_t n) {
     return i;
 }
 
+constexpr size_t kFailed = SIZE_MAX;
+
 // The Encoding Standard's Shift_JIS decoder with error mode "fatal": the
-// first malformed or unmapped sequence fails the whole conversion. Every
-// character is at most three bytes of UTF-8 per input byte.
+// first malformed or unmapped sequence fails the whole conversion. Decodes
+// the characters that start in [from, stop) (the last may end past stop)
+// and returns where the next one starts, or kFailed. Every character is at
+// most three bytes of UTF-8 per input byte.
 template <typename Sink>
-bool decode_into(std::string_view bytes, Sink& sink) {
+size_t decode_into(std::string_view bytes, size_t from, size_t stop, Sink& sink_out) {
     const DoubleByteTable& tables = double_byte_table();
     const EncodedChar* const table = tables.chars;
     const size_t n = bytes.size();
     const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
-    size_t i = 0;
-    while (i < n) {
+    // A local copy: the writes through its pointer cannot alias it, so it
+    // stays in registers.
+    Sink sink = sink_out;
+    size_t i = from;
+    while (i < stop) {
         const unsigned b = p[i];
         if (b < 0x80) {
-            const size_t run = ascii_run(p + i, n - i);
+            const size_t run = ascii_run(p + i, stop - i);
             sink.ascii(p + i, run);
             i += run;
             continue;
@@ -120,11 +128,11 @@ bool decode_into(std::string_view bytes, Sink& sink) {
         // Double-byte characters first, the bulk of the text: one lookup
         // each for the lead's row, the trail's column and the character.
         if (const unsigned row = tables.lead_row[b]; row != kNone) {
-            if (i + 1 >= n) return false;  // lead byte at the end
+            if (i + 1 >= n) return kFailed;  // lead byte at the end
             const unsigned column = tables.trail_column[p[i + 1]];
-            if (column == kNone) return false;
+            if (column == kNone) return kFailed;
             const EncodedChar c = table[row * 188 + column];
-            if (c.length == 0) return false;
+            if (c.length == 0) return kFailed;
             sink.put(c);
             i += 2;
             continue;
@@ -139,9 +147,10 @@ bool decode_into(std::string_view bytes, Sink& sink) {
             ++i;
             continue;
         }
-        return false;  // neither a character nor a lead
+        return kFailed;  // neither a character nor a lead
     }
-    return true;
+    sink_out = sink;
+    return i;
 }
 
 }  // namespace
@@ -149,18 +158,26 @@ bool decode_into(std::string_view bytes, Sink& sink) {
 std::optional<std::string> decode_sjis(std::string_view bytes) {
     const size_t n = bytes.size();
     if (n > std::numeric_limits<size_t>::max() / 3) return std::nullopt;
-    // Decoded into a buffer for the worst case, left uninitialised so that
-    // only the bytes written become resident, then copied at its exact size:
-    // the document does not keep three times the text it needs.
-    std::unique_ptr<char[]> buffer(new char[n * 3 + 1]);
-    Writer w{buffer.get()};
-    if (!decode_into(bytes, w)) return std::nullopt;
-    return std::string(buffer.get(), static_cast<size_t>(w.out - buffer.get()));
+    // Decoded a slice at a time into a buffer that stays in the first-level
+    // cache, then appended to a string with room for the worst case (three
+    // bytes per input byte), so it never grows and only the pages written
+    // become resident: no second copy of the whole text.
+    constexpr size_t kSlice = 4096;
+    char buffer[kSlice * 3 + 8];  // a four-byte store per character: room for the last one's spare byte
+    std::string text;
+    text.reserve(n * 3);
+    for (size_t i = 0; i < n;) {
+        Writer w{buffer};
+        i = decode_into(bytes, i, std::min(n, i + kSlice), w);
+        if (i == kFailed) return std::nullopt;
+        text.append(buffer, static_cast<size_t>(w.out - buffer));
+    }
+    return text;
 }
 
 std::optional<uint64_t> sjis_decoded_length(std::string_view bytes) {
     Counter c;
-    if (!decode_into(bytes, c)) return std::nullopt;
+    if (decode_into(bytes, 0, bytes.size(), c) == kFailed) return std::nullopt;
     return c.n;
 }
 

@@ -521,26 +521,34 @@ void settle_layout(std::vector<ClassifiedEvent>& events, EventPool& pool, std::s
     inline_within_lines(events, pool);
 
     const Span notes = notation_block(events, pool, text);
+    // Only whether there are two block indents matters.
     size_t indents = 0;
-    for (const ClassifiedEvent& e : events)
-        indents += e.tag == EventTag::ContainerOpen && is_block_indent(pool.spec(e));
+    for (size_t i = 0; i < events.size() && indents < 2; ++i)
+        indents += events[i].tag == EventTag::ContainerOpen && is_block_indent(pool.spec(events[i]));
     if (indents < 2 && notes.end == 0) return;
 
     // Mirrors the fold's container stack: a close ends the innermost open.
     std::vector<ContainerSpec> stack;
-    std::vector<ClassifiedEvent> result;
-    result.reserve(events.size() + 8);
+    // The closes this adds are few: they are noted with the event they go
+    // before and put in place afterwards, rather than copying the stream.
+    struct Insert {
+        size_t before;
+        ClassifiedEvent event;
+    };
+    std::vector<Insert> inserts;
+    size_t i = 0;
     constexpr size_t kNotStarted = SIZE_MAX;
     size_t notes_depth = kNotStarted;
     bool notes_done = notes.end == 0;
     auto close_notes = [&] {
         while (stack.size() > notes_depth) {
-            result.push_back(pool.close(close_spec_for(stack.back()), Span{notes.end, notes.end}));
+            inserts.push_back(Insert{i, pool.close(close_spec_for(stack.back()), Span{notes.end, notes.end})});
             stack.pop_back();
         }
         notes_done = true;
     };
-    for (const ClassifiedEvent& e : events) {
+    for (; i < events.size(); ++i) {
+        const ClassifiedEvent& e = events[i];
         if (!notes_done) {
             if (notes_depth == kNotStarted && e.span.start >= notes.start) notes_depth = stack.size();
             if (notes_depth != kNotStarted && e.span.start >= notes.end) close_notes();
@@ -549,7 +557,7 @@ void settle_layout(std::vector<ClassifiedEvent>& events, EventPool& pool, std::s
             const ContainerSpec spec = pool.spec(e);
             if (is_block_indent(spec) && !stack.empty() && is_block_indent(stack.back())) {
                 const Span at{e.span.start, e.span.start};
-                result.push_back(pool.close(close_spec_for(stack.back()), at));
+                inserts.push_back(Insert{i, pool.close(close_spec_for(stack.back()), at)});
                 stack.pop_back();
                 out.push_back(Diagnostic::simple(DiagTag::IndentReplaced, e.span));
             }
@@ -557,10 +565,20 @@ void settle_layout(std::vector<ClassifiedEvent>& events, EventPool& pool, std::s
         } else if (e.tag == EventTag::ContainerClose && !stack.empty()) {
             stack.pop_back();
         }
-        result.push_back(e);
     }
     if (!notes_done && notes_depth != kNotStarted) close_notes();
-    events = std::move(result);
+    if (inserts.empty()) return;
+    // From the last insert back, each stretch of events moves up by the
+    // number of inserts at or before its start.
+    size_t end = events.size();
+    events.resize(end + inserts.size());
+    for (size_t k = inserts.size(); k-- > 0;) {
+        const size_t at = inserts[k].before;
+        std::move_backward(events.begin() + static_cast<std::ptrdiff_t>(at), events.begin() + static_cast<std::ptrdiff_t>(end),
+                           events.begin() + static_cast<std::ptrdiff_t>(end + k + 1));
+        events[at + k] = inserts[k].event;
+        end = at;
+    }
 }
 
 }  // namespace kogane

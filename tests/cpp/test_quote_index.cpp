@@ -235,3 +235,39 @@ TEST(QuoteIndex, NearlyMatchingTargets) {
     EXPECT_TRUE(q.occurs_before("漢字か", end));  // anchored on a kanji
     EXPECT_FALSE(q.occurs_before("かな漢", end));
 }
+
+// Plain scans for far targets go on while they cost less than the batch
+// would: a few missing targets in a long text never make it, and many make
+// it after a few scans rather than after reading the text several times.
+TEST(QuoteIndex, BatchOnlyWhenFarTargetsWouldCostMore) {
+    std::string text = "遠い昔の話。";
+    for (int i = 0; i < 140000; ++i) text += "あいうえおかきくけこ";
+    const auto n = static_cast<uint32_t>(text.size());
+    std::vector<std::pair<std::string, uint32_t>> asked;
+    for (uint32_t k = 1; k <= 200; ++k) asked.emplace_back("東京" + std::to_string(k), n / 200 * k);
+    auto lister_of = [&](int& lists) {
+        return [&](const QuoteIndex::TargetSink& add) {
+            ++lists;
+            for (const auto& [t, at] : asked)
+                if (!add(t, at)) return;
+            add("遠い昔", n);
+        };
+    };
+
+    int few_lists = 0;
+    QuoteIndex few(text, lister_of(few_lists));
+    for (int k = 197; k <= 200; ++k) EXPECT_FALSE(few.occurs_before(asked[k - 1].first, n));
+    EXPECT_TRUE(few.occurs_before("遠い昔", n));
+    EXPECT_EQ(few_lists, 0);
+
+    int many_lists = 0;
+    QuoteIndex many(text, lister_of(many_lists));
+    const size_t full = many.budget_left();
+    for (const auto& [t, at] : asked) EXPECT_FALSE(many.occurs_before(t, at)) << t;
+    EXPECT_TRUE(many.occurs_before("遠い昔", n));
+    EXPECT_FALSE(many.occurs_before("遠い昔", 8));  // straddles the offset
+    EXPECT_EQ(many_lists, 1);
+    // Near searches and a handful of plain scans; reading on until the
+    // scans had cost the batch would be eight times the text.
+    EXPECT_LT(full - many.budget_left(), size_t(n));
+}

@@ -118,6 +118,11 @@ TEST(RuleLines, Isolation) {
     Sanitized out = run("title\r\n----------\r\nbody");
     EXPECT_EQ(*out.text, "title\n\n----------\nbody");
     EXPECT_FALSE(out.shared());
+    // Several, the last at the end of the text: each line feed goes in
+    // where the line ends were normalized, the text after it moved up.
+    const std::string several = "a\r\n----------\r\n==========\r\nb\r\n__________";
+    EXPECT_EQ(sanitized(several), "a\n\n----------\n\n==========\nb\n\n__________");
+    EXPECT_EQ(sanitized(several), isolate_rule_lines(normalize_line_ends(several)));
     // A rule line that needs no inserted line feed leaves the text shared.
     Sanitized kept = run("\n----------\n");
     EXPECT_EQ(*kept.text, "\n----------\n");

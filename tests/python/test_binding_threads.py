@@ -1,7 +1,8 @@
 """Module functions called from many threads at once give each thread its own exact result.
 
-parse_to_html and decode_sjis run the engine with the interpreter lock
-released, so these calls really overlap (Document.from_bytes: test_threads.py).
+parse_to_html, decode_sjis and Document.to_html run the engine with the
+interpreter lock released, so these calls really overlap
+(Document.from_bytes: test_threads.py).
 """
 
 import threading
@@ -56,3 +57,11 @@ def test_decode_sjis_side_by_side():
     got = run_together(lambda i: [kogane.decode_sjis(data[i]) for _ in range(4)])
     assert got == [[t] * 4 for t in texts]
 
+
+
+def test_documents_render_side_by_side():
+    texts = [book(k) for k in range(THREADS)]
+    expected = [kogane.parse_to_html(t) for t in texts]
+    # Each thread makes and renders its own documents (they are pinned to it).
+    got = run_together(lambda i: [kogane.Document(texts[i]).to_html() for _ in range(4)])
+    assert got == [[e] * 4 for e in expected]

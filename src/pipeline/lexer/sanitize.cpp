@@ -1,6 +1,7 @@
 #include "pipeline/lexer/sanitize.hpp"
 
 #include <cstring>
+#include <vector>
 
 #include "collections/panic.hpp"
 #include "collections/safe_output.hpp"
@@ -182,14 +183,14 @@ bool has_rule_line(std::string_view text) {
     return RuleLineWalker(text).next(0, line);
 }
 
-std::string isolate_rule_lines(std::string_view text) {
-    // The text comes out as it went in, plus one line feed before each rule
-    // line (not the first line) whose previous line is a rule or not blank.
-    std::string out;
-    out.reserve(text.size() + 16);
+namespace {
+
+// Where isolating rule lines inserts a line feed: before each rule line
+// (not the first line) whose previous line is a rule or not blank.
+std::vector<size_t> rule_line_breaks(std::string_view text) {
+    std::vector<size_t> breaks;
     RuleLineWalker walker(text);
     LineSpan rule{};
-    size_t copied = 0;
     size_t previous_rule_end = std::string_view::npos;
     size_t from = 0;
     while (walker.next(from, rule)) {
@@ -201,14 +202,45 @@ std::string isolate_rule_lines(std::string_view text) {
                 const size_t prev_start = nl_before == std::string_view::npos ? 0 : nl_before + 1;
                 separate = !is_blank_line(text.substr(prev_start, prev_end - prev_start));
             }
-            if (separate) {
-                out.append(text.substr(copied, rule.start - copied));
-                out.push_back('\n');
-                copied = rule.start;
-            }
+            if (separate) breaks.push_back(rule.start);
         }
         previous_rule_end = rule.end;
         from = rule.end + 1;
+    }
+    return breaks;
+}
+
+// isolate_rule_lines for a text the caller owns: the text after each
+// insertion moves up in place (a book's rule lines are few), so a large
+// text is not copied into a second, freshly faulted buffer.
+void isolate_rule_lines_in_place(std::string& text) {
+    const std::vector<size_t> breaks = rule_line_breaks(text);
+    if (breaks.empty()) return;
+    size_t end = text.size();
+    text.resize(end + breaks.size());
+    char* const base = text.data();
+    // From the last insertion back, each piece moves up by the number of
+    // line feeds inserted before or at its start.
+    for (size_t k = breaks.size(); k-- > 0;) {
+        const size_t at = breaks[k];
+        std::memmove(base + at + k + 1, base + at, end - at);
+        base[at + k] = '\n';
+        end = at;
+    }
+}
+
+}  // namespace
+
+std::string isolate_rule_lines(std::string_view text) {
+    // The text comes out as it went in, plus the line feeds.
+    const std::vector<size_t> breaks = rule_line_breaks(text);
+    std::string out;
+    out.reserve(text.size() + breaks.size());
+    size_t copied = 0;
+    for (const size_t at : breaks) {
+        out.append(text.substr(copied, at - copied));
+        out.push_back('\n');
+        copied = at;
     }
     out.append(text.substr(copied));
     return out;
@@ -368,7 +400,9 @@ SharedText sanitize(const SharedText& source, Diagnostics& diagnostics) {
     }
     // A step whose rewrite changes nothing keeps the current text, so a
     // source that needs no edit is shared rather than copied.
-    if (probe.rule_pair && has_rule_line(current())) {
+    if (probe.rule_pair && have_owned) {
+        isolate_rule_lines_in_place(owned);
+    } else if (probe.rule_pair && has_rule_line(current())) {
         std::string isolated = isolate_rule_lines(current());
         if (isolated.size() != current().size()) {  // only ever inserts
             owned = std::move(isolated);

@@ -32,10 +32,10 @@ void NodeStore::grow() {
     std::vector<Slot> bigger(table_.size() * 2);
     uint64_t mask = bigger.size() - 1;
     for (const Slot& s : table_) {
-        if (!s.occupied) continue;
-        uint64_t i = hash(resolve(s.id)) & mask;
+        if (!s.occupied()) continue;
+        uint64_t i = s.hash & mask;
         size_t steps = 0;
-        while (bigger[i].occupied) {
+        while (bigger[i].occupied()) {
             i = (i + 1) & mask;
             invariant(++steps < bigger.size(), "grown interner table must have an empty slot");
         }
@@ -65,20 +65,23 @@ StringId NodeStore::intern(std::string_view data) {
     } else if (table_count_ * 8 >= table_.size() * 7) {
         grow();
     }
-    uint64_t i = hash(data) & table_mask_;
+    // Slot indices come from the hash's low half, so a table of up to 2^32
+    // slots can be grown from the stored halves alone.
+    const auto h = static_cast<uint32_t>(hash(data));
+    uint64_t i = h & table_mask_;
     for (size_t visited = 0; visited < table_.size(); ++visited) {
         ++stats_.probes;
         Slot& slot = table_[i];
-        if (!slot.occupied) {
+        if (!slot.occupied()) {
             slot.id = append_string(data);
-            slot.occupied = 1;
+            slot.hash = h;
             ++table_count_;
             ++stats_.inserts;
             last_id_ = slot.id;
             last_valid_ = true;
             return last_id_;
         }
-        if (resolve(slot.id) == data) {
+        if (slot.hash == h && resolve(slot.id) == data) {
             ++stats_.table_hits;
             last_id_ = slot.id;
             last_valid_ = true;

@@ -59,9 +59,14 @@ public:
     size_t table_slots() const { return table_.size(); }
 
 private:
+    // A slot keeps the low half of its string's hash: probes pass other
+    // strings without reading their bytes (in a long book, a cache miss
+    // each), and the table grows without hashing anything again.
+    static constexpr uint32_t kEmptySlot = 0xFFFFFFFFu;  // never an id: ids stay below the count limit
     struct Slot {
-        uint32_t occupied = 0;
-        uint32_t id = 0;
+        uint32_t hash = 0;
+        uint32_t id = kEmptySlot;
+        bool occupied() const { return id != kEmptySlot; }
     };
 
     static uint64_t hash(std::string_view bytes);

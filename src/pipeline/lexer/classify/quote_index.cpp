@@ -15,9 +15,12 @@ namespace {
 // Scanning allowed per byte of text, and a floor for short texts.
 constexpr size_t kBudgetPerByte = 32;
 constexpr size_t kBudgetFloor = size_t(4) << 20;
-// Plain scans from the start allowed before the batch is made, besides a
-// quarter of the text.
+// What the batch costs, in bytes read by plain scans: so many times the
+// text, and a floor for short texts.
+constexpr double kBatchCostInScans = 8.0;
 constexpr size_t kBatchAfterBytes = size_t(2) << 20;
+// Far targets met before their rate is trusted to predict the rest.
+constexpr size_t kScansBeforePredicting = 4;
 
 // Bytes in a UTF-8 character, from its lead byte; anything that is no
 // lead counts as a character of its own.
@@ -221,6 +224,30 @@ uint32_t QuoteIndex::earliest_start(std::string_view target, size_t end) const {
     return earliest;
 }
 
+// The pair index pays off once plain scans have read the text about twice
+// over. The batch costs about as much as plain scans reading the text
+// kBatchCostInScans times (listing the targets pairs the rest of the text,
+// then one pass looks for them all), so with a list plain scans go on while
+// what they have read, and what the far targets met so far predict for the
+// rest of the text, stays under that: a book of a few megabytes with a
+// missing target now and then never makes the batch, and a long one makes
+// it early rather than after reading much of itself.
+bool QuoteIndex::plain_scan_pays(size_t bytes, size_t end) const {
+    const auto n = static_cast<double>(text_.size());
+    const double spent = static_cast<double>(plain_scanned_ + bytes);
+    if (!lister_) return spent <= 2 * n + static_cast<double>(kNearBytes);
+    if (batch_made_) return false;  // once made, the batch answers for good
+    const double batch = kBatchCostInScans * n + static_cast<double>(kBatchAfterBytes);
+    if (spent > batch) return false;
+    if (plain_scans_ < kScansBeforePredicting) return true;
+    // A far target met at offset y costs a scan of about y bytes; they have
+    // come at `rate` per byte of text so far.
+    const double at = static_cast<double>(end);
+    const double rate = static_cast<double>(plain_scans_ + 1) / std::max(at, 1.0);
+    const double rest = at < n ? rate * (n * n - at * at) / 2 : 0.0;
+    return spent + rest <= batch;
+}
+
 bool QuoteIndex::scan_from_start(std::string_view target, size_t end, Scans::iterator known) const {
     Scan local;
     Scan* scan = &local;
@@ -233,12 +260,9 @@ bool QuoteIndex::scan_from_start(std::string_view target, size_t end, Scans::ite
     // Resume where the last scan stopped, less the bytes an occurrence
     // straddling that point could have used.
     size_t from = scan->scanned >= target.size() ? scan->scanned - (target.size() - 1) : 0;
-    // The pair index pays off once plain scans have read the text about
-    // twice over, the batch (one pass, a little slower than a scan) sooner
-    // in a long text; a book with few far targets builds neither.
-    const size_t allowance = lister_ ? std::min(2 * text_.size(), text_.size() / 4 + kBatchAfterBytes) : 2 * text_.size();
-    if (first_pair_.empty() && plain_scanned_ + (end - from) <= allowance + kNearBytes) {
+    if (first_pair_.empty() && plain_scan_pays(end - from, end)) {
         plain_scanned_ += end - from;
+        ++plain_scans_;
     } else {
         if (const int listed = batch_answer(target, end); listed >= 0) {
             if (listed == 0) scan->scanned = std::max<uint32_t>(scan->scanned, static_cast<uint32_t>(end));

@@ -21,11 +21,12 @@
 //
 // A long book asks about many far or missing targets, and a scan for each
 // would read the book once per target. So, given a list of every target
-// the annotations of the text can ask about (a TargetLister), the first
-// scan past the plain-scan allowance (a quarter of the text and 2 MB)
-// instead finds the first occurrence of all listed targets in one pass
-// (TargetBatch), and every later question about a listed target is a
-// lookup; unlisted ones fall back to the pair index. The answer never
+// the annotations of the text can ask about (a TargetLister), plain scans
+// give way once they have read, or the far targets met so far predict
+// they will read, about what the batch costs: it then finds the first
+// occurrence of all listed targets in one pass (TargetBatch), and every
+// later question about a listed target is a lookup; unlisted ones fall
+// back to the pair index. The answer never
 // depends on how much of the text other targets made the index read.
 //
 // All other scanning draws on one budget, a fixed multiple of the text
@@ -104,6 +105,9 @@ private:
     bool search_before(std::string_view target, uint32_t offset) const;
     bool near_search(std::string_view target, size_t end, size_t& budget) const;
     bool scan_from_start(std::string_view target, size_t end, Scans::iterator known) const;
+    // Whether a plain scan of `bytes` more, for a target asked at `end`,
+    // costs less than what it would save.
+    bool plain_scan_pays(size_t bytes, size_t end) const;
     // Where the pair index says `target` can start at the earliest, or
     // kNotSeen when it cannot occur inside text[0, end) at all.
     uint32_t earliest_start(std::string_view target, size_t end) const;
@@ -128,6 +132,7 @@ private:
     mutable std::vector<uint32_t> first_pair_;
     mutable size_t pairs_to_ = 0;
     mutable size_t plain_scanned_ = 0;  // bytes read by scans from the start before the index
+    mutable size_t plain_scans_ = 0;    // and how many there were
     mutable unsigned slot_shift_ = 0;
 };
 

@@ -223,6 +223,7 @@ inline uint64_t key_bits(uint64_t bytes, size_t length) { return bytes ^ (uint64
 
 void TargetBatch::build_keys() {
     std::fill(keys_.begin(), keys_.end(), 0);
+    key_first_byte_.fill(false);
     buckets_.clear();
     key_lengths_.clear();
     wide_key_lengths_.clear();
@@ -237,6 +238,7 @@ void TargetBatch::build_keys() {
         const size_t length = std::min<size_t>(target.size(), 6);
         const size_t k = key_at(target, length);
         entries_[id].key_at = static_cast<uint32_t>(k);
+        if (t[k] < 0x80) key_first_byte_[t[k]] = true;
         const auto slot = static_cast<uint32_t>(filter_slot(key_bits(head_bytes(t + k, length), length)));
         set_bit(keys_, slot);
         if (std::find(key_lengths_.begin(), key_lengths_.end(), length) == key_lengths_.end()) key_lengths_.push_back(length);
@@ -283,6 +285,13 @@ TargetBatch::Stop TargetBatch::scan_keyed(std::string_view text, size_t from, si
             while (p + 8 <= n && p < limit) {
                 uint64_t w;
                 std::memcpy(&w, t + p, 8);
+                if ((w & 0x80) == 0) {
+                    // An ASCII byte (line feeds, digits) where no key starts
+                    // with it: stepped over without leaving the loop.
+                    if (key_first_byte_[w & 0x7F]) break;
+                    ++p;
+                    continue;
+                }
                 if ((w & 0xC0C0F0) != 0x8080E0) break;
                 // Keys of two and of one character, the usual ones, first.
                 if (six && has_bit(keys_, filter_slot(key_bits(w & kMask[6], 6)))) break;

@@ -125,6 +125,7 @@ private:
     std::vector<uint64_t> keys_;
     std::vector<size_t> key_lengths_;
     std::vector<size_t> wide_key_lengths_;  // of keys that start with a three-byte character
+    std::array<bool, 128> key_first_byte_{};  // ASCII bytes some key starts with
     std::unordered_map<uint32_t, std::vector<uint32_t>> buckets_;  // key kind and slot -> targets
     size_t bytes_left_;
     size_t taken_ = 0;
