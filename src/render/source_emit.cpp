@@ -82,9 +82,6 @@ public:
         return c.len == 0 ? utf8::kBad : c.cp;
     }
     bool empty() const { return out_.empty(); }
-    size_t size() const { return out_.size(); }
-    // What was written from byte `from` on.
-    std::string_view since(size_t from) const { return std::string_view(out_).substr(std::min(from, out_.size())); }
 
     std::string take() { return std::move(out_); }
 
@@ -110,18 +107,15 @@ public:
     void on_text(std::string_view t) { write_text(t); }
     void on_line_feed(size_t) {}
     void on_sentinel(SentinelKind, const RegistryEntry* e) {
-        const size_t from = w_.size();
         if (e != nullptr) emit_entry(*e);
         // Every construct ends the text run it follows, except a gaiji or a
         // kaeriten, and a decoration written as its bare target (its
         // annotation stands further on): a ｜ before any of them still
         // opens the base of a later ruby when read back.
-        const bool inline_mark = e != nullptr && e->kind == SentinelKind::Inline &&
-                                 (e->node.tag == NodeTag::Gaiji || e->node.tag == NodeTag::Kaeriten);
-        if (e != nullptr && e->kind == SentinelKind::Inline && written_as_text(e->node))
-            note_run_text(w_.since(from));
-        else if (!inline_mark)
-            bar_in_run_ = false;
+        const bool continues_run = e != nullptr && e->kind == SentinelKind::Inline &&
+                                   (e->node.tag == NodeTag::Gaiji || e->node.tag == NodeTag::Kaeriten ||
+                                    written_as_text(e->node));
+        if (!continues_run) bar_in_run_ = false;
     }
 
 private:
@@ -129,10 +123,6 @@ private:
     // holds a ｜.
     void write_text(std::string_view t) {
         w_.write(t);
-        note_run_text(t);
-    }
-
-    void note_run_text(std::string_view t) {
         const size_t line = t.rfind('\n');
         if (line != std::string_view::npos) bar_in_run_ = false;
         if (t.find("｜", line == std::string_view::npos ? 0 : line) != std::string_view::npos) bar_in_run_ = true;
@@ -216,12 +206,13 @@ private:
         return true;
     }
 
-    // A decoration on an earlier occurrence of a target without markup is
-    // written as that text alone: text of the run it stands in.
+    // A decoration on an earlier occurrence of a one-line target without
+    // markup is written as that text alone: text of the run it stands in.
     bool written_as_text(const Node& n) const {
         std::string_view target;
         return n.tag == NodeTag::Format && n.format.suppressed == FormatPlacement::OnEarlierOccurrence &&
-               store_.single_text(n.format.target, &target) && quotable(target) && !container_form(n.format);
+               store_.single_text(n.format.target, &target) && quotable(target) &&
+               target.find('\n') == std::string_view::npos && !container_form(n.format);
     }
 
     bool ruby_needs_bar(ContentRef base) const {
