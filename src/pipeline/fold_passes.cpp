@@ -119,6 +119,7 @@ void promote_headings(std::vector<ClassifiedEvent>& events, EventPool& pool, std
         heading.level = hint.level;
         heading.style = hint.style;
         heading.markup = markup;
+        heading.target = hint.target;
         pool.node(e) = Node::make_heading(heading);
         e.span.start = line_start;
     }

@@ -8,6 +8,7 @@
 #include "collections/utf8.hpp"
 #include "encoding/designation.hpp"
 #include "json/json_writer.hpp"
+#include "pipeline/lexer/classify/forward.hpp"
 #include "pipeline/lexer/classify/keywords.hpp"
 #include "pipeline/lexer/sanitize.hpp"
 #include "pipeline/lexer/classify/ruby_base.hpp"
@@ -431,7 +432,18 @@ private:
     void emit_heading(const HeadingNode& h) {
         emit_content(h.text);
         w_.write("\n［＃");
-        emit_quoted(h.text);
+        // The line's source is quoted, unless inside a quote it reads
+        // otherwise than the target the annotation gave (a gaiji written
+        // without its ※ is no gaiji there): that target is written then.
+        std::string_view line;
+        if (h.markup && h.target != kNoId && store_.single_text(h.text, &line) &&
+            target_reading(line) != target_reading(store_.resolve(h.target))) {
+            w_.write("「");
+            w_.write(store_.resolve(h.target));
+            w_.write("」");
+        } else {
+            emit_quoted(h.text);
+        }
         w_.write("は");
         w_.write(placement_word(h.style));
         w_.write(level_name(h.level));

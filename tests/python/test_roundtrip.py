@@ -59,3 +59,20 @@ def test_bar_before_a_decorated_earlier_occurrence_still_needs_the_rubys_own_bar
     text = "｜燈カ｜台《き》［＃「燈」に傍点］"
     assert kinds(Document(text)) == ["bouten", "ruby", "bouten"]
     assert assert_round_trip(text) == text
+
+
+@pytest.mark.parametrize(
+    "line, target",
+    [
+        # A gaiji written without its ※ reads as ※ in the line, but inside a
+        # quote it would not read as a gaiji at all.
+        ("［＃「」「」、第水準1］の章［＃］", "※の章"),
+        ("［＃「木＋吉」、第4水準2-14-1］の章", "※の章"),
+    ],
+)
+def test_heading_over_a_line_with_an_unmarked_gaiji_names_it_as_its_annotation_did(line, target):
+    text = f"{line}\n［＃「{target}」は大見出し］"
+    assert kinds(Document(text)) == ["heading"]
+    once = assert_round_trip(text)
+    # The line's source in quotes would not read as the line does.
+    assert f"\n［＃「{target}」は大見出し］" in once

@@ -329,6 +329,7 @@ struct HeadingNode {
     HeadingLevel level = HeadingLevel::Large;
     HeadingStyle style = HeadingStyle::Standalone;
     bool markup = false;  // `text` is a line's source, rubies or gaiji included, read again to render
+    StringId target = kNoId;  // the annotation's quoted target as written, when promoted from one
 };
 
 struct HeadingHintNode {
