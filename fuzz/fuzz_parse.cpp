@@ -35,6 +35,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             kogane::pairs_json(*pieces) != kogane::pairs_json(*doc))
             err = "the document depends on the lexer's piece size or when it looks ahead";
     }
+    // Bytes parsed with their line ends folded while decoding make the same
+    // document, source included.
+    if (err.empty()) {
+        auto parsed = kogane::parse_bytes(bytes);
+        const auto* folded = std::get_if<kogane::DocPtr>(&parsed);
+        if (folded == nullptr || (*folded)->source() != doc->source() ||
+            (*folded)->source_size() != doc->source().size() ||
+            kogane::render_html((*folded)->snapshot()) != kogane::render_html(doc->snapshot()) ||
+            kogane::nodes_json(**folded) != kogane::nodes_json(*doc) ||
+            kogane::diagnostics_json(**folded) != kogane::diagnostics_json(*doc) ||
+            kogane::pairs_json(**folded) != kogane::pairs_json(*doc) ||
+            kogane::gaiji_json(**folded) != kogane::gaiji_json(*doc))
+            err = "folding line ends while decoding changes the document";
+    }
     if (!err.empty()) {
         std::fprintf(stderr, "invariant violated: %s\n", err.c_str());
         std::abort();

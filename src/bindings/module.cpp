@@ -356,7 +356,7 @@ PyObject* Document_to_source(PyObject* self, PyObject*) {
 
 PyObject* Document_source_byte_len(PyObject* self, PyObject*) {
     return with_document(self, [](const KoganeDoc& d) {
-        return PyLong_FromUnsignedLongLong(static_cast<unsigned long long>(d.source().size()));
+        return PyLong_FromUnsignedLongLong(static_cast<unsigned long long>(d.source_size()));
     });
 }
 

@@ -12,11 +12,13 @@ namespace {
 // The stages of a parse after decoding (parse_bytes), in order; every stage
 // sees UTF-8. The snapshot is the parse's context: it owns the texts and
 // the diagnostics, and each stage hands back only what it makes.
-ParseSnapshot run_pipeline(SharedText source, uint32_t piece_bytes, uint32_t long_group_events) {
+// `folded`: the source's line ends were folded to LF as it was decoded, so
+// the sanitized text differs from the source even when it is that text.
+ParseSnapshot run_pipeline(SharedText source, uint32_t piece_bytes, uint32_t long_group_events, bool folded = false) {
     ParseSnapshot context;
     context.source = std::move(source);
     context.sanitized = sanitize(context.source, context.diagnostics);
-    context.sanitized_is_source = context.sanitized == context.source;
+    context.sanitized_is_source = context.sanitized == context.source && !folded;
     ClassifiedStream classified = classify(context, piece_bytes, long_group_events);
     fold(std::move(classified), context);
     return context;
@@ -29,9 +31,13 @@ DocPtr parse_document(SharedText source, uint32_t piece_bytes, uint32_t long_gro
 }
 
 std::variant<DocPtr, DecodeFailure> parse_bytes(std::string_view bytes) {
-    auto decoded = decode_auto_limited(bytes);
+    LineEnds ends;
+    auto decoded = decode_auto_limited(bytes, kMaxSourceBytes, &ends);
     if (auto* failure = std::get_if<DecodeFailure>(&decoded)) return *failure;
-    return parse_document(std::make_shared<const std::string>(std::move(std::get<std::string>(decoded))));
+    auto text = std::make_shared<const std::string>(std::move(std::get<std::string>(decoded)));
+    const bool folded = ends.folded();
+    return std::make_shared<const KoganeDoc>(
+        run_pipeline(std::move(text), Tokenizer::kPieceBytes, kLongGroupEvents, folded), std::move(ends));
 }
 
 std::variant<DocPtr, LengthError> new_document(const char* bytes, uint64_t length) {
@@ -44,9 +50,14 @@ void parse_fragment(std::string_view text, ParseSnapshot& output) {
     output = run_pipeline(std::make_shared<const std::string>(text), Tokenizer::kPieceBytes, kLongGroupEvents);
 }
 
+std::string_view KoganeDoc::source() const {
+    if (!line_ends_.folded()) return *snapshot_.source;
+    return restored_source_.get([&] { return line_ends_.restore(*snapshot_.source); });
+}
+
 const CoordinateMap& KoganeDoc::coordinate_map() const {
     return map_.get([&] {
-        return build_coordinate_map(*snapshot_.source, *snapshot_.sanitized, snapshot_.sanitized_is_source);
+        return build_coordinate_map(source(), *snapshot_.sanitized, snapshot_.sanitized_is_source);
     });
 }
 
@@ -71,7 +82,7 @@ const Diagnostics& KoganeDoc::diagnostics_in_source() const {
 }
 
 const std::vector<GaijiRecord>& KoganeDoc::gaiji_list() const {
-    return gaiji_.get([&] { return scan_source_gaiji(*snapshot_.source); });
+    return gaiji_.get([&] { return scan_source_gaiji(source()); });
 }
 
 const std::vector<SourcePair>& KoganeDoc::pair_list() const {

@@ -12,6 +12,7 @@
 #include "document/coordinate_map.hpp"
 #include "document/lazy.hpp"
 #include "encoding/decode.hpp"
+#include "encoding/line_ends.hpp"
 #include "pipeline/lexer/classify/classifier.hpp"
 #include "pipeline/lexer/classify/gaiji.hpp"
 #include "pipeline/lexer/tokenize.hpp"
@@ -41,12 +42,16 @@ struct SourceContainerPair {
 
 class KoganeDoc {
 public:
-    // The snapshot of a finished parse; it holds the source.
-    explicit KoganeDoc(ParseSnapshot snapshot) : snapshot_(std::move(snapshot)) {}
+    // The snapshot of a finished parse; it holds the source, or the decoded
+    // source with its line ends folded as `line_ends` records.
+    explicit KoganeDoc(ParseSnapshot snapshot, LineEnds line_ends = {})
+        : snapshot_(std::move(snapshot)), line_ends_(std::move(line_ends)) {}
 
     const ParseSnapshot& snapshot() const { return snapshot_; }
-    std::string_view source() const { return *snapshot_.source; }
-    const SharedText& shared_source() const { return snapshot_.source; }
+    // The source as it came (rebuilt on first use when its line ends were
+    // folded for the parse).
+    std::string_view source() const;
+    uint64_t source_size() const { return line_ends_.source_size(snapshot_.source->size()); }
 
     const Diagnostics& diagnostics_in_source() const;
     const std::vector<GaijiRecord>& gaiji_list() const;
@@ -63,6 +68,8 @@ public:
 
 private:
     ParseSnapshot snapshot_;
+    LineEnds line_ends_;
+    Lazy<std::string> restored_source_;
     Lazy<Diagnostics> diagnostics_;
     Lazy<std::vector<GaijiRecord>> gaiji_;
     Lazy<std::vector<SourcePair>> pairs_;

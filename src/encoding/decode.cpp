@@ -17,11 +17,11 @@ std::optional<std::string> decode_auto(std::string_view bytes) {
     return decode_sjis(bytes);
 }
 
-std::variant<std::string, DecodeFailure> decode_auto_limited(std::string_view bytes, uint64_t limit) {
+std::variant<std::string, DecodeFailure> decode_auto_limited(std::string_view bytes, uint64_t limit, LineEnds* fold) {
     // Either decoding yields at least one byte per input byte, so the byte
     // length alone refuses an over-long input, without reading it.
     if (bytes.size() > limit) return DecodeFailure::TooLong;
-    if (is_valid_utf8(bytes)) return std::string(bytes);
+    if (is_valid_utf8(bytes)) return fold != nullptr ? fold_line_ends(bytes, *fold) : std::string(bytes);
     // Every Shift_JIS byte decodes to at most three UTF-8 bytes; count
     // exactly only when that bound is not enough to decide.
     if (uint64_t(bytes.size()) * 3 > limit) {
@@ -29,7 +29,7 @@ std::variant<std::string, DecodeFailure> decode_auto_limited(std::string_view by
         if (!length) return DecodeFailure::Malformed;
         if (*length > limit) return DecodeFailure::TooLong;
     }
-    std::optional<std::string> text = decode_sjis(bytes);
+    std::optional<std::string> text = fold != nullptr ? decode_sjis_folded(bytes, *fold) : decode_sjis(bytes);
     if (!text) return DecodeFailure::Malformed;
     return std::move(*text);
 }

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <variant>
 
+#include "encoding/line_ends.hpp"
+
 namespace kogane {
 
 // The longest source the parser takes: offsets are u32.
@@ -17,6 +19,8 @@ inline constexpr uint64_t kMaxSourceBytes = 0xFFFFFFFFull;
 
 // Empty optional = the bytes are malformed or unmapped (no partial text).
 std::optional<std::string> decode_sjis(std::string_view bytes);
+// The same with line ends folded to LF, recorded in `ends`.
+std::optional<std::string> decode_sjis_folded(std::string_view bytes, LineEnds& ends);
 
 // The UTF-8 length of the strict Shift_JIS decoding of `bytes`, without
 // producing it; empty when the bytes do not decode.
@@ -39,9 +43,11 @@ enum class DecodeFailure : uint8_t {
 // input is refused unread, even when it would not decode), then for
 // Shift_JIS by the bound of three bytes per input byte and, only when that
 // bound crosses the limit, by a counting pass. Nothing over the limit is
-// ever copied or decoded.
+// ever copied or decoded. With `fold`, line ends are folded to LF on the
+// way and recorded there (the limit still applies to the text as it came).
 std::variant<std::string, DecodeFailure> decode_auto_limited(std::string_view bytes,
-                                                             uint64_t limit = kMaxSourceBytes);
+                                                             uint64_t limit = kMaxSourceBytes,
+                                                             LineEnds* fold = nullptr);
 
 // UTF-8 from the code units of a host string (one, two or four bytes per
 // character). A lone surrogate cannot be encoded: the length is then empty.

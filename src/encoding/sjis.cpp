@@ -6,6 +6,7 @@
 
 #include "collections/utf8.hpp"
 #include "encoding/decode.hpp"
+#include "encoding/line_ends.hpp"
 
 namespace kogane {
 
@@ -75,6 +76,18 @@ struct Writer {
         out += len;
     }
     void put(EncodedChar c) {
+        std::memcpy(out, &c, sizeof c);
+        out += c.length;
+    }
+};
+
+// A Writer that folds line ends as it goes (CR is ASCII, and no trail byte).
+struct FoldingWriter {
+    char* out;
+    LineEndFolder folder;
+    void ascii(const unsigned char* from, size_t len) { out = folder.fold_ascii(out, from, len); }
+    void put(EncodedChar c) {
+        out = folder.settle(out);
         std::memcpy(out, &c, sizeof c);
         out += c.length;
     }
@@ -155,24 +168,50 @@ size_t decode_into(std::string_view bytes, size_t from, size_t stop, Sink& sink_
 
 }  // namespace
 
-std::optional<std::string> decode_sjis(std::string_view bytes) {
+namespace {
+
+// Decoded a slice at a time into a buffer that stays in the first-level
+// cache, then appended to a string with room for the worst case (three
+// bytes per input byte), so it never grows and only the pages written
+// become resident: no second copy of the whole text. With `ends`, line
+// ends are folded on the way.
+std::optional<std::string> decode_sliced(std::string_view bytes, LineEnds* ends) {
     const size_t n = bytes.size();
     if (n > std::numeric_limits<size_t>::max() / 3) return std::nullopt;
-    // Decoded a slice at a time into a buffer that stays in the first-level
-    // cache, then appended to a string with room for the worst case (three
-    // bytes per input byte), so it never grows and only the pages written
-    // become resident: no second copy of the whole text.
     constexpr size_t kSlice = 4096;
     char buffer[kSlice * 3 + 8];  // a four-byte store per character: room for the last one's spare byte
     std::string text;
     text.reserve(n * 3);
+    LineEndFolder folder{ends};
     for (size_t i = 0; i < n;) {
-        Writer w{buffer};
-        i = decode_into(bytes, i, std::min(n, i + kSlice), w);
+        const size_t stop = std::min(n, i + kSlice);
+        char* end;
+        if (ends != nullptr) {
+            FoldingWriter w{buffer, folder};
+            i = decode_into(bytes, i, stop, w);
+            folder = w.folder;
+            end = w.out;
+        } else {
+            Writer w{buffer};
+            i = decode_into(bytes, i, stop, w);
+            end = w.out;
+        }
         if (i == kFailed) return std::nullopt;
-        text.append(buffer, static_cast<size_t>(w.out - buffer));
+        text.append(buffer, static_cast<size_t>(end - buffer));
+    }
+    if (ends != nullptr && folder.pending_cr) {  // a CR at the very end stood alone
+        const char* end = folder.settle(buffer);
+        text.append(buffer, static_cast<size_t>(end - buffer));
     }
     return text;
+}
+
+}  // namespace
+
+std::optional<std::string> decode_sjis(std::string_view bytes) { return decode_sliced(bytes, nullptr); }
+
+std::optional<std::string> decode_sjis_folded(std::string_view bytes, LineEnds& ends) {
+    return decode_sliced(bytes, &ends);
 }
 
 std::optional<uint64_t> sjis_decoded_length(std::string_view bytes) {

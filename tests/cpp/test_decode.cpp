@@ -6,6 +6,8 @@
 
 #include "collections/utf8.hpp"
 #include "encoding/decode.hpp"
+#include "encoding/line_ends.hpp"
+#include "pipeline/lexer/sanitize.hpp"
 
 using namespace kogane;
 
@@ -153,4 +155,54 @@ TEST(Utf8Widening, WideStepsAgreeWithOneCharacterAtATime) {
             }
         }
     }
+}
+
+// Line ends folded while decoding: the text reads as the sanitizer's own
+// normalization of the plain decoding would, and the record gives the
+// decoding back byte for byte, whichever mix of LF, CR LF and lone CR, and
+// wherever a CR falls against the decoder's 4,096-byte slices.
+TEST(LineEnds, FoldedDecodingMatchesNormalizingAndRestoresTheText) {
+    std::vector<std::string> texts = {
+        "", "\r", "\n", "\r\n", "a\r\nb\r\n", "a\nb\rc\r\nd", "\r\r\n\n\r", "x\r", "\r\r\r",
+        sjis({'a', '\r', 0x82, 0xA0, '\r', '\n', 0x82, 0xA0, '\r'}),  // a lone CR before あ
+    };
+    for (size_t at : {4094u, 4095u, 4096u, 4097u}) {
+        std::string t(at, 'a');
+        t += "\r\n";
+        t += sjis({0x82, 0xA0});
+        t += "\r";
+        t += std::string(5000, 'b');
+        t += "\r\r\n";
+        texts.push_back(t);
+    }
+    for (const std::string& bytes : texts) {
+        SCOPED_TRACE(bytes.substr(0, 16));
+        const std::optional<std::string> plain = decode_sjis(bytes);
+        ASSERT_TRUE(plain);
+        LineEnds ends;
+        const std::optional<std::string> folded = decode_sjis_folded(bytes, ends);
+        ASSERT_TRUE(folded);
+        EXPECT_EQ(*folded, normalize_line_ends(*plain));
+        EXPECT_EQ(ends.folded(), plain->find('\r') != std::string::npos);
+        EXPECT_EQ(ends.restore(*folded), *plain);
+        EXPECT_EQ(ends.source_size(folded->size()), plain->size());
+
+        LineEnds utf8_ends;
+        const std::string utf8_folded = fold_line_ends(*plain, utf8_ends);
+        EXPECT_EQ(utf8_folded, *folded);
+        EXPECT_EQ(utf8_ends.restore(utf8_folded), *plain);
+    }
+    LineEnds ends;
+    EXPECT_FALSE(decode_sjis_folded(sjis({'\r', '\n', 0x82}), ends));  // still strict
+}
+
+TEST(LineEnds, FormsByLineFeed) {
+    LineEnds ends;
+    EXPECT_EQ(fold_line_ends("a\nb\r\nc\rd\r\n", ends), "a\nb\nc\nd\n");
+    EXPECT_EQ(ends.form(0), LineEnds::Form::Lf);
+    EXPECT_EQ(ends.form(1), LineEnds::Form::CrLf);
+    EXPECT_EQ(ends.form(2), LineEnds::Form::Cr);
+    EXPECT_EQ(ends.form(3), LineEnds::Form::CrLf);
+    EXPECT_EQ(ends.form(400), LineEnds::Form::Lf);
+    EXPECT_EQ(ends.source_size(8), 10u);
 }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -34,6 +35,43 @@ TEST(Document, ParseBytesDecodesFirst) {
     auto bad = parse_bytes("\x82");
     ASSERT_TRUE(std::holds_alternative<DecodeFailure>(bad));
     EXPECT_EQ(std::get<DecodeFailure>(bad), DecodeFailure::Malformed);
+}
+
+// Bytes parse with their line ends folded as they are decoded; the
+// document must be the one the decoded text makes, its source included
+// (rebuilt on demand) and every view in source coordinates.
+TEST(Document, FoldedLineEndsGiveTheSameDocument) {
+    const std::vector<std::string> inputs = {
+        "\x8A\xBF\x8E\x9A\x81\x73\x82\xA9\x82\xF1\x82\xB6\x81\x74\r\n",  // 漢字《かんじ》 CR LF
+        "\xEF\xBB\xBF" "漢字《かんじ》\r\n［＃ここから２字下げ］\r\nあ\r\n［＃ここで字下げ終わり］\r\n",
+        "〔e'〕》\r\n漢《か《ん》》\r\n［＃「漢」に傍点］\r\n--------------\r\n※［＃「木＋吉」、第4水準2-14-1］\r",
+        "a\rb\r\nc\nd\x01\r\n\r\n［＃ここから２字下げ］\r",
+        "no line ends at all",
+    };
+    for (const std::string& bytes : inputs) {
+        SCOPED_TRACE(bytes);
+        auto parsed = parse_bytes(bytes);
+        ASSERT_TRUE(std::holds_alternative<DocPtr>(parsed));
+        const KoganeDoc& folded = *std::get<DocPtr>(parsed);
+        const std::optional<std::string> decoded = decode_auto(bytes);
+        ASSERT_TRUE(decoded);
+        const DocPtr plain = parse_document(std::make_shared<const std::string>(*decoded));
+        EXPECT_EQ(folded.source(), plain->source());
+        EXPECT_EQ(folded.source_size(), plain->source().size());
+        EXPECT_EQ(*folded.snapshot().sanitized, *plain->snapshot().sanitized);
+        EXPECT_EQ(render_html(folded.snapshot()), render_html(plain->snapshot()));
+        EXPECT_EQ(nodes_json(folded), nodes_json(*plain));
+        EXPECT_EQ(pairs_json(folded), pairs_json(*plain));
+        EXPECT_EQ(container_pairs_json(folded), container_pairs_json(*plain));
+        EXPECT_EQ(gaiji_json(folded), gaiji_json(*plain));
+        EXPECT_EQ(diagnostics_json(folded), diagnostics_json(*plain));
+    }
+    // A CR LF book is held once: the parse reads the folded decoding itself.
+    auto parsed = parse_bytes("a\r\nb\r\n");
+    const KoganeDoc& doc = *std::get<DocPtr>(parsed);
+    EXPECT_EQ(doc.snapshot().sanitized.get(), doc.snapshot().source.get());
+    EXPECT_FALSE(doc.snapshot().sanitized_is_source);
+    EXPECT_EQ(doc.source(), "a\r\nb\r\n");
 }
 
 // The limit is decided before anything is copied or decoded; a small limit
@@ -100,7 +138,7 @@ TEST(Document, EmptySource) {
 TEST(Document, SourceIsSharedNotCopied) {
     auto text = std::make_shared<const std::string>("plain text");
     DocPtr d = parse_document(text);
-    EXPECT_EQ(d->shared_source().get(), text.get());
+    EXPECT_EQ(d->snapshot().source.get(), text.get());
     EXPECT_EQ(&d->source()[0], text->data());
     // Nothing to sanitize: the sanitized text is the same buffer.
     EXPECT_EQ(d->snapshot().sanitized.get(), text.get());

@@ -61,7 +61,7 @@ TEST(LexerMap, EverythingAtOnce) {
 TEST(LexerMap, CleanSourceIsSharedAndUnmapped) {
     DocPtr doc = parse("｜漢字《かんじ》］");
     EXPECT_TRUE(doc->snapshot().sanitized_is_source);
-    EXPECT_EQ(doc->snapshot().sanitized.get(), doc->shared_source().get());
+    EXPECT_EQ(doc->snapshot().sanitized.get(), doc->snapshot().source.get());
     EXPECT_EQ(diags(*doc), V{"unmatched_close@24..27"});
 }
 
