@@ -12,15 +12,18 @@ namespace {
 // The stages of a parse after decoding (parse_bytes), in order; every stage
 // sees UTF-8. The snapshot is the parse's context: it owns the texts and
 // the diagnostics, and each stage hands back only what it makes.
-// `folded`: the source's line ends were folded to LF as it was decoded, so
-// the sanitized text differs from the source even when it is that text.
-ParseSnapshot run_pipeline(SharedText source, uint32_t piece_bytes, uint32_t long_group_events, bool folded = false) {
+// The stages after sanitizing, on a context that holds the sanitized text.
+void classify_and_fold(ParseSnapshot& context, uint32_t piece_bytes, uint32_t long_group_events) {
+    ClassifiedStream classified = classify(context, piece_bytes, long_group_events);
+    fold(std::move(classified), context);
+}
+
+ParseSnapshot run_pipeline(SharedText source, uint32_t piece_bytes, uint32_t long_group_events) {
     ParseSnapshot context;
     context.source = std::move(source);
     context.sanitized = sanitize(context.source, context.diagnostics);
-    context.sanitized_is_source = context.sanitized == context.source && !folded;
-    ClassifiedStream classified = classify(context, piece_bytes, long_group_events);
-    fold(std::move(classified), context);
+    context.sanitized_is_source = context.sanitized == context.source;
+    classify_and_fold(context, piece_bytes, long_group_events);
     return context;
 }
 
@@ -30,14 +33,19 @@ DocPtr parse_document(SharedText source, uint32_t piece_bytes, uint32_t long_gro
     return std::make_shared<const KoganeDoc>(run_pipeline(std::move(source), piece_bytes, long_group_events));
 }
 
+// Decoded bytes belong to the parse alone: line ends are folded as they are
+// decoded and the sanitizer edits the text in place, so one text is held;
+// the source as it came is rebuilt from the records when asked for.
 std::variant<DocPtr, DecodeFailure> parse_bytes(std::string_view bytes) {
-    LineEnds ends;
-    auto decoded = decode_auto_limited(bytes, kMaxSourceBytes, &ends);
+    SourceRecord record;
+    auto decoded = decode_auto_limited(bytes, kMaxSourceBytes, &record.line_ends);
     if (auto* failure = std::get_if<DecodeFailure>(&decoded)) return *failure;
-    auto text = std::make_shared<const std::string>(std::move(std::get<std::string>(decoded)));
-    const bool folded = ends.folded();
-    return std::make_shared<const KoganeDoc>(
-        run_pipeline(std::move(text), Tokenizer::kPieceBytes, kLongGroupEvents, folded), std::move(ends));
+    ParseSnapshot context;
+    context.sanitized = sanitize_owned(std::move(std::get<std::string>(decoded)), record.edits, context.diagnostics);
+    context.source = context.sanitized;
+    context.sanitized_is_source = !record.rebuilt();
+    classify_and_fold(context, Tokenizer::kPieceBytes, kLongGroupEvents);
+    return std::make_shared<const KoganeDoc>(std::move(context), std::move(record));
 }
 
 std::variant<DocPtr, LengthError> new_document(const char* bytes, uint64_t length) {
@@ -51,8 +59,17 @@ void parse_fragment(std::string_view text, ParseSnapshot& output) {
 }
 
 std::string_view KoganeDoc::source() const {
-    if (!line_ends_.folded()) return *snapshot_.source;
-    return restored_source_.get([&] { return line_ends_.restore(*snapshot_.source); });
+    if (!record_.rebuilt()) return *snapshot_.source;
+    return restored_source_.get([&] {
+        const std::string_view sanitized = *snapshot_.sanitized;
+        if (record_.edits.empty()) return record_.line_ends.restore(sanitized);
+        return record_.line_ends.restore(record_.edits.undo(sanitized));
+    });
+}
+
+uint64_t KoganeDoc::source_size() const {
+    if (!record_.rebuilt()) return snapshot_.source->size();
+    return record_.line_ends.source_size(record_.edits.undone_size(snapshot_.sanitized->size()));
 }
 
 const CoordinateMap& KoganeDoc::coordinate_map() const {

@@ -15,6 +15,7 @@
 #include "encoding/line_ends.hpp"
 #include "pipeline/lexer/classify/classifier.hpp"
 #include "pipeline/lexer/classify/gaiji.hpp"
+#include "pipeline/lexer/sanitize.hpp"
 #include "pipeline/lexer/tokenize.hpp"
 #include "pipeline/snapshot.hpp"
 #include "syntax/ast/node_kind.hpp"
@@ -40,18 +41,25 @@ struct SourceContainerPair {
     Span close;
 };
 
+// How a decoded source was edited in place by the parse that owned it: line
+// ends folded by the decoder, then the sanitizer's edits.
+struct SourceRecord {
+    LineEnds line_ends;
+    SanitizeEdits edits;
+    bool rebuilt() const { return line_ends.folded() || !edits.empty(); }
+};
+
 class KoganeDoc {
 public:
-    // The snapshot of a finished parse; it holds the source, or the decoded
-    // source with its line ends folded as `line_ends` records.
-    explicit KoganeDoc(ParseSnapshot snapshot, LineEnds line_ends = {})
-        : snapshot_(std::move(snapshot)), line_ends_(std::move(line_ends)) {}
+    // The snapshot of a finished parse; it holds the source, unless the
+    // parse edited the decoded source in place as `record` says.
+    explicit KoganeDoc(ParseSnapshot snapshot, SourceRecord record = {})
+        : snapshot_(std::move(snapshot)), record_(std::move(record)) {}
 
     const ParseSnapshot& snapshot() const { return snapshot_; }
-    // The source as it came (rebuilt on first use when its line ends were
-    // folded for the parse).
+    // The source as it came (rebuilt on first use when the parse edited it).
     std::string_view source() const;
-    uint64_t source_size() const { return line_ends_.source_size(snapshot_.source->size()); }
+    uint64_t source_size() const;
 
     const Diagnostics& diagnostics_in_source() const;
     const std::vector<GaijiRecord>& gaiji_list() const;
@@ -68,7 +76,7 @@ public:
 
 private:
     ParseSnapshot snapshot_;
-    LineEnds line_ends_;
+    SourceRecord record_;
     Lazy<std::string> restored_source_;
     Lazy<Diagnostics> diagnostics_;
     Lazy<std::vector<GaijiRecord>> gaiji_;

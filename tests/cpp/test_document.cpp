@@ -47,6 +47,11 @@ TEST(Document, FoldedLineEndsGiveTheSameDocument) {
         "〔e'〕》\r\n漢《か《ん》》\r\n［＃「漢」に傍点］\r\n--------------\r\n※［＃「木＋吉」、第4水準2-14-1］\r",
         "a\rb\r\nc\nd\x01\r\n\r\n［＃ここから２字下げ］\r",
         "no line ends at all",
+        // Edited in place without folding: a rule line after a line of text,
+        // a reserved code point, accents that shrink and one that grows.
+        "あ\n--------------\n--------------\nい\xEE\x80\x81う\n〔e'〕〔e~〕〔ae&〕",
+        "〔e~〕\r\n〔e'〕\r\n\xEF\xBB\xBF\xEF\xBB\xBF\xEE\x80\x84",
+        "\xEF\xBB\xBF\xEF\xBB\xBF" "twice\r\n",
     };
     for (const std::string& bytes : inputs) {
         SCOPED_TRACE(bytes);
@@ -58,7 +63,9 @@ TEST(Document, FoldedLineEndsGiveTheSameDocument) {
         const DocPtr plain = parse_document(std::make_shared<const std::string>(*decoded));
         EXPECT_EQ(folded.source(), plain->source());
         EXPECT_EQ(folded.source_size(), plain->source().size());
+        EXPECT_EQ(plain->source_size(), plain->source().size());
         EXPECT_EQ(*folded.snapshot().sanitized, *plain->snapshot().sanitized);
+        EXPECT_EQ(folded.snapshot().sanitized_is_source, plain->snapshot().sanitized_is_source);
         EXPECT_EQ(render_html(folded.snapshot()), render_html(plain->snapshot()));
         EXPECT_EQ(nodes_json(folded), nodes_json(*plain));
         EXPECT_EQ(pairs_json(folded), pairs_json(*plain));

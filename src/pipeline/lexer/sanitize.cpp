@@ -74,7 +74,7 @@ bool is_blank_line(std::string_view line) { return trim_white_space(line).empty(
 
 // Replaces every complete EE 80 81..84 by U+FFFD in place, recording one
 // diagnostic per character.
-void replace_sentinels(std::string& text, Diagnostics& diagnostics) {
+void replace_sentinels(std::string& text, Diagnostics& diagnostics, TextEdits* edits = nullptr) {
     char* const base = text.data();
     const size_t n = text.size();
     size_t i = 0;
@@ -87,6 +87,7 @@ void replace_sentinels(std::string& text, Diagnostics& diagnostics) {
             const uint32_t cp = 0xE000u + (p[2] - 0x80u);
             const uint32_t at = static_cast<uint32_t>(i);
             diagnostics.push_back(Diagnostic::source_contains_pua(Span{at, at + 3}, cp));
+            if (edits != nullptr) edits->push_back(TextEdit{at, 3, std::string(base + i, 3)});
             std::memcpy(base + i, kReplacement.data(), 3);
             i += 3;
         } else {
@@ -213,8 +214,7 @@ std::vector<size_t> rule_line_breaks(std::string_view text) {
 // isolate_rule_lines for a text the caller owns: the text after each
 // insertion moves up in place (a book's rule lines are few), so a large
 // text is not copied into a second, freshly faulted buffer.
-void isolate_rule_lines_in_place(std::string& text) {
-    const std::vector<size_t> breaks = rule_line_breaks(text);
+void isolate_rule_lines_in_place(std::string& text, const std::vector<size_t>& breaks) {
     if (breaks.empty()) return;
     size_t end = text.size();
     text.resize(end + breaks.size());
@@ -231,9 +231,10 @@ void isolate_rule_lines_in_place(std::string& text) {
 
 }  // namespace
 
-std::string isolate_rule_lines(std::string_view text) {
-    // The text comes out as it went in, plus the line feeds.
-    const std::vector<size_t> breaks = rule_line_breaks(text);
+namespace {
+
+// The text as it went in, plus a line feed at each of `breaks`.
+std::string insert_line_feeds(std::string_view text, const std::vector<size_t>& breaks) {
     std::string out;
     out.reserve(text.size() + breaks.size());
     size_t copied = 0;
@@ -245,6 +246,10 @@ std::string isolate_rule_lines(std::string_view text) {
     out.append(text.substr(copied));
     return out;
 }
+
+}  // namespace
+
+std::string isolate_rule_lines(std::string_view text) { return insert_line_feeds(text, rule_line_breaks(text)); }
 
 std::string normalize_line_ends(std::string_view text) {
     std::string out;
@@ -271,7 +276,8 @@ namespace {
 
 // Appends `text` from `pos` on to `out` with every 〔…〕 fragment's accent
 // digraphs rewritten; diagnostic spans are offsets in `out`.
-void append_rewritten(std::string_view text, size_t pos, std::string& out, Diagnostics& diagnostics) {
+void append_rewritten(std::string_view text, size_t pos, std::string& out, Diagnostics& diagnostics,
+                      TextEdits* edits = nullptr) {
     while (true) {
         const size_t open = find_seq(text, kTortoiseOpen, pos);
         if (open == std::string_view::npos) {
@@ -292,6 +298,9 @@ void append_rewritten(std::string_view text, size_t pos, std::string& out, Diagn
         if (has_accent_mark(fragment)) {
             const std::string rewritten = decompose_accents(fragment);
             changed = rewritten != fragment;
+            if (changed && edits != nullptr)
+                edits->push_back(TextEdit{static_cast<uint32_t>(out.size()), static_cast<uint32_t>(rewritten.size()),
+                                          std::string(fragment)});
             out.append(rewritten);
         } else {
             out.append(fragment);
@@ -311,7 +320,7 @@ void append_rewritten(std::string_view text, size_t pos, std::string& out, Diagn
 // written over the input already read, so a large text is not copied into
 // a second buffer. A fragment that would grow past the bytes read so far
 // (a digraph becoming a three-byte character) hands the rest to a copy.
-void rewrite_accent_fragments_in_place(std::string& text, Diagnostics& diagnostics) {
+void rewrite_accent_fragments_in_place(std::string& text, Diagnostics& diagnostics, TextEdits* edits = nullptr) {
     char* const base = text.data();
     const std::string_view view(text);
     const size_t n = view.size();
@@ -345,13 +354,16 @@ void rewrite_accent_fragments_in_place(std::string& text, Diagnostics& diagnosti
             std::string out;
             out.reserve(n + n / 64 + 16);
             out.append(base, w);
-            append_rewritten(view, pos, out, diagnostics);
+            append_rewritten(view, pos, out, diagnostics, edits);
             text = std::move(out);
             return;
         }
         const size_t out_open = w + (open - pos);
         move_down(pos, body - pos);
         if (changed) {
+            if (edits != nullptr)
+                edits->push_back(TextEdit{static_cast<uint32_t>(w), static_cast<uint32_t>(rewritten.size()),
+                                          std::string(fragment)});
             std::memcpy(base + w, rewritten.data(), rewritten.size());
             w += rewritten.size();
         } else {
@@ -401,11 +413,12 @@ SharedText sanitize(const SharedText& source, Diagnostics& diagnostics) {
     // A step whose rewrite changes nothing keeps the current text, so a
     // source that needs no edit is shared rather than copied.
     if (probe.rule_pair && have_owned) {
-        isolate_rule_lines_in_place(owned);
-    } else if (probe.rule_pair && has_rule_line(current())) {
-        std::string isolated = isolate_rule_lines(current());
-        if (isolated.size() != current().size()) {  // only ever inserts
-            owned = std::move(isolated);
+        isolate_rule_lines_in_place(owned, rule_line_breaks(owned));
+    } else if (probe.rule_pair) {
+        // Most books' rule lines stand alone already: no copy for them.
+        const std::vector<size_t> breaks = rule_line_breaks(current());
+        if (!breaks.empty()) {
+            owned = insert_line_feeds(current(), breaks);
             have_owned = true;
         }
     }
@@ -432,6 +445,64 @@ SharedText sanitize(const SharedText& source, Diagnostics& diagnostics) {
     if (!have_owned && !lost_bom) return source;
     if (!have_owned) owned.assign(view);
     return std::make_shared<const std::string>(std::move(owned));
+}
+
+SharedText sanitize_owned(std::string text, SanitizeEdits& edits, Diagnostics& diagnostics) {
+    // The same steps as sanitize, in the same order, each on this text.
+    size_t bom = 0;
+    while (std::string_view(text).substr(bom).starts_with(kBom)) bom += kBom.size();
+    if (bom > 0) {
+        edits.steps.push_back({TextEdit{0, 0, text.substr(0, bom)}});
+        text.erase(0, bom);
+    }
+    const scan::SanitizeProbe probe = scan::probe_for_sanitize(text);
+    invariant(!probe.carriage_return, "sanitize_owned takes folded line ends");
+    if (probe.rule_pair) {
+        const std::vector<size_t> breaks = rule_line_breaks(text);
+        if (!breaks.empty()) {
+            TextEdits inserted;
+            for (size_t k = 0; k < breaks.size(); ++k)
+                inserted.push_back(TextEdit{static_cast<uint32_t>(breaks[k] + k), 1, std::string()});
+            isolate_rule_lines_in_place(text, breaks);
+            edits.steps.push_back(std::move(inserted));
+        }
+    }
+    if (probe.tortoise_open) {
+        TextEdits rewritten;
+        rewrite_accent_fragments_in_place(text, diagnostics, &rewritten);
+        if (!rewritten.empty()) edits.steps.push_back(std::move(rewritten));
+    }
+    if (probe.sentinel) {
+        TextEdits replaced;
+        replace_sentinels(text, diagnostics, &replaced);
+        if (!replaced.empty()) edits.steps.push_back(std::move(replaced));
+    }
+    report_controls(text, diagnostics);
+    return std::make_shared<const std::string>(std::move(text));
+}
+
+std::string SanitizeEdits::undo(std::string_view sanitized) const {
+    std::string text(sanitized);
+    for (auto step = steps.rbegin(); step != steps.rend(); ++step) {
+        std::string before;
+        before.reserve(text.size());
+        size_t copied = 0;
+        for (const TextEdit& e : *step) {
+            before.append(text, copied, e.at - copied);
+            before.append(e.was);
+            copied = size_t(e.at) + e.length;
+        }
+        before.append(text, copied);
+        text = std::move(before);
+    }
+    return text;
+}
+
+uint64_t SanitizeEdits::undone_size(uint64_t sanitized_size) const {
+    uint64_t size = sanitized_size;
+    for (const TextEdits& step : steps)
+        for (const TextEdit& e : step) size = size - e.length + e.was.size();
+    return size;
 }
 
 }  // namespace kogane

@@ -2,8 +2,10 @@
 // First lexer stage: byte-order marks, line terminators, rule-line
 // isolation, accent fragments and reserved sentinel code points.
 
+#include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "collections/span.hpp"
 #include "syntax/diagnostic.hpp"
@@ -14,6 +16,30 @@ namespace kogane {
 // rewriting (compare the pointers), else a new buffer. This stage's
 // diagnostics, in sanitized coordinates, are appended to `diagnostics`.
 SharedText sanitize(const SharedText& source, Diagnostics& diagnostics);
+
+// One change sanitizing made to a text it edited in place: the bytes
+// text[at, at + length) of the result stood for `was`.
+struct TextEdit {
+    uint32_t at;
+    uint32_t length;
+    std::string was;
+};
+using TextEdits = std::vector<TextEdit>;
+
+// The edits of each step of sanitize_owned, in the order the steps ran,
+// each in the coordinates of the text that step left.
+struct SanitizeEdits {
+    std::vector<TextEdits> steps;
+    bool empty() const { return steps.empty(); }
+    // The text as it was given, from the sanitized one.
+    std::string undo(std::string_view sanitized) const;
+    uint64_t undone_size(uint64_t sanitized_size) const;
+};
+
+// sanitize for a text the parse owns, without line ends to normalize (the
+// decoder folded them): every step edits it in place and records what it
+// changed in `edits`, so no second copy of the text is held.
+SharedText sanitize_owned(std::string text, SanitizeEdits& edits, Diagnostics& diagnostics);
 
 // Rule lines: a line of ten or more bytes of one repeated "-", "=" or "_"
 // (surrounding white space ignored).
