@@ -78,6 +78,7 @@ inline void scalar_probe(const unsigned char* p, size_t from, size_t n, Sanitize
         if (i + 1 < n && is_rule_byte(c) && p[i + 1] == c) r.rule_pair = true;
         if (i + 2 < n && c == 0xE3 && p[i + 1] == 0x80 && p[i + 2] == 0x94) r.tortoise_open = true;
         if (i + 2 < n && c == 0xEE && p[i + 1] == 0x80 && p[i + 2] >= 0x81 && p[i + 2] <= 0x84) r.sentinel = true;
+        if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') r.control = true;
     }
 }
 

@@ -54,11 +54,15 @@ SanitizeProbe probe_kernel(std::string_view text) {
     const auto* p = reinterpret_cast<const unsigned char*>(text.data());
     const size_t n = text.size();
     V cr = V::zero(), rule = V::zero(), tortoise = V::zero(), sentinel = V::zero();
+    uint32_t control = 0;
     size_t i = 0;
     for (; i + V::kWidth + kLookahead <= n; i += V::kWidth) {
         const V v0 = V::load(p + i), v1 = V::load(p + i + 1), v2 = V::load(p + i + 2);
         const V v1_80 = v1 == 0x80;
-        cr = cr | (v0 == '\r');
+        const V is_cr = v0 == '\r';
+        cr = cr | is_cr;
+        // Bytes below 0x20, less the three that are allowed.
+        control |= ((v0 & V::splat(0xE0)) == 0).mask() & ~(is_cr | (v0 == '\t') | (v0 == '\n')).mask();
         rule = rule | (rule_bytes(v0) & (v0 == v1));
         tortoise = tortoise | ((v0 == 0xE3) & v1_80 & (v2 == 0x94));
         sentinel = sentinel | ((v0 == 0xEE) & v1_80 & ((v2 == 0x81) | (v2 == 0x82) | (v2 == 0x83) | (v2 == 0x84)));
@@ -68,6 +72,7 @@ SanitizeProbe probe_kernel(std::string_view text) {
     r.rule_pair = rule.mask() != 0;
     r.tortoise_open = tortoise.mask() != 0;
     r.sentinel = sentinel.mask() != 0;
+    r.control = control != 0;
     detail::scalar_probe(p, i, n, r);
     return r;
 }

@@ -35,6 +35,7 @@ struct SanitizeProbe {
     bool rule_pair = false;        // two equal adjacent bytes from "-", "=", "_"
     bool tortoise_open = false;    // some 〔 (E3 80 94)
     bool sentinel = false;         // some EE 80 81..84
+    bool control = false;          // some C0 control other than tab, line feed and carriage return
 };
 
 // One processor path's implementation of every scanning routine.

@@ -39,6 +39,7 @@ SanitizeProbe naive_probe(std::string_view t) {
     r.tortoise_open = t.find("〔") != std::string_view::npos;
     for (char c = '\x81'; c != '\x85'; ++c)
         r.sentinel |= t.find(std::string("\xEE\x80") + c) != std::string_view::npos;
+    for (unsigned char c : t) r.control |= c < 0x20 && c != '\t' && c != '\n' && c != '\r';
     return r;
 }
 
@@ -63,8 +64,10 @@ const std::vector<std::string>& pieces() {
         for (const char* s : {"|", "[", "#", "『", "』", "｛", "｝", "〈", "〉", "【", "】", "＼", "、", "。", "あ",
                               "ア", "漢", "é", "\n", "\r", "\r\n", "a", " ", "-", "--", "==", "__", "〔〕",
                               "\xEE\x80\x81", "\xEE\x80\x84", "\xEE\x80\x80", "\xEE\x80\x85", "\xEE\x80", "\xEE",
-                              "\xE3\x80\xE3\x80\x8A", "\xEF\xEF\xBC\xBB", "\xE2\xE2\x89\xAA"})
+                              "\xE3\x80\xE3\x80\x8A", "\xEF\xEF\xBC\xBB", "\xE2\xE2\x89\xAA", "\t", "\x01",
+                              "\x1F", "\x7F"})
             v.push_back(s);
+        v.push_back(std::string(1, '\0'));
         return v;
     }();
     return p;
@@ -149,6 +152,7 @@ TEST(TriggerScanner, EveryPathAgreesOnRandomTexts) {
                     ASSERT_EQ(p.rule_pair, expected_probe.rule_pair) << scan_path_name(path);
                     ASSERT_EQ(p.tortoise_open, expected_probe.tortoise_open) << scan_path_name(path);
                     ASSERT_EQ(p.sentinel, expected_probe.sentinel) << scan_path_name(path);
+                    ASSERT_EQ(p.control, expected_probe.control) << scan_path_name(path);
                     ++compared;
                 }
             }

@@ -100,25 +100,9 @@ void replace_sentinels(std::string& text, Diagnostics& diagnostics, TextEdits* e
 // are normalised, not reported).
 constexpr bool is_reported_control(unsigned char b) { return is_unsafe_control(b) && b != '\r'; }
 
-// Branch-free over 64-byte blocks so the common answer (none) costs little.
-bool has_reported_control(std::string_view text) {
-    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-    const size_t n = text.size();
-    size_t i = 0;
-    for (; i + 64 <= n; i += 64) {
-        unsigned found = 0;
-        for (size_t k = 0; k < 64; ++k) found |= is_reported_control(p[i + k]);
-        if (found) return true;
-    }
-    for (; i < n; ++i)
-        if (is_reported_control(p[i])) return true;
-    return false;
-}
-
-// One diagnostic per run of controls; the text keeps them (the HTML writer
-// substitutes U+FFFD).
+// One diagnostic per run of controls (called when the probe saw one); the
+// text keeps them (the HTML writer substitutes U+FFFD).
 void report_controls(std::string_view text, Diagnostics& diagnostics) {
-    if (!has_reported_control(text)) return;
     size_t i = 0;
     while (i < text.size()) {
         if (!is_reported_control(byte_at(text, i))) {
@@ -440,7 +424,7 @@ SharedText sanitize(const SharedText& source, Diagnostics& diagnostics) {
         replace_sentinels(owned, diagnostics);
     }
 
-    report_controls(current(), diagnostics);
+    if (probe.control) report_controls(current(), diagnostics);
 
     if (!have_owned && !lost_bom) return source;
     if (!have_owned) owned.assign(view);
@@ -477,7 +461,7 @@ SharedText sanitize_owned(std::string text, SanitizeEdits& edits, Diagnostics& d
         replace_sentinels(text, diagnostics, &replaced);
         if (!replaced.empty()) edits.steps.push_back(std::move(replaced));
     }
-    report_controls(text, diagnostics);
+    if (probe.control) report_controls(text, diagnostics);
     return std::make_shared<const std::string>(std::move(text));
 }
 
