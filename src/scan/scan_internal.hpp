@@ -88,6 +88,10 @@ inline size_t scalar_find_triple(std::string_view text, size_t from, const char*
     return std::string_view::npos;
 }
 
+inline size_t scalar_find_six(std::string_view text, size_t from, const char* pattern) {
+    return from > text.size() ? std::string_view::npos : text.find(std::string_view(pattern, 6), from);
+}
+
 inline size_t scalar_find_rule_triple(std::string_view text, size_t from) {
     const auto* p = reinterpret_cast<const unsigned char*>(text.data());
     for (size_t i = from; i + 3 <= text.size(); ++i)

@@ -91,6 +91,24 @@ size_t find_triple_kernel(std::string_view text, size_t from, const char* patter
     return detail::scalar_find_triple(text, i, pattern);
 }
 
+size_t find_six_kernel(std::string_view text, size_t from, const char* pattern) {
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const size_t n = text.size();
+    V b[6];
+    for (int k = 0; k < 6; ++k) b[k] = V::splat(static_cast<unsigned char>(pattern[k]));
+    size_t i = from;
+    for (; i + V::kWidth + 5 <= n; i += V::kWidth) {
+        // The last three bytes are compared only in blocks where the first
+        // three match somewhere: most blocks cost what a triple search does.
+        const V head = (V::load(p + i) == b[0]) & (V::load(p + i + 1) == b[1]) & (V::load(p + i + 2) == b[2]);
+        if (head.mask() == 0) continue;
+        const V tail = (V::load(p + i + 3) == b[3]) & (V::load(p + i + 4) == b[4]) & (V::load(p + i + 5) == b[5]);
+        const uint32_t mask = (head & tail).mask();
+        if (mask) return i + static_cast<size_t>(__builtin_ctz(mask));
+    }
+    return detail::scalar_find_six(text, i, pattern);
+}
+
 size_t find_rule_triple_kernel(std::string_view text, size_t from) {
     const auto* p = reinterpret_cast<const unsigned char*>(text.data());
     const size_t n = text.size();
@@ -103,4 +121,4 @@ size_t find_rule_triple_kernel(std::string_view text, size_t from) {
     return detail::scalar_find_rule_triple(text, i);
 }
 
-const Kernels kKernels{kPath, find_hits_kernel, probe_kernel, find_triple_kernel, find_rule_triple_kernel};
+const Kernels kKernels{kPath, find_hits_kernel, probe_kernel, find_triple_kernel, find_six_kernel, find_rule_triple_kernel};

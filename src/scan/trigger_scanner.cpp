@@ -87,7 +87,7 @@ SanitizeProbe probe_scalar(std::string_view text) {
 }
 
 constexpr Kernels kScalarKernels{ScanPath::Scalar, find_hits_scalar, probe_scalar, detail::scalar_find_triple,
-                                 detail::scalar_find_rule_triple};
+                                 detail::scalar_find_six, detail::scalar_find_rule_triple};
 
 const Kernels& best_kernels() {
     if (scan_path_available(ScanPath::Avx2)) return kernels(ScanPath::Avx2);
@@ -123,6 +123,10 @@ SanitizeProbe probe_for_sanitize(std::string_view text) { return TriggerScanner:
 
 size_t find_triple(std::string_view text, size_t from, const char* pattern) {
     return TriggerScanner::get().kernels().find_triple(text, from, pattern);
+}
+
+size_t find_six(std::string_view text, size_t from, const char* pattern) {
+    return TriggerScanner::get().kernels().find_six(text, from, pattern);
 }
 
 size_t find_rule_triple(std::string_view text, size_t from) {

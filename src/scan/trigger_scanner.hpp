@@ -44,8 +44,9 @@ struct Kernels {
     // See find_hits below.
     void (*find_hits)(std::string_view text, std::vector<uint32_t>& hits);
     SanitizeProbe (*probe)(std::string_view text);
-    // See find_triple and find_rule_triple below.
+    // See find_triple, find_six and find_rule_triple below.
     size_t (*find_triple)(std::string_view text, size_t from, const char* pattern);
+    size_t (*find_six)(std::string_view text, size_t from, const char* pattern);
     size_t (*find_rule_triple)(std::string_view text, size_t from);
 };
 
@@ -80,6 +81,9 @@ SanitizeProbe probe_for_sanitize(std::string_view text);
 // the first byte of the pattern (E3 for 〔 and 〕) is too common for a
 // memchr-driven search.
 size_t find_triple(std::string_view text, size_t from, const char* pattern);
+// The same for six bytes: two characters of Japanese text, whose pair is
+// far rarer than either alone (searches for quoted targets).
+size_t find_six(std::string_view text, size_t from, const char* pattern);
 
 // Offset of the first of three equal bytes in a row from "-", "=" or "_" at
 // or after `from`, or npos: where a rule line may stand.

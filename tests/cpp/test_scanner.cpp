@@ -153,6 +153,16 @@ TEST(TriggerScanner, EveryPathAgreesOnRandomTexts) {
                     ASSERT_EQ(p.tortoise_open, expected_probe.tortoise_open) << scan_path_name(path);
                     ASSERT_EQ(p.sentinel, expected_probe.sentinel) << scan_path_name(path);
                     ASSERT_EQ(p.control, expected_probe.control) << scan_path_name(path);
+                    // Six bytes: a pair that is there (taken from the text)
+                    // and one that may not be, from several starts.
+                    const Kernels& k = kernels(path);
+                    const std::string taken = part.size() >= 6 ? part.substr(std::min(part.size() / 3, part.size() - 6), 6) : "〔〕";
+                    for (const std::string& six : {taken, std::string("〔〕"), std::string("\n\n\n「")}) {
+                        ASSERT_EQ(six.size(), 6u);
+                        for (size_t start : {size_t{0}, size_t{1}, part.size() / 2, part.size(), part.size() + 1})
+                            ASSERT_EQ(k.find_six(part, start, six.data()), part.find(six, start))
+                                << scan_path_name(path) << " from " << start;
+                    }
                     ++compared;
                 }
             }

@@ -62,18 +62,21 @@ size_t anchor_of(std::string_view target) {
 }
 
 // The first occurrence of `needle` in `hay`: a vector search for three of
-// its bytes, each hit checked whole; glibc's memmem reads Japanese text
-// several times slower. Should the checks cost more than a few times the
-// bytes passed (a needle that nearly matches everywhere), memmem finishes,
-// so the search stays linear.
+// its bytes (six, from the same anchor, in a needle long enough: two
+// characters, as a pair much rarer than either), each hit checked whole;
+// glibc's memmem reads Japanese text several times slower. Should the
+// checks cost more than a few times the bytes passed (a needle that nearly
+// matches everywhere), memmem finishes, so the search stays linear.
 size_t find_in(std::string_view hay, std::string_view needle) {
     if (needle.empty()) return 0;
     if (needle.size() < 3 || hay.size() < needle.size()) return find_by_memmem(hay, needle);
-    const size_t anchor = anchor_of(needle);
+    const bool six = needle.size() >= 6;
+    const size_t anchor = six ? std::min(anchor_of(needle), needle.size() - 6) : anchor_of(needle);
     const size_t tail = needle.size() - anchor;  // bytes from the anchor to the end
     size_t checked = 0;
     for (size_t from = anchor;;) {
-        const size_t hit = scan::find_triple(hay, from, needle.data() + anchor);
+        const size_t hit = six ? scan::find_six(hay, from, needle.data() + anchor)
+                               : scan::find_triple(hay, from, needle.data() + anchor);
         if (hit == std::string_view::npos || hit + tail > hay.size()) return std::string_view::npos;
         const size_t start = hit - anchor;
         if (std::memcmp(hay.data() + start, needle.data(), needle.size()) == 0) return start;
