@@ -36,10 +36,18 @@ EncodedChar encode_utf8(uint32_t cp) {
 // Marks a byte that is no lead (in `lead_row`) or no trail (in `trail_column`).
 constexpr uint8_t kNone = 0xFF;
 
+// In `lead_base` and `trail_offset`: no lead, no trail. Either makes the
+// sum of the two at least kPointerCount, so one comparison rejects both.
+constexpr uint16_t kNoShare = 0x4000;
+static_assert(kNoShare >= kPointerCount);
+
 struct DoubleByteTable {
     EncodedChar chars[kPointerCount];
     uint8_t lead_row[256];      // 81..9F -> 0..30, E0..FC -> 31..59
     uint8_t trail_column[256];  // 40..7E -> 0..62, 80..FC -> 63..187
+    // The same as shares of the pointer: row * 188 and the column.
+    uint16_t lead_base[256];
+    uint16_t trail_offset[256];
     DoubleByteTable() {
         for (unsigned b = 0; b < 256; ++b) {
             lead_row[b] = b >= 0x81 && b <= 0x9F ? static_cast<uint8_t>(b - 0x81)
@@ -48,6 +56,8 @@ struct DoubleByteTable {
             trail_column[b] = b >= 0x40 && b <= 0x7E ? static_cast<uint8_t>(b - 0x40)
                               : b >= 0x80 && b <= 0xFC ? static_cast<uint8_t>(b - 0x41)
                                                        : kNone;
+            lead_base[b] = lead_row[b] == kNone ? kNoShare : static_cast<uint16_t>(lead_row[b] * 188);
+            trail_offset[b] = trail_column[b] == kNone ? kNoShare : trail_column[b];
         }
         for (unsigned pointer = 0; pointer < kPointerCount; ++pointer) {
             uint32_t cp = 0;
@@ -69,13 +79,17 @@ const DoubleByteTable& double_byte_table() {
 // Where decoded characters go: written out, or only counted. The writer's
 // buffer has room for three bytes per input byte plus one, so a four-byte
 // store for a two-byte character never runs past it.
+// Each takes a run of double-byte characters through `run` (see below):
+// `begin_run` settles what must come before one, `put_in_run` takes each.
 struct Writer {
     char* out;
     void ascii(const unsigned char* from, size_t len) {
         std::memcpy(out, from, len);
         out += len;
     }
-    void put(EncodedChar c) {
+    void put(EncodedChar c) { put_in_run(c); }
+    void begin_run() {}
+    void put_in_run(EncodedChar c) {
         std::memcpy(out, &c, sizeof c);
         out += c.length;
     }
@@ -87,7 +101,11 @@ struct FoldingWriter {
     LineEndFolder folder;
     void ascii(const unsigned char* from, size_t len) { out = folder.fold_ascii(out, from, len); }
     void put(EncodedChar c) {
-        out = folder.settle(out);
+        begin_run();
+        put_in_run(c);
+    }
+    void begin_run() { out = folder.settle(out); }
+    void put_in_run(EncodedChar c) {
         std::memcpy(out, &c, sizeof c);
         out += c.length;
     }
@@ -97,7 +115,29 @@ struct Counter {
     uint64_t n = 0;
     void ascii(const unsigned char*, size_t len) { n += len; }
     void put(EncodedChar c) { n += c.length; }
+    void begin_run() {}
+    void put_in_run(EncodedChar c) { n += c.length; }
 };
+
+// Double-byte characters from `i` on while they come whole before `stop`,
+// the bulk of Japanese text: the lead's and the trail's shares of the
+// pointer are added (a byte that is neither lead nor trail pushes the sum
+// out of range), then one lookup gives the character. Returns where the
+// run ended; what ends it (anything else, a character with no mapping)
+// is left to the general step.
+template <typename Sink>
+inline size_t run(const DoubleByteTable& tables, const unsigned char* p, size_t i, size_t stop, Sink& sink) {
+    sink.begin_run();
+    while (i + 1 < stop) {
+        const uint32_t pointer = uint32_t(tables.lead_base[p[i]]) + tables.trail_offset[p[i + 1]];
+        if (pointer >= kPointerCount) break;
+        const EncodedChar c = tables.chars[pointer];
+        if (c.length == 0) break;
+        sink.put_in_run(c);
+        i += 2;
+    }
+    return i;
+}
 
 // Length of the run of ASCII bytes at the start of [p, p + n), eight bytes
 // at a time.
@@ -138,8 +178,12 @@ size_t decode_into(std::string_view bytes, size_t from, size_t stop, Sink& sink_
             i += run;
             continue;
         }
-        // Double-byte characters first, the bulk of the text: one lookup
-        // each for the lead's row, the trail's column and the character.
+        if (const size_t ran = run(tables, p, i, stop, sink); ran != i) {
+            i = ran;
+            continue;
+        }
+        // One character at a time where a run cannot go: the last before
+        // `stop`, errors, single bytes.
         if (const unsigned row = tables.lead_row[b]; row != kNone) {
             if (i + 1 >= n) return kFailed;  // lead byte at the end
             const unsigned column = tables.trail_column[p[i + 1]];
