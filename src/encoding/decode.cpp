@@ -9,6 +9,7 @@
 #endif
 
 #include "collections/utf8.hpp"
+#include "scan/trigger_scanner.hpp"
 
 namespace kogane {
 
@@ -122,6 +123,14 @@ bool widen(std::string_view text, Unit* out) {
         }
         if constexpr (sizeof(Unit) >= 2) {
             uint32_t a, b;
+            if ((w & kTwoThreeByteMask) == kTwoThreeByteLeads) {
+                // A run of them: four a step where the processor can shuffle.
+                if (const size_t ran = scan::widen_three_byte_run(p + i, n - i, out); ran != 0) {
+                    out += ran / 3;
+                    i += ran;
+                    continue;
+                }
+            }
             if ((w & kTwoThreeByteMask) == kTwoThreeByteLeads && two_three_byte_chars(w, a, b)) {
                 out[0] = static_cast<Unit>(a);
                 out[1] = static_cast<Unit>(b);

@@ -70,13 +70,60 @@ struct V {
 
 #include "scan/scan_kernels.inl"
 
+// Four three-byte characters (twelve of the sixteen bytes at p) as four
+// code points in 32-bit lanes; `good` holds all ones in a lane whose
+// character is valid (lead 1110xxxx, two continuation bytes, at least
+// U+0800, no surrogate).
+inline __m128i four_three_byte_chars(const unsigned char* p, __m128i& good) {
+    // Lane k gets the bytes of character k, last byte lowest: b2 | b1 << 8 | b0 << 16.
+    const __m128i order = _mm_setr_epi8(2, 1, 0, -1, 5, 4, 3, -1, 8, 7, 6, -1, 11, 10, 9, -1);
+    const __m128i c = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), order);
+    const __m128i form = _mm_cmpeq_epi32(_mm_and_si128(c, _mm_set1_epi32(0x00F0C0C0)), _mm_set1_epi32(0x00E08080));
+    const __m128i cp = _mm_or_si128(_mm_or_si128(_mm_and_si128(c, _mm_set1_epi32(0x3F)),
+                                                 _mm_srli_epi32(_mm_and_si128(c, _mm_set1_epi32(0x3F00)), 2)),
+                                    _mm_srli_epi32(_mm_and_si128(c, _mm_set1_epi32(0x0F0000)), 4));
+    const __m128i wide_enough = _mm_cmpgt_epi32(cp, _mm_set1_epi32(0x7FF));
+    const __m128i surrogate = _mm_cmpeq_epi32(_mm_and_si128(cp, _mm_set1_epi32(0xF800)), _mm_set1_epi32(0xD800));
+    good = _mm_andnot_si128(surrogate, _mm_and_si128(form, wide_enough));
+    return cp;
+}
+
+size_t widen_three_byte_run16(const unsigned char* p, size_t n, uint16_t* out) {
+    size_t i = 0;
+    for (; n - i >= 16; i += 12, out += 4) {
+        __m128i good;
+        const __m128i cp = four_three_byte_chars(p + i, good);
+        if (_mm_movemask_epi8(good) != 0xFFFF) break;
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_packus_epi32(cp, cp));
+    }
+    return i;
+}
+
+size_t widen_three_byte_run32(const unsigned char* p, size_t n, uint32_t* out) {
+    size_t i = 0;
+    for (; n - i >= 16; i += 12, out += 4) {
+        __m128i good;
+        const __m128i cp = four_three_byte_chars(p + i, good);
+        if (_mm_movemask_epi8(good) != 0xFFFF) break;
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), cp);
+    }
+    return i;
+}
+
+const Kernels kKernelsWithWidening = [] {
+    Kernels k = kKernels;
+    k.widen_three_byte_run16 = widen_three_byte_run16;
+    k.widen_three_byte_run32 = widen_three_byte_run32;
+    return k;
+}();
+
 }  // namespace avx2
 KOGANE_END_TARGET_REGION
 
 }  // namespace
 
 const Kernels& sse2_kernels() { return sse2::kKernels; }
-const Kernels& avx2_kernels() { return avx2::kKernels; }
+const Kernels& avx2_kernels() { return avx2::kKernelsWithWidening; }
 
 }  // namespace kogane::scan
 

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -111,6 +113,44 @@ TEST(Utf8Widening, RefusesWhatIsNotValidOrTooWide) {
     EXPECT_FALSE(widened<uint16_t>("\x80zzzz"));         // stray continuation
     EXPECT_FALSE(widened<uint8_t>("\u0416"));            // needs two bytes a unit
     EXPECT_FALSE(widened<uint16_t>("\U0002000B"));       // needs four
+}
+
+// Runs of three-byte characters long enough for the vector step (four at a
+// time, sixteen bytes loaded): every width agrees with a character-by-
+// character decoding, and a bad character anywhere in a run (overlong,
+// surrogate, cut short, a stray byte) is still refused.
+TEST(Utf8Widening, LongRunsOfThreeByteCharacters) {
+    std::mt19937 rng(11);
+    const std::vector<std::string> good = {"漢", "字", "か", "ア", "、", "\uFFFD", "\u0800", "\uD7FF", "\uE000", "\uFFFF"};
+    const std::vector<std::string> other = {"a", "<p>", "\u00e9", "\U0002000B"};
+    const std::vector<std::string> bad = {"\xE0\x80\x80", "\xE0\x9F\xBF", "\xED\xA0\x80", "\xED\xBF\xBF",
+                                          "\xE3\x81", "\x80", "\xE3\xC1\x82"};
+    for (int round = 0; round < 400; ++round) {
+        std::string text;
+        std::u32string expected;
+        const int length = 1 + static_cast<int>(rng() % 40);
+        for (int k = 0; k < length; ++k) {
+            const bool wide = rng() % 8 != 0;
+            const std::string& piece = wide ? good[rng() % good.size()] : other[rng() % other.size()];
+            text += piece;
+            for (size_t at = 0; at < piece.size();) {
+                const utf8::Char c = utf8::decode(piece, at);
+                expected += static_cast<char32_t>(c.cp);
+                at += c.len;
+            }
+        }
+        EXPECT_EQ(widened<uint32_t>(text), expected) << round;
+        if (std::all_of(expected.begin(), expected.end(), [](char32_t c) { return c <= 0xFFFF; })) {
+            EXPECT_EQ(widened<uint16_t>(text), expected) << round;
+        }
+        // The same with one bad character put somewhere in it.
+        std::string spoilt = text;
+        const size_t at = rng() % (spoilt.size() + 1);
+        size_t start = at;
+        while (start > 0 && (static_cast<unsigned char>(spoilt[start]) & 0xC0) == 0x80) --start;
+        spoilt.insert(start, bad[rng() % bad.size()]);
+        EXPECT_FALSE(widened<uint32_t>(spoilt)) << round;
+    }
 }
 
 TEST(ShiftJis, TrailBytesOutsideTheirRangesFail) {
