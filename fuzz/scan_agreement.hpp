@@ -31,7 +31,38 @@ inline std::string describe(scan::ScanPath path, const char* what, size_t offset
 
 inline bool same(const scan::SanitizeProbe& a, const scan::SanitizeProbe& b) {
     return a.carriage_return == b.carriage_return && a.rule_pair == b.rule_pair &&
-           a.tortoise_open == b.tortoise_open && a.sentinel == b.sentinel;
+           a.tortoise_open == b.tortoise_open && a.sentinel == b.sentinel && a.control == b.control;
+}
+
+// What a widening kernel must do, one character at a time: groups of four
+// valid three-byte characters while sixteen bytes are left.
+inline size_t reference_widen_run(std::string_view text, std::vector<uint32_t>& out) {
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    size_t i = 0;
+    while (text.size() - i >= 16) {
+        uint32_t group[4];
+        for (int k = 0; k < 4; ++k) {
+            const unsigned char* c = p + i + 3 * k;
+            if ((c[0] & 0xF0) != 0xE0 || (c[1] & 0xC0) != 0x80 || (c[2] & 0xC0) != 0x80) return i;
+            group[k] = (uint32_t(c[0] & 0x0F) << 12) | (uint32_t(c[1] & 0x3F) << 6) | uint32_t(c[2] & 0x3F);
+            if (group[k] < 0x800 || (group[k] >= 0xD800 && group[k] <= 0xDFFF)) return i;
+        }
+        out.insert(out.end(), group, group + 4);
+        i += 12;
+    }
+    return i;
+}
+
+template <typename Unit>
+inline bool widening_agrees(size_t (*kernel)(const unsigned char*, size_t, Unit*), std::string_view text,
+                            size_t expected_bytes, const std::vector<uint32_t>& expected) {
+    if (kernel == nullptr) return true;
+    std::vector<Unit> out(text.size() / 3 + 1, Unit(0));
+    const size_t ran = kernel(reinterpret_cast<const unsigned char*>(text.data()), text.size(), out.data());
+    if (ran != expected_bytes) return false;
+    for (size_t k = 0; k < expected.size(); ++k)
+        if (out[k] != static_cast<Unit>(expected[k])) return false;
+    return true;
 }
 
 // One window of the buffer, copied into an allocation of exactly its size
@@ -50,7 +81,11 @@ inline std::string check_window(std::string_view window, size_t offset) {
     // window's own first bytes, from a few starting points.
     std::vector<std::string> patterns{"〔"};
     if (text.size() >= 3) patterns.emplace_back(text.substr(0, 3));
+    std::vector<std::string> sixes{"〔〕"};
+    if (text.size() >= 6) sixes.emplace_back(text.substr(text.size() / 2 >= 6 ? text.size() / 2 - 6 : 0, 6));
     const size_t froms[] = {0, 1, text.size() / 2};
+    std::vector<uint32_t> widened;
+    const size_t widened_bytes = reference_widen_run(text, widened);
 
     for (scan::ScanPath path : kVectorPaths) {
         if (!scan::scan_path_available(path)) continue;
@@ -65,7 +100,13 @@ inline std::string check_window(std::string_view window, size_t offset) {
                     return describe(path, "triple search", offset, text.size());
             if (k.find_rule_triple(text, from) != reference.find_rule_triple(text, from))
                 return describe(path, "rule search", offset, text.size());
+            for (const std::string& p : sixes)
+                if (k.find_six(text, from, p.data()) != reference.find_six(text, from, p.data()))
+                    return describe(path, "six-byte search", offset, text.size());
         }
+        if (!widening_agrees(k.widen_three_byte_run16, text, widened_bytes, widened) ||
+            !widening_agrees(k.widen_three_byte_run32, text, widened_bytes, widened))
+            return describe(path, "widening", offset, text.size());
     }
     return {};
 }

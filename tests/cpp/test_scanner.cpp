@@ -200,6 +200,13 @@ TEST(TriggerScanner, EveryVectorPathMatchesScalarAtEveryAlignment) {
     for (const char* pattern : {"〔", "※", "≫", "\xEE\x80\x82", "---", "\r"}) {
         for (size_t at = 0; at < 70; at += 7) buffers.push_back(std::string(at, 'a') + pattern + std::string(70 - at, '\xE3'));
     }
+    // Runs of three-byte characters for the widening kernels, with a bad
+    // one (overlong, surrogate, a byte out of place) at every offset.
+    std::string kana;
+    for (int k = 0; k < 24; ++k) kana += k % 3 == 0 ? "漢" : k % 3 == 1 ? "か" : "\uFFFF";
+    buffers.push_back(kana);
+    for (const char* bad : {"\xE0\x9F\xBF", "\xED\xA0\x80", "a", "\xC3\xA9", "\xE3\x81"})
+        for (size_t at = 0; at <= kana.size(); at += 3) buffers.push_back(kana.substr(0, at) + bad + kana.substr(at));
     std::mt19937 rng(7);
     for (int k = 0; k < 150; ++k) buffers.push_back(random_text(rng, 1 + rng() % 60));
     std::uniform_int_distribution<int> byte(0, 255);
