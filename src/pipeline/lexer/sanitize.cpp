@@ -87,7 +87,7 @@ void replace_sentinels(std::string& text, Diagnostics& diagnostics, TextEdits* e
             const uint32_t cp = 0xE000u + (p[2] - 0x80u);
             const uint32_t at = static_cast<uint32_t>(i);
             diagnostics.push_back(Diagnostic::source_contains_pua(Span{at, at + 3}, cp));
-            if (edits != nullptr) edits->push_back(TextEdit{at, 3, std::string(base + i, 3)});
+            if (edits != nullptr) edits->add(at, 3, std::string_view(base + i, 3));
             std::memcpy(base + i, kReplacement.data(), 3);
             i += 3;
         } else {
@@ -283,8 +283,7 @@ void append_rewritten(std::string_view text, size_t pos, std::string& out, Diagn
             const std::string rewritten = decompose_accents(fragment);
             changed = rewritten != fragment;
             if (changed && edits != nullptr)
-                edits->push_back(TextEdit{static_cast<uint32_t>(out.size()), static_cast<uint32_t>(rewritten.size()),
-                                          std::string(fragment)});
+                edits->add(static_cast<uint32_t>(out.size()), static_cast<uint32_t>(rewritten.size()), fragment);
             out.append(rewritten);
         } else {
             out.append(fragment);
@@ -346,8 +345,7 @@ void rewrite_accent_fragments_in_place(std::string& text, Diagnostics& diagnosti
         move_down(pos, body - pos);
         if (changed) {
             if (edits != nullptr)
-                edits->push_back(TextEdit{static_cast<uint32_t>(w), static_cast<uint32_t>(rewritten.size()),
-                                          std::string(fragment)});
+                edits->add(static_cast<uint32_t>(w), static_cast<uint32_t>(rewritten.size()), fragment);
             std::memcpy(base + w, rewritten.data(), rewritten.size());
             w += rewritten.size();
         } else {
@@ -436,7 +434,9 @@ SharedText sanitize_owned(std::string text, SanitizeEdits& edits, Diagnostics& d
     size_t bom = 0;
     while (std::string_view(text).substr(bom).starts_with(kBom)) bom += kBom.size();
     if (bom > 0) {
-        edits.steps.push_back({TextEdit{0, 0, text.substr(0, bom)}});
+        TextEdits removed;
+        removed.add(0, 0, std::string_view(text).substr(0, bom));
+        edits.steps.push_back(std::move(removed));
         text.erase(0, bom);
     }
     const scan::SanitizeProbe probe = scan::probe_for_sanitize(text);
@@ -446,7 +446,7 @@ SharedText sanitize_owned(std::string text, SanitizeEdits& edits, Diagnostics& d
         if (!breaks.empty()) {
             TextEdits inserted;
             for (size_t k = 0; k < breaks.size(); ++k)
-                inserted.push_back(TextEdit{static_cast<uint32_t>(breaks[k] + k), 1, std::string()});
+                inserted.add(static_cast<uint32_t>(breaks[k] + k), 1, std::string_view());
             isolate_rule_lines_in_place(text, breaks);
             edits.steps.push_back(std::move(inserted));
         }
@@ -465,28 +465,36 @@ SharedText sanitize_owned(std::string text, SanitizeEdits& edits, Diagnostics& d
     return std::make_shared<const std::string>(std::move(text));
 }
 
+std::string TextEdits::undo(std::string_view after) const {
+    std::string before;
+    before.reserve(static_cast<size_t>(undone_size(after.size())));
+    size_t copied = 0;
+    uint32_t was_start = 0;
+    for (const Edit& e : edits_) {
+        before.append(after, copied, e.at - copied);
+        before.append(was_, was_start, e.was_end - was_start);
+        copied = size_t(e.at) + e.length;
+        was_start = e.was_end;
+    }
+    before.append(after, copied);
+    return before;
+}
+
+uint64_t TextEdits::undone_size(uint64_t after_size) const {
+    uint64_t size = after_size + was_.size();
+    for (const Edit& e : edits_) size -= e.length;
+    return size;
+}
+
 std::string SanitizeEdits::undo(std::string_view sanitized) const {
     std::string text(sanitized);
-    for (auto step = steps.rbegin(); step != steps.rend(); ++step) {
-        std::string before;
-        before.reserve(text.size());
-        size_t copied = 0;
-        for (const TextEdit& e : *step) {
-            before.append(text, copied, e.at - copied);
-            before.append(e.was);
-            copied = size_t(e.at) + e.length;
-        }
-        before.append(text, copied);
-        text = std::move(before);
-    }
+    for (auto step = steps.rbegin(); step != steps.rend(); ++step) text = step->undo(text);
     return text;
 }
 
 uint64_t SanitizeEdits::undone_size(uint64_t sanitized_size) const {
     uint64_t size = sanitized_size;
-    for (const TextEdits& step : steps)
-        for (const TextEdit& e : step) size = size - e.length + e.was.size();
+    for (auto step = steps.rbegin(); step != steps.rend(); ++step) size = step->undone_size(size);
     return size;
 }
-
 }  // namespace kogane

@@ -17,14 +17,30 @@ namespace kogane {
 // diagnostics, in sanitized coordinates, are appended to `diagnostics`.
 SharedText sanitize(const SharedText& source, Diagnostics& diagnostics);
 
-// One change sanitizing made to a text it edited in place: the bytes
-// text[at, at + length) of the result stood for `was`.
-struct TextEdit {
-    uint32_t at;
-    uint32_t length;
-    std::string was;
+// The changes one sanitizing step made to a text it edited in place, in
+// order: the bytes text[at, at + length) of the step's result stood for
+// bytes of the original kept in `was`. Twelve bytes a change plus the
+// bytes replaced, so a flood of changes stays a small multiple of the text.
+class TextEdits {
+public:
+    void add(uint32_t at, uint32_t length, std::string_view was) {
+        was_.append(was);
+        edits_.push_back(Edit{at, length, static_cast<uint32_t>(was_.size())});
+    }
+    bool empty() const { return edits_.empty(); }
+    // The text before the step, from the text after it.
+    std::string undo(std::string_view after) const;
+    uint64_t undone_size(uint64_t after_size) const;
+
+private:
+    struct Edit {
+        uint32_t at;
+        uint32_t length;
+        uint32_t was_end;  // `was` of this change ends here in was_, and starts where the last one's ended
+    };
+    std::vector<Edit> edits_;
+    std::string was_;
 };
-using TextEdits = std::vector<TextEdit>;
 
 // The edits of each step of sanitize_owned, in the order the steps ran,
 // each in the coordinates of the text that step left.
