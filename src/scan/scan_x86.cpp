@@ -88,32 +88,25 @@ inline __m128i four_three_byte_chars(const unsigned char* p, __m128i& good) {
     return cp;
 }
 
-size_t widen_three_byte_run16(const unsigned char* p, size_t n, uint16_t* out) {
+template <typename Unit>
+size_t widen_three_byte_run(const unsigned char* p, size_t n, Unit* out) {
     size_t i = 0;
     for (; n - i >= 16; i += 12, out += 4) {
         __m128i good;
         const __m128i cp = four_three_byte_chars(p + i, good);
         if (_mm_movemask_epi8(good) != 0xFFFF) break;
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_packus_epi32(cp, cp));
-    }
-    return i;
-}
-
-size_t widen_three_byte_run32(const unsigned char* p, size_t n, uint32_t* out) {
-    size_t i = 0;
-    for (; n - i >= 16; i += 12, out += 4) {
-        __m128i good;
-        const __m128i cp = four_three_byte_chars(p + i, good);
-        if (_mm_movemask_epi8(good) != 0xFFFF) break;
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), cp);
+        if constexpr (sizeof(Unit) == 2)
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_packus_epi32(cp, cp));
+        else
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out), cp);
     }
     return i;
 }
 
 const Kernels kKernelsWithWidening = [] {
     Kernels k = kKernels;
-    k.widen_three_byte_run16 = widen_three_byte_run16;
-    k.widen_three_byte_run32 = widen_three_byte_run32;
+    k.widen_three_byte_run16 = widen_three_byte_run<uint16_t>;
+    k.widen_three_byte_run32 = widen_three_byte_run<uint32_t>;
     return k;
 }();
 
