@@ -9,15 +9,15 @@ namespace kogane {
 
 namespace {
 
-// The stages of a parse after decoding (parse_bytes), in order; every stage
-// sees UTF-8. The snapshot is the parse's context: it owns the texts and
-// the diagnostics, and each stage hands back only what it makes.
 // The stages after sanitizing, on a context that holds the sanitized text.
 void classify_and_fold(ParseSnapshot& context, uint32_t piece_bytes, uint32_t long_group_events) {
     ClassifiedStream classified = classify(context, piece_bytes, long_group_events);
     fold(std::move(classified), context);
 }
 
+// The stages of a parse after decoding (parse_bytes), in order; every stage
+// sees UTF-8. The snapshot is the parse's context: it owns the texts and
+// the diagnostics, and each stage hands back only what it makes.
 ParseSnapshot run_pipeline(SharedText source, uint32_t piece_bytes, uint32_t long_group_events) {
     ParseSnapshot context;
     context.source = std::move(source);
