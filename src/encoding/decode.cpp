@@ -130,13 +130,13 @@ bool widen(std::string_view text, Unit* out) {
                     i += ran;
                     continue;
                 }
-            }
-            if ((w & kTwoThreeByteMask) == kTwoThreeByteLeads && two_three_byte_chars(w, a, b)) {
-                out[0] = static_cast<Unit>(a);
-                out[1] = static_cast<Unit>(b);
-                out += 2;
-                i += 6;
-                continue;
+                if (two_three_byte_chars(w, a, b)) {
+                    out[0] = static_cast<Unit>(a);
+                    out[1] = static_cast<Unit>(b);
+                    out += 2;
+                    i += 6;
+                    continue;
+                }
             }
         }
         const auto lead = static_cast<uint32_t>(w);
