@@ -136,6 +136,40 @@ private:
     PyThreadState* saved_;
 };
 
+// The HTML of a book, rendered into a buffer the thread keeps between
+// calls, then made a str. A library converts book after book, and a fresh
+// buffer the size of a book's HTML is memory the C library maps anew (and
+// the kernel zeroes) every time. A buffer grown past kKeptHtmlBytes by an
+// unusually long book is released, so one such book does not hold its size
+// for the life of the thread.
+PyObject* html_str(const kogane::ParseSnapshot& snapshot) {
+    constexpr size_t kKeptHtmlBytes = size_t(16) << 20;
+    thread_local std::string scratch;
+    thread_local bool in_use = false;
+    if (in_use) {  // only if making the str ever ran code that renders again
+        std::string html;
+        {
+            WithoutGil unlocked;
+            kogane::render_html_into(snapshot, html);
+        }
+        return to_str(html);
+    }
+    struct Release {
+        ~Release() {
+            scratch.clear();
+            if (scratch.capacity() > kKeptHtmlBytes) std::string().swap(scratch);
+            in_use = false;
+        }
+    } release;
+    in_use = true;
+    scratch.clear();
+    {
+        WithoutGil unlocked;
+        kogane::render_html_into(snapshot, scratch);
+    }
+    return to_str(scratch);
+}
+
 // The caller's str as UTF-8, refused before any conversion when longer than
 // the parser takes: the length comes from the str's own code units, and the
 // text is encoded straight into the one buffer the document keeps (the str
@@ -341,12 +375,7 @@ PyObject* Document_to_html(PyObject* self, PyObject*) {
     return with_document(self, [](const KoganeDoc& d) {
         // Rendering reads only the parsed snapshot, which the call holds:
         // threads of a batch render their books side by side.
-        std::string html;
-        {
-            WithoutGil unlocked;
-            html = kogane::render_html(d.snapshot());
-        }
-        return to_str(html);
+        return html_str(d.snapshot());
     });
 }
 
@@ -502,13 +531,12 @@ PyObject* fn_parse_to_html(PyObject* module, PyObject* args, PyObject* kwargs) {
             PyErr_SetString(PyExc_ValueError, kSpanLimit);
             return nullptr;
         }
-        std::string html;
+        DocPtr doc;
         {
             WithoutGil unlocked;
-            DocPtr doc = kogane::parse_document(std::move(utf8.text));
-            html = kogane::render_html(doc->snapshot());
+            doc = kogane::parse_document(std::move(utf8.text));
         }
-        return to_str(html);
+        return html_str(doc->snapshot());
     });
 }
 

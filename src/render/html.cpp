@@ -62,19 +62,19 @@ namespace {
 // written only for the innermost open element, whatever the events were.
 class DocumentRenderer {
 public:
-    explicit DocumentRenderer(const ParseSnapshot& snap)
-        : snap_(snap), writer_(out_, snap.store, 0) {
-        out_.reserve(snap.normalized.size() * 2);
+    // Appends to `out`, which may hold earlier output.
+    DocumentRenderer(const ParseSnapshot& snap, std::string& out)
+        : snap_(snap), out_(out), writer_(out_, snap.store, 0) {
+        out_.reserve(out_.size() + snap.normalized.size() * 2);
     }
 
-    std::string run() {
+    void run() {
         walk_sentinels(snap_.normalized, snap_.registry, *this);
         close_paragraph();
         if (!elements_.empty()) {
             while (!elements_.empty()) close_top();
             out_ += '\n';
         }
-        return std::move(out_);
     }
 
     // The walk's visitor.
@@ -320,7 +320,7 @@ private:
     }
 
     const ParseSnapshot& snap_;
-    std::string out_;
+    std::string& out_;
     html::NodeWriter writer_;
     std::vector<Element> elements_;
     std::vector<size_t> containers_;  // indices into elements_: the open containers
@@ -372,6 +372,12 @@ void walk_fragment(std::string& out, const ParseSnapshot& fragment, int depth) {
 
 }  // namespace html
 
-std::string render_html(const ParseSnapshot& snapshot) { return DocumentRenderer(snapshot).run(); }
+std::string render_html(const ParseSnapshot& snapshot) {
+    std::string out;
+    render_html_into(snapshot, out);
+    return out;
+}
+
+void render_html_into(const ParseSnapshot& snapshot, std::string& out) { DocumentRenderer(snapshot, out).run(); }
 
 }  // namespace kogane
