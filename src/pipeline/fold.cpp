@@ -304,9 +304,12 @@ ClassifiedStream classify(ParseSnapshot& snapshot, uint32_t piece_bytes, uint32_
     PairStream events(text, snapshot.diagnostics, &quotations, piece_bytes, PairStream::kind_bit(PairKind::Quote));
     // The quote index asks for the targets only when plain searches have
     // read far (books full of targets that never occur), when the stream
-    // has paired only part of the text.
+    // has paired only part of the text. The annotations' quotations are
+    // then followed from each ［＃「 alone; only where that reads too far
+    // does the rest of the text get paired for them.
     const QuoteIndex quotes(text, [text, &events](const QuoteIndex::TargetSink& add) {
-        list_forward_targets(text, events.all_links(), add);
+        const std::optional<std::vector<PairLink>> links = annotation_quote_links(text, 2 * text.size() + 65536);
+        list_forward_targets(text, links ? *links : events.all_links(), add);
     });
     return classify(events, text, snapshot.store, snapshot.diagnostics, &quotes, {}, long_group_events);
 }

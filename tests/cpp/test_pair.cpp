@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -172,6 +173,90 @@ TEST(Pair, NothingButTriggers) {
     EXPECT_EQ(p.links.size(), 30u * 5);
     EXPECT_TRUE(p.diagnostics.empty());
     EXPECT_EQ(p.events.size(), 30u * 13);
+}
+
+// The annotation quotations the whole text's pairing gives: each 「 right
+// after ［＃ (not ※［＃), then each 「 right after one of their 」.
+std::vector<PairLink> annotation_quotes_by_full_pairing(const std::string& text) {
+    std::vector<PairLink> all;
+    for (const PairLink& l : pair_links(text))
+        if (l.kind == PairKind::Quote) all.push_back(l);
+    auto opened_at = [&](uint32_t start) -> const PairLink* {
+        for (const PairLink& l : all)
+            if (l.open.start == start) return &l;
+        return nullptr;
+    };
+    std::vector<PairLink> out;
+    for (const PairLink& first : all) {
+        const uint32_t at = first.open.start;
+        if (at < 6 || text.compare(at - 6, 6, "［＃") != 0) continue;
+        if (at >= 9 && text.compare(at - 9, 3, "※") == 0) continue;
+        for (const PairLink* q = &first; q != nullptr; q = opened_at(q->close.end)) out.push_back(*q);
+    }
+    std::sort(out.begin(), out.end(), [](const PairLink& a, const PairLink& b) { return a.open.start < b.open.start; });
+    out.erase(std::unique(out.begin(), out.end(), [](const PairLink& a, const PairLink& b) { return a.open == b.open; }),
+              out.end());
+    return out;
+}
+
+std::string show_quotes(const std::string& text, const std::vector<PairLink>& links) {
+    std::string out;
+    for (const PairLink& l : links) out += "[" + text.substr(l.open.end, l.close.start - l.open.end) + "]";
+    return out;
+}
+
+TEST(AnnotationQuotes, FollowedFromTheirOpenerAlone) {
+    struct Case {
+        std::string text, expected;
+    } cases[] = {
+        {"漢字［＃「漢字」に傍点］", "[漢字]"},
+        {"［＃「甲」の「乙」は「丙」］", "[甲]"},                      // only 」「 chains
+        {"［＃「甲」「乙」「丙」に傍点］", "[甲][乙][丙]"},
+        {"［＃「外「内」外」に傍点］［＃「《る》」］", "[外「内」外][《る》]"},
+        {"［＃「行を\nまたぐ」に傍点］", "[行を\nまたぐ]"},             // a quotation may span lines
+        {"［＃「甲］乙」に傍点］", ""},                                 // ］ gives the 「 up
+        {"［＃「甲［乙］丙」に傍点］", "[甲［乙］丙]"},
+        {"［＃「甲［乙\n丙」に傍点］", "[甲［乙\n丙]"},                 // the inner ［ ends at the line end
+        {"［＃「甲《乙」丙》」に傍点］", "[甲《乙」丙》]"},               // a stray 」 inside 《》 is passed over
+        {"［＃「甲〔乙］", ""},
+        {"※［＃「木＋世」、第3水準1-85-56］［＃「」］", "[]"},
+        {"［＃「閉じない", ""},
+        {"［＃ここから２字下げ］「台詞」", ""},
+    };
+    for (const Case& c : cases) {
+        const auto links = annotation_quote_links(c.text, 1 << 20);
+        ASSERT_TRUE(links.has_value()) << c.text;
+        EXPECT_EQ(show_quotes(c.text, *links), c.expected) << c.text;
+        EXPECT_EQ(show_quotes(c.text, *links), show_quotes(c.text, annotation_quotes_by_full_pairing(c.text))) << c.text;
+    }
+}
+
+TEST(AnnotationQuotes, SameAsPairingTheWholeText) {
+    static const std::vector<std::string> pieces = {"［＃「", "［＃「", "「", "」", "」「", "［", "］", "＃", "※", "《",
+                                                    "》", "〔", "〕", "≪", "≫", "｜", "\n", "漢", "x", "\xE3\x80"};
+    std::mt19937 rng(20261208);
+    for (int round = 0; round < 20000; ++round) {
+        std::string text;
+        for (auto k = rng() % 24; k > 0; --k) text += pieces[rng() % pieces.size()];
+        const auto links = annotation_quote_links(text, 1 << 20);
+        ASSERT_TRUE(links.has_value()) << text;
+        const auto expected = annotation_quotes_by_full_pairing(text);
+        ASSERT_EQ(links->size(), expected.size()) << text;
+        for (size_t i = 0; i < expected.size(); ++i) {
+            ASSERT_EQ((*links)[i].open, expected[i].open) << text;
+            ASSERT_EQ((*links)[i].close, expected[i].close) << text;
+            ASSERT_EQ((*links)[i].kind, PairKind::Quote) << text;
+        }
+    }
+}
+
+TEST(AnnotationQuotes, GivesUpPastItsReadingLimit) {
+    // Quotations left open read to the end of the text each: past the
+    // limit the caller pairs the text instead.
+    std::string text;
+    for (int i = 0; i < 2000; ++i) text += "［＃「開いたまま";
+    EXPECT_FALSE(annotation_quote_links(text, 2 * text.size()).has_value());
+    EXPECT_TRUE(annotation_quote_links("［＃「甲」］", 64).has_value());
 }
 
 }  // namespace

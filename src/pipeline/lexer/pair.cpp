@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "collections/growth.hpp"
+#include "scan/trigger_scanner.hpp"
 
 namespace kogane {
 
@@ -175,6 +176,78 @@ void PairStream::on_newline(uint32_t offset) {
     // An annotation bracket never spans a line end; other pairs may.
     while (!open_kinds_.empty() && open_kinds_.back() == PairKind::Bracket) unclosed(pop_open());
     held_.push_back(make_event(PairTag::Newline, uint8_t{0}, Span{offset, offset + 1}));
+}
+
+namespace {
+
+// Where the 」 closing the 「 whose bytes end at `from` stands, following
+// the pairing rules above from there with the entries opened after it;
+// the ［ the 「 sits on is still open below it. Nullopt when the 「 is given
+// up (by a ］ or the end of the text); `read` counts the bytes looked at.
+std::optional<uint32_t> close_of_quote_on_bracket(std::string_view text, size_t from, size_t& read) {
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const size_t n = text.size();
+    SmallVector<PairKind, 8> above;  // entries opened after the 「, innermost last
+    for (size_t i = from; i < n;) {
+        const unsigned char c = p[i];
+        if (c == '\n') {
+            while (!above.empty() && above.back() == PairKind::Bracket) above.pop_back();
+            ++i;
+            ++read;
+            continue;
+        }
+        const int kind = (c == 0xE2 || c == 0xE3 || c == 0xEF) && i + 3 <= n ? scan::classify_trigger(p + i) : -1;
+        if (kind < 0) {
+            ++i;
+            ++read;
+            continue;
+        }
+        const TriggerRole role = kTriggerRoles[kind];
+        if (role.opens) {
+            above.push_back(role.kind);
+        } else if (role.closes) {
+            if (!above.empty() && above.back() == role.kind) {
+                above.pop_back();
+            } else if (above.empty() && role.kind == PairKind::Quote) {
+                return static_cast<uint32_t>(i);
+            } else if (role.kind == PairKind::Bracket) {
+                // ］ closes the innermost ［, giving up what stands above it:
+                // the 「 itself when that ［ is the annotation's.
+                while (!above.empty() && above.back() != PairKind::Bracket) above.pop_back();
+                if (above.empty()) return std::nullopt;
+                above.pop_back();
+            }
+            // Any other closer matches nothing and is passed over.
+        }
+        i += 3;
+        read += 3;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::vector<PairLink>> annotation_quote_links(std::string_view text, size_t max_bytes) {
+    static constexpr char kOpen[] = "［＃";  // six bytes
+    constexpr std::string_view kQuoteOpen = "「", kQuoteClose = "」", kMark = "※";
+    std::vector<PairLink> links;
+    size_t read = 0;
+    for (size_t at = scan::find_six(text, 0, kOpen); at != std::string_view::npos;
+         at = scan::find_six(text, at + 6, kOpen)) {
+        if (at >= kMark.size() && text.substr(at - kMark.size(), kMark.size()) == kMark) continue;
+        size_t quote = at + 6;
+        while (text.substr(quote, kQuoteOpen.size()) == kQuoteOpen) {
+            const std::optional<uint32_t> close = close_of_quote_on_bracket(text, quote + 3, read);
+            if (read > max_bytes) return std::nullopt;
+            if (!close) break;
+            links.push_back(PairLink{Span{static_cast<uint32_t>(quote), static_cast<uint32_t>(quote + 3)},
+                                     Span{*close, *close + 3}, PairKind::Quote});
+            quote = *close + kQuoteClose.size();
+        }
+    }
+    // A chain's later quotations may open after annotations inside the first.
+    std::sort(links.begin(), links.end(), [](const PairLink& a, const PairLink& b) { return a.open.start < b.open.start; });
+    return links;
 }
 
 std::vector<PairLink> pair_links(std::string_view text) {

@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -133,6 +134,15 @@ private:
 
 // Every link of the text, in the order its closers stand.
 std::vector<PairLink> pair_links(std::string_view text);
+
+// The 「…」 links that name annotation targets: each 「 right after ［＃
+// (not after ※［＃), and each 「 right after the 」 of one of these, in the
+// order they open. The same links the whole text's pairing gives them,
+// found without it: such a 「 sits on the annotation's ［, so what closes
+// or gives it up depends only on the text after it. Nullopt once following
+// them would read more than `max_bytes` (quotations left open across a long
+// text), for the caller to pair the text instead.
+std::optional<std::vector<PairLink>> annotation_quote_links(std::string_view text, size_t max_bytes);
 
 // Every event and link of the text at once.
 struct PairedEvents {
