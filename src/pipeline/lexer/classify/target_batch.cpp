@@ -271,35 +271,41 @@ TargetBatch::Stop TargetBatch::scan_keyed(std::string_view text, size_t from, si
     const size_t n = text.size();
     static constexpr uint64_t kMask[7] = {0, 0xFF, 0xFFFF, 0xFFFFFF, 0xFFFFFFFF, 0xFFFFFFFFFF, 0xFFFFFFFFFFFF};
     // Where a three-byte character starts only keys that start with one
-    // can stand.
-    const auto& wide = wide_key_lengths_;
-    const bool six = std::find(wide.begin(), wide.end(), 6) != wide.end();
-    const bool three = std::find(wide.begin(), wide.end(), 3) != wide.end();
-    std::vector<size_t> other_lengths;
-    for (size_t length : wide)
-        if (length != 6 && length != 3) other_lengths.push_back(length);
+    // can stand: at most four lengths (three to six bytes), each a mask and
+    // a length tag, the usual two-character keys first.
+    std::array<uint64_t, 4> wide_mask{}, wide_tag{};
+    size_t wide = 0;
+    for (size_t length = 6; length >= 3; --length) {
+        if (std::find(wide_key_lengths_.begin(), wide_key_lengths_.end(), length) == wide_key_lengths_.end()) continue;
+        wide_mask[wide] = kMask[length];
+        wide_tag[wide++] = key_bits(0, length);
+    }
+    const uint64_t* const keys = keys_.data();
+    auto wide_key_may_start = [&](uint64_t w) {
+        for (size_t k = 0; k < wide; ++k) {
+            const size_t slot = filter_slot((w & wide_mask[k]) ^ wide_tag[k]);
+            if ((keys[slot >> 6] >> (slot & 63)) & 1) return true;
+        }
+        return false;
+    };
+    // Eight bytes can be loaded from every position before this.
+    const size_t loads_end = std::min(limit, n >= 8 ? n - 7 : 0);
     size_t p = from;
     while (p < limit) {
         if constexpr (std::endian::native == std::endian::little) {
             // Three-byte characters, the bulk of the text, one load each.
-            while (p + 8 <= n && p < limit) {
+            while (p < loads_end) {
                 uint64_t w;
                 std::memcpy(&w, t + p, 8);
-                if ((w & 0x80) == 0) {
-                    // An ASCII byte (line feeds, digits) where no key starts
-                    // with it: stepped over without leaving the loop.
-                    if (key_first_byte_[w & 0x7F]) break;
-                    ++p;
+                if ((w & 0xC0C0F0) == 0x8080E0) {
+                    if (wide_key_may_start(w)) break;
+                    p += 3;
                     continue;
                 }
-                if ((w & 0xC0C0F0) != 0x8080E0) break;
-                // Keys of two and of one character, the usual ones, first.
-                if (six && has_bit(keys_, filter_slot(key_bits(w & kMask[6], 6)))) break;
-                if (three && has_bit(keys_, filter_slot(key_bits(w & kMask[3], 3)))) break;
-                bool hit = false;
-                for (size_t length : other_lengths) hit |= has_bit(keys_, filter_slot(key_bits(w & kMask[length], length)));
-                if (hit) break;
-                p += 3;
+                // An ASCII byte (line feeds, digits) where no key starts
+                // with it: stepped over without leaving the loop.
+                if ((w & 0x80) != 0 || key_first_byte_[w & 0x7F]) break;
+                ++p;
             }
             if (p >= limit) break;
         }
