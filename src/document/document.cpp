@@ -38,10 +38,12 @@ DocPtr parse_document(SharedText source, uint32_t piece_bytes, uint32_t long_gro
 // the source as it came is rebuilt from the records when asked for.
 std::variant<DocPtr, DecodeFailure> parse_bytes(std::string_view bytes) {
     SourceRecord record;
-    auto decoded = decode_auto_limited(bytes, kMaxSourceBytes, &record.line_ends);
+    std::optional<scan::SanitizeProbe> probe;
+    auto decoded = decode_auto_limited(bytes, kMaxSourceBytes, &record.line_ends, &probe);
     if (auto* failure = std::get_if<DecodeFailure>(&decoded)) return *failure;
     ParseSnapshot context;
-    context.sanitized = sanitize_owned(std::move(std::get<std::string>(decoded)), record.edits, context.diagnostics);
+    context.sanitized =
+        sanitize_owned(std::move(std::get<std::string>(decoded)), record.edits, context.diagnostics, probe);
     context.source = context.sanitized;
     context.sanitized_is_source = !record.rebuilt();
     classify_and_fold(context, Tokenizer::kPieceBytes, kLongGroupEvents);

@@ -18,7 +18,8 @@ std::optional<std::string> decode_auto(std::string_view bytes) {
     return decode_sjis(bytes);
 }
 
-std::variant<std::string, DecodeFailure> decode_auto_limited(std::string_view bytes, uint64_t limit, LineEnds* fold) {
+std::variant<std::string, DecodeFailure> decode_auto_limited(std::string_view bytes, uint64_t limit, LineEnds* fold,
+                                                             std::optional<scan::SanitizeProbe>* probe) {
     // Either decoding yields at least one byte per input byte, so the byte
     // length alone refuses an over-long input, without reading it.
     if (bytes.size() > limit) return DecodeFailure::TooLong;
@@ -30,8 +31,11 @@ std::variant<std::string, DecodeFailure> decode_auto_limited(std::string_view by
         if (!length) return DecodeFailure::Malformed;
         if (*length > limit) return DecodeFailure::TooLong;
     }
-    std::optional<std::string> text = fold != nullptr ? decode_sjis_folded(bytes, *fold) : decode_sjis(bytes);
+    scan::SanitizeProbe probed;
+    std::optional<std::string> text =
+        fold != nullptr ? decode_sjis_folded(bytes, *fold, probe != nullptr ? &probed : nullptr) : decode_sjis(bytes);
     if (!text) return DecodeFailure::Malformed;
+    if (fold != nullptr && probe != nullptr) *probe = probed;
     return std::move(*text);
 }
 

@@ -12,6 +12,8 @@
 
 #include "encoding/line_ends.hpp"
 
+#include "scan/trigger_scanner.hpp"
+
 namespace kogane {
 
 // The longest source the parser takes: offsets are u32.
@@ -19,8 +21,11 @@ inline constexpr uint64_t kMaxSourceBytes = 0xFFFFFFFFull;
 
 // Empty optional = the bytes are malformed or unmapped (no partial text).
 std::optional<std::string> decode_sjis(std::string_view bytes);
-// The same with line ends folded to LF, recorded in `ends`.
-std::optional<std::string> decode_sjis_folded(std::string_view bytes, LineEnds& ends);
+// The same with line ends folded to LF, recorded in `ends`; with `probe`,
+// the text is probed for the sanitizer as it is written, each piece while
+// it is still in cache, so the sanitizer need not read it again.
+std::optional<std::string> decode_sjis_folded(std::string_view bytes, LineEnds& ends,
+                                              scan::SanitizeProbe* probe = nullptr);
 
 // The UTF-8 length of the strict Shift_JIS decoding of `bytes`, without
 // producing it; empty when the bytes do not decode.
@@ -45,9 +50,12 @@ enum class DecodeFailure : uint8_t {
 // bound crosses the limit, by a counting pass. Nothing over the limit is
 // ever copied or decoded. With `fold`, line ends are folded to LF on the
 // way and recorded there (the limit still applies to the text as it came).
+// Where the decoding probes the text for the sanitizer on the way (Shift_JIS
+// with `fold`), the probe goes to `probe`.
 std::variant<std::string, DecodeFailure> decode_auto_limited(std::string_view bytes,
                                                              uint64_t limit = kMaxSourceBytes,
-                                                             LineEnds* fold = nullptr);
+                                                             LineEnds* fold = nullptr,
+                                                             std::optional<scan::SanitizeProbe>* probe = nullptr);
 
 // UTF-8 from the code units of a host string (one, two or four bytes per
 // character). A lone surrogate cannot be encoded: the length is then empty.

@@ -218,8 +218,10 @@ namespace {
 // cache, then appended to a string with room for the worst case (three
 // bytes per input byte), so it never grows and only the pages written
 // become resident: no second copy of the whole text. With `ends`, line
-// ends are folded on the way.
-std::optional<std::string> decode_sliced(std::string_view bytes, LineEnds* ends) {
+// ends are folded on the way, and with `probe` each piece is probed for the
+// sanitizer as it is appended (overlapping the last by two bytes, so that
+// no pattern across the seam is missed).
+std::optional<std::string> decode_sliced(std::string_view bytes, LineEnds* ends, scan::SanitizeProbe* probe) {
     const size_t n = bytes.size();
     if (n > std::numeric_limits<size_t>::max() / 3) return std::nullopt;
     constexpr size_t kSlice = 4096;
@@ -241,21 +243,25 @@ std::optional<std::string> decode_sliced(std::string_view bytes, LineEnds* ends)
             end = w.out;
         }
         if (i == kFailed) return std::nullopt;
+        const size_t from = text.size();
         text.append(buffer, static_cast<size_t>(end - buffer));
+        if (probe != nullptr) *probe |= scan::probe_for_sanitize(std::string_view(text).substr(from >= 2 ? from - 2 : 0));
     }
     if (ends != nullptr && folder.pending_cr) {  // a CR at the very end stood alone
         const char* end = folder.settle(buffer);
+        const size_t from = text.size();
         text.append(buffer, static_cast<size_t>(end - buffer));
+        if (probe != nullptr) *probe |= scan::probe_for_sanitize(std::string_view(text).substr(from >= 2 ? from - 2 : 0));
     }
     return text;
 }
 
 }  // namespace
 
-std::optional<std::string> decode_sjis(std::string_view bytes) { return decode_sliced(bytes, nullptr); }
+std::optional<std::string> decode_sjis(std::string_view bytes) { return decode_sliced(bytes, nullptr, nullptr); }
 
-std::optional<std::string> decode_sjis_folded(std::string_view bytes, LineEnds& ends) {
-    return decode_sliced(bytes, &ends);
+std::optional<std::string> decode_sjis_folded(std::string_view bytes, LineEnds& ends, scan::SanitizeProbe* probe) {
+    return decode_sliced(bytes, &ends, probe);
 }
 
 std::optional<uint64_t> sjis_decoded_length(std::string_view bytes) {

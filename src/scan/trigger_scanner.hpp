@@ -36,6 +36,17 @@ struct SanitizeProbe {
     bool tortoise_open = false;    // some 〔 (E3 80 94)
     bool sentinel = false;         // some EE 80 81..84
     bool control = false;          // some C0 control other than tab, line feed and carriage return
+
+    // What two probes of overlapping pieces of a text (by at least two
+    // bytes, the longest pattern less one) say of the whole.
+    SanitizeProbe& operator|=(const SanitizeProbe& other) {
+        carriage_return |= other.carriage_return;
+        rule_pair |= other.rule_pair;
+        tortoise_open |= other.tortoise_open;
+        sentinel |= other.sentinel;
+        control |= other.control;
+        return *this;
+    }
 };
 
 // One processor path's implementation of every scanning routine.

@@ -236,6 +236,43 @@ TEST(LineEnds, FoldedDecodingMatchesNormalizingAndRestoresTheText) {
     EXPECT_FALSE(decode_sjis_folded(sjis({'\r', '\n', 0x82}), ends));  // still strict
 }
 
+// The probe taken while decoding is the probe of the decoded text, with
+// each pattern of several bytes across a seam between the decoder's slices
+// (every 4,096 input bytes) at each offset.
+TEST(LineEnds, ProbeTakenWhileDecodingIsTheTextsProbe) {
+    const std::vector<std::pair<std::string, bool scan::SanitizeProbe::*>> patterns = {
+        {"--", &scan::SanitizeProbe::rule_pair},
+        {"==", &scan::SanitizeProbe::rule_pair},
+        {sjis({0x81, 0x6B}), &scan::SanitizeProbe::tortoise_open},  // 〔
+        {std::string(1, '\x01'), &scan::SanitizeProbe::control},
+    };
+    for (const auto& [pattern, field] : patterns) {
+        for (size_t at = 4090; at <= 4098; ++at) {
+            for (const std::string& filler : {std::string("a"), sjis({0x82, 0xA0})}) {
+                std::string bytes;
+                while (bytes.size() < at) bytes += filler;
+                bytes.resize(at - at % filler.size());
+                bytes += pattern + "\r\nend";
+                SCOPED_TRACE(std::to_string(at) + " " + pattern);
+                LineEnds ends;
+                scan::SanitizeProbe probe;
+                const std::optional<std::string> text = decode_sjis_folded(bytes, ends, &probe);
+                ASSERT_TRUE(text);
+                const scan::SanitizeProbe expected = scan::probe_for_sanitize(*text);
+                EXPECT_TRUE(probe.*field);
+                EXPECT_EQ(probe.rule_pair, expected.rule_pair);
+                EXPECT_EQ(probe.tortoise_open, expected.tortoise_open);
+                EXPECT_EQ(probe.control, expected.control);
+                EXPECT_FALSE(probe.carriage_return);
+            }
+        }
+    }
+    scan::SanitizeProbe clean;
+    LineEnds ends;
+    ASSERT_TRUE(decode_sjis_folded(std::string(9000, 'a') + "-_-\r\n", ends, &clean));
+    EXPECT_FALSE(clean.rule_pair || clean.tortoise_open || clean.control || clean.sentinel);
+}
+
 TEST(LineEnds, FormsByLineFeed) {
     LineEnds ends;
     EXPECT_EQ(fold_line_ends("a\nb\r\nc\rd\r\n", ends), "a\nb\nc\nd\n");

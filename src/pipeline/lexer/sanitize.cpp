@@ -429,7 +429,8 @@ SharedText sanitize(const SharedText& source, Diagnostics& diagnostics) {
     return std::make_shared<const std::string>(std::move(owned));
 }
 
-SharedText sanitize_owned(std::string text, SanitizeEdits& edits, Diagnostics& diagnostics) {
+SharedText sanitize_owned(std::string text, SanitizeEdits& edits, Diagnostics& diagnostics,
+                          const std::optional<scan::SanitizeProbe>& probed) {
     // The same steps as sanitize, in the same order, each on this text.
     size_t bom = 0;
     while (std::string_view(text).substr(bom).starts_with(kBom)) bom += kBom.size();
@@ -439,7 +440,8 @@ SharedText sanitize_owned(std::string text, SanitizeEdits& edits, Diagnostics& d
         edits.steps.push_back(std::move(removed));
         text.erase(0, bom);
     }
-    const scan::SanitizeProbe probe = scan::probe_for_sanitize(text);
+    // A byte-order mark adds nothing to a probe, nor does taking it away.
+    const scan::SanitizeProbe probe = probed ? *probed : scan::probe_for_sanitize(text);
     invariant(!probe.carriage_return, "sanitize_owned takes folded line ends");
     if (probe.rule_pair) {
         const std::vector<size_t> breaks = rule_line_breaks(text);

@@ -3,11 +3,13 @@
 // isolation, accent fragments and reserved sentinel code points.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "collections/span.hpp"
+#include "scan/trigger_scanner.hpp"
 #include "syntax/diagnostic.hpp"
 
 namespace kogane {
@@ -54,8 +56,10 @@ struct SanitizeEdits {
 
 // sanitize for a text the parse owns, without line ends to normalize (the
 // decoder folded them): every step edits it in place and records what it
-// changed in `edits`, so no second copy of the text is held.
-SharedText sanitize_owned(std::string text, SanitizeEdits& edits, Diagnostics& diagnostics);
+// changed in `edits`, so no second copy of the text is held. `probed` is
+// the text's probe when the decoder already took it.
+SharedText sanitize_owned(std::string text, SanitizeEdits& edits, Diagnostics& diagnostics,
+                          const std::optional<scan::SanitizeProbe>& probed = std::nullopt);
 
 // Rule lines: a line of ten or more bytes of one repeated "-", "=" or "_"
 // (surrounding white space ignored).
