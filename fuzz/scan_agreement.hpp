@@ -65,6 +65,24 @@ inline bool widening_agrees(size_t (*kernel)(const unsigned char*, size_t, Unit*
     return true;
 }
 
+// What a keyless-run kernel must do, one character at a time: steps of
+// eight three-byte characters (by their form bits) while 32 bytes are left,
+// stopping at the first whose six bytes have their slot set.
+inline size_t reference_skip_keyless(std::string_view text, const std::vector<uint32_t>& filter) {
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    size_t i = 0;
+    while (text.size() - i >= 32) {
+        for (size_t k = 0; k < 8; ++k) {
+            const unsigned char* c = p + i + 3 * k;
+            if ((c[0] & 0xF0) != 0xE0 || (c[1] & 0xC0) != 0x80 || (c[2] & 0xC0) != 0x80) return i + 3 * k;
+            const uint32_t slot = scan::key_slot(c);
+            if ((filter[slot >> 5] >> (slot & 31)) & 1) return i + 3 * k;
+        }
+        i += 24;
+    }
+    return i;
+}
+
 // One window of the buffer, copied into an allocation of exactly its size
 // so that a kernel reading past the end is caught under AddressSanitizer.
 inline std::string check_window(std::string_view window, size_t offset) {
@@ -86,6 +104,17 @@ inline std::string check_window(std::string_view window, size_t offset) {
     const size_t froms[] = {0, 1, text.size() / 2};
     std::vector<uint32_t> widened;
     const size_t widened_bytes = reference_widen_run(text, widened);
+    // Key filters: none taken, then the slot of the six bytes at each of
+    // the first sixteen three-byte steps alone, so that a key meets every
+    // lane of both halves.
+    std::vector<std::vector<uint32_t>> filters(1, std::vector<uint32_t>(scan::kKeySlots / 32, 0));
+    for (size_t at = 0; at + 6 <= text.size() && at < 48; at += 3) {
+        const uint32_t slot = scan::key_slot(reinterpret_cast<const unsigned char*>(text.data()) + at);
+        filters.emplace_back(scan::kKeySlots / 32, 0);
+        filters.back()[slot >> 5] |= uint32_t(1) << (slot & 31);
+    }
+    std::vector<size_t> skipped;
+    for (const auto& f : filters) skipped.push_back(reference_skip_keyless(text, f));
 
     for (scan::ScanPath path : kVectorPaths) {
         if (!scan::scan_path_available(path)) continue;
@@ -107,6 +136,11 @@ inline std::string check_window(std::string_view window, size_t offset) {
         if (!widening_agrees(k.widen_three_byte_run16, text, widened_bytes, widened) ||
             !widening_agrees(k.widen_three_byte_run32, text, widened_bytes, widened))
             return describe(path, "widening", offset, text.size());
+        if (k.skip_keyless_run != nullptr)
+            for (size_t f = 0; f < filters.size(); ++f)
+                if (k.skip_keyless_run(reinterpret_cast<const unsigned char*>(text.data()), text.size(), filters[f].data()) !=
+                    skipped[f])
+                    return describe(path, "keyless run", offset, text.size());
     }
     return {};
 }

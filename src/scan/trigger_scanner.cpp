@@ -134,6 +134,11 @@ size_t widen_three_byte_run(const unsigned char* p, size_t n, uint16_t* out) {
     return run != nullptr ? run(p, n, out) : 0;
 }
 
+size_t skip_keyless_run(const unsigned char* p, size_t n, const uint32_t* filter) {
+    const auto run = TriggerScanner::get().kernels().skip_keyless_run;
+    return run != nullptr ? run(p, n, filter) : 0;
+}
+
 size_t widen_three_byte_run(const unsigned char* p, size_t n, uint32_t* out) {
     const auto run = TriggerScanner::get().kernels().widen_three_byte_run32;
     return run != nullptr ? run(p, n, out) : 0;

@@ -62,6 +62,8 @@ struct Kernels {
     // See widen_three_byte_run below; null on paths without a shuffle.
     size_t (*widen_three_byte_run16)(const unsigned char* p, size_t n, uint16_t* out) = nullptr;
     size_t (*widen_three_byte_run32)(const unsigned char* p, size_t n, uint32_t* out) = nullptr;
+    // See skip_keyless_run below; null on paths without gathers.
+    size_t (*skip_keyless_run)(const unsigned char* p, size_t n, const uint32_t* filter) = nullptr;
 };
 
 // The kernels of `path`; the scalar ones when this processor cannot run it.
@@ -112,5 +114,26 @@ size_t find_rule_triple(std::string_view text, size_t from);
 // without a byte shuffle, which leave the work to the caller.
 size_t widen_three_byte_run(const unsigned char* p, size_t n, uint16_t* out);
 size_t widen_three_byte_run(const unsigned char* p, size_t n, uint32_t* out);
+
+// A filter of six-byte keys that start with a three-byte character (two
+// characters of Japanese text), for passing over text where none can
+// start: a bit per slot, kKeySlots slots in 32-bit words. A key's slot
+// hashes its continuation bytes (1, 2, 4 and 5), so a filter built and a
+// filter probed agree wherever the slot is taken.
+inline constexpr unsigned kKeySlotBits = 16;
+inline constexpr size_t kKeySlots = size_t(1) << kKeySlotBits;
+inline uint32_t key_slot(const unsigned char* six) {
+    const uint32_t x = uint32_t(six[1]) | uint32_t(six[2]) << 8 | uint32_t(six[4]) << 16 | uint32_t(six[5]) << 24;
+    return (x * 0x9E3779B1u) >> (32 - kKeySlotBits);
+}
+
+// Passes over the run of three-byte characters at the start of p[0, n)
+// (by their lead and continuation bits) at none of which the six bytes
+// there have their slot set in `filter`, eight characters a step; stops at
+// the first character that is no such, where a key may start, or when
+// fewer than 32 bytes are left, and returns the bytes passed over, a
+// multiple of three. 0 on paths without gathers, which leave the work to
+// the caller.
+size_t skip_keyless_run(const unsigned char* p, size_t n, const uint32_t* filter);
 
 }  // namespace kogane::scan

@@ -4,6 +4,8 @@
 #include <bit>
 #include <cstring>
 
+#include "scan/trigger_scanner.hpp"
+
 namespace kogane {
 
 namespace {
@@ -247,6 +249,17 @@ void TargetBatch::build_keys() {
             wide_key_lengths_.push_back(length);
         buckets_[(static_cast<uint32_t>(length) << kFilterBits) | slot].push_back(id);
     }
+    run_filter_.clear();
+    if (wide_key_lengths_.size() == 1 && wide_key_lengths_[0] == 6) {
+        run_filter_.assign(scan::kKeySlots / 32, 0);
+        for (uint32_t id = 0; id < targets_.size(); ++id) {
+            if (!entries_[id].searched || entries_[id].first != kNotSeen) continue;
+            const auto* key = reinterpret_cast<const unsigned char*>(targets_[id].data()) + entries_[id].key_at;
+            if ((key[0] & 0xF0) != 0xE0) continue;
+            const uint32_t slot = scan::key_slot(key);
+            run_filter_[slot >> 5] |= uint32_t(1) << (slot & 31);
+        }
+    }
 }
 
 // Verifies the targets whose key may stand at `p`.
@@ -281,6 +294,7 @@ TargetBatch::Stop TargetBatch::scan_keyed(std::string_view text, size_t from, si
         wide_tag[wide++] = key_bits(0, length);
     }
     const uint64_t* const keys = keys_.data();
+    const uint32_t* const run_filter = run_filter_.empty() ? nullptr : run_filter_.data();
     auto wide_key_may_start = [&](uint64_t w) {
         for (size_t k = 0; k < wide; ++k) {
             const size_t slot = filter_slot((w & wide_mask[k]) ^ wide_tag[k]);
@@ -298,6 +312,14 @@ TargetBatch::Stop TargetBatch::scan_keyed(std::string_view text, size_t from, si
                 uint64_t w;
                 std::memcpy(&w, t + p, 8);
                 if ((w & 0xC0C0F0) == 0x8080E0) {
+                    if (run_filter != nullptr) {
+                        // Eight characters a step where the scanner can.
+                        const size_t ran = scan::skip_keyless_run(t + p, n - p, run_filter);
+                        if (ran != 0) {
+                            p += ran;
+                            continue;
+                        }
+                    }
                     if (wide_key_may_start(w)) break;
                     p += 3;
                     continue;

@@ -126,6 +126,10 @@ private:
     std::vector<size_t> key_lengths_;
     std::vector<size_t> wide_key_lengths_;  // of keys that start with a three-byte character
     std::array<bool, 128> key_first_byte_{};  // ASCII bytes some key starts with
+    // The same keys for the scanner's pass over runs of three-byte
+    // characters (scan::skip_keyless_run), when every key that starts with
+    // one is six bytes long; empty otherwise.
+    std::vector<uint32_t> run_filter_;
     std::unordered_map<uint32_t, std::vector<uint32_t>> buckets_;  // key kind and slot -> targets
     size_t bytes_left_;
     size_t taken_ = 0;
