@@ -125,6 +125,10 @@ void promote_headings(std::vector<ClassifiedEvent>& events, EventPool& pool, std
     }
 }
 
+namespace {
+constexpr size_t kLayoutInsertRoom = 64;
+}  // namespace
+
 void place_decorations(std::vector<ClassifiedEvent>& events) {
     std::vector<ClassifiedEvent> placed;
     for (const ClassifiedEvent& e : events)
@@ -138,7 +142,10 @@ void place_decorations(std::vector<ClassifiedEvent>& events) {
     size_t next = 0;
     std::optional<Span> under;  // the span of the latest placement
     std::vector<ClassifiedEvent> out;
-    out.reserve(events.size() + placed.size());
+    // With room for the few closes settle_layout adds after the replaced
+    // indents and the notes block, which then go in without a copy of the
+    // stream.
+    out.reserve(events.size() + placed.size() + kLayoutInsertRoom);
     for (ClassifiedEvent e : events) {
         if (e.out_of_place) continue;
         while (next < placed.size() && placed[next].span.start < e.span.end) {
@@ -572,6 +579,8 @@ void settle_layout(std::vector<ClassifiedEvent>& events, EventPool& pool, std::s
     // From the last insert back, each stretch of events moves up by the
     // number of inserts at or before its start.
     size_t end = events.size();
+    // Grown by exactly what is added (not doubled) if it ever needs to grow.
+    events.reserve(end + inserts.size());
     events.resize(end + inserts.size());
     for (size_t k = inserts.size(); k-- > 0;) {
         const size_t at = inserts[k].before;
