@@ -9,6 +9,7 @@
 
 #include "encoding/decode.hpp"
 #include "json/views.hpp"
+#include "pipeline/lexer/pair.hpp"
 #include "render/html.hpp"
 #include "invariants.hpp"
 
@@ -49,6 +50,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             kogane::gaiji_json(**folded) != kogane::gaiji_json(*doc))
             err = "folding line ends while decoding changes the document";
     }
+    // The annotation quotations followed from their ［＃「 alone are those
+    // the whole text's pairing gives.
+    if (err.empty()) err = kogane::checks::check_annotation_quotes(*doc->snapshot().sanitized);
     if (!err.empty()) {
         std::fprintf(stderr, "invariant violated: %s\n", err.c_str());
         std::abort();

@@ -17,6 +17,7 @@
 #include "document/document.hpp"
 #include "encoding/decode.hpp"
 #include "json/views.hpp"
+#include "pipeline/lexer/pair.hpp"
 #include "render/html.hpp"
 #include "render/source_emit.hpp"
 
@@ -232,6 +233,38 @@ inline std::string check_round_trip(const KoganeDoc& doc) {
                kind_at(after, i) + " (" + std::to_string(before.size()) + " nodes before, " +
                std::to_string(after.size()) + " after); re-emitted: " + emitted.substr(0, 300);
     }
+    return {};
+}
+
+// annotation_quote_links against the links of the whole text's pairing:
+// each 「 right after ［＃ (not ※［＃), and each 「 right after the 」 of one.
+inline std::string check_annotation_quotes(std::string_view text) {
+    const auto followed = annotation_quote_links(text, size_t(1) << 30);
+    if (!followed) return "annotation quotations gave up under a limit they cannot reach";
+    std::vector<PairLink> quotes;
+    for (const PairLink& l : pair_links(text))
+        if (l.kind == PairKind::Quote) quotes.push_back(l);
+    std::sort(quotes.begin(), quotes.end(), [](const PairLink& a, const PairLink& b) { return a.open.start < b.open.start; });
+    auto opened_at = [&](uint32_t start) -> const PairLink* {
+        const auto it = std::lower_bound(quotes.begin(), quotes.end(), start,
+                                         [](const PairLink& l, uint32_t at) { return l.open.start < at; });
+        return it != quotes.end() && it->open.start == start ? &*it : nullptr;
+    };
+    std::vector<PairLink> expected;
+    for (const PairLink& first : quotes) {
+        const uint32_t at = first.open.start;
+        if (at < 6 || text.substr(at - 6, 6) != "［＃") continue;
+        if (at >= 9 && text.substr(at - 9, 3) == "※") continue;
+        for (const PairLink* q = &first; q != nullptr; q = opened_at(q->close.end)) expected.push_back(*q);
+    }
+    std::sort(expected.begin(), expected.end(), [](const PairLink& a, const PairLink& b) { return a.open.start < b.open.start; });
+    expected.erase(std::unique(expected.begin(), expected.end(),
+                               [](const PairLink& a, const PairLink& b) { return a.open == b.open; }),
+                   expected.end());
+    if (followed->size() != expected.size()) return "annotation quotations differ from the pairing's in number";
+    for (size_t k = 0; k < expected.size(); ++k)
+        if ((*followed)[k].open != expected[k].open || (*followed)[k].close != expected[k].close)
+            return "an annotation quotation differs from the pairing's";
     return {};
 }
 
