@@ -88,7 +88,7 @@ build/fuzz/fuzz/fuzz_scan -max_total_time="${KOGANE_FUZZ_SCAN_SECONDS:-30}" -see
 # The quote index's one-pass target batch against a plain search.
 mkdir -p build/fuzz/corpus_targets
 build/fuzz/fuzz/fuzz_targets -max_total_time="${KOGANE_FUZZ_TARGETS_SECONDS:-20}" -seed=1 \
-  -max_len=4096 -print_final_stats=1 build/fuzz/corpus_targets 2>&1 | tail -n 6
+  -max_len=4096 -print_final_stats=1 build/fuzz/corpus_targets fuzz/seeds_targets 2>&1 | tail -n 6
 
 # --- threads: the thread tests alone, under ThreadSanitizer
 echo "== thread tests under ThreadSanitizer"

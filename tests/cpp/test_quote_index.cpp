@@ -47,7 +47,7 @@ TEST(QuoteIndex, AgreesWithPlainSearch) {
         std::vector<size_t> starts;  // character starts
         std::string text;
         for (int n = std::uniform_int_distribution<int>(0, 40)(rng); n > 0; --n) {
-            const std::string& p = pieces[std::uniform_int_distribution<size_t>(0, 9)(rng)];
+            const std::string& p = pieces[std::uniform_int_distribution<size_t>(0, 10)(rng)];
             for (size_t i = 0; i < p.size();) {
                 starts.push_back(text.size() + i);
                 const unsigned char b = static_cast<unsigned char>(p[i]);
@@ -118,15 +118,17 @@ TEST(QuoteIndex, FarSearchesStartWhereTheTargetCanFirstBe) {
 
 // Answers of the one-pass batch against a plain search: first occurrences,
 // absent targets, targets noted as found, with texts of every kind of
-// character and targets that share keys, heads and tails.
+// character and targets that share keys, heads and tails, or end inside a
+// character.
 TEST(TargetBatch, AgreesWithPlainSearch) {
-    const std::string pieces[] = {"「", "」", "あ", "い", "東京", "x", "é", "𠮟", "ー", std::string(300, 'y')};
+    const std::string pieces[] = {"「", "」", "あ", "い", "東京", "x", "é", "𠮟", "ー", std::string(300, 'y'),
+                                  "むかしむかしあるところに"};  // long enough for the eight-character steps
     std::mt19937 rng(5);
     for (int round = 0; round < 300; ++round) {
         std::vector<size_t> starts;
         std::string text;
         for (int n = std::uniform_int_distribution<int>(0, 60)(rng); n > 0; --n) {
-            const std::string& p = pieces[std::uniform_int_distribution<size_t>(0, 9)(rng)];
+            const std::string& p = pieces[std::uniform_int_distribution<size_t>(0, 10)(rng)];
             for (size_t i = 0; i < p.size();) {
                 starts.push_back(text.size() + i);
                 const unsigned char b = static_cast<unsigned char>(p[i]);
@@ -135,11 +137,24 @@ TEST(TargetBatch, AgreesWithPlainSearch) {
             text += p;
         }
         starts.push_back(text.size());
-        std::vector<std::string> targets = {"不在", "あいー", "y東京", "éé", "𠮟x", "ーー"};
+        // Also targets that end inside a character (\xE6\x9D: 東 cut short).
+        std::vector<std::string> targets = {"不在", "あいー", "y東京", "éé", "𠮟x", "ーー", "\xE6\x9D", "\xE3\x81",
+                                            "ところにー", "かしあ"};
+        // Every other round only targets of two or more three-byte
+        // characters, the keys the scanner's eight-character steps take.
+        const bool kana_keys = round % 2 == 1;
+        auto all_three_byte = [](const std::string& t) {
+            if (t.size() < 6 || t.size() % 3 != 0) return false;
+            for (size_t i = 0; i < t.size(); i += 3)
+                if ((static_cast<unsigned char>(t[i]) & 0xF0) != 0xE0) return false;
+            return true;
+        };
+        if (kana_keys) targets = {"不在", "あいー", "ーー", "ところにー", "かしあ", "しむか", "東京あ"};
         for (int k = 0; k < 10 && starts.size() > 1; ++k) {
             size_t a = std::uniform_int_distribution<size_t>(0, starts.size() - 2)(rng);
             size_t b = std::uniform_int_distribution<size_t>(a + 1, std::min(starts.size() - 1, a + 12))(rng);
-            targets.push_back(text.substr(starts[a], starts[b] - starts[a]));
+            const std::string t = text.substr(starts[a], starts[b] - starts[a]);
+            if (!kana_keys || all_three_byte(t)) targets.push_back(t);
         }
         const size_t limit = std::uniform_int_distribution<size_t>(0, text.size())(rng);
         TargetBatch batch(1 << 20);

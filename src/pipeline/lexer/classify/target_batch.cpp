@@ -284,11 +284,12 @@ TargetBatch::Stop TargetBatch::scan_keyed(std::string_view text, size_t from, si
     const size_t n = text.size();
     static constexpr uint64_t kMask[7] = {0, 0xFF, 0xFFFF, 0xFFFFFF, 0xFFFFFFFF, 0xFFFFFFFFFF, 0xFFFFFFFFFFFF};
     // Where a three-byte character starts only keys that start with one
-    // can stand: at most four lengths (three to six bytes), each a mask and
-    // a length tag, the usual two-character keys first.
-    std::array<uint64_t, 4> wide_mask{}, wide_tag{};
+    // can stand: at most six lengths (one to six bytes: a target may end
+    // inside a character), each a mask and a length tag, the usual
+    // two-character keys first.
+    std::array<uint64_t, 6> wide_mask{}, wide_tag{};
     size_t wide = 0;
-    for (size_t length = 6; length >= 3; --length) {
+    for (size_t length = 6; length >= 1; --length) {
         if (std::find(wide_key_lengths_.begin(), wide_key_lengths_.end(), length) == wide_key_lengths_.end()) continue;
         wide_mask[wide] = kMask[length];
         wide_tag[wide++] = key_bits(0, length);
