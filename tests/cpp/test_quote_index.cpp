@@ -252,8 +252,8 @@ TEST(QuoteIndex, NearlyMatchingTargets) {
 }
 
 // Plain scans for far targets go on while they cost less than the batch
-// would: a missing target now and then in a long text never makes it, and many
-// make it after a few scans rather than after reading the text twice.
+// would: a few missing targets in a long text never make it, and many make
+// it after a few scans rather than after reading the text several times.
 TEST(QuoteIndex, BatchOnlyWhenFarTargetsWouldCostMore) {
     std::string text = "遠い昔の話。";
     for (int i = 0; i < 140000; ++i) text += "あいうえおかきくけこ";
@@ -271,7 +271,7 @@ TEST(QuoteIndex, BatchOnlyWhenFarTargetsWouldCostMore) {
 
     int few_lists = 0;
     QuoteIndex few(text, lister_of(few_lists));
-    EXPECT_FALSE(few.occurs_before(asked[199].first, n));
+    for (int k = 197; k <= 200; ++k) EXPECT_FALSE(few.occurs_before(asked[k - 1].first, n));
     EXPECT_TRUE(few.occurs_before("遠い昔", n));
     EXPECT_EQ(few_lists, 0);
 
@@ -283,6 +283,6 @@ TEST(QuoteIndex, BatchOnlyWhenFarTargetsWouldCostMore) {
     EXPECT_FALSE(many.occurs_before("遠い昔", 8));  // straddles the offset
     EXPECT_EQ(many_lists, 1);
     // Near searches and a handful of plain scans; reading on until the
-    // scans had cost the batch would be twice the text.
+    // scans had cost the batch would be eight times the text.
     EXPECT_LT(full - many.budget_left(), size_t(n));
 }

@@ -17,7 +17,7 @@ constexpr size_t kBudgetPerByte = 32;
 constexpr size_t kBudgetFloor = size_t(4) << 20;
 // What the batch costs, in bytes read by plain scans: so many times the
 // text, and a floor for short texts.
-constexpr double kBatchCostInScans = 2.0;
+constexpr double kBatchCostInScans = 8.0;
 constexpr size_t kBatchAfterBytes = size_t(2) << 20;
 // Far targets met before their rate is trusted to predict the rest.
 constexpr size_t kScansBeforePredicting = 4;
@@ -233,9 +233,9 @@ uint32_t QuoteIndex::earliest_start(std::string_view target, size_t end) const {
 // quotation alone, then one pass looks for them all, mostly eight
 // characters a step), so with a list plain scans go on while what they have
 // read, and what the far targets met so far predict for the rest of the
-// text, stays under that: a book with a missing target now and then never
-// makes the batch, and one with many makes it early rather than after
-// reading much of itself.
+// text, stays under that: a book of a few megabytes with a missing target
+// now and then never makes the batch, and a long one makes it early rather
+// than after reading much of itself.
 bool QuoteIndex::plain_scan_pays(size_t bytes, size_t end) const {
     const auto n = static_cast<double>(text_.size());
     const double spent = static_cast<double>(plain_scanned_ + bytes);
