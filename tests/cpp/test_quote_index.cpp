@@ -47,7 +47,7 @@ TEST(QuoteIndex, AgreesWithPlainSearch) {
         std::vector<size_t> starts;  // character starts
         std::string text;
         for (int n = std::uniform_int_distribution<int>(0, 40)(rng); n > 0; --n) {
-            const std::string& p = pieces[std::uniform_int_distribution<size_t>(0, 10)(rng)];
+            const std::string& p = pieces[std::uniform_int_distribution<size_t>(0, 9)(rng)];
             for (size_t i = 0; i < p.size();) {
                 starts.push_back(text.size() + i);
                 const unsigned char b = static_cast<unsigned char>(p[i]);
