@@ -106,15 +106,19 @@ inline std::string check_window(std::string_view window, size_t offset) {
     const size_t widened_bytes = reference_widen_run(text, widened);
     // Key filters: none taken, then the slot of the six bytes at each of
     // the first sixteen three-byte steps alone, so that a key meets every
-    // lane of both halves.
-    std::vector<std::vector<uint32_t>> filters(1, std::vector<uint32_t>(scan::kKeySlots / 32, 0));
-    for (size_t at = 0; at + 6 <= text.size() && at < 48; at += 3) {
-        const uint32_t slot = scan::key_slot(reinterpret_cast<const unsigned char*>(text.data()) + at);
-        filters.emplace_back(scan::kKeySlots / 32, 0);
-        filters.back()[slot >> 5] |= uint32_t(1) << (slot & 31);
-    }
+    // lane of both halves. One filter, a bit set and cleared for each.
+    std::vector<uint32_t> filter(scan::kKeySlots / 32, 0);
+    std::vector<uint32_t> slots{scan::kKeySlots};  // none
+    for (size_t at = 0; at + 6 <= text.size() && at < 48; at += 3)
+        slots.push_back(scan::key_slot(reinterpret_cast<const unsigned char*>(text.data()) + at));
+    auto with_slot = [&](uint32_t slot, auto&& run) {
+        if (slot < scan::kKeySlots) filter[slot >> 5] |= uint32_t(1) << (slot & 31);
+        const auto result = run();
+        if (slot < scan::kKeySlots) filter[slot >> 5] &= ~(uint32_t(1) << (slot & 31));
+        return result;
+    };
     std::vector<size_t> skipped;
-    for (const auto& f : filters) skipped.push_back(reference_skip_keyless(text, f));
+    for (uint32_t slot : slots) skipped.push_back(with_slot(slot, [&] { return reference_skip_keyless(text, filter); }));
 
     for (scan::ScanPath path : kVectorPaths) {
         if (!scan::scan_path_available(path)) continue;
@@ -137,9 +141,10 @@ inline std::string check_window(std::string_view window, size_t offset) {
             !widening_agrees(k.widen_three_byte_run32, text, widened_bytes, widened))
             return describe(path, "widening", offset, text.size());
         if (k.skip_keyless_run != nullptr)
-            for (size_t f = 0; f < filters.size(); ++f)
-                if (k.skip_keyless_run(reinterpret_cast<const unsigned char*>(text.data()), text.size(), filters[f].data()) !=
-                    skipped[f])
+            for (size_t f = 0; f < slots.size(); ++f)
+                if (with_slot(slots[f], [&] {
+                        return k.skip_keyless_run(reinterpret_cast<const unsigned char*>(text.data()), text.size(), filter.data());
+                    }) != skipped[f])
                     return describe(path, "keyless run", offset, text.size());
     }
     return {};
