@@ -536,7 +536,12 @@ PyObject* fn_parse_to_html(PyObject* module, PyObject* args, PyObject* kwargs) {
             WithoutGil unlocked;
             doc = kogane::parse_document(std::move(utf8.text));
         }
-        return html_str(doc->snapshot());
+        PyObject* html = html_str(doc->snapshot());
+        {
+            WithoutGil unlocked;  // freeing a long book's parse takes a while too
+            doc.reset();
+        }
+        return html;
     });
 }
 
