@@ -35,6 +35,9 @@ public:
     StringId append_string(std::string_view bytes);
     std::string_view resolve(StringId id) const;
     size_t string_count() const { return strings_.size(); }
+    size_t segment_count() const { return segments_.size(); }
+    // Room for `n` segments in all (never less than there is).
+    void reserve_segments(size_t n) { segments_.reserve(n); }
 
     uint32_t push_segment(Segment s);
     // A Text segment of the interned bytes, or an empty Run for empty text.

@@ -67,6 +67,8 @@ public:
     ContainerSpec& spec(const ClassifiedEvent& e) { return specs_[e.payload]; }
 
     size_t node_count() const { return nodes_.size(); }
+    // Room for `n` nodes in all (never less than there is).
+    void reserve_nodes(size_t n) { nodes_.reserve(n); }
     size_t spec_count() const { return specs_.size(); }
 
 private:

@@ -25,7 +25,10 @@ bool is_quote_kind(PairKind k) { return k == PairKind::Tortoise || k == PairKind
 // current line, which forward references read back.
 class EventSink {
 public:
-    EventSink(std::vector<ClassifiedEvent>& events, size_t text_size) : events_(events), text_size_(text_size) {}
+    // The pool's nodes and the store's segments grow with the events, by
+    // the same prediction.
+    EventSink(std::vector<ClassifiedEvent>& events, size_t text_size, EventPool& pool, NodeStore& store)
+        : events_(events), text_size_(text_size), pool_(pool), store_(store) {}
 
     void push(const ClassifiedEvent& e) {
         // How far the text has been read: an out-of-place event stands back.
@@ -52,10 +55,21 @@ public:
 private:
     static constexpr size_t kRecent = 64;
 
-    void grow() { events_.reserve(predicted_capacity(events_.size(), read_, text_size_)); }
+    // Doubling would copy each of them when nearly whole, a long book's
+    // tens of megabytes, into memory that is fresh every time. The nodes
+    // and segments follow only a prediction made from enough text: a short
+    // document keeps what it uses.
+    void grow() {
+        events_.reserve(predicted_capacity(events_.size(), read_, text_size_));
+        if (read_ < kMinPredictionInput || read_ >= text_size_) return;
+        pool_.reserve_nodes(predicted_capacity(pool_.node_count(), read_, text_size_));
+        store_.reserve_segments(predicted_capacity(store_.segment_count(), read_, text_size_));
+    }
 
     std::vector<ClassifiedEvent>& events_;
     size_t text_size_;
+    EventPool& pool_;
+    NodeStore& store_;
     uint32_t read_ = 0;
     std::vector<ClassifiedEvent> recent_;
     std::vector<ClassifiedEvent> previous_line_;
@@ -348,7 +362,7 @@ private:
 struct Driver {
     Driver(PairStream& ev, std::string_view t, NodeStore& s, Diagnostics& diags, const QuoteIndex* q,
            const AnnotationDispatch& d, ClassifiedStream& sink, uint32_t long_group)
-        : events(ev), text(t), store(s), quotes(q), dispatch(d), out(sink.events, t.size()), pool(sink.pool),
+        : events(ev), text(t), store(s), quotes(q), dispatch(d), out(sink.events, t.size(), sink.pool, s), pool(sink.pool),
           diagnostics(diags), group(ev), long_group_events(long_group) {}
 
     PairStream& events;
