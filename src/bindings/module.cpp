@@ -146,28 +146,27 @@ PyObject* html_str(const kogane::ParseSnapshot& snapshot) {
     constexpr size_t kKeptHtmlBytes = size_t(16) << 20;
     thread_local std::string scratch;
     thread_local bool in_use = false;
-    if (in_use) {  // only if making the str ever ran code that renders again
-        std::string html;
-        {
-            WithoutGil unlocked;
-            kogane::render_html_into(snapshot, html);
-        }
-        return to_str(html);
-    }
+    // Only if making the str ever ran code that renders again would the
+    // buffer be in use: that render gets a buffer of its own.
+    std::string own;
+    const bool keep = !in_use;
+    std::string& html = keep ? scratch : own;
     struct Release {
+        bool keep;
         ~Release() {
+            if (!keep) return;
             scratch.clear();
             if (scratch.capacity() > kKeptHtmlBytes) std::string().swap(scratch);
             in_use = false;
         }
-    } release;
+    } release{keep};
     in_use = true;
-    scratch.clear();
+    html.clear();
     {
         WithoutGil unlocked;
-        kogane::render_html_into(snapshot, scratch);
+        kogane::render_html_into(snapshot, html);
     }
-    return to_str(scratch);
+    return to_str(html);
 }
 
 // The caller's str as UTF-8, refused before any conversion when longer than

@@ -229,6 +229,11 @@ std::optional<std::string> decode_sliced(std::string_view bytes, LineEnds* ends,
     std::string text;
     text.reserve(n * 3);
     LineEndFolder folder{ends};
+    auto append = [&](const char* end) {
+        const size_t from = text.size();
+        text.append(buffer, static_cast<size_t>(end - buffer));
+        if (probe != nullptr) *probe |= scan::probe_for_sanitize(std::string_view(text).substr(from >= 2 ? from - 2 : 0));
+    };
     for (size_t i = 0; i < n;) {
         const size_t stop = std::min(n, i + kSlice);
         char* end;
@@ -243,16 +248,9 @@ std::optional<std::string> decode_sliced(std::string_view bytes, LineEnds* ends,
             end = w.out;
         }
         if (i == kFailed) return std::nullopt;
-        const size_t from = text.size();
-        text.append(buffer, static_cast<size_t>(end - buffer));
-        if (probe != nullptr) *probe |= scan::probe_for_sanitize(std::string_view(text).substr(from >= 2 ? from - 2 : 0));
+        append(end);
     }
-    if (ends != nullptr && folder.pending_cr) {  // a CR at the very end stood alone
-        const char* end = folder.settle(buffer);
-        const size_t from = text.size();
-        text.append(buffer, static_cast<size_t>(end - buffer));
-        if (probe != nullptr) *probe |= scan::probe_for_sanitize(std::string_view(text).substr(from >= 2 ? from - 2 : 0));
-    }
+    if (ends != nullptr && folder.pending_cr) append(folder.settle(buffer));  // a CR at the very end stood alone
     return text;
 }
 
