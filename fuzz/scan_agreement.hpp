@@ -1,7 +1,8 @@
 #pragma once
 // Every scanner path against the scalar one: the same hits, the same
-// sanitize probe, the same triple searches, for a buffer seen at every
-// start and end alignment around the vector blocks. Shared by the
+// sanitize probe, the same triple searches, the same Shift_JIS decoding,
+// for a buffer seen at every start and end alignment around the vector
+// blocks. Shared by the
 // fuzz_scan target and the C++ scanner tests; returns an empty string when
 // all paths agree, else the first disagreement.
 
@@ -12,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "encoding/decode.hpp"
 #include "scan/trigger_scanner.hpp"
 
 namespace kogane::checks {
@@ -120,9 +122,12 @@ inline std::string check_window(std::string_view window, size_t offset) {
     std::vector<size_t> skipped;
     for (uint32_t slot : slots) skipped.push_back(with_slot(slot, [&] { return reference_skip_keyless(text, filter); }));
 
+    const auto decoded = decode_sjis(text, scan::ScanPath::Scalar);
+
     for (scan::ScanPath path : kVectorPaths) {
         if (!scan::scan_path_available(path)) continue;
         const scan::Kernels& k = scan::kernels(path);
+        if (decode_sjis(text, path) != decoded) return describe(path, "Shift_JIS decoding", offset, text.size());
         std::vector<uint32_t> hits{0xFFFFFFFFu};
         k.find_hits(text, hits);
         if (hits != expected_hits) return describe(path, "hits", offset, text.size());

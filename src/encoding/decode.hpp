@@ -21,6 +21,8 @@ inline constexpr uint64_t kMaxSourceBytes = 0xFFFFFFFFull;
 
 // Empty optional = the bytes are malformed or unmapped (no partial text).
 std::optional<std::string> decode_sjis(std::string_view bytes);
+// The same on the scanner path `path` (for tests that compare the paths).
+std::optional<std::string> decode_sjis(std::string_view bytes, scan::ScanPath path);
 // The same with line ends folded to LF, recorded in `ends`; with `probe`,
 // the text is probed for the sanitizer as it is written, each piece while
 // it is still in cache, so the sanitizer need not read it again.

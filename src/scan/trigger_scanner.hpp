@@ -62,8 +62,10 @@ struct Kernels {
     // See widen_three_byte_run below; null on paths without a shuffle.
     size_t (*widen_three_byte_run16)(const unsigned char* p, size_t n, uint16_t* out) = nullptr;
     size_t (*widen_three_byte_run32)(const unsigned char* p, size_t n, uint32_t* out) = nullptr;
-    // See skip_keyless_run below; null on paths without gathers.
+    // See skip_keyless_run below; null on paths without 256-bit vectors.
     size_t (*skip_keyless_run)(const unsigned char* p, size_t n, const uint32_t* filter) = nullptr;
+    // See kSjisPointerCount below; null on paths without 256-bit vectors.
+    size_t (*decode_double_byte_run)(const unsigned char* p, size_t n, const uint32_t* chars, char* out) = nullptr;
 };
 
 // The kernels of `path`; the scalar ones when this processor cannot run it.
@@ -132,8 +134,22 @@ inline uint32_t key_slot(const unsigned char* six) {
 // there have their slot set in `filter`, eight characters a step; stops at
 // the first character that is no such, where a key may start, or when
 // fewer than 32 bytes are left, and returns the bytes passed over, a
-// multiple of three. 0 on paths without gathers, which leave the work to
-// the caller.
+// multiple of three. 0 on paths without 256-bit vectors, which leave the
+// work to the caller.
 size_t skip_keyless_run(const unsigned char* p, size_t n, const uint32_t* filter);
+
+// Shift_JIS double-byte characters are addressed by a pointer, lead row
+// (81..9F, E0..FC) times 188 plus trail column (40..7E, 80..FC); `chars`
+// holds one word per pointer, the character's UTF-8 bytes from the lowest
+// and its UTF-8 length in the top byte (0 where nothing is mapped).
+//
+// Decodes the run of double-byte characters at the start of p[0, n) whose
+// UTF-8 forms are three bytes long, eight a step, into `out`; stops before
+// the first eight that are not all such (or when fewer than sixteen bytes
+// are left) and returns the bytes decoded, a multiple of sixteen. Writes
+// three bytes per character and may store four bytes past them. For the
+// decoder's runs of Japanese text; Kernels::decode_double_byte_run (null
+// on paths without 256-bit vectors, which leave the work to the caller).
+inline constexpr unsigned kSjisPointerCount = 60 * 188;
 
 }  // namespace kogane::scan

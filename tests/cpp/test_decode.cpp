@@ -162,6 +162,50 @@ TEST(ShiftJis, TrailBytesOutsideTheirRangesFail) {
     EXPECT_EQ(decode_sjis(sjis({0x88, 0x9F, 0x0D, 0x0A, 0x82, 0xA0})), "亜\r\nあ");
 }
 
+// The vector path decodes runs of double-byte characters eight at a time
+// and must give what one character at a time gives. Every pair of bytes
+// is placed in a run, in two of the eight lanes of a step: those that are
+// no character, that map to nothing, or whose UTF-8 is not three bytes
+// long (× and ÷ at 81 7E and 81 80) end the vector steps; the rest are
+// decoded by them.
+TEST(ShiftJis, VectorRunsAgreeWithOneCharacterAtATime) {
+    std::vector<scan::ScanPath> paths;
+    for (scan::ScanPath path : {scan::ScanPath::Swar, scan::ScanPath::Sse2, scan::ScanPath::Avx2})
+        if (scan::scan_path_available(path)) paths.push_back(path);
+    const std::string a = sjis({0x82, 0xA0});  // あ
+    size_t decoded_pairs = 0;
+    for (unsigned pair = 0; pair < 0x10000; ++pair) {
+        for (unsigned lane : {pair % 8, (pair + 3) % 8}) {
+            std::string text;
+            for (unsigned k = 0; k < 8 + lane; ++k) text += a;
+            text += sjis({static_cast<int>(pair >> 8), static_cast<int>(pair & 0xFF)});
+            for (unsigned k = 0; k < 16; ++k) text += a;
+            const auto expected = decode_sjis(text, scan::ScanPath::Scalar);
+            decoded_pairs += expected.has_value();
+            for (scan::ScanPath path : paths)
+                ASSERT_EQ(decode_sjis(text, path), expected) << scan::scan_path_name(path) << " " << std::hex << pair;
+        }
+    }
+    EXPECT_GT(decoded_pairs, 2 * 11000u);  // the mapped double-byte characters, among others
+
+    // Texts as books are: runs of kana and kanji between ASCII, line ends,
+    // half-width katakana, characters of two UTF-8 bytes, across the
+    // decoder's 4,096-byte slices.
+    const std::vector<std::string> pieces = {sjis({0x88, 0x9F}), sjis({0x82, 0xA0}), sjis({0x83, 0x41}),
+                                             sjis({0xE0, 0x40}), sjis({0xFC, 0x4B}), sjis({0x81, 0x7E}),
+                                             sjis({0xF0, 0x40}), "\r\n", "a", sjis({0xB1}), sjis({0x80})};
+    std::mt19937 rng(11);
+    for (int round = 0; round < 300; ++round) {
+        std::string text;
+        const size_t length = rng() % 9000;
+        while (text.size() < length) text += pieces[rng() % 100 < 90 ? rng() % 5 : rng() % pieces.size()];
+        if (round % 10 == 9) text.insert(rng() % (text.size() + 1), 1, static_cast<char>(0x82));  // a lead byte out of place
+        const auto expected = decode_sjis(text, scan::ScanPath::Scalar);
+        for (scan::ScanPath path : paths) ASSERT_EQ(decode_sjis(text, path), expected) << round;
+        EXPECT_EQ(decode_sjis(text), expected) << round;
+    }
+}
+
 // The wide steps (eight ASCII bytes, two three-byte characters, ASCII up
 // to the first byte that is not) against one character at a time, at every
 // alignment, with a fault placed where a wide step reads it.
