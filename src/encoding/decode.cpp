@@ -114,6 +114,10 @@ bool widen(std::string_view text, Unit* out) {
     const auto* p = reinterpret_cast<const unsigned char*>(text.data());
     const size_t n = text.size();
     size_t i = 0;
+    // The run kernel of the scanner's path, looked up once.
+    size_t (*run_kernel)(const unsigned char*, size_t, Unit*) = nullptr;
+    if constexpr (sizeof(Unit) == 2) run_kernel = scan::TriggerScanner::get().kernels().widen_three_byte_run16;
+    if constexpr (sizeof(Unit) == 4) run_kernel = scan::TriggerScanner::get().kernels().widen_three_byte_run32;
     // HTML of Japanese text alternates runs of ASCII (tags) with runs of
     // three-byte characters: eight ASCII bytes or two three-byte
     // characters a step, the rest one character a step.
@@ -128,11 +132,16 @@ bool widen(std::string_view text, Unit* out) {
         if constexpr (sizeof(Unit) >= 2) {
             uint32_t a, b;
             if ((w & kTwoThreeByteMask) == kTwoThreeByteLeads) {
-                // A run of them: four a step where the processor can shuffle.
-                if (const size_t ran = scan::widen_three_byte_run(p + i, n - i, out); ran != 0) {
-                    out += ran / 3;
-                    i += ran;
-                    continue;
+                // A run of them: four a step where the processor can shuffle,
+                // when the next two are three-byte characters too (runs
+                // between tags are often shorter).
+                if (run_kernel != nullptr && n - i >= 16 &&
+                    (load_eight(p + i + 6) & kTwoThreeByteMask) == kTwoThreeByteLeads) {
+                    if (const size_t ran = run_kernel(p + i, n - i, out); ran != 0) {
+                        out += ran / 3;
+                        i += ran;
+                        continue;
+                    }
                 }
                 if (two_three_byte_chars(w, a, b)) {
                     out[0] = static_cast<Unit>(a);

@@ -129,19 +129,9 @@ size_t find_six(std::string_view text, size_t from, const char* pattern) {
     return TriggerScanner::get().kernels().find_six(text, from, pattern);
 }
 
-size_t widen_three_byte_run(const unsigned char* p, size_t n, uint16_t* out) {
-    const auto run = TriggerScanner::get().kernels().widen_three_byte_run16;
-    return run != nullptr ? run(p, n, out) : 0;
-}
-
 size_t skip_keyless_run(const unsigned char* p, size_t n, const uint32_t* filter) {
     const auto run = TriggerScanner::get().kernels().skip_keyless_run;
     return run != nullptr ? run(p, n, filter) : 0;
-}
-
-size_t widen_three_byte_run(const unsigned char* p, size_t n, uint32_t* out) {
-    const auto run = TriggerScanner::get().kernels().widen_three_byte_run32;
-    return run != nullptr ? run(p, n, out) : 0;
 }
 
 size_t find_rule_triple(std::string_view text, size_t from) {

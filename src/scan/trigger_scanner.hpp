@@ -59,7 +59,7 @@ struct Kernels {
     size_t (*find_triple)(std::string_view text, size_t from, const char* pattern);
     size_t (*find_six)(std::string_view text, size_t from, const char* pattern);
     size_t (*find_rule_triple)(std::string_view text, size_t from);
-    // See widen_three_byte_run below; null on paths without a shuffle.
+    // See "Kernels::widen_three_byte_run16 and 32" below.
     size_t (*widen_three_byte_run16)(const unsigned char* p, size_t n, uint16_t* out) = nullptr;
     size_t (*widen_three_byte_run32)(const unsigned char* p, size_t n, uint32_t* out) = nullptr;
     // See skip_keyless_run below; null on paths without 256-bit vectors.
@@ -108,14 +108,13 @@ size_t find_six(std::string_view text, size_t from, const char* pattern);
 size_t find_rule_triple(std::string_view text, size_t from);
 // (Both use the path of the process-wide scanner.)
 
-// Decodes the run of valid three-byte UTF-8 characters (no overlong form,
-// no surrogate) at the start of p[0, n), four at a time, into one unit
-// each; stops before the first four that are not all such (or when fewer
-// than sixteen bytes are left) and returns the bytes decoded, a multiple
-// of twelve. For building host strings from Japanese text; 0 on paths
-// without a byte shuffle, which leave the work to the caller.
-size_t widen_three_byte_run(const unsigned char* p, size_t n, uint16_t* out);
-size_t widen_three_byte_run(const unsigned char* p, size_t n, uint32_t* out);
+// Kernels::widen_three_byte_run16 and 32 decode the run of valid
+// three-byte UTF-8 characters (no overlong form, no surrogate) at the
+// start of p[0, n), four at a time, into one unit each; they stop before
+// the first four that are not all such (or when fewer than sixteen bytes
+// are left) and return the bytes decoded, a multiple of twelve. For
+// building host strings from Japanese text; null on paths without a byte
+// shuffle, which leave the work to the caller.
 
 // A filter of six-byte keys that start with a three-byte character (two
 // characters of Japanese text), for passing over text where none can
