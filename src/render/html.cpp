@@ -31,6 +31,9 @@ void append_escaped(std::string& out, std::string_view text) {
         // (or the tail) are looked at one by one.
         uint64_t word;
         while (i + 8 <= n && (std::memcpy(&word, p + i, 8), !has_byte_below_0x40(word))) i += 8;
+        // Fewer than eight bytes left: the word ending at the end covers
+        // them (and bytes already looked at), so a clean tail is one test.
+        if (i + 8 > n && n >= 8 && (std::memcpy(&word, p + n - 8, 8), !has_byte_below_0x40(word))) break;
         const size_t stop = i + 8 <= n ? i + 8 : n;
         for (; i < stop; ++i) {
             const char* rep;

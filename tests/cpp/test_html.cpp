@@ -8,6 +8,7 @@
 
 #include "../../fuzz/invariants.hpp"
 #include "fold_builder.hpp"
+#include "render/html.hpp"
 #include "render/html_nodes.hpp"
 
 using namespace kogane;
@@ -361,5 +362,45 @@ TEST(Html, BalancedForArbitraryEvents) {
         }
         const std::string html = b.html();
         ASSERT_EQ(checks::check_html_balanced(html), "") << html;
+    }
+}
+
+// Escaping reads eight bytes a step and the last bytes as the word that
+// ends the text; every special character at every offset of texts of every
+// length up to three words must come out as one byte at a time gives it.
+TEST(Html, EscapingAgreesWithOneByteAtATime) {
+    auto reference = [](std::string_view text) {
+        std::string out;
+        for (char c : text) {
+            switch (c) {
+                case '&': out += "&amp;"; break;
+                case '<': out += "&lt;"; break;
+                case '>': out += "&gt;"; break;
+                case '"': out += "&quot;"; break;
+                case '\'': out += "&#x27;"; break;
+                case '\x01': out += "\xEF\xBF\xBD"; break;
+                default: out += c;
+            }
+        }
+        return out;
+    };
+    const std::string fill = "字かなabc9\t\n";  // clean bytes, some below 0x40
+    for (size_t length = 0; length <= 24; ++length) {
+        std::string base;
+        for (size_t k = 0; base.size() < length; ++k) base += fill[(k * 7 + length) % fill.size()];
+        base.resize(length);
+        std::string out = "kept";
+        append_escaped(out, base);
+        EXPECT_EQ(out, "kept" + reference(base)) << length;
+        for (char special : {'&', '<', '>', '"', '\'', '\x01'}) {
+            for (size_t at = 0; at < length; ++at) {
+                std::string text = base;
+                text[at] = special;
+                if (at + 3 < length) text[at + 3] = '<';
+                out.clear();
+                append_escaped(out, text);
+                ASSERT_EQ(out, reference(text)) << length << " " << at << " " << int(special);
+            }
+        }
     }
 }
