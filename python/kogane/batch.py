@@ -298,13 +298,15 @@ class _Book(Book):
     parse is most of a book's conversion time.
     """
 
+    # A document is let go on the thread that made it (see release): no
+    # variable below holds one, since a profiler that samples this thread
+    # may keep a frame, and with it its variables, after the call returns.
+
     def _cached(self, key: str, make) -> Document:
-        doc = self.__dict__.get(key)
-        if doc is None:
-            doc = make()
-            # Frozen dataclasses refuse setattr; the cache is not a field.
-            self.__dict__[key] = doc
-        return doc
+        cache = self.__dict__  # frozen dataclasses refuse setattr; the cache is not a field
+        if key not in cache:
+            cache[key] = make()
+        return cache[key]
 
     def document(self) -> Document:
         return self._cached("_document", super().document)
@@ -320,8 +322,8 @@ class _Book(Book):
         def header_document(self) -> Document:
             return self._cached("_header_document", super().header_document)
 
-    def _parsed_header(self, document: Document) -> None:
-        self.__dict__["_header_document"] = document
+    def _parsed_header(self, holder: list[Document]) -> None:
+        self.__dict__["_header_document"] = holder.pop()
 
     def release(self) -> None:
         """Drop the documents now, on this thread: a document is pinned to the
@@ -343,12 +345,12 @@ _SECTION_FORMATS = frozenset({Format.PAGE, Format.EPUB, Format.TEXT, Format.JSON
 def severity_counts(book: Book, to: Format | None) -> dict[str, int]:
     """Diagnostics by severity of what format `to` renders."""
     if to in _SECTION_FORMATS:
-        docs = [book.body_document(), book.colophon_document()]
+        sections = [book.body_document, book.colophon_document]
         if hasattr(book, "header_document"):
-            docs.append(book.header_document())
+            sections.append(book.header_document)
         counts = {s.value: 0 for s in Severity}
-        for doc in docs:
-            for sev, n in doc.severity_counts().items():
+        for section in sections:  # methods, not documents (see _Book)
+            for sev, n in section().severity_counts().items():
                 counts[sev] += n
         return counts
     return book.document().severity_counts()
@@ -367,16 +369,17 @@ def _record(book: Book, label: str, counts: dict[str, int]) -> bytes:
     return (json.dumps(record, ensure_ascii=False) + "\n").encode("utf-8")
 
 
-def _views(doc: Document, label: str, book: Book) -> bytes:
+def _views(label: str, book: Book) -> bytes:
     head = json.dumps({"path": label, "title": book.title, "authors": list(book.authors)}, ensure_ascii=False)
-    # The views are JSON already; they are spliced in, not decoded and re-encoded.
+    # The views are JSON already; they are spliced in, not decoded and
+    # re-encoded. The document is asked for each time, not kept (see _Book).
     parts = [
         head[:-1],
-        ',"nodes":', doc.nodes_json(),
-        ',"pairs":', doc.pairs_json(),
-        ',"containerPairs":', doc.container_pairs_json(),
-        ',"gaiji":', doc.gaiji_json(),
-        ',"diagnostics":', doc.diagnostics_json(),
+        ',"nodes":', book.document().nodes_json(),
+        ',"pairs":', book.document().pairs_json(),
+        ',"containerPairs":', book.document().container_pairs_json(),
+        ',"gaiji":', book.document().gaiji_json(),
+        ',"diagnostics":', book.document().diagnostics_json(),
         "}\n",
     ]
     return "".join(parts).encode("utf-8")
@@ -417,7 +420,7 @@ def render(
     if fmt is Format.SOURCE:
         return book.document().to_source().encode("utf-8")
     if fmt is Format.JSON:
-        return _views(book.document(), label or book.name, book)
+        return _views(label or book.name, book)
     if fmt is Format.JSONL:
         return _record(book, label or book.name, severity_counts(book, fmt))
     if fmt is Format.PAGE:
@@ -494,10 +497,10 @@ def _text_entries(report: str) -> list[str]:
     return entries
 
 
-def _collect_diagnostics(book: Book, doc: Document) -> list[dict]:
+def _collect_diagnostics(book: Book) -> list[dict]:
     """The diagnostics as records with the line and column editors jump to."""
-    records = json.loads(doc.diagnostics_json()).get("data", [])
-    texts = _text_entries(doc.diagnostics_text())
+    records = json.loads(book.document().diagnostics_json()).get("data", [])
+    texts = _text_entries(book.document().diagnostics_text())
     source = book.text.encode("utf-8")
     starts = _line_starts(source)
     for i, rec in enumerate(records):
@@ -567,7 +570,7 @@ def _convert_loaded(book: "_Book", job: Job, fmt: Format | None, options: Format
         output = render(book, fmt, opts, job.label, warnings=r.notes, images=r.images) if fmt else b""
         r.severities = severity_counts(book, fmt)
         if collect_diagnostics:
-            r.diagnostics = _collect_diagnostics(book, book.document())
+            r.diagnostics = _collect_diagnostics(book)
     except ImportError as e:
         r.error = f"{job.source}: the {fmt.value if fmt else ''} format is not available: {e}"
         return r

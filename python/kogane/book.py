@@ -136,11 +136,13 @@ class Book:
         if header_html is not None:
             book._fragments["header"] = header_html
             book._parsed_header(header_document)
+        header_document.clear()
         return book
 
-    def _parsed_header(self, document: Document) -> None:
-        """The header's document, parsed while the sections were found. A
-        Book keeps strings only; a subclass that keeps its documents takes it."""
+    def _parsed_header(self, holder: list[Document]) -> None:
+        """The header's document, parsed while the sections were found, in a
+        list of one. A Book keeps strings only; a subclass that keeps its
+        documents takes it out of the list."""
 
     @classmethod
     def from_bytes(cls, data: bytes, name: str = "<stdin>", **extra) -> "Book":
@@ -512,7 +514,7 @@ def _colophon_start(text: str, lo: int) -> int:
         hi = at + len(_COLOPHON_START) - 1
 
 
-def _sections(text: str, name: str) -> tuple[dict, Document | None, str | None]:
+def _sections(text: str, name: str) -> tuple[dict, list[Document], str | None]:
     """The section fields of a Book, and the header's document and HTML when it was parsed."""
     n = len(text)
 
@@ -558,8 +560,11 @@ def _sections(text: str, name: str) -> tuple[dict, Document | None, str | None]:
     # Colophon: from the last line that starts with 底本： to the end.
     colophon_start = _colophon_start(text, notation_end)
 
-    header_document = Document(text[:header_end]) if header else None
-    header_html = header_document.to_html() if header_document is not None else None
+    # The header's document leaves in a list the caller empties, not in a
+    # variable: a frame a profiler still holds keeps its variables, and a
+    # Document must be let go on the thread that made it.
+    header_document = [Document(text[:header_end])] if header else []
+    header_html = header_document[0].to_html() if header_document else None
     fields = _header_fields(header_html) if header_html is not None else []
     title = subtitle = ""
     authors: list[str] = []

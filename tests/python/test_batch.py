@@ -1,7 +1,10 @@
 """kogane.convert_many and the planning of targets, on local processes, threads and a Dask cluster."""
 
+import gc
 import json
 import pickle
+import sys
+import threading
 import zipfile
 from concurrent.futures import ThreadPoolExecutor
 from pathlib import Path
@@ -303,3 +306,40 @@ def test_a_book_is_read_whole_however_the_reads_come(tmp_path, monkeypatch):
         assert Book.from_path(fifo).text == expected
     finally:
         writer.join(timeout=10)
+
+
+def test_frames_kept_after_a_conversion_hold_no_document(tmp_path, monkeypatch):
+    """A sampling profiler (Dask's, for one) may keep a worker's frames, and so
+    their variables, after the calls return, and let them go on its own
+    thread. A document dropped there is reported and left allocated, so no
+    frame of a conversion may hold one. Every frame of the package is kept
+    here as it returns, in every format, then dropped on another thread."""
+    book = tmp_path / "book.txt"
+    book.write_bytes(SAMPLE.read_bytes())
+    package = str(Path(kogane.__file__).parent)
+    kept = []
+
+    def tracer(frame, event, arg):
+        if event == "return" and frame.f_code.co_filename.startswith(package):
+            kept.append(frame)
+        return tracer
+
+    def convert():
+        sys.settrace(tracer)
+        try:
+            for fmt in Format:
+                for job in plan([book], fmt, tmp_path / fmt.value):
+                    r = kogane.batch.convert_book(job, fmt, collect_diagnostics=True)
+                    assert r.error is None, r.error
+        finally:
+            sys.settrace(None)
+
+    worker = threading.Thread(target=convert)
+    worker.start()
+    worker.join()
+    assert len(kept) > 100
+    dropped = []
+    monkeypatch.setattr(sys, "unraisablehook", lambda u: dropped.append(str(u.exc_value)))
+    kept.clear()
+    gc.collect()
+    assert dropped == []
