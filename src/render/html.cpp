@@ -10,6 +10,8 @@
 
 namespace kogane {
 
+using namespace std::string_view_literals;
+
 namespace {
 
 // Every byte the escaper rewrites is below 0x40 ('"', '&', '\'', '<', '>'
@@ -88,7 +90,7 @@ public:
         block_insert_ = kNoBlock;
         if (at + 1 < text.size()) {
             if (text[at + 1] != '\n') {
-                if (paragraph_open_) out_ += "<br />\n";
+                if (paragraph_open_) out_ += "<br />\n"sv;
             } else {
                 close_paragraph();
             }
@@ -141,7 +143,7 @@ private:
         open_paragraph();
         heading_content();
         if (n.tag == NodeTag::Directive && n.directive.kind == RemarkKind::WarichuOpen) {
-            out_ += "<span class=\"kogane-warichu\">";
+            out_ += "<span class=\"kogane-warichu\">"sv;
             push(Kind::Warichu, ContainerSpec{});
         } else if (n.tag == NodeTag::Directive && n.directive.kind == RemarkKind::WarichuClose) {
             if (!spans_.empty()) close_spans_from(spans_.back());
@@ -155,7 +157,7 @@ private:
     void render_node(const Node& n) {
         uint32_t spans = 0;
         writer_.node(n, spans);
-        for (; spans > 0; --spans) out_ += "</span>";
+        for (; spans > 0; --spans) out_ += "</span>"sv;
     }
 
     void container_open(const ContainerSpec& spec) {
@@ -221,7 +223,7 @@ private:
     // Heading text is about to be written: a line break before it is kept.
     void heading_content() {
         if (!in_heading_ || paragraph_open_) return;
-        if (heading_break_) out_ += "<br />\n";
+        if (heading_break_) out_ += "<br />\n"sv;
         heading_break_ = false;
         heading_text_ = true;
     }
@@ -235,7 +237,7 @@ private:
     void open_paragraph() {
         if (in_heading_ || paragraph_open_) return;
         take_pending_newline();
-        out_ += "<p>";
+        out_ += "<p>"sv;
         push(Kind::Paragraph, ContainerSpec{});
         for (const ContainerSpec& s : suspended_) {  // outermost first
             writer_.container_open(s);
@@ -293,8 +295,8 @@ private:
     void close_top() {
         const Element& e = elements_.back();
         switch (e.kind) {
-            case Kind::Paragraph: out_ += "</p>\n"; break;
-            case Kind::Warichu: out_ += "</span>"; break;
+            case Kind::Paragraph: out_ += "</p>\n"sv; break;
+            case Kind::Warichu: out_ += "</span>"sv; break;
             case Kind::Container: writer_.container_close(e.spec); break;
         }
         pop();
@@ -357,7 +359,7 @@ struct FragmentVisitor {
 
     void on_text(std::string_view t) { append_escaped(out, t); }
     void on_line_feed(size_t at) {
-        if (at + 1 < text.size()) out += "<br />\n";
+        if (at + 1 < text.size()) out += "<br />\n"sv;
     }
     void on_sentinel(SentinelKind kind, const RegistryEntry* e) {
         if ((kind == SentinelKind::Inline || kind == SentinelKind::BlockLeaf) && e != nullptr)
@@ -370,7 +372,7 @@ struct FragmentVisitor {
 void walk_fragment(std::string& out, const ParseSnapshot& fragment, int depth) {
     FragmentVisitor v{out, fragment.normalized, NodeWriter(out, fragment.store, depth)};
     walk_sentinels(fragment.normalized, fragment.registry, v);
-    for (; v.open_spans > 0; --v.open_spans) out += "</span>";
+    for (; v.open_spans > 0; --v.open_spans) out += "</span>"sv;
 }
 
 }  // namespace html

@@ -16,6 +16,8 @@
 
 namespace kogane::html {
 
+using namespace std::string_view_literals;
+
 namespace {
 
 // Deeper fragment parses are written as escaped text, which bounds the work
@@ -111,7 +113,7 @@ void NodeWriter::content(ContentRef ref) {
         else
             items(s, open_spans);
     }
-    for (; open_spans > 0; --open_spans) out_ += "</span>";
+    for (; open_spans > 0; --open_spans) out_ += "</span>"sv;
 }
 
 void NodeWriter::items(const Segment& run, uint32_t& open_spans) {
@@ -132,10 +134,10 @@ void NodeWriter::node(const Node& n, uint32_t& open_spans) {
         case NodeTag::Format: format(n.format); break;
         case NodeTag::Gaiji: gaiji(n.gaiji); break;
         case NodeTag::LeafAlign: leaf_align(n.leaf); break;
-        case NodeTag::PageBreak: out_ += "<div class=\"kogane-page-break\"></div>"; break;
+        case NodeTag::PageBreak: out_ += "<div class=\"kogane-page-break\"></div>"sv; break;
         case NodeTag::SectionBreak: section_break(n.section.kind); break;
-        case NodeTag::BodyEnd: out_ += "<div class=\"kogane-body-end\"></div>"; break;
-        case NodeTag::ForcedBreak: out_ += "<br />"; break;
+        case NodeTag::BodyEnd: out_ += "<div class=\"kogane-body-end\"></div>"sv; break;
+        case NodeTag::ForcedBreak: out_ += "<br />"sv; break;
         case NodeTag::Heading: heading(n.heading); break;
         case NodeTag::HeadingHint: heading_hint(n.hint); break;
         case NodeTag::Illustration: illustration(n.illustration); break;
@@ -148,9 +150,9 @@ void NodeWriter::node(const Node& n, uint32_t& open_spans) {
 
 void NodeWriter::section_break(SectionBreak kind) {
     const auto k = static_cast<uint8_t>(kind);
-    out_ += "<div class=\"kogane-section-break kogane-section-break-";
+    out_ += "<div class=\"kogane-section-break kogane-section-break-"sv;
     out_ += k < 3 ? slug(kSectionKeywords[k], "other") : "other";
-    out_ += "\"></div>";
+    out_ += "\"></div>"sv;
 }
 
 void NodeWriter::heading(const HeadingNode& h) {
@@ -163,34 +165,34 @@ void NodeWriter::heading(const HeadingNode& h) {
 }
 
 void NodeWriter::kaeriten(const KaeritenNode& k) {
-    out_ += "<sup class=\"kogane-kaeriten\">";
+    out_ += "<sup class=\"kogane-kaeriten\">"sv;
     text_or_fragment(store_.resolve(k.mark));  // it may hold a gaiji
-    out_ += "</sup>";
+    out_ += "</sup>"sv;
 }
 
 void NodeWriter::angle_quote(const AngleQuoteNode& a) {
-    out_ += "<span class=\"kogane-angle-quote\">《";
+    out_ += "<span class=\"kogane-angle-quote\">《"sv;
     content(a.content);
-    out_ += "》</span>";
+    out_ += "》</span>"sv;
 }
 
 void NodeWriter::margin_note(const MarginNoteNode& m) {
-    out_ += "<ruby>";
+    out_ += "<ruby>"sv;
     content(m.base);
-    out_ += "<rp>(</rp><rt class=\"kogane-margin-note\">";
+    out_ += "<rp>(</rp><rt class=\"kogane-margin-note\">"sv;
     content(m.note);
-    out_ += "</rt><rp>)</rp></ruby>";
+    out_ += "</rt><rp>)</rp></ruby>"sv;
 }
 
 void NodeWriter::ruby(const RubyNode& r) {
-    out_ += "<ruby>";
+    out_ += "<ruby>"sv;
     if (r.base_style.present())
         styled(r.base_style, r.base, FormatMode::Plain, kNoId);
     else
         content(r.base);
-    out_ += r.side == MarkSide::Left ? "<rp>(</rp><rt class=\"kogane-ruby-left\">" : "<rp>(</rp><rt>";
+    out_ += r.side == MarkSide::Left ? "<rp>(</rp><rt class=\"kogane-ruby-left\">"sv : "<rp>(</rp><rt>"sv;
     content(r.reading);
-    out_ += "</rt><rp>)</rp></ruby>";
+    out_ += "</rt><rp>)</rp></ruby>"sv;
 }
 
 void NodeWriter::format(const FormatNode& f) {
@@ -213,60 +215,60 @@ void NodeWriter::styled(FormatStyle style, ContentRef target, FormatMode mode, S
         case StyleKind::BoutenRight:
         case StyleKind::BoutenLeft:
         case StyleKind::BoutenBoth:
-            out_ += "<em class=\"kogane-bouten kogane-bouten-";
+            out_ += "<em class=\"kogane-bouten kogane-bouten-"sv;
             out_ += slug(bouten_keyword(style.bouten_mark()), "other");
             out_ += style.kind() == StyleKind::BoutenRight  ? " kogane-bouten-right\">"
-                    : style.kind() == StyleKind::BoutenLeft ? " kogane-bouten-left\">"
-                                                            : " kogane-bouten-both\">";
+                    : style.kind() == StyleKind::BoutenLeft ? " kogane-bouten-left\">"sv
+                                                            : " kogane-bouten-both\">"sv;
             content(target);
-            out_ += "</em>";
+            out_ += "</em>"sv;
             return;
         case StyleKind::CombineUpright:
-            out_ += "<span class=\"kogane-combine-upright\">";
+            out_ += "<span class=\"kogane-combine-upright\">"sv;
             content(target);
-            out_ += "</span>";
+            out_ += "</span>"sv;
             return;
         case StyleKind::Enclosure: {
             const char* frame = enclosure_class(style.frame());
             if (frame == nullptr) break;
-            out_ += "<span class=\"";
+            out_ += "<span class=\""sv;
             out_ += frame;
-            out_ += "\">";
+            out_ += "\">"sv;
             content(target);
-            out_ += "</span>";
+            out_ += "</span>"sv;
             return;
         }
         case StyleKind::FontSteps: {
             const int8_t steps = style.steps();
-            out_ += steps < 0 ? "<span class=\"kogane-font-smaller\" data-steps=\""
-                              : "<span class=\"kogane-font-larger\" data-steps=\"";
+            out_ += steps < 0 ? "<span class=\"kogane-font-smaller\" data-steps=\""sv
+                              : "<span class=\"kogane-font-larger\" data-steps=\""sv;
             number(static_cast<uint32_t>(steps < 0 ? -steps : steps));
-            out_ += "\">";
+            out_ += "\">"sv;
             content(target);
-            out_ += "</span>";
+            out_ += "</span>"sv;
             return;
         }
         case StyleKind::Fraction:
-            out_ += "<span class=\"kogane-bunsu\">";
+            out_ += "<span class=\"kogane-bunsu\">"sv;
             if (is_single) {
                 size_t slash = std::min(single.find('/'), single.find("／"));
                 if (slash == std::string_view::npos) {
                     text(single);
                 } else {
                     const size_t width = single[slash] == '/' ? 1 : 3;
-                    out_ += "<sup>";
+                    out_ += "<sup>"sv;
                     text(single.substr(0, slash));
-                    out_ += "</sup>⁄<sub>";
+                    out_ += "</sup>⁄<sub>"sv;
                     text(single.substr(slash + width));
-                    out_ += "</sub>";
+                    out_ += "</sub>"sv;
                 }
             } else {
                 content(target);
             }
-            out_ += "</span>";
+            out_ += "</span>"sv;
             return;
         case StyleKind::AccentDot:
-            out_ += "<span class=\"kogane-accent-dot\">";
+            out_ += "<span class=\"kogane-accent-dot\">"sv;
             if (mode == FormatMode::DotAccent && is_single) {
                 std::optional<std::string> dotted;
                 if (spec != kNoId) dotted = apply_dot_accents(single, store_.resolve(spec));
@@ -274,10 +276,10 @@ void NodeWriter::styled(FormatStyle style, ContentRef target, FormatMode mode, S
             } else {
                 content(target);
             }
-            out_ += "</span>";
+            out_ += "</span>"sv;
             return;
         case StyleKind::Accent:
-            out_ += "<span class=\"kogane-accent\">";
+            out_ += "<span class=\"kogane-accent\">"sv;
             if (is_single) {
                 std::optional<uint32_t> composed;
                 if (!single.empty()) composed = compose_accent(utf8::decode(single, 0).cp, style.accent());
@@ -288,14 +290,14 @@ void NodeWriter::styled(FormatStyle style, ContentRef target, FormatMode mode, S
             } else {
                 content(target);
             }
-            out_ += "</span>";
+            out_ += "</span>"sv;
             return;
         case StyleKind::AlignEndRun:
-            out_ += "<span class=\"kogane-align-end\" data-offset=\"";
+            out_ += "<span class=\"kogane-align-end\" data-offset=\""sv;
             number(style.raise());
-            out_ += "\">";
+            out_ += "\">"sv;
             content(target);
-            out_ += "</span>";
+            out_ += "</span>"sv;
             return;
         default: break;
     }
@@ -318,11 +320,11 @@ void NodeWriter::styled(FormatStyle style, ContentRef target, FormatMode mode, S
     }
     out_ += '<';
     out_ += element;
-    out_ += " class=\"kogane-";
+    out_ += " class=\"kogane-"sv;
     out_ += slug(keyword, "futoji");
-    out_ += "\">";
+    out_ += "\">"sv;
     content(target);
-    out_ += "</";
+    out_ += "</"sv;
     out_ += element;
     out_ += '>';
 }
@@ -345,14 +347,14 @@ void NodeWriter::gaiji(const GaijiItem& g) {
     }
     const std::optional<GaijiResolution> resolved = resolve_gaiji(code, description);
     if (!resolved) {
-        out_ += "<span class=\"kogane-gaiji\" data-description=\"";
+        out_ += "<span class=\"kogane-gaiji\" data-description=\""sv;
         text(description);
-        out_ += "\">";
+        out_ += "\">"sv;
         text(description);
-        out_ += "</span>";
+        out_ += "</span>"sv;
         return;
     }
-    out_ += "<span class=\"kogane-gaiji\" data-codepoint=\"";
+    out_ += "<span class=\"kogane-gaiji\" data-codepoint=\""sv;
     if (resolved->single) {
         append_code_point(out_, resolved->codepoint);
     } else {
@@ -364,50 +366,50 @@ void NodeWriter::gaiji(const GaijiItem& g) {
             i += c.len;
         }
     }
-    out_ += "\">";
+    out_ += "\">"sv;
     // A description can resolve to markup characters such as < or &.
     text(resolved->text);
-    out_ += "</span>";
+    out_ += "</span>"sv;
 }
 
 void NodeWriter::leaf_align(const LeafAlignNode& leaf) {
     switch (leaf.layout) {
         case SingleLine::Indent:
-            out_ += "<span class=\"kogane-indent kogane-indent-";
+            out_ += "<span class=\"kogane-indent kogane-indent-"sv;
             number(leaf.indent);
-            out_ += "\" data-amount=\"";
+            out_ += "\" data-amount=\""sv;
             number(leaf.indent);
-            out_ += "\"></span>";
+            out_ += "\"></span>"sv;
             return;
         case SingleLine::IndentRaised:
-            out_ += "<span class=\"kogane-indent kogane-indent-";
+            out_ += "<span class=\"kogane-indent kogane-indent-"sv;
             number(leaf.indent);
-            out_ += " kogane-align-end kogane-align-end-";
+            out_ += " kogane-align-end kogane-align-end-"sv;
             number(leaf.raise);
-            out_ += "\" data-amount=\"";
+            out_ += "\" data-amount=\""sv;
             number(leaf.indent);
-            out_ += "\" data-offset=\"";
+            out_ += "\" data-offset=\""sv;
             number(leaf.raise);
-            out_ += "\"></span>";
+            out_ += "\"></span>"sv;
             return;
         case SingleLine::AlignEnd:
             if (leaf.raise == 0) {
-                out_ += "<span class=\"kogane-align-end\" data-offset=\"0\"></span>";
+                out_ += "<span class=\"kogane-align-end\" data-offset=\"0\"></span>"sv;
                 return;
             }
-            out_ += "<span class=\"kogane-align-end kogane-align-end-";
+            out_ += "<span class=\"kogane-align-end kogane-align-end-"sv;
             number(leaf.raise);
-            out_ += "\" data-offset=\"";
+            out_ += "\" data-offset=\""sv;
             number(leaf.raise);
-            out_ += "\"></span>";
+            out_ += "\"></span>"sv;
             return;
-        case SingleLine::Centre: out_ += "<span class=\"kogane-center\"></span>"; return;
-        case SingleLine::Gothic: out_ += "<span class=\"kogane-line-goshikku\"></span>"; return;
+        case SingleLine::Centre: out_ += "<span class=\"kogane-center\"></span>"sv; return;
+        case SingleLine::Gothic: out_ += "<span class=\"kogane-line-goshikku\"></span>"sv; return;
         case SingleLine::FontSize:
-            out_ += "<span class=\"kogane-line-";
+            out_ += "<span class=\"kogane-line-"sv;
             out_ += keyword_row(line_size_keyword(leaf.size)).html_class;
-            if (leaf.bold) out_ += " kogane-line-futoji";
-            out_ += "\"></span>";
+            if (leaf.bold) out_ += " kogane-line-futoji"sv;
+            out_ += "\"></span>"sv;
             return;
     }
 }
@@ -428,61 +430,61 @@ const char* heading_size(HeadingLevel level) {
 void NodeWriter::heading_open(HeadingLevel level, HeadingStyle style) {
     out_ += '<';
     out_ += heading_element(level, style);
-    out_ += " class=\"kogane-heading kogane-heading-";
+    out_ += " class=\"kogane-heading kogane-heading-"sv;
     out_ += heading_size(level);
-    if (style == HeadingStyle::SameLine) out_ += " kogane-heading-same-line";
-    if (style == HeadingStyle::Window) out_ += " kogane-heading-window";
-    out_ += "\">";
+    if (style == HeadingStyle::SameLine) out_ += " kogane-heading-same-line"sv;
+    if (style == HeadingStyle::Window) out_ += " kogane-heading-window"sv;
+    out_ += "\">"sv;
 }
 
 void NodeWriter::heading_close(HeadingLevel level, HeadingStyle style) {
-    out_ += "</";
+    out_ += "</"sv;
     out_ += heading_element(level, style);
     out_ += '>';
 }
 
 void NodeWriter::heading_hint(const HeadingHintNode& h) {
-    out_ += "<span class=\"kogane-heading-hint\" data-level=\"";
+    out_ += "<span class=\"kogane-heading-hint\" data-level=\""sv;
     number(uint32_t(h.level) + 1);
     out_ += '"';
-    if (h.style == HeadingStyle::SameLine) out_ += " data-style=\"same-line\"";
-    if (h.style == HeadingStyle::Window) out_ += " data-style=\"window\"";
+    if (h.style == HeadingStyle::SameLine) out_ += " data-style=\"same-line\""sv;
+    if (h.style == HeadingStyle::Window) out_ += " data-style=\"window\""sv;
     if (h.is_inline) {
         out_ += '>';
         text(store_.resolve(h.target));
-        out_ += "</span>";
+        out_ += "</span>"sv;
     } else {
-        out_ += " data-target=\"";
+        out_ += " data-target=\""sv;
         text(store_.resolve(h.target));
-        out_ += "\" hidden></span>";
+        out_ += "\" hidden></span>"sv;
     }
 }
 
 void NodeWriter::illustration(const IllustrationNode& il) {
     auto caption = [&] {
         if (!il.has_caption) return;
-        out_ += "<figcaption>";
+        out_ += "<figcaption>"sv;
         if (il.caption.tag == SegmentTag::Text) {
             text_or_fragment(store_.resolve(il.caption.a));
         } else {
             uint32_t open_spans = 0;
             items(il.caption, open_spans);
-            for (; open_spans > 0; --open_spans) out_ += "</span>";
+            for (; open_spans > 0; --open_spans) out_ += "</span>"sv;
         }
-        out_ += "</figcaption>";
+        out_ += "</figcaption>"sv;
     };
     const std::string_view path = store_.resolve(il.path);
     if (!is_relative_path(path)) {
         // Not an image source we may hand a browser: the name stays
         // readable as text (the parse reported it).
-        out_ += "<figure class=\"kogane-illustration\"><span class=\"kogane-illustration-name\">";
+        out_ += "<figure class=\"kogane-illustration\"><span class=\"kogane-illustration-name\">"sv;
         text(path);
-        out_ += "</span>";
+        out_ += "</span>"sv;
         caption();
-        out_ += "</figure>";
+        out_ += "</figure>"sv;
         return;
     }
-    out_ += "<figure class=\"kogane-illustration\"><img src=\"";
+    out_ += "<figure class=\"kogane-illustration\"><img src=\""sv;
     text(path);
     out_ += '"';
     if (il.size != kNoId) {
@@ -495,71 +497,71 @@ void NodeWriter::illustration(const IllustrationNode& il) {
             if (times != std::string_view::npos) {
                 std::string_view w = size.substr(0, times), h = size.substr(times + kTimes.size());
                 if (all_ascii_digits(w) && all_ascii_digits(h)) {
-                    out_ += " width=\"";
+                    out_ += " width=\""sv;
                     out_ += strip_leading_zeros(w);
-                    out_ += "\" height=\"";
+                    out_ += "\" height=\""sv;
                     out_ += strip_leading_zeros(h);
                     out_ += '"';
                 }
             }
         }
     }
-    out_ += " alt=\"";
+    out_ += " alt=\""sv;
     if (il.alt != kNoId) text(store_.resolve(il.alt));
-    out_ += "\" />";
+    out_ += "\" />"sv;
     caption();
-    out_ += "</figure>";
+    out_ += "</figure>"sv;
 }
 
 void NodeWriter::directive(std::string_view raw, RemarkKind kind, uint32_t& open_spans) {
     switch (kind) {
         case RemarkKind::WarichuOpen:
-            out_ += "<span class=\"kogane-warichu\">";
+            out_ += "<span class=\"kogane-warichu\">"sv;
             ++open_spans;
             return;
         case RemarkKind::WarichuClose:
             if (open_spans == 0) return;  // nothing of ours to close
-            out_ += "</span>";
+            out_ += "</span>"sv;
             --open_spans;
             return;
         case RemarkKind::InputterNote:
-            out_ += "<sup class=\"kogane-editor-note\">注";
+            out_ += "<sup class=\"kogane-editor-note\">注"sv;
             text(between(raw, "［＃入力者注(", ")］").value_or(raw));
-            out_ += "</sup>";
+            out_ += "</sup>"sv;
             return;
         case RemarkKind::RubyNote:
-        case RemarkKind::RubySpan: out_ += "<sup class=\"kogane-ruby-note\">ルビ</sup>"; return;
-        case RemarkKind::LeftRuby: out_ += "<sup class=\"kogane-ruby-note\">左ルビ</sup>"; return;
+        case RemarkKind::RubySpan: out_ += "<sup class=\"kogane-ruby-note\">ルビ</sup>"sv; return;
+        case RemarkKind::LeftRuby: out_ += "<sup class=\"kogane-ruby-note\">左ルビ</sup>"sv; return;
         case RemarkKind::LeftRubyEnd:
-            out_ += "<sup class=\"kogane-ruby-note\">左ルビ「";
+            out_ += "<sup class=\"kogane-ruby-note\">左ルビ「"sv;
             text(between(raw, "［＃左に「", "」のルビ付き終わり］").value_or(raw));
-            out_ += "」</sup>";
+            out_ += "」</sup>"sv;
             return;
         case RemarkKind::KaeritenInBase:
-            out_ += "<sup class=\"kogane-kaeriten\">";
+            out_ += "<sup class=\"kogane-kaeriten\">"sv;
             text_or_fragment(between(raw, "［＃", "］").value_or(raw));
-            out_ += "</sup>";
+            out_ += "</sup>"sv;
             return;
         case RemarkKind::MarginNote:
-            out_ += raw.starts_with("［＃左に") ? "<sup class=\"kogane-margin-note\">左注記</sup>"
-                                                : "<sup class=\"kogane-margin-note\">注記</sup>";
+            out_ += raw.starts_with("［＃左に") ? "<sup class=\"kogane-margin-note\">左注記</sup>"sv
+                                                : "<sup class=\"kogane-margin-note\">注記</sup>"sv;
             return;
         case RemarkKind::MarginNoteEnd: {
             constexpr std::string_view kSuffix = "」の注記付き終わり］";
             if (auto t = between(raw, "［＃左に「", kSuffix)) {
-                out_ += "<sup class=\"kogane-margin-note\">左注記「";
+                out_ += "<sup class=\"kogane-margin-note\">左注記「"sv;
                 text(*t);
             } else {
-                out_ += "<sup class=\"kogane-margin-note\">注記「";
+                out_ += "<sup class=\"kogane-margin-note\">注記「"sv;
                 text(between(raw, "［＃「", kSuffix).value_or(raw));
             }
-            out_ += "」</sup>";
+            out_ += "」</sup>"sv;
             return;
         }
         default:
-            out_ += "<span class=\"kogane-directive\" hidden>";
+            out_ += "<span class=\"kogane-directive\" hidden>"sv;
             text(raw);
-            out_ += "</span>";
+            out_ += "</span>"sv;
             return;
     }
 }
@@ -568,38 +570,38 @@ void NodeWriter::indent_open(const ContainerSpec& s) {
     const IndentSpec& p = s.indent;
     const bool wrap = s.kind() == ContainerKind::IndentWrap;
     const int8_t steps = p.font_steps;
-    out_ += "<div class=\"kogane-container kogane-container-indent kogane-container-indent-";
+    out_ += "<div class=\"kogane-container kogane-container-indent kogane-container-indent-"sv;
     number(p.amount);
-    if (wrap) out_ += " kogane-container-wrap-indent";
-    if (p.centre) out_ += " kogane-container-center";
-    if (p.grid == LineGrid::Width) out_ += " kogane-container-line-width";
-    if (p.grid == LineGrid::Kumi) out_ += " kogane-container-line-kumi";
-    if (p.gothic) out_ += " kogane-container-goshikku";
-    if (p.horizontal) out_ += " kogane-container-yokogumi";
-    if (p.framed) out_ += " kogane-container-keigakomi";
-    if (steps > 0) out_ += " kogane-container-font-larger";
-    if (steps < 0) out_ += " kogane-container-font-smaller";
-    out_ += "\" data-amount=\"";
+    if (wrap) out_ += " kogane-container-wrap-indent"sv;
+    if (p.centre) out_ += " kogane-container-center"sv;
+    if (p.grid == LineGrid::Width) out_ += " kogane-container-line-width"sv;
+    if (p.grid == LineGrid::Kumi) out_ += " kogane-container-line-kumi"sv;
+    if (p.gothic) out_ += " kogane-container-goshikku"sv;
+    if (p.horizontal) out_ += " kogane-container-yokogumi"sv;
+    if (p.framed) out_ += " kogane-container-keigakomi"sv;
+    if (steps > 0) out_ += " kogane-container-font-larger"sv;
+    if (steps < 0) out_ += " kogane-container-font-smaller"sv;
+    out_ += "\" data-amount=\""sv;
     number(p.amount);
     out_ += '"';
     if (wrap) {
-        out_ += " data-wrap=\"";
+        out_ += " data-wrap=\""sv;
         number(p.wrap);
         out_ += '"';
     }
     if (p.grid == LineGrid::Width) {
-        out_ += " data-width=\"";
+        out_ += " data-width=\""sv;
         number(p.width);
         out_ += '"';
     } else if (p.grid == LineGrid::Kumi) {
-        out_ += " data-kumi-lines=\"";
+        out_ += " data-kumi-lines=\""sv;
         number(p.kumi_lines);
-        out_ += "\" data-kumi-width=\"";
+        out_ += "\" data-kumi-width=\""sv;
         number(p.kumi_width);
         out_ += '"';
     }
     if (steps != 0) {
-        out_ += " data-steps=\"";
+        out_ += " data-steps=\""sv;
         number(static_cast<uint32_t>(steps < 0 ? -steps : steps));
         out_ += '"';
     }
@@ -609,22 +611,22 @@ void NodeWriter::indent_open(const ContainerSpec& s) {
 void NodeWriter::container_open(const ContainerSpec& s) {
     const bool block = !s.is_inline();
     switch (s.kind()) {
-        case ContainerKind::Bold: out_ += block ? "<div class=\"kogane-container kogane-container-futoji\">" : "<b class=\"kogane-futoji\">"; return;
-        case ContainerKind::Gothic: out_ += block ? "<div class=\"kogane-container kogane-container-goshikku\">" : "<b class=\"kogane-goshikku\">"; return;
-        case ContainerKind::Italic: out_ += block ? "<div class=\"kogane-container kogane-container-shatai\">" : "<i class=\"kogane-shatai\">"; return;
-        case ContainerKind::Caption: out_ += block ? "<div class=\"kogane-container kogane-caption\">" : "<span class=\"kogane-caption\">"; return;
+        case ContainerKind::Bold: out_ += block ? "<div class=\"kogane-container kogane-container-futoji\">"sv : "<b class=\"kogane-futoji\">"sv; return;
+        case ContainerKind::Gothic: out_ += block ? "<div class=\"kogane-container kogane-container-goshikku\">"sv : "<b class=\"kogane-goshikku\">"sv; return;
+        case ContainerKind::Italic: out_ += block ? "<div class=\"kogane-container kogane-container-shatai\">"sv : "<i class=\"kogane-shatai\">"sv; return;
+        case ContainerKind::Caption: out_ += block ? "<div class=\"kogane-container kogane-caption\">"sv : "<span class=\"kogane-caption\">"sv; return;
         case ContainerKind::BoutenRange: bouten_open(s.bouten); return;
-        case ContainerKind::SmallScript: out_ += s.script.side == MarkSide::Left ? "<span class=\"kogane-kogaki-left\">" : "<span class=\"kogane-kogaki-right\">"; return;
+        case ContainerKind::SmallScript: out_ += s.script.side == MarkSide::Left ? "<span class=\"kogane-kogaki-left\">"sv : "<span class=\"kogane-kogaki-right\">"sv; return;
         case ContainerKind::InlineStyle: inline_style_open(s.inline_style); return;
         case ContainerKind::Heading: block ? heading_open(s.heading.level, s.heading.style) : run_in_heading_open(s.heading); return;
         case ContainerKind::AlignEnd: counted_div_open("kogane-container-align-end\" data-offset", s.align_end.raise); return;
         case ContainerKind::LineWidth: counted_div_open("kogane-container-line-width\" data-width", s.line_width.width); return;
-        case ContainerKind::Table: out_ += "<div class=\"kogane-container kogane-container-table\">"; return;
+        case ContainerKind::Table: out_ += "<div class=\"kogane-container kogane-container-table\">"sv; return;
         case ContainerKind::Columns: counted_div_open("kogane-container-columns\" data-columns", s.columns.count); return;
-        case ContainerKind::Horizontal: out_ += block ? "<div class=\"kogane-container kogane-container-yokogumi\">" : "<span class=\"kogane-yokogumi\">"; return;
+        case ContainerKind::Horizontal: out_ += block ? "<div class=\"kogane-container kogane-container-yokogumi\">"sv : "<span class=\"kogane-yokogumi\">"sv; return;
         case ContainerKind::FontSize: font_size_open(s.font_size, block); return;
-        case ContainerKind::Framed: out_ += "<div class=\"kogane-container kogane-container-keigakomi\">"; return;
-        case ContainerKind::Warichu: out_ += block ? "<div class=\"kogane-container kogane-container-warichu\">" : "<span class=\"kogane-warichu\">"; return;
+        case ContainerKind::Framed: out_ += "<div class=\"kogane-container kogane-container-keigakomi\">"sv; return;
+        case ContainerKind::Warichu: out_ += block ? "<div class=\"kogane-container kogane-container-warichu\">"sv : "<span class=\"kogane-warichu\">"sv; return;
         case ContainerKind::Indent:
         case ContainerKind::IndentWrap:
         default: indent_open(s); return;
@@ -632,69 +634,69 @@ void NodeWriter::container_open(const ContainerSpec& s) {
 }
 
 void NodeWriter::bouten_open(const BoutenRangeSpec& b) {
-    out_ += "<em class=\"kogane-bouten kogane-bouten-";
+    out_ += "<em class=\"kogane-bouten kogane-bouten-"sv;
     out_ += slug(bouten_keyword(b.mark), "other");
-    out_ += b.side == MarkSide::Left ? " kogane-bouten-left\">" : " kogane-bouten-right\">";
+    out_ += b.side == MarkSide::Left ? " kogane-bouten-left\">"sv : " kogane-bouten-right\">"sv;
 }
 
 void NodeWriter::inline_style_open(const InlineStyleSpec& s) {
     out_ += s.style == StyleKind::Superscript ? "<sup class=\"kogane-uwatsuki\">"
-            : s.style == StyleKind::Subscript ? "<sub class=\"kogane-shitatsuki\">"
-                                         : "<span class=\"kogane-combine-upright\">";
+            : s.style == StyleKind::Subscript ? "<sub class=\"kogane-shitatsuki\">"sv
+                                         : "<span class=\"kogane-combine-upright\">"sv;
 }
 
 // A heading that runs into the text of its line.
 void NodeWriter::run_in_heading_open(const HeadingSpec& h) {
-    out_ += "<span class=\"kogane-heading kogane-heading-";
+    out_ += "<span class=\"kogane-heading kogane-heading-"sv;
     out_ += heading_size(h.level);
-    out_ += h.style == HeadingStyle::Window ? " kogane-heading-window" : " kogane-heading-same-line";
-    out_ += "\" role=\"heading\" aria-level=\"";
+    out_ += h.style == HeadingStyle::Window ? " kogane-heading-window"sv : " kogane-heading-same-line"sv;
+    out_ += "\" role=\"heading\" aria-level=\""sv;
     number(uint32_t(h.level) + 1);
-    out_ += "\">";
+    out_ += "\">"sv;
 }
 
 // <div class="kogane-container {classes_and_attribute}="{n}">
 void NodeWriter::counted_div_open(std::string_view classes_and_attribute, uint32_t n) {
-    out_ += "<div class=\"kogane-container ";
+    out_ += "<div class=\"kogane-container "sv;
     out_ += classes_and_attribute;
-    out_ += "=\"";
+    out_ += "=\""sv;
     number(n);
-    out_ += "\">";
+    out_ += "\">"sv;
 }
 
 void NodeWriter::font_size_open(const FontSizeSpec& f, bool block) {
     const int8_t steps = f.steps;
     if (!block)
-        out_ += steps < 0 ? "<span class=\"kogane-font-smaller\" data-steps=\""
-                          : "<span class=\"kogane-font-larger\" data-steps=\"";
+        out_ += steps < 0 ? "<span class=\"kogane-font-smaller\" data-steps=\""sv
+                          : "<span class=\"kogane-font-larger\" data-steps=\""sv;
     else
-        out_ += steps < 0 ? "<div class=\"kogane-container kogane-container-font-smaller\" data-steps=\""
-                          : "<div class=\"kogane-container kogane-container-font-larger\" data-steps=\"";
+        out_ += steps < 0 ? "<div class=\"kogane-container kogane-container-font-smaller\" data-steps=\""sv
+                          : "<div class=\"kogane-container kogane-container-font-larger\" data-steps=\""sv;
     number(static_cast<uint32_t>(steps < 0 ? -steps : steps));
-    out_ += "\">";
+    out_ += "\">"sv;
 }
 
 void NodeWriter::container_close(const ContainerSpec& s) {
     const bool block = !s.is_inline();
     switch (s.kind()) {
         case ContainerKind::Bold:
-        case ContainerKind::Gothic: out_ += block ? "</div>" : "</b>"; return;
-        case ContainerKind::Italic: out_ += block ? "</div>" : "</i>"; return;
-        case ContainerKind::Caption: out_ += block ? "</div>" : "</span>"; return;
-        case ContainerKind::BoutenRange: out_ += "</em>"; return;
-        case ContainerKind::SmallScript: out_ += "</span>"; return;
+        case ContainerKind::Gothic: out_ += block ? "</div>"sv : "</b>"sv; return;
+        case ContainerKind::Italic: out_ += block ? "</div>"sv : "</i>"sv; return;
+        case ContainerKind::Caption: out_ += block ? "</div>"sv : "</span>"sv; return;
+        case ContainerKind::BoutenRange: out_ += "</em>"sv; return;
+        case ContainerKind::SmallScript: out_ += "</span>"sv; return;
         case ContainerKind::InlineStyle:
             out_ += s.inline_style.style == StyleKind::Superscript ? "</sup>"
-                    : s.inline_style.style == StyleKind::Subscript ? "</sub>"
-                                                              : "</span>";
+                    : s.inline_style.style == StyleKind::Subscript ? "</sub>"sv
+                                                              : "</span>"sv;
             return;
         case ContainerKind::Heading:
             if (block)
                 heading_close(s.heading.level, s.heading.style);
             else
-                out_ += "</span>";
+                out_ += "</span>"sv;
             return;
-        default: out_ += block ? "</div>" : "</span>"; return;
+        default: out_ += block ? "</div>"sv : "</span>"sv; return;
     }
 }
 
