@@ -38,6 +38,7 @@ void append_escaped(std::string& out, std::string_view text) {
         if (i + 8 > n && n >= 8 && (std::memcpy(&word, p + n - 8, 8), !has_byte_below_0x40(word))) break;
         const size_t stop = i + 8 <= n ? i + 8 : n;
         for (; i < stop; ++i) {
+            if (static_cast<unsigned char>(p[i]) >= 0x40) continue;  // most bytes, in short texts too
             const char* rep;
             switch (p[i]) {
                 case '&': rep = "&amp;"; break;
