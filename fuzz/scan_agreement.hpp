@@ -1,10 +1,10 @@
 #pragma once
 // Every scanner path against the scalar one: the same hits, the same
-// sanitize probe, the same triple searches, the same Shift_JIS decoding,
-// for a buffer seen at every start and end alignment around the vector
-// blocks. Shared by the
-// fuzz_scan target and the C++ scanner tests; returns an empty string when
-// all paths agree, else the first disagreement.
+// sanitize probe, the same triple searches, the same Shift_JIS decoding
+// and UTF-8 tally, for a buffer seen at every start and end alignment
+// around the vector blocks. Shared by the fuzz_scan target and the C++
+// scanner tests; returns an empty string when all paths agree, else the
+// first disagreement.
 
 #include <algorithm>
 #include <cstring>
@@ -128,6 +128,19 @@ inline std::string check_window(std::string_view window, size_t offset) {
         if (!scan::scan_path_available(path)) continue;
         const scan::Kernels& k = scan::kernels(path);
         if (decode_sjis(text, path) != decoded) return describe(path, "Shift_JIS decoding", offset, text.size());
+        if (k.tally_utf8 != nullptr) {
+            uint64_t continuations = 0, expected_continuations = 0;
+            unsigned top = 0, expected_top = 0;
+            const size_t tallied = k.tally_utf8(reinterpret_cast<const unsigned char*>(text.data()), text.size(),
+                                                continuations, top);
+            for (size_t j = 0; j < tallied; ++j) {
+                const auto b = static_cast<unsigned char>(text[j]);
+                expected_continuations += (b & 0xC0) == 0x80;
+                expected_top = std::max<unsigned>(expected_top, b);
+            }
+            if (tallied != text.size() / 32 * 32 || continuations != expected_continuations || top != expected_top)
+                return describe(path, "UTF-8 tally", offset, text.size());
+        }
         std::vector<uint32_t> hits{0xFFFFFFFFu};
         k.find_hits(text, hits);
         if (hits != expected_hits) return describe(path, "hits", offset, text.size());

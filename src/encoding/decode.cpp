@@ -188,6 +188,8 @@ Utf8Shape utf8_shape(std::string_view text) {
     uint64_t continuations = 0;
     unsigned top = 0;
     size_t i = 0;
+    if (const auto tally = scan::TriggerScanner::get().kernels().tally_utf8; tally != nullptr)
+        i = tally(p, n, continuations, top);
 #if defined(__SSE2__)
     // Sixteen bytes at a time: continuation bytes (0x80..0xBF, below -64 as
     // signed bytes) counted per lane, the lanes summed before they can wrap.

@@ -175,12 +175,37 @@ size_t decode_double_byte_run(const unsigned char* p, size_t n, const uint32_t* 
     return i;
 }
 
+size_t tally_utf8(const unsigned char* p, size_t n, uint64_t& continuations, unsigned& top) {
+    // Continuation bytes are those below -64 as signed bytes; each lane
+    // counts up to 255 of them before the lanes are summed.
+    const __m256i below = _mm256_set1_epi8(-64);
+    __m256i widest = _mm256_setzero_si256();
+    size_t i = 0;
+    while (n - i >= 32) {
+        __m256i lanes = _mm256_setzero_si256();
+        for (int k = 0; k < 255 && n - i >= 32; ++k, i += 32) {
+            const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i));
+            lanes = _mm256_sub_epi8(lanes, _mm256_cmpgt_epi8(below, v));
+            widest = _mm256_max_epu8(widest, v);
+        }
+        const __m256i sums = _mm256_sad_epu8(lanes, _mm256_setzero_si256());
+        alignas(32) uint64_t four[4];
+        _mm256_store_si256(reinterpret_cast<__m256i*>(four), sums);
+        continuations += four[0] + four[1] + four[2] + four[3];
+    }
+    alignas(32) unsigned char lanes_top[32];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(lanes_top), widest);
+    for (unsigned char b : lanes_top) top = b > top ? b : top;
+    return i;
+}
+
 const Kernels kKernelsWithWidening = [] {
     Kernels k = kKernels;
     k.widen_three_byte_run16 = widen_three_byte_run<uint16_t>;
     k.widen_three_byte_run32 = widen_three_byte_run<uint32_t>;
     k.skip_keyless_run = skip_keyless_run;
     k.decode_double_byte_run = decode_double_byte_run;
+    k.tally_utf8 = tally_utf8;
     return k;
 }();
 

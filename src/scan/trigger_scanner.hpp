@@ -64,6 +64,11 @@ struct Kernels {
     size_t (*widen_three_byte_run32)(const unsigned char* p, size_t n, uint32_t* out) = nullptr;
     // See skip_keyless_run below; null on paths without 256-bit vectors.
     size_t (*skip_keyless_run)(const unsigned char* p, size_t n, const uint32_t* filter) = nullptr;
+    // Counts the continuation bytes (80..BF) of p[0, n) into `continuations`
+    // and raises `top` to the greatest byte, for the whole blocks of 32 at
+    // its start, and returns the bytes counted. Null on paths without
+    // 256-bit vectors.
+    size_t (*tally_utf8)(const unsigned char* p, size_t n, uint64_t& continuations, unsigned& top) = nullptr;
     // See kSjisPointerCount below; null on paths without 256-bit vectors.
     size_t (*decode_double_byte_run)(const unsigned char* p, size_t n, const uint32_t* chars, char* out) = nullptr;
 };

@@ -94,6 +94,17 @@ TEST(Utf8Widening, ShapeCountsCharactersAndPicksTheWidth) {
     // Longer than one vector block, with the wide character in the tail.
     const std::string kana = std::string(40, 'a') + "漢字かな交じり文" + "\U0002000B";
     EXPECT_EQ(shape(kana), std::pair(uint64_t(49), uint32_t(0x10FFFF)));
+    // Past the 255 blocks a lane counts before the lanes are summed, with
+    // the widest character at every place a block of 32, 16 or 1 reads it.
+    std::string long_text;
+    for (int k = 0; k < 4000; ++k) long_text += k % 3 == 0 ? "ab" : "字";
+    const uint64_t chars = 4000 / 3 * 2 + 2 + (4000 - 4000 / 3 - 1);
+    EXPECT_EQ(shape(long_text), std::pair(chars, uint32_t(0xFFFF)));
+    for (size_t at : {size_t(0), size_t(31), size_t(32), long_text.size() - 20, long_text.size() - 1}) {
+        std::string wide = long_text;
+        wide.insert(at, "\U0002000B");
+        EXPECT_EQ(shape(wide), std::pair(chars + 1, uint32_t(0x10FFFF))) << at;
+    }
 }
 
 TEST(Utf8Widening, WritesEachWidthExactly) {
