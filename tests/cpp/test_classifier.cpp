@@ -180,6 +180,26 @@ TEST(ClassifierRubyBase, WordsOutsideOneClass) {
     EXPECT_FALSE(is_kanji_word("粗い", 0, 6));
 }
 
+// Three-byte characters are read back without the general decoder; what it
+// refuses (a surrogate, an overlong form, a character cut by the floor) the
+// quick read refuses too.
+TEST(ClassifierRubyBase, PreviousCharacter) {
+    uint32_t cp = 0;
+    EXPECT_EQ(previous_char("a字", 0, 4, &cp), 1u);
+    EXPECT_EQ(cp, 0x5B57u);
+    EXPECT_EQ(previous_char("字é", 0, 5, &cp), 3u);
+    EXPECT_EQ(cp, 0xE9u);
+    EXPECT_EQ(previous_char("\U0002000B", 0, 4, &cp), 0u);
+    EXPECT_EQ(cp, 0x2000Bu);
+    cp = 7;
+    for (std::string_view bad : {std::string_view("\xED\xA0\x80"), std::string_view("\xE0\x80\xAF"),
+                                 std::string_view("\x80\x80\x80")})
+        EXPECT_EQ(previous_char(bad, 0, 3, &cp), 3u);
+    EXPECT_EQ(previous_char("a字", 2, 4, &cp), 4u);  // the floor cuts the character
+    EXPECT_EQ(previous_char("字", 0, 2, &cp), 2u);
+    EXPECT_EQ(cp, 7u);
+}
+
 // ---------------------------------------------------------------------------
 // Results the stub never produces, injected through the dispatcher override.
 

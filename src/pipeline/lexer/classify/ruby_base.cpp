@@ -78,7 +78,7 @@ RubyClass ruby_base_class(uint32_t cp) {
     return RubyClass::None;
 }
 
-uint32_t previous_char(std::string_view text, uint32_t floor, uint32_t end, uint32_t* codepoint) {
+uint32_t previous_char_decoded(std::string_view text, uint32_t floor, uint32_t end, uint32_t* codepoint) {
     if (end <= floor || end > text.size()) return end;
     const utf8::Char c = utf8::decode_before(text.substr(floor, end - floor), end - floor);
     if (c.cp == utf8::kBad) return end;

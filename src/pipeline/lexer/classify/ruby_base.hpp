@@ -22,9 +22,26 @@ enum class RubyClass : uint8_t {
 
 RubyClass ruby_base_class(uint32_t codepoint);
 
+// Any character before `end`; see previous_char.
+uint32_t previous_char_decoded(std::string_view text, uint32_t floor, uint32_t end, uint32_t* codepoint);
+
 // Decodes the character that ends at `end`, not reaching below `floor`.
-// Returns its start, or `end` when no whole valid character fits.
-uint32_t previous_char(std::string_view text, uint32_t floor, uint32_t end, uint32_t* codepoint);
+// Returns its start, or `end` when no whole valid character fits. Inline
+// for the three-byte characters of Japanese text, which ruby bases are
+// walked back over one by one.
+inline uint32_t previous_char(std::string_view text, uint32_t floor, uint32_t end, uint32_t* codepoint) {
+    if (end >= floor + 3 && end <= text.size()) {
+        const auto* p = reinterpret_cast<const unsigned char*>(text.data()) + end - 3;
+        if ((p[0] & 0xF0) == 0xE0 && (p[1] & 0xC0) == 0x80 && (p[2] & 0xC0) == 0x80) {
+            const uint32_t cp = uint32_t(p[0] & 0x0F) << 12 | uint32_t(p[1] & 0x3F) << 6 | uint32_t(p[2] & 0x3F);
+            if (cp >= 0x800 && (cp & 0xF800) != 0xD800) {
+                *codepoint = cp;
+                return end - 3;
+            }
+        }
+    }
+    return previous_char_decoded(text, floor, end, codepoint);
+}
 
 // Start of the implicit base ending at `end` inside text[floor, end): the
 // longest run of characters of one class, where a kanji word keeps its
