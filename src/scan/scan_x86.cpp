@@ -10,6 +10,7 @@
 
 #include <immintrin.h>
 
+#include <array>
 #include <bit>
 #include <cstring>
 
@@ -27,6 +28,27 @@ namespace kogane::scan {
 
 namespace {
 
+// Every byte value repeated over 32 bytes. The kernels compare with
+// constants read from here, as memory operands: built in registers, a
+// dozen of them per block were rebuilt in every step (too many to keep).
+struct alignas(32) SplatRow {
+    unsigned char bytes[32];
+};
+constexpr std::array<SplatRow, 256> kSplatTable = [] {
+    std::array<SplatRow, 256> rows{};
+    for (unsigned b = 0; b < 256; ++b)
+        for (unsigned char& byte : rows[b].bytes) byte = static_cast<unsigned char>(b);
+    return rows;
+}();
+
+// The table through a pointer the compiler cannot see into, so that it
+// reads the constants rather than folding them back into instructions.
+inline const SplatRow* splats() {
+    const SplatRow* rows = kSplatTable.data();
+    asm("" : "+r"(rows));
+    return rows;
+}
+
 namespace sse2 {
 
 constexpr ScanPath kPath = ScanPath::Sse2;
@@ -38,7 +60,7 @@ struct V {
     __m128i v;
 
     static V load(const unsigned char* p) { return {_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))}; }
-    static V splat(unsigned char b) { return {_mm_set1_epi8(static_cast<char>(b))}; }
+    static V splat(unsigned char b) { return {_mm_load_si128(reinterpret_cast<const __m128i*>(splats()[b].bytes))}; }
     static V zero() { return {_mm_setzero_si128()}; }
     uint32_t mask() const { return static_cast<uint32_t>(_mm_movemask_epi8(v)); }
     V operator==(V o) const { return {_mm_cmpeq_epi8(v, o.v)}; }
@@ -61,7 +83,7 @@ struct V {
     __m256i v;
 
     static V load(const unsigned char* p) { return {_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p))}; }
-    static V splat(unsigned char b) { return {_mm256_set1_epi8(static_cast<char>(b))}; }
+    static V splat(unsigned char b) { return {_mm256_load_si256(reinterpret_cast<const __m256i*>(splats()[b].bytes))}; }
     static V zero() { return {_mm256_setzero_si256()}; }
     uint32_t mask() const { return static_cast<uint32_t>(_mm256_movemask_epi8(v)); }
     // Members rather than friends: a target region covers member functions.
