@@ -3,7 +3,8 @@
 namespace kogane {
 
 // Builds the process-wide automata (trigger scanner, annotation keyword
-// automaton) if they are not built yet. Idempotent.
+// automaton) and the Shift_JIS decoding table if they are not built yet.
+// Idempotent.
 void prewarm();
 
 }  // namespace kogane

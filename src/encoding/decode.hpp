@@ -29,6 +29,9 @@ std::optional<std::string> decode_sjis(std::string_view bytes, scan::ScanPath pa
 std::optional<std::string> decode_sjis_folded(std::string_view bytes, LineEnds& ends,
                                               scan::SanitizeProbe* probe = nullptr);
 
+// Builds the Shift_JIS decoding table (else built by the first decoding).
+void prewarm_sjis();
+
 // The UTF-8 length of the strict Shift_JIS decoding of `bytes`, without
 // producing it; empty when the bytes do not decode.
 std::optional<uint64_t> sjis_decoded_length(std::string_view bytes);

@@ -293,6 +293,8 @@ std::optional<std::string> decode_sjis_folded(std::string_view bytes, LineEnds& 
     return decode_sliced(bytes, &ends, probe, process_eights());
 }
 
+void prewarm_sjis() { (void)double_byte_table(); }
+
 std::optional<uint64_t> sjis_decoded_length(std::string_view bytes) {
     Counter c;
     if (decode_into(bytes, 0, bytes.size(), c, nullptr) == kFailed) return std::nullopt;
