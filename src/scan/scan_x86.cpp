@@ -41,13 +41,21 @@ constexpr std::array<SplatRow, 256> kSplatTable = [] {
     return rows;
 }();
 
-// The table through a pointer the compiler cannot see into, so that it
-// reads the constants rather than folding them back into instructions.
-inline const SplatRow* splats() {
-    const SplatRow* rows = kSplatTable.data();
-    asm("" : "+r"(rows));
-    return rows;
+// A pointer the compiler cannot see through: the constants behind it are
+// read from memory, not folded back into instructions that rebuild them.
+template <typename T>
+inline const T* opaque(const T* p) {
+    asm("" : "+r"(p));
+    return p;
 }
+
+inline const SplatRow* splats() { return opaque(kSplatTable.data()); }
+
+// Four 32-bit lanes of one value, or of a shuffle's byte indices.
+struct alignas(16) Lanes {
+    uint32_t lane[4];
+};
+constexpr Lanes lanes(uint32_t x) { return {{x, x, x, x}}; }
 
 namespace sse2 {
 
@@ -95,20 +103,31 @@ struct V {
 
 #include "scan/scan_kernels.inl"
 
+// The constants of four_three_byte_chars, read from memory: loaded into
+// registers they cost more than the few steps of a short run.
+enum ThreeByteConstant : uint8_t { kOrder, kFormMask, kFormBits, kLow6, kMiddle6, kTop4, kBelowWide, kSurrogateMask, kSurrogate };
+constexpr Lanes kThreeByteConstants[] = {
+    // Lane k gets the bytes of character k, last byte lowest: b2 | b1 << 8 | b0 << 16.
+    {{0xFF000102u, 0xFF030405u, 0xFF060708u, 0xFF090A0Bu}},
+    lanes(0x00F0C0C0), lanes(0x00E08080), lanes(0x3F), lanes(0x3F00), lanes(0x0F0000),
+    lanes(0x7FF), lanes(0xF800), lanes(0xD800),
+};
+
 // Four three-byte characters (twelve of the sixteen bytes at p) as four
 // code points in 32-bit lanes; `good` holds all ones in a lane whose
 // character is valid (lead 1110xxxx, two continuation bytes, at least
 // U+0800, no surrogate).
 inline __m128i four_three_byte_chars(const unsigned char* p, __m128i& good) {
-    // Lane k gets the bytes of character k, last byte lowest: b2 | b1 << 8 | b0 << 16.
-    const __m128i order = _mm_setr_epi8(2, 1, 0, -1, 5, 4, 3, -1, 8, 7, 6, -1, 11, 10, 9, -1);
-    const __m128i c = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), order);
-    const __m128i form = _mm_cmpeq_epi32(_mm_and_si128(c, _mm_set1_epi32(0x00F0C0C0)), _mm_set1_epi32(0x00E08080));
-    const __m128i cp = _mm_or_si128(_mm_or_si128(_mm_and_si128(c, _mm_set1_epi32(0x3F)),
-                                                 _mm_srli_epi32(_mm_and_si128(c, _mm_set1_epi32(0x3F00)), 2)),
-                                    _mm_srli_epi32(_mm_and_si128(c, _mm_set1_epi32(0x0F0000)), 4));
-    const __m128i wide_enough = _mm_cmpgt_epi32(cp, _mm_set1_epi32(0x7FF));
-    const __m128i surrogate = _mm_cmpeq_epi32(_mm_and_si128(cp, _mm_set1_epi32(0xF800)), _mm_set1_epi32(0xD800));
+    const Lanes* constants = opaque(kThreeByteConstants);
+    const auto k = [constants](ThreeByteConstant which) {
+        return _mm_load_si128(reinterpret_cast<const __m128i*>(constants[which].lane));
+    };
+    const __m128i c = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), k(kOrder));
+    const __m128i form = _mm_cmpeq_epi32(_mm_and_si128(c, k(kFormMask)), k(kFormBits));
+    const __m128i cp = _mm_or_si128(_mm_or_si128(_mm_and_si128(c, k(kLow6)), _mm_srli_epi32(_mm_and_si128(c, k(kMiddle6)), 2)),
+                                    _mm_srli_epi32(_mm_and_si128(c, k(kTop4)), 4));
+    const __m128i wide_enough = _mm_cmpgt_epi32(cp, k(kBelowWide));
+    const __m128i surrogate = _mm_cmpeq_epi32(_mm_and_si128(cp, k(kSurrogateMask)), k(kSurrogate));
     good = _mm_andnot_si128(surrogate, _mm_and_si128(form, wide_enough));
     return cp;
 }
