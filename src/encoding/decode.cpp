@@ -154,9 +154,14 @@ bool widen(std::string_view text, Unit* out) {
         }
         const auto lead = static_cast<uint32_t>(w);
         if ((lead & 0x80) == 0) {
-            // ASCII up to the first byte that is not.
+            // ASCII up to the first byte that is not. With 32 bytes left,
+            // at least eight characters are, so all eight units can be
+            // written (those past the ASCII are written over next).
             const int ascii = std::countr_zero(w & 0x8080808080808080ull) / 8;
-            for (int k = 0; k < ascii; ++k) out[k] = static_cast<Unit>((w >> (8 * k)) & 0x7F);
+            if (n - i >= 32)
+                widen_ascii8(w & 0x7F7F7F7F7F7F7F7Full, out);
+            else
+                for (int k = 0; k < ascii; ++k) out[k] = static_cast<Unit>((w >> (8 * k)) & 0x7F);
             out += ascii;
             i += static_cast<size_t>(ascii);
         } else if ((lead & 0xC0C0F0u) == 0x8080E0u) {  // 1110xxxx 10xxxxxx 10xxxxxx
