@@ -1,5 +1,4 @@
 #include <algorithm>
-#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -20,20 +19,24 @@ namespace {
 // one is a single table lookup and one four-byte store.
 constexpr unsigned kPointerCount = scan::kSjisPointerCount;  // leads 81..9F and E0..FC, 188 trails each
 
-// A character's UTF-8 form as the table holds it: the bytes from the
-// lowest, the length in the top byte (0 when the pointer maps to nothing).
+// A character's UTF-8 form as the table holds it: a word whose four bytes
+// in memory are the three of the character and its length (0 when the
+// pointer maps to nothing), so a store of the word writes the character.
 // Every character the table holds is in the BMP, so three bytes suffice.
 using EncodedChar = uint32_t;
-unsigned encoded_length(EncodedChar c) { return c >> 24; }
-
-EncodedChar encode_utf8(uint32_t cp) {
-    unsigned char buf[4] = {};
-    const auto length = static_cast<uint32_t>(utf8::encode(cp, reinterpret_cast<char*>(buf)));
-    return uint32_t(buf[0]) | uint32_t(buf[1]) << 8 | uint32_t(buf[2]) << 16 | length << 24;
+unsigned encoded_length(EncodedChar c) {
+    unsigned char bytes[4];
+    std::memcpy(bytes, &c, 4);
+    return bytes[3];
 }
 
-// The stores write the word as it lies in memory: bytes first.
-static_assert(std::endian::native == std::endian::little);
+EncodedChar encode_utf8(uint32_t cp) {
+    char bytes[4] = {};
+    bytes[3] = static_cast<char>(utf8::encode(cp, bytes));
+    EncodedChar c;
+    std::memcpy(&c, bytes, 4);
+    return c;
+}
 
 // Marks a byte that is no lead (in `lead_row`) or no trail (in `trail_column`).
 constexpr uint8_t kNone = 0xFF;
