@@ -223,13 +223,13 @@ size_t tally_utf8(const unsigned char* p, size_t n, uint64_t& continuations, uns
     __m256i widest = _mm256_setzero_si256();
     size_t i = 0;
     while (n - i >= 32) {
-        __m256i lanes = _mm256_setzero_si256();
+        __m256i counts = _mm256_setzero_si256();
         for (int k = 0; k < 255 && n - i >= 32; ++k, i += 32) {
             const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i));
-            lanes = _mm256_sub_epi8(lanes, _mm256_cmpgt_epi8(below, v));
+            counts = _mm256_sub_epi8(counts, _mm256_cmpgt_epi8(below, v));
             widest = _mm256_max_epu8(widest, v);
         }
-        const __m256i sums = _mm256_sad_epu8(lanes, _mm256_setzero_si256());
+        const __m256i sums = _mm256_sad_epu8(counts, _mm256_setzero_si256());
         alignas(32) uint64_t four[4];
         _mm256_store_si256(reinterpret_cast<__m256i*>(four), sums);
         continuations += four[0] + four[1] + four[2] + four[3];

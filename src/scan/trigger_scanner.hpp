@@ -151,9 +151,10 @@ size_t skip_keyless_run(const unsigned char* p, size_t n, const uint32_t* filter
 // UTF-8 forms are three bytes long, eight a step, into `out`; stops before
 // the first eight that are not all such (or when fewer than sixteen bytes
 // are left) and returns the bytes decoded, a multiple of sixteen. Writes
-// three bytes per character and may store four bytes past them. For the
-// decoder's runs of Japanese text; Kernels::decode_double_byte_run (null
-// on paths without 256-bit vectors, which leave the work to the caller).
+// three bytes per character and may store one byte past them, or up to 25
+// bytes at `out` for the eight it stops before. For the decoder's runs of
+// Japanese text; Kernels::decode_double_byte_run (null on paths without
+// 256-bit vectors, which leave the work to the caller).
 inline constexpr unsigned kSjisPointerCount = 60 * 188;
 
 }  // namespace kogane::scan
