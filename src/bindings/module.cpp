@@ -5,6 +5,7 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <iterator>
@@ -14,6 +15,7 @@
 #include <stdexcept>
 #include <span>
 #include <string>
+#include <utility>
 
 #include "collections/panic.hpp"
 #ifdef KOGANE_FAULT_INJECTION
@@ -131,19 +133,126 @@ public:
     ~WithoutGil() { PyEval_RestoreThread(saved_); }
     WithoutGil(const WithoutGil&) = delete;
     WithoutGil& operator=(const WithoutGil&) = delete;
+    PyThreadState*& saved() { return saved_; }
 
 private:
     PyThreadState* saved_;
 };
 
-// The HTML of a book, rendered into a buffer the thread keeps between
-// calls, then made a str. A library converts book after book, and a fresh
-// buffer the size of a book's HTML is memory the C library maps anew (and
-// the kernel zeroes) every time. A buffer grown past kKeptHtmlBytes by an
-// unusually long book is released, so one such book does not hold its size
-// for the life of the thread.
+// Takes the interpreter lock back for a moment inside a WithoutGil scope
+// (to allocate a Python object), and lets it go again on the way out.
+class RelockedGil {
+public:
+    explicit RelockedGil(PyThreadState*& saved) : saved_(saved) { PyEval_RestoreThread(saved_); }
+    ~RelockedGil() { saved_ = PyEval_SaveThread(); }
+    RelockedGil(const RelockedGil&) = delete;
+    RelockedGil& operator=(const RelockedGil&) = delete;
+
+private:
+    PyThreadState*& saved_;
+};
+
+// A str built from UTF-8 pieces as they come, each written straight into
+// the str's storage at the width the pieces so far need. A piece that needs
+// a wider unit copies what is written into a wider str (at most three times
+// a book); running out of room grows the str in place. Runs without the
+// interpreter lock, taking it only to allocate.
+class StrBuilder final : public kogane::HtmlSink {
+public:
+    StrBuilder(PyThreadState*& saved, size_t expected_chars) : saved_(saved), expected_(expected_chars) {}
+    ~StrBuilder() {
+        if (str_ != nullptr) {
+            RelockedGil locked(saved_);
+            Py_DECREF(str_);
+        }
+    }
+    StrBuilder(const StrBuilder&) = delete;
+    StrBuilder& operator=(const StrBuilder&) = delete;
+
+    void write(std::string_view piece) override {
+        if (state_ != State::Writing) return;
+        const kogane::Utf8Shape shape = kogane::utf8_shape(piece);
+        const uint32_t max_char = std::max(max_char_, shape.max_char);
+        const uint64_t needed = static_cast<uint64_t>(length_) + shape.chars;
+        if (needed > static_cast<uint64_t>(PY_SSIZE_T_MAX)) {
+            state_ = State::Malformed;  // the fallback reports the size
+            return;
+        }
+        if (str_ == nullptr || max_char != max_char_ || static_cast<Py_ssize_t>(needed) > capacity_) {
+            RelockedGil locked(saved_);
+            if (!make_room(static_cast<Py_ssize_t>(needed), max_char)) {
+                state_ = State::Failed;
+                return;
+            }
+        }
+        void* at = static_cast<char*>(PyUnicode_DATA(str_)) + static_cast<size_t>(length_) * PyUnicode_KIND(str_);
+        bool written;
+        switch (PyUnicode_KIND(str_)) {
+            case PyUnicode_1BYTE_KIND: written = kogane::widen_utf8(piece, static_cast<uint8_t*>(at)); break;
+            case PyUnicode_2BYTE_KIND: written = kogane::widen_utf8(piece, static_cast<uint16_t*>(at)); break;
+            default: written = kogane::widen_utf8(piece, static_cast<uint32_t*>(at)); break;
+        }
+        if (!written) {
+            state_ = State::Malformed;
+            return;
+        }
+        length_ = static_cast<Py_ssize_t>(needed);
+    }
+
+    enum class State : uint8_t { Writing, Failed, Malformed };
+    State state() const { return state_; }
+
+    // The finished str (the lock held): cut to its length. Null with an
+    // error set when that fails.
+    PyObject* take() {
+        if (str_ == nullptr) return PyUnicode_New(0, 0);
+        PyObject* str = std::exchange(str_, nullptr);
+        if (PyUnicode_Resize(&str, length_) < 0) return nullptr;
+        return str;
+    }
+
+private:
+    bool make_room(Py_ssize_t needed, uint32_t max_char) {
+        Py_ssize_t capacity = std::max<Py_ssize_t>(needed, capacity_ + capacity_ / 2);
+        if (str_ == nullptr) capacity = std::max(capacity, static_cast<Py_ssize_t>(std::min<size_t>(expected_, PY_SSIZE_T_MAX)));
+        if (str_ != nullptr && max_char == max_char_) {
+            if (PyUnicode_Resize(&str_, capacity) < 0) return false;  // in place where it can
+        } else {
+            PyObject* wider = PyUnicode_New(capacity, static_cast<Py_UCS4>(max_char));
+            if (wider == nullptr) return false;
+            if (str_ != nullptr) {
+                if (PyUnicode_CopyCharacters(wider, 0, str_, 0, length_) < 0) {
+                    Py_DECREF(wider);
+                    return false;
+                }
+                Py_DECREF(str_);
+            }
+            str_ = wider;
+            max_char_ = max_char;
+        }
+        capacity_ = capacity;
+        return true;
+    }
+
+    PyThreadState*& saved_;
+    size_t expected_;
+    PyObject* str_ = nullptr;
+    Py_ssize_t length_ = 0;
+    Py_ssize_t capacity_ = 0;
+    uint32_t max_char_ = 0x7F;
+    State state_ = State::Writing;
+};
+
+// The HTML of a book as a str, converted piece by piece as the renderer
+// hands the pieces over: the book's whole HTML is never held as UTF-8 (at
+// 50 MB of text that was 60 MB of memory faulted in and read back), and
+// each piece is read again while it is still in cache. The pieces are
+// built in a buffer the thread keeps between calls.
 PyObject* html_str(const kogane::ParseSnapshot& snapshot) {
-    constexpr size_t kKeptHtmlBytes = size_t(16) << 20;
+    constexpr size_t kPieceBytes = size_t(128) << 10;
+    // A book with no line feed for megabytes grows a piece that long; the
+    // thread does not keep such a buffer.
+    constexpr size_t kKeptBytes = size_t(4) << 20;
     thread_local std::string scratch;
     thread_local bool in_use = false;
     // Only if making the str ever ran code that renders again would the
@@ -155,18 +264,37 @@ PyObject* html_str(const kogane::ParseSnapshot& snapshot) {
         bool keep;
         ~Release() {
             if (!keep) return;
-            scratch.clear();
-            if (scratch.capacity() > kKeptHtmlBytes) std::string().swap(scratch);
+            if (scratch.capacity() > kKeptBytes) std::string().swap(scratch);
             in_use = false;
         }
     } release{keep};
     in_use = true;
-    html.clear();
+    StrBuilder::State state;
+    PyObject* str = nullptr;
     {
         WithoutGil unlocked;
-        kogane::render_html_into(snapshot, html);
+        // HTML runs to about 0.6 characters per byte of text in books.
+        StrBuilder builder(unlocked.saved(), snapshot.normalized.size() / 8 * 5 + 4096);
+        kogane::render_html_pieces(snapshot, html, kPieceBytes, builder);
+        state = builder.state();
+        if (state == StrBuilder::State::Writing) {
+            RelockedGil locked(unlocked.saved());
+            str = builder.take();
+            if (str == nullptr) state = StrBuilder::State::Failed;
+        }
     }
-    return to_str(html);
+    if (state == StrBuilder::State::Failed) return nullptr;  // the error is set
+    if (state == StrBuilder::State::Malformed) {
+        // Never for the renderer's own output; the whole text and the
+        // host's decoder then say what is wrong.
+        std::string whole;
+        {
+            WithoutGil unlocked;
+            kogane::render_html_into(snapshot, whole);
+        }
+        return to_str(whole);
+    }
+    return str;
 }
 
 // The caller's str as UTF-8, refused before any conversion when longer than

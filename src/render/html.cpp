@@ -1,5 +1,6 @@
 #include "render/html.hpp"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -68,10 +69,12 @@ namespace {
 // written only for the innermost open element, whatever the events were.
 class DocumentRenderer {
 public:
-    // Appends to `out`, which may hold earlier output.
-    DocumentRenderer(const ParseSnapshot& snap, std::string& out)
-        : snap_(snap), out_(out), writer_(out_, snap.store, 0) {
-        out_.reserve(out_.size() + snap.normalized.size() * 2);
+    // Appends to `out`, which may hold earlier output. With a sink, `out`
+    // is handed over and emptied whenever it holds `piece_bytes` or more.
+    DocumentRenderer(const ParseSnapshot& snap, std::string& out, HtmlSink* sink = nullptr, size_t piece_bytes = 0)
+        : snap_(snap), out_(out), writer_(out_, snap.store, 0), sink_(sink), piece_bytes_(piece_bytes) {
+        const size_t whole = snap.normalized.size() * 2;
+        out_.reserve(out_.size() + (sink != nullptr ? std::min(whole, piece_bytes + piece_bytes / 4) : whole));
     }
 
     void run() {
@@ -81,12 +84,41 @@ public:
             while (!elements_.empty()) close_top();
             out_ += '\n';
         }
+        if (sink_ != nullptr && !out_.empty()) hand_over();
     }
 
     // The walk's visitor.
     static constexpr bool kLineFeeds = true;
-    void on_text(std::string_view t) { write_text(t); }
+    void on_text(std::string_view t) {
+        write_text(t);
+        if (out_.size() >= piece_bytes_ && sink_ != nullptr) maybe_hand_over();
+    }
     void on_line_feed(size_t at) {
+        line_feed(at);
+        if (out_.size() >= piece_bytes_ && sink_ != nullptr) maybe_hand_over();
+    }
+    void on_sentinel(SentinelKind, const RegistryEntry* e) {
+        if (e != nullptr) sentinel(*e);
+    }
+
+private:
+    enum class Kind : uint8_t { Paragraph, Warichu, Container };
+    struct Element {
+        Kind kind;
+        ContainerSpec spec;
+    };
+
+    void hand_over() {
+        sink_->write(out_);
+        out_.clear();
+    }
+    // Not while the last heading or illustration may still take a layout
+    // leaf into its opening tag: that tag must stay in the buffer.
+    void maybe_hand_over() {
+        if (block_insert_ == kNoBlock) hand_over();
+    }
+
+    void line_feed(size_t at) {
         const std::string_view text = snap_.normalized;
         block_insert_ = kNoBlock;
         if (at + 1 < text.size()) {
@@ -99,16 +131,6 @@ public:
         // A heading's lines stay lines, if more of it follows.
         if (in_heading_ && heading_text_) heading_break_ = true;
     }
-    void on_sentinel(SentinelKind, const RegistryEntry* e) {
-        if (e != nullptr) sentinel(*e);
-    }
-
-private:
-    enum class Kind : uint8_t { Paragraph, Warichu, Container };
-    struct Element {
-        Kind kind;
-        ContainerSpec spec;
-    };
 
     void sentinel(const RegistryEntry& e) {
         switch (e.kind) {
@@ -342,6 +364,8 @@ private:
     size_t block_end_ = kNoBlock;     // the output size right after it
     bool heading_text_ = false;   // the open heading has content
     bool heading_break_ = false;  // a line feed since its last content
+    HtmlSink* sink_;
+    size_t piece_bytes_;
 };
 
 }  // namespace
@@ -385,5 +409,10 @@ std::string render_html(const ParseSnapshot& snapshot) {
 }
 
 void render_html_into(const ParseSnapshot& snapshot, std::string& out) { DocumentRenderer(snapshot, out).run(); }
+
+void render_html_pieces(const ParseSnapshot& snapshot, std::string& buffer, size_t piece_bytes, HtmlSink& sink) {
+    buffer.clear();
+    DocumentRenderer(snapshot, buffer, &sink, std::max<size_t>(piece_bytes, 1)).run();
+}
 
 }  // namespace kogane

@@ -224,3 +224,49 @@ TEST(Document, ForwardReferenceAfterManyKeptKaeriten) {
     EXPECT_NE(nodes.find("{\"kind\":\"bouten\",\"span\":{\"start\":603,\"end\":633}}"), std::string::npos);
     EXPECT_EQ(nodes.find("\"kind\":\"ruby\""), std::string::npos);
 }
+
+// HTML handed over in pieces joins to the whole HTML at every piece size,
+// each piece whole characters, and a block's opening tag that may still
+// take a layout leaf stays in the buffer until the leaf is in.
+TEST(Document, HtmlInPiecesJoinsToTheWholeHtml) {
+    struct Collect final : HtmlSink {
+        std::vector<std::string> pieces;
+        void write(std::string_view piece) override { pieces.emplace_back(piece); }
+    };
+    std::string long_book;
+    for (int i = 0; i < 400; ++i) long_book += "吾輩《わがはい》は猫である。「名前は？」［＃「名前」に傍点］\n\n";
+    const std::string texts[] = {
+        "［＃挿絵（a.png）入る］［＃地付き］\nう\n［＃挿絵（b.png）入る］［＃地から２字上げ］\nえ",
+        "序［＃「序」は大見出し］［＃地付き］あいう\n本文\n［＃ここから２字下げ］\na & b < c\n［＃ここで字下げ終わり］",
+        "※［＃「土へん＋竒」、第3水準1-15-67］と𠮷と é\n［＃改ページ］\n",
+        "",
+        long_book,
+    };
+    for (const std::string& text : texts) {
+        SCOPED_TRACE(text.substr(0, 80));
+        const DocPtr doc = parse_document(std::make_shared<const std::string>(text));
+        const std::string whole = render_html(doc->snapshot());
+        for (size_t piece_bytes : {size_t{1}, size_t{7}, size_t{200}, size_t{1} << 20}) {
+            Collect sink;
+            std::string buffer = "left over from an earlier book";
+            render_html_pieces(doc->snapshot(), buffer, piece_bytes, sink);
+            std::string joined;
+            for (const std::string& p : sink.pieces) {
+                EXPECT_FALSE(p.empty());
+                EXPECT_TRUE(widen_utf8(p, std::vector<uint32_t>(p.size()).data())) << p;  // whole characters
+                joined += p;
+            }
+            EXPECT_EQ(joined, whole) << piece_bytes;
+            if (piece_bytes >= whole.size()) {
+                EXPECT_LE(sink.pieces.size(), 1u);
+            }
+        }
+        if (text == long_book) {
+            Collect sink;
+            std::string buffer;
+            render_html_pieces(doc->snapshot(), buffer, 4096, sink);
+            EXPECT_GT(sink.pieces.size(), whole.size() / 8192);
+            EXPECT_LT(buffer.capacity(), whole.size() / 4);  // never the whole book
+        }
+    }
+}

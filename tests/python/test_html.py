@@ -1,6 +1,8 @@
 """HTML rendering of whole documents, as seen from Python. Source → HTML
 examples live in tests/examples; these are the views around them."""
 
+import sys
+
 from kogane import Document, parse_to_html
 
 
@@ -15,8 +17,8 @@ def test_worked_example():
 
 
 def test_renders_in_a_row_stay_apart():
-    # Book after book is rendered through one buffer per thread; an HTML
-    # larger than the buffer keeps (about 16 MB) is released after use.
+    # Book after book is rendered through one buffer per thread, in pieces
+    # turned into the str as they come; a long book takes many pieces.
     small = Document("｜銀河《ぎんが》の停車場［＃「停車場」に傍点］\n")
     line = "｜銀河《ぎんが》の停車場［＃「停車場」に傍点］とある〔Cafe'〕\n"
     big = Document(line * 110_000)
@@ -30,3 +32,24 @@ def test_renders_in_a_row_stay_apart():
     assert first_small.count("<ruby>") == 1
     assert big_html.startswith("<p><ruby>銀河<rp>(</rp><rt>ぎんが</rt>")
     assert big_html.endswith("とある〔Café〕</p>\n")
+
+
+def test_html_str_widens_as_wider_characters_come():
+    # The str is written piece by piece at the width the text so far needs:
+    # ASCII, then Latin-1, then two-byte, then four-byte characters, each
+    # first met far into the book, must give the same str Python builds,
+    # at its narrowest width (str equality compares widths first).
+    runs = ["a" * 300_000, "é" * 200_000, "あ" * 200_000, "𠮷" * 100_000]
+    paragraphs = []
+    for n in range(1, len(runs) + 1):
+        text = "\n\n".join(runs[:n])
+        html = Document(text).to_html()
+        expected = "".join(f"<p>{run}</p>\n" for run in runs[:n])
+        assert html == expected
+        assert sys.getsizeof(html) == sys.getsizeof(expected.encode().decode())
+        paragraphs.append(html)
+    assert paragraphs[0].isascii() and not paragraphs[1].isascii()
+    # Wider characters first, narrower after: one width throughout.
+    text = "𠮷\n\n" + "a" * 300_000
+    assert Document(text).to_html() == "<p>𠮷</p>\n<p>" + "a" * 300_000 + "</p>\n"
+    assert Document("").to_html() == "" and Document("\n").to_html() == ""
