@@ -208,6 +208,20 @@ inline std::string check_document(const KoganeDoc& doc) {
     if (!(err = check_html_balanced(html)).empty()) return "HTML: " + err;
     if (!(err = check_html_safe(html)).empty()) return "HTML: " + err;
     if (!is_valid_utf8(html)) return "HTML is not valid UTF-8";
+    // Handed over in pieces (as the host string is built), the HTML joins
+    // to the same text and every piece is whole characters.
+    struct Join final : HtmlSink {
+        std::string joined;
+        bool whole_characters = true;
+        void write(std::string_view piece) override {
+            whole_characters = whole_characters && is_valid_utf8(piece);
+            joined += piece;
+        }
+    } join;
+    std::string piece_buffer;
+    render_html_pieces(doc.snapshot(), piece_buffer, 16, join);
+    if (join.joined != html) return "HTML in pieces differs from the whole HTML";
+    if (!join.whole_characters) return "an HTML piece cuts a character";
     std::string source = emit_source(doc);
     if (!is_valid_utf8(source)) return "re-emitted source is not valid UTF-8";
     (void)render_diagnostics_text(doc.diagnostics_in_source(), src);

@@ -273,8 +273,10 @@ PyObject* html_str(const kogane::ParseSnapshot& snapshot) {
     PyObject* str = nullptr;
     {
         WithoutGil unlocked;
-        // HTML runs to about 0.6 characters per byte of text in books.
-        StrBuilder builder(unlocked.saved(), snapshot.normalized.size() / 8 * 5 + 4096);
+        // HTML runs to about 0.6 characters per byte of text in books; room
+        // for a little more costs only address space, as pages past the
+        // written ones are never touched, and growing would copy.
+        StrBuilder builder(unlocked.saved(), snapshot.normalized.size() / 4 * 3 + 4096);
         kogane::render_html_pieces(snapshot, html, kPieceBytes, builder);
         state = builder.state();
         if (state == StrBuilder::State::Writing) {
