@@ -18,6 +18,7 @@
 #include <utility>
 
 #include "collections/panic.hpp"
+#include "collections/spare_buffers.hpp"
 #ifdef KOGANE_FAULT_INJECTION
 #include "bindings/fault_injection.hpp"
 #endif
@@ -339,20 +340,19 @@ bool str_to_source(PyObject* str, StrSource& out) {
         out.too_long = *length;
         return true;
     }
-    auto text = std::make_shared<std::string>();
-    text->reserve(static_cast<size_t>(*length));
+    std::string text = kogane::take_spare_buffer(static_cast<size_t>(*length));
     switch (PyUnicode_KIND(str)) {
         case PyUnicode_1BYTE_KIND:
-            kogane::append_utf8(*text, std::span(static_cast<const uint8_t*>(data), n));
+            kogane::append_utf8(text, std::span(static_cast<const uint8_t*>(data), n));
             break;
         case PyUnicode_2BYTE_KIND:
-            kogane::append_utf8(*text, std::span(static_cast<const uint16_t*>(data), n));
+            kogane::append_utf8(text, std::span(static_cast<const uint16_t*>(data), n));
             break;
         default:
-            kogane::append_utf8(*text, std::span(static_cast<const uint32_t*>(data), n));
+            kogane::append_utf8(text, std::span(static_cast<const uint32_t*>(data), n));
             break;
     }
-    out.text = std::move(text);
+    out.text = kogane::share_keeping_buffer(std::move(text));
     return true;
 }
 

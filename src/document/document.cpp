@@ -52,8 +52,9 @@ std::variant<DocPtr, DecodeFailure> parse_bytes(std::string_view bytes) {
 
 std::variant<DocPtr, LengthError> new_document(const char* bytes, uint64_t length) {
     if (!source_length_ok(length)) return LengthError{length};
-    auto text = std::make_shared<const std::string>(bytes, static_cast<size_t>(length));
-    return parse_document(std::move(text));
+    std::string text = take_spare_buffer(static_cast<size_t>(length));
+    text.append(bytes, static_cast<size_t>(length));
+    return parse_document(share_keeping_buffer(std::move(text)));
 }
 
 void parse_fragment(std::string_view text, ParseSnapshot& output) {

@@ -9,6 +9,7 @@
 #include <variant>
 #include <vector>
 
+#include "collections/spare_buffers.hpp"
 #include "document/coordinate_map.hpp"
 #include "document/lazy.hpp"
 #include "encoding/decode.hpp"
@@ -55,6 +56,10 @@ public:
     // parse edited the decoded source in place as `record` says.
     explicit KoganeDoc(ParseSnapshot snapshot, SourceRecord record = {})
         : snapshot_(std::move(snapshot)), record_(std::move(record)) {}
+    // The normalized text's storage is kept for the next parse.
+    ~KoganeDoc() { keep_spare_buffer(std::move(snapshot_.normalized)); }
+    KoganeDoc(const KoganeDoc&) = delete;
+    KoganeDoc& operator=(const KoganeDoc&) = delete;
 
     const ParseSnapshot& snapshot() const { return snapshot_; }
     // The source as it came (rebuilt on first use when the parse edited it).

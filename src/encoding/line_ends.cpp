@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "collections/spare_buffers.hpp"
+
 namespace kogane {
 
 void LineEnds::note(uint64_t line_feed, Form form) {
@@ -44,8 +46,8 @@ std::string LineEnds::restore(std::string_view folded) const {
 std::string fold_line_ends(std::string_view text, LineEnds& ends) {
     const char* const base = text.data();
     const size_t n = text.size();
-    if (std::memchr(base, '\r', n) == nullptr) return std::string(text);
-    std::string out;
+    std::string out = take_spare_buffer(n);
+    if (std::memchr(base, '\r', n) == nullptr) return out.append(text);
     out.resize(n);
     LineEndFolder folder{&ends};
     char* w = out.data();

@@ -4,6 +4,7 @@
 #include <limits>
 #include <memory>
 
+#include "collections/spare_buffers.hpp"
 #include "collections/utf8.hpp"
 #include "encoding/decode.hpp"
 #include "encoding/line_ends.hpp"
@@ -251,8 +252,7 @@ std::optional<std::string> decode_sliced(std::string_view bytes, LineEnds* ends,
     if (n > std::numeric_limits<size_t>::max() / 3) return std::nullopt;
     constexpr size_t kSlice = 4096;
     char buffer[kSlice * 3 + 8];  // a four-byte store per character: room for the last one's spare byte
-    std::string text;
-    text.reserve(n * 3);
+    std::string text = take_spare_buffer(n * 3);
     LineEndFolder folder{ends};
     auto append = [&](const char* end) {
         const size_t from = text.size();

@@ -3,6 +3,7 @@
 #include <iterator>
 
 #include "collections/panic.hpp"
+#include "collections/spare_buffers.hpp"
 #include "pipeline/fold_passes.hpp"
 #include "pipeline/lexer/classify/classifier.hpp"
 #include "pipeline/lexer/classify/forward.hpp"
@@ -35,8 +36,7 @@ class Folder {
 public:
     Folder(std::string_view text, const std::vector<ClassifiedEvent>& events, const EventPool& pool,
            Diagnostics& diagnostics)
-        : diagnostics_(diagnostics), text_(text), pool_(pool) {
-        out_.reserve(text.size());
+        : out_(take_spare_buffer(text.size())), diagnostics_(diagnostics), text_(text), pool_(pool) {
         // One registry entry per construct, one pair per container opened:
         // counted, not guessed from the pair events, which a text of
         // unclosed brackets has by the million without a single construct.

@@ -134,3 +134,34 @@ TEST(Threads, DecodingSideBySide) {
         EXPECT_EQ(rendered[k], html);
     }
 }
+
+// Documents large enough that their texts' storage is kept for the next
+// parse, parsed and dropped on every thread at once: each thread's results
+// stay its own, whichever thread's buffers it was handed.
+TEST(Threads, KeptBuffersPassBetweenThreads) {
+    prewarm();
+    release_spare_buffers();
+    std::vector<std::string> texts, expected;
+    for (int i = 0; i < kThreads; ++i) {
+        std::string t;
+        while (t.size() < (size_t(300) << 10)) t += book(i);
+        texts.push_back(t);
+        expected.push_back(render_html(parse(t)->snapshot()));
+    }
+    std::vector<int> mismatches(kThreads, 0);
+    run_together([&](int i) {
+        const auto k = static_cast<size_t>(i);
+        for (int n = 0; n < 6; ++n) {
+            auto bytes = decode_auto(texts[k]);
+            if (!bytes || render_html(parse(*bytes)->snapshot()) != expected[k]) ++mismatches[k];
+            std::vector<std::string> folded_ends;
+            auto folded = parse_bytes(texts[k]);
+            if (!std::holds_alternative<DocPtr>(folded) ||
+                render_html(std::get<DocPtr>(folded)->snapshot()) != expected[k])
+                ++mismatches[k];
+        }
+    });
+    for (int i = 0; i < kThreads; ++i) EXPECT_EQ(mismatches[static_cast<size_t>(i)], 0) << i;
+    EXPECT_LE(spare_buffer_bytes(), SpareBufferLimits::kMaxBytes);
+    release_spare_buffers();
+}

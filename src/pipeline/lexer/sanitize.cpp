@@ -5,6 +5,7 @@
 
 #include "collections/panic.hpp"
 #include "collections/safe_output.hpp"
+#include "collections/spare_buffers.hpp"
 #include "scan/trigger_scanner.hpp"
 #include "syntax/accents.hpp"
 
@@ -464,7 +465,7 @@ SharedText sanitize_owned(std::string text, SanitizeEdits& edits, Diagnostics& d
         if (!replaced.empty()) edits.steps.push_back(std::move(replaced));
     }
     if (probe.control) report_controls(text, diagnostics);
-    return std::make_shared<const std::string>(std::move(text));
+    return share_keeping_buffer(std::move(text));
 }
 
 std::string TextEdits::undo(std::string_view after) const {

@@ -1,0 +1,90 @@
+// The pool of large buffers that finished parses leave for the next one.
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "collections/spare_buffers.hpp"
+#include "document/document.hpp"
+
+using namespace kogane;
+
+namespace {
+
+constexpr size_t kLarge = SpareBufferLimits::kMinBytes;
+
+std::string buffer_of(size_t capacity) {
+    std::string s;
+    s.reserve(capacity);
+    s.assign(100, 'x');
+    return s;
+}
+
+}  // namespace
+
+TEST(SpareBuffers, TakenBackOnlyWhereTheyFit) {
+    release_spare_buffers();
+    std::string kept = buffer_of(2 * kLarge);
+    const char* storage = kept.data();
+    const size_t capacity = kept.capacity();
+    keep_spare_buffer(std::move(kept));
+    EXPECT_EQ(spare_buffer_bytes(), capacity);
+
+    // Too small to be worth keeping, or too small a request for it.
+    keep_spare_buffer(buffer_of(kLarge / 2));
+    EXPECT_EQ(spare_buffer_bytes(), capacity);
+    EXPECT_NE(take_spare_buffer(kLarge / 2).data(), storage);
+    EXPECT_NE(take_spare_buffer(capacity / SpareBufferLimits::kMaxOversize - 1).data(), storage);
+    EXPECT_NE(take_spare_buffer(capacity + 1).data(), storage);  // too large a request
+    EXPECT_EQ(spare_buffer_bytes(), capacity);
+
+    std::string taken = take_spare_buffer(kLarge);
+    EXPECT_EQ(taken.data(), storage);
+    EXPECT_TRUE(taken.empty());  // handed over cleared
+    EXPECT_GE(taken.capacity(), kLarge);
+    EXPECT_EQ(spare_buffer_bytes(), 0u);
+    EXPECT_NE(take_spare_buffer(kLarge).data(), storage);  // taken once only
+}
+
+TEST(SpareBuffers, BoundedInNumberAndBytes) {
+    release_spare_buffers();
+    for (size_t i = 0; i < SpareBufferLimits::kMaxBuffers + 3; ++i) keep_spare_buffer(buffer_of(kLarge + i * 4096));
+    EXPECT_LE(spare_buffer_bytes(), SpareBufferLimits::kMaxBuffers * (kLarge + 64 * 4096));
+    // The smallest make way for larger ones: the largest kept is the last.
+    const size_t largest = kLarge + (SpareBufferLimits::kMaxBuffers + 2) * 4096;
+    EXPECT_GE(take_spare_buffer(largest).capacity(), largest);
+    // One buffer past the byte bound is never kept.
+    keep_spare_buffer(buffer_of(SpareBufferLimits::kMaxBytes + 1));
+    EXPECT_LE(spare_buffer_bytes(), SpareBufferLimits::kMaxBytes);
+    const size_t held = spare_buffer_bytes();
+    EXPECT_GT(held, 0u);
+    EXPECT_EQ(release_spare_buffers(), held);
+    EXPECT_EQ(spare_buffer_bytes(), 0u);
+}
+
+// A document's texts go back to the pool when it goes, and the next parse
+// of a book of that size writes into them: the same storage, the same
+// result.
+TEST(SpareBuffers, DocumentsHandTheirTextsOn) {
+    release_spare_buffers();
+    std::string text;
+    for (int i = 0; text.size() < 2 * kLarge; ++i)
+        text += "｜銀河" + std::to_string(i) + "《ぎんが》の停車場［＃「停車場」に傍点］\r\n";
+    auto first = parse_bytes(text);
+    ASSERT_TRUE(std::holds_alternative<DocPtr>(first));
+    const std::string normalized = std::get<DocPtr>(first)->snapshot().normalized;
+    const std::string source(std::get<DocPtr>(first)->source());
+    const char* normalized_storage = std::get<DocPtr>(first)->snapshot().normalized.data();
+    const char* text_storage = std::get<DocPtr>(first)->snapshot().sanitized->data();
+    first = DecodeFailure::Malformed;  // the document goes
+    EXPECT_GT(spare_buffer_bytes(), text.size());  // both texts
+
+    auto second = parse_bytes(text);
+    ASSERT_TRUE(std::holds_alternative<DocPtr>(second));
+    const KoganeDoc& doc = *std::get<DocPtr>(second);
+    EXPECT_EQ(doc.snapshot().normalized.data(), normalized_storage);
+    EXPECT_EQ(doc.snapshot().sanitized->data(), text_storage);
+    EXPECT_EQ(doc.snapshot().normalized, normalized);
+    EXPECT_EQ(doc.source(), source);
+    release_spare_buffers();
+}
