@@ -47,7 +47,10 @@ std::string fold_line_ends(std::string_view text, LineEnds& ends) {
     const char* const base = text.data();
     const size_t n = text.size();
     std::string out = take_spare_buffer(n);
-    if (std::memchr(base, '\r', n) == nullptr) return out.append(text);
+    if (std::memchr(base, '\r', n) == nullptr) {
+        out.append(text);
+        return out;
+    }
     out.resize(n);
     LineEndFolder folder{&ends};
     char* w = out.data();
