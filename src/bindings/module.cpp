@@ -208,7 +208,10 @@ public:
     PyObject* take() {
         if (str_ == nullptr) return PyUnicode_New(0, 0);
         PyObject* str = std::exchange(str_, nullptr);
-        if (PyUnicode_Resize(&str, length_) < 0) return nullptr;
+        if (PyUnicode_Resize(&str, length_) < 0) {  // the str is left as it was
+            Py_DECREF(str);
+            return nullptr;
+        }
         return str;
     }
 
