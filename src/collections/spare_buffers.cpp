@@ -93,8 +93,8 @@ size_t spare_buffer_bytes() noexcept {
 
 SharedText share_keeping_buffer(std::string&& text) {
     // Made as a mutable string, so its storage may be taken back when the
-    // last owner lets go.
-    // Should the control block not be allocated, the deleter runs at once.
+    // last owner lets go (at once, should the control block not be
+    // allocated).
     return SharedText(new std::string(std::move(text)), [](const std::string* s) {
         keep_spare_buffer(std::move(*const_cast<std::string*>(s)));
         delete s;

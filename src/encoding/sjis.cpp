@@ -252,7 +252,11 @@ std::optional<std::string> decode_sliced(std::string_view bytes, LineEnds* ends,
     if (n > std::numeric_limits<size_t>::max() / 3) return std::nullopt;
     constexpr size_t kSlice = 4096;
     char buffer[kSlice * 3 + 8];  // a four-byte store per character: room for the last one's spare byte
-    std::string text = take_spare_buffer(n * 3);
+    // Only a parse's decode (the one that folds line ends) borrows a kept
+    // buffer: the document gives it back when it goes, a bare decode's
+    // result would not.
+    std::string text = ends != nullptr ? take_spare_buffer(n * 3) : std::string();
+    text.reserve(n * 3);
     LineEndFolder folder{ends};
     auto append = [&](const char* end) {
         const size_t from = text.size();
