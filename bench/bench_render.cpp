@@ -191,7 +191,7 @@ ParseSnapshot unclosed_containers(size_t n, ContainerKind kind, ClassifiedStream
     ParseSnapshot snap;
     std::string text;
     text.reserve(n * 40);
-    std::vector<ClassifiedEvent>& events = stream.events;
+    EventList& events = stream.events;
     events.clear();
     events.reserve(n * 3);
     ContainerSpec spec = ContainerSpec::of(kind);

@@ -34,7 +34,7 @@ DiagName single_line_name(const LeafAlignNode& leaf) {
 
 class Folder {
 public:
-    Folder(std::string_view text, const std::vector<ClassifiedEvent>& events, const EventPool& pool,
+    Folder(std::string_view text, const EventList& events, const EventPool& pool,
            Diagnostics& diagnostics)
         : out_(take_spare_buffer(text.size())), diagnostics_(diagnostics), text_(text), pool_(pool) {
         // One registry entry per construct, one pair per container opened:
@@ -50,7 +50,7 @@ public:
         pairs_.reserve(containers);
     }
 
-    void run(const std::vector<ClassifiedEvent>& events) {
+    void run(const EventList& events) {
         for (size_t i = 0; i < events.size(); ++i) {
             const ClassifiedEvent& e = events[i];
             const bool after_block = after_block_leaf_;
@@ -115,7 +115,7 @@ public:
     }
 
     std::string out_;
-    std::vector<RegistryEntry> registry_;
+    SpareVector<RegistryEntry> registry_;
     std::vector<ContainerPair> pairs_;
     Diagnostics& diagnostics_;
 
@@ -148,7 +148,7 @@ private:
     // of its line.
     // The answer holds for every layout up to the line end, so each event
     // is looked at once however many layouts a line holds.
-    bool ends_line(const std::vector<ClassifiedEvent>& events, size_t i) {
+    bool ends_line(const EventList& events, size_t i) {
         if (i < layouts_end_line_until_) return true;
         for (size_t k = i + 1; k < events.size(); ++k) {
             const ClassifiedEvent& e = events[k];
@@ -270,7 +270,7 @@ private:
 
 void fold(ClassifiedStream stream, ParseSnapshot& snapshot) {
     const std::string_view text = snapshot.sanitized ? std::string_view(*snapshot.sanitized) : std::string_view();
-    std::vector<ClassifiedEvent>& events = stream.events;
+    EventList& events = stream.events;
 
     Diagnostics& diagnostics = snapshot.diagnostics;
     check_kaeriten(stream.kaeriten, text, diagnostics);
@@ -284,7 +284,7 @@ void fold(ClassifiedStream stream, ParseSnapshot& snapshot) {
     folder.run(events);
     // The events and their payloads are spent; a document dense with
     // sentinels would otherwise hold them beside its registry.
-    std::vector<ClassifiedEvent>().swap(events);
+    EventList().swap(events);
     stream.pool = EventPool();
     sort_diagnostics(diagnostics);
 

@@ -72,7 +72,7 @@ namespace {
 // heading can be read off it: index of its first event, or nothing. The
 // line begins after the previous line feed, after a page or section break
 // standing on it, or at the start of the text.
-std::optional<size_t> line_events_start(const std::vector<ClassifiedEvent>& events, const EventPool& pool, size_t end) {
+std::optional<size_t> line_events_start(const EventList& events, const EventPool& pool, size_t end) {
     size_t k = end;
     while (k > 0) {
         const ClassifiedEvent& e = events[k - 1];
@@ -92,7 +92,7 @@ std::optional<size_t> line_events_start(const std::vector<ClassifiedEvent>& even
 
 }  // namespace
 
-void promote_headings(std::vector<ClassifiedEvent>& events, EventPool& pool, std::string_view text, NodeStore& store) {
+void promote_headings(EventList& events, EventPool& pool, std::string_view text, NodeStore& store) {
     for (size_t h = 0; h < events.size(); ++h) {
         ClassifiedEvent& e = events[h];
         if (e.tag != EventTag::Node) continue;
@@ -129,25 +129,40 @@ namespace {
 constexpr size_t kLayoutInsertRoom = 64;
 }  // namespace
 
-void place_decorations(std::vector<ClassifiedEvent>& events) {
+void place_decorations(EventList& events) {
+    const size_t count = events.size();
+    size_t placed_count = 0;
+    for (const ClassifiedEvent& e : events) placed_count += e.out_of_place ? 1 : 0;
+    if (placed_count == 0) return;
+    // The merge runs in place: a long book's events are tens of megabytes,
+    // and a second array of them is memory the kernel must fault in afresh.
+    // Each placement writes at most two events (the head of the run it cuts,
+    // and itself), so with the others moved up by twice the placements the
+    // writes never overtake the reads. The room for the few closes
+    // settle_layout adds after the replaced indents and the notes block
+    // lets those go in without a copy of the stream.
+    events.reserve(count + placed_count + kLayoutInsertRoom);
+    events.resize(count + placed_count);
     std::vector<ClassifiedEvent> placed;
-    for (const ClassifiedEvent& e : events)
-        if (e.out_of_place) placed.push_back(e);
-    if (placed.empty()) return;
+    placed.reserve(placed_count);
+    size_t up = events.size();
+    for (size_t r = count; r-- > 0;) {
+        if (events[r].out_of_place)
+            placed.push_back(events[r]);
+        else
+            events[--up] = events[r];
+    }
+    std::reverse(placed.begin(), placed.end());
     std::stable_sort(placed.begin(), placed.end(),
                      [](const ClassifiedEvent& a, const ClassifiedEvent& b) { return a.span.start < b.span.start; });
     // One merge of the stream (in source order) with the placements: each
     // lands in the event it starts in or at, which must be a text run unless
     // it starts right at the event; what it covers is dropped.
     size_t next = 0;
+    size_t w = 0;
     std::optional<Span> under;  // the span of the latest placement
-    std::vector<ClassifiedEvent> out;
-    // With room for the few closes settle_layout adds after the replaced
-    // indents and the notes block, which then go in without a copy of the
-    // stream.
-    out.reserve(events.size() + placed.size() + kLayoutInsertRoom);
-    for (ClassifiedEvent e : events) {
-        if (e.out_of_place) continue;
+    for (size_t r = up; r < events.size(); ++r) {
+        ClassifiedEvent e = events[r];
         while (next < placed.size() && placed[next].span.start < e.span.end) {
             const ClassifiedEvent& p = placed[next++];
             const bool lands = p.span.start >= e.span.start && (!under || p.span.start >= under->end) &&
@@ -156,22 +171,22 @@ void place_decorations(std::vector<ClassifiedEvent>& events) {
             if (p.span.start > e.span.start) {
                 ClassifiedEvent head = e;
                 head.span.end = p.span.start;
-                out.push_back(head);
+                events[w++] = head;
             }
-            out.push_back(p);
-            out.back().out_of_place = false;
+            events[w] = p;
+            events[w++].out_of_place = false;
             under = p.span;
             if (e.tag == EventTag::TextRun) e.span.start = std::min(std::max(e.span.start, p.span.end), e.span.end);
         }
         if (under && e.span.start >= under->start && e.span.end <= under->end) continue;
         if (under && e.tag == EventTag::TextRun && e.span.start < under->end && e.span.end > under->end)
             e.span.start = under->end;
-        out.push_back(e);
+        events[w++] = e;
     }
-    events = std::move(out);
+    events.resize(w);
 }
 
-void normalise_overlaps(std::vector<ClassifiedEvent>& events) {
+void normalise_overlaps(EventList& events) {
     // `events[0, kept)` is the compacted prefix. Every event is removed at
     // most once, so the backward walk is linear overall.
     size_t kept = 0;
@@ -239,7 +254,7 @@ void append_run(std::string& out, std::string_view text, Span s) {
 
 }  // namespace
 
-void collapse_inline_containers(std::vector<ClassifiedEvent>& events, EventPool& pool, std::string_view text,
+void collapse_inline_containers(EventList& events, EventPool& pool, std::string_view text,
                                 NodeStore& store) {
     // Frames name the index of their open event in the compacted output,
     // so an enclosing frame never copies the events of an inner one.
@@ -321,7 +336,7 @@ bool continues_line(const ClassifiedEvent& e, const EventPool& pool) {
 // candidate pair inside that stays a block. Text before a run-in heading
 // counts only when no container stands between them, as one that stays a
 // block would set the heading on a line of its own.
-void inline_within_lines(std::vector<ClassifiedEvent>& events, EventPool& pool) {
+void inline_within_lines(EventList& events, EventPool& pool) {
     struct Open {
         size_t index;
         uint32_t breaks;           // line breaks seen before the open
@@ -466,7 +481,7 @@ private:
 // line beginning 【テキスト中に現れる記号について】) to its closing rule line,
 // each taken at its first hyphen; an empty span when the book has none
 // near its top.
-Span notation_block(const std::vector<ClassifiedEvent>& events, const EventPool& pool, std::string_view text) {
+Span notation_block(const EventList& events, const EventPool& pool, std::string_view text) {
     // Books open with it, after the title and author lines.
     constexpr uint32_t kSearched = 32 * 1024;
     if (text.substr(0, kSearched).find(kNotationTitle) == std::string_view::npos) return Span{};
@@ -525,7 +540,7 @@ ContainerSpec close_spec_for(const ContainerSpec& open) {
     return c;
 }
 
-void settle_layout(std::vector<ClassifiedEvent>& events, EventPool& pool, std::string_view text, Diagnostics& out) {
+void settle_layout(EventList& events, EventPool& pool, std::string_view text, Diagnostics& out) {
     inline_within_lines(events, pool);
 
     const Span notes = notation_block(events, pool, text);

@@ -20,15 +20,15 @@ void check_kaeriten(std::span<const KaeritenMark> marks, std::string_view text, 
 // Moves decorations the classifier put on earlier occurrences of their
 // targets back to where they start, cutting the text runs around them and
 // dropping the events they cover.
-void place_decorations(std::vector<ClassifiedEvent>& events);
+void place_decorations(EventList& events);
 
 // Turns a HeadingHint whose target reads as the preceding line (markup
 // aside) into a Heading spanning that line.
-void promote_headings(std::vector<ClassifiedEvent>& events, EventPool& pool, std::string_view text, NodeStore& store);
+void promote_headings(EventList& events, EventPool& pool, std::string_view text, NodeStore& store);
 
 // Drops events that lie strictly inside a later event's span and trims a
 // text run that reaches into the next event.
-void normalise_overlaps(std::vector<ClassifiedEvent>& events);
+void normalise_overlaps(EventList& events);
 
 // Layout as real books rely on it, settled on the event list:
 // - font size, horizontal and warichu containers opened and closed within
@@ -39,13 +39,13 @@ void normalise_overlaps(std::vector<ClassifiedEvent>& events);
 // - nothing opened inside the notation block at the top of a book (between
 //   two rule lines, beginning 【テキスト中に現れる記号について】) stays open
 //   past its closing rule line.
-void settle_layout(std::vector<ClassifiedEvent>& events, EventPool& pool, std::string_view text, Diagnostics& out);
+void settle_layout(EventList& events, EventPool& pool, std::string_view text, Diagnostics& out);
 
 // The close that ends a container opened with `open`.
 ContainerSpec close_spec_for(const ContainerSpec& open);
 
 // Replaces an inline style container holding only text with one Format node.
-void collapse_inline_containers(std::vector<ClassifiedEvent>& events, EventPool& pool, std::string_view text,
+void collapse_inline_containers(EventList& events, EventPool& pool, std::string_view text,
                                 NodeStore& store);
 
 }  // namespace kogane

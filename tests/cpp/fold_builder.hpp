@@ -42,7 +42,7 @@ public:
         return *this;
     }
     // Raw access for events whose spans do not follow the text order.
-    std::vector<ClassifiedEvent>& events() { return events_; }
+    EventList& events() { return events_; }
     Span append(std::string_view s) {
         Span sp{static_cast<uint32_t>(text_.size()), static_cast<uint32_t>(text_.size() + s.size())};
         text_ += s;
@@ -72,7 +72,7 @@ public:
 private:
     ParseSnapshot snap_;
     std::string text_;
-    std::vector<ClassifiedEvent> events_;
+    EventList events_;
     EventPool pool_;
 };
 

@@ -15,7 +15,7 @@ namespace kogane::classifier_test {
 struct Classified {
     std::string text;  // sanitized
     NodeStore store;
-    std::vector<ClassifiedEvent> events;
+    EventList events;
     EventPool pool;
     Diagnostics diagnostics;
     std::vector<KaeritenMark> kaeriten;

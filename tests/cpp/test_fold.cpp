@@ -166,7 +166,7 @@ TEST(Fold, OverlapNormalisation) {
     // A node placed over the tail of the run before it shortens the run;
     // events strictly inside a later one go; an equal span stays.
     EventPool pool;
-    std::vector<ClassifiedEvent> ev = {
+    EventList ev = {
         ClassifiedEvent::text_run({0, 8}),
         pool.of_node(Node::make(NodeTag::ForcedBreak), {2, 20}),
         ClassifiedEvent::text_run({20, 23}),
@@ -256,7 +256,7 @@ TEST(Fold, LayoutSettledOnTheEventList) {
     // One-line font size, horizontal and warichu containers become inline;
     // the same across a line feed stay blocks.
     EventPool pool;
-    std::vector<ClassifiedEvent> events = {
+    EventList events = {
         pool.open(ContainerSpec::make_font_size(-1), {0, 1}),
         pool.open(spec(ContainerKind::Horizontal), {1, 2}),
         pool.close(spec(ContainerKind::Horizontal), {2, 3}),

@@ -35,7 +35,7 @@ struct Shape {
     friend bool operator==(const Shape&, const Shape&) = default;
 };
 
-std::vector<Shape> shapes(const std::vector<ClassifiedEvent>& events) {
+std::vector<Shape> shapes(const EventList& events) {
     std::vector<Shape> out;
     for (const ClassifiedEvent& e : events) {
         EXPECT_FALSE(e.out_of_place);
@@ -50,7 +50,7 @@ constexpr NodeTag kNone = NodeTag::PageBreak;
 
 TEST(PlaceDecorations, CutsTheRunItLandsIn) {
     // 電燈とそして | ruby | annotation, with 電燈 decorated
-    std::vector<ClassifiedEvent> events = {run(0, 18), node(NodeTag::Ruby, 18, 39), placed(0, 6),
+    EventList events = {run(0, 18), node(NodeTag::Ruby, 18, 39), placed(0, 6),
                                            node(NodeTag::Format, 39, 78)};
     place_decorations(events);
     EXPECT_EQ(shapes(events), (std::vector<Shape>{{EventTag::Node, NodeTag::Format, 0, 6},
@@ -62,7 +62,7 @@ TEST(PlaceDecorations, CutsTheRunItLandsIn) {
 TEST(PlaceDecorations, CoversWholeEventsAndCutsTheRunAfter) {
     // text | ruby | text; the decoration runs from inside the first run,
     // over the ruby, into the last run
-    std::vector<ClassifiedEvent> events = {run(0, 9), node(NodeTag::Ruby, 9, 30), run(30, 42), placed(3, 33),
+    EventList events = {run(0, 9), node(NodeTag::Ruby, 9, 30), run(30, 42), placed(3, 33),
                                            node(NodeTag::Format, 42, 70)};
     place_decorations(events);
     EXPECT_EQ(shapes(events), (std::vector<Shape>{{EventTag::TextRun, kNone, 0, 3},
@@ -72,7 +72,7 @@ TEST(PlaceDecorations, CoversWholeEventsAndCutsTheRunAfter) {
 }
 
 TEST(PlaceDecorations, SeveralInOneRunAndOverlapsDropped) {
-    std::vector<ClassifiedEvent> events = {run(0, 30),         node(NodeTag::Kaeriten, 30, 36), placed(12, 18),
+    EventList events = {run(0, 30),         node(NodeTag::Kaeriten, 30, 36), placed(12, 18),
                                            placed(3, 6),       placed(15, 21),                  node(NodeTag::Ruby, 36, 50),
                                            placed(33, 40)};
     place_decorations(events);
@@ -87,7 +87,27 @@ TEST(PlaceDecorations, SeveralInOneRunAndOverlapsDropped) {
 }
 
 TEST(PlaceDecorations, NothingToPlaceLeavesTheStream) {
-    std::vector<ClassifiedEvent> events = {run(0, 3), node(NodeTag::Ruby, 3, 9), ClassifiedEvent::line_feed(9)};
+    EventList events = {run(0, 3), node(NodeTag::Ruby, 3, 9), ClassifiedEvent::line_feed(9)};
     place_decorations(events);
     EXPECT_EQ(shapes(events).size(), 3u);
+}
+
+TEST(PlaceDecorations, EveryPlacementCuttingOneRunKeepsWhatFollows) {
+    // Each placement cuts the one run, so the merge writes two events for
+    // each: the most it can write before reading the next event.
+    EventList events = {run(0, 30), placed(15, 18), placed(3, 6), placed(9, 12),
+                                           node(NodeTag::Ruby, 30, 40), ClassifiedEvent::line_feed(40),
+                                           placed(33, 36)};
+    place_decorations(events);
+    EXPECT_EQ(shapes(events), (std::vector<Shape>{{EventTag::TextRun, kNone, 0, 3},
+                                                  {EventTag::Node, NodeTag::Format, 3, 6},
+                                                  {EventTag::TextRun, kNone, 6, 9},
+                                                  {EventTag::Node, NodeTag::Format, 9, 12},
+                                                  {EventTag::TextRun, kNone, 12, 15},
+                                                  {EventTag::Node, NodeTag::Format, 15, 18},
+                                                  {EventTag::TextRun, kNone, 18, 30},
+                                                  {EventTag::Node, NodeTag::Ruby, 30, 40},
+                                                  {EventTag::LineFeed, kNone, 40, 41}}));
+    // Room is left for what the later passes add.
+    EXPECT_GE(events.capacity(), events.size() + 64);
 }

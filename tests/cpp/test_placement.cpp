@@ -9,7 +9,7 @@ using namespace kogane;
 namespace {
 
 SentinelRegistry registry_of(const std::vector<uint32_t>& sorted) {
-    std::vector<RegistryEntry> entries;
+    SpareVector<RegistryEntry> entries;
     for (uint32_t p : sorted) {
         RegistryEntry e;
         e.kind = SentinelKind::Inline;
@@ -57,7 +57,7 @@ TEST(Placement, LookupHitsAndMisses) {
 }
 
 TEST(Placement, AbsentEntriesAreNotFound) {
-    std::vector<RegistryEntry> entries(3);
+    SpareVector<RegistryEntry> entries(3);
     for (uint32_t i = 0; i < 3; ++i) {
         entries[i].kind = i == 1 ? SentinelKind::Absent : SentinelKind::BlockLeaf;
         entries[i].position = i * 3;

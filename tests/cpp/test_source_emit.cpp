@@ -64,7 +64,7 @@ private:
         entries_.push_back(e);
     }
     ParseSnapshot snap_;
-    std::vector<RegistryEntry> entries_;
+    SpareVector<RegistryEntry> entries_;
 };
 
 Node ruby(SnapshotBuilder& b, std::string_view base, std::string_view reading) {

@@ -29,7 +29,7 @@ std::string_view NodeStore::resolve(StringId id) const {
 }
 
 void NodeStore::grow() {
-    std::vector<Slot> bigger(table_.size() * 2);
+    SpareVector<Slot> bigger(table_.size() * 2);
     uint64_t mask = bigger.size() - 1;
     for (const Slot& s : table_) {
         if (!s.occupied()) continue;

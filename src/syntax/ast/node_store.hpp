@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "collections/spare_buffers.hpp"
 #include "syntax/ast/node.hpp"
 
 namespace kogane {
@@ -76,15 +77,15 @@ private:
     void grow();
 
     std::string bytes_;
-    std::vector<std::pair<uint32_t, uint32_t>> strings_;  // (start, length)
-    std::vector<Slot> table_;
+    SpareVector<std::pair<uint32_t, uint32_t>> strings_;  // (start, length)
+    SpareVector<Slot> table_;
     uint64_t table_mask_ = 0;
     size_t table_count_ = 0;
     bool last_valid_ = false;
     uint32_t last_id_ = 0;
     InternerStats stats_;
-    std::vector<Segment> segments_;
-    std::vector<ContentItem> content_;
+    SpareVector<Segment> segments_;
+    SpareVector<ContentItem> content_;
 };
 
 }  // namespace kogane

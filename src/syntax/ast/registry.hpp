@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "collections/eytzinger.hpp"
+#include "collections/spare_buffers.hpp"
 #include "syntax/ast/node.hpp"
 
 namespace kogane {
@@ -15,7 +16,7 @@ public:
 
     // `sorted` must be in strictly ascending position order (the fold
     // produces it that way).
-    static SentinelRegistry build(std::vector<RegistryEntry> sorted) {
+    static SentinelRegistry build(SpareVector<RegistryEntry> sorted) {
         SentinelRegistry r;
         const uint32_t n = static_cast<uint32_t>(sorted.size());
         // Rearranged in place, cycle by cycle, so a document full of
@@ -67,7 +68,7 @@ public:
 
 private:
     std::vector<uint32_t> positions_;
-    std::vector<RegistryEntry> entries_;
+    SpareVector<RegistryEntry> entries_;
 };
 
 }  // namespace kogane

@@ -6,6 +6,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "collections/spare_buffers.hpp"
 #include "collections/span.hpp"
 #include "syntax/ast/node.hpp"
 #include "syntax/diagnostic.hpp"
@@ -48,6 +49,10 @@ struct ClassifiedEvent {
 // Events are copied through every pass of the fold.
 static_assert(std::is_trivially_copyable_v<ClassifiedEvent> && sizeof(ClassifiedEvent) == 16);
 
+// A parse's events: a long book's are tens of megabytes, kept for the next
+// parse when they go.
+using EventList = SpareVector<ClassifiedEvent>;
+
 // The payloads of classified events: nodes and container specs, appended
 // when an event is made and read through the event. Nothing is removed, so
 // an event keeps its payload however the fold moves or copies it; a pass
@@ -72,8 +77,8 @@ public:
     size_t spec_count() const { return specs_.size(); }
 
 private:
-    template <typename T>
-    static uint32_t push(std::vector<T>& pool, const T& value) {
+    template <typename Pool>
+    static uint32_t push(Pool& pool, const typename Pool::value_type& value) {
         // Fewer payloads than bytes of text, whose length fits in 32 bits.
         const auto at = static_cast<uint32_t>(pool.size());
         pool.push_back(value);
@@ -87,7 +92,7 @@ private:
         return e;
     }
 
-    std::vector<Node> nodes_;
+    SpareVector<Node> nodes_;
     std::vector<ContainerSpec> specs_;
 };
 
@@ -107,7 +112,7 @@ struct KaeritenMark {
 // and the kaeriten marks met (its diagnostics go to the parse's). The fold
 // consumes it, so the payloads live no longer than the parse.
 struct ClassifiedStream {
-    std::vector<ClassifiedEvent> events;
+    EventList events;
     EventPool pool;
     std::vector<KaeritenMark> kaeriten;
 };

@@ -27,7 +27,7 @@ class EventSink {
 public:
     // The pool's nodes and the store's segments grow with the events, by
     // the same prediction.
-    EventSink(std::vector<ClassifiedEvent>& events, size_t text_size, EventPool& pool, NodeStore& store)
+    EventSink(EventList& events, size_t text_size, EventPool& pool, NodeStore& store)
         : events_(events), text_size_(text_size), pool_(pool), store_(store) {}
 
     void push(const ClassifiedEvent& e) {
@@ -66,7 +66,7 @@ private:
         store_.reserve_segments(predicted_capacity(store_.segment_count(), read_, text_size_));
     }
 
-    std::vector<ClassifiedEvent>& events_;
+    EventList& events_;
     size_t text_size_;
     EventPool& pool_;
     NodeStore& store_;
