@@ -98,3 +98,69 @@ TEST(SpareBuffers, DocumentsHandTheirTextsOn) {
     }
     release_spare_buffers();
 }
+
+TEST(SpareBlocks, KeptAtTheirFullSizeAndTakenWhereTheyFit) {
+    release_spare_buffers();
+    void* block = take_spare_block(2 * kLarge);
+    static_cast<char*>(block)[2 * kLarge - 1] = 'x';  // all of it is usable
+    keep_spare_block(block);
+    EXPECT_EQ(spare_block_bytes(), 2 * kLarge);
+
+    void* other = take_spare_block(2 * kLarge + 1);  // too large a request
+    EXPECT_NE(other, block);
+    void* small = take_spare_block(2 * kLarge / SpareBlockLimits::kMaxOversize - 1);  // too small
+    EXPECT_NE(small, block);
+    EXPECT_EQ(spare_block_bytes(), 2 * kLarge);
+
+    void* taken = take_spare_block(kLarge);
+    EXPECT_EQ(taken, block);
+    EXPECT_EQ(spare_block_bytes(), 0u);
+    keep_spare_block(taken);  // kept again at its whole size, not the request's
+    EXPECT_EQ(spare_block_bytes(), 2 * kLarge);
+    EXPECT_EQ(take_spare_block(2 * kLarge), block);
+    keep_spare_block(block);
+    keep_spare_block(other);
+    keep_spare_block(small);
+    EXPECT_EQ(release_spare_buffers(), 2 * kLarge + (2 * kLarge + 1) + (2 * kLarge / SpareBlockLimits::kMaxOversize - 1));
+    EXPECT_EQ(spare_block_bytes(), 0u);
+}
+
+TEST(SpareBlocks, BoundedInNumberAndBytes) {
+    release_spare_buffers();
+    const size_t count = SpareBlockLimits::kMaxBlocks + 3;
+    std::vector<void*> blocks;
+    for (size_t i = 0; i < count; ++i) blocks.push_back(take_spare_block(kLarge + i * 4096));
+    for (void* b : blocks) keep_spare_block(b);
+    // The smallest made way for the larger ones.
+    size_t expected = 0;
+    for (size_t i = count - SpareBlockLimits::kMaxBlocks; i < count; ++i) expected += kLarge + i * 4096;
+    EXPECT_EQ(spare_block_bytes(), expected);
+    EXPECT_EQ(take_spare_block(kLarge + (count - 1) * 4096), blocks.back());
+    keep_spare_block(blocks.back());
+    // One block past the byte bound is never kept.
+    keep_spare_block(take_spare_block(SpareBlockLimits::kMaxBytes + 1));
+    EXPECT_EQ(spare_block_bytes(), expected);
+    EXPECT_EQ(release_spare_buffers(), expected);
+}
+
+TEST(SpareBlocks, VectorsKeepTheirContentsAndHandTheirBlocksOn) {
+    release_spare_buffers();
+    std::set<const void*> storage;
+    {
+        SpareVector<uint32_t> v;
+        for (uint32_t i = 0; i < 3 * kLarge / sizeof(uint32_t); ++i) v.push_back(i);  // grows through the bound
+        for (uint32_t i = 0; i < v.size(); i += 4099) ASSERT_EQ(v[i], i);
+        SpareVector<uint32_t> copy = v;
+        EXPECT_EQ(copy, v);
+        storage = {v.data(), copy.data()};
+    }
+    EXPECT_GT(spare_block_bytes(), 3 * kLarge);
+    SpareVector<uint32_t> next;
+    next.reserve(3 * kLarge / sizeof(uint32_t));
+    EXPECT_EQ(storage.count(next.data()), 1u);  // the copy's block: the smallest that fits
+    // Small arrays never touch the pool.
+    const size_t kept = spare_block_bytes();
+    { SpareVector<uint32_t> small(16, 7); }
+    EXPECT_EQ(spare_block_bytes(), kept);
+    release_spare_buffers();
+}
