@@ -40,6 +40,14 @@ void find_hits_kernel(std::string_view text, std::vector<uint32_t>& hits) {
     const size_t n = text.size();
     detail::HitSink sink(hits);
     size_t i = 0;
+    // Japanese text with markup has hits in about every other block, too
+    // irregular for a branch on the mask to be predicted: every block's
+    // mask is written, hits or none, with room made once per group.
+    constexpr size_t kGroup = 8;
+    while (i + kGroup * V::kWidth + kLookahead <= n) {
+        sink.reserve_block(kGroup * V::kWidth + 4);
+        for (size_t k = 0; k < kGroup; ++k, i += V::kWidth) sink.push_mask(static_cast<uint32_t>(i), hit_mask(p + i));
+    }
     for (; i + V::kWidth + kLookahead <= n; i += V::kWidth) {
         const uint32_t mask = hit_mask(p + i);
         if (mask) {
