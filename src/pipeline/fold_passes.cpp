@@ -130,39 +130,24 @@ constexpr size_t kLayoutInsertRoom = 64;
 }  // namespace
 
 void place_decorations(EventList& events) {
-    const size_t count = events.size();
-    size_t placed_count = 0;
-    for (const ClassifiedEvent& e : events) placed_count += e.out_of_place ? 1 : 0;
-    if (placed_count == 0) return;
-    // The merge runs in place: a long book's events are tens of megabytes,
-    // and a second array of them is memory the kernel must fault in afresh.
-    // Each placement writes at most two events (the head of the run it cuts,
-    // and itself), so with the others moved up by twice the placements the
-    // writes never overtake the reads. The room for the few closes
-    // settle_layout adds after the replaced indents and the notes block
-    // lets those go in without a copy of the stream.
-    events.reserve(count + placed_count + kLayoutInsertRoom);
-    events.resize(count + placed_count);
     std::vector<ClassifiedEvent> placed;
-    placed.reserve(placed_count);
-    size_t up = events.size();
-    for (size_t r = count; r-- > 0;) {
-        if (events[r].out_of_place)
-            placed.push_back(events[r]);
-        else
-            events[--up] = events[r];
-    }
-    std::reverse(placed.begin(), placed.end());
+    for (const ClassifiedEvent& e : events)
+        if (e.out_of_place) placed.push_back(e);
+    if (placed.empty()) return;
     std::stable_sort(placed.begin(), placed.end(),
                      [](const ClassifiedEvent& a, const ClassifiedEvent& b) { return a.span.start < b.span.start; });
     // One merge of the stream (in source order) with the placements: each
     // lands in the event it starts in or at, which must be a text run unless
     // it starts right at the event; what it covers is dropped.
     size_t next = 0;
-    size_t w = 0;
     std::optional<Span> under;  // the span of the latest placement
-    for (size_t r = up; r < events.size(); ++r) {
-        ClassifiedEvent e = events[r];
+    EventList out;
+    // With room for the few closes settle_layout adds after the replaced
+    // indents and the notes block, which then go in without a copy of the
+    // stream.
+    out.reserve(events.size() + placed.size() + kLayoutInsertRoom);
+    for (ClassifiedEvent e : events) {
+        if (e.out_of_place) continue;
         while (next < placed.size() && placed[next].span.start < e.span.end) {
             const ClassifiedEvent& p = placed[next++];
             const bool lands = p.span.start >= e.span.start && (!under || p.span.start >= under->end) &&
@@ -171,19 +156,19 @@ void place_decorations(EventList& events) {
             if (p.span.start > e.span.start) {
                 ClassifiedEvent head = e;
                 head.span.end = p.span.start;
-                events[w++] = head;
+                out.push_back(head);
             }
-            events[w] = p;
-            events[w++].out_of_place = false;
+            out.push_back(p);
+            out.back().out_of_place = false;
             under = p.span;
             if (e.tag == EventTag::TextRun) e.span.start = std::min(std::max(e.span.start, p.span.end), e.span.end);
         }
         if (under && e.span.start >= under->start && e.span.end <= under->end) continue;
         if (under && e.tag == EventTag::TextRun && e.span.start < under->end && e.span.end > under->end)
             e.span.start = under->end;
-        events[w++] = e;
+        out.push_back(e);
     }
-    events.resize(w);
+    events = std::move(out);
 }
 
 void normalise_overlaps(EventList& events) {
