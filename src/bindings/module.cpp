@@ -257,6 +257,8 @@ PyObject* html_str(const kogane::ParseSnapshot& snapshot) {
     // A book with no line feed for megabytes grows a piece that long; the
     // thread does not keep such a buffer.
     constexpr size_t kKeptBytes = size_t(4) << 20;
+    // Text up to this size has HTML that fits the kept buffer whole.
+    constexpr size_t kWholeBytes = size_t(2) << 20;
     thread_local std::string scratch;
     thread_local bool in_use = false;
     // Only if making the str ever ran code that renders again would the
@@ -279,9 +281,15 @@ PyObject* html_str(const kogane::ParseSnapshot& snapshot) {
         WithoutGil unlocked;
         // HTML runs to about 0.6 characters per byte of text in books; room
         // for a little more costs only address space, as pages past the
-        // written ones are never touched, and growing would copy.
-        StrBuilder builder(unlocked.saved(), snapshot.normalized.size() / 4 * 3 + 4096);
-        kogane::render_html_pieces(snapshot, html, kPieceBytes, builder);
+        // written ones are never touched, and growing would copy. A short
+        // book's HTML comes in one piece instead, for a str of just its
+        // size: the C allocator serves a str it has seen freed from memory
+        // it keeps, but it maps a larger request afresh, and cutting that
+        // down to the length every time left a book of 100 KB spending half
+        // its HTML time in page faults.
+        const bool whole = snapshot.normalized.size() <= kWholeBytes;
+        StrBuilder builder(unlocked.saved(), whole ? 0 : snapshot.normalized.size() / 4 * 3 + 4096);
+        kogane::render_html_pieces(snapshot, html, whole ? SIZE_MAX : kPieceBytes, builder);
         state = builder.state();
         if (state == StrBuilder::State::Writing) {
             RelockedGil locked(unlocked.saved());
