@@ -248,7 +248,7 @@ private:
 };
 
 // The HTML of a book as a str, converted piece by piece as the renderer
-// hands the pieces over: the book's whole HTML is never held as UTF-8 (at
+// hands the pieces over: a long book's whole HTML is never held as UTF-8 (at
 // 50 MB of text that was 60 MB of memory faulted in and read back), and
 // each piece is read again while it is still in cache. The pieces are
 // built in a buffer the thread keeps between calls.
@@ -257,8 +257,9 @@ PyObject* html_str(const kogane::ParseSnapshot& snapshot) {
     // A book with no line feed for megabytes grows a piece that long; the
     // thread does not keep such a buffer.
     constexpr size_t kKeptBytes = size_t(4) << 20;
-    // Text up to this size has HTML that fits the kept buffer whole.
-    constexpr size_t kWholeBytes = size_t(2) << 20;
+    // Text up to this size has its HTML made whole: about 1.2 bytes a byte
+    // of text, held once more as UTF-8 beside the str.
+    constexpr size_t kWholeBytes = size_t(512) << 10;
     thread_local std::string scratch;
     thread_local bool in_use = false;
     // Only if making the str ever ran code that renders again would the
