@@ -53,6 +53,10 @@ TEST(Placement, LookupHitsAndMisses) {
         auto order = r.in_order();
         ASSERT_EQ(order.size(), n);
         for (uint32_t i = 0; i < n; ++i) EXPECT_EQ(order[i]->position, sorted[i]);
+        // Stepping through the layout meets the same positions in order.
+        std::vector<uint32_t> stepped;
+        for (EytzingerCursor c(n); !c.done(); c.advance()) stepped.push_back(r.positions()[c.slot()]);
+        EXPECT_EQ(stepped, sorted) << n;
     }
 }
 

@@ -58,6 +58,8 @@ template <class Visitor>
 void walk_sentinels(std::string_view text, const SentinelRegistry& registry, Visitor& v) {
     constexpr bool kLines = Visitor::kLineFeeds;
     StopScanner scanner(text, kLines);
+    // Sentinels come in position order, as the registry's entries do.
+    EytzingerCursor entries(registry.size());
     size_t pending = 0;
     size_t i = 0;
     while ((i = scanner.next(i)) < text.size()) {
@@ -73,7 +75,12 @@ void walk_sentinels(std::string_view text, const SentinelRegistry& registry, Vis
             continue;
         }
         v.on_text(text.substr(pending, i - pending));
-        const RegistryEntry* e = registry.find(static_cast<uint32_t>(i));
+        while (!entries.done() && registry.positions()[entries.slot()] < i) entries.advance();
+        const RegistryEntry* e = nullptr;
+        if (!entries.done() && registry.positions()[entries.slot()] == i) {
+            const RegistryEntry& at = registry.at_slot(static_cast<uint32_t>(entries.slot()));
+            if (at.kind != SentinelKind::Absent) e = &at;
+        }
         v.on_sentinel(kind, e != nullptr && e->kind == kind ? e : nullptr);
         i += 3;
         pending = i;
