@@ -31,7 +31,7 @@ from dataclasses import dataclass, field
 from pathlib import Path
 from typing import Iterable, Iterator, Sequence
 
-from ._kogane import Document, PanicException
+from ._kogane import Document, PanicException, _html_helper_thread
 from .book import Book, BookError, is_safe_image_path
 
 __all__ = [
@@ -651,6 +651,9 @@ def _init_worker(stop) -> None:
     signal.signal(signal.SIGINT, signal.SIG_IGN)
     _stop_event = stop
     keep_freed_memory()
+    # The workers keep every core busy: a helper thread rendering HTML
+    # beside each would only add the cost of passing the pieces over.
+    _html_helper_thread(False)
 
 
 _memory_kept: bool | None = None

@@ -6,6 +6,7 @@
 #include <Python.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <iterator>
@@ -247,6 +248,12 @@ private:
     State state_ = State::Writing;
 };
 
+// Whether a long book's HTML is rendered on a helper thread. A process that
+// keeps every core busy already (a batch worker) turns it off: the helper
+// only saves time where a core would idle, and costs some CPU for passing
+// the pieces over.
+std::atomic<bool> g_html_helper{true};
+
 // The HTML of a book as a str, converted piece by piece as the renderer
 // hands the pieces over: a long book's whole HTML is never held as UTF-8 (at
 // 50 MB of text that was 60 MB of memory faulted in and read back), and
@@ -290,7 +297,12 @@ PyObject* html_str(const kogane::ParseSnapshot& snapshot) {
         // its HTML time in page faults.
         const bool whole = snapshot.normalized.size() <= kWholeBytes;
         StrBuilder builder(unlocked.saved(), whole ? 0 : snapshot.normalized.size() / 4 * 3 + 4096);
-        kogane::render_html_pieces(snapshot, html, whole ? SIZE_MAX : kPieceBytes, builder);
+        // A longer one is rendered on a helper thread while this one
+        // writes the pieces into the str.
+        if (whole || !g_html_helper.load(std::memory_order_relaxed))
+            kogane::render_html_pieces(snapshot, html, whole ? SIZE_MAX : kPieceBytes, builder);
+        else
+            kogane::render_html_pieces_beside(snapshot, html, kPieceBytes, builder);
         state = builder.state();
         if (state == StrBuilder::State::Writing) {
             RelockedGil locked(unlocked.saved());
@@ -720,6 +732,22 @@ PyObject* fn_version(PyObject*, PyObject*) { return PyUnicode_FromString(KOGANE_
 
 PyObject* fn_schema_version(PyObject*, PyObject*) { return PyLong_FromUnsignedLong(kogane::kSchemaVersion); }
 
+PyObject* fn_html_helper_thread(PyObject*, PyObject* arg) {
+    const int enabled = PyObject_IsTrue(arg);
+    if (enabled < 0) return nullptr;
+    return PyBool_FromLong(g_html_helper.exchange(enabled != 0));
+}
+
+// Entry points for the package's own modules: attributes of the module,
+// not part of __all__.
+PyMethodDef kInternalFunctions[] = {
+    {"_html_helper_thread", fn_html_helper_thread, METH_O,
+     "_html_helper_thread(enabled)\n--\n\n"
+     "Whether to_html() of a book over 512 KB of text renders on a helper thread while the\n"
+     "calling thread builds the str (on by default); returns the previous setting. Batch\n"
+     "workers, which keep every core busy, turn it off."},
+};
+
 #ifdef KOGANE_FAULT_INJECTION
 PyObject* fn_fail_allocation(PyObject*, PyObject* arg) {
     const unsigned long long n = PyLong_AsUnsignedLongLong(arg);
@@ -825,14 +853,20 @@ int module_exec(PyObject* module) {
         Py_DECREF(fn);
         if (rc < 0 || add_to_all(module, def.ml_name) < 0) return -1;
     }
+    // Functions left out of __all__.
+    const auto add_unlisted = [module](std::span<PyMethodDef> defs) {
+        for (PyMethodDef& def : defs) {
+            PyObject* fn = PyCFunction_NewEx(&def, module, nullptr);
+            if (fn == nullptr) return -1;
+            int rc = PyModule_AddObjectRef(module, def.ml_name, fn);
+            Py_DECREF(fn);
+            if (rc < 0) return -1;
+        }
+        return 0;
+    };
+    if (add_unlisted(kInternalFunctions) < 0) return -1;
 #ifdef KOGANE_FAULT_INJECTION
-    for (PyMethodDef& def : kTestFunctions) {
-        PyObject* fn = PyCFunction_NewEx(&def, module, nullptr);
-        if (fn == nullptr) return -1;
-        int rc = PyModule_AddObjectRef(module, def.ml_name, fn);
-        Py_DECREF(fn);
-        if (rc < 0) return -1;
-    }
+    if (add_unlisted(kTestFunctions) < 0) return -1;
 #endif
     state->panic_type = PyErr_NewExceptionWithDoc(
         "kogane._kogane.PanicException",

@@ -1,8 +1,14 @@
 #include "render/html.hpp"
 
 #include <algorithm>
+#include <array>
+#include <condition_variable>
 #include <cstdint>
 #include <cstring>
+#include <exception>
+#include <mutex>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "collections/safe_output.hpp"
@@ -413,6 +419,102 @@ void render_html_into(const ParseSnapshot& snapshot, std::string& out) { Documen
 void render_html_pieces(const ParseSnapshot& snapshot, std::string& buffer, size_t piece_bytes, HtmlSink& sink) {
     buffer.clear();
     DocumentRenderer(snapshot, buffer, &sink, std::max<size_t>(piece_bytes, 1)).run();
+}
+
+namespace {
+
+// Pieces passed from the rendering thread to the taking one through a few
+// buffers: the renderer fills a free one while the taker reads a full one.
+// A slot is touched outside the lock only by the side that owns it: the
+// renderer the slot after the full ones, the taker the first full one.
+class PieceRelay final : public HtmlSink {
+public:
+    // Rendering thread.
+    void write(std::string_view piece) override {
+        std::unique_lock lock(mutex_);
+        has_room_.wait(lock, [&] { return full_ < kSlots || abandoned_; });
+        if (abandoned_) return;
+        std::string& slot = slots_[(first_ + full_) % kSlots];
+        lock.unlock();
+        slot.assign(piece);
+        lock.lock();
+        ++full_;
+        has_piece_.notify_one();
+    }
+
+    void finish(std::exception_ptr error) {
+        std::lock_guard lock(mutex_);
+        finished_ = true;
+        error_ = std::move(error);
+        has_piece_.notify_one();
+    }
+
+    // Taking thread: every piece to `sink` in order, then what the renderer
+    // threw, if anything.
+    void drain(HtmlSink& sink) {
+        std::unique_lock lock(mutex_);
+        while (true) {
+            has_piece_.wait(lock, [&] { return full_ > 0 || finished_; });
+            if (full_ == 0) break;
+            std::string& slot = slots_[first_];
+            lock.unlock();
+            sink.write(slot);
+            lock.lock();
+            first_ = (first_ + 1) % kSlots;
+            --full_;
+            has_room_.notify_one();
+        }
+        if (error_) std::rethrow_exception(error_);
+    }
+
+    // Taking thread, when it stops early: the renderer's writes return at once.
+    void abandon() {
+        std::lock_guard lock(mutex_);
+        abandoned_ = true;
+        has_room_.notify_one();
+    }
+
+private:
+    static constexpr size_t kSlots = 3;
+    std::mutex mutex_;
+    std::condition_variable has_room_, has_piece_;
+    std::array<std::string, kSlots> slots_;
+    size_t first_ = 0;  // the oldest full slot
+    size_t full_ = 0;
+    bool finished_ = false;
+    bool abandoned_ = false;
+    std::exception_ptr error_;
+};
+
+}  // namespace
+
+void render_html_pieces_beside(const ParseSnapshot& snapshot, std::string& buffer, size_t piece_bytes,
+                               HtmlSink& sink) {
+    PieceRelay relay;
+    std::thread renderer;
+    try {
+        renderer = std::thread([&snapshot, &buffer, piece_bytes, &relay] {
+            std::exception_ptr error;
+            try {
+                render_html_pieces(snapshot, buffer, piece_bytes, relay);
+            } catch (...) {
+                error = std::current_exception();
+            }
+            relay.finish(std::move(error));
+        });
+    } catch (const std::system_error&) {
+        render_html_pieces(snapshot, buffer, piece_bytes, sink);
+        return;
+    }
+    struct Join {
+        std::thread& thread;
+        PieceRelay& relay;
+        ~Join() {
+            relay.abandon();  // a no-op once every piece is taken
+            thread.join();
+        }
+    } join{renderer, relay};
+    relay.drain(sink);
 }
 
 }  // namespace kogane

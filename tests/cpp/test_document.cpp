@@ -268,5 +268,42 @@ TEST(Document, HtmlInPiecesJoinsToTheWholeHtml) {
             EXPECT_GT(sink.pieces.size(), whole.size() / 8192);
             EXPECT_LT(buffer.capacity(), whole.size() / 4);  // never the whole book
         }
+        // Rendered on a helper thread: the same pieces, taken on this one.
+        for (size_t piece_bytes : {size_t{1}, size_t{200}, size_t{1} << 20}) {
+            struct OnThisThread final : HtmlSink {
+                std::string joined;
+                size_t pieces = 0;
+                bool elsewhere = false;
+                void write(std::string_view piece) override {
+                    elsewhere = elsewhere || std::this_thread::get_id() != caller;
+                    joined += piece;
+                    ++pieces;
+                }
+                std::thread::id caller = std::this_thread::get_id();
+            } sink;
+            std::string buffer;
+            render_html_pieces_beside(doc->snapshot(), buffer, piece_bytes, sink);
+            EXPECT_EQ(sink.joined, whole) << piece_bytes;
+            EXPECT_FALSE(sink.elsewhere);
+            if (piece_bytes == 1) {
+                EXPECT_GE(sink.pieces, whole.size() / 64);
+            }
+        }
     }
+}
+
+TEST(Document, HtmlBesideStopsCleanlyWhenTheTakerThrows) {
+    std::string text;
+    for (int i = 0; i < 400; ++i) text += "吾輩《わがはい》は猫である。\n";
+    const DocPtr doc = parse_document(std::make_shared<const std::string>(text));
+    struct Failing final : HtmlSink {
+        int left = 3;
+        void write(std::string_view) override {
+            if (--left == 0) throw std::runtime_error("taker gave up");
+        }
+    } sink;
+    std::string buffer;
+    // The renderer, blocked on full buffers, is let go and joined.
+    EXPECT_THROW(render_html_pieces_beside(doc->snapshot(), buffer, 64, sink), std::runtime_error);
+    EXPECT_EQ(sink.left, 0);
 }

@@ -165,3 +165,27 @@ TEST(Threads, KeptBuffersPassBetweenThreads) {
     EXPECT_LE(spare_buffer_bytes(), SpareBufferLimits::kMaxBytes);
     release_spare_buffers();
 }
+
+// One document's HTML rendered beside each of several threads at once:
+// each taker gets the whole HTML, in order, from its own helper.
+TEST(Threads, HtmlRenderedBesideEveryTaker) {
+    prewarm();
+    std::string text;
+    for (int i = 0; i < 6; ++i) text += book(i);
+    const DocPtr shared = parse(text);
+    const std::string expected = render_html(shared->snapshot());
+    struct Join final : HtmlSink {
+        std::string joined;
+        void write(std::string_view piece) override { joined += piece; }
+    };
+    std::vector<std::string> got(kThreads);
+    run_together([&](int i) {
+        for (int n = 0; n < 5; ++n) {
+            Join sink;
+            std::string buffer;
+            render_html_pieces_beside(shared->snapshot(), buffer, 512, sink);
+            got[static_cast<size_t>(i)] = sink.joined;
+        }
+    });
+    for (int i = 0; i < kThreads; ++i) EXPECT_EQ(got[static_cast<size_t>(i)], expected) << i;
+}

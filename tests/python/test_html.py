@@ -58,3 +58,26 @@ def test_html_str_widens_as_wider_characters_come():
         assert html == "<p>𠮷</p>\n<p>" + "a" * ascii_run + "</p>\n"
         assert sys.getsizeof(html) == sys.getsizeof(html.encode().decode())
     assert Document("").to_html() == "" and Document("\n").to_html() == ""
+
+
+def test_long_html_is_the_same_rendered_beside_or_not():
+    # Over 512 KB of text, the HTML is rendered on a helper thread while the
+    # calling thread builds the str; batch workers turn that off. Both give
+    # the same str, from any number of threads at once.
+    from concurrent.futures import ThreadPoolExecutor
+
+    from kogane import _kogane
+
+    line = "｜吾輩《わがはい》は猫である。「名前は？」［＃「名前」に傍点］𠮷\n"
+    texts = [line * 12_000 + f"終{i}\n" for i in range(4)]
+    docs = [Document(t) for t in texts]
+    beside = [d.to_html() for d in docs]
+    assert beside[0].count("<ruby>") == 12_000 and beside[0].endswith("終0</p>\n")
+    with ThreadPoolExecutor(4) as pool:  # a document stays on the thread that made it
+        assert list(pool.map(lambda t: Document(t).to_html(), texts)) == beside
+    previous = _kogane._html_helper_thread(False)
+    try:
+        assert previous is True
+        assert [d.to_html() for d in docs] == beside
+    finally:
+        assert _kogane._html_helper_thread(previous) is False
