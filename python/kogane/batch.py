@@ -31,7 +31,7 @@ from dataclasses import dataclass, field
 from pathlib import Path
 from typing import Iterable, Iterator, Sequence
 
-from ._kogane import Document, PanicException, _html_helper_thread
+from ._kogane import Document, PanicException, _helper_threads
 from .book import Book, BookError, is_safe_image_path
 
 __all__ = [
@@ -652,8 +652,8 @@ def _init_worker(stop) -> None:
     _stop_event = stop
     keep_freed_memory()
     # The workers keep every core busy: a helper thread rendering HTML
-    # beside each would only add the cost of passing the pieces over.
-    _html_helper_thread(False)
+    # beside each would only add the cost of handing the pieces over.
+    _helper_threads(False)
 
 
 _memory_kept: bool | None = None

@@ -6,7 +6,6 @@
 #include <Python.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <iterator>
@@ -19,6 +18,7 @@
 #include <utility>
 
 #include "collections/panic.hpp"
+#include "collections/helper_threads.hpp"
 #include "collections/spare_buffers.hpp"
 #ifdef KOGANE_FAULT_INJECTION
 #include "bindings/fault_injection.hpp"
@@ -248,12 +248,6 @@ private:
     State state_ = State::Writing;
 };
 
-// Whether a long book's HTML is rendered on a helper thread. A process that
-// keeps every core busy already (a batch worker) turns it off: the helper
-// only saves time where a core would idle, and costs some CPU for passing
-// the pieces over.
-std::atomic<bool> g_html_helper{true};
-
 // The HTML of a book as a str, converted piece by piece as the renderer
 // hands the pieces over: a long book's whole HTML is never held as UTF-8 (at
 // 50 MB of text that was 60 MB of memory faulted in and read back), and
@@ -299,8 +293,8 @@ PyObject* html_str(const kogane::ParseSnapshot& snapshot) {
         StrBuilder builder(unlocked.saved(), whole ? 0 : snapshot.normalized.size() / 4 * 3 + 4096);
         // A longer one is rendered on a helper thread while this one
         // writes the pieces into the str.
-        if (whole || !g_html_helper.load(std::memory_order_relaxed))
-            kogane::render_html_pieces(snapshot, html, whole ? SIZE_MAX : kPieceBytes, builder);
+        if (whole)
+            kogane::render_html_pieces(snapshot, html, SIZE_MAX, builder);
         else
             kogane::render_html_pieces_beside(snapshot, html, kPieceBytes, builder);
         state = builder.state();
@@ -732,20 +726,20 @@ PyObject* fn_version(PyObject*, PyObject*) { return PyUnicode_FromString(KOGANE_
 
 PyObject* fn_schema_version(PyObject*, PyObject*) { return PyLong_FromUnsignedLong(kogane::kSchemaVersion); }
 
-PyObject* fn_html_helper_thread(PyObject*, PyObject* arg) {
-    const int enabled = PyObject_IsTrue(arg);
-    if (enabled < 0) return nullptr;
-    return PyBool_FromLong(g_html_helper.exchange(enabled != 0));
+PyObject* fn_helper_threads(PyObject*, PyObject* arg) {
+    const int allowed = PyObject_IsTrue(arg);
+    if (allowed < 0) return nullptr;
+    return PyBool_FromLong(kogane::allow_helper_threads(allowed != 0));
 }
 
 // Entry points for the package's own modules: attributes of the module,
 // not part of __all__.
 PyMethodDef kInternalFunctions[] = {
-    {"_html_helper_thread", fn_html_helper_thread, METH_O,
-     "_html_helper_thread(enabled)\n--\n\n"
-     "Whether to_html() of a book over 512 KB of text renders on a helper thread while the\n"
-     "calling thread builds the str (on by default); returns the previous setting. Batch\n"
-     "workers, which keep every core busy, turn it off."},
+    {"_helper_threads", fn_helper_threads, METH_O,
+     "_helper_threads(allowed)\n--\n\n"
+     "Whether a long book may use a helper thread (on by default): to_html() of a book over\n"
+     "512 KB of text renders beside the thread that builds the str. Returns the previous\n"
+     "setting. Batch workers, which keep every core busy, turn helpers off."},
 };
 
 #ifdef KOGANE_FAULT_INJECTION

@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "collections/helper_threads.hpp"
 #include "collections/safe_output.hpp"
 #include "render/html_nodes.hpp"
 #include "syntax/ast/sentinel_walk.hpp"
@@ -490,6 +491,10 @@ private:
 
 void render_html_pieces_beside(const ParseSnapshot& snapshot, std::string& buffer, size_t piece_bytes,
                                HtmlSink& sink) {
+    if (!helper_threads_allowed()) {
+        render_html_pieces(snapshot, buffer, piece_bytes, sink);
+        return;
+    }
     PieceRelay relay;
     std::thread renderer;
     try {

@@ -31,8 +31,9 @@ void render_html_pieces(const ParseSnapshot& snapshot, std::string& buffer, size
 // The same pieces, rendered on a helper thread while the calling thread
 // converts them: `sink` is called on the calling thread only, in order, so
 // a long book's HTML costs about the longer of the two instead of their
-// sum. What the renderer throws is thrown here. Should no thread start,
-// the pieces are rendered on the calling thread.
+// sum. What the renderer throws is thrown here. Where helper threads are
+// not allowed (helper_threads_allowed), or none starts, the pieces are
+// rendered on the calling thread.
 void render_html_pieces_beside(const ParseSnapshot& snapshot, std::string& buffer, size_t piece_bytes,
                                HtmlSink& sink);
 

@@ -11,6 +11,7 @@
 #include "document/lazy.hpp"
 #include "encoding/decode.hpp"
 #include "json/views.hpp"
+#include "collections/helper_threads.hpp"
 #include "render/html.hpp"
 
 using namespace kogane;
@@ -268,8 +269,12 @@ TEST(Document, HtmlInPiecesJoinsToTheWholeHtml) {
             EXPECT_GT(sink.pieces.size(), whole.size() / 8192);
             EXPECT_LT(buffer.capacity(), whole.size() / 4);  // never the whole book
         }
-        // Rendered on a helper thread: the same pieces, taken on this one.
-        for (size_t piece_bytes : {size_t{1}, size_t{200}, size_t{1} << 20}) {
+        // Rendered on a helper thread: the same pieces, taken on this one;
+        // and on this thread alone where helpers are not allowed.
+        for (size_t piece_bytes : {size_t{1}, size_t{200}, size_t{1} << 20, size_t{0}}) {
+            const bool helpers = piece_bytes != 0;
+            allow_helper_threads(helpers);
+            if (!helpers) piece_bytes = 200;
             struct OnThisThread final : HtmlSink {
                 std::string joined;
                 size_t pieces = 0;
@@ -289,6 +294,7 @@ TEST(Document, HtmlInPiecesJoinsToTheWholeHtml) {
                 EXPECT_GE(sink.pieces, whole.size() / 64);
             }
         }
+        EXPECT_FALSE(allow_helper_threads(true));
     }
 }
 

@@ -75,9 +75,9 @@ def test_long_html_is_the_same_rendered_beside_or_not():
     assert beside[0].count("<ruby>") == 12_000 and beside[0].endswith("終0</p>\n")
     with ThreadPoolExecutor(4) as pool:  # a document stays on the thread that made it
         assert list(pool.map(lambda t: Document(t).to_html(), texts)) == beside
-    previous = _kogane._html_helper_thread(False)
+    previous = _kogane._helper_threads(False)
     try:
         assert previous is True
         assert [d.to_html() for d in docs] == beside
     finally:
-        assert _kogane._html_helper_thread(previous) is False
+        assert _kogane._helper_threads(previous) is False
