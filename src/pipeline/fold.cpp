@@ -306,11 +306,19 @@ ClassifiedStream classify(ParseSnapshot& snapshot, uint32_t piece_bytes, uint32_
     // read far (books full of targets that never occur), when the stream
     // has paired only part of the text. The annotations' quotations are
     // then followed from each ［＃「 alone; only where that reads too far
-    // does the rest of the text get paired for them.
-    const QuoteIndex quotes(text, [text, &events](const QuoteIndex::TargetSink& add) {
+    // does the rest of the text get paired for them. A long book's are
+    // listed from the text at once, on a helper thread.
+    const auto from_text = [text](const QuoteIndex::TargetSink& add) {
         const std::optional<std::vector<PairLink>> links = annotation_quote_links(text, 2 * text.size() + 65536);
-        list_forward_targets(text, links ? *links : events.all_links(), add);
-    });
+        if (links) list_forward_targets(text, *links, add);
+        return links.has_value();
+    };
+    const QuoteIndex quotes(
+        text,
+        [text, &events, from_text](const QuoteIndex::TargetSink& add) {
+            if (!from_text(add)) list_forward_targets(text, events.all_links(), add);
+        },
+        from_text);
     return classify(events, text, snapshot.store, snapshot.diagnostics, &quotes, {}, long_group_events);
 }
 

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "collections/helper_threads.hpp"
 #include "diagnostics_text/report.hpp"
 #include "document/document.hpp"
 #include "document/prewarm.hpp"
@@ -188,4 +189,32 @@ TEST(Threads, HtmlRenderedBesideEveryTaker) {
         }
     });
     for (int i = 0; i < kThreads; ++i) EXPECT_EQ(got[static_cast<size_t>(i)], expected) << i;
+}
+
+// A book long enough that its far targets are looked for by a batch made
+// on a helper thread from the start: every output is the one made without
+// helpers, on every thread at once, whenever the batch comes ready against
+// the searches (missing targets from the first lines to the last, far ones,
+// near ones, and annotations that name no target at all).
+TEST(Threads, TargetBatchMadeBesideChangesNothing) {
+    prewarm();
+    std::string text;
+    for (int i = 0; text.size() < (size_t(5) << 19); ++i) {
+        const std::string n = std::to_string(i);
+        text += "｜銀河" + n + "《ぎんが》の停車場［＃「停車場」に傍点］。";
+        text += "「星" + n + "」と言った［＃「星" + n + "」に傍線］。";
+        if (i % 9 == 0) text += "なにもない［＃「ないもの" + n + "」に傍点］。";             // missing
+        if (i % 13 == 0) text += "また［＃「銀河" + std::to_string(i / 2) + "」に傍点］。";  // far back
+        text += "\n";
+    }
+    allow_helper_threads(false);
+    const Outputs expected = outputs_of(*parse(text));
+    allow_helper_threads(true);
+    EXPECT_NE(expected.html.find("kogane-directive"), std::string::npos);  // the missing ones stay remarks
+    std::vector<int> mismatches(kThreads, 0);
+    run_together([&](int i) {
+        for (int n = 0; n < 2; ++n)
+            if (!(outputs_of(*parse(text)) == expected)) ++mismatches[static_cast<size_t>(i)];
+    });
+    for (int i = 0; i < kThreads; ++i) EXPECT_EQ(mismatches[static_cast<size_t>(i)], 0) << i;
 }

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <system_error>
 
+#include "collections/helper_threads.hpp"
 #include "encoding/decode.hpp"
 #include "pipeline/lexer/classify/target_batch.hpp"
 #include "scan/trigger_scanner.hpp"
@@ -91,38 +93,73 @@ size_t find_in(std::string_view hay, std::string_view needle) {
 
 }  // namespace
 
-QuoteIndex::QuoteIndex(std::string_view text, TargetLister targets)
+QuoteIndex::QuoteIndex(std::string_view text, TargetLister targets, TextLister from_text)
     : text_(text),
       lister_(std::move(targets)),
       budget_(text.size() * kBudgetPerByte + kBudgetFloor),
       near_budget_(text.size() * kBudgetPerByte + kBudgetFloor),
-      key_bytes_left_(text.size() / 2 + 65536) {}
+      key_bytes_left_(text.size() / 2 + 65536) {
+    if (!lister_ || !from_text || text.size() < kBesideBytes || !helper_threads_allowed()) return;
+    try {
+        beside_ = std::thread([this, list = std::move(from_text)] {
+            try {
+                beside_batch_ = make_batch(list);
+            } catch (...) {
+                beside_batch_.reset();  // made on the caller's thread when needed, as without a helper
+            }
+            beside_ready_.store(true, std::memory_order_release);
+        });
+    } catch (const std::system_error&) {
+        // No helper: the batch is made when needed.
+    }
+}
 
-QuoteIndex::~QuoteIndex() = default;
+QuoteIndex::~QuoteIndex() {
+    if (beside_.joinable()) beside_.join();
+}
+
+template <typename List>
+std::unique_ptr<TargetBatch> QuoteIndex::make_batch(const List& list) const {
+    // Listed targets take at most about the text's size again; nesting
+    // beyond that (annotations inside annotations' targets, each
+    // repeating the one within) is left to the budgeted searches.
+    auto batch = std::make_unique<TargetBatch>(text_.size() + 65536);
+    size_t near_budget = text_.size() * kBudgetPerByte + kBudgetFloor;
+    size_t limit = 0;
+    const bool listed = list([&](std::string_view t, uint32_t offset) {
+        const size_t at = std::min<size_t>(offset, text_.size());
+        // A target right before its annotation is answered by one
+        // comparison, and one close by is only noted: the pass looks
+        // for the far and missing ones alone.
+        if (t.size() <= at && text_.compare(at - t.size(), t.size(), t) == 0) return true;
+        if (t.size() <= at && near_search(t, at, near_budget)) return batch->note_before(t, static_cast<uint32_t>(at));
+        if (!batch->add(t)) return false;
+        limit = std::max(limit, at);
+        return true;
+    });
+    if (!listed) return nullptr;
+    batch->run(text_, limit);
+    return batch;
+}
+
+const TargetBatch* QuoteIndex::ready_beside() const {
+    return beside_ready_.load(std::memory_order_acquire) ? beside_batch_.get() : nullptr;
+}
 
 int QuoteIndex::batch_answer(std::string_view target, size_t end) const {
     if (!batch_made_) {
         batch_made_ = true;
         if (!lister_) return -1;
-        // Listed targets take at most about the text's size again; nesting
-        // beyond that (annotations inside annotations' targets, each
-        // repeating the one within) is left to the budgeted searches.
-        batch_ = std::make_unique<TargetBatch>(text_.size() + 65536);
-        size_t near_budget = text_.size() * kBudgetPerByte + kBudgetFloor;
-        size_t limit = 0;
-        lister_([&](std::string_view t, uint32_t offset) {
-            const size_t at = std::min<size_t>(offset, text_.size());
-            // A target right before its annotation is answered by one
-            // comparison, and one close by is only noted: the pass looks
-            // for the far and missing ones alone.
-            if (t.size() <= at && text_.compare(at - t.size(), t.size(), t) == 0) return true;
-            if (t.size() <= at && near_search(t, at, near_budget))
-                return batch_->note_before(t, static_cast<uint32_t>(at));
-            if (!batch_->add(t)) return false;
-            limit = std::max(limit, at);
-            return true;
-        });
-        batch_->run(text_, limit);
+        // The batch made beside is the one this would make: the same
+        // targets, from the same text.
+        if (beside_.joinable()) beside_.join();
+        batch_ = std::move(beside_batch_);
+        if (!batch_) {
+            batch_ = make_batch([this](const TargetSink& add) {
+                lister_(add);
+                return true;
+            });
+        }
     }
     if (!batch_) return -1;
     const TargetBatch::Answer a = batch_->find(target);
@@ -264,7 +301,8 @@ bool QuoteIndex::scan_from_start(std::string_view target, size_t end, Scans::ite
     // Resume where the last scan stopped, less the bytes an occurrence
     // straddling that point could have used.
     size_t from = scan->scanned >= target.size() ? scan->scanned - (target.size() - 1) : 0;
-    if (first_pair_.empty() && plain_scan_pays(end - from, end)) {
+    const bool plain = first_pair_.empty() && plain_scan_pays(end - from, end);
+    if (plain) {
         plain_scanned_ += end - from;
         ++plain_scans_;
     } else {
@@ -285,6 +323,25 @@ bool QuoteIndex::scan_from_start(std::string_view target, size_t end, Scans::ite
         return false;
     }
     if (!charge(budget_, end - from)) return false;
+    // The batch made beside, once ready, gives what this scan would find
+    // where it searched for the target: the scan is still counted and
+    // charged above, so what later searches may do is the same whichever
+    // answered.
+    if (const TargetBatch* beside = plain ? ready_beside() : nullptr; beside != nullptr) {
+        const TargetBatch::Answer a = beside->find(target);
+        if (a.searched && a.first != TargetBatch::kNotSeen && a.first >= from) {
+            if (size_t(a.first) + target.size() <= end) {
+                scan->first = a.first;
+                return true;
+            }
+            scan->scanned = static_cast<uint32_t>(end);
+            return false;
+        }
+        if (a.searched && a.first == TargetBatch::kNotSeen && end <= beside->scanned_to()) {
+            scan->scanned = static_cast<uint32_t>(end);
+            return false;
+        }
+    }
     const size_t at = find_in(text_.substr(from, end - from), target);
     if (at == std::string_view::npos) {
         scan->scanned = static_cast<uint32_t>(end);

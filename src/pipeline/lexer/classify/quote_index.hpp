@@ -29,6 +29,15 @@
 // back to the pair index. The answer never
 // depends on how much of the text other targets made the index read.
 //
+// A text of a few megabytes can have its batch made on a helper thread
+// from the start, from a list read off the text alone (a TextLister). It
+// changes no decision: a plain scan, once the batch is ready, takes the
+// batch's answer where the batch searched for the target (the same answer,
+// the scan still counted and charged), and the batch, when the rule above
+// calls for it, is the one made beside (waited for if need be). So every
+// answer, and every charge to the budget, is the same whenever the helper
+// finishes, and with no helper at all.
+//
 // All other scanning draws on one budget, a fixed multiple of the text
 // length. Once it is spent, a target neither listed nor found yet is
 // reported absent: work stays linear in the text for any input (thousands
@@ -38,11 +47,13 @@
 // that point, and even then the text is kept: an absent target only turns
 // the annotation into a remark.
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -58,9 +69,17 @@ public:
     // Calls the sink for every such target; run at most once, and only when
     // far searches get costly.
     using TargetLister = std::function<void(const TargetSink&)>;
+    // The same list from the text alone, safe to run on another thread
+    // while the caller goes on; false, having called the sink for nothing,
+    // when it cannot list them that way.
+    using TextLister = std::function<bool(const TargetSink&)>;
 
-    // `text` (the sanitized text) must outlive the index.
-    explicit QuoteIndex(std::string_view text, TargetLister targets = {});
+    // `text` (the sanitized text) must outlive the index. With
+    // `from_text`, a long text's batch is made on a helper thread from the
+    // start (where helper threads are allowed): the searches then take its
+    // answers once it is ready, and never wait for it unless they would
+    // have made it themselves.
+    explicit QuoteIndex(std::string_view text, TargetLister targets = {}, TextLister from_text = {});
     ~QuoteIndex();
     QuoteIndex(const QuoteIndex&) = delete;
     QuoteIndex& operator=(const QuoteIndex&) = delete;
@@ -115,11 +134,25 @@ private:
     // The batch's answer for `target` before `end`: 1 present, 0 absent,
     // -1 when the batch does not know (not listed, or asked beyond its pass).
     int batch_answer(std::string_view target, size_t end) const;
+    // The batch of the targets `list` gives, or null when it gives none.
+    // Reads only the text: it runs on the helper thread too.
+    template <typename List>
+    std::unique_ptr<TargetBatch> make_batch(const List& list) const;
+    // The batch made beside, once it is ready; null before, or when it
+    // could not be made.
+    const TargetBatch* ready_beside() const;
+    // Texts at least this long have their batch made beside.
+    static constexpr size_t kBesideBytes = size_t(2) << 20;
 
     std::string_view text_;
     TargetLister lister_;
     mutable std::unique_ptr<TargetBatch> batch_;  // made on first need
     mutable bool batch_made_ = false;
+    // The helper making the batch from the text alone, and what it made
+    // (null if nothing), published by `beside_ready_`.
+    mutable std::thread beside_;
+    mutable std::unique_ptr<TargetBatch> beside_batch_;
+    mutable std::atomic<bool> beside_ready_{false};
     mutable size_t budget_;
     mutable size_t near_budget_;
     // Remembered scans, keyed by an owned copy of the target; their bytes
