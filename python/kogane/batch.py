@@ -651,8 +651,9 @@ def _init_worker(stop) -> None:
     signal.signal(signal.SIGINT, signal.SIG_IGN)
     _stop_event = stop
     keep_freed_memory()
-    # The workers keep every core busy: a helper thread rendering HTML
-    # beside each would only add the cost of handing the pieces over.
+    # The workers keep every core busy: a helper thread beside each (to
+    # render HTML, or to search for far annotation targets) would only add
+    # the cost of handing work over.
     _helper_threads(False)
 
 

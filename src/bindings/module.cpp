@@ -737,9 +737,11 @@ PyObject* fn_helper_threads(PyObject*, PyObject* arg) {
 PyMethodDef kInternalFunctions[] = {
     {"_helper_threads", fn_helper_threads, METH_O,
      "_helper_threads(allowed)\n--\n\n"
-     "Whether a long book may use a helper thread (on by default): to_html() of a book over\n"
-     "512 KB of text renders beside the thread that builds the str. Returns the previous\n"
-     "setting. Batch workers, which keep every core busy, turn helpers off."},
+     "Whether a long book may use a helper thread (on by default): from_bytes() of a book\n"
+     "over 2 MB searches for far annotation targets beside the parse, and to_html() of a book\n"
+     "over 512 KB of text renders beside the thread that builds the str. No result depends\n"
+     "on it. Returns the previous setting. Batch workers, which keep every core busy, turn\n"
+     "helpers off."},
 };
 
 #ifdef KOGANE_FAULT_INJECTION

@@ -1,9 +1,10 @@
 #pragma once
-// Whether the engine may start a helper thread for a long book (the HTML
-// renderer beside the thread building the host string). A helper saves
-// time only where a core would otherwise idle, and costs some CPU for
-// handing work over, so a process that already keeps every core busy (a
-// batch worker) turns helpers off.
+// Whether the engine may start a helper thread for a long book: the HTML
+// renderer beside the thread building the host string, and the search for
+// far annotation targets beside the classifier. A helper saves time only
+// where a core would otherwise idle, and costs some CPU, so a process that
+// already keeps every core busy (a batch worker) turns helpers off. No
+// result depends on it.
 
 #include <atomic>
 
