@@ -261,6 +261,7 @@ PyObject* html_str(const kogane::ParseSnapshot& snapshot) {
     // Text up to this size has its HTML made whole: about 1.2 bytes a byte
     // of text, held once more as UTF-8 beside the str.
     constexpr size_t kWholeBytes = size_t(512) << 10;
+    constexpr size_t kWholePiece = size_t(1) << 40;  // a piece no book reaches
     thread_local std::string scratch;
     thread_local bool in_use = false;
     // Only if making the str ever ran code that renders again would the
@@ -294,7 +295,7 @@ PyObject* html_str(const kogane::ParseSnapshot& snapshot) {
         // A longer one is rendered on a helper thread while this one
         // writes the pieces into the str.
         if (whole)
-            kogane::render_html_pieces(snapshot, html, SIZE_MAX, builder);
+            kogane::render_html_pieces(snapshot, html, kWholePiece, builder);
         else
             kogane::render_html_pieces_beside(snapshot, html, kPieceBytes, builder);
         state = builder.state();

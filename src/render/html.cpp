@@ -81,7 +81,10 @@ public:
     DocumentRenderer(const ParseSnapshot& snap, std::string& out, HtmlSink* sink = nullptr, size_t piece_bytes = 0)
         : snap_(snap), out_(out), writer_(out_, snap.store, 0), sink_(sink), piece_bytes_(piece_bytes) {
         const size_t whole = snap.normalized.size() * 2;
-        out_.reserve(out_.size() + (sink != nullptr ? std::min(whole, piece_bytes + piece_bytes / 4) : whole));
+        // Room for a piece and a quarter (the last element may run past the
+        // piece size), never past what the whole HTML takes.
+        const size_t piece_room = piece_bytes + std::min(piece_bytes / 4, SIZE_MAX - piece_bytes);
+        out_.reserve(out_.size() + (sink != nullptr ? std::min(whole, piece_room) : whole));
     }
 
     void run() {
