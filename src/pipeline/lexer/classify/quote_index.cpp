@@ -23,6 +23,11 @@ constexpr double kBatchCostInScans = 8.0;
 constexpr size_t kBatchAfterBytes = size_t(2) << 20;
 // Far targets met before their rate is trusted to predict the rest.
 constexpr size_t kScansBeforePredicting = 4;
+// Targets asked within a sixteenth of the text from its start, and no
+// more than this, are scanned for plainly (within the batch's cost): such
+// scans are short, and a batch made on a helper thread has that long to
+// come ready.
+constexpr size_t kPlainPrefixBytes = size_t(4) << 20;
 
 // Bytes in a UTF-8 character, from its lead byte; anything that is no
 // lead counts as a character of its own.
@@ -271,8 +276,8 @@ uint32_t QuoteIndex::earliest_start(std::string_view target, size_t end) const {
 // characters a step), so with a list plain scans go on while what they have
 // read, and what the far targets met so far predict for the rest of the
 // text, stays under that: a book of a few megabytes with a missing target
-// now and then never makes the batch, and a long one makes it early rather
-// than after reading much of itself.
+// now and then never makes the batch, and a long one makes it once past
+// its first few megabytes rather than after reading much of itself.
 bool QuoteIndex::plain_scan_pays(size_t bytes, size_t end) const {
     const auto n = static_cast<double>(text_.size());
     const double spent = static_cast<double>(plain_scanned_ + bytes);
@@ -280,7 +285,7 @@ bool QuoteIndex::plain_scan_pays(size_t bytes, size_t end) const {
     if (batch_made_) return false;  // once made, the batch answers for good
     const double batch = kBatchCostInScans * n + static_cast<double>(kBatchAfterBytes);
     if (spent > batch) return false;
-    if (plain_scans_ < kScansBeforePredicting) return true;
+    if (plain_scans_ < kScansBeforePredicting || end <= std::min(kPlainPrefixBytes, text_.size() / 16)) return true;
     // A far target met at offset y costs a scan of about y bytes; they have
     // come at `rate` per byte of text so far.
     const double at = static_cast<double>(end);
