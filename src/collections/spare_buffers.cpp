@@ -10,18 +10,8 @@ namespace kogane {
 
 namespace {
 
-// Slots rather than a growing list, so keeping a buffer never allocates
-// (it runs in destructors).
-struct SparePool {
-    std::mutex lock;
-    std::array<std::string, SpareBufferLimits::kMaxBuffers> slots;
-    size_t bytes = 0;
-};
-
-SparePool& pool() {
-    static SparePool* const p = new SparePool;  // never destroyed: documents may outlive static destruction
-    return *p;
-}
+// A cleared buffer too small to be worth keeping counts as an empty slot.
+size_t kept_size(const std::string& s) { return s.capacity() >= SpareBufferLimits::kMinBytes ? s.capacity() : 0; }
 
 // A block's usable size stands in a header before it, so a block taken for
 // a smaller request is kept again at its full size.
@@ -29,123 +19,131 @@ constexpr size_t kBlockHeader = alignof(std::max_align_t) > sizeof(size_t) ? ali
 
 size_t& block_size(void* block) { return *reinterpret_cast<size_t*>(static_cast<char*>(block) - kBlockHeader); }
 
-void free_block(void* block) noexcept { ::operator delete(static_cast<char*>(block) - kBlockHeader); }
+// An owned block, freed when it goes.
+class Block {
+public:
+    Block() = default;
+    explicit Block(void* block) : block_(block) {}
+    Block(Block&& other) noexcept : block_(std::exchange(other.block_, nullptr)) {}
+    Block& operator=(Block&& other) noexcept {
+        std::swap(block_, other.block_);
+        return *this;
+    }
+    ~Block() {
+        if (block_ != nullptr) ::operator delete(static_cast<char*>(block_) - kBlockHeader);
+    }
+    void* release() { return std::exchange(block_, nullptr); }
+    friend size_t kept_size(const Block& b) { return b.block_ != nullptr ? block_size(b.block_) : 0; }
 
-struct KeptBlock {
-    void* block = nullptr;
-    size_t bytes = 0;
+private:
+    void* block_ = nullptr;
 };
 
-struct BlockPool {
-    std::mutex lock;
-    std::array<KeptBlock, SpareBlockLimits::kMaxBlocks> slots;
-    size_t bytes = 0;
+// A few kept items (text buffers, array blocks) for any thread to take,
+// bounded in number and in bytes. Slots rather than a growing list, so
+// keeping an item never allocates (it runs in destructors). `kept_size`
+// gives an item's bytes, 0 for an empty slot.
+template <typename Item, size_t kSlots, size_t kMaxBytes, size_t kMaxOversize>
+class KeptPool {
+public:
+    // The smallest kept item of at least `want` bytes that is not too large
+    // for it, or an empty item.
+    Item take(size_t want) {
+        std::lock_guard guard(lock_);
+        Item* best = nullptr;
+        for (Item& item : slots_) {
+            const size_t have = kept_size(item);
+            if (have == 0 || have < want || have / kMaxOversize > want) continue;
+            if (best == nullptr || have < kept_size(*best)) best = &item;
+        }
+        if (best == nullptr) return Item();
+        bytes_ -= kept_size(*best);
+        return std::exchange(*best, Item());
+    }
+
+    // Keeps `item` when the bounds allow, smaller kept items making way for
+    // a larger one; otherwise leaves it with the caller.
+    void keep(Item& item) noexcept {
+        const size_t have = kept_size(item);
+        if (have == 0 || have > kMaxBytes) return;
+        std::lock_guard guard(lock_);
+        for (;;) {
+            Item* empty = nullptr;
+            Item* smallest = nullptr;  // of the kept ones
+            for (Item& slot : slots_) {
+                if (kept_size(slot) == 0) {
+                    if (empty == nullptr) empty = &slot;
+                } else if (smallest == nullptr || kept_size(slot) < kept_size(*smallest)) {
+                    smallest = &slot;
+                }
+            }
+            if (empty != nullptr && bytes_ + have <= kMaxBytes) {
+                *empty = std::exchange(item, Item());
+                bytes_ += have;
+                return;
+            }
+            if (smallest == nullptr || kept_size(*smallest) >= have) return;
+            // Freed under the lock: the pool's bound holds at every moment.
+            bytes_ -= kept_size(*smallest);
+            const Item freed = std::exchange(*smallest, Item());
+        }
+    }
+
+    // Frees every kept item; returns how many bytes they held.
+    size_t release() noexcept {
+        std::array<Item, kSlots> freed;
+        std::lock_guard guard(lock_);
+        freed.swap(slots_);
+        return std::exchange(bytes_, 0);
+    }
+
+    size_t bytes() noexcept {
+        std::lock_guard guard(lock_);
+        return bytes_;
+    }
+
+private:
+    std::mutex lock_;
+    std::array<Item, kSlots> slots_;
+    size_t bytes_ = 0;
 };
 
-BlockPool& block_pool() {
-    static BlockPool* const p = new BlockPool;  // never destroyed, as above
+using BufferPool = KeptPool<std::string, SpareBufferLimits::kMaxBuffers, SpareBufferLimits::kMaxBytes,
+                            SpareBufferLimits::kMaxOversize>;
+using BlockPool =
+    KeptPool<Block, SpareBlockLimits::kMaxBlocks, SpareBlockLimits::kMaxBytes, SpareBlockLimits::kMaxOversize>;
+
+// Never destroyed: documents may outlive static destruction.
+BufferPool& buffer_pool() {
+    static BufferPool* const p = new BufferPool;
     return *p;
 }
 
-size_t release_spare_blocks() noexcept {
-    std::array<KeptBlock, SpareBlockLimits::kMaxBlocks> freed;
-    size_t bytes;
-    {
-        BlockPool& p = block_pool();
-        std::lock_guard guard(p.lock);
-        freed.swap(p.slots);
-        bytes = std::exchange(p.bytes, 0);
-    }
-    for (const KeptBlock& k : freed)
-        if (k.block != nullptr) free_block(k.block);
-    return bytes;
+BlockPool& block_pool() {
+    static BlockPool* const p = new BlockPool;
+    return *p;
 }
 
 }  // namespace
 
 std::string take_spare_buffer(size_t capacity) {
-    std::string taken;
-    if (capacity >= SpareBufferLimits::kMinBytes) {
-        SparePool& p = pool();
-        std::lock_guard guard(p.lock);
-        std::string* best = nullptr;
-        for (std::string& s : p.slots) {
-            const size_t have = s.capacity();
-            if (have < capacity || have / SpareBufferLimits::kMaxOversize > capacity) continue;
-            if (best == nullptr || have < best->capacity()) best = &s;
-        }
-        if (best != nullptr) {
-            p.bytes -= best->capacity();
-            taken = std::move(*best);
-            *best = std::string();
-        }
-    }
+    std::string taken = capacity >= SpareBufferLimits::kMinBytes ? buffer_pool().take(capacity) : std::string();
     taken.clear();
     taken.reserve(capacity);
     return taken;
 }
 
 void keep_spare_buffer(std::string&& buffer) noexcept {
-    const size_t have = buffer.capacity();
-    if (have < SpareBufferLimits::kMinBytes || have > SpareBufferLimits::kMaxBytes) return;
-    SparePool& p = pool();
-    std::lock_guard guard(p.lock);
-    for (;;) {
-        std::string* empty = nullptr;
-        std::string* smallest = nullptr;  // of the kept ones
-        for (std::string& s : p.slots) {
-            if (s.capacity() < SpareBufferLimits::kMinBytes) {
-                if (empty == nullptr) empty = &s;
-            } else if (smallest == nullptr || s.capacity() < smallest->capacity()) {
-                smallest = &s;
-            }
-        }
-        if (empty != nullptr && p.bytes + have <= SpareBufferLimits::kMaxBytes) {
-            buffer.clear();
-            *empty = std::move(buffer);
-            p.bytes += have;
-            return;
-        }
-        // No room: smaller kept buffers make way for a larger one.
-        if (smallest == nullptr || smallest->capacity() >= have) return;
-        p.bytes -= smallest->capacity();
-        std::string().swap(*smallest);
-    }
+    buffer.clear();
+    buffer_pool().keep(buffer);
 }
 
-size_t release_spare_buffers() noexcept {
-    const size_t block_bytes = release_spare_blocks();
-    std::array<std::string, SpareBufferLimits::kMaxBuffers> freed;
-    size_t bytes;
-    {
-        SparePool& p = pool();
-        std::lock_guard guard(p.lock);
-        freed.swap(p.slots);
-        bytes = std::exchange(p.bytes, 0);
-    }
-    return bytes + block_bytes;
-}
+size_t release_spare_buffers() noexcept { return block_pool().release() + buffer_pool().release(); }
 
-size_t spare_buffer_bytes() noexcept {
-    SparePool& p = pool();
-    std::lock_guard guard(p.lock);
-    return p.bytes;
-}
+size_t spare_buffer_bytes() noexcept { return buffer_pool().bytes(); }
 
 void* take_spare_block(size_t bytes) {
-    {
-        BlockPool& p = block_pool();
-        std::lock_guard guard(p.lock);
-        KeptBlock* best = nullptr;
-        for (KeptBlock& k : p.slots) {
-            if (k.block == nullptr || k.bytes < bytes || k.bytes / SpareBlockLimits::kMaxOversize > bytes) continue;
-            if (best == nullptr || k.bytes < best->bytes) best = &k;
-        }
-        if (best != nullptr) {
-            p.bytes -= best->bytes;
-            return std::exchange(*best, KeptBlock{}).block;
-        }
-    }
+    if (Block kept = block_pool().take(bytes); kept_size(kept) != 0) return kept.release();
     if (bytes > SIZE_MAX - kBlockHeader) throw std::bad_alloc();
     void* block = static_cast<char*>(::operator new(bytes + kBlockHeader)) + kBlockHeader;
     block_size(block) = bytes;
@@ -153,40 +151,11 @@ void* take_spare_block(size_t bytes) {
 }
 
 void keep_spare_block(void* block) noexcept {
-    const size_t have = block_size(block);
-    if (have <= SpareBlockLimits::kMaxBytes) {
-        BlockPool& p = block_pool();
-        std::lock_guard guard(p.lock);
-        for (;;) {
-            KeptBlock* empty = nullptr;
-            KeptBlock* smallest = nullptr;  // of the kept ones
-            for (KeptBlock& k : p.slots) {
-                if (k.block == nullptr) {
-                    if (empty == nullptr) empty = &k;
-                } else if (smallest == nullptr || k.bytes < smallest->bytes) {
-                    smallest = &k;
-                }
-            }
-            if (empty != nullptr && p.bytes + have <= SpareBlockLimits::kMaxBytes) {
-                *empty = KeptBlock{block, have};
-                p.bytes += have;
-                return;
-            }
-            // No room: smaller kept blocks make way for a larger one.
-            if (smallest == nullptr || smallest->bytes >= have) break;
-            p.bytes -= smallest->bytes;
-            // Freed under the lock: the pool's bound holds at every moment.
-            free_block(std::exchange(*smallest, KeptBlock{}).block);
-        }
-    }
-    free_block(block);
+    Block owned(block);
+    block_pool().keep(owned);  // freed here unless kept
 }
 
-size_t spare_block_bytes() noexcept {
-    BlockPool& p = block_pool();
-    std::lock_guard guard(p.lock);
-    return p.bytes;
-}
+size_t spare_block_bytes() noexcept { return block_pool().bytes(); }
 
 SharedText share_keeping_buffer(std::string&& text) {
     // Made as a mutable string, so its storage may be taken back when the
