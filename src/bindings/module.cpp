@@ -19,6 +19,7 @@
 
 #include "collections/panic.hpp"
 #include "collections/helper_threads.hpp"
+#include "collections/huge_pages.hpp"
 #include "collections/spare_buffers.hpp"
 #ifdef KOGANE_FAULT_INJECTION
 #include "bindings/fault_injection.hpp"
@@ -234,6 +235,8 @@ private:
             }
             str_ = wider;
             max_char_ = max_char;
+            // Only the header is written yet.
+            kogane::advise_huge_pages(PyUnicode_DATA(str_), static_cast<size_t>(capacity) * PyUnicode_KIND(str_));
         }
         capacity_ = capacity;
         return true;

@@ -1,5 +1,7 @@
 #include "collections/spare_buffers.hpp"
 
+#include "collections/huge_pages.hpp"
+
 #include <array>
 #include <cstdint>
 #include <cstddef>
@@ -129,7 +131,10 @@ BlockPool& block_pool() {
 std::string take_spare_buffer(size_t capacity) {
     std::string taken = capacity >= SpareBufferLimits::kMinBytes ? buffer_pool().take(capacity) : std::string();
     taken.clear();
-    taken.reserve(capacity);
+    if (taken.capacity() < capacity) {
+        taken.reserve(capacity);
+        advise_huge_pages(taken.data(), taken.capacity());
+    }
     return taken;
 }
 
@@ -146,6 +151,7 @@ void* take_spare_block(size_t bytes) {
     if (Block kept = block_pool().take(bytes); kept_size(kept) != 0) return kept.release();
     if (bytes > SIZE_MAX - kBlockHeader) throw std::bad_alloc();
     void* block = static_cast<char*>(::operator new(bytes + kBlockHeader)) + kBlockHeader;
+    advise_huge_pages(block, bytes);
     block_size(block) = bytes;
     return block;
 }

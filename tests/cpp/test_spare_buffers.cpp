@@ -1,10 +1,15 @@
-// The pool of large buffers that finished parses leave for the next one.
+// The pool of large buffers that finished parses leave for the next one,
+// and the huge-page advice its fresh buffers get.
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
 #include <set>
 #include <string>
 
+#include "collections/huge_pages.hpp"
 #include "collections/spare_buffers.hpp"
 #include "document/document.hpp"
 
@@ -162,5 +167,59 @@ TEST(SpareBlocks, VectorsKeepTheirContentsAndHandTheirBlocksOn) {
     const size_t kept = spare_block_bytes();
     { SpareVector<uint32_t> small(16, 7); }
     EXPECT_EQ(spare_block_bytes(), kept);
+    release_spare_buffers();
+}
+
+namespace {
+
+// The VmFlags line of the mapping holding `at`, from /proc/self/smaps;
+// empty where there is no such file.
+std::string mapping_flags(const void* at) {
+    std::ifstream smaps("/proc/self/smaps");
+    const auto address = reinterpret_cast<uintptr_t>(at);
+    std::string line;
+    bool inside = false;
+    while (std::getline(smaps, line)) {
+        unsigned long long from = 0, to = 0;
+        if (std::sscanf(line.c_str(), "%llx-%llx ", &from, &to) == 2 && line.find('-') < 16) {
+            inside = from <= address && address < to;
+        } else if (inside && line.rfind("VmFlags:", 0) == 0) {
+            return line;
+        }
+    }
+    return "";
+}
+
+bool huge_pages_on_advice() {
+    std::ifstream setting("/sys/kernel/mm/transparent_hugepage/enabled");
+    std::string line;
+    return std::getline(setting, line) && line.find("[never]") == std::string::npos;
+}
+
+}  // namespace
+
+TEST(HugePages, LargeFreshBuffersAreAdvisedAndAdviceNeverHurts) {
+    // Ranges too small, unaligned or absent are left alone.
+    advise_huge_pages(nullptr, size_t(64) << 20);
+    char small[64] = "kept";
+    advise_huge_pages(small, sizeof small);
+    EXPECT_STREQ(small, "kept");
+
+    // Advice on written pages keeps what they hold.
+    std::string written(kHugePageAdviceBytes * 2 + 12345, 'a');
+    written[kHugePageAdviceBytes] = 'b';
+    advise_huge_pages(written.data() + 1, written.size() - 1);
+    EXPECT_EQ(written[kHugePageAdviceBytes], 'b');
+    EXPECT_EQ(std::count(written.begin(), written.end(), 'a'), static_cast<std::ptrdiff_t>(written.size() - 1));
+
+    if (!huge_pages_on_advice()) GTEST_SKIP() << "no transparent huge pages here";
+    release_spare_buffers();
+    std::string text = take_spare_buffer(kHugePageAdviceBytes * 2);
+    const std::string flags = mapping_flags(text.data() + kHugePageAdviceBytes);
+    if (flags.empty()) GTEST_SKIP() << "no /proc/self/smaps here";
+    EXPECT_NE(flags.find(" hg"), std::string::npos) << flags;
+    void* block = take_spare_block(kHugePageAdviceBytes * 2);
+    EXPECT_NE(mapping_flags(static_cast<char*>(block) + kHugePageAdviceBytes).find(" hg"), std::string::npos);
+    keep_spare_block(block);
     release_spare_buffers();
 }

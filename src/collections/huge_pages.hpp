@@ -1,0 +1,20 @@
+#pragma once
+// Asks the system to back a large, not yet written buffer with huge pages.
+// A 50 MB book's buffers run to hundreds of megabytes: faulting those in
+// 4 KB at a time cost more than writing them, and the text's tables miss
+// the TLB at every other lookup. Advice only: nothing depends on it being
+// taken, and where the system has no such advice it does nothing.
+
+#include <cstddef>
+
+namespace kogane {
+
+// Buffers below this gain nothing worth a system call.
+inline constexpr size_t kHugePageAdviceBytes = size_t(4) << 20;
+
+// Advises the whole huge pages inside [data, data + bytes) when `bytes` is
+// at least kHugePageAdviceBytes. Call it before the buffer is first written:
+// pages already faulted in keep their size.
+void advise_huge_pages(void* data, size_t bytes) noexcept;
+
+}  // namespace kogane
