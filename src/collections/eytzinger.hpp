@@ -3,6 +3,7 @@
 // the children of slot k are 2k+1 and 2k+2, so a binary search walks one
 // contiguous array whose top levels share cache lines.
 
+#include <bit>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -31,47 +32,20 @@ void eytzinger_in_order(uint64_t n, F&& fn) {
     }
 }
 
-// The slots of an n-element layout in sorted order, one step at a time:
-// for a walk that meets the keys in order, each lookup becomes a step that
-// costs O(1) on average instead of a search from the root.
-class EytzingerCursor {
-public:
-    explicit EytzingerCursor(uint64_t n) : n_(n), slot_(n == 0 ? 0 : leftmost(0, n)) {
-        if (n == 0) slot_ = n_;
-    }
-
-    bool done() const { return slot_ >= n_; }
-    uint64_t slot() const { return slot_; }
-
-    // The next slot in sorted order (done() after the last).
-    void advance() {
-        uint64_t k = slot_;
-        if (2 * k + 2 < n_) {
-            slot_ = leftmost(2 * k + 2, n_);
-            return;
-        }
-        // Up past every node this one is the right child of; the parent
-        // of a left child comes next.
-        while (k != 0 && (k & 1) == 0) k = (k - 1) / 2;
-        slot_ = k == 0 ? n_ : (k - 1) / 2;
-    }
-
-private:
-    static uint64_t leftmost(uint64_t k, uint64_t n) {
-        while (2 * k + 1 < n) k = 2 * k + 1;
-        return k;
-    }
-
-    uint64_t n_;
-    uint64_t slot_;
-};
-
-// perm[slot] = index into the sorted input that belongs in that slot.
-inline std::vector<uint32_t> eytzinger_order(uint32_t n) {
-    std::vector<uint32_t> perm(n);
-    uint32_t counter = 0;
-    eytzinger_in_order(n, [&](uint64_t slot) { perm[slot] = counter++; });
-    return perm;
+// The sorted-order index of `slot` in an n-element layout, in O(1): its
+// in-order rank in the complete tree one level deeper than full, less the
+// missing bottom-level slots that would come before it. Lets the entries
+// that go with the keys stay in sorted order beside the laid-out keys.
+// Needs slot < n.
+inline uint64_t eytzinger_rank(uint64_t slot, uint64_t n) {
+    const uint64_t last_depth = static_cast<uint64_t>(std::bit_width(n)) - 1;  // levels 0..last_depth
+    const uint64_t bottom = n - ((uint64_t{1} << last_depth) - 1);            // slots on the last level
+    const uint64_t heap = slot + 1;
+    const uint64_t depth = static_cast<uint64_t>(std::bit_width(heap)) - 1;
+    const uint64_t across = heap - (uint64_t{1} << depth);
+    const uint64_t complete = ((2 * across + 1) << (last_depth - depth)) - 1;
+    const uint64_t half = (complete + 1) / 2;  // bottom-level slots before it, present or not
+    return complete - (half > bottom ? half - bottom : 0);
 }
 
 // Slot holding `key`, or nothing.

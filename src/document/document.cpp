@@ -122,8 +122,8 @@ const std::vector<NodeSpan>& KoganeDoc::node_list() const {
         const SpanMapper to_source = source_mapper();
         std::vector<NodeSpan> out;
         out.reserve(snapshot_.registry.size());
-        for (const RegistryEntry* e : snapshot_.registry.in_order())
-            out.push_back(NodeSpan{node_kind_of(*e), to_source(e->span)});
+        for (const RegistryEntry& e : snapshot_.registry.in_order())
+            out.push_back(NodeSpan{node_kind_of(e), to_source(e.span)});
         return out;
     });
 }

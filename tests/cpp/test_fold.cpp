@@ -24,7 +24,11 @@ const std::string kLeaf = "\xEE\x80\x82";
 const std::string kOpen = "\xEE\x80\x83";
 const std::string kClose = "\xEE\x80\x84";
 
-std::vector<const RegistryEntry*> entries(const ParseSnapshot& s) { return s.registry.in_order(); }
+std::vector<const RegistryEntry*> entries(const ParseSnapshot& s) {
+    std::vector<const RegistryEntry*> out;
+    for (const RegistryEntry& e : s.registry.in_order()) out.push_back(&e);
+    return out;
+}
 
 }  // namespace
 

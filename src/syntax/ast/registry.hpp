@@ -1,7 +1,7 @@
 #pragma once
 // The sentinel registry laid out for lookup by sentinel byte position.
 
-#include <optional>
+#include <span>
 #include <vector>
 
 #include "collections/eytzinger.hpp"
@@ -15,56 +15,34 @@ public:
     SentinelRegistry() = default;
 
     // `sorted` must be in strictly ascending position order (the fold
-    // produces it that way).
+    // produces it that way). Only the positions are laid out for search;
+    // the entries stay in that order, found from a slot by its rank, so a
+    // walk through the text reads them front to back and building the
+    // layout never moves a 64-byte entry.
     static SentinelRegistry build(SpareVector<RegistryEntry> sorted) {
         SentinelRegistry r;
-        const uint32_t n = static_cast<uint32_t>(sorted.size());
-        // Rearranged in place, cycle by cycle, so a document full of
-        // sentinels never holds its entries twice.
-        std::vector<uint32_t> perm = eytzinger_order(n);
-        for (uint32_t i = 0; i < n; ++i) {
-            if (perm[i] == i) continue;
-            const RegistryEntry first = sorted[i];
-            uint32_t slot = i;
-            while (true) {
-                const uint32_t from = perm[slot];
-                perm[slot] = slot;  // placed
-                if (from == i) {
-                    sorted[slot] = first;
-                    break;
-                }
-                sorted[slot] = sorted[from];
-                slot = from;
-            }
-        }
-        std::vector<uint32_t>().swap(perm);
-        r.positions_.resize(n);
-        for (uint32_t i = 0; i < n; ++i) r.positions_[i] = sorted[i].position;
+        r.positions_.resize(sorted.size());
+        const RegistryEntry* next = sorted.data();
+        eytzinger_in_order(sorted.size(), [&](uint64_t slot) { r.positions_[slot] = (next++)->position; });
         r.entries_ = std::move(sorted);
         return r;
     }
 
-    size_t size() const { return positions_.size(); }
-    bool empty() const { return positions_.empty(); }
+    size_t size() const { return entries_.size(); }
+    bool empty() const { return entries_.empty(); }
+    // The positions in Eytzinger order.
     const std::vector<uint32_t>& positions() const { return positions_; }
 
     // The entry whose sentinel sits at byte `position`, or null.
     const RegistryEntry* find(uint32_t position) const {
         auto slot = eytzinger_find(positions_, position);
         if (!slot) return nullptr;
-        const RegistryEntry& e = entries_[*slot];
+        const RegistryEntry& e = entries_[eytzinger_rank(*slot, positions_.size())];
         return e.kind == SentinelKind::Absent ? nullptr : &e;
     }
 
-    const RegistryEntry& at_slot(uint32_t slot) const { return entries_[slot]; }
-
-    // Entries in document order (an in-order walk of the layout).
-    std::vector<const RegistryEntry*> in_order() const {
-        std::vector<const RegistryEntry*> out;
-        out.reserve(entries_.size());
-        eytzinger_in_order(entries_.size(), [&](uint64_t slot) { out.push_back(&entries_[slot]); });
-        return out;
-    }
+    // Every entry, in document order (absent ones included).
+    std::span<const RegistryEntry> in_order() const { return entries_; }
 
 private:
     std::vector<uint32_t> positions_;

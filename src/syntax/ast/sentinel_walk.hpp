@@ -4,6 +4,7 @@
 // entry, and (for visitors that want them) the line feeds.
 
 #include <cstring>
+#include <span>
 #include <string_view>
 
 #include "syntax/ast/registry.hpp"
@@ -59,7 +60,8 @@ void walk_sentinels(std::string_view text, const SentinelRegistry& registry, Vis
     constexpr bool kLines = Visitor::kLineFeeds;
     StopScanner scanner(text, kLines);
     // Sentinels come in position order, as the registry's entries do.
-    EytzingerCursor entries(registry.size());
+    const std::span<const RegistryEntry> entries = registry.in_order();
+    size_t next = 0;
     size_t pending = 0;
     size_t i = 0;
     while ((i = scanner.next(i)) < text.size()) {
@@ -75,12 +77,10 @@ void walk_sentinels(std::string_view text, const SentinelRegistry& registry, Vis
             continue;
         }
         v.on_text(text.substr(pending, i - pending));
-        while (!entries.done() && registry.positions()[entries.slot()] < i) entries.advance();
+        while (next < entries.size() && entries[next].position < i) ++next;
         const RegistryEntry* e = nullptr;
-        if (!entries.done() && registry.positions()[entries.slot()] == i) {
-            const RegistryEntry& at = registry.at_slot(static_cast<uint32_t>(entries.slot()));
-            if (at.kind != SentinelKind::Absent) e = &at;
-        }
+        if (next < entries.size() && entries[next].position == i && entries[next].kind != SentinelKind::Absent)
+            e = &entries[next];
         v.on_sentinel(kind, e != nullptr && e->kind == kind ? e : nullptr);
         i += 3;
         pending = i;
