@@ -19,6 +19,7 @@
 #include "document/prewarm.hpp"
 #include "encoding/decode.hpp"
 #include "json/views.hpp"
+#include "pipeline/lexer/classify/target_batch.hpp"
 #include "render/html.hpp"
 #include "render/source_emit.hpp"
 
@@ -216,4 +217,51 @@ TEST(Threads, TargetBatchMadeBesideChangesNothing) {
         if (!(outputs_of(*parse(text)) == expected)) ++mismatches[static_cast<size_t>(i)];
     });
     for (int i = 0; i < kThreads; ++i) EXPECT_EQ(mismatches[static_cast<size_t>(i)], 0) << i;
+}
+
+// A pass running on one thread answers another for the text behind it:
+// each answer taken while it runs is the one the finished pass gives, for
+// every target whose first occurrence lies behind the point asked about,
+// and a thread waiting on a pass that fails wakes.
+TEST(Threads, TargetBatchAnswersBehindItsRunningPass) {
+    std::string text;
+    std::vector<std::string> targets;
+    for (int i = 0; text.size() < (size_t(3) << 20); ++i) {
+        text += "銀河の停車場で汽車を待つ。";
+        if (i % 97 == 0) {
+            targets.push_back("目印" + std::to_string(i) + "番");
+            text += targets.back();
+        }
+        text += "\n";
+    }
+    targets.push_back("どこにもない印");
+    TargetBatch batch(size_t(1) << 24);
+    for (const std::string& t : targets) ASSERT_TRUE(batch.add(t));
+    std::thread pass([&] { batch.run(text, text.size()); });
+    size_t checked = 0;
+    for (size_t end = 4096; end < text.size(); end += 65521) {
+        const size_t reached = batch.wait_for(end);
+        ASSERT_GE(reached, end);
+        for (const std::string& t : targets) {
+            const size_t first = text.find(t);
+            const uint32_t seen = batch.find(t).first;
+            if (first != std::string::npos && first + t.size() <= end) {
+                EXPECT_EQ(seen, first) << t << " at " << end;
+                ++checked;
+            } else if (seen != TargetBatch::kNotSeen) {
+                EXPECT_EQ(seen, first) << t;  // recorded early is recorded right
+            }
+        }
+    }
+    pass.join();
+    EXPECT_GT(checked, 1000u);
+    EXPECT_EQ(batch.progress(), TargetBatch::kEnded);
+    EXPECT_EQ(batch.find("どこにもない印").first, TargetBatch::kNotSeen);
+    EXPECT_EQ(batch.scanned_to(), text.size());
+
+    TargetBatch failing(1024);
+    ASSERT_TRUE(failing.add("印"));
+    std::thread waiter([&] { EXPECT_EQ(failing.wait_for(text.size()), TargetBatch::kAbandoned); });
+    failing.abandon();
+    waiter.join();
 }

@@ -107,10 +107,23 @@ QuoteIndex::QuoteIndex(std::string_view text, TargetLister targets, TextLister f
     if (!lister_ || !from_text || text.size() < kBesideBytes || !helper_threads_allowed()) return;
     try {
         beside_ = std::thread([this, list = std::move(from_text)] {
+            // Made on the caller's thread when needed, as without a helper,
+            // should this fail.
             try {
-                beside_batch_ = make_batch(list);
+                auto [batch, limit] = list_batch(list);
+                beside_batch_ = std::move(batch);
+                beside_listed_.store(true, std::memory_order_release);
+                beside_listed_.notify_all();
+                if (beside_batch_) beside_batch_->run(text_, limit);
             } catch (...) {
-                beside_batch_.reset();  // made on the caller's thread when needed, as without a helper
+                beside_failed_.store(true, std::memory_order_relaxed);
+                if (!beside_listed_.load(std::memory_order_relaxed)) {
+                    beside_batch_.reset();
+                    beside_listed_.store(true, std::memory_order_release);
+                    beside_listed_.notify_all();
+                } else if (beside_batch_) {
+                    beside_batch_->abandon();  // wakes a search waiting for its pass
+                }
             }
             beside_ready_.store(true, std::memory_order_release);
         });
@@ -124,7 +137,7 @@ QuoteIndex::~QuoteIndex() {
 }
 
 template <typename List>
-std::unique_ptr<TargetBatch> QuoteIndex::make_batch(const List& list) const {
+std::pair<std::unique_ptr<TargetBatch>, size_t> QuoteIndex::list_batch(const List& list) const {
     // Listed targets take at most about the text's size again; nesting
     // beyond that (annotations inside annotations' targets, each
     // repeating the one within) is left to the budgeted searches.
@@ -142,13 +155,43 @@ std::unique_ptr<TargetBatch> QuoteIndex::make_batch(const List& list) const {
         limit = std::max(limit, at);
         return true;
     });
-    if (!listed) return nullptr;
-    batch->run(text_, limit);
-    return batch;
+    if (!listed) return {nullptr, 0};
+    return {std::move(batch), limit};
 }
 
 const TargetBatch* QuoteIndex::ready_beside() const {
-    return beside_ready_.load(std::memory_order_acquire) ? beside_batch_.get() : nullptr;
+    if (!beside_ready_.load(std::memory_order_acquire) || beside_failed_.load(std::memory_order_relaxed)) return nullptr;
+    return beside_batch_.get();
+}
+
+void QuoteIndex::take_beside() const {
+    running_ = nullptr;
+    if (beside_.joinable()) beside_.join();
+    if (!beside_failed_.load(std::memory_order_relaxed)) batch_ = std::move(beside_batch_);
+    beside_batch_.reset();
+}
+
+void QuoteIndex::make_batch() const {
+    auto [batch, limit] = list_batch([this](const TargetSink& add) {
+        lister_(add);
+        return true;
+    });
+    if (batch) batch->run(text_, limit);
+    batch_ = std::move(batch);
+}
+
+int QuoteIndex::running_answer(std::string_view target, size_t end) const {
+    const size_t reached = running_->wait_for(end);
+    if (reached == TargetBatch::kEnded || reached == TargetBatch::kAbandoned) return -2;
+    // Behind `reached` every occurrence is recorded, which is all a finished
+    // pass would say about text[0, end).
+    const TargetBatch::Answer a = running_->find(target);
+    if (a.searched) {
+        if (a.first != TargetBatch::kNotSeen) return a.first + target.size() <= end ? 1 : 0;
+        return 0;
+    }
+    if (a.before != TargetBatch::kNotSeen && a.before <= end) return 1;
+    return -1;
 }
 
 int QuoteIndex::batch_answer(std::string_view target, size_t end) const {
@@ -156,15 +199,21 @@ int QuoteIndex::batch_answer(std::string_view target, size_t end) const {
         batch_made_ = true;
         if (!lister_) return -1;
         // The batch made beside is the one this would make: the same
-        // targets, from the same text.
-        if (beside_.joinable()) beside_.join();
-        batch_ = std::move(beside_batch_);
-        if (!batch_) {
-            batch_ = make_batch([this](const TargetSink& add) {
-                lister_(add);
-                return true;
-            });
+        // targets, from the same text. Its answers for the text its pass
+        // has got behind are taken while it goes on.
+        if (beside_.joinable()) {
+            beside_listed_.wait(false, std::memory_order_acquire);
+            if (beside_batch_ != nullptr && !beside_ready_.load(std::memory_order_acquire))
+                running_ = beside_batch_.get();
+            else
+                take_beside();
         }
+        if (running_ == nullptr && !batch_) make_batch();
+    }
+    if (running_ != nullptr) {
+        if (const int answer = running_answer(target, end); answer != -2) return answer;
+        take_beside();
+        if (!batch_) make_batch();  // its pass failed: made here, as without a helper
     }
     if (!batch_) return -1;
     const TargetBatch::Answer a = batch_->find(target);

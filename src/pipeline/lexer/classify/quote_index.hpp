@@ -54,6 +54,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <utility>
 #include <unordered_map>
 #include <vector>
 
@@ -134,13 +135,22 @@ private:
     // The batch's answer for `target` before `end`: 1 present, 0 absent,
     // -1 when the batch does not know (not listed, or asked beyond its pass).
     int batch_answer(std::string_view target, size_t end) const;
-    // The batch of the targets `list` gives, or null when it gives none.
-    // Reads only the text: it runs on the helper thread too.
+    // The batch of the targets `list` gives, not yet run, and the offset
+    // its pass must reach; null when the list cannot be made. Reads only
+    // the text: it runs on the helper thread too.
     template <typename List>
-    std::unique_ptr<TargetBatch> make_batch(const List& list) const;
+    std::pair<std::unique_ptr<TargetBatch>, size_t> list_batch(const List& list) const;
     // The batch made beside, once it is ready; null before, or when it
     // could not be made.
     const TargetBatch* ready_beside() const;
+    // The answer of the batch the helper is still making, for the text its
+    // pass has got behind (waiting for it to get past `end`); -2 once the
+    // helper is done, the batch then being taken whole.
+    int running_answer(std::string_view target, size_t end) const;
+    // Waits for the helper and takes its batch, if it made one whole.
+    void take_beside() const;
+    // Makes the batch on this thread, from `lister_`.
+    void make_batch() const;
     // Texts at least this long have their batch made beside.
     static constexpr size_t kBesideBytes = size_t(2) << 20;
 
@@ -148,11 +158,16 @@ private:
     TargetLister lister_;
     mutable std::unique_ptr<TargetBatch> batch_;  // made on first need
     mutable bool batch_made_ = false;
-    // The helper making the batch from the text alone, and what it made
-    // (null if nothing), published by `beside_ready_`.
+    // The helper making the batch from the text alone. Its batch (null if
+    // the list could not be made) is published by `beside_listed_` before
+    // its pass runs, and the end of its work by `beside_ready_`.
     mutable std::thread beside_;
     mutable std::unique_ptr<TargetBatch> beside_batch_;
+    mutable std::atomic<bool> beside_listed_{false};
     mutable std::atomic<bool> beside_ready_{false};
+    mutable std::atomic<bool> beside_failed_{false};  // its pass threw: what it published still holds
+    // The helper's batch while its pass runs, once the searches turn to it.
+    mutable const TargetBatch* running_ = nullptr;
     mutable size_t budget_;
     mutable size_t near_budget_;
     // Remembered scans, keyed by an owned copy of the target; their bytes

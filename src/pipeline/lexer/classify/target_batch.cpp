@@ -10,6 +10,9 @@ namespace kogane {
 
 namespace {
 
+// How much text the keyed pass reads between publishing its progress.
+constexpr size_t kPieceBytes = size_t(256) << 10;
+
 constexpr unsigned kFilterBits = 16;  // 8 KB per filter: stays in the first-level cache
 
 inline size_t filter_slot(uint64_t head) { return static_cast<size_t>((head * 0x9E3779B97F4A7C15ull) >> (64 - kFilterBits)); }
@@ -202,8 +205,7 @@ size_t TargetBatch::scan(std::string_view text, size_t from, size_t limit) {
         // this the pass would seldom get back to the root.
         while (s != 0 && !may_start(t + (p - states_[s].depth), n - (p - states_[s].depth))) s = states_[s].fail;
         for (uint32_t u = live(s); u != kNone; u = live(states_[u].out)) {
-            entries_[states_[u].target].first = static_cast<uint32_t>(p - states_[u].depth);
-            ++recorded_;
+            record(entries_[states_[u].target], static_cast<uint32_t>(p - states_[u].depth));
         }
         if (recorded_ != 0 && 2 * recorded_ >= live_) break;
     }
@@ -272,10 +274,7 @@ void TargetBatch::verify(std::string_view text, size_t p, uint32_t bucket, size_
         const std::string_view target = targets_[id];
         const size_t q = p - e.key_at;
         work = work > target.size() ? work - target.size() : 0;
-        if (text.compare(q, target.size(), target) == 0) {
-            e.first = static_cast<uint32_t>(q);
-            ++recorded_;
-        }
+        if (text.compare(q, target.size(), target) == 0) record(e, static_cast<uint32_t>(q));
     }
 }
 
@@ -346,6 +345,27 @@ TargetBatch::Stop TargetBatch::scan_keyed(std::string_view text, size_t from, si
     return Stop{std::max(p, limit), false};
 }
 
+void TargetBatch::record(Entry& e, uint32_t at) {
+    std::atomic_ref<uint32_t>(e.first).store(at, std::memory_order_relaxed);
+    ++recorded_;
+}
+
+void TargetBatch::publish(size_t progress) {
+    progress_.store(progress, std::memory_order_release);
+    progress_.notify_all();
+}
+
+void TargetBatch::abandon() noexcept { publish(kAbandoned); }
+
+size_t TargetBatch::wait_for(size_t at) const {
+    size_t reached = progress();
+    while (reached < at) {
+        progress_.wait(reached, std::memory_order_acquire);
+        reached = progress();
+    }
+    return reached;
+}
+
 void TargetBatch::run(std::string_view text, size_t limit) {
     limit = std::min(limit, text.size());
     // Verifying keys is fast but, with many targets sharing a key, not
@@ -358,8 +378,16 @@ void TargetBatch::run(std::string_view text, size_t limit) {
         if (!automaton) {
             build_keys();
             if (live_ == 0) break;
-            const Stop stop = scan_keyed(text, from, limit, work);
-            from = stop.at;
+            // A piece at a time, publishing how far it got: a reader on
+            // another thread may then take the answers behind it.
+            Stop stop{from, false};
+            while (true) {
+                const size_t piece_end = std::min(limit, from + kPieceBytes);
+                stop = scan_keyed(text, from, piece_end, work);
+                from = stop.at;
+                if (stop.out_of_work || stop.at < piece_end || stop.at >= limit) break;
+                publish(stop.at);
+            }
             if (stop.at >= limit && !stop.out_of_work) break;
             if (stop.out_of_work) {
                 // Occurrences whose key starts before `from` are recorded;
@@ -382,13 +410,16 @@ void TargetBatch::run(std::string_view text, size_t limit) {
     }
     std::vector<State>().swap(states_);
     buckets_.clear();
+    publish(kEnded);
 }
 
 TargetBatch::Answer TargetBatch::find(std::string_view target) const {
     const auto it = ids_.find(target);
     if (it == ids_.end()) return {};
     const Entry& e = entries_[it->second];
-    return Answer{true, e.searched, e.first, e.before};
+    // `first` may be being recorded by a pass on another thread.
+    const uint32_t first = std::atomic_ref<uint32_t>(const_cast<uint32_t&>(e.first)).load(std::memory_order_relaxed);
+    return Answer{true, e.searched, first, e.before};
 }
 
 }  // namespace kogane

@@ -15,8 +15,13 @@
 // filter on their first bytes says one may start. Recorded targets drop
 // out of its output chains (with path compression), so the pass stays
 // linear in the text plus the targets for any input.
+//
+// The pass may run on a helper thread while another thread asks: it
+// publishes how far it has got, and what it has recorded behind that point
+// is final, so answers for the text behind it need not wait for the rest.
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -42,6 +47,18 @@ public:
     // Records the first occurrence of every target that lies entirely in
     // text[0, limit). Call once, after the last add.
     void run(std::string_view text, size_t limit);
+    // Ends a pass that failed on its way (it threw): what it published
+    // stays true, and waiting threads wake to kAbandoned.
+    void abandon() noexcept;
+
+    // Progress of a running pass: every occurrence of a listed target that
+    // ends at or before it is recorded, and find() may be called from
+    // another thread meanwhile. kEnded once run() returned, kAbandoned
+    // after abandon().
+    static constexpr size_t kEnded = SIZE_MAX, kAbandoned = SIZE_MAX - 1;
+    size_t progress() const { return progress_.load(std::memory_order_acquire); }
+    // Waits until progress() reaches `at` (or the pass ends); returns it.
+    size_t wait_for(size_t at) const;
 
     struct Answer {
         bool listed = false;          // added or noted
@@ -51,8 +68,8 @@ public:
     };
     Answer find(std::string_view target) const;
 
-    // Offset the pass reached: a listed target not seen occurs nowhere
-    // entirely before it.
+    // Offset the pass reached, once it has ended: a listed target not seen
+    // occurs nowhere entirely before it.
     size_t scanned_to() const { return scanned_to_; }
     size_t targets() const { return targets_.size(); }
     size_t searched() const { return searched_; }
@@ -108,6 +125,10 @@ private:
     // ends, half the targets are recorded, or `work` runs out.
     Stop scan_keyed(std::string_view text, size_t from, size_t limit, size_t& work);
     uint32_t id_of(std::string_view target);  // kNone when it does not fit
+    // Sets a target's first occurrence, which readers on other threads
+    // may be loading.
+    void record(Entry& e, uint32_t at);
+    void publish(size_t progress);
     std::vector<Entry> entries_;             // by id
     size_t searched_ = 0;
     size_t live_ = 0;                        // targets in the automaton
@@ -134,6 +155,7 @@ private:
     size_t bytes_left_;
     size_t taken_ = 0;
     size_t scanned_to_ = 0;
+    std::atomic<size_t> progress_{0};
 };
 
 }  // namespace kogane
