@@ -181,6 +181,9 @@ void QuoteIndex::make_batch() const {
 }
 
 int QuoteIndex::running_answer(std::string_view target, size_t end) const {
+    // What the pass does not look for, it has nothing to say about: no
+    // need to wait for it.
+    if (!running_->find(target).listed) return -1;
     const size_t reached = running_->wait_for(end);
     if (reached == TargetBatch::kEnded || reached == TargetBatch::kAbandoned) return -2;
     // Behind `reached` every occurrence is recorded, which is all a finished
