@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <fstream>
 #include <set>
 #include <string>
@@ -12,6 +11,7 @@
 #include "collections/huge_pages.hpp"
 #include "collections/spare_buffers.hpp"
 #include "document/document.hpp"
+#include "proc_maps.hpp"
 
 using namespace kogane;
 
@@ -172,24 +172,6 @@ TEST(SpareBlocks, VectorsKeepTheirContentsAndHandTheirBlocksOn) {
 
 namespace {
 
-// The VmFlags line of the mapping holding `at`, from /proc/self/smaps;
-// empty where there is no such file.
-std::string mapping_flags(const void* at) {
-    std::ifstream smaps("/proc/self/smaps");
-    const auto address = reinterpret_cast<uintptr_t>(at);
-    std::string line;
-    bool inside = false;
-    while (std::getline(smaps, line)) {
-        unsigned long long from = 0, to = 0;
-        if (std::sscanf(line.c_str(), "%llx-%llx ", &from, &to) == 2 && line.find('-') < 16) {
-            inside = from <= address && address < to;
-        } else if (inside && line.rfind("VmFlags:", 0) == 0) {
-            return line;
-        }
-    }
-    return "";
-}
-
 bool huge_pages_on_advice() {
     std::ifstream setting("/sys/kernel/mm/transparent_hugepage/enabled");
     std::string line;
@@ -215,11 +197,11 @@ TEST(HugePages, LargeFreshBuffersAreAdvisedAndAdviceNeverHurts) {
     if (!huge_pages_on_advice()) GTEST_SKIP() << "no transparent huge pages here";
     release_spare_buffers();
     std::string text = take_spare_buffer(kHugePageAdviceBytes * 2);
-    const std::string flags = mapping_flags(text.data() + kHugePageAdviceBytes);
+    const std::string flags = proc::mapping_of(text.data() + kHugePageAdviceBytes).flags;
     if (flags.empty()) GTEST_SKIP() << "no /proc/self/smaps here";
     EXPECT_NE(flags.find(" hg"), std::string::npos) << flags;
     void* block = take_spare_block(kHugePageAdviceBytes * 2);
-    EXPECT_NE(mapping_flags(static_cast<char*>(block) + kHugePageAdviceBytes).find(" hg"), std::string::npos);
+    EXPECT_NE(proc::mapping_of(static_cast<char*>(block) + kHugePageAdviceBytes).flags.find(" hg"), std::string::npos);
     keep_spare_block(block);
     release_spare_buffers();
 }
