@@ -1,8 +1,9 @@
 #pragma once
 // Asks the system to back a large, not yet written buffer with huge pages:
-// the kept array blocks, read all over again by every later stage, and a
-// long book's HTML str, which the interpreter maps afresh for every call
-// (28,000 page faults for a 50 MB book's, more than its writing cost). Advice only: nothing depends on it being
+// the kept text buffers and array blocks, read all over again by every
+// later stage, and a long book's HTML str, which the interpreter maps
+// afresh for every call (28,000 page faults for a 50 MB book's, more than
+// its writing cost). Advice only: nothing depends on it being
 // taken, and where the system has no such advice it does nothing.
 
 #include <cstddef>

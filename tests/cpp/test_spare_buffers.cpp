@@ -180,7 +180,7 @@ bool huge_pages_on_advice() {
 
 }  // namespace
 
-TEST(HugePages, LargeFreshBlocksAreAdvisedAndAdviceNeverHurts) {
+TEST(HugePages, LargeFreshBuffersAreAdvisedAndAdviceNeverHurts) {
     // Ranges too small, unaligned or absent are left alone.
     advise_huge_pages(nullptr, size_t(64) << 20);
     char small[64] = "kept";
@@ -201,5 +201,7 @@ TEST(HugePages, LargeFreshBlocksAreAdvisedAndAdviceNeverHurts) {
     if (flags.empty()) GTEST_SKIP() << "no /proc/self/smaps here";
     EXPECT_NE(flags.find(" hg"), std::string::npos) << flags;
     keep_spare_block(block);
+    std::string text = take_spare_buffer(kHugePageAdviceBytes * 2);
+    EXPECT_NE(proc::mapping_of(text.data() + kHugePageAdviceBytes).flags.find(" hg"), std::string::npos);
     release_spare_buffers();
 }
