@@ -96,6 +96,18 @@ size_t find_in(std::string_view hay, std::string_view needle) {
     }
 }
 
+// A batch's answer `a` for a target of `target_bytes` before `end`: 1, 0,
+// or -1 when it does not know; its pass has recorded every occurrence that
+// ends before `covered`.
+int answer_of(const TargetBatch::Answer& a, size_t target_bytes, size_t end, size_t covered) {
+    if (a.searched) {
+        if (a.first != TargetBatch::kNotSeen) return a.first + target_bytes <= end ? 1 : 0;
+        if (end <= covered) return 0;
+    }
+    if (a.before != TargetBatch::kNotSeen && a.before <= end) return 1;
+    return -1;
+}
+
 }  // namespace
 
 QuoteIndex::QuoteIndex(std::string_view text, TargetLister targets, TextLister from_text)
@@ -188,13 +200,7 @@ int QuoteIndex::running_answer(std::string_view target, size_t end) const {
     if (reached == TargetBatch::kEnded || reached == TargetBatch::kAbandoned) return -2;
     // Behind `reached` every occurrence is recorded, which is all a finished
     // pass would say about text[0, end).
-    const TargetBatch::Answer a = running_->find(target);
-    if (a.searched) {
-        if (a.first != TargetBatch::kNotSeen) return a.first + target.size() <= end ? 1 : 0;
-        return 0;
-    }
-    if (a.before != TargetBatch::kNotSeen && a.before <= end) return 1;
-    return -1;
+    return answer_of(running_->find(target), target.size(), end, reached);
 }
 
 int QuoteIndex::batch_answer(std::string_view target, size_t end) const {
@@ -219,13 +225,7 @@ int QuoteIndex::batch_answer(std::string_view target, size_t end) const {
         if (!batch_) make_batch();  // its pass failed: made here, as without a helper
     }
     if (!batch_) return -1;
-    const TargetBatch::Answer a = batch_->find(target);
-    if (a.searched) {
-        if (a.first != TargetBatch::kNotSeen) return a.first + target.size() <= end ? 1 : 0;
-        if (end <= batch_->scanned_to()) return 0;
-    }
-    if (a.before != TargetBatch::kNotSeen && a.before <= end) return 1;
-    return -1;
+    return answer_of(batch_->find(target), target.size(), end, batch_->scanned_to());
 }
 
 bool QuoteIndex::charge(size_t& budget, size_t bytes) {
